@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the tools need, when any is missing.
+# Usage: scripts/deps.sh [--fuzz] [--screenshot]
+set -euo pipefail
+pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libturbojpeg0-dev)
+for a in "$@"; do
+  case "$a" in
+    --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
+    --screenshot) pkgs+=(xvfb xauth x11-apps imagemagick fonts-dejavu-core) ;;
+  esac
+done
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}" >&2
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for the given number of seconds (default 60).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+secs=${1:-60}
+scripts/deps.sh --fuzz
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc)"
+for t in build/fuzz/fuzz/*_fuzz; do
+  [ -x "$t" ] || continue
+  name=$(basename "$t")
+  scratch=$(mktemp -d)
+  corpus=()
+  [ -d "fuzz/corpus/$name" ] && corpus=("fuzz/corpus/$name")
+  echo "== $name for ${secs}s"
+  "$t" -max_total_time="$secs" -print_final_stats=1 "$scratch" "${corpus[@]}" 2>&1 | tail -n 5
+  rm -rf "$scratch"
+done

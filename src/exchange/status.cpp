@@ -1,0 +1,88 @@
+#include "exchange/status.h"
+
+#include <algorithm>
+
+#include "model/sensors.h"
+
+namespace dovu {
+
+namespace {
+std::uint16_t word(const Bytes& p, std::size_t at) {
+  return static_cast<std::uint16_t>(byteAt(p, at) | (byteAt(p, at + 1) << 8));
+}
+}  // namespace
+
+std::optional<StatusRecord> StatusRecord::decode(const Bytes& p) {
+  if (p.size() < kStatusRecordSize) return std::nullopt;
+  StatusRecord s;
+  const std::uint8_t b0 = byteAt(p, 0), b1 = byteAt(p, 1), b12 = byteAt(p, 12);
+  for (int i = 0; i < 5; ++i) s.input[i] = b0 & (1 << i);
+  s.output[0] = b0 & 0x20;
+  s.output[1] = b0 & 0x40;
+  s.output[2] = b0 & 0x80;
+  s.output[3] = b1 & 0x40;
+  s.eventCount = b1 & 0x3F;
+  s.flagF = b1 & 0x80;
+  s.modemStage = byteAt(p, 2);
+  s.rssi = byteAt(p, 3);
+  s.smsUsed = byteAt(p, 4);
+  s.voiceUsed = byteAt(p, 5);
+  s.dcVolts = byteAt(p, 6);
+  s.exVolts = byteAt(p, 7);
+  s.t1Raw = word(p, 8);
+  s.t2Raw = word(p, 10);
+  s.t1State = (b12 >> 6) & 3;
+  s.t2State = (b12 >> 4) & 3;
+  s.exOk = b12 & 0x08;
+  s.dcOk = b12 & 0x04;
+  s.t3State = b12 & 3;
+  s.humidity = word(p, 13);
+  s.t3 = word(p, 15);
+  s.humidityState = byteAt(p, 17) & 3;
+  return s;
+}
+
+QString modemStageText(int stage) {
+  if (stage <= 2) return QStringLiteral("Załączenie modemu GSM");
+  if (stage <= 6) return QStringLiteral("Wykrywanie modemu GSM");
+  if (stage <= 8) return QStringLiteral("Sprawdzenie karty SIM");
+  if (stage <= 10) return QStringLiteral("Wprowadzanie PIN");
+  if (stage == 11) return QStringLiteral("Logowanie do sieci GSM");
+  if (stage == 12) return QStringLiteral("Kasowanie SMS");
+  if (stage <= 14) return QStringLiteral("Konfiguracja SMS");
+  if (stage <= 16) return QStringLiteral("Zapis SMSC");
+  if (stage == 17) return QStringLiteral("Odczyt poziomu RSSI");
+  if (stage <= 19) return QStringLiteral("Połączony z siecią GSM");
+  if (stage == 100) return QStringLiteral("RESET modemu GSM");
+  return {};
+}
+
+int rssiBarValue(int rssi) {
+  if (rssi == 99) return 0;
+  if (rssi > 22) return 20;
+  return std::clamp(rssi, 0, 20);
+}
+
+QStringList describeStatus(const StatusRecord& s) {
+  static const char* kState[] = {"brak", "norma", "alarm", "niska"};
+  auto onOff = [](bool b) { return b ? QStringLiteral("tak") : QStringLiteral("nie"); };
+  auto orNone = [](const QString& t) { return t.isEmpty() ? QStringLiteral("brak odczytu") : t; };
+  QStringList out;
+  for (int i = 0; i < 5; ++i) out << QStringLiteral("IN%1: %2").arg(i + 1).arg(s.input[i] ? "aktywne" : "nieaktywne");
+  for (int i = 0; i < 4; ++i) out << QStringLiteral("OUT%1: %2").arg(i + 1).arg(s.output[i] ? "załączone" : "wyłączone");
+  out << QStringLiteral("F: %1").arg(onOff(s.flagF));
+  out << QStringLiteral("Zdarzenia do obsługi: %1").arg(s.eventCount);
+  out << QStringLiteral("Modem GSM: %1 (etap %2)").arg(modemStageText(s.modemStage)).arg(s.modemStage);
+  out << QStringLiteral("Sygnał GSM: %1").arg(s.rssi == 99 ? QStringLiteral("brak") : QString::number(s.rssi));
+  out << QStringLiteral("SMS wykorzystane: %1").arg(s.smsUsed);
+  out << QStringLiteral("Voice wykorzystane: %1").arg(s.voiceUsed);
+  out << QStringLiteral("DC: %1 (%2)").arg(voltsText(s.dcVolts), s.dcOk ? "norma" : "alarm");
+  out << QStringLiteral("EX: %1 (%2)").arg(voltsText(s.exVolts), s.exOk ? "norma" : "alarm");
+  out << QStringLiteral("T1: %1 (%2)").arg(orNone(analogTemperatureText(s.t1Raw)), kState[s.t1State]);
+  out << QStringLiteral("T2: %1 (%2)").arg(orNone(analogTemperatureText(s.t2Raw)), kState[s.t2State]);
+  out << QStringLiteral("T3: %1 (%2)").arg(orNone(signedTenthsText(s.t3)), kState[s.t3State]);
+  out << QStringLiteral("Wil.: %1 (%2)").arg(orNone(humidityText(s.humidity)), kState[s.humidityState]);
+  return out;
+}
+
+}  // namespace dovu

@@ -1,0 +1,150 @@
+#include "link/link.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <thread>
+
+namespace dovu {
+
+namespace {
+// Clears the sending flag however the write ends, so that a failed write cannot silence the poll
+// for good.
+struct SendingGuard {
+  bool& flag;
+  int& pollTicks;
+  bool active = true;
+  ~SendingGuard() {
+    if (active) {
+      flag = false;
+      pollTicks = 0;
+    }
+  }
+};
+}  // namespace
+
+Link::Link(ComPort* port, Notifier* notifier, QObject* parent)
+    : QObject(parent), port_(port), notifier_(notifier) {
+  assembler_.setHandler([this](std::uint8_t code, const Bytes& payload) {
+    // The answer is recorded before it is dispatched, so a wait that sees the code also sees the
+    // dispatcher's effects complete.
+    rxPayload_ = payload;
+    rxCommand_ = code;
+    if (trace) trace(false, buildFrame(code, payload, kControllerStart));
+    if (dispatch) {
+      const Bytes copy = payload;
+      dispatch(code, copy);
+    }
+  });
+  if (port_) port_->onRxChar = [this](int count) { onRxChar(count); };
+  timer_.setInterval(kTickMs);
+  timer_.setTimerType(Qt::CoarseTimer);
+  connect(&timer_, &QTimer::timeout, this, &Link::tick);
+  timer_.start();
+}
+
+Link::~Link() {
+  if (port_) port_->onRxChar = nullptr;
+}
+
+void Link::writeFrame(const Bytes& frame) {
+  if (trace) trace(true, frame);
+  if (!port_) throw ComPortError(kErrNotOpen);
+  port_->write(frame);
+}
+
+void Link::sendFrame(std::uint8_t code, const Bytes& payload) {
+  sending_ = true;
+  SendingGuard guard{sending_, pollTicks_};
+  txFrame_ = buildFrame(code, payload);
+  // An earlier answer must not satisfy the next wait.
+  rxCommand_ = 0;
+  rxPayload_.clear();
+  writeFrame(txFrame_);
+}
+
+void Link::resend() { writeFrame(txFrame_); }
+
+void Link::processPending() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void Link::processUntilEvent() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
+
+void Link::pauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void Link::abortWaits() { aborted_ = true; }
+
+bool Link::waitForAnswer(std::uint16_t ticks, std::uint8_t expected) {
+  ++waitDepth_;
+  SendingGuard guard{sending_, pollTicks_};
+  struct Depth {
+    int& d;
+    ~Depth() { --d; }
+  } depth{waitDepth_};
+
+  waitTicks_ = ticks;
+  int repetitions = kRepetitions;
+  bool ok = false;
+  for (;;) {
+    processPending();
+    if (aborted_) break;
+    if (rxCommand_ == expected) {
+      ok = true;
+      break;
+    }
+    if (waitTicks_ == 0) {
+      if (repetitions > 0) {
+        --repetitions;
+        waitTicks_ = ticks;
+        resend();
+        processPending();
+        continue;
+      }
+      if (notifier_) {
+        if (expected != kNoAnswerSilentCode) {
+          notifier_->beep();
+          notifier_->message(MessageKind::Error, QString::fromUtf8(kNoAnswerText));
+        }
+      }
+      processPending();
+      if (onNoAnswer && !aborted_) onNoAnswer();
+      break;
+    }
+    // Nothing to do until the next receive notification or timer tick.
+    processUntilEvent();
+  }
+  return ok;
+}
+
+bool Link::sendAndWait(std::uint8_t code, const Bytes& payload, std::uint16_t ticks) {
+  sending_ = true;
+  {
+    SendingGuard guard{sending_, pollTicks_};
+    txFrame_ = buildFrame(code, payload);
+    rxCommand_ = 0;
+    rxPayload_.clear();
+    writeFrame(txFrame_);
+    guard.active = false;  // the wait clears the flag when it ends
+  }
+  const bool ok = waitForAnswer(ticks, code);
+  pauseMs(10);
+  return ok;
+}
+
+void Link::onRxChar(int count) {
+  lastRxChar_ = 0x2E;
+  Bytes chunk;
+  if (!port_) return;
+  port_->read(chunk, count);
+  // A read of exactly one byte is the bootloader's acknowledgement channel.
+  if (chunk.size() == 1) lastRxChar_ = byteAt(chunk, 0);
+  assembler_.feed(chunk);
+}
+
+void Link::tick() {
+  if (waitTicks_ > 0) --waitTicks_;
+  if (++pollTicks_ >= kPollEveryTicks) {
+    pollTicks_ = 0;
+    if (!sending_ && onPollDue) onPollDue();
+  }
+}
+
+}  // namespace dovu

@@ -1,0 +1,108 @@
+#pragma once
+// The request-and-answer layer over the frame codec: the link state, SendFrame, the waits with
+// their time-out and two repetitions, and the 100 ms tick that counts every time-out and triggers
+// the once-a-second poll.
+//
+// A wait processes pending events in a loop, so receive notifications, timer ticks and even clicks
+// run nested inside it.  It blocks in the event loop until an event comes; it never spins.
+#include <QObject>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+
+#include "link/bytes.h"
+#include "link/comport.h"
+#include "link/framecodec.h"
+#include "link/notifier.h"
+
+namespace dovu {
+
+// Named time-outs, in 100 ms ticks.
+constexpr std::uint16_t kSessionTicks = 10;   // login, logout, password, poll: one second per attempt
+constexpr std::uint16_t kReadTicks = 110;     // configuration reads
+constexpr int kRepetitions = 2;               // a request is written at most three times
+constexpr int kPollEveryTicks = 10;           // the poll comes one second after the last send or answer
+constexpr int kTickMs = 100;
+constexpr std::uint8_t kNoAnswerSilentCode = 80;  // the threshold block read fails without a message
+
+inline const char* kNoAnswerText = "Brak odpowiedzi z Sterownika DOVU";
+
+class Link : public QObject {
+  Q_OBJECT
+ public:
+  explicit Link(ComPort* port, Notifier* notifier, QObject* parent = nullptr);
+  ~Link() override;
+
+  ComPort* port() const { return port_; }
+  Notifier* notifier() const { return notifier_; }
+  void setNotifier(Notifier* n) { notifier_ = n; }
+
+  // SendFrame: build, reset the last answer, write in one operation.
+  void sendFrame(std::uint8_t code, const Bytes& payload);
+  // WaitForAnswer: true when a frame with the expected code arrived; on the third time-out it beeps,
+  // shows the no-answer box (not for code 80) and calls the no-answer hook.
+  bool waitForAnswer(std::uint16_t ticks, std::uint8_t expected);
+  // SendAndWait: send, wait, pause 10 ms without pumping events.
+  bool sendAndWait(std::uint8_t code, const Bytes& payload, std::uint16_t ticks);
+  // Writes the last frame again unchanged.
+  void resend();
+
+  // Lets the pending events run once (never blocks).
+  static void processPending();
+  // Blocks in the event loop until at least one event was processed.
+  static void processUntilEvent();
+  // Pauses without running events.
+  static void pauseMs(int ms);
+
+  // Ends every running wait with failure and keeps new ones from starting (window closing).
+  void abortWaits();
+  bool aborted() const { return aborted_; }
+  bool waiting() const { return waitDepth_ > 0; }
+
+  // Link state.
+  const Bytes& txFrame() const { return txFrame_; }
+  std::uint8_t rxCommand() const { return rxCommand_; }
+  const Bytes& rxPayload() const { return rxPayload_; }
+  bool sending() const { return sending_; }
+  int pollTicks() const { return pollTicks_; }
+  void setPollTicks(int t) { pollTicks_ = t; }
+  std::uint8_t lastRxChar() const { return lastRxChar_; }
+  void setLastRxChar(std::uint8_t c) { lastRxChar_ = c; }
+  std::uint16_t waitTicks() const { return waitTicks_; }
+  void setWaitTicks(std::uint16_t t) { waitTicks_ = t; }
+
+  // The 100 ms tick runs from construction; start() enables it again after a stop.
+  QTimer& timer() { return timer_; }
+
+  // Hooks set by the owner.
+  std::function<void(std::uint8_t code, const Bytes& payload)> dispatch;  // every good frame
+  std::function<void()> onNoAnswer;   // after the third time-out (ShowLoggedOut)
+  std::function<void()> onPollDue;    // PollTicks reached 10 and no frame is being sent
+  // Every frame written or read, for --trace and the frame log.  outgoing = PC to controller.
+  std::function<void(bool outgoing, const Bytes& frame)> trace;
+
+  // VaCommRxChar: bound to the port's characters-received notification.
+  void onRxChar(int count);
+  // TimerTimer.
+  void tick();
+
+ private:
+  void writeFrame(const Bytes& frame);
+
+  ComPort* port_;
+  Notifier* notifier_;
+  QTimer timer_;
+  FrameAssembler assembler_;
+
+  Bytes txFrame_;
+  std::uint8_t rxCommand_ = 0;
+  Bytes rxPayload_;
+  bool sending_ = false;
+  int pollTicks_ = 0;
+  std::uint8_t lastRxChar_ = 0x2E;
+  std::uint16_t waitTicks_ = 0;
+  bool aborted_ = false;
+  int waitDepth_ = 0;
+};
+
+}  // namespace dovu

@@ -1,0 +1,68 @@
+#pragma once
+// The login session over the link: connect and log in, log out and disconnect, the once-a-second
+// status poll, the password change, the one-shot restart and counter reset, and the window states
+// they switch between (Disconnected, Connected, Logged in).
+#include <QObject>
+#include <QString>
+
+#include "link/link.h"
+#include "model/form.h"
+
+namespace dovu {
+
+inline const char* kPortUnavailableText = "Port COM niedostępny";
+
+class Session : public QObject {
+  Q_OBJECT
+ public:
+  Session(Form& form, Link& link, QObject* parent = nullptr);
+
+  Form& form() { return form_; }
+  Link& link() { return link_; }
+
+  bool loggedIn() const { return loggedIn_; }
+  bool liveDisplay() const { return liveDisplay_; }
+  bool portOpen() const;
+
+  enum class ConnectResult { PortUnavailable, NoAnswer, Refused, LoggedIn };
+  // POŁĄCZ: opens the port unless it is open, raises DTR and RTS and logs in with Edit_haslo.
+  // A port that cannot be opened shows "Port COM niedostępny" with the system's reason.
+  ConnectResult connectAndLogin();
+  // ROZŁĄCZ: logout request, information box on its answer, port closed about a second later.
+  void logoutAndDisconnect();
+  // Closing the main window: no logout request, port closed about a second later.
+  void formClose();
+
+  // "Zapisz" of the password dialog.  Only exactly four digits are sent: a longer or non-digit
+  // password could never be typed into the login box again.
+  bool changePassword(const QString& newPassword);
+  static bool validPassword(const QString& p);
+  // The password and firmware dialogs switch the live display off while they are open.
+  void dialogOpened() { liveDisplay_ = false; }
+  void dialogClosed() { liveOn(); }
+
+  void restart();        // 255 "B", no answer awaited
+  void resetCounters();  // 254 "G", no answer awaited
+
+  void showLoggedIn();
+  void showLoggedOut();
+  void liveOn();
+  void liveOff();
+  void closePortDelayed();
+
+  // Why a port failed to open, for the user: the system's text, and what to do about it.
+  static QString portErrorDetail(int systemError, const QString& port);
+
+ private:
+  void showConnected();
+  void showDisconnected();
+  void poll();
+  void onDeviceLost(const QString& reason);
+
+  Form& form_;
+  Link& link_;
+  bool loggedIn_ = false;
+  bool liveDisplay_ = false;
+};
+
+}  // namespace dovu

@@ -1,0 +1,198 @@
+#pragma once
+// The state of the main window as data: every configuration field, indicator, button and menu item
+// by its name, with its text, check state, selected index, gauge value, enabled and visible flags
+// and colours.  The download, the upload, the response dispatch, the configuration file and the
+// session read and write this model; the widgets only show it and report the user's actions back.
+//
+// The editing rules live here too: change markers (red on any text change, whoever made it),
+// check-box click rules (markers and dependent enabling), focus-enter markers, exit checks,
+// key filters, the operator choice and the sensor step buttons.
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "model/colours.h"
+#include "model/sensors.h"
+
+namespace dovu {
+
+enum class FieldKind : std::uint8_t {
+  Text,        // free single-line text (Windows-1250 characters only)
+  NoSpaceText, // text without spaces (output switching words)
+  Digits,      // decimal digits only
+  PhoneDigits, // decimal digits and '+'
+  Check,       // check box
+  Choice,      // drop-down list; value is the selected index, -1 for none
+  Spin,        // read-only text drawn from one SensorSettings byte
+  Readout,     // read-only text box filled by the live status or the session (Temp1, Edit_status, ...)
+  Label,       // static or program-set label text (LabelZd, TextWersja, ...)
+  Lamp,        // indicator panel (PanelIN1, ...): colour only
+  Gauge,       // progress/level bar: value
+  StatusLine,  // the one-panel status bar
+  Button,      // push button / tool button: enabled only
+  MenuItem,    // menu item: enabled only
+  Container,   // dialog or panel whose visibility is program state (FormProgres, Panel_bar)
+};
+
+// What turns a field red.
+enum class Marker : std::uint8_t {
+  None,
+  OnChange,     // any text change (texts, digits, spin values)
+  OnUserPick,   // ComboOut1..4: only when the user picks an item
+  OnClick,      // matrix cells and reply selection: any state change
+  OnEnter,      // option boxes: receiving the input focus
+};
+
+// The colour a field takes once it agrees with the controller.
+enum class SyncColour : std::uint8_t {
+  None,         // never re-coloured (Combo_operator, Edit_haslo, non-configuration entries)
+  Base,         // its base colour (texts of the colour groups)
+  Window,       // the system window colour
+  InputN,       // Edit_IN2N..Edit_IN5N: orange while BoxCA is checked, else green
+  InputA,       // Edit_IN2A..Edit_IN5A: green while BoxCA is checked, else orange
+};
+
+struct FieldDef {
+  const char* name;
+  FieldKind kind;
+  const char* caption;       // label / caption a person reads (also the accessible name)
+  const char* hint;          // tool tip, may be empty
+  int maxLength;             // characters; 0 = no limit
+  const char* defaultText;   // initial text
+  bool defaultChecked;
+  int defaultIndex;          // Choice: initial selection (-1 none)
+  bool defaultEnabled;
+  Colour base;               // base colour (kDefaultColour when none)
+  Marker marker;
+  SyncColour sync;
+  // Where the field sits: the caption of its group box (or menu), and of its tab page if any.
+  const char* group = "";
+  const char* page = "";
+  Colour defaultTextColour = kDefaultColour;
+  bool defaultVisible = true;
+  int maxValue = 0;                      // Gauge: upper end of its range, the lower end is 0
+  const char* const* itemList = nullptr; // Choice: its items
+  int itemCount = 0;
+};
+
+// Row tokens of the notification matrix, in row order; a cell is "Box" + row + page letter
+// ('T' for SMS, 'S' for voice) + telephone number 1..8.
+inline constexpr std::array<const char*, 11> kMatrixRows = {
+    "IN1", "IN2", "IN3", "IN4", "IN5", "T1", "T2", "T3", "W", "AC", "DC"};
+constexpr int kPhones = 8;
+
+// The operators of Combo_operator with their SMS centre numbers; the last entry ("inny") has none.
+constexpr int kOperatorOther = 4;
+QString operatorNumber(int index);            // empty for "inny" and out-of-range indexes
+int operatorIndexOf(const QString& number);   // exact match, else kOperatorOther
+
+struct FieldState {
+  QString text;
+  bool checked = false;
+  int index = -1;
+  int value = 0;
+  bool enabled = true;
+  bool visible = true;
+  Colour colour = kDefaultColour;      // background
+  Colour textColour = kDefaultColour;  // font colour (TextWersja)
+};
+
+class Form : public QObject {
+  Q_OBJECT
+ public:
+  using Id = int;
+  static constexpr Id kNoField = -1;
+
+  Form();
+
+  // The catalogue (every entry, in window order).
+  static const std::vector<FieldDef>& catalogue();
+  static Id idOf(std::string_view name);  // kNoField when unknown
+  static const FieldDef& def(Id id);
+  static QStringList items(Id id);         // item list of a Choice
+  int size() const { return static_cast<int>(state_.size()); }
+
+  const FieldState& state(Id id) const { return state_.at(static_cast<std::size_t>(id)); }
+  const FieldState& state(std::string_view name) const { return state(must(name)); }
+
+  // Program changes.  Each runs the rules the change triggers: a changed text marks the field
+  // (Marker::OnChange), a changed check state runs that box's click rules, an index set by the
+  // program never marks.  Setting an equal value does nothing.
+  void setText(std::string_view name, const QString& text);
+  void setChecked(std::string_view name, bool on);
+  void setIndex(std::string_view name, int index);
+  void setValue(std::string_view name, int value);
+  void setEnabled(std::string_view name, bool on);
+  void setVisible(std::string_view name, bool on);
+  void setColour(std::string_view name, Colour c);
+  void setTextColour(std::string_view name, Colour c);
+  void setText(Id id, const QString& text);
+  void setChecked(Id id, bool on);
+  void setIndex(Id id, int index);
+  void setColour(Id id, Colour c);
+  void setValue(Id id, int value);
+  void setEnabled(Id id, bool on);
+  void setVisible(Id id, bool on);
+  void setTextColour(Id id, Colour c);
+
+  QString text(std::string_view name) const { return state(name).text; }
+  bool checked(std::string_view name) const { return state(name).checked; }
+  int index(std::string_view name) const { return state(name).index; }
+  Colour colour(std::string_view name) const { return state(name).colour; }
+
+  // The synchronised colour of a field now (InputN/InputA follow BoxCA), and applying it.
+  Colour syncColour(Id id) const;
+  void applySyncColour(Id id);
+  void applySyncColour(std::string_view name) { applySyncColour(must(name)); }
+
+  // User actions reported by the widgets.
+  void userEdited(Id id, const QString& text);  // the user typed or pasted: text already filtered
+  void userToggled(Id id, bool on);             // the user clicked a check box
+  void userPicked(Id id, int index);            // the user picked a list item
+  void userEnter(Id id);                        // a check box received the focus
+  void userExit(Id id);                         // a field lost the focus: exit checks
+  void operatorCloseUp();                       // Combo_operator's list closed
+  void spinUp(std::string_view spinButton);     // SpinButton1..14, up half
+  void spinDown(std::string_view spinButton);   // down half
+
+  // Key filter: whether a typed character goes into the field.
+  bool acceptsChar(Id id, QChar c) const;
+  // Filters pasted or typed text the same way, drops characters that Windows-1250 cannot hold and
+  // cuts it to the field's limit.
+  QString filterInput(Id id, const QString& text) const;
+
+  // Runs the exit checks of the field being edited (before an upload or a save takes values).
+  void commitEditing();
+  void setEditing(Id id) { editing_ = id; }
+  Id editing() const { return editing_; }
+
+  // The thirteen threshold bytes; the spin fields are drawn from them.
+  const SensorSettings& sensors() const { return sensors_; }
+  void setSensor(SensorByte b, std::uint8_t v);  // stores only
+  void showSensor(SensorByte b);                 // redraws its display field (marks it if it changed)
+  void showAllSensors();                         // in the order the code-80 answer redraws them
+
+  // Numbers held in digit fields; nullopt-like -1 when the text is not a whole number.
+  int number(std::string_view name) const;
+  static int parseNumber(const QString& text);  // the same for any text
+
+ signals:
+  // Anything about the field changed; widgets refresh from state(id).
+  void changed(int id);
+
+ private:
+  Id must(std::string_view name) const;
+  void onTextChanged(Id id);
+  void onCheckChanged(Id id);
+  void applyCaColours();
+
+  std::vector<FieldState> state_;
+  SensorSettings sensors_{};
+  Id editing_ = kNoField;
+};
+
+}  // namespace dovu
