@@ -1,0 +1,70 @@
+#pragma once
+// Test helpers shared by the end-to-end tests: a simulated controller in a child process, and a
+// notifier that records messages instead of showing boxes.
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+#include <vector>
+
+#include "link/bytes.h"
+#include "link/notifier.h"
+
+namespace dovu::test {
+
+// One message or beep, as the user would have seen it.
+struct Recorded {
+  bool beep = false;
+  MessageKind kind = MessageKind::Plain;
+  QString text;
+  QString detail;
+};
+
+class RecordingNotifier : public Notifier {
+ public:
+  void beep() override { events.push_back({true, MessageKind::Plain, {}, {}}); }
+  void message(MessageKind kind, const QString& text, const QString& detail) override {
+    events.push_back({false, kind, text, detail});
+  }
+  int count(const QString& text) const;
+  int beeps() const;
+  QStringList texts() const;
+  std::vector<Recorded> events;
+};
+
+// A frame from the simulator's frame log.
+struct LoggedFrame {
+  bool fromPc = false;
+  Bytes bytes;
+  int code() const { return bytes.size() > 1 ? static_cast<unsigned char>(bytes[1]) : -1; }
+};
+
+// dovu-sim in a child process on a fresh pseudo-terminal, with its advertisement, frame log,
+// parameter dump and firmware image in a temporary folder.
+class SimProcess {
+ public:
+  explicit SimProcess(QStringList extraArgs = {});
+  ~SimProcess();
+  bool started() const { return !port_.isEmpty(); }
+  const QString& port() const { return port_; }
+  QString dir() const { return dir_.path(); }
+  QString logPath() const { return dir_.filePath(QStringLiteral("frames.log")); }
+  QString dumpPath() const { return dir_.filePath(QStringLiteral("dump.txt")); }
+  QString imagePath() const { return dir_.filePath(QStringLiteral("image.bin")); }
+  // The frames logged so far; fromPc selects the direction.
+  std::vector<LoggedFrame> frames() const;
+  std::vector<LoggedFrame> framesFromPc() const;
+  // The parameters the simulator holds, by read code (from its dump file).
+  std::vector<std::pair<int, Bytes>> dump() const;
+  Bytes dumped(int readCode) const;
+  void stop();
+  QProcess& process() { return proc_; }
+
+ private:
+  QTemporaryDir dir_;
+  QProcess proc_;
+  QString port_;
+};
+
+}  // namespace dovu::test
