@@ -85,11 +85,12 @@ bool Link::waitForAnswer(std::uint16_t ticks, std::uint8_t expected) {
   bool ok = false;
   for (;;) {
     processPending();
-    if (aborted_) break;
     if (rxCommand_ == expected) {
       ok = true;
       break;
     }
+    // The window is closing, or the port went away under the wait (the owner reported that).
+    if (aborted_ || !port_ || !port_->isOpen()) break;
     if (waitTicks_ == 0) {
       if (repetitions > 0) {
         --repetitions;

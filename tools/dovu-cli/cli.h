@@ -65,7 +65,13 @@ class Controller {
 };
 
 // Commands.
-int cmdPorts(Args& a);
-int cmdStatus(Args& a);
+int cmdPorts(Args& a);     // cmd_status.cpp
+int cmdStatus(Args& a);    // cmd_status.cpp
+int cmdDownload(Args& a);  // cmd_transfer.cpp
+int cmdUpload(Args& a);    // cmd_transfer.cpp
+int cmdShow(Args& a);      // cmd_file.cpp
+int cmdConvert(Args& a);   // cmd_file.cpp
+int cmdDiff(Args& a);      // cmd_file.cpp
+int cmdFlash(Args& a);     // cmd_flash.cpp
 
 }  // namespace dovu::cli

@@ -22,8 +22,8 @@ int cmdStatus(Args& a) {
   const auto port = a.option(QStringLiteral("--port"));
   const QString password = a.option(QStringLiteral("--password")).value_or(QStringLiteral("8617"));
   const bool trace = a.flag(QStringLiteral("--trace"));
-  if (!port) {
-    err(QStringLiteral("status needs --port P"));
+  if (!port || a.unknownOption() || !a.rest().isEmpty()) {
+    err(QStringLiteral("usage: dovu-cli status --port P [--password N] [--trace]"));
     return kUsage;
   }
   Controller c(*port, password, trace);

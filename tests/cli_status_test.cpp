@@ -1,0 +1,85 @@
+// dovu-cli ports and status against the simulated controller, including its fault modes.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include "support/sim.h"
+#include "support/testapp.h"
+
+using dovu::test::SimProcess;
+
+namespace {
+
+struct Run {
+  int code = -1;
+  QString out;
+  QString err;
+};
+
+Run cli(const QStringList& args, const QString& simDir = {}) {
+  dovu::test::app();
+  QProcess p;
+  if (!simDir.isEmpty()) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DOVU_SIM_DIR"), simDir);
+    p.setProcessEnvironment(env);
+  }
+  p.start(QStringLiteral(DOVU_CLI_PATH), args);
+  p.waitForFinished(30000);
+  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+          QString::fromUtf8(p.readAllStandardError())};
+}
+
+}  // namespace
+
+TEST(CliPorts, ListsTheAdvertisedSimulator) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.started());
+  const Run r = cli({QStringLiteral("ports")}, sim.dir() + QStringLiteral("/advert"));
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains(sim.port() + QLatin1Char('\t'))) << r.out.toStdString();
+}
+
+TEST(CliStatus, PrintsTheRecordInWords) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.started());
+  const Run r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port(), QStringLiteral("--trace")});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  for (const char* key : {"IN1: ", "OUT4: ", "Modem GSM: ", "Sygnał GSM: ", "DC: ", "EX: ", "T1: ", "T3: ", "Wil.: "})
+    EXPECT_TRUE(r.out.contains(QString::fromUtf8(key))) << key;
+  // The trace shows login, poll and logout in both directions.
+  EXPECT_TRUE(r.err.contains(QStringLiteral("-> code   1: 54 01 04 38 36 31 37")));
+  EXPECT_TRUE(r.err.contains(QStringLiteral("<- code 253:")));
+  EXPECT_TRUE(r.err.contains(QStringLiteral("-> code   2: 54 02 01 57 AE")));
+}
+
+TEST(CliStatus, SurvivesLineFaults) {
+  for (const QStringList& fault : {QStringList{QStringLiteral("--split")}, QStringList{QStringLiteral("--noise")},
+                                   QStringList{QStringLiteral("--drop-code"), QStringLiteral("253:1")}}) {
+    SimProcess sim(fault);
+    ASSERT_TRUE(sim.started());
+    const Run r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port()});
+    EXPECT_EQ(r.code, 0) << fault.join(' ').toStdString() << ": " << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Modem GSM: "))) << fault.join(' ').toStdString();
+  }
+}
+
+TEST(CliStatus, ErrorsGiveOneLineReasons) {
+  Run r = cli({QStringLiteral("status"), QStringLiteral("--port"), QStringLiteral("/dev/no-such-dovu-port")});
+  EXPECT_NE(r.code, 0);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("no such port"))) << r.err.toStdString();
+
+  SimProcess refusing({QStringLiteral("--refuse-password")});
+  r = cli({QStringLiteral("status"), QStringLiteral("--port"), refusing.port()});
+  EXPECT_NE(r.code, 0);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("wrong password"))) << r.err.toStdString();
+
+  SimProcess silent({QStringLiteral("--silent")});
+  r = cli({QStringLiteral("status"), QStringLiteral("--port"), silent.port()});
+  EXPECT_NE(r.code, 0);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("no answer"))) << r.err.toStdString();
+
+  r = cli({QStringLiteral("status")});
+  EXPECT_EQ(r.code, 2);
+}

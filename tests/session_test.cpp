@@ -1,0 +1,190 @@
+// The login session against the simulated controller over a pseudo-terminal, without widgets.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <cerrno>
+
+#include "exchange/dispatcher.h"
+#include "link/comport.h"
+#include "link/link.h"
+#include "link/session.h"
+#include "model/form.h"
+#include "support/sim.h"
+#include "support/testapp.h"
+
+using namespace dovu;
+using dovu::test::SimProcess;
+using dovu::test::waitFor;
+
+namespace {
+
+struct Rig {
+  explicit Rig(QStringList simArgs = {}) : sim(std::move(simArgs)) {
+    dovu::test::app();
+    port.setPort(sim.port());
+    port.setBaudRate(4800);
+    link = std::make_unique<Link>(&port, &notifier);
+    session = std::make_unique<Session>(form, *link);
+  }
+  ~Rig() {
+    link->abortWaits();
+    if (port.isOpen()) port.close();
+  }
+  int countFromPc(int code) const {
+    int n = 0;
+    for (const auto& f : sim.framesFromPc()) n += f.code() == code;
+    return n;
+  }
+
+  SimProcess sim;
+  dovu::test::RecordingNotifier notifier;
+  Form form;
+  ComPort port;
+  std::unique_ptr<Link> link;
+  std::unique_ptr<Session> session;
+};
+
+}  // namespace
+
+TEST(Session, LoginAcceptedShowsLoggedInAndPolls) {
+  Rig r;
+  ASSERT_TRUE(r.sim.started());
+  ASSERT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+  EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
+  EXPECT_EQ(r.form.colour("Edit_status"), kBrightGreen);
+  EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("ZALOGOWANY"));
+  EXPECT_FALSE(r.form.state("Edit_haslo").enabled);
+  EXPECT_FALSE(r.form.state("Button_polacz").enabled);
+  for (const char* n : {"Button_rozlacz", "ButtonFirmware", "Button_zmiana_hasla", "ButtonRestart",
+                        "ButtonResetlimit", "Pobierz1", "Zapisz1"})
+    EXPECT_TRUE(r.form.state(n).enabled) << n;
+  EXPECT_TRUE(r.notifier.events.empty());
+
+  // The poll goes out about once a second while logged in and idle.
+  QElapsedTimer t;
+  t.start();
+  ASSERT_TRUE(waitFor([&] { return r.countFromPc(253) >= 3; }, 6000));
+  EXPECT_GE(t.elapsed(), 1800);
+  // Never while a dialog holds the live display off.
+  r.session->dialogOpened();
+  const int before = r.countFromPc(253);
+  waitFor([] { return false; }, 1500);
+  EXPECT_LE(r.countFromPc(253), before + 1);  // at most the one already under way
+  const int frozen = r.countFromPc(253);
+  waitFor([] { return false; }, 1200);
+  EXPECT_EQ(r.countFromPc(253), frozen);
+  r.session->dialogClosed();
+  EXPECT_TRUE(waitFor([&] { return r.countFromPc(253) > frozen; }, 3000));
+}
+
+TEST(Session, RefusedPasswordStaysConnected) {
+  Rig r({QStringLiteral("--refuse-password")});
+  ASSERT_TRUE(r.sim.started());
+  EXPECT_EQ(r.session->connectAndLogin(), Session::ConnectResult::Refused);
+  EXPECT_EQ(r.notifier.count(QStringLiteral("Błędne hasło")), 1);
+  EXPECT_EQ(r.notifier.beeps(), 1);
+  EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
+  EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
+  EXPECT_TRUE(r.port.isOpen());
+}
+
+TEST(Session, NoAnswerWritesLoginThreeTimes) {
+  Rig r({QStringLiteral("--silent")});
+  ASSERT_TRUE(r.sim.started());
+  QElapsedTimer t;
+  t.start();
+  EXPECT_EQ(r.session->connectAndLogin(), Session::ConnectResult::NoAnswer);
+  EXPECT_GE(t.elapsed(), 2500);
+  EXPECT_LE(t.elapsed(), 4500);
+  const auto sent = r.sim.framesFromPc();
+  ASSERT_TRUE(waitFor([&] { return r.sim.framesFromPc().size() >= 3; }, 2000));
+  const auto frames = r.sim.framesFromPc();
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].bytes, frames[1].bytes);
+  EXPECT_EQ(frames[1].bytes, frames[2].bytes);
+  EXPECT_EQ(r.notifier.count(QStringLiteral("Brak odpowiedzi z Sterownika DOVU")), 1);
+  EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
+  EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
+}
+
+TEST(Session, AnswerDuringSecondAttemptEndsWait) {
+  Rig r({QStringLiteral("--drop-code"), QStringLiteral("1:1")});
+  ASSERT_TRUE(r.sim.started());
+  EXPECT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+  r.session->liveOff();
+  waitFor([] { return false; }, 300);
+  EXPECT_EQ(r.countFromPc(1), 2);
+  EXPECT_TRUE(r.notifier.events.empty());
+}
+
+TEST(Session, ConnectAgainRepeatsOnlyTheLoginAndCloseSendsNoLogout) {
+  Rig r({QStringLiteral("--refuse-password")});
+  ASSERT_TRUE(r.sim.started());
+  r.session->connectAndLogin();
+  r.session->connectAndLogin();
+  EXPECT_EQ(r.countFromPc(1), 2);
+  EXPECT_TRUE(r.port.isOpen());
+  QElapsedTimer t;
+  t.start();
+  r.session->formClose();
+  EXPECT_GE(t.elapsed(), 900);
+  EXPECT_FALSE(r.port.isOpen());
+  EXPECT_EQ(r.countFromPc(2), 0);
+}
+
+TEST(Session, LogoutAnsweredShowsInformationAndCloses) {
+  Rig r;
+  ASSERT_TRUE(r.sim.started());
+  ASSERT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+  r.session->logoutAndDisconnect();
+  EXPECT_EQ(r.countFromPc(2), 1);
+  EXPECT_EQ(r.notifier.count(QStringLiteral("Wylogowano ze sterownika DOVU")), 1);
+  EXPECT_FALSE(r.port.isOpen());
+  EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
+  EXPECT_EQ(r.form.colour("Edit_status"), kRed);
+}
+
+TEST(Session, PasswordChangeTakesOnlyFourDigits) {
+  Rig r;
+  ASSERT_TRUE(r.sim.started());
+  ASSERT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+  r.session->liveOff();
+  EXPECT_FALSE(r.session->changePassword(QStringLiteral("12345")));
+  EXPECT_FALSE(r.session->changePassword(QStringLiteral("12a4")));
+  EXPECT_FALSE(r.session->changePassword(QString()));
+  EXPECT_EQ(r.countFromPc(3), 0);
+  EXPECT_TRUE(r.session->changePassword(QStringLiteral("4321")));
+  EXPECT_EQ(r.form.text("Edit_haslo"), QStringLiteral("4321"));
+  EXPECT_EQ(r.notifier.count(QStringLiteral("Hasło zmienione")), 1);
+  // The controller now takes the new password only.
+  r.session->formClose();
+  r.form.setText("Edit_haslo", QStringLiteral("8617"));
+  EXPECT_EQ(r.session->connectAndLogin(), Session::ConnectResult::Refused);
+  r.form.setText("Edit_haslo", QStringLiteral("4321"));
+  EXPECT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+}
+
+TEST(Session, PortThatCannotOpenSaysWhy) {
+  dovu::test::app();
+  dovu::test::RecordingNotifier notifier;
+  Form form;
+  ComPort port;
+  port.setPort(QStringLiteral("/dev/does-not-exist-dovu"));
+  Link link(&port, &notifier);
+  Session session(form, link);
+  EXPECT_EQ(session.connectAndLogin(), Session::ConnectResult::PortUnavailable);
+  ASSERT_EQ(notifier.count(QStringLiteral("Port COM niedostępny")), 1);
+  EXPECT_TRUE(notifier.events.back().detail.contains(QStringLiteral("/dev/does-not-exist-dovu")));
+  EXPECT_EQ(form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
+  EXPECT_TRUE(Session::portErrorDetail(EACCES, QStringLiteral("/dev/null")).contains(QStringLiteral("usermod")));
+}
+
+TEST(Session, UnplugIsReportedOnceAndLeavesDisconnected) {
+  Rig r({QStringLiteral("--unplug-after"), QStringLiteral("2")});
+  ASSERT_TRUE(r.sim.started());
+  ASSERT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+  ASSERT_TRUE(waitFor([&] { return !r.port.isOpen(); }, 8000));
+  EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
+  EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
+  EXPECT_EQ(r.notifier.count(QStringLiteral("Port COM niedostępny")), 1);
+}
