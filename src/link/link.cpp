@@ -144,7 +144,15 @@ void Link::tick() {
   if (waitTicks_ > 0) --waitTicks_;
   if (++pollTicks_ >= kPollEveryTicks) {
     pollTicks_ = 0;
-    if (!sending_ && onPollDue) onPollDue();
+    // The poll waits for its answer; run it from the event loop rather than inside this tick,
+    // because a timer's slot is not re-entered and its wait would never see another tick.
+    if (!sending_ && onPollDue)
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            if (!sending_ && onPollDue) onPollDue();
+          },
+          Qt::QueuedConnection);
   }
 }
 
