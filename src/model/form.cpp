@@ -1,0 +1,315 @@
+#include "model/form.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "model/cp1250.h"
+
+namespace dovu {
+namespace {
+
+bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+
+bool is(const FieldDef& d, const char* name) { return std::string_view(d.name) == name; }
+
+// IN2..IN5 swap their colour pair in mini CA mode; IN1 never does.
+constexpr const char* kCaInputs[] = {"Edit_IN2A", "Edit_IN3A", "Edit_IN4A", "Edit_IN5A",
+                                     "Edit_IN2N", "Edit_IN3N", "Edit_IN4N", "Edit_IN5N"};
+
+}  // namespace
+
+Form::Form() {
+  const auto& defs = catalogue();
+  state_.resize(defs.size());
+  for (std::size_t i = 0; i < defs.size(); ++i) {
+    const FieldDef& d = defs[i];
+    FieldState& s = state_[i];
+    s.text = QString::fromUtf8(d.defaultText);
+    s.checked = d.defaultChecked;
+    s.index = d.defaultIndex;
+    s.enabled = d.defaultEnabled;
+    s.visible = d.defaultVisible;
+    s.colour = d.base;  // every field starts in its group colour
+    s.textColour = d.defaultTextColour;
+  }
+  // The thresholds are drawn from their bytes, never from a default text, then shown as agreed.
+  sensors_ = SensorSettings::defaults();
+  showAllSensors();
+  for (const SensorInfo& s : sensorTable()) setColour(must(s.field), kWindowColour);
+}
+
+Form::Id Form::must(std::string_view name) const {
+  const Id id = idOf(name);
+  if (id == kNoField) throw std::invalid_argument("unknown field: " + std::string(name));
+  return id;
+}
+
+// ---- program changes -------------------------------------------------------------------------
+
+void Form::setText(std::string_view name, const QString& text) { setText(must(name), text); }
+void Form::setChecked(std::string_view name, bool on) { setChecked(must(name), on); }
+void Form::setIndex(std::string_view name, int index) { setIndex(must(name), index); }
+void Form::setValue(std::string_view name, int value) { setValue(must(name), value); }
+void Form::setEnabled(std::string_view name, bool on) { setEnabled(must(name), on); }
+void Form::setVisible(std::string_view name, bool on) { setVisible(must(name), on); }
+void Form::setColour(std::string_view name, Colour c) { setColour(must(name), c); }
+void Form::setTextColour(std::string_view name, Colour c) { setTextColour(must(name), c); }
+
+void Form::setText(Id id, const QString& text) {
+  FieldState& s = state_.at(static_cast<std::size_t>(id));
+  if (s.text == text) return;
+  s.text = text;
+  emit changed(id);
+  onTextChanged(id);
+}
+
+void Form::setChecked(Id id, bool on) {
+  FieldState& s = state_.at(static_cast<std::size_t>(id));
+  if (s.checked == on) return;
+  s.checked = on;
+  emit changed(id);
+  onCheckChanged(id);
+}
+
+void Form::setIndex(Id id, int index) {
+  const FieldDef& d = def(id);
+  FieldState& s = state_.at(static_cast<std::size_t>(id));
+  // An index beyond the list leaves it without a selection.
+  if (index < 0 || index >= d.itemCount) index = -1;
+  if (s.index == index) return;
+  s.index = index;
+  s.text = index >= 0 ? QString::fromUtf8(d.itemList[index]) : QString();
+  emit changed(id);
+}
+
+void Form::setValue(Id id, int value) {
+  const FieldDef& d = def(id);
+  if (d.kind == FieldKind::Gauge) value = std::clamp(value, 0, d.maxValue);
+  FieldState& s = state_.at(static_cast<std::size_t>(id));
+  if (s.value == value) return;
+  s.value = value;
+  emit changed(id);
+}
+
+void Form::setEnabled(Id id, bool on) {
+  FieldState& s = state_.at(static_cast<std::size_t>(id));
+  if (s.enabled == on) return;
+  s.enabled = on;
+  emit changed(id);
+}
+
+void Form::setVisible(Id id, bool on) {
+  FieldState& s = state_.at(static_cast<std::size_t>(id));
+  if (s.visible == on) return;
+  s.visible = on;
+  emit changed(id);
+}
+
+void Form::setColour(Id id, Colour c) {
+  FieldState& s = state_.at(static_cast<std::size_t>(id));
+  if (s.colour == c) return;
+  s.colour = c;
+  emit changed(id);
+}
+
+void Form::setTextColour(Id id, Colour c) {
+  FieldState& s = state_.at(static_cast<std::size_t>(id));
+  if (s.textColour == c) return;
+  s.textColour = c;
+  emit changed(id);
+}
+
+// ---- rules fired by changes --------------------------------------------------------------------
+
+void Form::onTextChanged(Id id) {
+  if (def(id).marker == Marker::OnChange) setColour(id, kRed);
+}
+
+void Form::onCheckChanged(Id id) {
+  const FieldDef& d = def(id);
+  const bool on = state(id).checked;
+  if (d.marker == Marker::OnClick) {
+    setColour(id, kRed);
+  } else if (is(d, "BoxCA")) {
+    // Sets the input colours outright, whatever marks they had; no mark on the box itself.
+    applyCaColours();
+    const Id sygn = must("BoxOut1sygn");
+    setEnabled(sygn, on);
+    if (!on) setChecked(sygn, false);
+  } else if (d.marker == Marker::OnEnter) {
+    // The option boxes also mark themselves when their state changes.
+    setColour(id, kRed);
+    if (is(d, "BoxPotw")) setEnabled("EditPotw", on);
+    if (is(d, "BoxAutoTest")) setEnabled("EditAutotest", on);
+  }
+}
+
+void Form::applyCaColours() {
+  for (const char* name : kCaInputs) applySyncColour(name);
+}
+
+Colour Form::syncColour(Id id) const {
+  const bool ca = state("BoxCA").checked;
+  switch (def(id).sync) {
+    case SyncColour::None: return state(id).colour;
+    case SyncColour::Base: return def(id).base;
+    case SyncColour::Window: return kWindowColour;
+    case SyncColour::InputN: return ca ? kOrange : kGreen;
+    case SyncColour::InputA: return ca ? kGreen : kOrange;
+  }
+  return state(id).colour;
+}
+
+void Form::applySyncColour(Id id) {
+  if (def(id).sync != SyncColour::None) setColour(id, syncColour(id));
+}
+
+// ---- user actions ------------------------------------------------------------------------------
+
+void Form::userEdited(Id id, const QString& text) {
+  const FieldDef& d = def(id);
+  if (!state(id).enabled) return;
+  switch (d.kind) {
+    case FieldKind::Text:
+    case FieldKind::NoSpaceText:
+    case FieldKind::Digits:
+    case FieldKind::PhoneDigits:
+      setText(id, filterInput(id, text));
+      break;
+    case FieldKind::Choice: {
+      // Typed text into a list: the selection is the item it spells, if any.
+      const QString t = filterInput(id, text);
+      const int item = static_cast<int>(items(id).indexOf(t));
+      FieldState& s = state_.at(static_cast<std::size_t>(id));
+      if (s.text != t || s.index != item) {
+        s.text = t;
+        s.index = item;
+        emit changed(id);
+      }
+      if (d.marker == Marker::OnUserPick) setColour(id, kRed);
+      break;
+    }
+    default:
+      break;  // read-only
+  }
+}
+
+void Form::userToggled(Id id, bool on) {
+  if (def(id).kind != FieldKind::Check || !state(id).enabled) return;
+  setChecked(id, on);
+}
+
+void Form::userPicked(Id id, int index) {
+  const FieldDef& d = def(id);
+  if (d.kind != FieldKind::Choice || !state(id).enabled) return;
+  setIndex(id, index);
+  if (d.marker == Marker::OnUserPick) setColour(id, kRed);
+}
+
+void Form::userEnter(Id id) {
+  if (def(id).marker == Marker::OnEnter && state(id).enabled) setColour(id, kRed);
+}
+
+void Form::userExit(Id id) {
+  const FieldDef& d = def(id);
+  const QString& t = state(id).text;
+  const std::string_view name = d.name;
+  auto startsWith = [&](std::string_view p) { return name.substr(0, p.size()) == p; };
+
+  if (name == "Edit_haslo" || name == "Edit_pin") {
+    if (t.size() < 4) setText(id, QStringLiteral("8617"));
+  } else if (name == "Edit_LimitSMS" || name == "Edit_LimitVoice") {
+    if (t.isEmpty()) setText(id, QStringLiteral("0"));
+  } else if ((startsWith("Out") && name.ends_with("Czas")) || name == "IleTest") {
+    // 1..99; a text that is no number at all is repaired like an empty one.
+    if (parseNumber(t) <= 0) setText(id, QStringLiteral("1"));
+  } else if ((startsWith("EditT") && name.ends_with("opu")) || name == "EditWopu") {
+    const int v = parseNumber(t);
+    if (t.isEmpty() || v < 0) setText(id, QStringLiteral("0"));
+    else if (v > 254) setText(id, QStringLiteral("254"));
+  }
+}
+
+void Form::operatorCloseUp() {
+  const int i = index("Combo_operator");
+  if (i < 0) return;  // typed text, nothing picked
+  setText("Edit_operator", operatorNumber(i));
+}
+
+void Form::spinUp(std::string_view spinButton) {
+  const SensorInfo* s = sensorBySpin(std::string(spinButton).c_str());
+  if (!s) throw std::invalid_argument("unknown step button: " + std::string(spinButton));
+  if (s->encoding == SensorEncoding::Correction) setColour(s->field, kRed);
+  sensors_[s->byte] = stepUp(s->encoding, sensors_[s->byte]);
+  showSensor(s->byte);
+}
+
+void Form::spinDown(std::string_view spinButton) {
+  const SensorInfo* s = sensorBySpin(std::string(spinButton).c_str());
+  if (!s) throw std::invalid_argument("unknown step button: " + std::string(spinButton));
+  if (s->encoding == SensorEncoding::Correction) setColour(s->field, kRed);
+  sensors_[s->byte] = stepDown(s->encoding, sensors_[s->byte]);
+  showSensor(s->byte);
+}
+
+// ---- key filters -------------------------------------------------------------------------------
+
+bool Form::acceptsChar(Id id, QChar c) const {
+  // Enter and Backspace are editing keys every field lets through.
+  if (c == u'\r' || c == u'\b') return true;
+  if (c.category() == QChar::Other_Control) return false;
+  switch (def(id).kind) {
+    case FieldKind::Digits: return isDigit(c);
+    case FieldKind::PhoneDigits: return isDigit(c) || c == u'+';
+    case FieldKind::NoSpaceText: return c != u' ' && inCp1250(c);
+    case FieldKind::Text:
+    case FieldKind::Choice: return inCp1250(c);
+    default: return false;
+  }
+}
+
+QString Form::filterInput(Id id, const QString& text) const {
+  const int limit = def(id).maxLength;
+  QString out;
+  for (QChar c : text) {
+    if (limit > 0 && out.size() >= limit) break;
+    if (c == u'\r' || c == u'\b') continue;  // keys, not characters of the text
+    if (acceptsChar(id, c)) out.append(c);
+  }
+  return out;
+}
+
+// ---- editing and sensors -----------------------------------------------------------------------
+
+void Form::commitEditing() {
+  if (editing_ != kNoField) userExit(editing_);
+}
+
+void Form::setSensor(SensorByte b, std::uint8_t v) { sensors_[b] = v; }
+
+void Form::showSensor(SensorByte b) {
+  const SensorInfo& s = sensorTable()[static_cast<std::size_t>(b)];
+  setText(s.field, sensorText(s.encoding, sensors_[b]));
+}
+
+void Form::showAllSensors() {
+  using B = SensorByte;
+  for (B b : {B::T1Min, B::T1Max, B::T2Min, B::T2Max, B::T3Min, B::T3Max, B::T1Korekta,
+              B::T2Korekta, B::T3Korekta, B::ACnap, B::DCnap, B::WMin, B::WMax})
+    showSensor(b);
+}
+
+int Form::number(std::string_view name) const { return parseNumber(text(name)); }
+
+int Form::parseNumber(const QString& text) {
+  if (text.isEmpty() || text.size() > 9) return -1;
+  int v = 0;
+  for (QChar c : text) {
+    if (!isDigit(c)) return -1;
+    v = v * 10 + (c.unicode() - u'0');
+  }
+  return v;
+}
+
+}  // namespace dovu

@@ -1,0 +1,476 @@
+// The main window as data: catalogue, start state, change markers, click rules, exit checks,
+// key filters, the operator choice and the sensor step buttons.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "model/cp1250.h"
+#include "model/form.h"
+
+using namespace dovu;
+
+namespace {
+
+std::string s(const QString& q) { return q.toStdString(); }
+
+class FormTest : public ::testing::Test {
+ protected:
+  Form f;
+  std::string txt(std::string_view name) const { return s(f.text(name)); }
+  Form::Id id(std::string_view name) const { return Form::idOf(name); }
+  // Sets a text the way a value from the controller does: text, then the agreed colour.
+  void agree(std::string_view name, const QString& t) {
+    f.setText(name, t);
+    f.applySyncColour(name);
+  }
+};
+
+}  // namespace
+
+TEST(Catalogue, NamesAreUniqueAndFamiliesComplete) {
+  const auto& all = Form::catalogue();
+  std::set<std::string> names;
+  for (const FieldDef& d : all) EXPECT_TRUE(names.insert(d.name).second) << d.name;
+  for (std::size_t i = 0; i < all.size(); ++i) EXPECT_EQ(Form::idOf(all[i].name), int(i));
+  EXPECT_EQ(Form::idOf("NoSuchField"), Form::kNoField);
+
+  int cells = 0;
+  for (const char* row : kMatrixRows)
+    for (const char* page : {"T", "S"})
+      for (int tel = 1; tel <= kPhones; ++tel) {
+        const std::string name = std::string("Box") + row + page + std::to_string(tel);
+        ASSERT_NE(Form::idOf(name), Form::kNoField) << name;
+        EXPECT_EQ(Form::def(Form::idOf(name)).kind, FieldKind::Check);
+        ++cells;
+      }
+  EXPECT_EQ(cells, 176);
+  EXPECT_STREQ(Form::def(Form::idOf("BoxACS8")).caption, "Voice EX tel. 8");
+  EXPECT_STREQ(Form::def(Form::idOf("BoxIN1T1")).caption, "SMS IN1 tel. 1");
+
+  for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14})
+    EXPECT_EQ(Form::def(Form::idOf("SpinButton" + std::to_string(n))).kind, FieldKind::Button) << n;
+  EXPECT_EQ(Form::idOf("SpinButton12"), Form::kNoField);
+  for (const SensorInfo& info : sensorTable())
+    EXPECT_EQ(Form::def(Form::idOf(info.field)).kind, FieldKind::Spin) << info.field;
+
+  // Irregular names of the outputs.
+  for (const char* n : {"Edit_Out1zal", "Edit_Out2wyl", "Edit_OUT3Zal", "Edit_Out3Wyl", "Edit_OUT4Zal",
+                        "Edit_Out4Wyl", "Out4Czas", "ComboOut4", "BoxOut4Mono", "EditT3opu", "EditWopu"})
+    EXPECT_NE(Form::idOf(n), Form::kNoField) << n;
+}
+
+TEST(Catalogue, LabelsLimitsAndItems) {
+  auto d = [](const char* n) -> const FieldDef& { return Form::def(Form::idOf(n)); };
+  EXPECT_STREQ(d("Edit_haslo").hint, "Hasło dostępu (4 cyfry)");
+  EXPECT_STREQ(d("Button_rozlacz").hint, "Rozłącz od sterownika  DOVU");
+  EXPECT_STREQ(d("Edit_Tel8").caption, "Telefon nr. 8");
+  EXPECT_STREQ(d("Out1Czas").hint, "Czas aktywności wyjścia PK w trybie monostabilnym");
+  EXPECT_STREQ(d("Edit_LimitVoice").hint, "Dobowy limit połączeń głosowych");
+
+  EXPECT_EQ(d("Edit_IN3A").maxLength, 30);
+  EXPECT_EQ(d("Edit_DCa").maxLength, 15);
+  EXPECT_EQ(d("Edit_OUT3Zal").maxLength, 4);
+  EXPECT_EQ(d("Edit_OUT3Zal").kind, FieldKind::NoSpaceText);
+  EXPECT_EQ(d("Edit_operator").kind, FieldKind::PhoneDigits);
+  EXPECT_EQ(d("Edit_Tel1").maxLength, 13);
+  EXPECT_EQ(d("EditWopu").maxLength, 3);
+  EXPECT_EQ(d("JakiStan").maxLength, 4);
+  EXPECT_EQ(d("EditPotw").maxLength, 15);
+
+  EXPECT_EQ(Form::items(Form::idOf("ComboOut2")),
+            QStringList({"Brak", "T1 MIN", "T1 MAX", "T2 MIN", "T2 MAX", "T3 MIN", "T3 MAX",
+                         "Wil MIN", "Wil MAX"}));
+  EXPECT_EQ(Form::items(Form::idOf("Combo_operator")),
+            QStringList({"ORANGE", "T-MOBILE", "PLUS", "PLAY", "inny"}));
+  EXPECT_EQ(operatorIndexOf("+48602951111"), 1);
+  EXPECT_EQ(operatorIndexOf("+48602951111 "), kOperatorOther);
+  EXPECT_EQ(operatorIndexOf(""), kOperatorOther);
+  EXPECT_EQ(s(operatorNumber(3)), "+48790998250");
+  EXPECT_EQ(s(operatorNumber(4)), "");
+}
+
+TEST_F(FormTest, StartState) {
+  EXPECT_EQ(txt("Edit_status"), "ROZŁĄCZONY");
+  EXPECT_EQ(f.colour("Edit_status"), kRed);
+  EXPECT_EQ(txt("Edit_logon"), "WYLOGOWANY");
+  EXPECT_EQ(f.colour("Edit_logon"), kRed);
+  EXPECT_EQ(txt("Edit_haslo"), "8617");
+  EXPECT_EQ(txt("Edit_operator"), "+48501200777");
+  EXPECT_EQ(txt("Out3Czas"), "5");
+  EXPECT_EQ(txt("IleTest"), "24");
+  EXPECT_EQ(txt("JakiStan"), "?");
+  EXPECT_EQ(txt("EditPotw"), "OK");
+  EXPECT_EQ(txt("TextWersja"), "DOVU v ...");
+  EXPECT_EQ(f.state("TextWersja").textColour, kGrey);
+  EXPECT_EQ(txt("LabelZd"), "Zd: 0");
+  EXPECT_EQ(txt("LabelSMS"), "0 z");
+  EXPECT_EQ(txt("Label_Bar"), "Pobieram konfiguracje");
+  EXPECT_EQ(f.index("Combo_operator"), 0);
+  EXPECT_EQ(f.index("ComboOut1"), -1);
+  EXPECT_EQ(txt("ComboOut1"), "Brak");
+  EXPECT_FALSE(f.state("FormProgres").visible);
+  EXPECT_FALSE(f.state("Panel_bar").visible);
+
+  for (const char* n : {"Button_polacz", "Button_rozlacz", "Icon_get", "Icon_put", "Pobierz1", "Zapisz1",
+                        "ButtonFirmware", "Button_zmiana_hasla", "ButtonRestart", "ButtonResetlimit",
+                        "EditPotw", "EditAutotest", "BoxOut1sygn", "BoxT1S1", "BoxT2S4", "BoxT3S8",
+                        "BoxWS5"})
+    EXPECT_FALSE(f.state(n).enabled) << n;
+  for (const char* n : {"ButtonCom", "SpeedButton1", "SpeedButton2", "Odczyt1", "Zapis1", "Oprogramie1",
+                        "Edit_haslo", "BoxIN1S1", "BoxACS8", "BoxDCS1", "BoxWT1", "BoxT3T8", "SpinButton3"})
+    EXPECT_TRUE(f.state(n).enabled) << n;
+
+  // The thresholds come from the default bytes and show as agreed.
+  EXPECT_EQ(f.sensors(), SensorSettings::defaults());
+  EXPECT_EQ(txt("Edit_T1Min"), "+2");
+  EXPECT_EQ(txt("Edit_T3Max"), "+8");
+  EXPECT_EQ(txt("Edit_T2Korekta"), "+0,0");
+  EXPECT_EQ(txt("Edit_WMax"), "80");
+  EXPECT_EQ(txt("Edit_WMin"), "30");
+  EXPECT_EQ(txt("Edit_ACnap"), "15,0V");
+  EXPECT_EQ(txt("Edit_DCnap"), "10,5V");
+  for (const SensorInfo& info : sensorTable()) EXPECT_EQ(f.colour(info.field), kWindowColour) << info.field;
+}
+
+TEST_F(FormTest, BaseColoursAtStart) {
+  for (const char* n : {"Edit_IN1A", "Edit_IN5A", "Edit_T2a", "Edit_Wa", "Edit_ACa", "Edit_DCa",
+                        "Edit_Out1zal", "Edit_OUT4Zal"})
+    EXPECT_EQ(f.colour(n), kOrange) << n;
+  for (const char* n : {"Edit_IN1N", "Edit_IN4N", "Edit_T3ok", "Edit_Wok", "Edit_ACn", "Edit_DCn",
+                        "Edit_Out2wyl", "Edit_Out4Wyl"})
+    EXPECT_EQ(f.colour(n), kGreen) << n;
+  for (const char* n : {"Edit_T1n", "Edit_T2n", "Edit_T3n", "Edit_Wn"}) EXPECT_EQ(f.colour(n), kSkyBlue) << n;
+  for (const char* n : {"Edit_Tel1", "Edit_Tel8", "Combo_operator", "Edit_operator", "Edit_pin",
+                        "Edit_LimitSMS", "Edit_LimitVoice"})
+    EXPECT_EQ(f.colour(n), kYellow) << n;
+  for (const char* n : {"Edit_haslo", "Out1Czas", "ComboOut3", "IleTest", "JakiStan", "BoxCA", "BoxIN2T3",
+                        "EditT1opu"})
+    EXPECT_EQ(f.colour(n), kDefaultColour) << n;
+}
+
+TEST_F(FormTest, TextChangesMarkWhoeverMakesThem) {
+  int emitted = 0;
+  int lastId = Form::kNoField;
+  QObject::connect(&f, &Form::changed, [&](int i) { ++emitted; lastId = i; });
+
+  f.setText("Edit_Tel3", "+48123");
+  EXPECT_EQ(f.colour("Edit_Tel3"), kRed);
+  EXPECT_GT(emitted, 0);
+  EXPECT_EQ(lastId, id("Edit_Tel3"));
+
+  // The agreed colour, then the same text again: nothing changes, nothing is announced.
+  f.applySyncColour("Edit_Tel3");
+  EXPECT_EQ(f.colour("Edit_Tel3"), kYellow);
+  emitted = 0;
+  f.setText("Edit_Tel3", "+48123");
+  f.setChecked("BoxCA", false);
+  f.setIndex("ComboOut1", -1);
+  f.setColour("Edit_Tel3", kYellow);
+  EXPECT_EQ(emitted, 0);
+  EXPECT_EQ(f.colour("Edit_Tel3"), kYellow);
+
+  // The password and the operator list never turn red.
+  f.setText("Edit_haslo", "1111");
+  EXPECT_EQ(f.colour("Edit_haslo"), kDefaultColour);
+  f.userPicked(id("Combo_operator"), 2);
+  EXPECT_EQ(f.colour("Combo_operator"), kYellow);
+  f.applySyncColour("Edit_haslo");
+  EXPECT_EQ(f.colour("Edit_haslo"), kDefaultColour);
+
+  // Output lists: a selection by the program does not mark, a pick by the user does.
+  f.setIndex("ComboOut2", 4);
+  EXPECT_EQ(txt("ComboOut2"), "T2 MAX");
+  EXPECT_EQ(f.colour("ComboOut2"), kDefaultColour);
+  f.userPicked(id("ComboOut2"), 4);  // even the item already selected
+  EXPECT_EQ(f.colour("ComboOut2"), kRed);
+  f.setIndex("ComboOut3", 9);  // beyond the list: no selection
+  EXPECT_EQ(f.index("ComboOut3"), -1);
+  f.setIndex("ComboOut3", 1);
+  f.setIndex("ComboOut3", 200);
+  EXPECT_EQ(f.index("ComboOut3"), -1);
+  EXPECT_EQ(f.colour("ComboOut3"), kDefaultColour);
+}
+
+TEST_F(FormTest, MatrixAndReplyBoxesMarkOnEveryChange) {
+  f.userToggled(id("BoxIN4T3"), true);
+  EXPECT_TRUE(f.checked("BoxIN4T3"));
+  EXPECT_EQ(f.colour("BoxIN4T3"), kRed);
+
+  // The program's changes mark too, also in the disabled voice rows T1 and T2...
+  f.setChecked("BoxT1S2", true);
+  EXPECT_EQ(f.colour("BoxT1S2"), kRed);
+  f.applySyncColour("BoxT1S2");
+  EXPECT_EQ(f.colour("BoxT1S2"), kWindowColour);
+  f.setChecked("BoxT1S2", true);  // no change, no mark
+  EXPECT_EQ(f.colour("BoxT1S2"), kWindowColour);
+  // ...but the voice rows T3 and W have no marker at all.
+  f.setChecked("BoxT3S1", true);
+  f.setChecked("BoxWS8", true);
+  EXPECT_TRUE(f.checked("BoxWS8"));
+  EXPECT_EQ(f.colour("BoxT3S1"), kDefaultColour);
+  EXPECT_EQ(f.colour("BoxWS8"), kDefaultColour);
+
+  // The user cannot change a disabled cell.
+  f.userToggled(id("BoxT2S5"), true);
+  EXPECT_FALSE(f.checked("BoxT2S5"));
+
+  f.userToggled(id("IOsend"), true);
+  EXPECT_EQ(f.colour("IOsend"), kRed);
+  f.userEnter(id("IOsend"));  // reply boxes do not mark on focus
+  f.applySyncColour("IOsend");
+  f.userEnter(id("IOsend"));
+  EXPECT_EQ(f.colour("IOsend"), kWindowColour);
+}
+
+TEST_F(FormTest, OptionBoxesMarkOnFocusAndOnChange) {
+  f.userEnter(id("BoxOut2NC"));
+  EXPECT_EQ(f.colour("BoxOut2NC"), kRed);
+  f.userEnter(id("BoxWyslijStan"));
+  EXPECT_EQ(f.colour("BoxWyslijStan"), kRed);
+  f.userEnter(id("BoxOut1sygn"));  // disabled: it cannot take the focus
+  EXPECT_EQ(f.colour("BoxOut1sygn"), kDefaultColour);
+
+  f.setChecked("BoxOut3Mono", true);
+  EXPECT_EQ(f.colour("BoxOut3Mono"), kRed);
+
+  // BoxPotw and BoxAutoTest enable their texts exactly while checked.
+  f.setChecked("BoxPotw", true);
+  EXPECT_TRUE(f.state("EditPotw").enabled);
+  EXPECT_EQ(f.colour("BoxPotw"), kRed);
+  f.applySyncColour("BoxPotw");
+  f.setChecked("BoxPotw", false);
+  EXPECT_FALSE(f.state("EditPotw").enabled);
+  EXPECT_EQ(f.colour("BoxPotw"), kRed);
+  f.userToggled(id("BoxAutoTest"), true);
+  EXPECT_TRUE(f.state("EditAutotest").enabled);
+  f.userToggled(id("BoxAutoTest"), false);
+  EXPECT_FALSE(f.state("EditAutotest").enabled);
+
+  // Disabled texts take no typing.
+  f.userEdited(id("EditPotw"), "xx");
+  EXPECT_EQ(txt("EditPotw"), "OK");
+}
+
+TEST_F(FormTest, MiniCaModeSwapsInputColoursAndGatesTheSiren) {
+  f.setText("Edit_IN2A", "alarm");
+  f.setText("Edit_IN1N", "spokój");
+  ASSERT_EQ(f.colour("Edit_IN2A"), kRed);
+
+  f.userToggled(id("BoxCA"), true);
+  for (int n = 2; n <= 5; ++n) {
+    EXPECT_EQ(f.colour("Edit_IN" + std::to_string(n) + "A"), kGreen) << n;
+    EXPECT_EQ(f.colour("Edit_IN" + std::to_string(n) + "N"), kOrange) << n;
+  }
+  EXPECT_EQ(f.colour("Edit_IN1A"), kOrange);
+  EXPECT_EQ(f.colour("Edit_IN1N"), kRed);  // IN1 is not part of the swap
+  EXPECT_EQ(f.colour("BoxCA"), kDefaultColour);  // its click handler does not mark it
+  EXPECT_TRUE(f.state("BoxOut1sygn").enabled);
+  EXPECT_EQ(f.syncColour(id("Edit_IN3N")), kOrange);
+  EXPECT_EQ(f.syncColour(id("Edit_IN1N")), kGreen);
+
+  f.userToggled(id("BoxOut1sygn"), true);
+  EXPECT_TRUE(f.checked("BoxOut1sygn"));
+
+  f.userToggled(id("BoxCA"), false);
+  for (int n = 2; n <= 5; ++n) {
+    EXPECT_EQ(f.colour("Edit_IN" + std::to_string(n) + "A"), kOrange) << n;
+    EXPECT_EQ(f.colour("Edit_IN" + std::to_string(n) + "N"), kGreen) << n;
+  }
+  EXPECT_FALSE(f.checked("BoxOut1sygn"));
+  EXPECT_FALSE(f.state("BoxOut1sygn").enabled);
+  EXPECT_EQ(f.syncColour(id("Edit_IN3A")), kOrange);
+}
+
+TEST_F(FormTest, ExitChecksRepairTheText) {
+  f.userEdited(id("Edit_pin"), "12");
+  f.applySyncColour("Edit_pin");
+  f.userExit(id("Edit_pin"));
+  EXPECT_EQ(txt("Edit_pin"), "8617");
+  EXPECT_EQ(f.colour("Edit_pin"), kRed);
+  agree("Edit_pin", "1234");
+  f.userExit(id("Edit_pin"));
+  EXPECT_EQ(txt("Edit_pin"), "1234");
+  EXPECT_EQ(f.colour("Edit_pin"), kYellow);
+
+  f.userEdited(id("Edit_haslo"), "");
+  f.userExit(id("Edit_haslo"));
+  EXPECT_EQ(txt("Edit_haslo"), "8617");
+  EXPECT_EQ(f.colour("Edit_haslo"), kDefaultColour);
+
+  agree("Edit_LimitSMS", "");
+  f.userExit(id("Edit_LimitSMS"));
+  EXPECT_EQ(txt("Edit_LimitSMS"), "0");
+  EXPECT_EQ(f.colour("Edit_LimitSMS"), kRed);
+
+  for (const char* bad : {"", "0", "00"}) {
+    agree("Out3Czas", "7");
+    agree("Out4Czas", bad);
+    f.userExit(id("Out4Czas"));
+    EXPECT_EQ(txt("Out4Czas"), "1") << bad;
+    EXPECT_EQ(f.colour("Out4Czas"), kRed) << bad;
+    EXPECT_EQ(txt("Out3Czas"), "7");
+    EXPECT_EQ(f.colour("Out3Czas"), kWindowColour);
+  }
+  agree("IleTest", "00");
+  f.userExit(id("IleTest"));
+  EXPECT_EQ(txt("IleTest"), "1");
+  agree("IleTest", "99");
+  f.userExit(id("IleTest"));
+  EXPECT_EQ(txt("IleTest"), "99");
+  EXPECT_EQ(f.colour("IleTest"), kWindowColour);
+
+  const std::pair<const char*, const char*> delays[] = {{"300", "254"}, {"254", "254"}, {"", "0"},
+                                                        {"255", "254"}, {"007", "007"}};
+  for (auto [in, out] : delays) {
+    agree("EditT1opu", in);
+    f.userExit(id("EditT1opu"));
+    EXPECT_EQ(txt("EditT1opu"), out) << in;
+  }
+  agree("EditWopu", "999");
+  f.userExit(id("EditWopu"));
+  EXPECT_EQ(txt("EditWopu"), "254");
+
+  // commitEditing runs the checks of the field being edited, before its value is taken.
+  agree("EditT2opu", "");
+  f.setEditing(id("EditT2opu"));
+  f.commitEditing();
+  EXPECT_EQ(txt("EditT2opu"), "0");
+  f.setEditing(Form::kNoField);
+  f.commitEditing();
+
+  EXPECT_EQ(f.number("Out4Czas"), 1);
+  EXPECT_EQ(Form::parseNumber("007"), 7);
+  EXPECT_EQ(Form::parseNumber(""), -1);
+  EXPECT_EQ(Form::parseNumber("1a"), -1);
+  EXPECT_EQ(Form::parseNumber("+1"), -1);
+  EXPECT_EQ(Form::parseNumber("99999999999"), -1);
+}
+
+TEST_F(FormTest, KeyFilters) {
+  const Form::Id limit = id("Edit_LimitSMS"), tel = id("Edit_Tel1"), word = id("Edit_Out1zal"),
+                 msg = id("Edit_IN1A"), spin = id("Edit_T1Min");
+  for (QChar c : {QChar(u'\r'), QChar(u'\b')})
+    for (Form::Id i : {limit, tel, word, msg}) EXPECT_TRUE(f.acceptsChar(i, c));
+  EXPECT_TRUE(f.acceptsChar(limit, u'7'));
+  EXPECT_FALSE(f.acceptsChar(limit, u'a'));
+  EXPECT_FALSE(f.acceptsChar(limit, u'+'));
+  EXPECT_FALSE(f.acceptsChar(limit, QChar(0x0663)));  // Arabic-Indic three is no decimal digit here
+  EXPECT_TRUE(f.acceptsChar(tel, u'+'));
+  EXPECT_FALSE(f.acceptsChar(tel, u' '));
+  EXPECT_FALSE(f.acceptsChar(word, u' '));
+  EXPECT_TRUE(f.acceptsChar(word, u'!'));
+  EXPECT_TRUE(f.acceptsChar(word, u'ż'));
+  EXPECT_TRUE(f.acceptsChar(msg, u' '));
+  EXPECT_TRUE(f.acceptsChar(msg, QChar(0x20AC)));   // euro sign, byte 0x80
+  EXPECT_FALSE(f.acceptsChar(msg, QChar(0x2713)));  // check mark
+  EXPECT_FALSE(f.acceptsChar(msg, u'\t'));
+  EXPECT_FALSE(f.acceptsChar(spin, u'1'));  // read-only
+
+  EXPECT_EQ(s(f.filterInput(limit, "12a")), "12");
+  EXPECT_EQ(s(f.filterInput(limit, "1a2b3")), "12");  // cut to two characters
+  EXPECT_EQ(s(f.filterInput(tel, "+48 501-200-777")), "+48501200777");
+  EXPECT_EQ(s(f.filterInput(word, "ab cd")), "abcd");
+  EXPECT_EQ(s(f.filterInput(msg, QStringLiteral(u"Zażółć ✓ gęślą\r\njaźń"))), "Zażółć  gęśląjaźń");
+  EXPECT_EQ(s(f.filterInput(msg, QStringLiteral(u"a😀b"))), "ab");
+
+  // Limits count Windows-1250 characters: 31 Polish letters give 30 characters and 30 bytes.
+  const QString polish = QString(31, QChar(u'ł'));
+  f.userEdited(msg, polish);
+  EXPECT_EQ(f.text("Edit_IN1A"), QString(30, QChar(u'ł')));
+  EXPECT_EQ(toCp1250(f.text("Edit_IN1A")).size(), 30u);
+  EXPECT_EQ(f.colour("Edit_IN1A"), kRed);
+
+  f.userEdited(msg, QStringLiteral(u"Zażółć €"));
+  EXPECT_EQ(f.text("Edit_IN1A"), QStringLiteral(u"Zażółć €"));
+}
+
+TEST_F(FormTest, OperatorChoiceFillsTheSmsCentre) {
+  // Closing the list on the entry already shown rewrites the same number: no mark.
+  f.operatorCloseUp();
+  EXPECT_EQ(txt("Edit_operator"), "+48501200777");
+  EXPECT_EQ(f.colour("Edit_operator"), kYellow);
+
+  f.userPicked(id("Combo_operator"), 1);
+  f.operatorCloseUp();
+  EXPECT_EQ(txt("Edit_operator"), "+48602951111");
+  EXPECT_EQ(f.colour("Edit_operator"), kRed);
+
+  agree("Edit_operator", "+48602951111");
+  f.userPicked(id("Combo_operator"), 4);
+  f.operatorCloseUp();
+  EXPECT_EQ(txt("Edit_operator"), "");
+  EXPECT_EQ(f.colour("Edit_operator"), kRed);
+
+  // Typed text selects nothing; closing the list then leaves the number alone.
+  agree("Edit_operator", "+48111");
+  f.userEdited(id("Combo_operator"), "Heyah");
+  EXPECT_EQ(f.index("Combo_operator"), -1);
+  f.operatorCloseUp();
+  EXPECT_EQ(txt("Edit_operator"), "+48111");
+  f.userEdited(id("Combo_operator"), "PLAY");  // spelling an item selects it
+  EXPECT_EQ(f.index("Combo_operator"), 3);
+
+  // Typing into the number never moves the list.
+  f.userEdited(id("Edit_operator"), "+48601000310");
+  EXPECT_EQ(f.index("Combo_operator"), 3);
+}
+
+TEST_F(FormTest, StepButtons) {
+  f.setSensor(SensorByte::T1Min, 0);
+  f.showSensor(SensorByte::T1Min);
+  EXPECT_EQ(txt("Edit_T1Min"), "-128");
+  f.applySyncColour("Edit_T1Min");
+  f.spinDown("SpinButton2");  // at the limit: same text, colour kept
+  EXPECT_EQ(f.sensors()[SensorByte::T1Min], 0);
+  EXPECT_EQ(f.colour("Edit_T1Min"), kWindowColour);
+  f.spinUp("SpinButton2");
+  EXPECT_EQ(txt("Edit_T1Min"), "-127");
+  EXPECT_EQ(f.colour("Edit_T1Min"), kRed);
+
+  f.spinUp("SpinButton1");  // T1Max is a separate byte
+  EXPECT_EQ(txt("Edit_T1Max"), "+9");
+  EXPECT_EQ(f.sensors()[SensorByte::T1Min], 1);
+
+  f.setSensor(SensorByte::ACnap, 170);
+  f.showSensor(SensorByte::ACnap);
+  f.applySyncColour("Edit_ACnap");
+  f.spinUp("SpinButton7");
+  EXPECT_EQ(txt("Edit_ACnap"), "17,0V");
+  EXPECT_EQ(f.colour("Edit_ACnap"), kWindowColour);
+  f.spinDown("SpinButton8");
+  EXPECT_EQ(txt("Edit_DCnap"), "10,4V");
+
+  f.spinUp("SpinButton14");
+  EXPECT_EQ(txt("Edit_WMax"), "81");
+
+  // A correction button marks its field on every press, even at a limit.
+  f.setSensor(SensorByte::T3Korekta, 127);
+  f.showSensor(SensorByte::T3Korekta);
+  f.applySyncColour("Edit_T3Korekta");
+  f.spinUp("SpinButton9");
+  EXPECT_EQ(txt("Edit_T3Korekta"), "+31,75");
+  EXPECT_EQ(f.colour("Edit_T3Korekta"), kRed);
+  f.spinDown("SpinButton6");
+  EXPECT_EQ(txt("Edit_T2Korekta"), "-0,25");
+  EXPECT_EQ(f.sensors()[SensorByte::T2Korekta], 129);
+
+  // Redrawing an unchanged byte leaves the agreed colour.
+  f.applySyncColour("Edit_T2Korekta");
+  f.showAllSensors();
+  EXPECT_EQ(f.colour("Edit_T2Korekta"), kWindowColour);
+
+  EXPECT_THROW(f.spinUp("SpinButton12"), std::invalid_argument);
+  EXPECT_THROW(f.setText("NoSuchField", "x"), std::invalid_argument);
+}
+
+TEST_F(FormTest, GaugesClampToTheirRange) {
+  f.setValue("BarRSSI", 23);
+  EXPECT_EQ(f.state("BarRSSI").value, 20);
+  f.setValue("BarRSSI", -1);
+  EXPECT_EQ(f.state("BarRSSI").value, 0);
+  f.setValue("Bar", 100);
+  EXPECT_EQ(f.state("Bar").value, 100);
+  f.setValue("Bar", 150);
+  EXPECT_EQ(f.state("Bar").value, 100);
+}
