@@ -24,6 +24,9 @@ class ConfigTransfer : public QObject {
   void progress(int value);  // the bar value after each parameter
 
  private:
+  void showProgress(const QString& label);
+  void setBar(int value);
+
   Form& form_;
   Link& link_;
   Session& session_;

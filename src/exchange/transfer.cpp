@@ -1,0 +1,112 @@
+#include "exchange/transfer.h"
+
+#include "model/params.h"
+
+namespace dovu {
+
+namespace {
+
+constexpr std::uint8_t kLastReadCode = 104;
+const Bytes kReadRequest = "T";
+
+// Marks the transfer as running for as long as it lasts, and hides the progress dialog however it
+// ends (a write error of the port leaves by an exception).
+struct Running {
+  bool& busy;
+  Form& form;
+  explicit Running(bool& b, Form& f) : busy(b), form(f) { busy = true; }
+  ~Running() {
+    form.setVisible("Panel_bar", false);
+    form.setVisible("FormProgres", false);
+    busy = false;
+  }
+};
+
+}  // namespace
+
+ConfigTransfer::ConfigTransfer(Form& form, Link& link, Session& session, QObject* parent)
+    : QObject(parent), form_(form), link_(link), session_(session) {}
+
+void ConfigTransfer::showProgress(const QString& label) {
+  form_.setVisible("FormProgres", true);
+  form_.setVisible("Panel_bar", true);
+  form_.setText("Label_Bar", label);
+  setBar(0);
+}
+
+void ConfigTransfer::setBar(int value) {
+  form_.setValue("Bar", value);
+  emit progress(value);
+}
+
+bool ConfigTransfer::download() {
+  // A second exchange nested inside a running one (the menu stays usable) would interleave its
+  // frames with the first one's on the line.
+  if (busy_ || link_.waiting() || link_.aborted()) return false;
+  Running running(busy_, form_);
+
+  form_.setEnabled("Icon_get", false);
+  form_.setEnabled("Icon_put", false);
+  session_.liveOff();
+  Link::processPending();
+  showProgress(QStringLiteral("Pobieram konfiguracje sterownika"));
+
+  for (const ParamDef& p : paramTable()) {
+    link_.setPollTicks(0);
+    Link::pauseMs(10);
+    if (link_.aborted()) return false;
+    link_.sendFrame(p.readCode, kReadRequest);
+    // The answer is written into its fields by the dispatcher while the wait runs.  A missing one
+    // has already logged the window out (silently for the threshold block).
+    if (!link_.waitForAnswer(kReadTicks, p.readCode)) return false;
+    setBar(p.readCode * 100 / kLastReadCode);
+    if (p.readCode == kLastReadCode) {
+      session_.liveOn();
+      form_.setEnabled("Icon_get", true);
+      form_.setEnabled("Icon_put", true);
+    }
+    Link::processPending();
+  }
+  return !link_.aborted();
+}
+
+bool ConfigTransfer::upload() {
+  if (busy_ || link_.waiting() || link_.aborted()) return false;
+  Running running(busy_, form_);
+
+  // What goes out is what the window shows once the field being edited has been left.
+  form_.commitEditing();
+
+  form_.setEnabled("Icon_get", false);
+  form_.setEnabled("Icon_put", false);
+  session_.liveOff();
+  showProgress(QStringLiteral("Wysyłam konfiguracje do nadajnika"));
+  Link::processPending();
+
+  bool ok = true;
+  int acknowledged = 0;
+  for (const ParamDef& p : paramTable()) {
+    if (link_.aborted()) {
+      ok = false;
+      break;
+    }
+    const Bytes payload = buildPayload(form_, p);
+    if (!link_.sendAndWait(p.setCode(), payload, p.setWait)) {
+      ok = false;
+      break;
+    }
+    setBar(++acknowledged);
+    // The controller now holds these fields' values.
+    applySyncColours(form_, p);
+  }
+
+  form_.setVisible("Panel_bar", false);
+  if (session_.loggedIn() && !link_.aborted()) {
+    form_.setEnabled("Icon_get", true);
+    form_.setEnabled("Icon_put", true);
+    session_.liveOn();
+  }
+  return ok;
+}
+
+}  // namespace dovu

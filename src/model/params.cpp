@@ -1,0 +1,273 @@
+#include "model/params.h"
+
+#include <stdexcept>
+
+#include "model/cp1250.h"
+#include "model/matrix.h"
+
+namespace dovu {
+
+namespace {
+
+using P = PayloadKind;
+
+// Set waits in ticks: the long texts get six seconds, everything else one.
+constexpr std::uint16_t kShort = 10;
+constexpr std::uint16_t kLong = 60;
+
+constexpr std::array<ParamDef, kParamCount> kTable = {{
+    {4, P::Text, "Edit_pin", 4, kShort},
+    {6, P::Text, "Edit_operator", 13, kShort},
+    {8, P::Text, "Edit_Tel1", 13, kShort},
+    {10, P::Text, "Edit_Tel2", 13, kShort},
+    {12, P::Text, "Edit_Tel3", 13, kShort},
+    {14, P::Text, "Edit_Tel4", 13, kShort},
+    {16, P::Text, "Edit_IN1N", 30, kLong},
+    {18, P::Text, "Edit_IN2N", 30, kLong},
+    {20, P::Text, "Edit_IN3N", 30, kLong},
+    {22, P::Text, "Edit_IN4N", 30, kLong},
+    {24, P::Text, "Edit_IN5N", 30, kLong},
+    {26, P::Text, "Edit_IN1A", 30, kLong},
+    {28, P::Text, "Edit_IN2A", 30, kLong},
+    {30, P::Text, "Edit_IN3A", 30, kLong},
+    {32, P::Text, "Edit_IN4A", 30, kLong},
+    {34, P::Text, "Edit_IN5A", 30, kLong},
+    {36, P::Text, "Edit_Out1zal", 4, kShort},
+    {38, P::Text, "Edit_Out2zal", 4, kShort},
+    {40, P::Text, "Edit_Out1wyl", 4, kShort},
+    {42, P::Text, "Edit_Out2wyl", 4, kShort},
+    {44, P::Text, "Edit_OUT3Zal", 4, kShort},
+    {46, P::Text, "Edit_Out3Wyl", 4, kShort},
+    {48, P::Text, "Edit_OUT4Zal", 4, kShort},
+    {50, P::Text, "Edit_Out4Wyl", 4, kShort},
+    {52, P::Matrix, nullptr, static_cast<int>(kMatrixImageSize), kShort},
+    {54, P::OutputBlock, nullptr, static_cast<int>(kOutputBlockSize), kShort},
+    {56, P::Text, "EditPotw", 15, kShort},
+    {58, P::Text, "EditAutotest", 15, kShort},
+    {60, P::Text, "Edit_ACa", 15, kLong},
+    {62, P::Text, "Edit_ACn", 15, kLong},
+    {64, P::Text, "Edit_DCa", 15, kLong},
+    {66, P::Text, "Edit_DCn", 15, kLong},
+    {68, P::Text, "Edit_T1a", 30, kLong},
+    {70, P::Text, "Edit_T1ok", 30, kLong},
+    {72, P::Text, "Edit_T1n", 30, kLong},
+    {74, P::Text, "Edit_T2a", 30, kLong},
+    {76, P::Text, "Edit_T2ok", 30, kLong},
+    {78, P::Text, "Edit_T2n", 30, kLong},
+    {80, P::SensorBlock, nullptr, static_cast<int>(kSensorBlockSize), kShort},
+    {82, P::Text, "Edit_Tel5", 13, kShort},
+    {84, P::Text, "Edit_Tel6", 13, kShort},
+    {86, P::Text, "Edit_Tel7", 13, kShort},
+    {88, P::Text, "Edit_Tel8", 13, kShort},
+    {90, P::Text, "JakiStan", 4, kShort},
+    {92, P::Text, "Edit_Wa", 30, kLong},
+    {94, P::Text, "Edit_Wok", 30, kLong},
+    {96, P::Text, "Edit_Wn", 30, kLong},
+    {98, P::Text, "Edit_T3a", 30, kLong},
+    {100, P::Text, "Edit_T3ok", 30, kLong},
+    {102, P::Text, "Edit_T3n", 30, kLong},
+    {104, P::DelayBlock, nullptr, static_cast<int>(kDelayBlockSize), kShort},
+}};
+
+constexpr bool tableIsOrdered() {
+  for (std::size_t i = 0; i < kTable.size(); ++i)
+    if (kTable[i].readCode != 4 + 2 * i) return false;
+  return true;
+}
+static_assert(tableIsOrdered(), "one entry per even read code 4..104, ascending");
+
+// One byte of a block: a group of check boxes (bit 0 first), a number held as decimal text, or
+// the selected index of a list.
+enum class Entry : std::uint8_t { Bits, Number, Index };
+struct BlockByte {
+  Entry kind;
+  std::array<const char*, 8> names;  // Bits: the box of bit 0..7 (nullptr: bit not used)
+};
+
+constexpr std::array<BlockByte, kOutputBlockSize> kOutputBlock = {{
+    {Entry::Bits, {"BoxOut4Mono", "BoxOut3Mono", "BoxOut2Mono", "BoxOut1Mono", "BoxOut4NC", "BoxOut3NC",
+                   "BoxOut2NC", "BoxOut1NC"}},
+    {Entry::Number, {"Edit_LimitSMS"}},
+    {Entry::Number, {"Edit_LimitVoice"}},
+    {Entry::Number, {"Out1Czas"}},
+    {Entry::Number, {"Out2Czas"}},
+    {Entry::Number, {"Out3Czas"}},
+    {Entry::Number, {"Out4Czas"}},
+    // BoxCA (bit 3) is written before BoxOut1sygn (bit 4), whose availability it governs.
+    {Entry::Bits, {"BoxPotw", "BoxAutoTest", "BoxWyslijStan", "BoxCA", "BoxOut1sygn"}},
+    {Entry::Number, {"IleTest"}},
+    {Entry::Index, {"ComboOut1"}},
+    {Entry::Index, {"ComboOut2"}},
+    {Entry::Index, {"ComboOut3"}},
+    {Entry::Index, {"ComboOut4"}},
+    {Entry::Bits, {"T1send", "T2send", "ACsend", "DCsend", "T3send", "Wilgsend", "IOsend"}},
+}};
+
+constexpr std::array<BlockByte, kDelayBlockSize> kDelayBlock = {{
+    {Entry::Number, {"EditT1opu"}},
+    {Entry::Number, {"EditT2opu"}},
+    {Entry::Number, {"EditT3opu"}},
+    {Entry::Number, {"EditWopu"}},
+}};
+
+template <std::size_t N>
+std::vector<Form::Id> blockFields(const std::array<BlockByte, N>& block) {
+  std::vector<Form::Id> ids;
+  for (const BlockByte& b : block)
+    for (const char* name : b.names)
+      if (name) ids.push_back(Form::idOf(name));
+  return ids;
+}
+
+// A number field goes out as the low byte of its value.  Text that is no whole number (an empty
+// field that never lost the focus, pasted text) goes out as 0 rather than as garbage.
+std::uint8_t numberByte(const Form& form, const char* field) {
+  const int v = form.number(field);
+  return static_cast<std::uint8_t>(v < 0 ? 0 : v & 0xFF);
+}
+
+template <std::size_t N>
+Bytes buildBlock(const Form& form, const std::array<BlockByte, N>& block) {
+  Bytes out;
+  out.reserve(N);
+  for (const BlockByte& b : block) {
+    std::uint8_t v = 0;
+    switch (b.kind) {
+      case Entry::Bits:
+        for (int bit = 0; bit < 8; ++bit)
+          if (b.names[bit] && form.checked(b.names[bit])) v |= static_cast<std::uint8_t>(1u << bit);
+        break;
+      case Entry::Number:
+        v = numberByte(form, b.names[0]);
+        break;
+      case Entry::Index:
+        v = static_cast<std::uint8_t>(form.index(b.names[0]) & 0xFF);  // no selection (-1): 255
+        break;
+    }
+    out.push_back(static_cast<char>(v));
+  }
+  return out;
+}
+
+// Writes the block's values in offset order, each group of boxes from bit 0 upwards.  A box whose
+// state changes runs its click rules there and then.  Unused bits are ignored.
+template <std::size_t N>
+void applyBlock(Form& form, const std::array<BlockByte, N>& block, const Bytes& payload) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const BlockByte& b = block[i];
+    const std::uint8_t v = byteAt(payload, i);
+    switch (b.kind) {
+      case Entry::Bits:
+        for (int bit = 0; bit < 8; ++bit)
+          if (b.names[bit]) form.setChecked(b.names[bit], (v >> bit) & 1);
+        break;
+      case Entry::Number:
+        form.setText(b.names[0], QString::number(v));
+        break;
+      case Entry::Index:
+        form.setIndex(b.names[0], v);  // beyond the list: no selection
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+const std::array<ParamDef, kParamCount>& paramTable() { return kTable; }
+
+const ParamDef* paramByCode(std::uint8_t code) {
+  if (code < 4 || code > 105) return nullptr;
+  return &kTable[static_cast<std::size_t>(code / 2 - 2)];
+}
+
+std::vector<Form::Id> paramFields(const ParamDef& p) {
+  switch (p.kind) {
+    case PayloadKind::Text:
+      return {Form::idOf(p.field)};
+    case PayloadKind::Matrix: {
+      std::vector<Form::Id> ids;
+      for (const char* cell : matrixCellsInImageOrder()) ids.push_back(Form::idOf(cell));
+      return ids;
+    }
+    case PayloadKind::OutputBlock:
+      return blockFields(kOutputBlock);
+    case PayloadKind::SensorBlock: {
+      std::vector<Form::Id> ids;
+      for (const SensorInfo& s : sensorTable()) ids.push_back(Form::idOf(s.field));
+      return ids;
+    }
+    case PayloadKind::DelayBlock:
+      return blockFields(kDelayBlock);
+  }
+  return {};
+}
+
+Bytes buildOutputBlock(const Form& form) { return buildBlock(form, kOutputBlock); }
+
+Bytes buildSensorBlock(const SensorSettings& s) {
+  return Bytes(reinterpret_cast<const char*>(s.bytes.data()), s.bytes.size());
+}
+
+Bytes buildDelayBlock(const Form& form) { return buildBlock(form, kDelayBlock); }
+
+Bytes buildPayload(const Form& form, const ParamDef& p) {
+  switch (p.kind) {
+    case PayloadKind::Text:
+      return toCp1250(form.text(p.field));
+    case PayloadKind::Matrix:
+      return packMatrixImage(form);
+    case PayloadKind::OutputBlock:
+      return buildOutputBlock(form);
+    case PayloadKind::SensorBlock:
+      return buildSensorBlock(form.sensors());
+    case PayloadKind::DelayBlock:
+      return buildDelayBlock(form);
+  }
+  return {};
+}
+
+void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload) {
+  // A block answer shorter than its layout is ignored as a whole: a value is never read past the
+  // end of what arrived, and half a block is not taken for the controller's state.  Texts take any
+  // length, an empty one included.
+  if (p.kind != PayloadKind::Text && payload.size() < static_cast<std::size_t>(p.limit)) return;
+
+  switch (p.kind) {
+    case PayloadKind::Text: {
+      const QString text = fromCp1250(payload);
+      form.setText(p.field, text);
+      if (p.readCode == 6) {
+        // The SMS centre also picks the operator it belongs to, "inny" for any other number.
+        form.setIndex("Combo_operator", kOperatorOther);
+        form.setIndex("Combo_operator", operatorIndexOf(text));
+      }
+      break;
+    }
+    case PayloadKind::Matrix:
+      unpackMatrixImage(form, payload);
+      break;
+    case PayloadKind::OutputBlock:
+      applyBlock(form, kOutputBlock, payload);
+      break;
+    case PayloadKind::SensorBlock:
+      for (std::size_t i = 0; i < kSensorBlockSize; ++i)
+        form.setSensor(static_cast<SensorByte>(i), byteAt(payload, i));
+      form.showAllSensors();
+      break;
+    case PayloadKind::DelayBlock:
+      applyBlock(form, kDelayBlock, payload);
+      break;
+  }
+  // Last, so that the click rules that ran above cannot leave a marker behind.
+  applySyncColours(form, p);
+}
+
+void applySyncColours(Form& form, const ParamDef& p) {
+  if (p.kind == PayloadKind::Matrix) {
+    resetMatrixColours(form);
+    return;
+  }
+  for (Form::Id id : paramFields(p)) form.applySyncColour(id);
+}
+
+}  // namespace dovu
