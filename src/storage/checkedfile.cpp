@@ -1,0 +1,71 @@
+#include "storage/checkedfile.h"
+
+#include <QFile>
+
+namespace dovu {
+
+std::uint8_t xorChecksum(const Bytes& data, std::size_t n) {
+  std::uint8_t x = 0;
+  for (std::size_t i = 0; i < n && i < data.size(); ++i) x ^= byteAt(data, i);
+  return x;
+}
+
+bool checkFileBytes(const Bytes& data, std::string_view magic, Notifier& notifier) {
+  const bool magicOk = data.size() >= magic.size() && std::string_view(data).substr(0, magic.size()) == magic;
+  if (!magicOk) notifier.message(MessageKind::Error, QString::fromUtf8(kBadFormatText));
+  // The check byte is the last one and covers everything before it, the magic included.
+  const bool sumOk = !data.empty() && xorChecksum(data, data.size() - 1) == byteAt(data, data.size() - 1);
+  if (!sumOk) {
+    notifier.beep();
+    notifier.message(MessageKind::Error, QString::fromUtf8(kBadCrcText));
+  }
+  return magicOk && sumOk;
+}
+
+std::optional<Bytes> readWholeFile(const QString& path, QString* error, bool* tooLarge) {
+  if (tooLarge) *tooLarge = false;
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) {
+    if (error) *error = QStringLiteral("%1: %2").arg(path, f.errorString());
+    return std::nullopt;
+  }
+  // One byte more than fits tells an oversized file apart without trusting size(), which is 0 for
+  // pipes and devices.
+  const QByteArray data = f.read(static_cast<qint64>(kFileBufferSize) + 1);
+  if (f.error() != QFileDevice::NoError) {
+    if (error) *error = QStringLiteral("%1: %2").arg(path, f.errorString());
+    return std::nullopt;
+  }
+  if (static_cast<std::size_t>(data.size()) > kFileBufferSize) {
+    if (tooLarge) *tooLarge = true;
+    if (error)
+      *error = QStringLiteral("%1: plik jest większy niż %2 bajtów").arg(path).arg(kFileBufferSize);
+    return std::nullopt;
+  }
+  return Bytes(data.constData(), static_cast<std::size_t>(data.size()));
+}
+
+std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic, Notifier& notifier) {
+  QString why;
+  bool tooLarge = false;
+  auto data = readWholeFile(path, &why, &tooLarge);
+  if (!data) {
+    // An oversized file is not a file of this kind; anything else is the system's failure.
+    notifier.message(MessageKind::Error,
+                     QString::fromUtf8(tooLarge ? kBadFormatText : kCannotReadText), why);
+    return std::nullopt;
+  }
+  return readCheckedFile(*data, magic, notifier);
+}
+
+std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, Notifier& notifier) {
+  if (data.size() > kFileBufferSize) {
+    notifier.message(MessageKind::Error, QString::fromUtf8(kBadFormatText),
+                     QStringLiteral("plik jest większy niż %1 bajtów").arg(kFileBufferSize));
+    return std::nullopt;
+  }
+  if (!checkFileBytes(data, magic, notifier)) return std::nullopt;
+  return data;
+}
+
+}  // namespace dovu

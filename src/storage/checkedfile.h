@@ -1,0 +1,57 @@
+#pragma once
+// Whole-file reads with the magic and XOR checks shared by configuration files ("dvc") and
+// firmware files ("dvf"), and the atomic save used for configuration files.
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "link/bytes.h"
+#include "link/notifier.h"
+
+namespace dovu {
+
+// FileBuffer: the largest file either format may be.
+constexpr std::size_t kFileBufferSize = 65536;
+constexpr std::size_t kMagicSize = 3;
+
+inline constexpr std::string_view kConfigMagic = "dvc";
+inline constexpr std::string_view kFirmwareMagic = "dvf";
+
+inline const char* kBadFormatText = "Zly format pliku";
+inline const char* kBadCrcText = "Bląd CRC pliku konfiguracji";  // also for firmware files
+inline const char* kCannotReadText = "Nie można odczytać pliku";
+
+// XOR of the first n bytes.
+std::uint8_t xorChecksum(const Bytes& data, std::size_t n);
+
+// The two checks of a file held in memory.  A wrong magic shows "Zly format pliku"; a wrong check
+// byte beeps and shows "Bląd CRC pliku konfiguracji"; a file failing both shows both, in that
+// order.  An empty file has no check byte and fails both.  True when neither failed.
+bool checkFileBytes(const Bytes& data, std::string_view magic, Notifier& notifier);
+
+// Reads a whole file, at most kFileBufferSize bytes.  A file that cannot be opened or read, or
+// that is larger, yields nullopt and a reason for the user in *error; *tooLarge tells the last case.
+std::optional<Bytes> readWholeFile(const QString& path, QString* error, bool* tooLarge = nullptr);
+
+// ReadCheckedFile: reads the file and checks it.  Every failure, an unreadable or oversized file
+// included, is reported through the notifier; nullopt then.
+std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic, Notifier& notifier);
+// The same for bytes already in memory.
+std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, Notifier& notifier);
+
+// Writes up to n bytes to a descriptor like ::write: the count written, or -1 with errno set.
+// Tests inject one to simulate a full disk.
+using FileWriteFn = std::function<long(int fd, const char* data, std::size_t n)>;
+
+// Replaces the file at path with data so that a reader sees either the old or the new file, never
+// a mixture: the bytes go to a temporary file in the same folder, which is flushed to the disk and
+// then renamed over the target (a symbolic link is followed to its target).  The new file is
+// readable and writable by its owner only.  On any failure the old file is left as it was, the
+// temporary file is removed and *error names the reason.
+bool saveFileAtomically(const QString& path, const Bytes& data, QString* error,
+                        const FileWriteFn& write = {});
+
+}  // namespace dovu

@@ -1,0 +1,91 @@
+#pragma once
+// The configuration file (*.dvc): "dvc", 81 items in a fixed order and an XOR check byte.
+//
+// Items: texts with a length byte in front (Windows-1250, one byte per character), the
+// notification matrix as a length byte 22 and its image, single bytes (numbers modulo 256, list
+// indexes, raw sensor setting bytes) and flag bytes whose bits are check boxes.  With every text
+// empty the file is 107 bytes long.
+//
+// A file is checked as a whole before any field is written, so a bad file changes nothing.
+#include <QString>
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "link/bytes.h"
+#include "link/notifier.h"
+#include "model/form.h"
+#include "model/sensors.h"
+
+namespace dovu {
+
+constexpr std::size_t kConfigMinSize = 107;  // every text empty
+constexpr int kConfigItems = 83;             // magic and check byte included
+
+enum class ConfigItemForm : std::uint8_t {
+  Magic,     // "dvc"
+  Text,      // length byte, then the characters
+  Matrix,    // length byte 22, then the matrix image
+  Number,    // one byte: a digits field's value modulo 256
+  Choice,    // one byte: the selected index of a list, 255 for none
+  Flags,     // one byte: check boxes by bit
+  Sensor,    // one raw SensorSettings byte
+  Checksum,  // XOR of every byte before it
+};
+
+struct ConfigItem {
+  int number;                   // 1..83, the position in the file
+  ConfigItemForm form;
+  const char* field;            // Text, Number, Choice: the field; Sensor: the display field
+  const char* description;      // what it is, in words
+  std::array<const char*, 8> bits{};  // Flags: the check box of each bit, bits[0] = bit 0; nullptr = always 0
+  SensorByte sensor{};          // Sensor
+};
+
+// All 83 items in file order.
+const std::vector<ConfigItem>& configItems();
+
+// The contents of a file item by item: values[i] belongs to configItems()[i]; the magic and the
+// check byte are kept too.  Texts without their length byte, the matrix without its length byte.
+struct ConfigValues {
+  std::vector<Bytes> values;
+  bool operator==(const ConfigValues&) const = default;
+};
+
+// Takes the items from the fields.  Fails (nullopt, reason in *error) when a number field holds
+// no whole number.
+std::optional<ConfigValues> configFromForm(const Form& form, QString* error);
+
+// The file bytes of a set of items (length bytes, check byte computed afresh).
+Bytes serializeConfig(const ConfigValues& values);
+
+// Builds the whole file from the fields (configFromForm + serializeConfig).
+std::optional<Bytes> buildConfigFile(const Form& form, QString* error);
+
+// The full structural check: size, magic, check byte, every length within the data, matrix
+// length 22, list indexes within their lists (or 255, no selection), nothing left over.  Touches
+// nothing.
+std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error);
+
+// Writes checked items into the fields in file order through the form's setters, so that the
+// change markers and the click rules act as for any program change; then selects the operator
+// from the SMS centre number and redraws the thirteen sensor displays.  Sets no colour itself.
+void applyConfig(Form& form, const ConfigValues& values);
+
+// Checks and loads a file held in memory: the magic and check byte messages, then
+// "Zly format pliku" with the reason for a file that is wrong in any other way.  True when loaded;
+// on false no field has changed.  Shows nothing on success.
+bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier);
+// The same, reading the file first (a file that cannot be read is reported).
+bool loadConfigFile(Form& form, const QString& path, Notifier& notifier);
+
+// Runs the exit checks of the field being edited, builds the file and saves it atomically.
+// Every failure is reported with its reason; the previous file then stays as it was.  Shows
+// nothing on success.
+bool saveConfigFile(Form& form, const QString& path, Notifier& notifier);
+
+inline const char* kConfigLoadedText = "Odczytano plik konfiguracji";
+inline const char* kConfigNotSavedText = "Nie zapisano pliku konfiguracji";
+
+}  // namespace dovu
