@@ -11,13 +11,13 @@ using dovu::test::SimProcess;
 
 namespace {
 
-struct Run {
+struct CliResult {
   int code = -1;
   QString out;
   QString err;
 };
 
-Run cli(const QStringList& args, const QString& simDir = {}) {
+CliResult cli(const QStringList& args, const QString& simDir = {}) {
   dovu::test::app();
   QProcess p;
   if (!simDir.isEmpty()) {
@@ -36,7 +36,7 @@ Run cli(const QStringList& args, const QString& simDir = {}) {
 TEST(CliPorts, ListsTheAdvertisedSimulator) {
   SimProcess sim;
   ASSERT_TRUE(sim.started());
-  const Run r = cli({QStringLiteral("ports")}, sim.dir() + QStringLiteral("/advert"));
+  const CliResult r = cli({QStringLiteral("ports")}, sim.dir() + QStringLiteral("/advert"));
   EXPECT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_TRUE(r.out.contains(sim.port() + QLatin1Char('\t'))) << r.out.toStdString();
 }
@@ -44,7 +44,7 @@ TEST(CliPorts, ListsTheAdvertisedSimulator) {
 TEST(CliStatus, PrintsTheRecordInWords) {
   SimProcess sim;
   ASSERT_TRUE(sim.started());
-  const Run r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port(), QStringLiteral("--trace")});
+  const CliResult r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port(), QStringLiteral("--trace")});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   for (const char* key : {"IN1: ", "OUT4: ", "Modem GSM: ", "Sygnał GSM: ", "DC: ", "EX: ", "T1: ", "T3: ", "Wil.: "})
     EXPECT_TRUE(r.out.contains(QString::fromUtf8(key))) << key;
@@ -59,14 +59,14 @@ TEST(CliStatus, SurvivesLineFaults) {
                                    QStringList{QStringLiteral("--drop-code"), QStringLiteral("253:1")}}) {
     SimProcess sim(fault);
     ASSERT_TRUE(sim.started());
-    const Run r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port()});
+    const CliResult r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port()});
     EXPECT_EQ(r.code, 0) << fault.join(' ').toStdString() << ": " << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("Modem GSM: "))) << fault.join(' ').toStdString();
   }
 }
 
 TEST(CliStatus, ErrorsGiveOneLineReasons) {
-  Run r = cli({QStringLiteral("status"), QStringLiteral("--port"), QStringLiteral("/dev/no-such-dovu-port")});
+  CliResult r = cli({QStringLiteral("status"), QStringLiteral("--port"), QStringLiteral("/dev/no-such-dovu-port")});
   EXPECT_NE(r.code, 0);
   EXPECT_TRUE(r.err.contains(QStringLiteral("no such port"))) << r.err.toStdString();
 
