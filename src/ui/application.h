@@ -1,0 +1,48 @@
+#pragma once
+// The application object of the window program.  Exceptions that reach the event loop end here
+// (HandleException): a conversion error beeps and tells the user "Port COM niedostępny", every
+// other exception is dropped and the event that raised it simply ends.
+#include <QApplication>
+#include <exception>
+#include <functional>
+#include <stdexcept>
+
+namespace dovu::ui {
+
+// A text that should have been a number.
+class ConversionError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+class Application : public QApplication {
+  Q_OBJECT
+ public:
+  Application(int& argc, char** argv);
+
+  // Installed by the main window when it is created; until then exceptions are dropped.
+  using ExceptionHandler = std::function<void(std::exception_ptr)>;
+  void setExceptionHandler(ExceptionHandler h) { handler_ = std::move(h); }
+  void handle(std::exception_ptr e);
+
+  bool notify(QObject* receiver, QEvent* event) override;
+
+  // The running Application, or nullptr under a plain QApplication.
+  static Application* instance();
+
+ private:
+  ExceptionHandler handler_;
+};
+
+// Runs a user action; an exception goes to the application's handler instead of unwinding through
+// the toolkit's frames.
+template <class F>
+void guarded(F&& f) {
+  try {
+    f();
+  } catch (...) {
+    if (Application* app = Application::instance()) app->handle(std::current_exception());
+  }
+}
+
+}  // namespace dovu::ui

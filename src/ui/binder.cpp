@@ -1,0 +1,284 @@
+#include "ui/binder.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <stdexcept>
+#include <string>
+
+#include "ui/application.h"
+#include "ui/widgets.h"
+
+namespace dovu::ui {
+
+namespace {
+
+const char* kIdProperty = "dovuFieldId";
+
+Form::Id idOf(const QObject* o) {
+  const QVariant v = o->property(kIdProperty);
+  return v.isValid() ? v.toInt() : Form::kNoField;
+}
+
+void paint(QWidget* w, QPalette::ColorRole role, Colour c, bool fill) {
+  QPalette p = w->palette();
+  const QColor colour = FieldBinder::toColor(c, role);
+  if (p.color(role) != colour) {
+    p.setColor(role, colour);
+    w->setPalette(p);
+  }
+  if (fill) w->setAutoFillBackground(c != kDefaultColour);
+}
+
+void paintText(QWidget* w, Colour c) {
+  QPalette p = w->palette();
+  const QColor colour = FieldBinder::toColor(c, QPalette::WindowText);
+  if (p.color(QPalette::WindowText) != colour) {
+    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::Text, FieldBinder::toColor(c, QPalette::Text));
+    w->setPalette(p);
+  }
+}
+
+// Focus changes that come from another window (a message box, a context menu) are not the user
+// leaving or entering a field.
+bool movedInsideWindow(const QFocusEvent* e) {
+  return e->reason() != Qt::ActiveWindowFocusReason && e->reason() != Qt::PopupFocusReason;
+}
+
+}  // namespace
+
+FieldBinder::FieldBinder(Form& form, QObject* parent)
+    : QObject(parent), form_(form), views_(static_cast<std::size_t>(form.size()), nullptr) {
+  connect(&form_, &Form::changed, this, &FieldBinder::refresh);
+}
+
+QColor FieldBinder::toColor(Colour c, QPalette::ColorRole platformRole) {
+  const QPalette p = QApplication::palette();
+  switch (c) {
+    case kWindowColour: return p.color(QPalette::Base);
+    case kFaceColour: return p.color(QPalette::Button);
+    case kDefaultColour: return p.color(platformRole);
+    default: return QColor::fromRgb(static_cast<QRgb>(c));
+  }
+}
+
+Form::Id FieldBinder::idOrThrow(std::string_view name) const {
+  const Form::Id id = Form::idOf(name);
+  if (id == Form::kNoField) throw std::invalid_argument("no form entry " + std::string(name));
+  return id;
+}
+
+QObject* FieldBinder::view(std::string_view name) const {
+  const Form::Id id = Form::idOf(name);
+  return id == Form::kNoField ? nullptr : views_[static_cast<std::size_t>(id)];
+}
+
+QWidget* FieldBinder::create(std::string_view name, QWidget* parent) {
+  const Form::Id id = idOrThrow(name);
+  const FieldDef& d = Form::def(id);
+  QWidget* w = nullptr;
+  switch (d.kind) {
+    case FieldKind::Text:
+    case FieldKind::NoSpaceText:
+    case FieldKind::Digits:
+    case FieldKind::PhoneDigits:
+    case FieldKind::Spin:
+    case FieldKind::Readout: {
+      auto* e = new QLineEdit(parent);
+      const bool readOnly = d.kind == FieldKind::Spin || d.kind == FieldKind::Readout;
+      e->setReadOnly(readOnly);
+      if (readOnly) e->setFocusPolicy(Qt::NoFocus);
+      else e->setValidator(new FieldValidator(form_, id, e));
+      if (d.maxLength > 0) e->setMaxLength(d.maxLength);
+      w = e;
+      break;
+    }
+    case FieldKind::Check: w = new QCheckBox(parent); break;
+    case FieldKind::Choice: {
+      auto* c = new ChoiceBox(parent);
+      c->setEditable(true);
+      c->setInsertPolicy(QComboBox::NoInsert);
+      c->addItems(Form::items(id));
+      c->lineEdit()->setValidator(new FieldValidator(form_, id, c));
+      w = c;
+      break;
+    }
+    case FieldKind::Label: w = new QLabel(parent); break;
+    case FieldKind::Lamp: {
+      auto* l = new QLabel(QString::fromUtf8(d.caption), parent);
+      l->setAlignment(Qt::AlignCenter);
+      l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      l->setMinimumWidth(30);
+      w = l;
+      break;
+    }
+    case FieldKind::Gauge: {
+      auto* g = new QProgressBar(parent);
+      g->setRange(0, d.maxValue);
+      g->setTextVisible(false);
+      w = g;
+      break;
+    }
+    case FieldKind::StatusLine: {
+      auto* s = new QStatusBar(parent);
+      s->setSizeGripEnabled(false);
+      auto* panel = new QLabel(s);
+      panel->setObjectName(QStringLiteral("panel"));
+      panel->setMinimumWidth(130);
+      s->addWidget(panel, 1);
+      w = s;
+      break;
+    }
+    case FieldKind::Button:
+      if (std::string_view(d.name).substr(0, 10) == "SpinButton") w = new SpinPair(parent);
+      else w = new QPushButton(QString::fromUtf8(d.caption), parent);
+      break;
+    case FieldKind::MenuItem:
+    case FieldKind::Container:
+      throw std::invalid_argument("no widget of its own for " + std::string(name));
+  }
+  bind(w, name);
+  return w;
+}
+
+void FieldBinder::attach(QObject* view, Form::Id id) {
+  view->setObjectName(QString::fromUtf8(Form::def(id).name));
+  view->setProperty(kIdProperty, id);
+  views_[static_cast<std::size_t>(id)] = view;
+  connect(view, &QObject::destroyed, this, [this, id, view] {
+    if (views_[static_cast<std::size_t>(id)] == view) views_[static_cast<std::size_t>(id)] = nullptr;
+  });
+}
+
+void FieldBinder::bind(QAction* a, std::string_view name) {
+  const Form::Id id = idOrThrow(name);
+  attach(a, id);
+  refresh(id);
+}
+
+void FieldBinder::bind(QWidget* w, std::string_view name) {
+  const Form::Id id = idOrThrow(name);
+  const FieldDef& d = Form::def(id);
+  attach(w, id);
+  const QString caption = QString::fromUtf8(d.caption);
+  const QString hint = QString::fromUtf8(d.hint);
+  w->setAccessibleName(caption.isEmpty() ? QString::fromUtf8(d.name) : caption);
+  if (!hint.isEmpty()) w->setToolTip(hint);
+
+  if (auto* e = qobject_cast<QLineEdit*>(w)) {
+    connect(e, &QLineEdit::textEdited, this, [this, id](const QString& t) {
+      guarded([&] { form_.userEdited(id, t); });
+      refresh(id);
+    });
+    if (!e->isReadOnly()) e->installEventFilter(this);
+  } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
+    connect(c, &QCheckBox::clicked, this, [this, id](bool on) {
+      guarded([&] { form_.userToggled(id, on); });
+      refresh(id);
+    });
+    c->installEventFilter(this);
+  } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+    connect(c, &QComboBox::activated, this, [this, id](int index) {
+      guarded([&] { form_.userPicked(id, index); });
+      refresh(id);
+    });
+    if (QLineEdit* e = c->lineEdit()) {
+      connect(e, &QLineEdit::textEdited, this, [this, id](const QString& t) {
+        guarded([&] { form_.userEdited(id, t); });
+        refresh(id);
+      });
+    }
+  } else if (auto* s = qobject_cast<SpinPair*>(w)) {
+    const std::string button(d.name);
+    connect(s, &SpinPair::up, this, [this, button] { guarded([&] { form_.spinUp(button); }); });
+    connect(s, &SpinPair::down, this, [this, button] { guarded([&] { form_.spinDown(button); }); });
+  }
+  refresh(id);
+}
+
+bool FieldBinder::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::FocusIn && event->type() != QEvent::FocusOut)
+    return QObject::eventFilter(watched, event);
+  const Form::Id id = idOf(watched);
+  if (id == Form::kNoField || !movedInsideWindow(static_cast<QFocusEvent*>(event)))
+    return QObject::eventFilter(watched, event);
+  const bool in = event->type() == QEvent::FocusIn;
+  if (qobject_cast<QCheckBox*>(watched)) {
+    if (in) guarded([&] { form_.userEnter(id); });
+  } else if (in) {
+    form_.setEditing(id);
+  } else {
+    guarded([&] { form_.userExit(id); });
+    if (form_.editing() == id) form_.setEditing(Form::kNoField);
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void FieldBinder::refresh(Form::Id id) {
+  if (id < 0 || static_cast<std::size_t>(id) >= views_.size()) return;
+  QObject* view = views_[static_cast<std::size_t>(id)];
+  if (!view) return;
+  const FieldState& s = form_.state(id);
+  const FieldDef& d = Form::def(id);
+  const QSignalBlocker block(view);
+
+  if (auto* a = qobject_cast<QAction*>(view)) {
+    a->setEnabled(s.enabled);
+    a->setVisible(s.visible);
+    return;
+  }
+  auto* w = qobject_cast<QWidget*>(view);
+  if (!w) return;
+  w->setEnabled(s.enabled);
+  if (w->isHidden() == s.visible) w->setVisible(s.visible);
+
+  if (auto* e = qobject_cast<QLineEdit*>(w)) {
+    if (e->text() != s.text) {
+      // A text from the controller or a file is shown as it is, even when it is longer than the
+      // field's limit or holds characters its key filter would not take.
+      const QValidator* v = e->validator();
+      auto* keep = const_cast<QValidator*>(v);
+      e->setValidator(nullptr);
+      if (d.maxLength > 0) e->setMaxLength(std::max(d.maxLength, static_cast<int>(s.text.size())));
+      e->setText(s.text);
+      if (!e->hasFocus()) e->setCursorPosition(0);  // a text set by the program shows its start
+      e->setValidator(keep);
+    }
+    paint(e, QPalette::Base, s.colour, false);
+    if (s.textColour != kDefaultColour) paintText(e, s.textColour);
+  } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
+    c->setChecked(s.checked);
+    paint(c, QPalette::Window, s.colour, true);
+  } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+    QLineEdit* e = c->lineEdit();
+    const QSignalBlocker blockEdit(e);
+    if (c->currentIndex() != s.index) c->setCurrentIndex(s.index);
+    if (s.index < 0 && c->currentText() != s.text) c->setEditText(s.text);
+    paint(c, QPalette::Base, s.colour, false);
+    if (e) paint(e, QPalette::Base, s.colour, false);
+  } else if (auto* l = qobject_cast<QLabel*>(w)) {
+    if (d.kind == FieldKind::Lamp) {
+      paint(l, QPalette::Window, s.colour == kDefaultColour ? kFaceColour : s.colour, true);
+    } else {
+      if (l->text() != s.text) l->setText(s.text);
+      paintText(l, s.textColour);
+      if (s.colour != kDefaultColour) paint(l, QPalette::Window, s.colour, true);
+    }
+  } else if (auto* g = qobject_cast<QProgressBar*>(w)) {
+    g->setValue(s.value);
+  } else if (auto* b = qobject_cast<QStatusBar*>(w)) {
+    if (auto* panel = b->findChild<QLabel*>(QStringLiteral("panel")))
+      if (panel->text() != s.text) panel->setText(s.text);
+  }
+}
+
+}  // namespace dovu::ui

@@ -1,0 +1,48 @@
+#pragma once
+// Binds widgets to the entries of the form by name.  A widget is only a view: Form::changed(id)
+// redraws it from the form's state (with its signals blocked, so a program change never looks
+// like a user's edit), and what the user does goes back to the form's user actions.
+#include <QObject>
+#include <QPalette>
+#include <string_view>
+#include <vector>
+
+#include "model/form.h"
+
+class QAction;
+class QWidget;
+
+namespace dovu::ui {
+
+class FieldBinder : public QObject {
+  Q_OBJECT
+ public:
+  explicit FieldBinder(Form& form, QObject* parent = nullptr);
+
+  // Creates the usual widget for the entry's kind, named after it, and binds it.
+  QWidget* create(std::string_view name, QWidget* parent = nullptr);
+  // Binds a widget made elsewhere (tool buttons, spin pairs, dialogs, containers).
+  void bind(QWidget* w, std::string_view name);
+  void bind(QAction* a, std::string_view name);
+
+  QObject* view(std::string_view name) const;
+  Form& form() { return form_; }
+
+  // Redraws one view from the form's state.
+  void refresh(Form::Id id);
+
+  // The colour a form colour stands for in this window (platform colours come from the palette).
+  static QColor toColor(Colour c, QPalette::ColorRole platformRole);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  Form::Id idOrThrow(std::string_view name) const;
+  void attach(QObject* view, Form::Id id);
+
+  Form& form_;
+  std::vector<QObject*> views_;  // by id
+};
+
+}  // namespace dovu::ui

@@ -1,0 +1,20 @@
+#pragma once
+// Messages of the window program: a modal box with a single OK button, after the system beep.
+#include <QPointer>
+#include <QWidget>
+
+#include "link/notifier.h"
+
+namespace dovu::ui {
+
+class BoxNotifier : public Notifier {
+ public:
+  explicit BoxNotifier(QWidget* parent = nullptr) : parent_(parent) {}
+  void beep() override;
+  void message(MessageKind kind, const QString& text, const QString& detail = {}) override;
+
+ private:
+  QPointer<QWidget> parent_;
+};
+
+}  // namespace dovu::ui

@@ -1,0 +1,69 @@
+#pragma once
+// The dialogs beside the main window: the progress dialog of the download and upload, the port
+// list, the About dialog and the password change.
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace dovu {
+class Session;
+struct PortEntry;
+}
+
+namespace dovu::ui {
+
+class FieldBinder;
+
+// TFormProgres: no title-bar buttons and no way for the user to close it; the transfers show and
+// hide it through the form entries FormProgres, Panel_bar, Label_Bar and Bar.
+class FormProgres : public QDialog {
+  Q_OBJECT
+ public:
+  FormProgres(FieldBinder& binder, QWidget* parent);
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void reject() override {}
+};
+
+// TFormJakieCOM: the ports and their device names; "Odświerz" lists them again.
+class FormJakieCOM : public QDialog {
+  Q_OBJECT
+ public:
+  explicit FormJakieCOM(QWidget* parent);
+  void showPorts(const std::vector<PortEntry>& ports);
+
+ signals:
+  void refreshRequested();
+
+ private:
+  QPlainTextEdit* portyCom_;
+  QPlainTextEdit* devCom_;
+};
+
+// TFInfo: program name, author, web address and our picture.
+class FInfo : public QDialog {
+  Q_OBJECT
+ public:
+  explicit FInfo(QWidget* parent);
+  static const char* webAddress();
+};
+
+// TFhaslo_nowe: the new access password, exactly four digits.
+class Fhaslo_nowe : public QDialog {
+  Q_OBJECT
+ public:
+  Fhaslo_nowe(Session& session, QWidget* parent);
+  void done(int result) override;
+
+ private:
+  Session& session_;
+  QLineEdit* edit_;
+  QPushButton* save_;
+};
+
+}  // namespace dovu::ui

@@ -1,0 +1,24 @@
+// dovu-konfig: the DOVU controller configurator.
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ui/application.h"
+#include "ui/mainwindow.h"
+
+int main(int argc, char** argv) {
+  dovu::ui::Application app(argc, argv);
+  app.setApplicationName(QStringLiteral("dovu-konfig"));
+  dovu::ui::Main window;
+  window.createDialogs();
+  window.show();
+  // For the start-up benchmark: report once the window is up and leave.
+  if (std::getenv("DOVU_BENCH_EXIT_ON_SHOW")) {
+    QTimer::singleShot(0, &app, [&window] {
+      std::printf("SHOWN %d\n", window.isVisible() ? 1 : 0);
+      std::fflush(stdout);
+      QCoreApplication::exit(0);
+    });
+  }
+  return app.exec();
+}

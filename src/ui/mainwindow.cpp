@@ -1,0 +1,757 @@
+#include "ui/mainwindow.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <string>
+#include <tuple>
+
+#include "ui/application.h"
+#include "ui/dialogs.h"
+#include "ui/widgets.h"
+
+namespace dovu::ui {
+
+namespace {
+
+// ---- layout tables -------------------------------------------------------------------------------
+
+struct InputRow {
+  const char* label;
+  const char* active;    // left column, "Wejście Załączone"
+  const char* inactive;  // right column, "Wejście Wyłączone"
+  const char* threshold; // supply threshold with its step pair, if any
+};
+const InputRow kSupplyRows[] = {
+    {"DC", "Edit_DCa", "Edit_DCn", "Edit_DCnap"},
+    {"EX", "Edit_ACa", "Edit_ACn", "Edit_ACnap"},
+};
+
+struct OutputGroup {
+  const char* caption;
+  const char* on;
+  const char* off;
+  const char* nc;
+  const char* mono;
+  const char* time;
+  const char* limit;
+};
+const OutputGroup kOutputGroups[] = {
+    {"OUT1", "Edit_Out1zal", "Edit_Out1wyl", "BoxOut1NC", "BoxOut1Mono", "Out1Czas", "ComboOut1"},
+    {"OUT2", "Edit_Out2zal", "Edit_Out2wyl", "BoxOut2NC", "BoxOut2Mono", "Out2Czas", "ComboOut2"},
+    {"OUT3", "Edit_OUT3Zal", "Edit_Out3Wyl", "BoxOut3NC", "BoxOut3Mono", "Out3Czas", "ComboOut3"},
+    {"OUT4", "Edit_OUT4Zal", "Edit_Out4Wyl", "BoxOut4NC", "BoxOut4Mono", "Out4Czas", "ComboOut4"},
+};
+const char* const kOutputLabels[] = {"Zal", "Wyl", "NC", "M/B", "T [s]", "Temp. steruje"};
+
+// Row labels of the notification matrix beside the row tokens of the cell names.
+const char* const kMatrixRowLabels[] = {"IN1", "IN2", "IN3", "IN4", "IN5", "T1",
+                                        "T2",  "T3",  "Wil.", "EX", "DC"};
+struct MatrixPage {
+  const char* sheet;
+  const char* caption;
+  char letter;
+};
+const MatrixPage kMatrixPages[] = {{"TabSheet1", "SMS", 'T'}, {"TabSheet2", "Voice", 'S'}};
+
+struct SensorPage {
+  const char* sheet;
+  const char* caption;
+  const char* high;
+  const char* normal;
+  const char* low;
+  const char* max;
+  const char* min;
+  const char* correction;  // nullptr: none on this page
+  const char* delay;
+};
+const SensorPage kSensorPages[] = {
+    {"TabSheet3", "Temp.1", "Edit_T1a", "Edit_T1ok", "Edit_T1n", "Edit_T1Max", "Edit_T1Min",
+     "Edit_T1Korekta", "EditT1opu"},
+    {"TabSheet4", "Temp.2", "Edit_T2a", "Edit_T2ok", "Edit_T2n", "Edit_T2Max", "Edit_T2Min",
+     "Edit_T2Korekta", "EditT2opu"},
+    {"TabSheet5", "Temp.3 [DHT22]", "Edit_T3a", "Edit_T3ok", "Edit_T3n", "Edit_T3Max", "Edit_T3Min",
+     "Edit_T3Korekta", "EditT3opu"},
+    {"TabSheet6", "Wilgotność.[DHT22]", "Edit_Wa", "Edit_Wok", "Edit_Wn", "Edit_WMax", "Edit_WMin",
+     nullptr, "EditWopu"},
+};
+
+struct ReplyColumn {
+  const char* label;
+  const char* box;
+};
+const ReplyColumn kReplyColumns[] = {{"T1", "T1send"},   {"T2", "T2send"}, {"T3", "T3send"},
+                                     {"Wil", "Wilgsend"}, {"DC", "DCsend"}, {"EX", "ACsend"},
+                                     {"I/O", "IOsend"}};
+
+struct Readout {
+  const char* label;
+  const char* field;
+};
+const Readout kReadouts[] = {{"T1", "Temp1"}, {"T2", "Temp2"}, {"T3", "Temp3"},
+                             {"Wil.", "Wilg"}, {"DC", "Udc"},  {"EX", "Uac"}};
+const char* const kInputLamps[] = {"PanelIN1", "PanelIN2", "PanelIN3", "PanelIN4", "PanelIN5", "PanelFab"};
+const char* const kOutputLamps[] = {"PanelPK", "PanelOut2", "PanelOut3", "PanelOut4"};
+
+struct ToolButton {
+  const char* name;
+  QStyle::StandardPixmap icon;
+};
+const ToolButton kToolButtons[] = {
+    {"SpeedButton2", QStyle::SP_DialogOpenButton},
+    {"SpeedButton1", QStyle::SP_DialogSaveButton},
+    {"Icon_get", QStyle::SP_ArrowDown},
+    {"Icon_put", QStyle::SP_ArrowUp},
+};
+
+const SensorInfo* sensorOfField(const char* field) {
+  for (const SensorInfo& s : sensorTable())
+    if (std::strcmp(s.field, field) == 0) return &s;
+  return nullptr;
+}
+
+QLabel* caption(const QString& text, QWidget* buddy = nullptr) {
+  auto* l = new QLabel(text);
+  if (buddy) l->setBuddy(buddy);
+  return l;
+}
+
+QGroupBox* group(const char* name, const char* title) {
+  auto* g = new QGroupBox(QString::fromUtf8(title));
+  g->setObjectName(QString::fromLatin1(name));
+  return g;
+}
+
+template <class L>
+L* tight(L* layout) {
+  layout->setContentsMargins(6, 4, 6, 6);
+  layout->setSpacing(4);
+  return layout;
+}
+
+// Width of a field that holds n characters.
+int charsWide(const QWidget* w, int n) {
+  return w->fontMetrics().horizontalAdvance(QLatin1Char('0')) * n + 12;
+}
+
+// At least n characters wide, wider when the column has room; never asks for more.
+QWidget* compact(QWidget* w, int n) {
+  w->setMinimumWidth(charsWide(w, n));
+  w->setSizePolicy(QSizePolicy::Ignored, w->sizePolicy().verticalPolicy());
+  return w;
+}
+
+}  // namespace
+
+// ---- creation ----------------------------------------------------------------------------------
+
+Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* parent)
+    : QMainWindow(parent),
+      boxNotifier_(this),
+      notifier_(notifier ? notifier : &boxNotifier_),
+      link_(&port_, notifier_),
+      dispatcher_(form_),
+      session_(form_, link_),
+      transfer_(form_, link_, session_),
+      binder_(form_),
+      portSource_(ports ? std::move(ports) : systemPortSource()) {
+  setObjectName(QStringLiteral("TMain"));
+  setWindowTitle(QStringLiteral("DOVU Konfig v 1.42"));
+  link_.dispatch = [this](std::uint8_t code, const Bytes& payload) { dispatcher_.dispatch(code, payload); };
+
+  buildMenu();
+  auto* body = new QWidget;
+  auto* outer = new QVBoxLayout(body);
+  outer->setContentsMargins(4, 4, 4, 4);
+  outer->setSpacing(4);
+  outer->addWidget(buildConnectionPanel());
+  auto* columns = new QHBoxLayout;
+  columns->setSpacing(4);
+  auto* left = new QVBoxLayout;
+  auto* middle = new QVBoxLayout;
+  auto* right = new QVBoxLayout;
+  left->addWidget(buildInputs());
+  left->addWidget(buildMatrix());
+  left->addStretch(1);
+  middle->addWidget(buildOutputs());
+  middle->addWidget(buildSensors());
+  middle->addStretch(1);
+  right->addWidget(buildDeviceOptions());
+  right->addWidget(buildPhones());
+  right->addWidget(buildState());
+  right->addStretch(1);
+  for (QVBoxLayout* c : {left, middle, right}) {
+    c->setSpacing(4);
+    columns->addLayout(c);
+  }
+  outer->addLayout(columns, 1);
+
+  // On a screen too small for the whole form the form scrolls instead of being cut off.
+  auto* scroll = new QScrollArea;
+  scroll->setObjectName(QStringLiteral("FormScroll"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setWidget(body);
+  setCentralWidget(scroll);
+
+  QSize size = preferredSize();
+  if (const QScreen* screen = this->screen())
+    size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
+  resize(size);
+  if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+
+  // FormCreate.
+  // 1. HandleException.
+  if (Application* app = Application::instance())
+    app->setExceptionHandler([this](std::exception_ptr e) { handleException(e); });
+  // 2. The port lists.
+  portList_.clear();
+  // 3. The controller's line settings.
+  port_.setBaudRate(4800);
+  port_.setDataBits(8);
+  port_.setParity(Parity::None);
+  port_.setStopBits(StopBits::One);
+  port_.setFlowControl(FlowControl{});
+  // 4.-6. The fields carry their group colours and the default thresholds from the form's creation.
+  // 7. The live view is off.
+  session_.liveOff();
+  // 8.-9. The connect button waits for a port.
+  form_.setEnabled("Button_polacz", false);
+  refreshPorts();
+}
+
+Main::~Main() {
+  if (Application* app = Application::instance()) app->setExceptionHandler({});
+  link_.dispatch = nullptr;
+}
+
+QSize Main::preferredSize() const {
+  const auto* scroll = static_cast<const QScrollArea*>(centralWidget());
+  return scroll->widget()->sizeHint().expandedTo(QSize(969, 650 - menuBar()->sizeHint().height())) +
+         QSize(0, menuBar()->sizeHint().height());
+}
+
+void Main::createDialogs() {
+  if (!progres_) progres_ = new FormProgres(binder_, this);
+  if (!jakieCom_) {
+    jakieCom_ = new FormJakieCOM(this);
+    connect(jakieCom_, &FormJakieCOM::refreshRequested, this, [this] { guarded([this] { buttonComClick(); }); });
+  }
+}
+
+QWidget* Main::field(const char* name) { return binder_.create(name); }
+
+QWidget* Main::check(const char* name, bool withCaption) {
+  auto* box = static_cast<QCheckBox*>(binder_.create(name));
+  if (withCaption) box->setText(QString::fromUtf8(Form::def(Form::idOf(name)).caption));
+  return box;
+}
+
+// A threshold field with its step pair beside it.
+QWidget* Main::spinField(const char* name) {
+  auto* holder = new QWidget;
+  auto* row = new QHBoxLayout(holder);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(1);
+  QWidget* edit = field(name);
+  edit->setFixedWidth(charsWide(edit, 6));
+  row->addWidget(edit);
+  if (const SensorInfo* s = sensorOfField(name)) row->addWidget(binder_.create(s->spinButton));
+  return holder;
+}
+
+void Main::onClick(const char* name, void (Main::*handler)()) {
+  QObject* v = binder_.view(name);
+  auto run = [this, handler] { guarded([&] { (this->*handler)(); }); };
+  if (auto* a = qobject_cast<QAction*>(v)) connect(a, &QAction::triggered, this, run);
+  else if (auto* b = qobject_cast<QAbstractButton*>(v)) connect(b, &QAbstractButton::clicked, this, run);
+}
+
+void Main::buildMenu() {
+  menuBar()->setObjectName(QStringLiteral("MainMenu"));
+  std::map<std::string, QMenu*> menus;
+  for (const FieldDef& d : Form::catalogue()) {
+    if (d.kind != FieldKind::MenuItem) continue;
+    QMenu*& menu = menus[d.group];
+    if (!menu) {
+      menu = menuBar()->addMenu(QString::fromUtf8(d.group));
+      menu->setObjectName(QString::fromUtf8(d.group));
+    }
+    QAction* a = menu->addAction(QString::fromUtf8(d.caption));
+    binder_.bind(a, d.name);
+  }
+  onClick("Odczyt1", &Main::loadFileClick);
+  onClick("Zapis1", &Main::saveFileClick);
+  onClick("Pobierz1", &Main::downloadClick);
+  onClick("Zapisz1", &Main::uploadClick);
+  onClick("Oprogramie1", &Main::aboutClick);
+}
+
+QWidget* Main::buildConnectionPanel() {
+  auto* panel = new QFrame;
+  panel->setObjectName(QStringLiteral("PanelKomunikacji"));
+  panel->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+  auto* row = new QHBoxLayout(panel);
+  row->setContentsMargins(6, 4, 6, 4);
+  row->setSpacing(4);
+
+  for (const ToolButton& t : kToolButtons) {
+    auto* b = new QToolButton;
+    b->setIcon(style()->standardIcon(t.icon));
+    b->setIconSize(QSize(24, 24));
+    b->setAutoRaise(true);
+    binder_.bind(b, t.name);
+    row->addWidget(b);
+    if (std::strcmp(t.name, "SpeedButton1") == 0) row->addSpacing(10);
+  }
+  onClick("SpeedButton2", &Main::loadFileClick);
+  onClick("SpeedButton1", &Main::saveFileClick);
+  onClick("Icon_get", &Main::downloadClick);
+  onClick("Icon_put", &Main::uploadClick);
+  row->addSpacing(16);
+
+  comCombo_ = new QComboBox;
+  comCombo_->setObjectName(QStringLiteral("ComCombo"));
+  comCombo_->setAccessibleName(QStringLiteral("Port COM"));
+  comCombo_->setMinimumWidth(charsWide(comCombo_, 16));
+  comCombo_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  connect(comCombo_, &QComboBox::activated, this, [this](int i) { guarded([&] { comComboChange(i); }); });
+  row->addWidget(comCombo_);
+  QWidget* com = field("ButtonCom");
+  com->setMaximumWidth(charsWide(com, 5));
+  onClick("ButtonCom", &Main::buttonComClick);
+  row->addWidget(com);
+  row->addSpacing(16);
+
+  QWidget* password = field("Edit_haslo");
+  password->setFixedWidth(charsWide(password, 5));
+  auto* passwordLabel = caption(QStringLiteral("HASŁO"), password);
+  passwordLabel->setObjectName(QStringLiteral("Label_haslo"));
+  row->addWidget(passwordLabel);
+  row->addWidget(password);
+  row->addWidget(field("Button_polacz"));
+  row->addWidget(field("Button_rozlacz"));
+  onClick("Button_polacz", &Main::connectClick);
+  onClick("Button_rozlacz", &Main::disconnectClick);
+  row->addSpacing(16);
+  for (const char* state : {"Edit_status", "Edit_logon"}) {
+    auto* e = static_cast<QLineEdit*>(field(state));
+    QFont bold = e->font();
+    bold.setBold(true);
+    e->setFont(bold);
+    e->setAlignment(Qt::AlignCenter);
+    e->setFixedWidth(charsWide(e, 13));
+    row->addWidget(e);
+  }
+  row->addStretch(1);
+  return panel;
+}
+
+QGroupBox* Main::buildInputs() {
+  QGroupBox* g = group("GroupBox1", "Wejścia");
+  auto* grid = tight(new QGridLayout(g));
+  grid->addWidget(caption(QStringLiteral("Wejście Załączone")), 0, 1, Qt::AlignHCenter);
+  grid->addWidget(caption(QStringLiteral("Wejście Wyłączone")), 0, 2, Qt::AlignHCenter);
+  std::vector<InputRow> rows;
+  std::deque<std::string> names;
+  for (int n = 1; n <= 5; ++n) {
+    names.push_back("IN" + std::to_string(n));
+    const char* label = names.back().c_str();
+    names.push_back("Edit_IN" + std::to_string(n) + "A");
+    const char* a = names.back().c_str();
+    names.push_back("Edit_IN" + std::to_string(n) + "N");
+    rows.push_back({label, a, names.back().c_str(), nullptr});
+  }
+  rows.insert(rows.end(), std::begin(kSupplyRows), std::end(kSupplyRows));
+  int r = 1;
+  for (const InputRow& row : rows) {
+    QWidget* a = compact(field(row.active), 15);
+    QWidget* n = compact(field(row.inactive), 15);
+    grid->addWidget(caption(QString::fromLatin1(row.label), a), r, 0);
+    grid->addWidget(a, r, 1);
+    grid->addWidget(n, r, 2);
+    if (row.threshold) grid->addWidget(spinField(row.threshold), r, 3);
+    ++r;
+  }
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(2, 1);
+  return g;
+}
+
+QGroupBox* Main::buildOutputs() {
+  QGroupBox* g = group("GroupBox2", "Opcje wyjść");
+  auto* box = tight(new QVBoxLayout(g));
+  for (const OutputGroup& o : kOutputGroups) {
+    QGroupBox* sub = group((std::string("GroupBox") + o.caption).c_str(), o.caption);
+    auto* grid = new QGridLayout(sub);
+    grid->setContentsMargins(6, 2, 6, 4);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(0);
+    const char* names[] = {o.on, o.off, o.nc, o.mono, o.time, o.limit};
+    for (int c = 0; c < 6; ++c) {
+      QWidget* w = c == 2 || c == 3 ? check(names[c], false) : field(names[c]);
+      if (c < 2) w->setFixedWidth(charsWide(w, 5));
+      if (c == 4) w->setFixedWidth(charsWide(w, 3));
+      if (c == 5) w->setMinimumWidth(charsWide(w, 9));
+      auto* l = caption(QString::fromUtf8(kOutputLabels[c]), w);
+      QFont small = l->font();
+      small.setPointSizeF(small.pointSizeF() * 0.9);
+      l->setFont(small);
+      grid->addWidget(l, 0, c, c == 2 || c == 3 ? Qt::AlignHCenter : Qt::AlignLeft);
+      grid->addWidget(w, 1, c, c == 2 || c == 3 ? Qt::AlignHCenter : Qt::Alignment());
+    }
+    grid->setColumnStretch(5, 1);
+    box->addWidget(sub);
+  }
+  auto* confirm = new QHBoxLayout;
+  confirm->addWidget(check("BoxPotw", true));
+  QWidget* text = field("EditPotw");
+  confirm->addWidget(text, 1);
+  box->addLayout(confirm);
+  return g;
+}
+
+QGroupBox* Main::buildDeviceOptions() {
+  QGroupBox* g = group("GroupBox3", "Opcje DOVU");
+  auto* grid = tight(new QGridLayout(g));
+  QWidget* op = field("Combo_operator");
+  QWidget* centre = field("Edit_operator");
+  QWidget* pin = field("Edit_pin");
+  pin->setFixedWidth(charsWide(pin, 5));
+  grid->addWidget(caption(QStringLiteral("Operator GSM"), op), 0, 0);
+  grid->addWidget(op, 0, 1, 1, 3);
+  grid->addWidget(caption(QStringLiteral("Centrum SMS"), centre), 1, 0);
+  grid->addWidget(centre, 1, 1, 1, 3);
+  grid->addWidget(caption(QStringLiteral("PIN"), pin), 2, 0);
+  grid->addWidget(pin, 2, 1);
+  grid->addWidget(field("Button_zmiana_hasla"), 2, 2, 1, 2);
+  connect(static_cast<ChoiceBox*>(op), &ChoiceBox::closedUp, this, [this] { guarded([this] { form_.operatorCloseUp(); }); });
+  onClick("Button_zmiana_hasla", &Main::changePasswordClick);
+
+  // Used today, then the daily limit.
+  auto* limits = new QHBoxLayout;
+  for (const auto& [label, used, limit] :
+       {std::tuple{"Limit SMS:", "LabelSMS", "Edit_LimitSMS"}, std::tuple{"Limit Voice:", "LabelVoice", "Edit_LimitVoice"}}) {
+    QWidget* u = field(used);
+    QWidget* e = field(limit);
+    e->setFixedWidth(charsWide(e, 3));
+    u->setMinimumWidth(charsWide(u, 4));
+    static_cast<QLabel*>(u)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    limits->addWidget(caption(QString::fromUtf8(label), e));
+    limits->addWidget(u);
+    limits->addWidget(e);
+  }
+  limits->addStretch(1);
+  grid->addLayout(limits, 3, 0, 1, 4);
+  grid->addWidget(check("BoxWyslijStan", true), 4, 0, 1, 4);
+  grid->addWidget(check("BoxCA", true), 5, 0, 1, 2);
+  grid->addWidget(check("BoxOut1sygn", true), 5, 2, 1, 2);
+
+  auto* version = static_cast<QLabel*>(field("TextWersja"));
+  QFont underlined = version->font();
+  underlined.setUnderline(true);
+  version->setFont(underlined);
+  grid->addWidget(caption(QStringLiteral("Firmware versja:"), version), 6, 0);
+  grid->addWidget(version, 6, 1, 1, 3);
+
+  auto* buttons = new QHBoxLayout;
+  for (const char* b : {"ButtonFirmware", "ButtonRestart", "ButtonResetlimit"}) buttons->addWidget(field(b));
+  grid->addLayout(buttons, 7, 0, 1, 4);
+  onClick("ButtonFirmware", &Main::firmwareClick);
+  onClick("ButtonRestart", &Main::restartClick);
+  onClick("ButtonResetlimit", &Main::resetLimitClick);
+  grid->setColumnStretch(3, 1);
+  return g;
+}
+
+QGroupBox* Main::buildPhones() {
+  QGroupBox* g = group("GroupBox4", "Numery telefonów");
+  auto* grid = tight(new QGridLayout(g));
+  grid->setVerticalSpacing(0);
+  // Two columns, 1-4 and 5-8, each number under its label.
+  for (int n = 1; n <= kPhones; ++n) {
+    const std::string name = "Edit_Tel" + std::to_string(n);
+    QWidget* e = compact(field(name.c_str()), 13);
+    const int row = ((n - 1) % 4) * 2;
+    const int column = (n - 1) / 4;
+    grid->addWidget(caption(QStringLiteral("Telefon nr. %1").arg(n), e), row, column);
+    grid->addWidget(e, row + 1, column);
+  }
+  return g;
+}
+
+QGroupBox* Main::buildMatrix() {
+  QGroupBox* g = group("GroupBox5", "Opcje wejść");
+  auto* box = tight(new QVBoxLayout(g));
+  auto* tabs = new QTabWidget;
+  tabs->setObjectName(QStringLiteral("TabSMSVoice"));
+  for (const MatrixPage& p : kMatrixPages) {
+    auto* page = new QWidget;
+    page->setObjectName(QString::fromLatin1(p.sheet));
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(0);
+    for (int tel = 1; tel <= kPhones; ++tel)
+      grid->addWidget(caption(QString::number(tel)), 0, tel, Qt::AlignHCenter);
+    for (std::size_t r = 0; r < kMatrixRows.size(); ++r) {
+      grid->addWidget(caption(QString::fromLatin1(kMatrixRowLabels[r])), static_cast<int>(r) + 1, 0);
+      for (int tel = 1; tel <= kPhones; ++tel) {
+        const std::string name = std::string("Box") + kMatrixRows[r] + p.letter + std::to_string(tel);
+        grid->addWidget(check(name.c_str(), false), static_cast<int>(r) + 1, tel, Qt::AlignHCenter);
+      }
+    }
+    grid->setColumnStretch(kPhones + 1, 1);
+    tabs->addTab(page, QString::fromLatin1(p.caption));
+  }
+  box->addWidget(tabs);
+
+  box->addWidget(check("BoxAutoTest", true));
+  auto* test = new QHBoxLayout;
+  QWidget* text = field("EditAutotest");
+  QWidget* hours = field("IleTest");
+  hours->setFixedWidth(charsWide(hours, 3));
+  test->addWidget(text, 1);
+  test->addWidget(hours);
+  test->addWidget(caption(QStringLiteral("H"), hours));
+  box->addLayout(test);
+  return g;
+}
+
+QGroupBox* Main::buildState() {
+  QGroupBox* g = group("GroupBox6", "Stan");
+  auto* box = tight(new QVBoxLayout(g));
+
+  auto* lamps = new QGridLayout;
+  lamps->setSpacing(2);
+  auto* inputs = new QFrame;
+  inputs->setObjectName(QStringLiteral("PanelWejscia"));
+  inputs->setToolTip(QStringLiteral("Stan wejść, kolor czerwony zwarte do masy"));
+  auto* inputRow = new QHBoxLayout(inputs);
+  inputRow->setContentsMargins(0, 0, 0, 0);
+  inputRow->setSpacing(2);
+  for (const char* lamp : kInputLamps) inputRow->addWidget(field(lamp));
+  auto* outputs = new QFrame;
+  outputs->setObjectName(QStringLiteral("PanelWyjscia"));
+  auto* outputRow = new QHBoxLayout(outputs);
+  outputRow->setContentsMargins(0, 0, 0, 0);
+  outputRow->setSpacing(2);
+  for (const char* lamp : kOutputLamps) outputRow->addWidget(field(lamp));
+  lamps->addWidget(inputs, 0, 0);
+  lamps->addWidget(outputs, 1, 0);
+  box->addLayout(lamps);
+
+  QGroupBox* modem = group("GroupBox7", "Modemu GSM");
+  auto* modemGrid = tight(new QGridLayout(modem));
+  QWidget* rssi = field("BarRSSI");
+  rssi->setMaximumHeight(14);
+  modemGrid->addWidget(caption(QStringLiteral("Syg. GSM:"), rssi), 0, 0);
+  modemGrid->addWidget(rssi, 0, 1);
+  modemGrid->addWidget(field("LabelZd"), 0, 2);
+  modemGrid->addWidget(field("StatusBar"), 1, 0, 1, 3);
+  modemGrid->setColumnStretch(1, 1);
+  box->addWidget(modem);
+
+  auto* readouts = new QGridLayout;
+  readouts->setHorizontalSpacing(2);
+  readouts->setVerticalSpacing(0);
+  int c = 0;
+  for (const Readout& r : kReadouts) {
+    QWidget* e = compact(field(r.field), 5);
+    readouts->addWidget(caption(QString::fromUtf8(r.label), e), 0, c, Qt::AlignHCenter);
+    readouts->addWidget(e, 1, c);
+    ++c;
+  }
+  box->addLayout(readouts);
+  return g;
+}
+
+QGroupBox* Main::buildSensors() {
+  QGroupBox* g = group("GroupBox9", "Czujniki");
+  auto* box = tight(new QVBoxLayout(g));
+  auto* pages = new QTabWidget;
+  pages->setObjectName(QStringLiteral("PageControl1"));
+  pages->setUsesScrollButtons(false);  // all four pages always in sight
+  for (const SensorPage& p : kSensorPages) {
+    auto* page = new QWidget;
+    page->setObjectName(QString::fromLatin1(p.sheet));
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setSpacing(3);
+    const struct {
+      const char* label;
+      const char* text;
+      const char* spinLabel;
+      const char* spin;
+    } rows[] = {{"Wysoka", p.high, "MAX", p.max}, {"Norma", p.normal, "MIN", p.min}, {"Niska", p.low, "Korekta", p.correction}};
+    int r = 0;
+    for (const auto& row : rows) {
+      QWidget* e = field(row.text);
+      grid->addWidget(caption(QString::fromUtf8(row.label), e), r, 0);
+      grid->addWidget(e, r, 1);
+      if (row.spin) {
+        QWidget* s = spinField(row.spin);
+        grid->addWidget(caption(QString::fromUtf8(row.spinLabel)), r, 2);
+        grid->addWidget(s, r, 3);
+      }
+      ++r;
+    }
+    QWidget* delay = field(p.delay);
+    delay->setFixedWidth(charsWide(delay, 4));
+    auto* delayRow = new QHBoxLayout;
+    delayRow->addWidget(caption(QStringLiteral("Opóźnienie alarmowania"), delay));
+    delayRow->addWidget(delay);
+    delayRow->addWidget(caption(QStringLiteral("[min]")));
+    delayRow->addStretch(1);
+    grid->addLayout(delayRow, r, 0, 1, 4);
+    grid->setColumnStretch(1, 1);
+    pages->addTab(page, QString::fromUtf8(p.caption));
+  }
+  box->addWidget(pages);
+
+  auto* enquiry = new QGridLayout;
+  enquiry->setHorizontalSpacing(6);
+  enquiry->setVerticalSpacing(0);
+  QWidget* question = field("JakiStan");
+  question->setFixedWidth(charsWide(question, 5));
+  enquiry->addWidget(caption(QStringLiteral("Zapytanie o stan:"), question), 0, 0);
+  enquiry->addWidget(question, 0, 1, 1, 3, Qt::AlignLeft);
+  enquiry->addWidget(caption(QStringLiteral("Wyślij odpowiedź:")), 2, 0);
+  int c = 1;
+  for (const ReplyColumn& col : kReplyColumns) {
+    QWidget* b = check(col.box, false);
+    enquiry->addWidget(caption(QString::fromLatin1(col.label), b), 1, c, Qt::AlignHCenter);
+    enquiry->addWidget(b, 2, c, Qt::AlignHCenter);
+    ++c;
+  }
+  enquiry->setColumnStretch(c, 1);
+  box->addLayout(enquiry);
+  return g;
+}
+
+// ---- port selection ----------------------------------------------------------------------------
+
+void Main::refreshPorts() {
+  form_.setEnabled("Button_polacz", false);
+  if (auto list = listComPorts(*portSource_)) {
+    portList_ = std::move(*list);
+    const QSignalBlocker block(comCombo_);
+    comCombo_->clear();
+    for (const PortEntry& p : portList_) {
+      comCombo_->addItem(p.port);
+      comCombo_->setItemData(comCombo_->count() - 1, p.device, Qt::ToolTipRole);
+    }
+  }
+  if (comCombo_->count() == 0) return;
+  comCombo_->setCurrentIndex(0);
+  port_.setPort(comCombo_->itemText(0));
+  form_.setEnabled("Button_polacz", true);
+}
+
+void Main::comComboChange(int index) {
+  if (index < 0) return;
+  form_.setEnabled("Button_polacz", true);
+  port_.setPort(comCombo_->itemText(index));
+}
+
+void Main::buttonComClick() {
+  createDialogs();
+  jakieCom_->show();
+  jakieCom_->raise();
+  refreshPorts();
+  jakieCom_->showPorts(portList_);
+}
+
+// ---- session -----------------------------------------------------------------------------------
+
+void Main::connectClick() {
+  if (comCombo_->currentIndex() < 0 && !port_.isOpen()) return;
+  session_.connectAndLogin();
+}
+
+void Main::disconnectClick() { session_.logoutAndDisconnect(); }
+
+void Main::changePasswordClick() {
+  session_.liveOff();
+  Fhaslo_nowe dialog(session_, this);
+  dialog.exec();
+}
+
+void Main::firmwareClick() {
+  session_.liveOff();
+  std::unique_ptr<QDialog> dialog(createFirmwareDialog(session_, link_, *notifier_, this));
+  dialog->exec();
+}
+
+void Main::restartClick() { session_.restart(); }
+
+void Main::resetLimitClick() { session_.resetCounters(); }
+
+// ---- configuration -----------------------------------------------------------------------------
+
+void Main::downloadClick() {
+  if (transfer_.busy()) return;
+  createDialogs();
+  transfer_.download();
+}
+
+void Main::uploadClick() {
+  if (transfer_.busy()) return;
+  createDialogs();
+  transfer_.upload();
+}
+
+void Main::loadFileClick() {
+  if (loadFile) loadFile();
+}
+
+void Main::saveFileClick() {
+  if (saveFile) saveFile();
+}
+
+void Main::aboutClick() {
+  FInfo dialog(this);
+  dialog.exec();
+}
+
+// ---- closing and errors ------------------------------------------------------------------------
+
+void Main::closeEvent(QCloseEvent* e) {
+  // No logout request: the controller logs the session out by itself.
+  link_.abortWaits();
+  guarded([this] { session_.formClose(); });
+  if (jakieCom_) jakieCom_->hide();
+  if (progres_) progres_->hide();
+  e->accept();
+}
+
+void Main::handleException(std::exception_ptr e) {
+  try {
+    std::rethrow_exception(e);
+  } catch (const ConversionError&) {
+    notifier_->beep();
+    notifier_->message(MessageKind::Plain, QString::fromUtf8(kPortUnavailableText));
+  } catch (const std::exception& x) {
+    qWarning("dovu-konfig: %s", x.what());
+  } catch (...) {
+  }
+}
+
+}  // namespace dovu::ui

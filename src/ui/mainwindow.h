@@ -1,0 +1,117 @@
+#pragma once
+// TMain: the main window.  It owns the form model, the serial port, the link, the dispatcher, the
+// session and the configuration transfer, builds its widgets from the field catalogue and its own
+// layout tables, binds them to the form, and forwards every user action to the core.
+#include <QMainWindow>
+#include <QPointer>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "exchange/dispatcher.h"
+#include "exchange/transfer.h"
+#include "link/comport.h"
+#include "link/link.h"
+#include "link/portlist.h"
+#include "link/session.h"
+#include "model/form.h"
+#include "ui/binder.h"
+#include "ui/boxnotifier.h"
+#include "ui/dialogs.h"
+
+class QComboBox;
+class QDialog;
+class QGroupBox;
+
+namespace dovu::ui {
+
+
+// The firmware dialog for one use, owned by parent.
+QDialog* createFirmwareDialog(Session& session, Link& link, Notifier& notifier, QWidget* parent);
+
+class Main : public QMainWindow {
+  Q_OBJECT
+ public:
+  // ports: where the port list comes from (the system's by default); notifier: where messages go
+  // (message boxes by default).
+  explicit Main(std::unique_ptr<PortSource> ports = nullptr, Notifier* notifier = nullptr,
+                QWidget* parent = nullptr);
+  ~Main() override;
+
+  // The size the whole form needs, at least 969 x 650.
+  QSize preferredSize() const;
+
+  // The progress dialog and the port list dialog, created hidden once the window exists.
+  void createDialogs();
+
+  Form& form() { return form_; }
+  ComPort& port() { return port_; }
+  Link& link() { return link_; }
+  Session& session() { return session_; }
+  ConfigTransfer& transfer() { return transfer_; }
+  FieldBinder& binder() { return binder_; }
+  Notifier& notifier() { return *notifier_; }
+  FormProgres* progressDialog() const { return progres_; }
+  FormJakieCOM* portDialog() const { return jakieCom_; }
+  QComboBox* comCombo() const { return comCombo_; }
+  const std::vector<PortEntry>& ports() const { return portList_; }
+
+  // Configuration file load and save (Plik menu and the two file buttons).
+  std::function<void()> loadFile;
+  std::function<void()> saveFile;
+
+  // Operations started by the window's controls.
+  void refreshPorts();
+  void comComboChange(int index);
+  void buttonComClick();
+  void connectClick();
+  void disconnectClick();
+  void changePasswordClick();
+  void firmwareClick();
+  void restartClick();
+  void resetLimitClick();
+  void downloadClick();
+  void uploadClick();
+  void aboutClick();
+  void loadFileClick();
+  void saveFileClick();
+
+  // HandleException.
+  void handleException(std::exception_ptr e);
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  void buildMenu();
+  QWidget* buildConnectionPanel();
+  QGroupBox* buildInputs();
+  QGroupBox* buildOutputs();
+  QGroupBox* buildDeviceOptions();
+  QGroupBox* buildPhones();
+  QGroupBox* buildMatrix();
+  QGroupBox* buildState();
+  QGroupBox* buildSensors();
+  QWidget* field(const char* name);
+  QWidget* check(const char* name, bool withCaption);
+  QWidget* spinField(const char* name);
+  void onClick(const char* name, void (Main::*handler)());
+
+  Form form_;
+  BoxNotifier boxNotifier_;
+  Notifier* notifier_;
+  ComPort port_;
+  Link link_;
+  Dispatcher dispatcher_;
+  Session session_;
+  ConfigTransfer transfer_;
+  FieldBinder binder_;
+  std::unique_ptr<PortSource> portSource_;
+  std::vector<PortEntry> portList_;  // PortNames and DeviceNames, in the system's order
+  QComboBox* comCombo_ = nullptr;
+  QPointer<FormProgres> progres_;
+  QPointer<FormJakieCOM> jakieCom_;
+};
+
+}  // namespace dovu::ui

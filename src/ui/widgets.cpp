@@ -1,0 +1,45 @@
+#include "ui/widgets.h"
+
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace dovu::ui {
+
+SpinPair::SpinPair(QWidget* parent) : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this)) {
+  auto* box = new QVBoxLayout(this);
+  box->setContentsMargins(0, 0, 0, 0);
+  box->setSpacing(0);
+  const struct {
+    QToolButton* button;
+    Qt::ArrowType arrow;
+    const char* name;
+  } halves[] = {{up_, Qt::UpArrow, "up"}, {down_, Qt::DownArrow, "down"}};
+  for (const auto& h : halves) {
+    h.button->setObjectName(QString::fromLatin1(h.name));
+    h.button->setArrowType(h.arrow);
+    h.button->setAutoRepeat(true);
+    h.button->setFocusPolicy(Qt::NoFocus);
+    h.button->setFixedSize(16, 11);
+    box->addWidget(h.button);
+  }
+  connect(up_, &QToolButton::clicked, this, &SpinPair::up);
+  connect(down_, &QToolButton::clicked, this, &SpinPair::down);
+}
+
+void ChoiceBox::hidePopup() {
+  QComboBox::hidePopup();
+  // The list hides before the picked item is applied; report once the pick has gone through.
+  QMetaObject::invokeMethod(this, &ChoiceBox::closedUp, Qt::QueuedConnection);
+}
+
+QValidator::State FieldValidator::validate(QString& input, int& pos) const {
+  const QString filtered = form_.filterInput(id_, input);
+  if (filtered != input) {
+    pos = std::min(static_cast<int>(form_.filterInput(id_, input.left(pos)).size()),
+                   static_cast<int>(filtered.size()));
+    input = filtered;
+  }
+  return Acceptable;
+}
+
+}  // namespace dovu::ui
