@@ -1,0 +1,389 @@
+// Download and upload of the whole configuration against the simulated controller over a
+// pseudo-terminal, with its failure modes.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include "dovu-sim/simcontroller.h"
+#include "exchange/dispatcher.h"
+#include "exchange/transfer.h"
+#include "link/comport.h"
+#include "link/link.h"
+#include "link/session.h"
+#include "model/form.h"
+#include "model/matrix.h"
+#include "model/params.h"
+#include "support/sim.h"
+#include "support/testapp.h"
+
+using namespace dovu;
+using dovu::test::SimProcess;
+using dovu::test::waitFor;
+
+namespace {
+
+const QString kNoAnswer = QString::fromUtf8(kNoAnswerText);
+
+Bytes bytes(std::initializer_list<int> v) {
+  Bytes b;
+  for (int x : v) b.push_back(static_cast<char>(x));
+  return b;
+}
+
+Bytes payloadOf(const dovu::test::LoggedFrame& f) { return f.bytes.size() >= 4 ? f.bytes.substr(3, f.bytes.size() - 4) : Bytes(); }
+
+struct Rig {
+  explicit Rig(QStringList simArgs = {}) : sim(std::move(simArgs)) {
+    dovu::test::app();
+    port.setPort(sim.port());
+    port.setBaudRate(4800);
+    link = std::make_unique<Link>(&port, &notifier);
+    session = std::make_unique<Session>(form, *link);
+    link->dispatch = [this](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
+    link->trace = [this](bool out, const Bytes& frame) {
+      if (out) sent.push_back(frame);
+    };
+    transfer = std::make_unique<ConfigTransfer>(form, *link, *session);
+  }
+  ~Rig() {
+    link->abortWaits();
+    if (port.isOpen()) port.close();
+  }
+  // Time-outs are counted in ticks; a shorter tick keeps the no-answer cases quick.
+  void tickMs(int ms) { link->timer().setInterval(ms); }
+  bool login() { return session->connectAndLogin() == Session::ConnectResult::LoggedIn; }
+  // Parameter requests the simulator received (session and poll codes left out), in order.
+  std::vector<int> paramCodes() const {
+    std::vector<int> out;
+    for (const auto& f : sim.framesFromPc())
+      if (f.code() >= 4 && f.code() <= 105) out.push_back(f.code());
+    return out;
+  }
+
+  SimProcess sim;
+  dovu::test::RecordingNotifier notifier;
+  Form form;
+  Dispatcher dispatcher{form};
+  ComPort port;
+  std::unique_ptr<Link> link;
+  std::unique_ptr<Session> session;
+  std::unique_ptr<ConfigTransfer> transfer;
+  std::vector<Bytes> sent;
+};
+
+std::vector<int> evenCodes(int from, int to) {
+  std::vector<int> v;
+  for (int c = from; c <= to; c += 2) v.push_back(c);
+  return v;
+}
+
+// Every field holds what the simulator holds, in its synchronised colour.
+void expectFieldsMatchSim(const Rig& r) {
+  for (const ParamDef& p : paramTable()) {
+    EXPECT_EQ(toHex(buildPayload(r.form, p)), toHex(r.sim.dumped(p.readCode))) << int(p.readCode);
+    for (Form::Id id : paramFields(p))
+      EXPECT_EQ(r.form.state(id).colour, r.form.syncColour(id)) << Form::def(id).name;
+  }
+}
+
+// A configuration unlike the simulator's: every text at its limit with Polish letters (one
+// telephone empty), a matrix pattern and chosen block values.
+const char* const kLetters = "Zażółć gęślą jaźń ĄĆĘŁŃÓŚŹŻ 0123456789 abcdefghij";
+
+std::string textFor(const ParamDef& p) {
+  const std::u32string all = QString::fromUtf8(kLetters).toStdU32String();
+  std::u32string t;
+  for (int i = 0; i < p.limit; ++i) t += all[(static_cast<std::size_t>(i) + p.readCode) % all.size()];
+  return QString::fromStdU32String(t).toStdString();
+}
+
+void fillDistinct(Form& f) {
+  for (const ParamDef& p : paramTable())
+    if (p.kind == PayloadKind::Text) f.setText(p.field, QString::fromStdString(textFor(p)));
+  f.setText("Edit_Tel5", QString());
+  const auto& cells = matrixCellsInImageOrder();
+  for (std::size_t i = 0; i < cells.size(); ++i) f.setChecked(cells[i], i % 3 == 0);
+  for (const char* b : {"BoxOut2NC", "BoxOut3Mono", "BoxPotw", "BoxCA", "BoxOut1sygn", "T2send", "Wilgsend"})
+    f.setChecked(b, true);
+  f.setText("Edit_LimitSMS", QStringLiteral("42"));
+  f.setText("Edit_LimitVoice", QStringLiteral("7"));
+  f.setText("Out1Czas", QStringLiteral("1"));
+  f.setText("Out2Czas", QStringLiteral("2"));
+  f.setText("Out3Czas", QStringLiteral("33"));
+  f.setText("Out4Czas", QStringLiteral("99"));
+  f.setText("IleTest", QStringLiteral("12"));
+  f.setIndex("ComboOut1", 3);
+  f.setIndex("ComboOut2", 8);
+  f.setIndex("ComboOut3", -1);
+  f.setIndex("ComboOut4", 0);
+  const std::uint8_t sensors[13] = {100, 200, 129, 140, 7, 135, 33, 120, 60, 190, 250, 10, 95};
+  for (int i = 0; i < 13; ++i) f.setSensor(static_cast<SensorByte>(i), sensors[i]);
+  f.showAllSensors();
+  f.setText("EditT1opu", QStringLiteral("254"));
+  f.setText("EditT2opu", QStringLiteral("1"));
+  f.setText("EditT3opu", QStringLiteral("0"));
+  f.setText("EditWopu", QStringLiteral("60"));
+}
+
+// What the controller must hold after an upload of fillDistinct(), computed independently of the
+// program's payload builders (the simulator's own Windows-1250 table for the texts).
+Bytes expectedAfterFill(const ParamDef& p) {
+  switch (p.kind) {
+    case PayloadKind::Text:
+      return p.readCode == 82 ? Bytes() : dovu::sim::toCp1250(textFor(p));
+    case PayloadKind::Matrix: {
+      Bytes b;
+      for (int i = 0; i < 22; ++i) b.push_back(static_cast<char>(std::array<int, 3>{0x92, 0x49, 0x24}[i % 3]));
+      return b;
+    }
+    case PayloadKind::OutputBlock:
+      return bytes({0x42, 42, 7, 1, 2, 33, 99, 0x19, 1 /* IleTest after the exit check */, 3, 8, 255, 0, 0x22});
+    case PayloadKind::SensorBlock:
+      return bytes({100, 200, 129, 140, 7, 135, 33, 120, 60, 190, 250, 10, 95});
+    case PayloadKind::DelayBlock:
+      return bytes({254, 1, 0, 60});
+  }
+  return {};
+}
+
+bool pollAfterLastParameter(const Rig& r) {
+  const auto frames = r.sim.framesFromPc();
+  bool seenLast = false;
+  for (const auto& f : frames) {
+    if (f.code() == 104 || f.code() == 105) seenLast = true;
+    else if (seenLast && f.code() == 253) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(Transfer, FullDownload) {
+  Rig r;
+  ASSERT_TRUE(r.sim.started());
+  ASSERT_TRUE(r.login());
+  std::vector<int> bars;
+  QObject::connect(r.transfer.get(), &ConfigTransfer::progress, [&](int v) {
+    bars.push_back(v);
+    EXPECT_TRUE(r.form.state("FormProgres").visible);
+    EXPECT_FALSE(r.form.state("Icon_get").enabled);
+    EXPECT_FALSE(r.session->liveDisplay());
+  });
+  ASSERT_TRUE(r.transfer->download());
+
+  EXPECT_EQ(r.paramCodes(), evenCodes(4, 104));
+  for (const auto& f : r.sim.framesFromPc())
+    if (f.code() >= 4 && f.code() <= 104) {
+      EXPECT_EQ(payloadOf(f), Bytes("T"));
+    }
+  ASSERT_EQ(bars.size(), 52u);
+  EXPECT_EQ(bars[1], 3);
+  EXPECT_EQ(bars[25], 50);
+  EXPECT_EQ(bars[50], 98);
+  EXPECT_EQ(r.form.state("Bar").value, 100);
+  EXPECT_FALSE(r.form.state("FormProgres").visible);
+  EXPECT_FALSE(r.form.state("Panel_bar").visible);
+
+  expectFieldsMatchSim(r);
+  EXPECT_EQ(r.form.text("Edit_IN2N"), QStringLiteral("Drzwi zamknięte"));
+  EXPECT_EQ(r.form.text("Edit_T2n"), QStringLiteral("Kotłownia: grozi zamarznięcie"));
+  EXPECT_EQ(r.form.index("Combo_operator"), 1);
+  // The simulator runs in mini CA mode: read after the input texts, BoxCA recoloured them.
+  ASSERT_TRUE(r.form.checked("BoxCA"));
+  EXPECT_EQ(r.form.colour("Edit_IN2N"), kOrange);
+  EXPECT_EQ(r.form.colour("Edit_IN5A"), kGreen);
+  EXPECT_EQ(r.form.colour("Edit_IN1N"), kGreen);
+
+  EXPECT_TRUE(r.form.state("Icon_get").enabled);
+  EXPECT_TRUE(r.form.state("Icon_put").enabled);
+  EXPECT_TRUE(r.session->liveDisplay());
+  EXPECT_TRUE(r.notifier.events.empty());
+  EXPECT_TRUE(waitFor([&] { return pollAfterLastParameter(r); }, 3000)) << "the status poll resumes";
+}
+
+TEST(Transfer, DownloadStopsWhereTheControllerFallsSilent) {
+  Rig r({QStringLiteral("--silent-from"), QStringLiteral("40")});
+  ASSERT_TRUE(r.sim.started());
+  r.tickMs(10);
+  ASSERT_TRUE(r.login());
+  EXPECT_FALSE(r.transfer->download());
+
+  std::vector<int> expect = evenCodes(4, 40);
+  expect.push_back(40);
+  expect.push_back(40);
+  EXPECT_EQ(r.paramCodes(), expect);
+  EXPECT_EQ(r.notifier.count(kNoAnswer), 1);
+  EXPECT_EQ(r.notifier.beeps(), 1);
+  EXPECT_EQ(r.form.state("Bar").value, 36);
+  EXPECT_FALSE(r.session->loggedIn());
+  EXPECT_FALSE(r.session->liveDisplay());
+  EXPECT_FALSE(r.form.state("FormProgres").visible);
+  EXPECT_FALSE(r.form.state("Icon_get").enabled);
+  EXPECT_FALSE(r.form.state("Icon_put").enabled);
+  // What was read before stays; the rest keeps what it held.
+  EXPECT_EQ(r.form.text("Edit_Out2zal"), QStringLiteral("ZAŁ2"));
+  EXPECT_EQ(r.form.text("Edit_Out1wyl"), QString());
+  EXPECT_FALSE(r.transfer->busy());
+}
+
+TEST(Transfer, NoAnswerToTheThresholdBlockLogsOutSilently) {
+  Rig r({QStringLiteral("--drop-code"), QStringLiteral("80")});
+  ASSERT_TRUE(r.sim.started());
+  r.tickMs(10);
+  ASSERT_TRUE(r.login());
+  EXPECT_FALSE(r.transfer->download());
+  const auto codes = r.paramCodes();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 80), 3);
+  EXPECT_EQ(codes.back(), 80);
+  EXPECT_TRUE(r.notifier.events.empty());
+  EXPECT_FALSE(r.session->loggedIn());
+  EXPECT_EQ(r.form.state("Bar").value, 75);
+  EXPECT_FALSE(r.form.state("FormProgres").visible);
+}
+
+TEST(Transfer, FullUpload) {
+  Rig r;
+  ASSERT_TRUE(r.sim.started());
+  ASSERT_TRUE(r.login());
+  fillDistinct(r.form);
+  // The user is still in IleTest and has emptied it: the exit check runs before anything is sent.
+  r.form.setText("IleTest", QString());
+  r.form.setEditing(Form::idOf("IleTest"));
+  ASSERT_TRUE(r.transfer->upload());
+
+  const auto frames = r.sim.framesFromPc();
+  std::vector<int> codes;
+  for (const auto& f : frames) {
+    if (f.code() < 4 || f.code() > 105) continue;
+    codes.push_back(f.code());
+    const ParamDef& p = *paramByCode(static_cast<std::uint8_t>(f.code()));
+    EXPECT_EQ(toHex(payloadOf(f)), toHex(expectedAfterFill(p))) << f.code();
+    EXPECT_EQ(toHex(r.sim.dumped(p.readCode)), toHex(expectedAfterFill(p))) << f.code();
+  }
+  EXPECT_EQ(codes, evenCodes(5, 105));
+  EXPECT_EQ(r.form.text("IleTest"), QStringLiteral("1"));
+  EXPECT_EQ(r.sim.dumped(82), Bytes());
+
+  EXPECT_EQ(r.form.state("Bar").value, 51);
+  for (int id = 0; id < r.form.size(); ++id) EXPECT_NE(r.form.state(id).colour, kRed) << Form::def(id).name;
+  EXPECT_EQ(r.form.colour("Edit_IN2A"), kGreen);
+  EXPECT_EQ(r.form.colour("Edit_IN2N"), kOrange);
+  EXPECT_FALSE(r.form.state("FormProgres").visible);
+  EXPECT_TRUE(r.form.state("Icon_get").enabled);
+  EXPECT_TRUE(r.form.state("Icon_put").enabled);
+  EXPECT_TRUE(r.session->liveDisplay());
+  EXPECT_TRUE(r.notifier.events.empty());
+  EXPECT_TRUE(waitFor([&] { return pollAfterLastParameter(r); }, 3000)) << "the status poll resumes";
+}
+
+TEST(Transfer, UploadStopsWhereTheControllerFallsSilent) {
+  Rig r({QStringLiteral("--silent-from"), QStringLiteral("63")});
+  ASSERT_TRUE(r.sim.started());
+  r.tickMs(10);
+  ASSERT_TRUE(r.login());
+  fillDistinct(r.form);
+  EXPECT_FALSE(r.transfer->upload());
+
+  std::vector<int> expect = evenCodes(5, 63);
+  expect.push_back(63);
+  expect.push_back(63);
+  EXPECT_EQ(r.paramCodes(), expect);
+  EXPECT_EQ(r.notifier.count(kNoAnswer), 1);
+  EXPECT_EQ(r.form.state("Bar").value, 29);
+  for (const ParamDef& p : paramTable()) {
+    for (Form::Id id : paramFields(p)) {
+      if (p.setCode() < 63) {
+        EXPECT_EQ(r.form.state(id).colour, r.form.syncColour(id)) << Form::def(id).name;
+      } else if (Form::def(id).kind == FieldKind::Text || Form::def(id).kind == FieldKind::Spin) {
+        EXPECT_EQ(r.form.state(id).colour, kRed) << Form::def(id).name;
+      }
+    }
+  }
+  EXPECT_EQ(r.form.colour("Edit_ACn"), kRed);
+  EXPECT_FALSE(r.session->loggedIn());
+  EXPECT_FALSE(r.session->liveDisplay());
+  EXPECT_FALSE(r.form.state("FormProgres").visible);
+  EXPECT_FALSE(r.form.state("Panel_bar").visible);
+  EXPECT_FALSE(r.form.state("Icon_get").enabled);
+}
+
+TEST(Transfer, ClosingTheWindowEndsARunningTransfer) {
+  Rig r({QStringLiteral("--delay"), QStringLiteral("150")});
+  ASSERT_TRUE(r.sim.started());
+  ASSERT_TRUE(r.login());
+  r.session->liveOff();
+  std::size_t sentAtClose = 0;
+  // The window closes while the download waits for an answer.
+  QTimer::singleShot(400, [&] {
+    EXPECT_TRUE(r.link->waiting());
+    sentAtClose = r.sent.size();
+    r.link->abortWaits();
+    r.session->formClose();
+  });
+  EXPECT_FALSE(r.transfer->download());
+  EXPECT_GT(sentAtClose, 1u);
+  EXPECT_EQ(r.sent.size(), sentAtClose) << "no frame after the close";
+  EXPECT_FALSE(r.transfer->busy());
+  EXPECT_FALSE(r.form.state("FormProgres").visible);
+  EXPECT_FALSE(r.port.isOpen());
+  EXPECT_TRUE(r.notifier.events.empty());
+  EXPECT_FALSE(r.transfer->upload());
+  EXPECT_EQ(r.sent.size(), sentAtClose);
+}
+
+TEST(Transfer, ARunningExchangeRefusesAnother) {
+  Rig r;
+  ASSERT_TRUE(r.sim.started());
+  ASSERT_TRUE(r.login());
+  r.session->liveOff();
+  int refused = 0;
+  QObject::connect(r.transfer.get(), &ConfigTransfer::progress, [&](int v) {
+    if (v == 0 || v == 50) {
+      refused += !r.transfer->upload();
+      refused += !r.transfer->download();
+    }
+  });
+  // Started from the menu while the download waits for an answer.
+  QTimer::singleShot(100, [&] { refused += !r.transfer->upload(); });
+  ASSERT_TRUE(r.transfer->download());
+  EXPECT_EQ(refused, 5);
+  for (int c : r.paramCodes()) EXPECT_EQ(c % 2, 0) << c;
+
+  // Nor does a transfer start inside another wait (a poll under way): its waits would take over
+  // the poll's answer and time-out.
+  bool started = true;
+  QTimer::singleShot(0, [&] { started = r.transfer->download(); });
+  EXPECT_TRUE(r.link->sendAndWait(253, "G", kSessionTicks));
+  EXPECT_FALSE(started);
+}
+
+// The exchange on a poor line: answers in single bytes, noise in front of answers, one answer lost
+// in each direction.
+class TransferOnFaultyLine : public ::testing::TestWithParam<QStringList> {};
+
+TEST_P(TransferOnFaultyLine, DownloadAndUploadComplete) {
+  Rig r(GetParam());
+  ASSERT_TRUE(r.sim.started());
+  r.tickMs(20);
+  ASSERT_TRUE(r.login());
+  ASSERT_TRUE(r.transfer->download());
+  expectFieldsMatchSim(r);
+  fillDistinct(r.form);
+  ASSERT_TRUE(r.transfer->upload());
+  for (const ParamDef& p : paramTable()) EXPECT_EQ(toHex(r.sim.dumped(p.readCode)), toHex(buildPayload(r.form, p))) << int(p.readCode);
+  for (int id = 0; id < r.form.size(); ++id) EXPECT_NE(r.form.state(id).colour, kRed) << Form::def(id).name;
+  EXPECT_TRUE(r.notifier.events.empty());
+  EXPECT_TRUE(r.session->loggedIn());
+}
+
+const std::vector<QStringList> kLineFaults = {
+    {QStringLiteral("--split")},
+    {QStringLiteral("--noise")},
+    {QStringLiteral("--drop-code"), QStringLiteral("40:1"), QStringLiteral("--drop-code"), QStringLiteral("41:1")},
+};
+const char* const kLineFaultNames[] = {"Split", "Noise", "DroppedAnswers"};
+
+INSTANTIATE_TEST_SUITE_P(Modes, TransferOnFaultyLine, ::testing::ValuesIn(kLineFaults),
+                         [](const ::testing::TestParamInfo<QStringList>& info) {
+                           return std::string(kLineFaultNames[info.index]);
+                         });
