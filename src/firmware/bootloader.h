@@ -1,0 +1,96 @@
+#pragma once
+// Firmware update through the controller's bootloader.
+//
+// A firmware file is "dvf", the image and an XOR check byte.  The transfer restarts the controller
+// into its bootloader (255 "B"), waits 2000 ms, sends the image in numbered blocks of 128 bytes
+// (code 101, the last block filled with 0xFF, numbers wrapping at 256), each acknowledged by a lone
+// "!", then after another 2000 ms ends it with 102 "K".  Acknowledgements may be missed twice in
+// the whole transfer; one attempt lasts 10 ticks.
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "link/bytes.h"
+#include "link/link.h"
+#include "link/notifier.h"
+
+namespace dovu {
+
+class Session;
+
+constexpr std::size_t kFirmwareBlockSize = 128;
+constexpr std::uint8_t kBlockCode = 101;
+constexpr std::uint8_t kTransferEndCode = 102;
+constexpr std::uint8_t kRestartCode = 255;
+constexpr std::uint8_t kBlockAck = 0x21;    // "!"
+constexpr std::uint8_t kNoRxChar = 0x2E;    // "."
+constexpr std::uint8_t kBlockFill = 0xFF;
+constexpr std::uint16_t kBlockTicks = 10;   // one attempt, about a second
+constexpr int kBlockRepetitions = 2;        // for the whole transfer, not per block
+constexpr int kBootloaderStartMs = 2000;    // after "B", while the controller restarts
+constexpr int kBeforeEndMs = 2000;          // after the last block, before "K"
+constexpr int kCloseDelayMs = 1000;         // after the transfer, before the dialog closes
+// The file size is a 16-bit number and the image must not be empty.
+constexpr std::size_t kMaxFirmwareFileSize = 65535;
+constexpr std::size_t kMinFirmwareFileSize = 5;
+
+inline const char* kKeepPoweredText = "NIE WYŁĄCZAJ STEROWNIKA DOVU Z ZASILANIA";
+inline const char* kFlashFailedText = "Brak odpowiedzi z DOVU, aktualizacja nieudana";
+inline const char* kFlashDoneText = "Aktualizacja zakonczona";
+inline const char* kFirmwareTooLargeText = "Plik firmware jest za duży";
+inline const char* kFirmwareEmptyText = "Plik firmware nie zawiera programu";
+
+struct FirmwareFile {
+  Bytes image;            // file bytes 3 .. S-2
+  std::size_t fileSize;   // S, tag and check byte included
+};
+
+// Checks a firmware file: size limits first (too large, empty image), then the tag and the check
+// byte with the messages of the shared file check.  nullopt after reporting.
+std::optional<FirmwareFile> checkFirmwareFile(const Bytes& file, Notifier& notifier);
+std::optional<FirmwareFile> readFirmwareFile(const QString& path, Notifier& notifier);
+
+// The payloads of the block frames: block number (modulo 256) and 128 bytes.
+std::vector<Bytes> firmwareBlocks(const Bytes& image);
+// BarBoot while the blocks go out: image bytes sent x 100 / file size (so it stays below 100).
+int firmwareBarValue(std::size_t bytesSent, std::size_t fileSize);
+
+class FirmwareUpdate {
+ public:
+  enum class Result {
+    Done,       // every block acknowledged and "K" sent
+    NoAnswer,   // acknowledgements missing; "K" not sent
+    Stopped,    // stop() during the transfer; "K" not sent
+    Busy,       // another transfer runs
+    PortError,  // the port refused a write
+  };
+
+  // session may be null (no window states to switch).
+  FirmwareUpdate(Link& link, Notifier& notifier, Session* session = nullptr);
+
+  // The whole transfer: ShowLoggedOut, the warning, "B", the blocks, and "K" on success.  It
+  // processes events while it waits for acknowledgements; a call from inside those events while
+  // it runs returns Busy at once.  The caller closes its dialog afterwards (LiveOn).
+  Result run(const FirmwareFile& file);
+  bool running() const { return running_; }
+  // Ends a running transfer at its next wake-up, without "K" (the dialog is closing).
+  void stop() { stop_ = true; }
+
+  // BarBoot: called with 0 when the bar appears, after each acknowledged block and with 100 at
+  // the end.
+  std::function<void(int value)> onProgress;
+
+ private:
+  Result transfer(const FirmwareFile& file);
+
+  Link& link_;
+  Notifier& notifier_;
+  Session* session_;
+  bool running_ = false;
+  bool stop_ = false;
+};
+
+}  // namespace dovu
