@@ -31,6 +31,8 @@ std::optional<std::vector<PortEntry>> listComPorts(PortSource& source);
 // else /tmp/dovu-sim-<uid>.  One file per simulator, "<pid>.port", holding two lines:
 // the port path and the device name to show.
 QString simulatorAdvertDir();
+// The live advertisements, ordered by process id.  Files of simulators that have ended, or whose
+// port is gone, are skipped and deleted.  A folder that is not private to this user is ignored.
 std::vector<PortEntry> advertisedSimulatorPorts();
 
 // Used by the simulator: writes "<getpid()>.port" into simulatorAdvertDir() (created 0700), and

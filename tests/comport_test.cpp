@@ -1,0 +1,397 @@
+// The serial port against a real pseudo-terminal: the test holds the master side, ComPort opens
+// the slave path like a serial device.
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTimer>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <thread>
+
+#include "link/comport.h"
+#include "support/pty.h"
+#include "support/testapp.h"
+
+using namespace dovu;
+using dovu::test::Pty;
+using dovu::test::waitFor;
+
+namespace {
+
+// CPU time the whole process has used, in milliseconds.
+double processCpuMs() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000.0 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000.0;
+}
+
+// Runs the event loop for ms milliseconds, as the program's waits do; a timer ends it.
+void runEventLoop(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// How many of this process's descriptors are open on path.
+int descriptorsOn(const QString& path) {
+  int n = 0;
+  const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::Files);
+  for (const QFileInfo& fd : fds) n += fd.symLinkTarget() == path;
+  return n;
+}
+
+// Sees the queued calls that hand notifications to the owner thread.  With onHandOver set, the
+// first one runs that instead of (swallow) or before the hand-over itself.
+class HandOverSpy : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() != QEvent::MetaCall || seen++ > 0 || !onHandOver) return false;
+    onHandOver();
+    return swallow;
+  }
+  int seen = 0;
+  bool swallow = false;
+  std::function<void()> onHandOver;
+};
+
+class ComPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dovu::test::app();
+    ASSERT_TRUE(pty.ok());
+    port.setBaudRate(4800);
+    port.setPort(pty.slavePath());
+  }
+
+  Pty pty;
+  ComPort port;  // closed before the master goes
+};
+
+}  // namespace
+
+TEST(ComPortError, MessageCarriesTheSystemErrorWhenThereIsOne) {
+  EXPECT_STREQ(ComPortError(kErrOpen, 2).what(), "Unable to open com port (Error: 2)");
+  EXPECT_STREQ(ComPortError(kErrNotOpen).what(), "Port Not Open");
+  EXPECT_STREQ(ComPortError::text(kErrSetState), "SetCommState function failed");
+  EXPECT_STREQ(ComPortError::text(kErrClearCommError), "ClearCommError function failed");
+  EXPECT_EQ(ComPortError(kErrWrite, 5).systemError(), 5);
+  EXPECT_EQ(ComPortError(kErrWrite).systemError(), -1);
+}
+
+TEST_F(ComPortTest, OpenFailuresLeaveThePortClosed) {
+  port.setPort(QStringLiteral("/dev/dovu-no-such-port"));
+  try {
+    port.open();
+    FAIL() << "open succeeded";
+  } catch (const ComPortError& e) {
+    EXPECT_EQ(e.code(), kErrOpen);
+    EXPECT_EQ(e.systemError(), ENOENT);
+    EXPECT_TRUE(std::string(e.what()).ends_with(" (Error: 2)")) << e.what();
+  }
+  EXPECT_FALSE(port.isOpen());
+
+  // Not a terminal.
+  const int nullBefore = descriptorsOn(QStringLiteral("/dev/null"));
+  port.setPort(QStringLiteral("/dev/null"));
+  EXPECT_THROW(port.open(), ComPortError);
+  EXPECT_FALSE(port.isOpen());
+  EXPECT_EQ(descriptorsOn(QStringLiteral("/dev/null")), nullBefore);
+
+  // Line settings the terminal refuses: code 7, and the device is closed again.
+  port.setPort(pty.slavePath());
+  port.setBaudRate(12345);
+  try {
+    port.open();
+    FAIL() << "open succeeded";
+  } catch (const ComPortError& e) {
+    EXPECT_EQ(e.code(), kErrSetState);
+  }
+  EXPECT_FALSE(port.isOpen());
+  EXPECT_EQ(descriptorsOn(pty.slavePath()), 0);
+
+  // Transfers on a closed port.
+  Bytes out;
+  try {
+    port.write("x");
+    FAIL() << "write on a closed port";
+  } catch (const ComPortError& e) {
+    EXPECT_EQ(e.code(), kErrNotOpen);
+  }
+  EXPECT_THROW(port.read(out, 1), ComPortError);
+
+  port.setBaudRate(4800);
+  port.open();
+  EXPECT_TRUE(port.isOpen());
+}
+
+TEST_F(ComPortTest, OpensRawExclusive4800WithoutFlowControl) {
+  port.open();
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty.master(), &t), 0);  // the master reports the slave's settings
+  EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
+  EXPECT_EQ(cfgetispeed(&t), speed_t(B4800));
+  EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+  EXPECT_EQ(t.c_cflag & (CRTSCTS | PARENB | CSTOPB), 0u);
+  EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+
+  // Exclusive: a second open fails with EBUSY, except for root, who may; then the flag shows.
+  const int again = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (again < 0) {
+    EXPECT_EQ(errno, EBUSY);
+  } else {
+    int excl = 0;
+    EXPECT_EQ(ioctl(again, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 1);
+    ::close(again);
+  }
+
+  // A pseudo-terminal has no modem lines: raising and lowering them counts as done.
+  EXPECT_NO_THROW(port.setDtrLine(true));
+  EXPECT_NO_THROW(port.setRtsLine(true));
+  EXPECT_NO_THROW(port.setDtrLine(false));
+  EXPECT_NO_THROW(port.setRtsLine(false));
+
+  // A setter re-applies at once while open.
+  port.setBaudRate(9600);
+  ASSERT_EQ(tcgetattr(pty.master(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
+}
+
+TEST_F(ComPortTest, ReadTakesOnlyWhatWaitsAndWriteDeliversEverything) {
+  std::vector<int> counts;
+  port.onRxChar = [&](int n) { counts.push_back(n); };  // leaves the bytes queued
+  port.open();
+  ASSERT_TRUE(pty.write("12345"));
+  ASSERT_TRUE(waitFor([&] { return !counts.empty(); }, 3000));
+  EXPECT_EQ(port.waitingInputCount(), 5);
+
+  Bytes out = "junk";
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(port.read(out, 100), 5);
+  EXPECT_EQ(out, "12345");
+  EXPECT_EQ(port.read(out, 100), 0);
+  EXPECT_TRUE(out.empty());
+  EXPECT_LT(clock.elapsed(), 1000);  // never waits for more
+
+  EXPECT_EQ(port.write(Bytes()), 0);
+  const Bytes frame("\x54\x01\x04" "1234\x00", 8);
+  EXPECT_EQ(port.write(frame), 8);
+  EXPECT_EQ(pty.read(8, 3000), frame);
+
+  // More than the terminal buffers at once: the write goes on as the reader drains it.
+  Bytes big(50000, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  std::string got;
+  std::thread reader([&] { got = pty.read(big.size(), 10000); });
+  EXPECT_EQ(port.write(big), static_cast<int>(big.size()));
+  reader.join();
+  EXPECT_EQ(got, big);
+}
+
+TEST_F(ComPortTest, WriteThatCannotCompleteFailsAtItsTimeLimit) {
+  port.setTimeouts({0, 200});
+  port.open();
+  QElapsedTimer clock;
+  clock.start();
+  try {
+    port.write(Bytes(200000, 'x'));  // nobody reads the master
+    FAIL() << "write completed";
+  } catch (const ComPortError& e) {
+    EXPECT_EQ(e.code(), kErrWrite);
+    EXPECT_EQ(e.systemError(), ETIMEDOUT);
+  }
+  EXPECT_GE(clock.elapsed(), 150);
+  EXPECT_LT(clock.elapsed(), 3000);
+}
+
+TEST_F(ComPortTest, NotificationsNeverOverlapAndCoverBytesFromDuringTheHandler) {
+  const Bytes first(300, 'a'), second(500, 'b');
+  bool inside = false, overlapped = false, shortRead = false;
+  std::vector<int> counts;
+  Bytes got;
+  port.onRxChar = [&](int n) {
+    overlapped |= inside;
+    inside = true;
+    counts.push_back(n);
+    Bytes b;
+    shortRead |= port.read(b, n) != n;
+    got += b;
+    if (counts.size() == 1) {
+      pty.write(second);
+      runEventLoop(150);  // the program's waits process messages inside handlers like this
+    }
+    inside = false;
+  };
+  port.open();
+  ASSERT_TRUE(pty.write(first));
+  ASSERT_TRUE(waitFor([&] { return got.size() >= first.size() + second.size(); }, 5000));
+  EXPECT_FALSE(overlapped);
+  EXPECT_FALSE(shortRead);  // each count was all there
+  EXPECT_GE(counts.size(), 2u);
+  EXPECT_EQ(got, first + second);
+  EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0), static_cast<int>(got.size()));
+}
+
+TEST_F(ComPortTest, BytesLeftUnreadWaitForTheNextArrivalWithoutSpinning) {
+  std::vector<int> counts;
+  port.onRxChar = [&](int n) { counts.push_back(n); };
+  port.open();
+  ASSERT_TRUE(pty.write("abc"));
+  ASSERT_TRUE(waitFor([&] { return !counts.empty(); }, 3000));
+  const double cpu = processCpuMs();
+  runEventLoop(300);
+  EXPECT_LT(processCpuMs() - cpu, 100.0);
+  EXPECT_LE(counts.size(), 2u);
+
+  const std::size_t before = counts.size();
+  ASSERT_TRUE(pty.write("d"));
+  ASSERT_TRUE(waitFor([&] { return counts.size() > before; }, 3000));
+  EXPECT_EQ(counts.back(), 4);  // the whole queue
+}
+
+TEST_F(ComPortTest, SamePortNameKeepsTheDeviceAnotherReopens) {
+  int notified = 0;
+  port.onRxChar = [&](int) { ++notified; };
+  port.open();
+  ASSERT_TRUE(pty.write("xy"));
+  ASSERT_TRUE(waitFor([&] { return notified > 0; }, 3000));
+  ASSERT_EQ(port.waitingInputCount(), 2);
+  port.setPort(pty.slavePath());
+  EXPECT_EQ(port.waitingInputCount(), 2);  // a reopen would have dropped them
+
+  Pty other;
+  ASSERT_TRUE(other.ok());
+  port.setPort(other.slavePath());
+  EXPECT_TRUE(port.isOpen());
+  EXPECT_EQ(port.port(), other.slavePath());
+  EXPECT_EQ(descriptorsOn(pty.slavePath()), 0);
+  EXPECT_EQ(port.write("z"), 1);
+  EXPECT_EQ(other.read(1, 3000), "z");
+  port.close();
+}
+
+TEST_F(ComPortTest, CloseWhileDataStreamsInReturnsPromptly) {
+  std::size_t received = 0;
+  bool afterClose = false;
+  port.onRxChar = [&](int n) {
+    afterClose |= !port.isOpen();
+    Bytes b;
+    received += static_cast<std::size_t>(port.read(b, n));
+  };
+  port.open();
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    const std::string chunk(1024, 'q');
+    while (!stop && pty.write(chunk)) {
+    }
+  });
+  EXPECT_TRUE(waitFor([&] { return received >= 20000; }, 5000));
+  QElapsedTimer clock;
+  clock.start();
+  port.close();
+  EXPECT_LT(clock.elapsed(), 3000);
+  stop = true;
+  writer.join();  // the master's writes fail once the slave is closed
+  const std::size_t atClose = received;
+  QCoreApplication::processEvents();  // a hand-over queued before the close does nothing
+  EXPECT_EQ(received, atClose);
+  EXPECT_FALSE(afterClose);
+}
+
+TEST_F(ComPortTest, CloseWhileAHandOverWaitsForTheOwnerDoesNotDeadlock) {
+  // The owner closes just before it would run the hand-over: the event thread is blocked
+  // waiting for it, and the queued call runs after the close.
+  HandOverSpy spy;
+  port.installEventFilter(&spy);
+  int notified = 0;
+  port.onRxChar = [&](int) { ++notified; };
+  QElapsedTimer clock;
+  spy.onHandOver = [&] {
+    clock.start();
+    port.close();
+  };
+  port.open();
+  ASSERT_TRUE(pty.write("hello"));
+  ASSERT_TRUE(waitFor([&] { return spy.seen > 0; }, 3000));
+  EXPECT_LT(clock.elapsed(), 3000);
+  EXPECT_FALSE(port.isOpen());
+  EXPECT_EQ(notified, 0);
+
+  // And from inside a receive handler, with more bytes coming.
+  port.open();
+  port.onRxChar = [&](int) {
+    ++notified;
+    pty.write("more");
+    port.close();
+  };
+  ASSERT_TRUE(pty.write("again"));
+  ASSERT_TRUE(waitFor([&] { return notified > 0; }, 3000));
+  EXPECT_FALSE(port.isOpen());
+  runEventLoop(50);
+  EXPECT_EQ(notified, 1);
+}
+
+TEST_F(ComPortTest, DestroyingAnOpenPortWithAPendingHandOverWorks) {
+  auto owned = std::make_unique<ComPort>();
+  HandOverSpy spy;
+  spy.swallow = true;  // the owner never runs it
+  spy.onHandOver = [] {};
+  owned->installEventFilter(&spy);
+  owned->setPort(pty.slavePath());
+  owned->onRxChar = [](int) { ADD_FAILURE() << "hand-over ran"; };
+  owned->open();
+  ASSERT_TRUE(pty.write("pending"));
+  ASSERT_TRUE(waitFor([&] { return spy.seen > 0; }, 3000));
+  QElapsedTimer clock;
+  clock.start();
+  owned.reset();
+  EXPECT_LT(clock.elapsed(), 3000);
+  QCoreApplication::processEvents();
+}
+
+TEST_F(ComPortTest, UnplugIsReportedOnceAndTheEventThreadStopsWaiting) {
+  int lost = 0;
+  QString reason;
+  QObject::connect(&port, &ComPort::deviceLost, [&](const QString& r) {
+    ++lost;
+    reason = r;
+  });
+  Bytes got;
+  port.onRxChar = [&](int n) {
+    Bytes b;
+    port.read(b, n);
+    got += b;
+  };
+  port.open();
+  ASSERT_TRUE(pty.write("before"));
+  ASSERT_TRUE(waitFor([&] { return got == "before"; }, 3000));
+
+  pty.closeMaster();
+  ASSERT_TRUE(waitFor([&] { return lost > 0; }, 3000));
+  EXPECT_FALSE(reason.isEmpty());
+  const double cpu = processCpuMs();
+  runEventLoop(300);
+  EXPECT_LT(processCpuMs() - cpu, 100.0);
+  EXPECT_EQ(lost, 1);
+
+  EXPECT_TRUE(port.isOpen());  // the owner decides when to close
+  EXPECT_THROW(port.write("x"), ComPortError);
+  port.close();
+  EXPECT_FALSE(port.isOpen());
+  EXPECT_EQ(lost, 1);
+}
