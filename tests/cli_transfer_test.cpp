@@ -1,0 +1,99 @@
+// dovu-cli download and upload against the simulated controller: the round trip, and files that
+// are refused before the port is touched.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "support/sim.h"
+#include "support/testapp.h"
+
+using dovu::test::SimProcess;
+
+namespace {
+
+struct CliRun {
+  int code = -1;
+  QString err;
+};
+
+CliRun runCli(const QStringList& args) {
+  dovu::test::app();
+  QProcess p;
+  p.start(QStringLiteral(DOVU_CLI_PATH), args);
+  p.waitForFinished(30000);
+  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardError())};
+}
+
+QByteArray readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int setFrames(const SimProcess& sim) {
+  int n = 0;
+  for (const auto& f : sim.framesFromPc()) n += f.code() >= 5 && f.code() <= 105 && f.code() % 2;
+  return n;
+}
+
+}  // namespace
+
+TEST(CliTransfer, DownloadUploadDownloadRoundTrip) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.started());
+  QTemporaryDir dir;
+  const QString a = dir.filePath("a.json"), b = dir.filePath("b.json");
+
+  CliRun r = runCli({"download", "--port", sim.port(), "-o", a});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("download: 100%"))) << r.err.toStdString();
+  const auto held = sim.dump();
+
+  r = runCli({"upload", "--port", sim.port(), a});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("upload: 51/51"))) << r.err.toStdString();
+  EXPECT_EQ(setFrames(sim), 51);
+  EXPECT_EQ(sim.dump(), held);
+
+  r = runCli({"download", "--port", sim.port(), "--password", "8617", "-o", b});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_FALSE(readAll(a).isEmpty());
+  EXPECT_EQ(readAll(a), readAll(b));
+}
+
+TEST(CliTransfer, BadFilesAndUsageAreRefusedBeforeTheLine) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.started());
+  QTemporaryDir dir;
+  const QString good = dir.filePath("good.json");
+  ASSERT_EQ(runCli({"download", "--port", sim.port(), "-o", good}).code, 0);
+  const std::size_t framesBefore = sim.framesFromPc().size();
+
+  QByteArray text = readAll(good);
+  text.replace("\"BoxCA\": true", "\"BoxCA\": 1");
+  const QString bad = dir.filePath("bad.json");
+  {
+    QFile f(bad);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  }
+  CliRun r = runCli({"upload", "--port", sim.port(), bad});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("BoxCA"))) << r.err.toStdString();
+  r = runCli({"upload", "--port", sim.port(), dir.filePath("absent.json")});
+  EXPECT_EQ(r.code, 1);
+  r = runCli({"download", "--port", sim.port(), "-o", dir.filePath("x.txt")});
+  EXPECT_EQ(r.code, 2);
+  r = runCli({"download", "--port", sim.port()});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(sim.framesFromPc().size(), framesBefore);
+
+  // A controller that stops answering: the upload fails with the controller's message.
+  SimProcess silent({"--silent-from", "9"});
+  ASSERT_TRUE(silent.started());
+  r = runCli({"upload", "--port", silent.port(), good});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("Brak odpowiedzi z Sterownika DOVU"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("upload stopped after 2 of 51"))) << r.err.toStdString();
+}
