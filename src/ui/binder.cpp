@@ -97,8 +97,7 @@ QWidget* FieldBinder::create(std::string_view name, QWidget* parent) {
       const bool readOnly = d.kind == FieldKind::Spin || d.kind == FieldKind::Readout;
       e->setReadOnly(readOnly);
       if (readOnly) e->setFocusPolicy(Qt::NoFocus);
-      else e->setValidator(new FieldValidator(form_, id, e));
-      if (d.maxLength > 0) e->setMaxLength(d.maxLength);
+      else e->setValidator(new FieldValidator(form_, id, e));  // also keeps the length limit
       w = e;
       break;
     }
@@ -248,7 +247,6 @@ void FieldBinder::refresh(Form::Id id) {
       const QValidator* v = e->validator();
       auto* keep = const_cast<QValidator*>(v);
       e->setValidator(nullptr);
-      if (d.maxLength > 0) e->setMaxLength(std::max(d.maxLength, static_cast<int>(s.text.size())));
       e->setText(s.text);
       if (!e->hasFocus()) e->setCursorPosition(0);  // a text set by the program shows its start
       e->setValidator(keep);

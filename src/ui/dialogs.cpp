@@ -21,6 +21,10 @@
 #include "ui/jpeg.h"
 #include "ui/widgets.h"
 
+// The picture is compiled into the static library; nothing else refers to it, so it is
+// registered by hand before its first use.
+static void initUiResources() { Q_INIT_RESOURCE(resources); }
+
 namespace dovu::ui {
 
 // ---- FormProgres -------------------------------------------------------------------------------
@@ -113,6 +117,7 @@ FInfo::FInfo(QWidget* parent) : QDialog(parent) {
   image->setAccessibleName(QStringLiteral("Logo DOVU"));
   image->setFixedSize(130, 90);
   image->setAlignment(Qt::AlignCenter);
+  initUiResources();
   QFile logo(QStringLiteral(":/dovu/logo.jpg"));
   if (logo.open(QIODevice::ReadOnly)) {
     const QImage picture = decodeJpeg(logo.readAll());
@@ -165,7 +170,6 @@ Fhaslo_nowe::Fhaslo_nowe(Session& session, QWidget* parent)
   edit_->setToolTip(QStringLiteral("Hasło dostępu (4 cyfry)"));
   // The same filter as the login box: whatever is set here must be typeable there.
   edit_->setValidator(new FieldValidator(session_.form(), Form::idOf("Edit_haslo"), edit_));
-  edit_->setMaxLength(4);
   edit_->setText(QStringLiteral("8617"));
   label->setBuddy(edit_);
 

@@ -39,7 +39,7 @@ class ChoiceBox : public QComboBox {
 };
 
 // Typed and pasted text go through the same filter: the field's key filter, the Windows-1250
-// character set and its length limit.
+// character set and its length limit in those characters.
 class FieldValidator : public QValidator {
  public:
   FieldValidator(const Form& form, Form::Id id, QObject* parent = nullptr)

@@ -1,0 +1,131 @@
+#include "ui/bootdialog.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "link/link.h"
+#include "link/session.h"
+
+namespace dovu::ui {
+
+namespace {
+template <typename W>
+W* named(W* w, const char* name, const QString& accessible) {
+  w->setObjectName(QString::fromLatin1(name));
+  w->setAccessibleName(accessible);
+  return w;
+}
+}  // namespace
+
+Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      session_(session),
+      link_(link),
+      notifier_(notifier),
+      update_(std::make_shared<FirmwareUpdate>(link, notifier, &session)) {
+  named(this, "Fboot", QStringLiteral("Bootloader"));
+  setWindowTitle(QStringLiteral("Bootloader"));
+
+  label1_ = named(new QLabel(QStringLiteral("Aktualizacja frimware"), this), "Label1",
+                  QStringLiteral("Aktualizacja frimware"));
+  QFont big = label1_->font();
+  big.setBold(true);
+  big.setPointSizeF(big.pointSizeF() * 1.3);
+  label1_->setFont(big);
+  button1_ = named(new QPushButton(QStringLiteral("Plik"), this), "Button1", QStringLiteral("Plik"));
+  buttonStart_ = named(new QPushButton(QStringLiteral("START"), this), "ButtonStart", QStringLiteral("START"));
+  buttonStart_->setEnabled(false);
+  buttonStart_->setAutoDefault(false);
+  button1_->setAutoDefault(false);
+  labelNazwaPliku_ = named(new QLabel(this), "LabelNazwaPliku", QStringLiteral("Plik firmware"));
+  labelNazwaPliku_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  labelNazwaPliku_->setMinimumWidth(labelNazwaPliku_->fontMetrics().averageCharWidth() * 48);
+  barBoot_ = named(new QProgressBar(this), "BarBoot", QStringLiteral("Postęp aktualizacji"));
+  barBoot_->setRange(0, 100);
+  barBoot_->setValue(0);
+  barBoot_->setVisible(false);
+
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(label1_, 0, 0, 1, 2, Qt::AlignHCenter);
+  grid->addWidget(button1_, 1, 0);
+  grid->addWidget(buttonStart_, 1, 1);
+  grid->addWidget(labelNazwaPliku_, 2, 0, 1, 2);
+  grid->addWidget(barBoot_, 3, 0, 1, 2);
+  grid->setSizeConstraint(QLayout::SetFixedSize);  // sized to its contents
+
+  connect(button1_, &QPushButton::clicked, this, &Fboot::button1Click);
+  connect(buttonStart_, &QPushButton::clicked, this, &Fboot::buttonStartClick);
+  update_->onProgress = [this](int v) {
+    barBoot_->setVisible(true);
+    barBoot_->setValue(v);
+  };
+
+  // The waits count the window timer's ticks; the live-state poll stays off while this is open.
+  session_.dialogOpened();
+  link_.timer().start();
+}
+
+Fboot::~Fboot() {
+  update_->onProgress = nullptr;
+  update_->stop();
+  if (!closed_) closed();
+}
+
+void Fboot::closed() {
+  closed_ = true;
+  session_.dialogClosed();
+}
+
+void Fboot::button1Click() {
+  if (update_->running()) return;
+  QString path;
+  if (fileChooser) {
+    path = fileChooser();
+  } else {
+    path = QFileDialog::getOpenFileName(this, QStringLiteral("Plik"), QString(),
+                                        QStringLiteral("DOVU firmware (*.dvf)"));
+  }
+  if (path.isEmpty()) return;
+  chooseFile(path);
+}
+
+bool Fboot::chooseFile(const QString& path) {
+  if (update_->running()) return false;
+  labelNazwaPliku_->setText(path);
+  // A file that fails the check replaces the one chosen before: START never sends it.
+  file_ = readFirmwareFile(path, notifier_);
+  buttonStart_->setEnabled(file_.has_value());
+  return file_.has_value();
+}
+
+void Fboot::buttonStartClick() {
+  if (update_->running() || !file_) return;
+  // The dialog may be asked to close inside the transfer's waits; it then stays alive until the
+  // transfer has unwound, and closes right after.
+  QPointer<Fboot> self(this);
+  std::shared_ptr<FirmwareUpdate> update = update_;
+  const FirmwareFile file = *file_;
+  const auto result = update->run(file);
+  if (!self) return;
+  lastResult_ = result;
+  if (result == FirmwareUpdate::Result::Busy) return;
+  if (!closeRequested_) Link::pauseMs(kCloseDelayMs);
+  QDialog::done(result == FirmwareUpdate::Result::Done ? Accepted : Rejected);
+  if (!closed_) closed();
+}
+
+void Fboot::done(int result) {
+  if (update_->running()) {
+    closeRequested_ = true;
+    update_->stop();
+    return;
+  }
+  QDialog::done(result);
+  if (!closed_) closed();
+}
+
+}  // namespace dovu::ui

@@ -1,0 +1,530 @@
+// The main window without a controller: fields found by name, defaults and colours at start, the
+// step buttons, key filters for typed and pasted text, exit checks, change markers, the option
+// boxes, the operator choice, the port list and the dialogs.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include "support/sim.h"
+#include "support/testapp.h"
+#include "ui/application.h"
+#include "ui/dialogs.h"
+#include "ui/jpeg.h"
+#include "ui/mainwindow.h"
+#include "ui/widgets.h"
+
+using namespace dovu;
+using dovu::test::waitFor;
+
+namespace uitest {
+// Receives the web address the About dialog asks the desktop to open.
+class UrlRecorder : public QObject {
+  Q_OBJECT
+ public slots:
+  void open(const QUrl& u) { opened = u; }
+
+ public:
+  QUrl opened;
+};
+}  // namespace uitest
+
+namespace {
+
+ui::Application* uiApp() {
+  static ui::Application* app = [] {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No simulator advertised by someone else may turn up in the port lists.
+    static QTemporaryDir adverts;
+    qputenv("DOVU_SIM_DIR", QFile::encodeName(adverts.path()));
+    static int argc = 1;
+    static char name[] = "ui_window_test";
+    static char* argv[] = {name, nullptr};
+    return new ui::Application(argc, argv);
+  }();
+  return app;
+}
+
+class FixedPorts : public PortSource {
+ public:
+  explicit FixedPorts(std::vector<PortEntry> p) : ports_(std::move(p)) {}
+  std::optional<std::vector<PortEntry>> list() override { return ports_; }
+
+ private:
+  std::vector<PortEntry> ports_;
+};
+
+QColor rgb(Colour c) { return QColor::fromRgb(static_cast<QRgb>(c)); }
+
+void type(QWidget* w, const QString& text) {
+  for (QChar c : text) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(w, &press);
+  }
+}
+
+void key(QWidget* w, int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  QKeyEvent press(QEvent::KeyPress, k, mods);
+  QApplication::sendEvent(w, &press);
+}
+
+// Runs `inside` once the modal dialog opened by `open` is up, then closes it.
+QString runModal(const std::function<void()>& open, const std::function<void(QDialog*)>& inside) {
+  QString seen;
+  QTimer::singleShot(0, [&] {
+    waitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000);
+    auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!d) return;
+    seen = d->objectName();
+    inside(d);
+    if (d->isVisible()) d->reject();
+  });
+  open();
+  return seen;
+}
+
+class Window : public ::testing::Test {
+ protected:
+  void SetUp() override { start({{QStringLiteral("/dev/ttyS3"), QStringLiteral("ttyS3 (serial)")}}); }
+
+  void start(std::vector<PortEntry> ports) {
+    uiApp();
+    main_.reset();
+    main_ = std::make_unique<ui::Main>(std::make_unique<FixedPorts>(std::move(ports)), &notes_);
+    main_->createDialogs();
+    main_->show();
+    main_->activateWindow();
+    ASSERT_TRUE(waitFor([this] { return main_->isActiveWindow(); }, 5000));
+  }
+
+  template <class T = QWidget>
+  T* find(const char* name) {
+    auto* w = main_->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_TRUE(w) << name;
+    return w;
+  }
+  QColor base(const char* name) { return find(name)->palette().color(QPalette::Base); }
+  QColor face(const char* name) { return find(name)->palette().color(QPalette::Window); }
+  QString text(const char* name) { return find<QLineEdit>(name)->text(); }
+  Form& form() { return main_->form(); }
+  // Moves the focus into a field as the Tab key would.
+  void enter(const char* name) {
+    QWidget* w = find(name);
+    w->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(w->hasFocus()) << name;
+  }
+  void leave() { find("JakiStan")->setFocus(Qt::TabFocusReason); }
+
+  test::RecordingNotifier notes_;
+  std::unique_ptr<ui::Main> main_;
+};
+
+TEST_F(Window, EveryEntryHasANamedWidgetWithAnAccessibleName) {
+  EXPECT_EQ(main_->objectName(), "TMain");
+  EXPECT_EQ(main_->windowTitle(), "DOVU Konfig v 1.42");
+  for (const FieldDef& d : Form::catalogue()) {
+    QObject* o = main_->findChild<QObject*>(QString::fromUtf8(d.name));
+    ASSERT_TRUE(o) << d.name;
+    if (auto* w = qobject_cast<QWidget*>(o); w && d.kind != FieldKind::Container) {
+      EXPECT_FALSE(w->accessibleName().isEmpty()) << d.name;
+    }
+  }
+  const QRegularExpression cell(QStringLiteral("^Box(IN[1-5]|T[123]|W|AC|DC)[TS][1-8]$"));
+  EXPECT_EQ(main_->findChildren<QCheckBox*>(cell).size(), 176);
+  for (const char* n : {"PanelKomunikacji", "Label_haslo", "ComCombo", "GroupBox1", "GroupBox2", "GroupBox3",
+                        "GroupBox4", "GroupBox5", "GroupBox6", "GroupBox7", "GroupBox9", "TabSMSVoice",
+                        "TabSheet1", "TabSheet2", "PageControl1", "TabSheet3", "TabSheet6"})
+    EXPECT_TRUE(main_->findChild<QWidget*>(QString::fromLatin1(n))) << n;
+  // Fits a 1366 x 768 screen.
+  EXPECT_LE(main_->preferredSize().width(), 1366);
+  EXPECT_LE(main_->preferredSize().height(), 700);
+}
+
+TEST_F(Window, StartsWithDefaultsBaseColoursAndDisconnectedControls) {
+  EXPECT_EQ(text("Edit_T1Min"), "+2");
+  EXPECT_EQ(text("Edit_T1Max"), "+8");
+  EXPECT_EQ(text("Edit_WMax"), "80");
+  EXPECT_EQ(text("Edit_ACnap"), "15,0V");
+  EXPECT_EQ(text("Edit_DCnap"), "10,5V");
+  EXPECT_EQ(text("Edit_T3Korekta"), "+0,0");
+  EXPECT_EQ(text("Edit_haslo"), "8617");
+  EXPECT_EQ(text("Edit_operator"), "+48501200777");
+  EXPECT_EQ(text("IleTest"), "24");
+  EXPECT_EQ(text("Out1Czas"), "5");
+  EXPECT_EQ(text("JakiStan"), "?");
+  EXPECT_EQ(text("Edit_status"), "ROZŁĄCZONY");
+  EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
+  auto* out = find<QComboBox>("ComboOut1");
+  EXPECT_EQ(out->currentIndex(), -1);
+  EXPECT_EQ(out->currentText(), "Brak");
+  EXPECT_EQ(out->count(), 9);
+  EXPECT_EQ(find<QComboBox>("Combo_operator")->currentText(), "ORANGE");
+
+  EXPECT_EQ(base("Edit_IN1A"), rgb(kOrange));
+  EXPECT_EQ(base("Edit_IN3N"), rgb(kGreen));
+  EXPECT_EQ(base("Edit_T2n"), rgb(kSkyBlue));
+  EXPECT_EQ(base("Edit_Out4Wyl"), rgb(kGreen));
+  EXPECT_EQ(base("Edit_Tel8"), rgb(kYellow));
+  EXPECT_EQ(base("Combo_operator"), rgb(kYellow));
+  EXPECT_EQ(base("Edit_status"), rgb(kRed));
+  const QColor window = QApplication::palette().color(QPalette::Base);
+  EXPECT_EQ(base("Edit_T1Min"), window);
+  EXPECT_EQ(base("Edit_DCnap"), window);
+
+  // Disconnected: nothing that needs the controller can be used.
+  for (const char* n : {"Button_rozlacz", "ButtonFirmware", "Button_zmiana_hasla", "ButtonRestart",
+                        "ButtonResetlimit", "Icon_get", "Icon_put", "EditPotw", "EditAutotest", "BoxOut1sygn"})
+    EXPECT_FALSE(find(n)->isEnabled()) << n;
+  EXPECT_FALSE(find<QAction>("Pobierz1")->isEnabled());
+  EXPECT_FALSE(find<QAction>("Zapisz1")->isEnabled());
+  EXPECT_TRUE(find<QAction>("Odczyt1")->isEnabled());
+  EXPECT_TRUE(find("SpeedButton2")->isEnabled());
+  EXPECT_FALSE(find("BoxT3S4")->isEnabled());
+  EXPECT_TRUE(find("BoxACS4")->isEnabled());
+  // Live view off: lamps in the button face, readouts grey, status line hidden.
+  EXPECT_EQ(face("PanelIN1"), QApplication::palette().color(QPalette::Button));
+  EXPECT_EQ(base("Temp1"), rgb(kGrey));
+  EXPECT_TRUE(find("StatusBar")->isHidden());
+  EXPECT_FALSE(main_->progressDialog()->isVisible());
+  EXPECT_FALSE(main_->portDialog()->isVisible());
+}
+
+TEST_F(Window, PortListAtStartAndThroughTheDialog) {
+  start({});
+  EXPECT_EQ(main_->comCombo()->count(), 0);
+  EXPECT_FALSE(find("Button_polacz")->isEnabled());
+
+  start({{"/dev/ttyS3", "COM3 device"}, {"/dev/ttyS1", "COM1 device"}});
+  auto* combo = main_->comCombo();
+  ASSERT_EQ(combo->count(), 2);
+  EXPECT_EQ(combo->itemText(0), "/dev/ttyS3");
+  EXPECT_EQ(combo->currentIndex(), 0);
+  EXPECT_EQ(main_->port().port(), "/dev/ttyS3");
+  EXPECT_TRUE(find("Button_polacz")->isEnabled());
+
+  main_->comComboChange(1);
+  EXPECT_EQ(main_->port().port(), "/dev/ttyS1");
+
+  auto* com = find<QPushButton>("ButtonCom");
+  com->click();
+  com->click();
+  ui::FormJakieCOM* dialog = main_->portDialog();
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(dialog->windowTitle(), "Porty COM");
+  EXPECT_EQ(dialog->findChild<QPlainTextEdit*>("PortyCom")->toPlainText(), "/dev/ttyS3\n/dev/ttyS1");
+  EXPECT_EQ(dialog->findChild<QPlainTextEdit*>("DevCom")->toPlainText(), "COM3 device\nCOM1 device");
+  // The refresh went back to the first port.
+  EXPECT_EQ(main_->port().port(), "/dev/ttyS3");
+  EXPECT_EQ(main_->findChildren<ui::FormJakieCOM*>().size(), 1);
+}
+
+TEST_F(Window, StepButtonsKeepTheirLimitsAndCorrectionSteps) {
+  auto press = [this](const char* spin, bool up) {
+    auto* pair = find<ui::SpinPair>(spin);
+    (up ? pair->upButton() : pair->downButton())->click();
+  };
+  press("SpinButton2", false);  // T1Min
+  EXPECT_EQ(text("Edit_T1Min"), "+1");
+  EXPECT_EQ(base("Edit_T1Min"), rgb(kRed));
+
+  // At a limit the text stays and so does the colour.
+  const struct {
+    const char* spin;
+    SensorByte byte;
+    std::uint8_t at;
+    bool up;
+    const char* shows;
+  } limits[] = {
+      {"SpinButton2", SensorByte::T1Min, 0, false, "-128"}, {"SpinButton1", SensorByte::T1Max, 255, true, "+127"},
+      {"SpinButton7", SensorByte::ACnap, 2, false, "0,2V"}, {"SpinButton8", SensorByte::DCnap, 170, true, "17,0V"},
+      {"SpinButton13", SensorByte::WMin, 0, false, "0"},    {"SpinButton14", SensorByte::WMax, 100, true, "100"},
+  };
+  for (const auto& l : limits) {
+    const SensorInfo& info = sensorTable()[static_cast<std::size_t>(l.byte)];
+    form().setSensor(l.byte, l.at);
+    form().showSensor(l.byte);
+    form().setColour(info.field, kWindowColour);
+    press(l.spin, l.up);
+    EXPECT_EQ(text(info.field), l.shows) << l.spin;
+    EXPECT_EQ(form().sensors()[l.byte], l.at) << l.spin;
+    EXPECT_EQ(form().colour(info.field), kWindowColour) << l.spin;
+  }
+
+  // Corrections step through zero in quarter degrees and always mark their field.
+  form().setSensor(SensorByte::T1Korekta, 1);
+  form().showSensor(SensorByte::T1Korekta);
+  press("SpinButton3", false);
+  EXPECT_EQ(text("Edit_T1Korekta"), "+0,0");
+  press("SpinButton3", false);
+  EXPECT_EQ(text("Edit_T1Korekta"), "-0,25");
+  press("SpinButton3", true);
+  EXPECT_EQ(text("Edit_T1Korekta"), "+0,0");
+  form().setSensor(SensorByte::T3Korekta, 127);
+  form().showSensor(SensorByte::T3Korekta);
+  form().setColour("Edit_T3Korekta", kWindowColour);
+  press("SpinButton9", true);
+  EXPECT_EQ(text("Edit_T3Korekta"), "+31,75");
+  EXPECT_EQ(form().colour("Edit_T3Korekta"), kRed);
+  form().setSensor(SensorByte::T2Korekta, 254);
+  form().showSensor(SensorByte::T2Korekta);
+  press("SpinButton6", false);
+  EXPECT_EQ(text("Edit_T2Korekta"), "-31,50");
+}
+
+TEST_F(Window, TypedAndPastedTextGoThroughTheSameFilters) {
+  auto* limit = find<QLineEdit>("Edit_LimitSMS");
+  limit->clear();
+  type(limit, "12a");
+  EXPECT_EQ(limit->text(), "12");
+  EXPECT_EQ(form().text("Edit_LimitSMS"), "12");
+  EXPECT_EQ(base("Edit_LimitSMS"), rgb(kRed));
+
+  auto* word = find<QLineEdit>("Edit_Out1zal");
+  type(word, " a!.b");
+  EXPECT_EQ(word->text(), "a!.b");
+
+  auto* tel = find<QLineEdit>("Edit_Tel1");
+  type(tel, "+48 601-2x");
+  EXPECT_EQ(tel->text(), "+486012");
+
+  // Pasting: the same filters and the length limit.
+  QApplication::clipboard()->setText(QStringLiteral("9a8 7-65"));
+  auto* pin = find<QLineEdit>("Edit_pin");
+  pin->selectAll();
+  key(pin, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(pin->text(), "9876");
+  EXPECT_EQ(form().text("Edit_pin"), "9876");
+
+  // Only characters Windows-1250 holds; the limit counts them.
+  QApplication::clipboard()->setText(QStringLiteral("Zażółć ★ gęślą jaźń \U0001F600 i wiele więcej tekstu"));
+  auto* message = find<QLineEdit>("Edit_IN1A");
+  message->paste();
+  EXPECT_EQ(message->text(), "Zażółć  gęślą jaźń  i wiele wi");
+  EXPECT_EQ(form().text("Edit_IN1A"), message->text());
+
+  // The password box filters like the others but never turns red.
+  auto* password = find<QLineEdit>("Edit_haslo");
+  const QColor before = base("Edit_haslo");
+  password->selectAll();
+  type(password, "1x2");
+  EXPECT_EQ(password->text(), "12");
+  EXPECT_EQ(base("Edit_haslo"), before);
+
+  // A program change is shown as it is and marks the field.
+  form().setColour("Edit_Tel2", kYellow);
+  form().setText("Edit_Tel2", QStringLiteral("+48 600 100 200 300"));
+  EXPECT_EQ(text("Edit_Tel2"), "+48 600 100 200 300");
+  EXPECT_EQ(base("Edit_Tel2"), rgb(kRed));
+}
+
+TEST_F(Window, LeavingAFieldRepairsIt) {
+  const struct {
+    const char* field;
+    const char* typed;
+    const char* after;
+  } cases[] = {
+      {"Edit_pin", "12", "8617"},   {"Edit_pin", "4321", "4321"}, {"Edit_LimitVoice", "", "0"},
+      {"Out4Czas", "0", "1"},       {"Out4Czas", "", "1"},        {"EditT1opu", "300", "254"},
+      {"EditT1opu", "254", "254"},  {"EditWopu", "", "0"},        {"IleTest", "00", "1"},
+      {"Edit_haslo", "12", "8617"},
+  };
+  for (const auto& c : cases) {
+    enter(c.field);
+    auto* e = find<QLineEdit>(c.field);
+    e->selectAll();
+    key(e, Qt::Key_Backspace);
+    type(e, QString::fromLatin1(c.typed));
+    leave();
+    EXPECT_EQ(e->text(), c.after) << c.field << " " << c.typed;
+  }
+  EXPECT_EQ(text("Out3Czas"), "5");
+  EXPECT_EQ(base("Out4Czas"), rgb(kRed));
+  EXPECT_NE(base("Edit_haslo"), rgb(kRed));
+}
+
+TEST_F(Window, CheckBoxesMarkEnableAndSwapColours) {
+  auto* cell = find<QCheckBox>("BoxIN4T3");
+  cell->click();
+  EXPECT_TRUE(form().checked("BoxIN4T3"));
+  EXPECT_EQ(face("BoxIN4T3"), rgb(kRed));
+  find<QCheckBox>("T2send")->click();
+  EXPECT_EQ(form().colour("T2send"), kRed);
+
+  // Option boxes mark themselves when they receive the focus.
+  enter("BoxWyslijStan");
+  EXPECT_EQ(face("BoxWyslijStan"), rgb(kRed));
+  EXPECT_FALSE(form().checked("BoxWyslijStan"));
+
+  find<QCheckBox>("BoxPotw")->click();
+  EXPECT_TRUE(find("EditPotw")->isEnabled());
+  find<QCheckBox>("BoxAutoTest")->click();
+  EXPECT_TRUE(find("EditAutotest")->isEnabled());
+
+  auto* ca = find<QCheckBox>("BoxCA");
+  auto* siren = find<QCheckBox>("BoxOut1sygn");
+  form().setText("Edit_IN3A", QStringLiteral("zmiana"));  // red, replaced by the swap
+  ca->click();
+  EXPECT_TRUE(siren->isEnabled());
+  EXPECT_EQ(base("Edit_IN2A"), rgb(kGreen));
+  EXPECT_EQ(base("Edit_IN3A"), rgb(kGreen));
+  EXPECT_EQ(base("Edit_IN5N"), rgb(kOrange));
+  EXPECT_EQ(base("Edit_IN1A"), rgb(kOrange));
+  siren->click();
+  EXPECT_TRUE(siren->isChecked());
+  ca->click();
+  EXPECT_FALSE(siren->isEnabled());
+  EXPECT_FALSE(siren->isChecked());
+  EXPECT_EQ(base("Edit_IN2A"), rgb(kOrange));
+  EXPECT_EQ(base("Edit_IN2N"), rgb(kGreen));
+}
+
+TEST_F(Window, OperatorChoiceAndOutputListsMarkOnlyWhatTheUserDid) {
+  auto* op = find<ui::ChoiceBox>("Combo_operator");
+  auto pick = [op](int index) {
+    op->showPopup();
+    op->setCurrentIndex(index);  // what the list's highlight does
+    emit op->activated(index);
+    op->hidePopup();
+  };
+  form().setColour("Edit_operator", kYellow);
+  pick(4);  // "inny"
+  ASSERT_TRUE(waitFor([this] { return text("Edit_operator").isEmpty(); }, 2000));
+  EXPECT_EQ(base("Edit_operator"), rgb(kRed));
+  EXPECT_EQ(base("Combo_operator"), rgb(kYellow));
+  pick(2);  // "PLUS"
+  ASSERT_TRUE(waitFor([this] { return text("Edit_operator") == "+48601000310"; }, 2000));
+
+  auto* out = find<QComboBox>("ComboOut2");
+  form().setIndex("ComboOut2", 3);
+  EXPECT_EQ(out->currentText(), "T2 MIN");
+  EXPECT_NE(form().colour("ComboOut2"), kRed);
+  emit out->activated(5);
+  EXPECT_EQ(form().index("ComboOut2"), 5);
+  EXPECT_EQ(form().colour("ComboOut2"), kRed);
+}
+
+TEST_F(Window, AboutDialogIsFreshEachTimeAndShowsOurPicture) {
+  QPointer<QDialog> first;
+  uitest::UrlRecorder opener;
+  QDesktopServices::setUrlHandler(QStringLiteral("https"), &opener, "open");
+  const QString name = runModal([this] { main_->aboutClick(); }, [&](QDialog* d) {
+    first = d;
+    EXPECT_EQ(d->windowTitle(), "O programie");
+    EXPECT_EQ(d->findChild<QLabel*>("Label2")->text(), "Konfigurator DOVU v1.41");
+    auto* image = d->findChild<QLabel*>("Image1");
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), QSize(130, 90));
+    EXPECT_FALSE(image->pixmap().isNull());
+    auto* link = d->findChild<QLabel*>("Label1");
+    QMetaObject::invokeMethod(link, "linkActivated", Q_ARG(QString, QString::fromLatin1(ui::FInfo::webAddress())));
+  });
+  QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  EXPECT_EQ(name, "FInfo");
+  EXPECT_TRUE(first.isNull());  // destroyed on closing
+  EXPECT_EQ(opener.opened, QUrl(QString::fromLatin1(ui::FInfo::webAddress())));
+  EXPECT_EQ(runModal([this] { main_->aboutClick(); }, [](QDialog*) {}), "FInfo");
+  EXPECT_TRUE(main_->findChildren<ui::FInfo*>().isEmpty());
+
+  QFile logo(QStringLiteral(":/dovu/logo.jpg"));
+  ASSERT_TRUE(logo.open(QIODevice::ReadOnly));
+  const QByteArray jpeg = logo.readAll();
+  EXPECT_EQ(ui::decodeJpeg(jpeg).size(), QSize(130, 90));
+  EXPECT_TRUE(ui::decodeJpeg(jpeg.left(40)).isNull());
+  EXPECT_TRUE(ui::decodeJpeg(QByteArray("not a picture")).isNull());
+}
+
+TEST_F(Window, ProgressDialogFollowsTheFormAndCannotBeClosed) {
+  ui::FormProgres* p = main_->progressDialog();
+  form().setVisible("FormProgres", true);
+  form().setVisible("Panel_bar", true);
+  form().setText("Label_Bar", QStringLiteral("Pobieram konfiguracje sterownika"));
+  form().setValue("Bar", 40);
+  EXPECT_TRUE(p->isVisible());
+  EXPECT_EQ(p->findChild<QLabel*>("Label_Bar")->text(), "Pobieram konfiguracje sterownika");
+  EXPECT_EQ(p->findChild<QProgressBar*>("Bar")->value(), 40);
+  EXPECT_FALSE(p->isModal());
+  p->close();
+  key(p, Qt::Key_Escape);
+  EXPECT_TRUE(p->isVisible());
+  form().setVisible("Panel_bar", false);
+  form().setVisible("FormProgres", false);
+  EXPECT_FALSE(p->isVisible());
+}
+
+TEST_F(Window, PasswordDialogTakesExactlyFourDigits) {
+  main_->session().liveOn();
+  bool liveInside = true;
+  const QString name = runModal([this] { main_->changePasswordClick(); }, [&](QDialog* d) {
+    liveInside = main_->session().liveDisplay();
+    EXPECT_EQ(d->windowTitle(), "Fhaslo_nowe");
+    auto* edit = d->findChild<QLineEdit*>("Edit_haslo_nowe");
+    auto* save = d->findChild<QPushButton*>("Button1");
+    ASSERT_TRUE(edit && save);
+    EXPECT_EQ(edit->text(), "8617");
+    EXPECT_TRUE(save->isEnabled());
+    edit->selectAll();
+    type(edit, "12a345");
+    EXPECT_EQ(edit->text(), "1234");
+    edit->selectAll();
+    type(edit, "99");
+    EXPECT_FALSE(save->isEnabled());
+    save->click();  // nothing is sent
+    EXPECT_TRUE(d->isVisible());
+    d->findChild<QPushButton*>("Button2")->click();
+  });
+  EXPECT_EQ(name, "Fhaslo_nowe");
+  EXPECT_FALSE(liveInside);
+  EXPECT_TRUE(main_->session().liveDisplay());
+  EXPECT_TRUE(notes_.events.empty());
+}
+
+TEST_F(Window, FirmwareButtonOpensItsDialogWithTheLiveViewOff) {
+  main_->session().liveOn();
+  bool liveInside = true;
+  QString title;
+  runModal([this] { main_->firmwareClick(); }, [&](QDialog* d) {
+    liveInside = main_->session().liveDisplay();
+    title = d->windowTitle();
+  });
+  EXPECT_FALSE(liveInside);
+  EXPECT_EQ(title, "Bootloader");
+}
+
+TEST_F(Window, ConversionErrorsInTheEventLoopTellThePortIsUnavailable) {
+  QTimer::singleShot(0, [] { throw ui::ConversionError("'COMx' is not a number"); });
+  QTimer::singleShot(0, [] { throw std::runtime_error("dropped"); });
+  ASSERT_TRUE(waitFor([this] { return !notes_.events.empty(); }, 2000));
+  waitFor([] { return false; }, 100);
+  EXPECT_EQ(notes_.beeps(), 1);
+  EXPECT_EQ(notes_.texts(), QStringList{"Port COM niedostępny"});
+
+  // A port that cannot be opened says why, and the window stays disconnected.
+  start({{"/nonexistent/ttyUSB9", "gone"}});
+  find<QPushButton>("Button_polacz")->click();
+  EXPECT_EQ(notes_.count("Port COM niedostępny"), 2);
+  EXPECT_FALSE(notes_.events.back().detail.isEmpty());
+  EXPECT_EQ(text("Edit_status"), "ROZŁĄCZONY");
+  EXPECT_FALSE(main_->port().isOpen());
+}
+
+}  // namespace
+
+#include "ui_window_test.moc"
