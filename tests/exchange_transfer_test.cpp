@@ -355,6 +355,22 @@ TEST(Transfer, ARunningExchangeRefusesAnother) {
   QTimer::singleShot(0, [&] { started = r.transfer->download(); });
   EXPECT_TRUE(r.link->sendAndWait(253, "G", kSessionTicks));
   EXPECT_FALSE(started);
+
+  // A click there is kept and runs once the poll's wait is over.
+  std::vector<bool> finished;
+  QObject::connect(r.transfer.get(), &ConfigTransfer::finished, [&](bool ok) { finished.push_back(ok); });
+  const std::size_t before = r.sent.size();
+  QTimer::singleShot(0, [&] {
+    r.transfer->requestUpload();
+    r.transfer->requestDownload();  // ignored: one is waiting to run
+    EXPECT_TRUE(r.transfer->busy());
+  });
+  EXPECT_TRUE(r.link->sendAndWait(253, "G", kSessionTicks));
+  EXPECT_EQ(r.sent.size(), before + 1) << "nothing but the poll inside its wait";
+  ASSERT_TRUE(waitFor([&] { return !finished.empty(); }, 5000));
+  EXPECT_EQ(finished, std::vector<bool>{true});
+  EXPECT_EQ(r.sent.size(), before + 1 + 51);
+  EXPECT_TRUE(r.notifier.events.empty());
 }
 
 // The exchange on a poor line: answers in single bytes, noise in front of answers, one answer lost

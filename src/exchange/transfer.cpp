@@ -1,5 +1,7 @@
 #include "exchange/transfer.h"
 
+#include <QTimer>
+
 #include "model/params.h"
 
 namespace dovu {
@@ -7,6 +9,8 @@ namespace dovu {
 namespace {
 
 constexpr std::uint8_t kLastReadCode = 104;
+// How often a requested transfer looks whether the wait under way has ended.
+constexpr int kRetryMs = 20;
 const Bytes kReadRequest = "T";
 
 // Marks the transfer as running for as long as it lasts, and hides the progress dialog however it
@@ -37,6 +41,25 @@ void ConfigTransfer::showProgress(const QString& label) {
 void ConfigTransfer::setBar(int value) {
   form_.setValue("Bar", value);
   emit progress(value);
+}
+
+void ConfigTransfer::requestDownload() { request(false); }
+
+void ConfigTransfer::requestUpload() { request(true); }
+
+void ConfigTransfer::request(bool up) {
+  if (busy_ || pending_ || link_.aborted()) return;
+  if (!link_.waiting()) {
+    const bool ok = up ? upload() : download();
+    emit finished(ok);
+    return;
+  }
+  // The retry also fires inside that wait's event processing; it starts only once the wait is over.
+  pending_ = true;
+  QTimer::singleShot(kRetryMs, this, [this, up] {
+    pending_ = false;
+    request(up);
+  });
 }
 
 bool ConfigTransfer::download() {

@@ -15,15 +15,25 @@ class ConfigTransfer : public QObject {
   ConfigTransfer(Form& form, Link& link, Session& session, QObject* parent = nullptr);
 
   // Each returns true when every parameter was answered.  A transfer that is running refuses to
-  // start another one (returns false at once).
+  // start another one (returns false at once), and so does a wait of another exchange under way
+  // (a click that arrived inside the status poll's wait): the nested transfer would take over
+  // that wait's answer and leave it to time out.
   bool download();
   bool upload();
-  bool busy() const { return busy_; }
+  bool busy() const { return busy_ || pending_; }
+
+  // For the window's buttons and menu items: runs the transfer now, or as soon as the wait under
+  // way has ended, and reports the outcome with finished().  Ignored while a transfer runs or is
+  // already waiting to run.
+  void requestDownload();
+  void requestUpload();
 
  signals:
   void progress(int value);  // the bar value after each parameter
+  void finished(bool ok);    // after a requested transfer
 
  private:
+  void request(bool up);
   void showProgress(const QString& label);
   void setBar(int value);
 
@@ -31,6 +41,7 @@ class ConfigTransfer : public QObject {
   Link& link_;
   Session& session_;
   bool busy_ = false;
+  bool pending_ = false;
 };
 
 }  // namespace dovu
