@@ -114,7 +114,8 @@ FirmwareUpdate::Result FirmwareUpdate::transfer(const FirmwareFile& file) {
     link_.setWaitTicks(kBlockTicks);
     for (;;) {
       Link::processPending();
-      if (stop_) return Result::Stopped;
+      // Stopped by the dialog, or the window is closing.
+      if (stop_ || link_.aborted()) return Result::Stopped;
       if (link_.lastRxChar() == kBlockAck) break;
       if (link_.waitTicks() == 0) {
         if (repetitionsLeft == 0) {

@@ -1,0 +1,199 @@
+// The firmware dialog: its controls, the file check that gates START, and transfers through it
+// against the simulated controller, including presses and closing while a transfer runs.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "firmware/bootloader.h"
+#include "link/comport.h"
+#include "link/link.h"
+#include "link/session.h"
+#include "model/form.h"
+#include "storage/checkedfile.h"
+#include "support/sim.h"
+#include "support/testapp.h"
+#include "ui/bootdialog.h"
+
+namespace dovu {
+namespace {
+
+using test::RecordingNotifier;
+using test::SimProcess;
+using ui::Fboot;
+
+void widgetApp() {
+  if (QCoreApplication::instance()) return;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "ui_bootdialog_test";
+  static char* argv[] = {name, nullptr};
+  new QApplication(argc, argv);
+}
+
+QString writeFirmware(const QTemporaryDir& dir, const char* name, std::size_t imageSize, bool good = true) {
+  Bytes f = "dvf";
+  for (std::size_t i = 0; i < imageSize; ++i) f.push_back(static_cast<char>(i * 13));
+  f.push_back(static_cast<char>(xorChecksum(f, f.size()) ^ (good ? 0 : 1)));
+  const QString path = dir.filePath(QString::fromLatin1(name));
+  QFile out(path);
+  out.open(QIODevice::WriteOnly);
+  out.write(f.data(), static_cast<qint64>(f.size()));
+  return path;
+}
+
+struct Rig {
+  explicit Rig(QStringList simArgs = {}) : sim(std::move(simArgs)) {
+    widgetApp();
+    port.setPort(sim.port());
+    port.setBaudRate(4800);
+    port.open();
+    link = std::make_unique<Link>(&port, &notifier);
+    link->trace = [this](bool out, const Bytes& f) {
+      if (out) sentCodes.push_back(byteAt(f, 1));
+    };
+    session = std::make_unique<Session>(form, *link);
+  }
+  ~Rig() {
+    link->trace = nullptr;
+    if (port.isOpen()) port.close();
+  }
+  int sent(int code) const { return static_cast<int>(std::count(sentCodes.begin(), sentCodes.end(), code)); }
+
+  SimProcess sim;
+  RecordingNotifier notifier;
+  Form form;
+  ComPort port;
+  std::unique_ptr<Link> link;
+  std::unique_ptr<Session> session;
+  std::vector<int> sentCodes;
+  QTemporaryDir dir;
+};
+
+template <typename W>
+W* child(QWidget& parent, const char* name) {
+  W* w = parent.findChild<W*>(QString::fromLatin1(name));
+  EXPECT_NE(w, nullptr) << name;
+  return w;
+}
+
+TEST(Fboot, ControlsAndTheFileCheckThatGatesStart) {
+  widgetApp();
+  Form form;
+  SilentNotifier silent;
+  Link link(nullptr, &silent);
+  Session session(form, link);
+  session.liveOn();
+  link.timer().stop();
+  RecordingNotifier n;
+  QTemporaryDir dir;
+  {
+    Fboot dlg(session, link, n, nullptr);
+    EXPECT_FALSE(session.liveDisplay()) << "the poll stops while the dialog is open";
+    EXPECT_TRUE(link.timer().isActive());
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Bootloader"));
+    EXPECT_EQ(child<QLabel>(dlg, "Label1")->text(), QStringLiteral("Aktualizacja frimware"));
+    auto* plik = child<QPushButton>(dlg, "Button1");
+    auto* start = child<QPushButton>(dlg, "ButtonStart");
+    auto* label = child<QLabel>(dlg, "LabelNazwaPliku");
+    auto* bar = child<QProgressBar>(dlg, "BarBoot");
+    EXPECT_EQ(plik->text(), QStringLiteral("Plik"));
+    EXPECT_EQ(plik->accessibleName(), QStringLiteral("Plik"));
+    EXPECT_EQ(start->text(), QStringLiteral("START"));
+    EXPECT_FALSE(start->isEnabled());
+    EXPECT_TRUE(label->text().isEmpty());
+    EXPECT_TRUE(bar->isHidden());
+    EXPECT_EQ(bar->maximum(), 100);
+
+    // Cancelling the file dialog changes nothing.
+    dlg.fileChooser = [] { return QString(); };
+    plik->click();
+    EXPECT_TRUE(label->text().isEmpty());
+
+    const QString good = writeFirmware(dir, "good.dvf", 300);
+    dlg.fileChooser = [&] { return good; };
+    plik->click();
+    EXPECT_EQ(label->text(), good);
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_TRUE(n.events.empty());
+
+    // A file that fails the check disables START: the earlier file is not sent either.
+    const QString bad = writeFirmware(dir, "bad.dvf", 300, false);
+    EXPECT_FALSE(dlg.chooseFile(bad));
+    EXPECT_EQ(label->text(), bad);
+    EXPECT_FALSE(start->isEnabled());
+    EXPECT_EQ(n.texts(), QStringList{QString::fromUtf8(kBadCrcText)});
+    start->click();  // disabled: nothing happens
+    dlg.buttonStartClick();
+    EXPECT_FALSE(dlg.lastResult().has_value());
+
+    EXPECT_FALSE(dlg.chooseFile(writeFirmware(dir, "empty.dvf", 0)));
+    EXPECT_EQ(n.texts().last(), QString::fromUtf8(kFirmwareEmptyText));
+    EXPECT_FALSE(dlg.chooseFile(writeFirmware(dir, "huge.dvf", 65532)));
+    EXPECT_EQ(n.texts().last(), QString::fromUtf8(kFirmwareTooLargeText));
+    EXPECT_FALSE(start->isEnabled());
+  }
+  EXPECT_TRUE(session.liveDisplay()) << "closing switches the live display on again";
+}
+
+TEST(Fboot, PressesDuringATransferDoNothing) {
+  // Block 0 waits two attempts, which leaves time to press the buttons.
+  Rig r({QStringLiteral("--miss-ack"), QStringLiteral("0:2")});
+  ASSERT_TRUE(r.sim.started());
+  Fboot dlg(*r.session, *r.link, r.notifier, nullptr);
+  dlg.show();
+  const QString path = writeFirmware(r.dir, "fw.dvf", 300);
+  ASSERT_TRUE(dlg.chooseFile(path));
+  auto* bar = child<QProgressBar>(dlg, "BarBoot");
+
+  int chooserCalls = 0;
+  bool pressedDuring = false;
+  QTimer::singleShot(3000, [&] {
+    pressedDuring = dlg.transferRunning();
+    dlg.fileChooser = [&] {
+      ++chooserCalls;
+      return path;
+    };
+    child<QPushButton>(dlg, "Button1")->click();
+    EXPECT_FALSE(dlg.chooseFile(writeFirmware(r.dir, "other.dvf", 10, false)));
+    child<QPushButton>(dlg, "ButtonStart")->click();
+  });
+  child<QPushButton>(dlg, "ButtonStart")->click();
+
+  EXPECT_TRUE(pressedDuring);
+  EXPECT_EQ(chooserCalls, 0);
+  EXPECT_EQ(dlg.lastResult(), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(r.sent(255), 1) << "one transfer only";
+  EXPECT_EQ(r.sent(101), 5);  // three blocks, the first of them three times
+  EXPECT_EQ(r.sent(102), 1);
+  EXPECT_FALSE(bar->isHidden()) << "the bar was shown";
+  EXPECT_EQ(bar->value(), 100);
+  EXPECT_FALSE(dlg.isVisible()) << "the dialog closes after the transfer";
+  EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  EXPECT_TRUE(r.session->liveDisplay());
+  EXPECT_EQ(r.notifier.count(QString::fromUtf8(kFlashDoneText)), 1);
+}
+
+TEST(Fboot, ClosingDuringATransferStopsItWithoutTheEndFrame) {
+  Rig r({QStringLiteral("--never-ack")});
+  ASSERT_TRUE(r.sim.started());
+  Fboot dlg(*r.session, *r.link, r.notifier, nullptr);
+  dlg.show();
+  ASSERT_TRUE(dlg.chooseFile(writeFirmware(r.dir, "fw.dvf", 300)));
+  QTimer::singleShot(2600, [&] { dlg.close(); });
+  child<QPushButton>(dlg, "ButtonStart")->click();
+
+  EXPECT_EQ(dlg.lastResult(), FirmwareUpdate::Result::Stopped);
+  EXPECT_FALSE(dlg.isVisible());
+  EXPECT_EQ(r.sent(102), 0);
+  EXPECT_EQ(r.sent(101), 1) << "stopped in the first block's wait";
+  EXPECT_EQ(r.notifier.count(QString::fromUtf8(kFlashFailedText)), 0);
+  EXPECT_TRUE(r.session->liveDisplay());
+}
+
+}  // namespace
+}  // namespace dovu
