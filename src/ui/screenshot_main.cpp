@@ -31,11 +31,13 @@ class StderrNotifier : public dovu::Notifier {
 bool waitFor(const std::function<bool()>& cond, int timeoutMs) {
   QElapsedTimer clock;
   clock.start();
+  // The timer guarantees a wake-up to see the deadline; in between the loop sleeps.  (The
+  // overload of processEvents() with a time limit drops WaitForMoreEvents and would spin.)
   QTimer wake;
   wake.start(50);
   while (!cond()) {
     if (clock.elapsed() >= timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   return true;
 }
@@ -98,11 +100,6 @@ int main(int argc, char** argv) {
     // The offscreen screen is small; show the window at the size it asks for.
     window.resize(window.preferredSize());
     std::fprintf(stderr, "dovu-screenshot: window %dx%d\n", window.width(), window.height());
-    if (qEnvironmentVariableIsSet("DOVU_DEBUG_SIZES"))
-      for (QWidget* w : window.findChildren<QWidget*>())
-        if (w->sizeHint().width() > 120 && (w->parentWidget() && (w->parentWidget()->objectName() == "GroupBox6" || w->parentWidget()->objectName() == "GroupBox7" || w->parentWidget()->objectName().startsWith("Panel"))))
-          std::fprintf(stderr, "  %s %s %dx%d\n", w->metaObject()->className(), qPrintable(w->objectName()),
-                       w->sizeHint().width(), w->sizeHint().height());
     int polls = 0;
     auto forward = window.link().dispatch;
     window.link().dispatch = [&](std::uint8_t code, const dovu::Bytes& payload) {
