@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "configfiles.h"
 #include "exchange/dispatcher.h"
 #include "exchange/transfer.h"
 #include "model/params.h"
@@ -16,42 +17,15 @@ namespace dovu::cli {
 
 namespace {
 
-// The configuration file formats, chosen by extension.  Both functions leave the form untouched
-// and say why when they fail.
-bool readConfigFile(const QString& path, Form& form, QString* error) {
-  const QString ext = QFileInfo(path).suffix().toLower();
-  if (ext != QLatin1String("json")) {
-    *error = QStringLiteral("%1: unsupported file type (expected .json)").arg(path);
-    return false;
-  }
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) {
-    *error = QStringLiteral("%1: %2").arg(path, f.errorString());
-    return false;
-  }
-  if (!configFromJsonText(form, f.readAll(), error)) {
-    *error = QStringLiteral("%1: %2").arg(path, *error);
-    return false;
-  }
-  return true;
-}
+// The configuration file formats, chosen by extension (.json, .dvc): configfiles.h.  Both leave
+// the form untouched and say why when they fail.
+bool readConfigFile(const QString& path, Form& form, QString* error) { return readConfigAny(path, form, error); }
 
 bool writeConfigFile(const QString& path, const Form& form, QString* error) {
-  const QString ext = QFileInfo(path).suffix().toLower();
-  if (ext != QLatin1String("json")) {
-    *error = QStringLiteral("%1: unsupported file type (expected .json)").arg(path);
-    return false;
-  }
-  // Written beside the target and renamed over it, so a failed write never leaves half a file.
-  QSaveFile f(path);
-  if (!f.open(QIODevice::WriteOnly) || f.write(configToJsonText(form)) < 0 || !f.commit()) {
-    *error = QStringLiteral("%1: %2").arg(path, f.errorString());
-    return false;
-  }
-  return true;
+  return writeConfigAny(path, form, error);
 }
 
-bool supportedForWrite(const QString& path) { return QFileInfo(path).suffix().toLower() == QLatin1String("json"); }
+bool supportedForWrite(const QString& path) { return configFormatOf(path) != ConfigFormat::Unknown; }
 
 // "download: 36%" or "upload: 12/51" on stderr: rewritten in place on a terminal, else written
 // once at the end, so that a log gets one line rather than fifty.
@@ -111,11 +85,11 @@ int cmdDownload(Args& a) {
   const auto out = a.option(QStringLiteral("-o"));
   if (!common) return kUsage;
   if (!out || !a.rest().isEmpty() || a.unknownOption()) {
-    err(QStringLiteral("usage: download --port P [--password N] -o FILE.json"));
+    err(QStringLiteral("usage: download --port P [--password N] -o FILE.json|FILE.dvc"));
     return kUsage;
   }
   if (!supportedForWrite(*out)) {
-    err(QStringLiteral("%1: unsupported file type (expected .json)").arg(*out));
+    err(unsupportedFormat(*out));
     return kUsage;
   }
 
@@ -149,7 +123,7 @@ int cmdUpload(Args& a) {
   const auto common = commonOptions(a, "upload");
   if (!common) return kUsage;
   if (a.rest().size() != 1 || a.unknownOption()) {
-    err(QStringLiteral("usage: upload --port P [--password N] FILE.json"));
+    err(QStringLiteral("usage: upload --port P [--password N] FILE.json|FILE.dvc"));
     return kUsage;
   }
   const QString file = a.rest().first();
