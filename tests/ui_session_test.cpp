@@ -4,6 +4,7 @@
 // while logged in.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 
 #include "support/sim.h"
 #include "support/testapp.h"
+#include "exchange/transfer.h"
 #include "ui/application.h"
 #include "ui/mainwindow.h"
 
@@ -216,6 +218,37 @@ TEST_F(Session, ClosingWhileLoggedInSendsNoLogout) {
   idle(300);
   EXPECT_EQ(countFrames(*sim_, 2), 0);
   EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
+}
+
+TEST_F(Session, DownloadFromTheWindowStartsNoSecondTransferWhileItRuns) {
+  start();
+  connectClick();
+  ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
+  ASSERT_TRUE(waitFor([this] { return find("Icon_get")->isEnabled(); }, 3000));
+  bool progressShown = false;
+  int clicks = 0;
+  QObject::connect(&main_->transfer(), &ConfigTransfer::progress, main_.get(), [&](int) {
+    progressShown = progressShown || main_->progressDialog()->isVisible();
+    if (clicks++ == 2) {
+      // Whatever is still clickable must not start another transfer.
+      if (find("Icon_get")->isEnabled()) find<QAbstractButton>("Icon_get")->click();
+      if (find("Icon_put")->isEnabled()) find<QAbstractButton>("Icon_put")->click();
+      find<QAction>("Pobierz1")->trigger();
+      find<QAction>("Zapisz1")->trigger();
+    }
+  });
+  find<QAction>("Pobierz1")->trigger();
+  ASSERT_TRUE(waitFor([this] { return !main_->transfer().busy(); }, 30000));
+  EXPECT_TRUE(progressShown);
+  EXPECT_FALSE(main_->progressDialog()->isVisible());
+  EXPECT_GT(clicks, 2);
+  EXPECT_EQ(countFrames(*sim_, 8), 1);  // Edit_Tel1 read once
+  int sets = 0;
+  for (const auto& f : sim_->framesFromPc())
+    if (f.code() >= 5 && f.code() <= 105 && f.code() % 2 == 1) ++sets;
+  EXPECT_EQ(sets, 0);
+  EXPECT_FALSE(text("Edit_Tel1").isEmpty());
+  EXPECT_EQ(sim_->dumped(8), text("Edit_Tel1").toStdString());
 }
 
 TEST_F(Session, OneShotCommands) {

@@ -24,6 +24,7 @@
 #include <tuple>
 
 #include "ui/application.h"
+#include "ui/configfileui.h"
 #include "ui/dialogs.h"
 #include "ui/widgets.h"
 
@@ -175,6 +176,8 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
   setObjectName(QStringLiteral("TMain"));
   setWindowTitle(QStringLiteral("DOVU Konfig v 1.42"));
   link_.dispatch = [this](std::uint8_t code, const Bytes& payload) { dispatcher_.dispatch(code, payload); };
+  loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
+  saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
 
   buildMenu();
   auto* body = new QWidget;
@@ -706,16 +709,18 @@ void Main::resetLimitClick() { session_.resetCounters(); }
 
 // ---- configuration -----------------------------------------------------------------------------
 
+// A click that lands inside the wait of another exchange (the status poll) starts the transfer
+// once that wait is over; while a transfer runs, another one is not started.
 void Main::downloadClick() {
   if (transfer_.busy()) return;
   createDialogs();
-  transfer_.download();
+  transfer_.requestDownload();
 }
 
 void Main::uploadClick() {
   if (transfer_.busy()) return;
   createDialogs();
-  transfer_.upload();
+  transfer_.requestUpload();
 }
 
 void Main::loadFileClick() {

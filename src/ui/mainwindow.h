@@ -57,7 +57,8 @@ class Main : public QMainWindow {
   QComboBox* comCombo() const { return comCombo_; }
   const std::vector<PortEntry>& ports() const { return portList_; }
 
-  // Configuration file load and save (Plik menu and the two file buttons).
+  // Configuration file load and save (Plik menu and the two file buttons); by default they ask
+  // for a file name and go through the configuration file of the storage.
   std::function<void()> loadFile;
   std::function<void()> saveFile;
 
