@@ -134,6 +134,10 @@ QWidget* FieldBinder::create(std::string_view name, QWidget* parent) {
       panel->setObjectName(QStringLiteral("panel"));
       panel->setMinimumWidth(130);
       s->addWidget(panel, 1);
+      // Hidden while the live view is off; the layout keeps its place so nothing jumps.
+      QSizePolicy keep = s->sizePolicy();
+      keep.setRetainSizeWhenHidden(true);
+      s->setSizePolicy(keep);
       w = s;
       break;
     }
