@@ -25,7 +25,8 @@ bool waitFor(const std::function<bool()>& cond, int timeoutMs) {
   wake.start(20);
   while (!cond()) {
     if (clock.elapsed() >= timeoutMs) return cond();
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    // Blocks until an event (the wake timer at the latest) has been processed.
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   return true;
 }
