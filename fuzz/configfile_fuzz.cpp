@@ -1,0 +1,65 @@
+// Checks and loads arbitrary bytes as a configuration file into a fresh form.  The first input byte
+// steers: bit 0 puts the right magic in front, bit 1 gives the rest a correct check byte, so most
+// inputs get past the two cheap checks into the item walk.  A refused file must change nothing; an
+// accepted one must give its own bytes back and survive a save and a second load.
+#include <cstdint>
+#include <cstdlib>
+
+#include "link/notifier.h"
+#include "storage/checkedfile.h"
+#include "storage/configfile.h"
+
+namespace {
+
+bool sameState(const dovu::Form& a, const dovu::Form& b) {
+  for (int i = 0; i < a.size(); ++i) {
+    const dovu::FieldState& x = a.state(i);
+    const dovu::FieldState& y = b.state(i);
+    if (x.text != y.text || x.checked != y.checked || x.index != y.index || x.enabled != y.enabled ||
+        x.colour != y.colour)
+      return false;
+  }
+  return a.sensors() == b.sensors();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const std::uint8_t steer = data[0];
+  dovu::Bytes file(reinterpret_cast<const char*>(data + 1), size - 1);
+  if (steer & 1) file.replace(0, std::min<std::size_t>(3, file.size()), "dvc");
+  if ((steer & 2) && !file.empty()) file.back() = static_cast<char>(dovu::xorChecksum(file, file.size() - 1));
+
+  dovu::SilentNotifier silent;
+  dovu::Form form;
+  const dovu::Form untouched;
+  const auto parsed = dovu::parseConfigFile(file, nullptr);
+  const bool loaded = dovu::loadConfigFile(form, file, silent);
+  if (loaded != parsed.has_value()) std::abort();
+  if (!loaded) {
+    if (!sameState(form, untouched)) std::abort();
+    return 0;
+  }
+  // The items hold every byte of the file.
+  if (dovu::serializeConfig(*parsed) != file) std::abort();
+  // Saved again, the fields give the same items, bar flag bits that mean nothing.
+  QString why;
+  const auto rebuilt = dovu::configFromForm(form, &why);
+  if (!rebuilt) std::abort();
+  const auto& items = dovu::configItems();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const dovu::Bytes& x = parsed->values[i];
+    const dovu::Bytes& y = rebuilt->values[i];
+    if (items[i].form == dovu::ConfigItemForm::Checksum) continue;
+    if (items[i].form == dovu::ConfigItemForm::Flags) {
+      int mask = 0;
+      for (int bit = 0; bit < 8; ++bit)
+        if (items[i].bits[static_cast<std::size_t>(bit)]) mask |= 1 << bit;
+      if ((dovu::byteAt(x, 0) & mask) != dovu::byteAt(y, 0)) std::abort();
+    } else if (x != y) {
+      std::abort();
+    }
+  }
+  return 0;
+}
