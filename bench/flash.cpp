@@ -1,0 +1,120 @@
+// Firmware update of a 16 KiB image against dovu-sim --baud-pace (a real 4800 bit/s line).  Prints
+// the time from the restart frame "B" to the end frame "K" and its ratio to the least possible
+// time: every block frame (133 bytes) and every acknowledgement (1 byte) on the wire at 4800 bit/s,
+// 10 bits a byte, plus the two 2000 ms pauses.  Target: ratio at most 1.05.
+//
+//   bench_flash [--kib N]
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstring>
+
+#include "firmware/bootloader.h"
+#include "link/comport.h"
+#include "link/link.h"
+#include "storage/checkedfile.h"
+
+using namespace dovu;
+
+namespace {
+
+constexpr double kSecondsPerByte = 10.0 / 4800.0;
+constexpr std::size_t kBlockFrameBytes = 4 + 1 + kFirmwareBlockSize;  // header, number, block, checksum
+
+double cpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  std::size_t kib = 16;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], "--kib") == 0) kib = static_cast<std::size_t>(std::atoi(argv[i + 1]));
+  if (kib < 1 || kib > 63) {
+    std::fprintf(stderr, "bench_flash: --kib takes 1..63\n");
+    return 2;
+  }
+
+  QTemporaryDir dir;
+  QProcess sim;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DOVU_SIM_DIR"), dir.filePath(QStringLiteral("advert")));
+  sim.setProcessEnvironment(env);
+  sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  sim.start(QStringLiteral(DOVU_SIM_PATH),
+            {QStringLiteral("--baud-pace"), QStringLiteral("--no-advertise"), QStringLiteral("--image-out"),
+             dir.filePath(QStringLiteral("image.bin"))});
+  if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
+    std::fprintf(stderr, "bench_flash: cannot start %s\n", DOVU_SIM_PATH);
+    return 1;
+  }
+  const QString line = QString::fromUtf8(sim.readLine()).trimmed();
+  if (!line.startsWith(QLatin1String("PORT "))) {
+    std::fprintf(stderr, "bench_flash: unexpected first line from the simulator: %s\n", qPrintable(line));
+    return 1;
+  }
+
+  Bytes image(kib * 1024, '\0');
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>((i * 151 + i / 97) & 0xFF);
+  Bytes file = "dvf" + image;
+  file.push_back(static_cast<char>(xorChecksum(file, file.size())));
+
+  SilentNotifier notifier;
+  const auto fw = checkFirmwareFile(file, notifier);
+  ComPort port;
+  port.setPort(line.mid(5));
+  port.setBaudRate(4800);
+  port.open();
+  Link link(&port, &notifier);
+
+  QElapsedTimer clock;
+  clock.start();
+  qint64 restartAt = -1, endAt = -1;
+  link.trace = [&](bool out, const Bytes& frame) {
+    if (!out) return;
+    if (byteAt(frame, 1) == kRestartCode) restartAt = clock.nsecsElapsed();
+    if (byteAt(frame, 1) == kTransferEndCode) endAt = clock.nsecsElapsed();
+  };
+  FirmwareUpdate update(link, notifier);
+  const double cpu0 = cpuSeconds();
+  const auto result = update.run(*fw);
+  const double cpu = cpuSeconds() - cpu0;
+
+  int rc = 0;
+  if (result != FirmwareUpdate::Result::Done || restartAt < 0 || endAt < 0) {
+    std::fprintf(stderr, "bench_flash: the transfer failed\n");
+    rc = 1;
+  } else {
+    const std::size_t blocks = firmwareBlocks(fw->image).size();
+    const double seconds = static_cast<double>(endAt - restartAt) / 1e9;
+    const double least = static_cast<double>(blocks * (kBlockFrameBytes + 1)) * kSecondsPerByte +
+                         (kBootloaderStartMs + kBeforeEndMs) / 1000.0;
+    // The simulator hands each acknowledgement over at the start of its byte slot, one byte time
+    // sooner than a real line would complete it.
+    const double simLeast = least - static_cast<double>(blocks) * kSecondsPerByte;
+    std::printf("flash %zu KiB: %zu blocks in %.3f s, least possible %.3f s, ratio %.3f "
+                "(%.3f against the simulator's own least %.3f s); "
+                "%.4f s per block against %.4f s on the wire; CPU %.3f s\n",
+                kib, blocks, seconds, least, seconds / least, seconds / simLeast, simLeast,
+                (seconds - (kBootloaderStartMs + kBeforeEndMs) / 1000.0) / static_cast<double>(blocks),
+                static_cast<double>(kBlockFrameBytes + 1) * kSecondsPerByte, cpu);
+  }
+  std::fflush(stdout);
+
+  link.trace = nullptr;
+  Link::pauseMs(100);  // let "K" leave before the port is closed
+  port.close();
+  sim.terminate();
+  sim.waitForFinished(3000);
+  return rc;
+}
