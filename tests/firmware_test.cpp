@@ -171,6 +171,16 @@ TEST(FirmwareFileCheck, BlocksAreNumberedAndFilled) {
   EXPECT_EQ(firmwareBarValue(300, 304), 98);
 }
 
+TEST(FirmwareFileCheck, ALineThatIsGoneIsReportedAsSuch) {
+  test::app();
+  RecordingNotifier n;
+  Link link(nullptr, &n);  // no port: every write fails
+  FirmwareUpdate update(link, n);
+  EXPECT_EQ(update.run(FirmwareFile{pattern(10), 14}), FirmwareUpdate::Result::PortError);
+  EXPECT_EQ(n.texts(), (QStringList{QString::fromUtf8(kKeepPoweredText), QString::fromUtf8(kPortUnavailableText)}));
+  EXPECT_FALSE(update.running());
+}
+
 TEST(FirmwareTransfer, SendsTheImageInFilledBlocks) {
   Rig r;
   ASSERT_TRUE(r.sim.started());

@@ -82,8 +82,10 @@ FirmwareUpdate::Result FirmwareUpdate::run(const FirmwareFile& file) {
   try {
     return transfer(file);
   } catch (const ComPortError& e) {
+    // The line is gone (adapter unplugged, port closed): not a missing answer, so say what it is.
     notifier_.beep();
-    notifier_.message(MessageKind::Error, QString::fromUtf8(kFlashFailedText), QString::fromLocal8Bit(e.what()));
+    notifier_.message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText),
+                      QStringLiteral("Aktualizacja nieudana: %1").arg(QString::fromLocal8Bit(e.what())));
     return Result::PortError;
   }
 }
