@@ -176,6 +176,13 @@ TEST(Fboot, PressesDuringATransferDoNothing) {
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
   EXPECT_TRUE(r.session->liveDisplay());
   EXPECT_EQ(r.notifier.count(QString::fromUtf8(kFlashDoneText)), 1);
+
+  // The bootloader got the file's bytes 3 .. S-2, filled up to whole blocks.
+  ASSERT_TRUE(test::waitFor([&] { return QFile::exists(r.sim.imagePath()); }, 3000));
+  QFile sent(path), got(r.sim.imagePath());
+  ASSERT_TRUE(sent.open(QIODevice::ReadOnly) && got.open(QIODevice::ReadOnly));
+  const QByteArray file = sent.readAll();
+  EXPECT_EQ(got.readAll(), file.mid(3, file.size() - 4) + QByteArray(84, '\xFF'));
 }
 
 TEST(Fboot, ClosingDuringATransferStopsItWithoutTheEndFrame) {
