@@ -46,9 +46,13 @@ QString writeFirmware(const QTemporaryDir& dir, const char* name, std::size_t im
   return path;
 }
 
+// Comes first in a rig: the simulator's helper would otherwise create a plain QCoreApplication.
+struct WidgetApp {
+  WidgetApp() { widgetApp(); }
+};
+
 struct Rig {
   explicit Rig(QStringList simArgs = {}) : sim(std::move(simArgs)) {
-    widgetApp();
     port.setPort(sim.port());
     port.setBaudRate(4800);
     port.open();
@@ -64,6 +68,7 @@ struct Rig {
   }
   int sent(int code) const { return static_cast<int>(std::count(sentCodes.begin(), sentCodes.end(), code)); }
 
+  WidgetApp app;
   SimProcess sim;
   RecordingNotifier notifier;
   Form form;
