@@ -481,6 +481,12 @@ TEST_F(ConfigFileTest, FailedSaveKeepsTheOldFile) {
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("old.dvc")})
       << "no temporary file is left behind";
 
+  // A read-only file is not replaced.
+  ::chmod(QFile::encodeName(path).constData(), 0444);
+  EXPECT_FALSE(saveFileAtomically(path, Bytes(10, 'x'), &why));
+  EXPECT_EQ(contents(), old);
+  ::chmod(QFile::encodeName(path).constData(), 0644);
+
   // A short write that makes no progress counts as a full disk too.
   EXPECT_FALSE(saveFileAtomically(path, Bytes(10, 'x'), &why, [](int, const char*, std::size_t) { return 0L; }));
   EXPECT_EQ(contents(), old);

@@ -48,7 +48,8 @@ using FileWriteFn = std::function<long(int fd, const char* data, std::size_t n)>
 
 // Replaces the file at path with data so that a reader sees either the old or the new file, never
 // a mixture: the bytes go to a temporary file in the same folder, which is flushed to the disk and
-// then renamed over the target (a symbolic link is followed to its target).  The new file is
+// then renamed over the target (a symbolic link is followed to its target).  A read-only target
+// is refused, not replaced.  The new file is
 // readable and writable by its owner only.  On any failure the old file is left as it was, the
 // temporary file is removed and *error names the reason.
 bool saveFileAtomically(const QString& path, const Bytes& data, QString* error,

@@ -39,8 +39,13 @@ bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, 
   // Writing through a link replaces the file it points to, not the link.
   if (info.isSymLink()) info = QFileInfo(info.symLinkTarget());
   if (info.exists() && info.isDir()) return fail(info.filePath(), EISDIR);
-  const QString folder = info.absolutePath();
+  // The rename would replace even a file that is read-only; the user made it so to keep it.
+  struct stat st {};
   const QByteArray target = QFile::encodeName(info.absoluteFilePath());
+  if (::stat(target.constData(), &st) == 0 &&
+      ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(target.constData(), W_OK) != 0))
+    return fail(info.filePath(), EACCES);
+  const QString folder = info.absolutePath();
 
   TempFile tmp;
   // mkstemp creates the file with mode 0600: the file holds the access password and the SIM PIN.
