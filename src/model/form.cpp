@@ -137,11 +137,11 @@ void Form::onCheckChanged(Id id) {
     const Id sygn = must("BoxOut1sygn");
     setEnabled(sygn, on);
     if (!on) setChecked(sygn, false);
-  } else if (d.marker == Marker::OnEnter) {
-    // The option boxes also mark themselves when their state changes.
+  } else if (is(d, "BoxPotw") || is(d, "BoxAutoTest")) {
+    // These two enable their text and mark themselves on every change.  The other option boxes
+    // are marked only when they receive the focus, so a load or an answer does not mark them.
     setColour(id, kRed);
-    if (is(d, "BoxPotw")) setEnabled("EditPotw", on);
-    if (is(d, "BoxAutoTest")) setEnabled("EditAutotest", on);
+    setEnabled(is(d, "BoxPotw") ? "EditPotw" : "EditAutotest", on);
   }
 }
 
