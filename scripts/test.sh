@@ -7,6 +7,8 @@ preset=default
 [ "${1:-}" = "--asan" ] && preset=asan
 scripts/deps.sh
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)"
 ctest --preset "$preset"
