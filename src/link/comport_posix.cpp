@@ -239,6 +239,7 @@ void ComPort::Impl::openDevice() {
   auto fail = [&v](int code, int err) {
     closeQuietly(v.epollFd);
     closeQuietly(v.wakeFd);
+    ::ioctl(v.fd, TIOCNXCL);
     closeQuietly(v.fd);
     throw ComPortError(code, err);
   };
@@ -294,6 +295,9 @@ void ComPort::Impl::closeDevice() {
   // (up to 30 s) for unsent output on a line that may be stuck.  Fails harmlessly on a device
   // that is already gone.
   ::tcflush(v.fd, TCIOFLUSH);
+  // The exclusive mark belongs to the terminal, not to this descriptor: it would outlive the close
+  // while anyone else (the simulator) holds the line, and keep every later open out.
+  ::ioctl(v.fd, TIOCNXCL);
   v.pushback.clear();
   closeQuietly(v.epollFd);
   closeQuietly(v.wakeFd);
