@@ -373,6 +373,21 @@ TEST(Transfer, ARunningExchangeRefusesAnother) {
   EXPECT_TRUE(r.notifier.events.empty());
 }
 
+TEST(Transfer, AClickKeptDuringAFailingPollIsDroppedWithTheLogout) {
+  Rig r({QStringLiteral("--drop-code"), QStringLiteral("253:3")});
+  ASSERT_TRUE(r.sim.started());
+  r.tickMs(20);
+  ASSERT_TRUE(r.login());
+  r.session->liveOff();
+  QTimer::singleShot(0, [&] { r.transfer->requestDownload(); });
+  // The poll goes unanswered three times: the window logs out, so the kept click must not run.
+  EXPECT_FALSE(r.link->sendAndWait(253, "G", kSessionTicks));
+  EXPECT_FALSE(r.session->loggedIn());
+  waitFor([] { return false; }, 300);
+  EXPECT_FALSE(r.transfer->busy());
+  EXPECT_TRUE(r.paramCodes().empty());
+}
+
 // The exchange on a poor line: answers in single bytes, noise in front of answers, one answer lost
 // in each direction.
 class TransferOnFaultyLine : public ::testing::TestWithParam<QStringList> {};

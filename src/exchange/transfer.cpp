@@ -48,7 +48,9 @@ void ConfigTransfer::requestDownload() { request(false); }
 void ConfigTransfer::requestUpload() { request(true); }
 
 void ConfigTransfer::request(bool up) {
-  if (busy_ || pending_ || link_.aborted()) return;
+  // A request kept while another wait ran is dropped if that wait (or a ROZŁĄCZ meanwhile) logged
+  // the window out: the buttons that asked for it are disabled by now.
+  if (busy_ || pending_ || link_.aborted() || !session_.loggedIn()) return;
   if (!link_.waiting()) {
     const bool ok = up ? upload() : download();
     emit finished(ok);
