@@ -295,6 +295,15 @@ TEST_F(ConfigFileTest, ListWithoutSelectionIsKeptAs255) {
   EXPECT_EQ(back.index("ComboOut2"), -1);
   EXPECT_EQ(back.index("ComboOut3"), 8);
   EXPECT_EQ(*buildConfigFile(back, &why), file);
+
+  // A byte beyond the list (a file of another version, say) loads as no selection.
+  std::size_t R = 3;
+  for (int item = 2; item <= 26; ++item) R += 1 + byteAt(file, R);
+  Bytes beyond = file;
+  beyond[R + 32] = 9;  // ComboOut1
+  back.setIndex("ComboOut1", 2);
+  ASSERT_TRUE(loadConfigFile(back, resum(beyond), n));
+  EXPECT_EQ(back.index("ComboOut1"), -1);
 }
 
 TEST_F(ConfigFileTest, OperatorChoiceFollowsTheNumber) {
@@ -366,8 +375,6 @@ TEST_F(ConfigFileTest, MalformedFilesAreRefusedWholeAndChangeNothing) {
   overlong[3] = static_cast<char>(250);  // the password's length byte runs past the end
   Bytes matrix = good;
   matrix[R] = 21;
-  Bytes choice = good;
-  choice[R + 32] = 9;  // ComboOut1 has nine entries
   Bytes lastText = good;
   lastText.erase(lastText.size() - 20, 1);  // one byte short inside the last items
   const std::vector<Case> cases = {
@@ -376,7 +383,6 @@ TEST_F(ConfigFileTest, MalformedFilesAreRefusedWholeAndChangeNothing) {
       {"trailing byte", resum(good.substr(0, good.size() - 1) + Bytes("x\0", 2))},
       {"over-long item", resum(overlong)},
       {"matrix length 21", resum(matrix)},
-      {"list index 9", resum(choice)},
       {"oversized", resum(good.substr(0, good.size() - 1) + Bytes(kFileBufferSize, 'z') + Bytes(1, '\0'))},
       {"four bytes", resum(Bytes("dvc\0", 4))},
   };

@@ -249,10 +249,7 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
       }
       case F::Choice: {
         if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)));
-        const int index = byteAt(file, pos);
-        const int count = Form::def(Form::idOf(it.field)).itemCount;
-        if (index >= count && index != kNoChoiceByte)
-          return fail(QStringLiteral("%1: pozycja listy %2 poza zakresem 0..%3").arg(itemName(it)).arg(index).arg(count - 1));
+        // Any byte loads: one beyond the list leaves it without a selection, as an answer does.
         out.values.push_back(file.substr(pos, 1));
         ++pos;
         break;
