@@ -93,6 +93,13 @@ TEST(ConfigJson, LoadWritesThroughTheSettersAndRoundTrips) {
   const dovu::test::FormSnapshot before(b);
   ASSERT_TRUE(configFromJsonText(b, text, &error));
   EXPECT_TRUE(before.diff(b).empty());
+
+  // Texts longer than their field's limit (from a file or the controller) survive the round trip.
+  a.setText("Edit_pin", QStringLiteral("123456"));
+  a.setText("Edit_IN1A", QString(40, QChar(0x0142)));
+  ASSERT_TRUE(configFromJsonText(b, configToJsonText(a), &error)) << error.toStdString();
+  EXPECT_EQ(b.text("Edit_pin"), QStringLiteral("123456"));
+  EXPECT_EQ(b.text("Edit_IN1A"), QString(40, QChar(0x0142)));
 }
 
 TEST(ConfigJson, MalformedInputIsRefusedWithoutChangingAnything) {
@@ -135,7 +142,7 @@ TEST(ConfigJson, MalformedInputIsRefusedWithoutChangingAnything) {
       {"index below -1", with("ComboOut2", -2), "ComboOut2"},
       {"sensor byte out of range", withSensor("T1Max", 300), "T1Max"},
       {"sensor byte as text", withSensor("T1Max", QStringLiteral("+8")), "T1Max"},
-      {"text over its limit", with("Edit_pin", QStringLiteral("12345")), "Edit_pin"},
+      {"text longer than a file item", with("Edit_IN1A", QString(256, QLatin1Char('x'))), "Edit_IN1A"},
       {"text outside Windows-1250", with("Edit_IN1A", QStringLiteral("Alarm ✓")), "Edit_IN1A"},
       {"null", with("Edit_IN1A", QJsonValue()), "Edit_IN1A"},
       {"array", with("BoxCA", QJsonArray{true}), "BoxCA"},

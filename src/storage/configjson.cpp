@@ -68,10 +68,12 @@ QString typeName(const QJsonValue& v) {
   return QStringLiteral("nothing");
 }
 
-// A text the field can hold: within its limit, every character in Windows-1250.
+// A text the configuration file can hold: at most 255 characters, every one in Windows-1250.  A
+// text longer than the field's own limit (it came from a file or the controller) is kept, so that
+// every configuration file converts to JSON and back unchanged.
 std::optional<QString> checkText(const JsonField& f, const QString& t) {
-  const int limit = Form::def(f.id).maxLength;
-  if (limit > 0 && t.size() > limit)
+  constexpr int limit = 255;
+  if (t.size() > limit)
     return QStringLiteral("%1: \"%2\" is longer than %3 characters").arg(f.name, t).arg(limit);
   for (QChar c : t)
     if (!inCp1250(c))
