@@ -124,6 +124,8 @@ FirmwareUpdate::Result FirmwareUpdate::transfer(const FirmwareFile& file) {
           notifier_.beep();
           notifier_.message(MessageKind::Error, QString::fromUtf8(kFlashFailedText));
           Link::processPending();
+          // The bar still counts the block that failed, as it stands during the last pause.
+          progress(firmwareBarValue(std::min(sent + kFirmwareBlockSize, file.image.size()), file.fileSize));
           return Result::NoAnswer;
         }
         --repetitionsLeft;
