@@ -74,11 +74,13 @@ TEST(CliStatus, ErrorsGiveOneLineReasons) {
   r = cli({QStringLiteral("status"), QStringLiteral("--port"), refusing.port()});
   EXPECT_NE(r.code, 0);
   EXPECT_TRUE(r.err.contains(QStringLiteral("wrong password"))) << r.err.toStdString();
+  EXPECT_EQ(r.err.trimmed().count(QLatin1Char('\n')), 0) << r.err.toStdString();
 
   SimProcess silent({QStringLiteral("--silent")});
   r = cli({QStringLiteral("status"), QStringLiteral("--port"), silent.port()});
   EXPECT_NE(r.code, 0);
   EXPECT_TRUE(r.err.contains(QStringLiteral("no answer"))) << r.err.toStdString();
+  EXPECT_EQ(r.err.trimmed().count(QLatin1Char('\n')), 0) << r.err.toStdString();
 
   r = cli({QStringLiteral("status")});
   EXPECT_EQ(r.code, 2);

@@ -201,12 +201,17 @@ void Session::closePortDelayed() {
 }
 
 void Session::onDeviceLost(const QString& reason) {
+  // The adapter was unplugged (or the line hung up): nothing more can be sent or received, so the
+  // window says so at once rather than after a wait's three time-outs, and the port is closed so
+  // that the user can connect again once the adapter is back.
+  const QString port = link_.port() ? link_.port()->port() : QString();
   showLoggedOut();
   showDisconnected();
   if (link_.port()) link_.port()->close();
   if (Notifier* n = link_.notifier()) {
     n->beep();
-    n->message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText), reason);
+    n->message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText),
+               QStringLiteral("%1: urządzenie odłączone (%2)").arg(port, reason));
   }
 }
 

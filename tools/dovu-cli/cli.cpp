@@ -30,6 +30,9 @@ void err(const QString& line) {
 
 void StderrNotifier::message(MessageKind kind, const QString& text, const QString& detail) {
   if (kind == MessageKind::Error || kind == MessageKind::Warning) ++errors;
+  lastText = text;
+  lastDetail = detail;
+  if (quiet) return;
   QString line = text;
   if (!detail.isEmpty()) line += QStringLiteral(": ") + QString(detail).replace(QLatin1Char('\n'), QLatin1Char(' '));
   err(line);
@@ -54,17 +57,24 @@ Controller::~Controller() {
 }
 
 bool Controller::login() {
-  if (!QFileInfo::exists(port.port())) {
+  // A bare name such as "ttyUSB0" is a device under /dev, as the port opens it.
+  const QString path = port.port().contains(QLatin1Char('/')) ? port.port() : QStringLiteral("/dev/") + port.port();
+  if (!QFileInfo::exists(path)) {
     err(QStringLiteral("no such port: %1 (see 'dovu-cli ports')").arg(port.port()));
     return false;
   }
-  switch (session->connectAndLogin()) {
+  // One line says what went wrong, in the tool's words.
+  notifier.quiet = true;
+  const Session::ConnectResult result = session->connectAndLogin();
+  notifier.quiet = false;
+  switch (result) {
     case Session::ConnectResult::LoggedIn:
       // The tool asks for the status itself; no background poll.
       session->liveOff();
       return true;
     case Session::ConnectResult::PortUnavailable:
-      return false;  // the notifier said why
+      err(QStringLiteral("cannot open %1").arg(QString(notifier.lastDetail).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+      return false;
     case Session::ConnectResult::NoAnswer:
       err(QStringLiteral("no answer from the controller on %1").arg(port.port()));
       return false;

@@ -41,6 +41,10 @@ class StderrNotifier : public Notifier {
   void beep() override {}
   void message(MessageKind kind, const QString& text, const QString& detail) override;
   int errors = 0;
+  // While quiet, messages are only kept (the caller words the one line itself).
+  bool quiet = false;
+  QString lastText;
+  QString lastDetail;
 };
 
 // A controller session for one command: port opened, DTR/RTS raised, logged in, live display off
