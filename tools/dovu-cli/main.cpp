@@ -17,7 +17,7 @@ const Command kCommands[] = {
     {"ports", dovu::cli::cmdPorts, "ports                       list serial ports: port, tab, device name"},
     {"status", dovu::cli::cmdStatus, "status --port P [--password N]   log in, read the live status once, log out"},
     {"download", dovu::cli::cmdDownload, "download --port P [--password N] -o FILE.json|FILE.dvc   read the whole configuration"},
-    {"upload", dovu::cli::cmdUpload, "upload --port P [--password N] FILE.json|FILE.dvc   write the whole configuration"},
+    {"upload", dovu::cli::cmdUpload, "upload --port P [--password N] FILE.json|FILE.dvc   write the whole configuration (password: --password, else the file's)"},
     {"show", dovu::cli::cmdShow, "show FILE.dvc [--json]      every field of a configuration file in words"},
     {"convert", dovu::cli::cmdConvert, "convert IN OUT              between .dvc and .json"},
     {"diff", dovu::cli::cmdDiff, "diff A B                    the fields that differ; A or B a file or port:/dev/ttyX"},
