@@ -13,6 +13,8 @@ for t in build/fuzz/fuzz/*_fuzz; do
   corpus=()
   [ -d "fuzz/corpus/$name" ] && corpus=("fuzz/corpus/$name")
   echo "== $name for ${secs}s"
-  "$t" -max_total_time="$secs" -print_final_stats=1 "$scratch" "${corpus[@]}" 2>&1 | tail -n 5
+  # A crash or sanitizer report fails the run (pipefail); the log keeps the verdict lines.
+  "$t" -max_total_time="$secs" -print_final_stats=1 "$scratch" "${corpus[@]}" 2>&1 \
+    | { grep -E "^Done|stat::number_of_executed_units|stat::peak_rss_mb|ERROR|SUMMARY|deadly signal|Test unit written" || true; }
   rm -rf "$scratch"
 done
