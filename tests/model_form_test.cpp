@@ -368,21 +368,84 @@ TEST_F(FormTest, KeyFilters) {
   EXPECT_FALSE(f.acceptsChar(msg, u'\t'));
   EXPECT_FALSE(f.acceptsChar(spin, u'1'));  // read-only
 
-  EXPECT_EQ(s(f.filterInput(limit, "12a")), "12");
-  EXPECT_EQ(s(f.filterInput(limit, "1a2b3")), "12");  // cut to two characters
-  EXPECT_EQ(s(f.filterInput(tel, "+48 501-200-777")), "+48501200777");
-  EXPECT_EQ(s(f.filterInput(word, "ab cd")), "abcd");
-  EXPECT_EQ(s(f.filterInput(msg, QStringLiteral(u"Zażółć ✓ gęślą\r\njaźń"))), "Zażółć  gęśląjaźń");
-  EXPECT_EQ(s(f.filterInput(msg, QStringLiteral(u"a😀b"))), "ab");
-
   // Limits count Windows-1250 characters: 31 Polish letters give 30 characters and 30 bytes.
   const QString polish = QString(31, QChar(u'ł'));
-  f.userEdited(msg, polish);
-  EXPECT_EQ(f.text("Edit_IN1A"), QString(30, QChar(u'ł')));
+  const Form::Edit pasted = f.filterEdit(msg, "", polish, 31);
+  ASSERT_TRUE(pasted.accepted);
+  EXPECT_EQ(pasted.text, QString(30, QChar(u'ł')));
+  EXPECT_EQ(pasted.cursor, 30);
+  f.userEdited(msg, pasted.text);
   EXPECT_EQ(toCp1250(f.text("Edit_IN1A")).size(), 30u);
   EXPECT_EQ(f.colour("Edit_IN1A"), kRed);
+}
 
-  f.userEdited(msg, QStringLiteral(u"Zażółć €"));
+// What one edit of the user leaves in a field: only the inserted characters are filtered and
+// counted against the limit.
+TEST_F(FormTest, EditsFilterOnlyWhatIsInserted) {
+  const Form::Id limit = id("Edit_LimitSMS"), tel = id("Edit_Tel1"), word = id("Edit_Out1zal"),
+                 msg = id("Edit_IN1A"), pin = id("Edit_pin");
+  struct Case {
+    Form::Id field;
+    const char16_t* before;
+    const char16_t* after;
+    int cursor;
+    bool accepted;
+    const char16_t* text;  // when accepted
+    int cursorAfter;
+  };
+  const Case cases[] = {
+      // Typed keys: taken, or swallowed.
+      {limit, u"1", u"12", 2, true, u"12", 2},
+      {limit, u"12", u"12a", 3, false, u"", 0},
+      {limit, u"12", u"123", 3, false, u"", 0},       // full: a key past the limit does nothing
+      {pin, u"8617", u"a", 1, false, u"", 0},         // a rejected key over a selection keeps it
+      {pin, u"8617", u"5", 1, true, u"5", 1},
+      {tel, u"", u"+", 1, true, u"+", 1},
+      {word, u"ab", u"a b", 2, false, u"", 0},
+      {word, u"ab", u"a!b", 2, true, u"a!b", 2},
+      {msg, u"ab", u"a✓b", 2, false, u"", 0},   // no byte in Windows-1250
+      // Pastes: the acceptable characters, as many as fit.
+      {limit, u"", u"1a2b3", 5, true, u"12", 2},
+      {tel, u"", u"+48 501-200-777", 15, true, u"+48501200777", 12},
+      {msg, u"", u"Zażółć ✓ gęślą\r\njaźń", 20, true, u"Zażółć  gęśląjaźń", 17},
+      {msg, u"", u"a😀b", 4, true, u"ab", 2},
+      {pin, u"8617", u"9a8 7-65", 8, true, u"9876", 4},  // the paste replaced the selection
+      {pin, u"8617", u"xyz", 3, false, u"", 0},          // nothing usable: the selection stays
+      {pin, u"86", u"8x1y76", 5, true, u"8176", 3},      // pasted between the two digits
+      // Text from the controller or a file: what was there stays, even past the limit or filter.
+      {tel, u"+48 600 100 200", u"+48 600 100 20", 14, true, u"+48 600 100 20", 14},
+      {tel, u"+48 600 100 200", u"+48 600 100 2001", 16, false, u"", 0},
+      {tel, u"+48 600 100 200", u"+48600 100 200", 3, true, u"+48600 100 200", 3},
+      {word, u"a b", u"a bc", 4, true, u"a bc", 4},
+      {word, u"a b", u"a b ", 4, false, u"", 0},
+      {limit, u"123", u"12", 2, true, u"12", 2},      // longer than the limit: deleting is fine
+      {limit, u"123", u"1234", 4, false, u"", 0},
+      {limit, u"123", u"193", 2, false, u"", 0},      // a replaced digit still leaves three
+      {limit, u"123", u"93", 1, true, u"93", 1},      // two replaced by one: room for it
+      // A character typed beside an equal one counts where the cursor says.
+      {word, u"a b", u"a  b", 2, false, u"", 0},
+      {tel, u"1 1", u"11 1", 1, true, u"11 1", 1},
+  };
+  for (const Case& c : cases) {
+    const QString before = QString::fromUtf16(c.before), after = QString::fromUtf16(c.after);
+    const Form::Edit e = f.filterEdit(c.field, before, after, c.cursor);
+    const std::string what = s(Form::def(c.field).name) + " '" + s(before) + "' -> '" + s(after) + "'";
+    EXPECT_EQ(e.accepted, c.accepted) << what;
+    if (!e.accepted || !c.accepted) continue;
+    EXPECT_EQ(s(e.text), s(QString::fromUtf16(c.text))) << what;
+    EXPECT_EQ(e.cursor, c.cursorAfter) << what;
+  }
+
+  // The form takes what the widget passes: no key filter and no cut on the text already there.
+  agree("Edit_Tel2", "+48 600 100 200 300");
+  f.userEdited(id("Edit_Tel2"), "+48 600 100 200 30");
+  EXPECT_EQ(txt("Edit_Tel2"), "+48 600 100 200 30");
+  EXPECT_EQ(f.colour("Edit_Tel2"), kRed);
+  agree("Edit_Out1zal", "a b");
+  f.userEdited(id("Edit_Out1zal"), "a bc");
+  EXPECT_EQ(txt("Edit_Out1zal"), "a bc");
+  // Characters without a byte in Windows-1250 are dropped from what is new, as a last guard.
+  f.userEdited(msg, QStringLiteral(u"Zażółć €✓"));
   EXPECT_EQ(f.text("Edit_IN1A"), QStringLiteral(u"Zażółć €"));
 }
 
@@ -403,18 +466,37 @@ TEST_F(FormTest, OperatorChoiceFillsTheSmsCentre) {
   EXPECT_EQ(txt("Edit_operator"), "");
   EXPECT_EQ(f.colour("Edit_operator"), kRed);
 
-  // Typed text selects nothing; closing the list then leaves the number alone.
+  // Typed text is only text: the selection stays, even when the text spells an item.
+  f.userEdited(id("Combo_operator"), "PLAY");
+  EXPECT_EQ(txt("Combo_operator"), "PLAY");
+  EXPECT_EQ(f.index("Combo_operator"), 4);
+  // With no entry selected, closing the list leaves the number alone.
   agree("Edit_operator", "+48111");
+  f.setIndex("Combo_operator", -1);
   f.userEdited(id("Combo_operator"), "Heyah");
   EXPECT_EQ(f.index("Combo_operator"), -1);
   f.operatorCloseUp();
   EXPECT_EQ(txt("Edit_operator"), "+48111");
-  f.userEdited(id("Combo_operator"), "PLAY");  // spelling an item selects it
-  EXPECT_EQ(f.index("Combo_operator"), 3);
+  EXPECT_EQ(f.colour("Combo_operator"), kYellow);
+  // A selection by the program shows its item again, also over typed text.
+  f.setIndex("Combo_operator", 3);
+  f.userEdited(id("Combo_operator"), "PLAYx");
+  f.setIndex("Combo_operator", 3);
+  EXPECT_EQ(txt("Combo_operator"), "PLAY");
 
   // Typing into the number never moves the list.
   f.userEdited(id("Edit_operator"), "+48601000310");
   EXPECT_EQ(f.index("Combo_operator"), 3);
+
+  // An output list: typing neither selects nor marks; a pick does both.
+  f.userEdited(id("ComboOut1"), "T1 MIN");
+  EXPECT_EQ(f.index("ComboOut1"), -1);
+  EXPECT_EQ(txt("ComboOut1"), "T1 MIN");
+  EXPECT_EQ(f.colour("ComboOut1"), kDefaultColour);
+  f.userPicked(id("ComboOut1"), 2);
+  EXPECT_EQ(f.index("ComboOut1"), 2);
+  EXPECT_EQ(txt("ComboOut1"), "T1 MAX");
+  EXPECT_EQ(f.colour("ComboOut1"), kRed);
 }
 
 TEST_F(FormTest, StepButtons) {

@@ -13,6 +13,39 @@ bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
 bool is(const FieldDef& d, const char* name) { return std::string_view(d.name) == name; }
 
+// The span one edit changed: `after` keeps the first `prefix` and the last `suffix` characters of
+// `before`, and what lies between them in `after` is what was inserted.  The cursor stands just
+// after the inserted characters, so the suffix never reaches in front of it: a character typed
+// beside an equal one counts as inserted where the user put it.
+struct Span {
+  qsizetype prefix = 0;
+  qsizetype suffix = 0;
+};
+
+Span changedSpan(const QString& before, const QString& after, qsizetype cursor) {
+  const qsizetype shorter = std::min(before.size(), after.size());
+  qsizetype suffixCap = shorter;
+  if (cursor >= 0 && cursor <= after.size()) suffixCap = std::min(suffixCap, after.size() - cursor);
+  Span s;
+  while (s.suffix < suffixCap && before[before.size() - 1 - s.suffix] == after[after.size() - 1 - s.suffix])
+    ++s.suffix;
+  while (s.prefix < shorter - s.suffix && before[s.prefix] == after[s.prefix]) ++s.prefix;
+  return s;
+}
+
+// Drops the characters Windows-1250 cannot hold from what an edit inserted; the rest of the text
+// is left as it was.
+QString keepEncodable(const QString& before, const QString& after) {
+  const Span s = changedSpan(before, after, -1);
+  const qsizetype inserted = after.size() - s.prefix - s.suffix;
+  if (inserted <= 0) return after;
+  QString out = after.left(s.prefix);
+  for (QChar c : QStringView(after).mid(s.prefix, inserted))
+    if (inCp1250(c)) out.append(c);
+  out.append(QStringView(after).right(s.suffix));
+  return out;
+}
+
 // IN2..IN5 swap their colour pair in mini CA mode; IN1 never does.
 constexpr const char* kCaInputs[] = {"Edit_IN2A", "Edit_IN3A", "Edit_IN4A", "Edit_IN5A",
                                      "Edit_IN2N", "Edit_IN3N", "Edit_IN4N", "Edit_IN5N"};
@@ -77,9 +110,11 @@ void Form::setIndex(Id id, int index) {
   FieldState& s = state_.at(static_cast<std::size_t>(id));
   // An index beyond the list leaves it without a selection.
   if (index < 0 || index >= d.itemCount) index = -1;
-  if (s.index == index) return;
+  // Selecting the entry already selected still replaces text the user typed over it.
+  const QString item = index >= 0 ? QString::fromUtf8(d.itemList[index]) : QString();
+  if (s.index == index && (index < 0 || s.text == item)) return;
   s.index = index;
-  s.text = index >= 0 ? QString::fromUtf8(d.itemList[index]) : QString();
+  s.text = item;
   emit changed(id);
 }
 
@@ -175,19 +210,17 @@ void Form::userEdited(Id id, const QString& text) {
     case FieldKind::NoSpaceText:
     case FieldKind::Digits:
     case FieldKind::PhoneDigits:
-      setText(id, filterInput(id, text));
+      setText(id, keepEncodable(state(id).text, text));
       break;
     case FieldKind::Choice: {
-      // Typed text into a list: the selection is the item it spells, if any.
-      const QString t = filterInput(id, text);
-      const int item = static_cast<int>(items(id).indexOf(t));
+      // Typed text is only shown: the selection, the value that counts, changes when the user
+      // picks an item, so typing neither selects nor marks.
       FieldState& s = state_.at(static_cast<std::size_t>(id));
-      if (s.text != t || s.index != item) {
+      const QString t = keepEncodable(s.text, text);
+      if (s.text != t) {
         s.text = t;
-        s.index = item;
         emit changed(id);
       }
-      if (d.marker == Marker::OnUserPick) setColour(id, kRed);
       break;
     }
     default:
@@ -269,15 +302,23 @@ bool Form::acceptsChar(Id id, QChar c) const {
   }
 }
 
-QString Form::filterInput(Id id, const QString& text) const {
+Form::Edit Form::filterEdit(Id id, const QString& before, const QString& after, int cursor) const {
+  const Span s = changedSpan(before, after, cursor);
+  const qsizetype insertedLength = after.size() - s.prefix - s.suffix;
+  if (insertedLength <= 0) return {true, after, cursor};  // a deletion, or no change at all
+  QString inserted;
+  for (QChar c : QStringView(after).mid(s.prefix, insertedLength))
+    if (c != u'\r' && c != u'\b' && acceptsChar(id, c)) inserted.append(c);  // keys, not text
+  // Room is what the limit leaves beside the characters kept from before; a text that is already
+  // at or over the limit takes nothing more, but loses nothing either.
   const int limit = def(id).maxLength;
-  QString out;
-  for (QChar c : text) {
-    if (limit > 0 && out.size() >= limit) break;
-    if (c == u'\r' || c == u'\b') continue;  // keys, not characters of the text
-    if (acceptsChar(id, c)) out.append(c);
-  }
-  return out;
+  if (limit > 0) inserted.truncate(std::max<qsizetype>(0, limit - (s.prefix + s.suffix)));
+  if (inserted.isEmpty()) return {};
+  Edit e;
+  e.accepted = true;
+  e.text = after.left(s.prefix) + inserted + after.right(s.suffix);
+  e.cursor = static_cast<int>(s.prefix + inserted.size());
+  return e;
 }
 
 // ---- editing and sensors -----------------------------------------------------------------------

@@ -150,7 +150,10 @@ class Form : public QObject {
   void applySyncColour(std::string_view name) { applySyncColour(must(name)); }
 
   // User actions reported by the widgets.
-  void userEdited(Id id, const QString& text);  // the user typed or pasted: text already filtered
+  // The user typed, pasted or deleted: `text` has been through filterEdit in the widget.  Only
+  // characters Windows-1250 cannot hold are dropped here, and only from what is new; a list's
+  // text is stored as typed and leaves its selection alone (only a pick selects).
+  void userEdited(Id id, const QString& text);
   void userToggled(Id id, bool on);             // the user clicked a check box
   void userPicked(Id id, int index);            // the user picked a list item
   void userEnter(Id id);                        // a check box received the focus
@@ -161,9 +164,21 @@ class Form : public QObject {
 
   // Key filter: whether a typed character goes into the field.
   bool acceptsChar(Id id, QChar c) const;
-  // Filters pasted or typed text the same way, drops characters that Windows-1250 cannot hold and
-  // cuts it to the field's limit.
-  QString filterInput(Id id, const QString& text) const;
+
+  // One edit of a field's text by the user.  `before` is the text the field held, `after` the
+  // text the edit would leave, `cursor` where the cursor then stands (just after the inserted
+  // characters; -1 when not known).  Only the inserted characters go through the key filter and
+  // the length limit (in characters): what was there already stays as it is, even when a value
+  // from the controller or a file is longer than the limit or holds characters the filter would
+  // not take.  A deletion always goes through.  An insertion keeps its acceptable characters, as
+  // many as fit; when none is left the edit is refused and the field keeps its text and its
+  // selection (a rejected key is swallowed, a paste of nothing usable replaces nothing).
+  struct Edit {
+    bool accepted = false;
+    QString text;    // the text after the edit (accepted only)
+    int cursor = 0;  // the cursor after the edit (accepted only)
+  };
+  Edit filterEdit(Id id, const QString& before, const QString& after, int cursor) const;
 
   // Runs the exit checks of the field being edited (before an upload or a save takes values).
   void commitEditing();
