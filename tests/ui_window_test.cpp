@@ -335,6 +335,107 @@ TEST_F(Window, TypedAndPastedTextGoThroughTheSameFilters) {
   EXPECT_EQ(base("Edit_Tel2"), rgb(kRed));
 }
 
+TEST_F(Window, ARefusedKeyOrPasteChangesNothing) {
+  // Tab selects the whole PIN; a letter is swallowed and the selection stays for the next key.
+  enter("Edit_pin");
+  auto* pin = find<QLineEdit>("Edit_pin");
+  ASSERT_EQ(pin->selectedText(), "8617");
+  type(pin, "a");
+  EXPECT_EQ(pin->text(), "8617");
+  EXPECT_EQ(pin->selectedText(), "8617");
+  EXPECT_EQ(form().text("Edit_pin"), "8617");
+  EXPECT_EQ(base("Edit_pin"), rgb(kYellow));
+  // A paste without one usable character replaces nothing either; one with some replaces the
+  // selection by them.
+  QApplication::clipboard()->setText(QStringLiteral("abc"));
+  key(pin, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(pin->text(), "8617");
+  EXPECT_EQ(pin->selectedText(), "8617");
+  QApplication::clipboard()->setText(QStringLiteral("x4"));
+  key(pin, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(pin->text(), "4");
+  pin->selectAll();
+  type(pin, "5");
+  EXPECT_EQ(pin->text(), "5");
+  EXPECT_EQ(base("Edit_pin"), rgb(kRed));
+  type(pin, "1234");  // full after three more: the fourth key does nothing
+  EXPECT_EQ(pin->text(), "5123");
+  leave();
+  EXPECT_EQ(text("Edit_pin"), "5123");
+}
+
+TEST_F(Window, EditingKeepsATextThatCameFromTheControllerOrAFile) {
+  // Over the limit and with spaces the key filter would not take: only what the user does counts.
+  form().setText("Edit_Tel1", QStringLiteral("+48 600 100 200"));
+  enter("Edit_Tel1");
+  auto* tel = find<QLineEdit>("Edit_Tel1");
+  key(tel, Qt::Key_End);
+  key(tel, Qt::Key_Backspace);
+  EXPECT_EQ(tel->text(), "+48 600 100 20");
+  type(tel, "1");  // 14 characters left, the limit is 13
+  EXPECT_EQ(tel->text(), "+48 600 100 20");
+  key(tel, Qt::Key_Backspace);
+  key(tel, Qt::Key_Backspace);
+  type(tel, "9 9");
+  EXPECT_EQ(tel->text(), "+48 600 100 9");
+  EXPECT_EQ(form().text("Edit_Tel1"), "+48 600 100 9");
+  key(tel, Qt::Key_Home);
+  key(tel, Qt::Key_Delete);
+  EXPECT_EQ(tel->text(), "48 600 100 9");
+  EXPECT_EQ(tel->cursorPosition(), 0);
+
+  form().setText("Edit_Out1zal", QStringLiteral("a b"));
+  enter("Edit_Out1zal");
+  auto* word = find<QLineEdit>("Edit_Out1zal");
+  key(word, Qt::Key_End);
+  type(word, " cd");
+  EXPECT_EQ(word->text(), "a bc");
+  key(word, Qt::Key_Left);
+  key(word, Qt::Key_Backspace);
+  EXPECT_EQ(word->text(), "a c");
+  EXPECT_EQ(form().text("Edit_Out1zal"), "a c");
+  leave();
+}
+
+TEST_F(Window, TypingIntoAListNeitherSelectsNorMarks) {
+  auto* out = find<QComboBox>("ComboOut1");
+  out->lineEdit()->setFocus(Qt::TabFocusReason);
+  out->lineEdit()->selectAll();
+  type(out->lineEdit(), "T1 MI");
+  key(out->lineEdit(), Qt::Key_Left);
+  key(out->lineEdit(), Qt::Key_Left);
+  type(out->lineEdit(), "x");  // the cursor stays where the user put it
+  EXPECT_EQ(out->currentText(), "T1 xMI");
+  EXPECT_EQ(out->lineEdit()->cursorPosition(), 4);
+  EXPECT_EQ(out->currentIndex(), -1);
+  EXPECT_EQ(form().index("ComboOut1"), -1);
+  EXPECT_EQ(form().text("ComboOut1"), "T1 xMI");
+  EXPECT_NE(form().colour("ComboOut1"), kRed);
+  leave();  // a text that names no item stays mere text
+  EXPECT_EQ(form().index("ComboOut1"), -1);
+  EXPECT_NE(form().colour("ComboOut1"), kRed);
+  emit out->activated(2);
+  EXPECT_EQ(form().index("ComboOut1"), 2);
+  EXPECT_EQ(out->currentText(), "T1 MAX");
+  EXPECT_EQ(form().colour("ComboOut1"), kRed);
+
+  // The operator list keeps its entry while typed over; the number and the colours stay.
+  auto* op = find<QComboBox>("Combo_operator");
+  op->lineEdit()->setFocus(Qt::TabFocusReason);
+  op->lineEdit()->selectAll();
+  type(op->lineEdit(), "PLAY");
+  EXPECT_EQ(form().index("Combo_operator"), 0);
+  EXPECT_EQ(op->currentIndex(), 0);
+  EXPECT_EQ(op->currentText(), "PLAY");
+  EXPECT_EQ(text("Edit_operator"), "+48501200777");
+  EXPECT_EQ(base("Combo_operator"), rgb(kYellow));
+  // Confirming a typed item's exact name (leaving the list, or Enter) picks that item; only
+  // closing the drop-down fills the number.
+  leave();
+  EXPECT_EQ(form().index("Combo_operator"), 3);
+  EXPECT_EQ(text("Edit_operator"), "+48501200777");
+}
+
 TEST_F(Window, LeavingAFieldRepairsIt) {
   const struct {
     const char* field;

@@ -48,6 +48,27 @@ void paintText(QWidget* w, Colour c) {
   }
 }
 
+// Shows a text the program chose: past the key filter (a text from the controller or a file is
+// shown as it is, even when it is longer than the field's limit or holds characters its filter
+// would not take), and as the text the filter compares the user's next edit with.
+class ProgramText {
+ public:
+  explicit ProgramText(QLineEdit* e) : edit_(e), validator_(e ? e->validator() : nullptr) {
+    if (validator_) edit_->setValidator(nullptr);
+  }
+  ~ProgramText() {
+    if (!validator_) return;
+    edit_->setValidator(validator_);
+    if (auto* f = dynamic_cast<const FieldValidator*>(validator_)) f->shown(edit_->text());
+  }
+  ProgramText(const ProgramText&) = delete;
+  ProgramText& operator=(const ProgramText&) = delete;
+
+ private:
+  QLineEdit* edit_;
+  const QValidator* validator_;
+};
+
 // Focus changes that come from another window (a message box, a context menu) are not the user
 // leaving or entering a field.
 bool movedInsideWindow(const QFocusEvent* e) {
@@ -107,6 +128,8 @@ QWidget* FieldBinder::create(std::string_view name, QWidget* parent) {
       c->setEditable(true);
       c->setInsertPolicy(QComboBox::NoInsert);
       c->addItems(Form::items(id));
+      // Typing only writes text; no inline completion, so the list shows what the form holds.
+      c->setCompleter(nullptr);
       c->lineEdit()->setValidator(new FieldValidator(form_, id, c));
       w = c;
       break;
@@ -246,14 +269,9 @@ void FieldBinder::refresh(Form::Id id) {
 
   if (auto* e = qobject_cast<QLineEdit*>(w)) {
     if (e->text() != s.text) {
-      // A text from the controller or a file is shown as it is, even when it is longer than the
-      // field's limit or holds characters its key filter would not take.
-      const QValidator* v = e->validator();
-      auto* keep = const_cast<QValidator*>(v);
-      e->setValidator(nullptr);
+      const ProgramText program(e);
       e->setText(s.text);
       if (!e->hasFocus()) e->setCursorPosition(0);  // a text set by the program shows its start
-      e->setValidator(keep);
     }
     paint(e, QPalette::Base, s.colour, false);
     if (s.textColour != kDefaultColour) paintText(e, s.textColour);
@@ -263,8 +281,12 @@ void FieldBinder::refresh(Form::Id id) {
   } else if (auto* c = qobject_cast<QComboBox*>(w)) {
     QLineEdit* e = c->lineEdit();
     const QSignalBlocker blockEdit(e);
-    if (c->currentIndex() != s.index) c->setCurrentIndex(s.index);
-    if (s.index < 0 && c->currentText() != s.text) c->setEditText(s.text);
+    // Both are already equal after the user's own typing, so the cursor stays where it is.
+    if (c->currentIndex() != s.index || c->currentText() != s.text) {
+      const ProgramText program(e);
+      if (c->currentIndex() != s.index) c->setCurrentIndex(s.index);
+      if (c->currentText() != s.text) c->setEditText(s.text);
+    }
     paint(c, QPalette::Base, s.colour, false);
     if (e) paint(e, QPalette::Base, s.colour, false);
   } else if (auto* l = qobject_cast<QLabel*>(w)) {

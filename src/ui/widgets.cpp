@@ -1,7 +1,6 @@
 #include "ui/widgets.h"
 
 #include <QVBoxLayout>
-#include <algorithm>
 
 namespace dovu::ui {
 
@@ -33,24 +32,14 @@ void ChoiceBox::hidePopup() {
 }
 
 QValidator::State FieldValidator::validate(QString& input, int& pos) const {
-  auto filter = [this](const QString& text) {
-    QString out;
-    for (QChar c : text)
-      if (c != u'\r' && c != u'\b' && form_.acceptsChar(id_, c)) out.append(c);
-    return out;
-  };
-  QString left = filter(input.left(pos));
-  const QString right = filter(input.mid(pos));
-  // Over the limit: what was just typed or pasted (before the cursor) gives way, so the limit
-  // counts the characters that are really kept.
-  const int limit = Form::def(id_).maxLength;
-  if (limit > 0 && left.size() + right.size() > limit)
-    left.truncate(std::max(0, limit - static_cast<int>(right.size())));
-  const QString result = left + right;
-  if (result != input) {
-    input = result;
-    pos = static_cast<int>(left.size());
+  if (input == last_) return Acceptable;
+  const Form::Edit e = form_.filterEdit(id_, last_, input, pos);
+  if (!e.accepted) return Invalid;
+  if (e.text != input) {
+    input = e.text;
+    pos = e.cursor;
   }
+  last_ = input;
   return Acceptable;
 }
 

@@ -38,17 +38,23 @@ class ChoiceBox : public QComboBox {
   void closedUp();
 };
 
-// Typed and pasted text go through the same filter: the field's key filter, the Windows-1250
-// character set and its length limit in those characters.
+// The key filter and length limit of a text field (Form::filterEdit), for typed and pasted text
+// alike.  It compares each new text with the one it last let through, so only what the user
+// inserts is filtered; a refused insertion is Invalid, and the line edit then undoes it, selection
+// included.  A text the program sets is shown past the filter and becomes the new starting
+// point through shown().
 class FieldValidator : public QValidator {
  public:
   FieldValidator(const Form& form, Form::Id id, QObject* parent = nullptr)
       : QValidator(parent), form_(form), id_(id) {}
   State validate(QString& input, int& pos) const override;
+  // The line edit now shows `text`, set by the program with this validator taken off.
+  void shown(const QString& text) const { last_ = text; }
 
  private:
   const Form& form_;
   Form::Id id_;
+  mutable QString last_;  // the text the line edit holds, as far as this validator knows
 };
 
 }  // namespace dovu::ui
