@@ -436,6 +436,26 @@ TEST_F(Window, TypingIntoAListNeitherSelectsNorMarks) {
   EXPECT_EQ(text("Edit_operator"), "+48501200777");
 }
 
+TEST_F(Window, TheFlagLampIsNotUnderTheInputsHint) {
+  const QString hint = QStringLiteral("Stan wejść, kolor czerwony zwarte do masy");
+  auto hintOver = [](QWidget* w) {
+    for (; w; w = w->parentWidget())
+      if (!w->toolTip().isEmpty()) return w->toolTip();
+    return QString();
+  };
+  EXPECT_EQ(hintOver(find("PanelIN1")), hint);
+  EXPECT_EQ(hintOver(find("PanelIN5")), hint);
+  EXPECT_NE(hintOver(find("PanelFab")), hint);
+  // It still sits in the row of the input lamps, with their size.
+  QWidget* fab = find("PanelFab");
+  QWidget* in5 = find("PanelIN5");
+  const QPoint fabAt = fab->mapTo(main_.get(), QPoint(0, 0));
+  const QPoint in5At = in5->mapTo(main_.get(), QPoint(0, 0));
+  EXPECT_EQ(fabAt.y(), in5At.y());
+  EXPECT_GT(fabAt.x(), in5At.x());
+  EXPECT_LE(std::abs(fab->width() - in5->width()), 2) << fab->width() << " " << in5->width();
+}
+
 TEST_F(Window, LeavingAFieldRepairsIt) {
   const struct {
     const char* field;

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <string>
 #include <tuple>
@@ -108,7 +109,7 @@ struct Readout {
 };
 const Readout kReadouts[] = {{"T1", "Temp1"}, {"T2", "Temp2"}, {"T3", "Temp3"},
                              {"Wil.", "Wilg"}, {"DC", "Udc"},  {"EX", "Uac"}};
-const char* const kInputLamps[] = {"PanelIN1", "PanelIN2", "PanelIN3", "PanelIN4", "PanelIN5", "PanelFab"};
+const char* const kInputLamps[] = {"PanelIN1", "PanelIN2", "PanelIN3", "PanelIN4", "PanelIN5"};
 const char* const kOutputLamps[] = {"PanelPK", "PanelOut2", "PanelOut3", "PanelOut4"};
 
 struct ToolButton {
@@ -557,8 +558,13 @@ QGroupBox* Main::buildState() {
   outputRow->setContentsMargins(0, 0, 0, 0);
   outputRow->setSpacing(2);
   for (const char* lamp : kOutputLamps) outputRow->addWidget(field(lamp));
+  // The controller flag "F" is no input: it sits beside the inputs' panel, outside its hint.
   lamps->addWidget(inputs, 0, 0);
-  lamps->addWidget(outputs, 1, 0);
+  lamps->addWidget(field("PanelFab"), 0, 1);
+  lamps->addWidget(outputs, 1, 0, 1, 2);
+  // Shared out so the flag lamp is as wide as each input lamp.
+  lamps->setColumnStretch(0, static_cast<int>(std::size(kInputLamps)));
+  lamps->setColumnStretch(1, 1);
   box->addLayout(lamps);
 
   QGroupBox* modem = group("GroupBox7", "Modemu GSM");
