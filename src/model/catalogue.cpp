@@ -1,12 +1,16 @@
 // The catalogue of the main window: every configuration field, indicator, button, menu item and
 // progress-dialog element, in window order.  Fixed entries are listed as data; the families of
-// identical fields (inputs, outputs, telephones, the 176 matrix cells, the sensor pages) are
-// expanded from their small tables once, at first use.
+// identical fields (inputs, outputs, telephones, the 176 matrix cells, the sensor pages, the
+// lamps, readouts and reply boxes) are expanded once, at first use, from the window's layout
+// tables, which give their names and the captions theirs are built from.
 #include <deque>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "model/form.h"
+#include "model/layout.h"
 
 namespace dovu {
 namespace {
@@ -80,17 +84,6 @@ constexpr D kConnection[] = {
     button("Icon_put", "Zapisz konfiguracje do DOVU", "Zapisz konfiguracje do DOVU").disabled(),
 };
 
-constexpr D kSupplies[] = {
-    text("Edit_DCa", "DC - Wejście Załączone", 15, kOrange, S::Base),
-    text("Edit_DCn", "DC - Wejście Wyłączone", 15, kGreen, S::Base),
-    spin("Edit_DCnap", "DC - próg napięcia [V]"),
-    button("SpinButton8", "DC - próg napięcia [V] - zmiana"),
-    text("Edit_ACa", "EX - Wejście Załączone", 15, kOrange, S::Base),
-    text("Edit_ACn", "EX - Wejście Wyłączone", 15, kGreen, S::Base),
-    spin("Edit_ACnap", "EX - próg napięcia [V]"),
-    button("SpinButton7", "EX - próg napięcia [V] - zmiana"),
-};
-
 constexpr D kOutputsShared[] = {
     check("BoxPotw", "Wyślij potwierdzenie", M::OnEnter,
           "Czy wysłać SMS z potwierdzeniem wykonania operacji na wyjściach"),
@@ -129,39 +122,15 @@ constexpr D kAutoTest[] = {
     digits(K::Digits, "IleTest", "Automatyczny SMS co [H]", 2, "24", kDefaultColour, S::Window),
 };
 
-constexpr const char* kInputLampHint = "Stan wejść, kolor czerwony zwarte do masy";
-constexpr D kStatus[] = {
-    D(K::Lamp, "PanelIN1", "In1", kInputLampHint),
-    D(K::Lamp, "PanelIN2", "In2", kInputLampHint),
-    D(K::Lamp, "PanelIN3", "In3", kInputLampHint),
-    D(K::Lamp, "PanelIN4", "In4", kInputLampHint),
-    D(K::Lamp, "PanelIN5", "In5", kInputLampHint),
-    D(K::Lamp, "PanelFab", "F"),
-    D(K::Lamp, "PanelPK", "Out1"),
-    D(K::Lamp, "PanelOut2", "Out2"),
-    D(K::Lamp, "PanelOut3", "Out3"),
-    D(K::Lamp, "PanelOut4", "Out4"),
+// Between the input lamps and the output lamps; the readouts follow.
+constexpr D kFlagLamp = D(K::Lamp, "PanelFab", "F");
+constexpr D kModem[] = {
     D(K::Gauge, "BarRSSI", "Syg. GSM:").range(20),
     D(K::Label, "LabelZd", "Zdarzenia", "Ilość zdarzeń do obsługi").text("Zd: 0"),
     D(K::StatusLine, "StatusBar", "Modemu GSM"),
-    D(K::Readout, "Temp1", "T1"),
-    D(K::Readout, "Temp2", "T2"),
-    D(K::Readout, "Temp3", "T3"),
-    D(K::Readout, "Wilg", "Wil."),
-    D(K::Readout, "Udc", "DC"),
-    D(K::Readout, "Uac", "EX"),
 };
 
-constexpr D kReply[] = {
-    text("JakiStan", "Zapytanie o stan:", 4, kDefaultColour, S::Window).text("?"),
-    check("T1send", "Wyślij odpowiedź: T1", M::OnClick),
-    check("T2send", "Wyślij odpowiedź: T2", M::OnClick),
-    check("T3send", "Wyślij odpowiedź: T3", M::OnClick),
-    check("Wilgsend", "Wyślij odpowiedź: Wil", M::OnClick),
-    check("DCsend", "Wyślij odpowiedź: DC", M::OnClick),
-    check("ACsend", "Wyślij odpowiedź: EX", M::OnClick),
-    check("IOsend", "Wyślij odpowiedź: I/O", M::OnClick),
-};
+constexpr D kStatusQuery = text("JakiStan", "Zapytanie o stan:", 4, kDefaultColour, S::Window).text("?");
 
 constexpr D kProgress[] = {
     D(K::Container, "FormProgres", "").hidden(),
@@ -170,47 +139,7 @@ constexpr D kProgress[] = {
     D(K::Gauge, "Bar", "Postęp").range(100),
 };
 
-// Families.
-struct OutputNames {
-  const char* on;
-  const char* off;
-  const char* timeHint;
-};
-constexpr OutputNames kOutputs[] = {
-    {"Edit_Out1zal", "Edit_Out1wyl", "Czas aktywności wyjścia PK w trybie monostabilnym"},
-    {"Edit_Out2zal", "Edit_Out2wyl", "Czas aktywności wyjścia OUT2 w trybie monostabilnym"},
-    {"Edit_OUT3Zal", "Edit_Out3Wyl", "Czas aktywności wyjścia OUT3 w trybie monostabilnym"},
-    {"Edit_OUT4Zal", "Edit_Out4Wyl", ""},
-};
-
-// Row labels of the matrix, beside kMatrixRows.
-constexpr const char* kMatrixRowLabels[] = {"IN1", "IN2", "IN3", "IN4", "IN5", "T1",
-                                        "T2",  "T3",  "Wil.", "EX", "DC"};
-
-struct SensorPage {
-  const char* page;     // tab caption
-  const char* who;      // accessible-name prefix
-  const char* high;
-  const char* normal;
-  const char* low;
-  const char* max;
-  const char* maxSpin;
-  const char* min;
-  const char* minSpin;
-  const char* correction;  // nullptr: the page has none
-  const char* correctionSpin;
-  const char* delay;
-};
-constexpr SensorPage kSensorPages[] = {
-    {"Temp.1", "Temp.1", "Edit_T1a", "Edit_T1ok", "Edit_T1n", "Edit_T1Max", "SpinButton1",
-     "Edit_T1Min", "SpinButton2", "Edit_T1Korekta", "SpinButton3", "EditT1opu"},
-    {"Temp.2", "Temp.2", "Edit_T2a", "Edit_T2ok", "Edit_T2n", "Edit_T2Max", "SpinButton4",
-     "Edit_T2Min", "SpinButton5", "Edit_T2Korekta", "SpinButton6", "EditT2opu"},
-    {"Temp.3 [DHT22]", "Temp.3", "Edit_T3a", "Edit_T3ok", "Edit_T3n", "Edit_T3Max", "SpinButton11",
-     "Edit_T3Min", "SpinButton10", "Edit_T3Korekta", "SpinButton9", "EditT3opu"},
-    {"Wilgotność.[DHT22]", "Wilgotność", "Edit_Wa", "Edit_Wok", "Edit_Wn", "Edit_WMax",
-     "SpinButton14", "Edit_WMin", "SpinButton13", nullptr, nullptr, "EditWopu"},
-};
+static_assert(std::size(layout::kMatrixRowLabels) == kMatrixRows.size());
 
 struct Catalogue {
   std::vector<FieldDef> defs;
@@ -232,45 +161,55 @@ struct Catalogue {
     for (const D& d : list) add(d, group);
   }
 
+  // "<prefix> <caption>" (or with another separator), kept for the life of the catalogue.
+  const char* join(std::string_view prefix, std::string_view caption, std::string_view sep = " ") {
+    return keep(std::string(prefix).append(sep).append(caption));
+  }
+
+  // A threshold field and its step buttons (the pair sensorTable() gives it).
+  void addSpin(const char* field, const char* caption, const char* group, const char* page = "") {
+    add(spin(field, caption), group, page);
+    add(button(sensorByField(field)->spinButton, join(caption, "- zmiana")), group, page);
+  }
+
+  // A row of the inputs group: the texts sent when the input switches on and off.
+  void addInputRow(const layout::InputRow& row, int limit, S active, S inactive, const char* group) {
+    add(text(row.active, join(row.label, layout::kActiveColumn, " - "), limit, kOrange, active), group);
+    add(text(row.inactive, join(row.label, layout::kInactiveColumn, " - "), limit, kGreen, inactive),
+        group);
+  }
+
   Catalogue() {
     for (std::size_t i = 0; i < std::size(kMenu); ++i) add(kMenu[i], kMenuGroups[i]);
     add(kConnection, "");
 
     const char* inputs = "Wejścia";
-    for (int n = 1; n <= 5; ++n) {
-      const S a = n == 1 ? S::Base : S::InputA;  // IN2..IN5 swap colours in mini CA mode
-      const S z = n == 1 ? S::Base : S::InputN;
-      add(text(keep("Edit_IN" + std::to_string(n) + "A"),
-               keep("IN" + std::to_string(n) + " - Wejście Załączone"), 30, kOrange, a),
-          inputs);
-      add(text(keep("Edit_IN" + std::to_string(n) + "N"),
-               keep("IN" + std::to_string(n) + " - Wejście Wyłączone"), 30, kGreen, z),
-          inputs);
+    for (const layout::InputRow& row : layout::kInputRows) {
+      const bool first = &row == layout::kInputRows;  // IN2..IN5 swap colours in mini CA mode
+      addInputRow(row, 30, first ? S::Base : S::InputA, first ? S::Base : S::InputN, inputs);
     }
-    add(kSupplies, inputs);
+    for (const layout::InputRow& row : layout::kSupplyRows) {
+      addInputRow(row, 15, S::Base, S::Base, inputs);
+      addSpin(row.threshold, join(row.label, layout::kThresholdCaption, " - "), inputs);
+    }
 
     const char* outputs = "Opcje wyjść";
-    for (int n = 1; n <= 4; ++n) {
-      const OutputNames& o = kOutputs[n - 1];
-      const std::string out = "OUT" + std::to_string(n);
-      const std::string num = std::to_string(n);
-      add(D(K::NoSpaceText, o.on, keep(out + " Zal")).max(4).base(kOrange).config(M::OnChange, S::Base),
-          outputs, keep(out));
-      add(D(K::NoSpaceText, o.off, keep(out + " Wyl")).max(4).base(kGreen).config(M::OnChange, S::Base),
-          outputs, keep(out));
-      add(check(keep("BoxOut" + num + "NC"), keep(out + " NC"), M::OnEnter, "NC - zaznaczone"),
-          outputs, keep(out));
-      add(check(keep("BoxOut" + num + "Mono"), keep(out + " M/B"), M::OnEnter,
-                "Monostabilny - zaznaczony"),
-          outputs, keep(out));
-      add(digits(K::Digits, keep("Out" + num + "Czas"), keep(out + " T [s]"), 2, "5", kDefaultColour,
-                 S::Window, o.timeHint),
-          outputs, keep(out));
-      add(D(K::Choice, keep("ComboOut" + num), keep(out + " Temp. steruje"))
+    for (const layout::OutputGroup& o : layout::kOutputGroups) {
+      const char* const* column = layout::kOutputColumns;
+      const char* out = o.caption;
+      add(D(K::NoSpaceText, o.on, join(out, column[0])).max(4).base(kOrange).config(M::OnChange, S::Base),
+          outputs, out);
+      add(D(K::NoSpaceText, o.off, join(out, column[1])).max(4).base(kGreen).config(M::OnChange, S::Base),
+          outputs, out);
+      add(check(o.nc, join(out, column[2]), M::OnEnter, "NC - zaznaczone"), outputs, out);
+      add(check(o.mono, join(out, column[3]), M::OnEnter, "Monostabilny - zaznaczony"), outputs, out);
+      add(digits(K::Digits, o.time, join(out, column[4]), 2, "5", kDefaultColour, S::Window, o.timeHint),
+          outputs, out);
+      add(D(K::Choice, o.limit, join(out, column[5]))
               .items(kOutItems)
               .text("Brak")
               .config(M::OnUserPick, S::Window),
-          outputs, keep(out));
+          outputs, out);
     }
     add(kOutputsShared, outputs);
 
@@ -282,47 +221,49 @@ struct Catalogue {
           "Numery telefonów");
 
     const char* matrix = "Opcje wejść";
-    for (const char* pageLetter : {"T", "S"}) {
-      const bool voice = pageLetter[0] == 'S';
-      const char* page = voice ? "Voice" : "SMS";
+    for (const layout::MatrixPage& p : layout::kMatrixPages) {
+      const bool voice = p.letter == 'S';
       for (std::size_t r = 0; r < kMatrixRows.size(); ++r) {
         const std::string row = kMatrixRows[r];
         // The voice page has no calls for the sensor rows; T3 and W there have no marker either.
         const bool sensorRow = row == "T1" || row == "T2" || row == "T3" || row == "W";
         const bool unmarked = voice && (row == "T3" || row == "W");
         for (int tel = 1; tel <= kPhones; ++tel) {
-          D cell = check(keep("Box" + row + pageLetter + std::to_string(tel)),
-                         keep(std::string(page) + " " + kMatrixRowLabels[r] + " tel. " +
+          D cell = check(keep("Box" + row + p.letter + std::to_string(tel)),
+                         keep(std::string(p.caption) + " " + layout::kMatrixRowLabels[r] + " tel. " +
                               std::to_string(tel)),
                          unmarked ? M::None : M::OnClick);
           if (voice && sensorRow) cell.disabled();
-          add(cell, matrix, page);
+          add(cell, matrix, p.caption);
         }
       }
     }
     add(kAutoTest, matrix);
 
-    add(kStatus, "Stan");
+    const char* state = "Stan";
+    for (const layout::Lamp& l : layout::kInputLamps)
+      add(D(K::Lamp, l.name, l.caption, layout::kInputLampHint), state);
+    add(kFlagLamp, state);
+    for (const layout::Lamp& l : layout::kOutputLamps) add(D(K::Lamp, l.name, l.caption), state);
+    add(kModem, state);
+    for (const layout::Readout& r : layout::kReadouts) add(D(K::Readout, r.field, r.label), state);
 
     const char* sensors = "Czujniki";
-    for (const SensorPage& p : kSensorPages) {
-      const std::string who = p.who;
-      add(text(p.high, keep(who + " Wysoka"), 30, kOrange, S::Base), sensors, p.page);
-      add(text(p.normal, keep(who + " Norma"), 30, kGreen, S::Base), sensors, p.page);
-      add(text(p.low, keep(who + " Niska"), 30, kSkyBlue, S::Base), sensors, p.page);
-      add(spin(p.max, keep(who + " MAX")), sensors, p.page);
-      add(button(p.maxSpin, keep(who + " MAX - zmiana")), sensors, p.page);
-      add(spin(p.min, keep(who + " MIN")), sensors, p.page);
-      add(button(p.minSpin, keep(who + " MIN - zmiana")), sensors, p.page);
-      if (p.correction) {
-        add(spin(p.correction, keep(who + " Korekta")), sensors, p.page);
-        add(button(p.correctionSpin, keep(who + " Korekta - zmiana")), sensors, p.page);
-      }
-      add(digits(K::Digits, p.delay, keep(who + " Opóźnienie alarmowania [min]"), 3, "0",
+    for (const layout::SensorPage& p : layout::kSensorPages) {
+      using namespace layout;
+      add(text(p.high, join(p.who, kSensorHigh), 30, kOrange, S::Base), sensors, p.caption);
+      add(text(p.normal, join(p.who, kSensorNormal), 30, kGreen, S::Base), sensors, p.caption);
+      add(text(p.low, join(p.who, kSensorLow), 30, kSkyBlue, S::Base), sensors, p.caption);
+      addSpin(p.max, join(p.who, kSensorMax), sensors, p.caption);
+      addSpin(p.min, join(p.who, kSensorMin), sensors, p.caption);
+      if (p.correction) addSpin(p.correction, join(p.who, kSensorCorrection), sensors, p.caption);
+      add(digits(K::Digits, p.delay, join(join(p.who, kSensorDelay), kSensorDelayUnit), 3, "0",
                  kDefaultColour, S::Window),
-          sensors, p.page);
+          sensors, p.caption);
     }
-    add(kReply, sensors);
+    add(kStatusQuery, sensors);
+    for (const layout::ReplyColumn& c : layout::kReplyColumns)
+      add(check(c.box, join(layout::kReplyCaption, c.label), M::OnClick), sensors);
 
     add(kProgress, "FormProgres");
 

@@ -36,12 +36,20 @@ const std::array<SensorInfo, kSensorBytes>& sensorTable() {
   return table;
 }
 
-const SensorInfo* sensorBySpin(const char* spinButton) {
-  if (!spinButton) return nullptr;
+namespace {
+
+const SensorInfo* byColumn(const char* SensorInfo::*column, const char* name) {
+  if (!name) return nullptr;
   for (const SensorInfo& s : sensorTable())
-    if (std::strcmp(s.spinButton, spinButton) == 0) return &s;
+    if (std::strcmp(s.*column, name) == 0) return &s;
   return nullptr;
 }
+
+}  // namespace
+
+const SensorInfo* sensorBySpin(const char* spinButton) { return byColumn(&SensorInfo::spinButton, spinButton); }
+
+const SensorInfo* sensorByField(const char* field) { return byColumn(&SensorInfo::field, field); }
 
 namespace {
 

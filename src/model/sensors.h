@@ -32,6 +32,7 @@ struct SensorInfo {
 };
 const std::array<SensorInfo, kSensorBytes>& sensorTable();  // in block order
 const SensorInfo* sensorBySpin(const char* spinButton);
+const SensorInfo* sensorByField(const char* field);  // nullptr for a field without step buttons
 
 // Display texts.
 QString degreesText(std::uint8_t b);        // offset-128 whole degrees: 130 -> "+2", 127 -> "-1"
