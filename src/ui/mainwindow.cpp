@@ -18,12 +18,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <cstring>
-#include <deque>
 #include <iterator>
 #include <map>
 #include <string>
 #include <tuple>
 
+#include "model/layout.h"
 #include "ui/application.h"
 #include "ui/configfileui.h"
 #include "ui/dialogs.h"
@@ -34,83 +34,8 @@ namespace dovu::ui {
 namespace {
 
 // ---- layout tables -------------------------------------------------------------------------------
-
-struct InputRow {
-  const char* label;
-  const char* active;    // left column, "Wejście Załączone"
-  const char* inactive;  // right column, "Wejście Wyłączone"
-  const char* threshold; // supply threshold with its step pair, if any
-};
-const InputRow kSupplyRows[] = {
-    {"DC", "Edit_DCa", "Edit_DCn", "Edit_DCnap"},
-    {"EX", "Edit_ACa", "Edit_ACn", "Edit_ACnap"},
-};
-
-struct OutputGroup {
-  const char* caption;
-  const char* on;
-  const char* off;
-  const char* nc;
-  const char* mono;
-  const char* time;
-  const char* limit;
-};
-const OutputGroup kOutputGroups[] = {
-    {"OUT1", "Edit_Out1zal", "Edit_Out1wyl", "BoxOut1NC", "BoxOut1Mono", "Out1Czas", "ComboOut1"},
-    {"OUT2", "Edit_Out2zal", "Edit_Out2wyl", "BoxOut2NC", "BoxOut2Mono", "Out2Czas", "ComboOut2"},
-    {"OUT3", "Edit_OUT3Zal", "Edit_Out3Wyl", "BoxOut3NC", "BoxOut3Mono", "Out3Czas", "ComboOut3"},
-    {"OUT4", "Edit_OUT4Zal", "Edit_Out4Wyl", "BoxOut4NC", "BoxOut4Mono", "Out4Czas", "ComboOut4"},
-};
-const char* const kOutputLabels[] = {"Zal", "Wyl", "NC", "M/B", "T [s]", "Temp. steruje"};
-
-// Row labels of the notification matrix beside the row tokens of the cell names.
-const char* const kMatrixRowLabels[] = {"IN1", "IN2", "IN3", "IN4", "IN5", "T1",
-                                        "T2",  "T3",  "Wil.", "EX", "DC"};
-struct MatrixPage {
-  const char* sheet;
-  const char* caption;
-  char letter;
-};
-const MatrixPage kMatrixPages[] = {{"TabSheet1", "SMS", 'T'}, {"TabSheet2", "Voice", 'S'}};
-
-struct SensorPage {
-  const char* sheet;
-  const char* caption;
-  const char* high;
-  const char* normal;
-  const char* low;
-  const char* max;
-  const char* min;
-  const char* correction;  // nullptr: none on this page
-  const char* delay;
-};
-const SensorPage kSensorPages[] = {
-    {"TabSheet3", "Temp.1", "Edit_T1a", "Edit_T1ok", "Edit_T1n", "Edit_T1Max", "Edit_T1Min",
-     "Edit_T1Korekta", "EditT1opu"},
-    {"TabSheet4", "Temp.2", "Edit_T2a", "Edit_T2ok", "Edit_T2n", "Edit_T2Max", "Edit_T2Min",
-     "Edit_T2Korekta", "EditT2opu"},
-    {"TabSheet5", "Temp.3 [DHT22]", "Edit_T3a", "Edit_T3ok", "Edit_T3n", "Edit_T3Max", "Edit_T3Min",
-     "Edit_T3Korekta", "EditT3opu"},
-    {"TabSheet6", "Wilgotność.[DHT22]", "Edit_Wa", "Edit_Wok", "Edit_Wn", "Edit_WMax", "Edit_WMin",
-     nullptr, "EditWopu"},
-};
-
-struct ReplyColumn {
-  const char* label;
-  const char* box;
-};
-const ReplyColumn kReplyColumns[] = {{"T1", "T1send"},   {"T2", "T2send"}, {"T3", "T3send"},
-                                     {"Wil", "Wilgsend"}, {"DC", "DCsend"}, {"EX", "ACsend"},
-                                     {"I/O", "IOsend"}};
-
-struct Readout {
-  const char* label;
-  const char* field;
-};
-const Readout kReadouts[] = {{"T1", "Temp1"}, {"T2", "Temp2"}, {"T3", "Temp3"},
-                             {"Wil.", "Wilg"}, {"DC", "Udc"},  {"EX", "Uac"}};
-const char* const kInputLamps[] = {"PanelIN1", "PanelIN2", "PanelIN3", "PanelIN4", "PanelIN5"};
-const char* const kOutputLamps[] = {"PanelPK", "PanelOut2", "PanelOut3", "PanelOut4"};
+// The field families (inputs, outputs, matrix, lamps, readouts, sensor pages, reply boxes) are laid
+// out from model/layout.h, the tables the catalogue builds their entries from.
 
 struct ToolButton {
   const char* name;
@@ -122,12 +47,6 @@ const ToolButton kToolButtons[] = {
     {"Icon_get", QStyle::SP_ArrowDown},
     {"Icon_put", QStyle::SP_ArrowUp},
 };
-
-const SensorInfo* sensorOfField(const char* field) {
-  for (const SensorInfo& s : sensorTable())
-    if (std::strcmp(s.field, field) == 0) return &s;
-  return nullptr;
-}
 
 QLabel* caption(const QString& text, QWidget* buddy = nullptr) {
   auto* l = new QLabel(text);
@@ -277,7 +196,7 @@ QWidget* Main::spinField(const char* name) {
   QWidget* edit = field(name);
   edit->setFixedWidth(charsWide(edit, 6));
   row->addWidget(edit);
-  if (const SensorInfo* s = sensorOfField(name)) row->addWidget(binder_.create(s->spinButton));
+  if (const SensorInfo* s = sensorByField(name)) row->addWidget(binder_.create(s->spinButton));
   return holder;
 }
 
@@ -371,21 +290,10 @@ QWidget* Main::buildConnectionPanel() {
 QGroupBox* Main::buildInputs() {
   QGroupBox* g = group("GroupBox1", "Wejścia");
   auto* grid = tight(new QGridLayout(g));
-  grid->addWidget(caption(QStringLiteral("Wejście Załączone")), 0, 1, Qt::AlignHCenter);
-  grid->addWidget(caption(QStringLiteral("Wejście Wyłączone")), 0, 2, Qt::AlignHCenter);
-  std::vector<InputRow> rows;
-  std::deque<std::string> names;
-  for (int n = 1; n <= 5; ++n) {
-    names.push_back("IN" + std::to_string(n));
-    const char* label = names.back().c_str();
-    names.push_back("Edit_IN" + std::to_string(n) + "A");
-    const char* a = names.back().c_str();
-    names.push_back("Edit_IN" + std::to_string(n) + "N");
-    rows.push_back({label, a, names.back().c_str(), nullptr});
-  }
-  rows.insert(rows.end(), std::begin(kSupplyRows), std::end(kSupplyRows));
+  grid->addWidget(caption(QString::fromUtf8(layout::kActiveColumn)), 0, 1, Qt::AlignHCenter);
+  grid->addWidget(caption(QString::fromUtf8(layout::kInactiveColumn)), 0, 2, Qt::AlignHCenter);
   int r = 1;
-  for (const InputRow& row : rows) {
+  auto addRow = [&](const layout::InputRow& row) {
     QWidget* a = compact(field(row.active), 15);
     QWidget* n = compact(field(row.inactive), 15);
     grid->addWidget(caption(QString::fromLatin1(row.label), a), r, 0);
@@ -393,7 +301,9 @@ QGroupBox* Main::buildInputs() {
     grid->addWidget(n, r, 2);
     if (row.threshold) grid->addWidget(spinField(row.threshold), r, 3);
     ++r;
-  }
+  };
+  for (const layout::InputRow& row : layout::kInputRows) addRow(row);
+  for (const layout::InputRow& row : layout::kSupplyRows) addRow(row);
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(2, 1);
   return g;
@@ -402,7 +312,7 @@ QGroupBox* Main::buildInputs() {
 QGroupBox* Main::buildOutputs() {
   QGroupBox* g = group("GroupBox2", "Opcje wyjść");
   auto* box = tight(new QVBoxLayout(g));
-  for (const OutputGroup& o : kOutputGroups) {
+  for (const layout::OutputGroup& o : layout::kOutputGroups) {
     QGroupBox* sub = group((std::string("GroupBox") + o.caption).c_str(), o.caption);
     auto* grid = new QGridLayout(sub);
     grid->setContentsMargins(6, 2, 6, 4);
@@ -414,7 +324,7 @@ QGroupBox* Main::buildOutputs() {
       if (c < 2) w->setFixedWidth(charsWide(w, 5));
       if (c == 4) w->setFixedWidth(charsWide(w, 3));
       if (c == 5) w->setMinimumWidth(charsWide(w, 9));
-      auto* l = caption(QString::fromUtf8(kOutputLabels[c]), w);
+      auto* l = caption(QString::fromUtf8(layout::kOutputColumns[c]), w);
       QFont small = l->font();
       small.setPointSizeF(small.pointSizeF() * 0.9);
       l->setFont(small);
@@ -506,7 +416,7 @@ QGroupBox* Main::buildMatrix() {
   auto* box = tight(new QVBoxLayout(g));
   auto* tabs = new QTabWidget;
   tabs->setObjectName(QStringLiteral("TabSMSVoice"));
-  for (const MatrixPage& p : kMatrixPages) {
+  for (const layout::MatrixPage& p : layout::kMatrixPages) {
     auto* page = new QWidget;
     page->setObjectName(QString::fromLatin1(p.sheet));
     auto* grid = new QGridLayout(page);
@@ -516,7 +426,7 @@ QGroupBox* Main::buildMatrix() {
     for (int tel = 1; tel <= kPhones; ++tel)
       grid->addWidget(caption(QString::number(tel)), 0, tel, Qt::AlignHCenter);
     for (std::size_t r = 0; r < kMatrixRows.size(); ++r) {
-      grid->addWidget(caption(QString::fromLatin1(kMatrixRowLabels[r])), static_cast<int>(r) + 1, 0);
+      grid->addWidget(caption(QString::fromLatin1(layout::kMatrixRowLabels[r])), static_cast<int>(r) + 1, 0);
       for (int tel = 1; tel <= kPhones; ++tel) {
         const std::string name = std::string("Box") + kMatrixRows[r] + p.letter + std::to_string(tel);
         grid->addWidget(check(name.c_str(), false), static_cast<int>(r) + 1, tel, Qt::AlignHCenter);
@@ -547,23 +457,23 @@ QGroupBox* Main::buildState() {
   lamps->setSpacing(2);
   auto* inputs = new QFrame;
   inputs->setObjectName(QStringLiteral("PanelWejscia"));
-  inputs->setToolTip(QStringLiteral("Stan wejść, kolor czerwony zwarte do masy"));
+  inputs->setToolTip(QString::fromUtf8(layout::kInputLampHint));
   auto* inputRow = new QHBoxLayout(inputs);
   inputRow->setContentsMargins(0, 0, 0, 0);
   inputRow->setSpacing(2);
-  for (const char* lamp : kInputLamps) inputRow->addWidget(field(lamp));
+  for (const layout::Lamp& lamp : layout::kInputLamps) inputRow->addWidget(field(lamp.name));
   auto* outputs = new QFrame;
   outputs->setObjectName(QStringLiteral("PanelWyjscia"));
   auto* outputRow = new QHBoxLayout(outputs);
   outputRow->setContentsMargins(0, 0, 0, 0);
   outputRow->setSpacing(2);
-  for (const char* lamp : kOutputLamps) outputRow->addWidget(field(lamp));
+  for (const layout::Lamp& lamp : layout::kOutputLamps) outputRow->addWidget(field(lamp.name));
   // The controller flag "F" is no input: it sits beside the inputs' panel, outside its hint.
   lamps->addWidget(inputs, 0, 0);
   lamps->addWidget(field("PanelFab"), 0, 1);
   lamps->addWidget(outputs, 1, 0, 1, 2);
   // Shared out so the flag lamp is as wide as each input lamp.
-  lamps->setColumnStretch(0, static_cast<int>(std::size(kInputLamps)));
+  lamps->setColumnStretch(0, static_cast<int>(std::size(layout::kInputLamps)));
   lamps->setColumnStretch(1, 1);
   box->addLayout(lamps);
 
@@ -582,7 +492,7 @@ QGroupBox* Main::buildState() {
   readouts->setHorizontalSpacing(2);
   readouts->setVerticalSpacing(0);
   int c = 0;
-  for (const Readout& r : kReadouts) {
+  for (const layout::Readout& r : layout::kReadouts) {
     QWidget* e = compact(field(r.field), 5);
     readouts->addWidget(caption(QString::fromUtf8(r.label), e), 0, c, Qt::AlignHCenter);
     readouts->addWidget(e, 1, c);
@@ -598,7 +508,7 @@ QGroupBox* Main::buildSensors() {
   auto* pages = new QTabWidget;
   pages->setObjectName(QStringLiteral("PageControl1"));
   pages->setUsesScrollButtons(false);  // all four pages always in sight
-  for (const SensorPage& p : kSensorPages) {
+  for (const layout::SensorPage& p : layout::kSensorPages) {
     auto* page = new QWidget;
     page->setObjectName(QString::fromLatin1(p.sheet));
     auto* grid = new QGridLayout(page);
@@ -609,7 +519,9 @@ QGroupBox* Main::buildSensors() {
       const char* text;
       const char* spinLabel;
       const char* spin;
-    } rows[] = {{"Wysoka", p.high, "MAX", p.max}, {"Norma", p.normal, "MIN", p.min}, {"Niska", p.low, "Korekta", p.correction}};
+    } rows[] = {{layout::kSensorHigh, p.high, layout::kSensorMax, p.max},
+                {layout::kSensorNormal, p.normal, layout::kSensorMin, p.min},
+                {layout::kSensorLow, p.low, layout::kSensorCorrection, p.correction}};
     int r = 0;
     for (const auto& row : rows) {
       QWidget* e = field(row.text);
@@ -625,9 +537,9 @@ QGroupBox* Main::buildSensors() {
     QWidget* delay = field(p.delay);
     delay->setFixedWidth(charsWide(delay, 4));
     auto* delayRow = new QHBoxLayout;
-    delayRow->addWidget(caption(QStringLiteral("Opóźnienie alarmowania"), delay));
+    delayRow->addWidget(caption(QString::fromUtf8(layout::kSensorDelay), delay));
     delayRow->addWidget(delay);
-    delayRow->addWidget(caption(QStringLiteral("[min]")));
+    delayRow->addWidget(caption(QString::fromUtf8(layout::kSensorDelayUnit)));
     delayRow->addStretch(1);
     grid->addLayout(delayRow, r, 0, 1, 4);
     grid->setColumnStretch(1, 1);
@@ -642,9 +554,9 @@ QGroupBox* Main::buildSensors() {
   question->setFixedWidth(charsWide(question, 5));
   enquiry->addWidget(caption(QStringLiteral("Zapytanie o stan:"), question), 0, 0);
   enquiry->addWidget(question, 0, 1, 1, 3, Qt::AlignLeft);
-  enquiry->addWidget(caption(QStringLiteral("Wyślij odpowiedź:")), 2, 0);
+  enquiry->addWidget(caption(QString::fromUtf8(layout::kReplyCaption)), 2, 0);
   int c = 1;
-  for (const ReplyColumn& col : kReplyColumns) {
+  for (const layout::ReplyColumn& col : layout::kReplyColumns) {
     QWidget* b = check(col.box, false);
     enquiry->addWidget(caption(QString::fromLatin1(col.label), b), 1, c, Qt::AlignHCenter);
     enquiry->addWidget(b, 2, c, Qt::AlignHCenter);
