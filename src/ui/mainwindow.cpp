@@ -20,6 +20,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <span>
 #include <string>
 #include <tuple>
 
@@ -455,19 +456,19 @@ QGroupBox* Main::buildState() {
 
   auto* lamps = new QGridLayout;
   lamps->setSpacing(2);
-  auto* inputs = new QFrame;
-  inputs->setObjectName(QStringLiteral("PanelWejscia"));
+  // A panel of lamps side by side.
+  auto panel = [this](const char* name, std::span<const layout::Lamp> row) {
+    auto* frame = new QFrame;
+    frame->setObjectName(QString::fromLatin1(name));
+    auto* lampRow = new QHBoxLayout(frame);
+    lampRow->setContentsMargins(0, 0, 0, 0);
+    lampRow->setSpacing(2);
+    for (const layout::Lamp& lamp : row) lampRow->addWidget(field(lamp.name));
+    return frame;
+  };
+  QFrame* inputs = panel("PanelWejscia", layout::kInputLamps);
   inputs->setToolTip(QString::fromUtf8(layout::kInputLampHint));
-  auto* inputRow = new QHBoxLayout(inputs);
-  inputRow->setContentsMargins(0, 0, 0, 0);
-  inputRow->setSpacing(2);
-  for (const layout::Lamp& lamp : layout::kInputLamps) inputRow->addWidget(field(lamp.name));
-  auto* outputs = new QFrame;
-  outputs->setObjectName(QStringLiteral("PanelWyjscia"));
-  auto* outputRow = new QHBoxLayout(outputs);
-  outputRow->setContentsMargins(0, 0, 0, 0);
-  outputRow->setSpacing(2);
-  for (const layout::Lamp& lamp : layout::kOutputLamps) outputRow->addWidget(field(lamp.name));
+  QFrame* outputs = panel("PanelWyjscia", layout::kOutputLamps);
   // The controller flag "F" is no input: it sits beside the inputs' panel, outside its hint.
   lamps->addWidget(inputs, 0, 0);
   lamps->addWidget(field("PanelFab"), 0, 1);
