@@ -89,20 +89,21 @@ void Form::setVisible(std::string_view name, bool on) { setVisible(must(name), o
 void Form::setColour(std::string_view name, Colour c) { setColour(must(name), c); }
 void Form::setTextColour(std::string_view name, Colour c) { setTextColour(must(name), c); }
 
-void Form::setText(Id id, const QString& text) {
-  FieldState& s = state_.at(static_cast<std::size_t>(id));
-  if (s.text == text) return;
-  s.text = text;
+template <class T>
+bool Form::store(Id id, T FieldState::*member, const T& value) {
+  T& slot = state_.at(static_cast<std::size_t>(id)).*member;
+  if (slot == value) return false;
+  slot = value;
   emit changed(id);
-  onTextChanged(id);
+  return true;
+}
+
+void Form::setText(Id id, const QString& text) {
+  if (store(id, &FieldState::text, text)) onTextChanged(id);
 }
 
 void Form::setChecked(Id id, bool on) {
-  FieldState& s = state_.at(static_cast<std::size_t>(id));
-  if (s.checked == on) return;
-  s.checked = on;
-  emit changed(id);
-  onCheckChanged(id);
+  if (store(id, &FieldState::checked, on)) onCheckChanged(id);
 }
 
 void Form::setIndex(Id id, int index) {
@@ -121,39 +122,13 @@ void Form::setIndex(Id id, int index) {
 void Form::setValue(Id id, int value) {
   const FieldDef& d = def(id);
   if (d.kind == FieldKind::Gauge) value = std::clamp(value, 0, d.maxValue);
-  FieldState& s = state_.at(static_cast<std::size_t>(id));
-  if (s.value == value) return;
-  s.value = value;
-  emit changed(id);
+  store(id, &FieldState::value, value);
 }
 
-void Form::setEnabled(Id id, bool on) {
-  FieldState& s = state_.at(static_cast<std::size_t>(id));
-  if (s.enabled == on) return;
-  s.enabled = on;
-  emit changed(id);
-}
-
-void Form::setVisible(Id id, bool on) {
-  FieldState& s = state_.at(static_cast<std::size_t>(id));
-  if (s.visible == on) return;
-  s.visible = on;
-  emit changed(id);
-}
-
-void Form::setColour(Id id, Colour c) {
-  FieldState& s = state_.at(static_cast<std::size_t>(id));
-  if (s.colour == c) return;
-  s.colour = c;
-  emit changed(id);
-}
-
-void Form::setTextColour(Id id, Colour c) {
-  FieldState& s = state_.at(static_cast<std::size_t>(id));
-  if (s.textColour == c) return;
-  s.textColour = c;
-  emit changed(id);
-}
+void Form::setEnabled(Id id, bool on) { store(id, &FieldState::enabled, on); }
+void Form::setVisible(Id id, bool on) { store(id, &FieldState::visible, on); }
+void Form::setColour(Id id, Colour c) { store(id, &FieldState::colour, c); }
+void Form::setTextColour(Id id, Colour c) { store(id, &FieldState::textColour, c); }
 
 // ---- rules fired by changes --------------------------------------------------------------------
 

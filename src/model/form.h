@@ -201,6 +201,9 @@ class Form : public QObject {
 
  private:
   Id must(std::string_view name) const;
+  // Stores `value` in the field's `member`; emits changed() and returns true when it differed.
+  template <class T>
+  bool store(Id id, T FieldState::*member, const T& value);
   void onTextChanged(Id id);
   void onCheckChanged(Id id);
   void applyCaColours();
