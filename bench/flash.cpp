@@ -4,34 +4,26 @@
 // 10 bits a byte, plus the two 2000 ms pauses.  Target: ratio at most 1.05.
 //
 //   bench_flash [--kib N]
-#include <sys/resource.h>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstring>
 
+#include "common.h"
 #include "firmware/bootloader.h"
 #include "link/comport.h"
 #include "link/link.h"
 #include "storage/checkedfile.h"
 
 using namespace dovu;
+using bench::cpuSeconds;
+using bench::kSecondsPerByte;
 
 namespace {
 
-constexpr double kSecondsPerByte = 10.0 / 4800.0;
 constexpr std::size_t kBlockFrameBytes = 4 + 1 + kFirmwareBlockSize;  // header, number, block, checksum
-
-double cpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 }  // namespace
 
@@ -47,22 +39,9 @@ int main(int argc, char** argv) {
 
   QTemporaryDir dir;
   QProcess sim;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DOVU_SIM_DIR"), dir.filePath(QStringLiteral("advert")));
-  sim.setProcessEnvironment(env);
-  sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  sim.start(QStringLiteral(DOVU_SIM_PATH),
-            {QStringLiteral("--baud-pace"), QStringLiteral("--no-advertise"), QStringLiteral("--image-out"),
-             dir.filePath(QStringLiteral("image.bin"))});
-  if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
-    std::fprintf(stderr, "bench_flash: cannot start %s\n", DOVU_SIM_PATH);
-    return 1;
-  }
-  const QString line = QString::fromUtf8(sim.readLine()).trimmed();
-  if (!line.startsWith(QLatin1String("PORT "))) {
-    std::fprintf(stderr, "bench_flash: unexpected first line from the simulator: %s\n", qPrintable(line));
-    return 1;
-  }
+  const QString portName = bench::startPacedSim(
+      sim, dir, {QStringLiteral("--image-out"), dir.filePath(QStringLiteral("image.bin"))}, "bench_flash");
+  if (portName.isEmpty()) return 1;
 
   Bytes image(kib * 1024, '\0');
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>((i * 151 + i / 97) & 0xFF);
@@ -72,7 +51,7 @@ int main(int argc, char** argv) {
   SilentNotifier notifier;
   const auto fw = checkFirmwareFile(file, notifier);
   ComPort port;
-  port.setPort(line.mid(5));
+  port.setPort(portName);
   port.setBaudRate(4800);
   port.open();
   Link link(&port, &notifier);

@@ -2,15 +2,13 @@
 // dovu-sim --baud-pace (a real 4800 bit/s line).  Prints each transfer's time, its ratio to the
 // least possible time (every byte on the wire at 4800 bit/s, 10 bits a byte, in both directions,
 // plus the 10 ms pause per parameter), and the CPU time the program used during the download.
-#include <sys/resource.h>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <cstdio>
 
+#include "common.h"
 #include "exchange/dispatcher.h"
 #include "exchange/transfer.h"
 #include "link/comport.h"
@@ -20,18 +18,12 @@
 #include "model/params.h"
 
 using namespace dovu;
+using bench::cpuSeconds;
+using bench::kSecondsPerByte;
 
 namespace {
 
-constexpr double kSecondsPerByte = 10.0 / 4800.0;
 constexpr double kPauseSeconds = 0.010;
-
-double cpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 // Every text at its limit, with Polish letters so that the Windows-1250 path is exercised.
 void fillToLimits(Form& form) {
@@ -66,25 +58,13 @@ int main(int argc, char** argv) {
 
   QTemporaryDir dir;
   QProcess sim;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DOVU_SIM_DIR"), dir.filePath(QStringLiteral("advert")));
-  sim.setProcessEnvironment(env);
-  sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  sim.start(QStringLiteral(DOVU_SIM_PATH), {QStringLiteral("--baud-pace"), QStringLiteral("--no-advertise")});
-  if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
-    std::fprintf(stderr, "bench_transfer: cannot start %s\n", DOVU_SIM_PATH);
-    return 1;
-  }
-  const QString line = QString::fromUtf8(sim.readLine()).trimmed();
-  if (!line.startsWith(QLatin1String("PORT "))) {
-    std::fprintf(stderr, "bench_transfer: unexpected first line from the simulator: %s\n", qPrintable(line));
-    return 1;
-  }
+  const QString portName = bench::startPacedSim(sim, dir, {}, "bench_transfer");
+  if (portName.isEmpty()) return 1;
 
   SilentNotifier notifier;
   Form form;
   ComPort port;
-  port.setPort(line.mid(5));
+  port.setPort(portName);
   port.setBaudRate(4800);
   Link link(&port, &notifier);
   Session session(form, link);
