@@ -8,15 +8,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include "support/sim.h"
 #include "support/testapp.h"
+#include "support/uiapp.h"
 #include "exchange/transfer.h"
 #include "ui/application.h"
 #include "ui/mainwindow.h"
@@ -26,30 +25,6 @@ using dovu::test::SimProcess;
 using dovu::test::waitFor;
 
 namespace {
-
-ui::Application* uiApp() {
-  static ui::Application* app = [] {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QTemporaryDir adverts;
-    qputenv("DOVU_SIM_DIR", QFile::encodeName(adverts.path()));
-    static int argc = 1;
-    static char name[] = "ui_session_test";
-    static char* argv[] = {name, nullptr};
-    return new ui::Application(argc, argv);
-  }();
-  return app;
-}
-
-class SimPort : public PortSource {
- public:
-  explicit SimPort(QString port) : port_(std::move(port)) {}
-  std::optional<std::vector<PortEntry>> list() override {
-    return std::vector<PortEntry>{{port_, QStringLiteral("dovu-sim")}};
-  }
-
- private:
-  QString port_;
-};
 
 int countFrames(const SimProcess& sim, int code, const Bytes& payload = {}) {
   int n = 0;
@@ -63,10 +38,12 @@ void idle(int ms) { waitFor([] { return false; }, ms); }
 class Session : public ::testing::Test {
  protected:
   void start(QStringList simArgs = {}) {
-    uiApp();
+    test::uiApp("ui_session_test");
     sim_ = std::make_unique<SimProcess>(std::move(simArgs));
     ASSERT_TRUE(sim_->started());
-    main_ = std::make_unique<ui::Main>(std::make_unique<SimPort>(sim_->port()), &notes_);
+    main_ = std::make_unique<ui::Main>(
+        std::make_unique<test::FixedPorts>(std::vector<PortEntry>{{sim_->port(), QStringLiteral("dovu-sim")}}),
+        &notes_);
     main_->createDialogs();
     main_->show();
   }

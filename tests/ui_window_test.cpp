@@ -19,13 +19,13 @@
 #include <QRegularExpression>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 
 #include "support/sim.h"
 #include "support/testapp.h"
+#include "support/uiapp.h"
 #include "ui/application.h"
 #include "ui/dialogs.h"
 #include "ui/jpeg.h"
@@ -48,29 +48,6 @@ class UrlRecorder : public QObject {
 }  // namespace uitest
 
 namespace {
-
-ui::Application* uiApp() {
-  static ui::Application* app = [] {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // No simulator advertised by someone else may turn up in the port lists.
-    static QTemporaryDir adverts;
-    qputenv("DOVU_SIM_DIR", QFile::encodeName(adverts.path()));
-    static int argc = 1;
-    static char name[] = "ui_window_test";
-    static char* argv[] = {name, nullptr};
-    return new ui::Application(argc, argv);
-  }();
-  return app;
-}
-
-class FixedPorts : public PortSource {
- public:
-  explicit FixedPorts(std::vector<PortEntry> p) : ports_(std::move(p)) {}
-  std::optional<std::vector<PortEntry>> list() override { return ports_; }
-
- private:
-  std::vector<PortEntry> ports_;
-};
 
 QColor rgb(Colour c) { return QColor::fromRgb(static_cast<QRgb>(c)); }
 
@@ -106,9 +83,9 @@ class Window : public ::testing::Test {
   void SetUp() override { start({{QStringLiteral("/dev/ttyS3"), QStringLiteral("ttyS3 (serial)")}}); }
 
   void start(std::vector<PortEntry> ports) {
-    uiApp();
+    test::uiApp("ui_window_test");
     main_.reset();
-    main_ = std::make_unique<ui::Main>(std::make_unique<FixedPorts>(std::move(ports)), &notes_);
+    main_ = std::make_unique<ui::Main>(std::make_unique<test::FixedPorts>(std::move(ports)), &notes_);
     main_->createDialogs();
     main_->show();
     main_->activateWindow();
