@@ -14,6 +14,7 @@
 #include "model/matrix.h"
 #include "model/params.h"
 #include "support/sim.h"
+#include "support/simsession.h"
 #include "support/testapp.h"
 
 using namespace dovu;
@@ -32,22 +33,14 @@ Bytes bytes(std::initializer_list<int> v) {
 
 Bytes payloadOf(const dovu::test::LoggedFrame& f) { return f.bytes.size() >= 4 ? f.bytes.substr(3, f.bytes.size() - 4) : Bytes(); }
 
-struct Rig {
-  explicit Rig(QStringList simArgs = {}) : sim(std::move(simArgs)) {
-    dovu::test::app();
-    port.setPort(sim.port());
-    port.setBaudRate(4800);
-    link = std::make_unique<Link>(&port, &notifier);
-    session = std::make_unique<Session>(form, *link);
+// The session rig with the answer dispatch, the transfer, and every frame the link writes.
+struct Rig : dovu::test::SimSession {
+  explicit Rig(QStringList simArgs = {}) : SimSession(std::move(simArgs)) {
     link->dispatch = [this](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
     link->trace = [this](bool out, const Bytes& frame) {
       if (out) sent.push_back(frame);
     };
     transfer = std::make_unique<ConfigTransfer>(form, *link, *session);
-  }
-  ~Rig() {
-    link->abortWaits();
-    if (port.isOpen()) port.close();
   }
   // Time-outs are counted in ticks; a shorter tick keeps the no-answer cases quick.
   void tickMs(int ms) { link->timer().setInterval(ms); }
@@ -60,13 +53,7 @@ struct Rig {
     return out;
   }
 
-  SimProcess sim;
-  dovu::test::RecordingNotifier notifier;
-  Form form;
   Dispatcher dispatcher{form};
-  ComPort port;
-  std::unique_ptr<Link> link;
-  std::unique_ptr<Session> session;
   std::unique_ptr<ConfigTransfer> transfer;
   std::vector<Bytes> sent;
 };

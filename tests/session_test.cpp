@@ -10,6 +10,7 @@
 #include "link/session.h"
 #include "model/form.h"
 #include "support/sim.h"
+#include "support/simsession.h"
 #include "support/testapp.h"
 
 using namespace dovu;
@@ -18,30 +19,13 @@ using dovu::test::waitFor;
 
 namespace {
 
-struct Rig {
-  explicit Rig(QStringList simArgs = {}) : sim(std::move(simArgs)) {
-    dovu::test::app();
-    port.setPort(sim.port());
-    port.setBaudRate(4800);
-    link = std::make_unique<Link>(&port, &notifier);
-    session = std::make_unique<Session>(form, *link);
-  }
-  ~Rig() {
-    link->abortWaits();
-    if (port.isOpen()) port.close();
-  }
+struct Rig : dovu::test::SimSession {
+  using SimSession::SimSession;
   int countFromPc(int code) const {
     int n = 0;
     for (const auto& f : sim.framesFromPc()) n += f.code() == code;
     return n;
   }
-
-  SimProcess sim;
-  dovu::test::RecordingNotifier notifier;
-  Form form;
-  ComPort port;
-  std::unique_ptr<Link> link;
-  std::unique_ptr<Session> session;
 };
 
 }  // namespace

@@ -1,0 +1,30 @@
+#pragma once
+// The login session against the simulated controller: the simulator on its pseudo-terminal, a
+// form, a link on the simulator's port at 4800 bit/s and the session over them, not yet connected.
+#include <QStringList>
+#include <memory>
+
+#include "link/comport.h"
+#include "link/link.h"
+#include "link/session.h"
+#include "model/form.h"
+#include "support/sim.h"
+
+namespace dovu::test {
+
+struct SimSession {
+  explicit SimSession(QStringList simArgs = {});
+  // Ends any wait still running and closes the port.
+  ~SimSession();
+  SimSession(const SimSession&) = delete;
+  SimSession& operator=(const SimSession&) = delete;
+
+  SimProcess sim;
+  RecordingNotifier notifier;
+  Form form;
+  ComPort port;
+  std::unique_ptr<Link> link;
+  std::unique_ptr<Session> session;
+};
+
+}  // namespace dovu::test
