@@ -16,6 +16,7 @@
 #include "model/form.h"
 #include "storage/checkedfile.h"
 #include "support/sim.h"
+#include "support/simsession.h"
 #include "support/testapp.h"
 #include "ui/bootdialog.h"
 
@@ -51,30 +52,17 @@ struct WidgetApp {
   WidgetApp() { widgetApp(); }
 };
 
-struct Rig {
-  explicit Rig(QStringList simArgs = {}) : sim(std::move(simArgs)) {
-    port.setPort(sim.port());
-    port.setBaudRate(4800);
+// The session rig on an open port, recording the code of every frame the link writes.
+struct Rig : WidgetApp, test::SimSession {
+  explicit Rig(QStringList simArgs = {}) : SimSession(std::move(simArgs)) {
     port.open();
-    link = std::make_unique<Link>(&port, &notifier);
     link->trace = [this](bool out, const Bytes& f) {
       if (out) sentCodes.push_back(byteAt(f, 1));
     };
-    session = std::make_unique<Session>(form, *link);
   }
-  ~Rig() {
-    link->trace = nullptr;
-    if (port.isOpen()) port.close();
-  }
+  ~Rig() { link->trace = nullptr; }
   int sent(int code) const { return static_cast<int>(std::count(sentCodes.begin(), sentCodes.end(), code)); }
 
-  WidgetApp app;
-  SimProcess sim;
-  RecordingNotifier notifier;
-  Form form;
-  ComPort port;
-  std::unique_ptr<Link> link;
-  std::unique_ptr<Session> session;
   std::vector<int> sentCodes;
   QTemporaryDir dir;
 };
