@@ -245,19 +245,15 @@ void Form::operatorCloseUp() {
   setText("Edit_operator", operatorNumber(i));
 }
 
-void Form::spinUp(std::string_view spinButton) {
-  const SensorInfo* s = sensorBySpin(std::string(spinButton).c_str());
-  if (!s) throw std::invalid_argument("unknown step button: " + std::string(spinButton));
-  if (s->encoding == SensorEncoding::Correction) setColour(s->field, kRed);
-  sensors_[s->byte] = stepUp(s->encoding, sensors_[s->byte]);
-  showSensor(s->byte);
-}
+void Form::spinUp(std::string_view spinButton) { spin(spinButton, stepUp); }
 
-void Form::spinDown(std::string_view spinButton) {
+void Form::spinDown(std::string_view spinButton) { spin(spinButton, stepDown); }
+
+void Form::spin(std::string_view spinButton, std::uint8_t (*step)(SensorEncoding, std::uint8_t)) {
   const SensorInfo* s = sensorBySpin(std::string(spinButton).c_str());
   if (!s) throw std::invalid_argument("unknown step button: " + std::string(spinButton));
   if (s->encoding == SensorEncoding::Correction) setColour(s->field, kRed);
-  sensors_[s->byte] = stepDown(s->encoding, sensors_[s->byte]);
+  sensors_[s->byte] = step(s->encoding, sensors_[s->byte]);
   showSensor(s->byte);
 }
 

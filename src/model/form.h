@@ -204,6 +204,8 @@ class Form : public QObject {
   // Stores `value` in the field's `member`; emits changed() and returns true when it differed.
   template <class T>
   bool store(Id id, T FieldState::*member, const T& value);
+  // One press of a step button: `step` gives the byte's new value.
+  void spin(std::string_view spinButton, std::uint8_t (*step)(SensorEncoding, std::uint8_t));
   void onTextChanged(Id id);
   void onCheckChanged(Id id);
   void applyCaColours();
