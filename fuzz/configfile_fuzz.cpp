@@ -57,6 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (int bit = 0; bit < 8; ++bit)
         if (items[i].bits[static_cast<std::size_t>(bit)]) mask |= 1 << bit;
       if ((dovu::byteAt(x, 0) & mask) != dovu::byteAt(y, 0)) std::abort();
+    } else if (items[i].form == dovu::ConfigItemForm::Choice) {
+      // An index beyond the list loads as no selection, which is saved as 255.
+      const int count = dovu::Form::def(dovu::Form::idOf(items[i].field)).itemCount;
+      const int expected = dovu::byteAt(x, 0) < count ? dovu::byteAt(x, 0) : 255;
+      if (dovu::byteAt(y, 0) != expected) std::abort();
     } else if (x != y) {
       std::abort();
     }

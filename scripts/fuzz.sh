@@ -13,8 +13,16 @@ for t in build/fuzz/fuzz/*_fuzz; do
   corpus=()
   [ -d "fuzz/corpus/$name" ] && corpus=("fuzz/corpus/$name")
   echo "== $name for ${secs}s"
-  # A crash or sanitizer report fails the run (pipefail); the log keeps the verdict lines.
-  "$t" -max_total_time="$secs" -print_final_stats=1 "$scratch" "${corpus[@]}" 2>&1 \
-    | { grep -E "^Done|stat::number_of_executed_units|stat::peak_rss_mb|ERROR|SUMMARY|deadly signal|Test unit written" || true; }
-  rm -rf "$scratch"
+  # A crash or sanitizer report fails the run with its report; the input that did it is kept in
+  # fuzz/scratch/.
+  mkdir -p fuzz/scratch
+  log="$scratch.log"
+  if ! "$t" -max_total_time="$secs" -print_final_stats=1 -artifact_prefix=fuzz/scratch/ \
+      "$scratch" "${corpus[@]}" > "$log" 2>&1; then
+    grep -v '^INFO:\|^#[0-9]* *\(NEW\|REDUCE\|pulse\|INITED\)' "$log" | tail -n 80
+    rm -rf "$scratch" "$log"
+    exit 1
+  fi
+  grep -E "^Done|stat::number_of_executed_units|stat::peak_rss_mb" "$log" || true
+  rm -rf "$scratch" "$log"
 done
