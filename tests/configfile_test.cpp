@@ -1,6 +1,8 @@
 // Configuration file: the byte layout against golden bytes, the checks that keep a bad file from
 // changing anything, the load rules (markers, operator, BoxCA), and the atomic save.
 #include <gtest/gtest.h>
+
+#include "support/bytes.h"
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -25,11 +27,7 @@ using test::RecordingNotifier;
 const QString kFormat = QString::fromUtf8(kBadFormatText);
 const QString kCrc = QString::fromUtf8(kBadCrcText);
 
-Bytes b(std::initializer_list<int> v) {
-  Bytes out;
-  for (int x : v) out.push_back(static_cast<char>(x));
-  return out;
-}
+const auto b = dovu::test::bytesOf;
 
 // "dvc", 25 empty texts, the matrix item, 14 bytes, 23 empty texts, 13 sensor bytes, the mode
 // flags, 4 delays and the check byte.

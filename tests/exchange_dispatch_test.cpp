@@ -2,6 +2,8 @@
 // in-process on a Form (no line).
 #include <gtest/gtest.h>
 
+#include "support/bytes.h"
+
 #include <random>
 #include <set>
 
@@ -17,11 +19,7 @@ using namespace dovu;
 
 namespace {
 
-Bytes bytes(std::initializer_list<int> v) {
-  Bytes b;
-  for (int x : v) b.push_back(static_cast<char>(x));
-  return b;
-}
+const auto bytes = dovu::test::bytesOf;
 
 using Snapshot = dovu::test::FormSnapshot;
 

@@ -2,6 +2,8 @@
 // pseudo-terminal, with its failure modes.
 #include <gtest/gtest.h>
 
+#include "support/bytes.h"
+
 #include <QTimer>
 
 #include "dovu-sim/simcontroller.h"
@@ -25,11 +27,7 @@ namespace {
 
 const QString kNoAnswer = QString::fromUtf8(kNoAnswerText);
 
-Bytes bytes(std::initializer_list<int> v) {
-  Bytes b;
-  for (int x : v) b.push_back(static_cast<char>(x));
-  return b;
-}
+const auto bytes = dovu::test::bytesOf;
 
 Bytes payloadOf(const dovu::test::LoggedFrame& f) { return f.bytes.size() >= 4 ? f.bytes.substr(3, f.bytes.size() - 4) : Bytes(); }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/bytes.h"
+
 #include <vector>
 
 #include "link/framecodec.h"
@@ -8,11 +10,7 @@ using namespace dovu;
 
 namespace {
 
-Bytes hex(std::initializer_list<int> v) {
-  Bytes b;
-  for (int x : v) b.push_back(static_cast<char>(x));
-  return b;
-}
+const auto hex = dovu::test::bytesOf;
 
 struct Got {
   std::uint8_t code;

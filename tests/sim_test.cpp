@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <chrono>
 #include <gtest/gtest.h>
+
+#include "support/bytes.h"
 #include <set>
 
 #include "dovu-sim/simcontroller.h"
@@ -36,11 +38,7 @@ Frame decode(const Bytes& wire) {
   return f;
 }
 
-Bytes bytes(std::initializer_list<int> v) {
-  Bytes b;
-  for (int x : v) b.push_back(static_cast<char>(x));
-  return b;
-}
+const auto bytes = dovu::test::bytesOf;
 
 // A controller on a clock the test moves.
 struct Sim {

@@ -4,7 +4,7 @@
 // one Voice byte, bit 7 = telephone 1 ... bit 0 = telephone 8.
 //
 // It lives beside the parameter table, which carries it as the payload of codes 52 and 53; the
-// configuration file (storage) embeds it as well and includes it as "storage/matrix.h".
+// configuration file embeds it as well.
 #include <array>
 
 #include "link/bytes.h"
