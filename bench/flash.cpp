@@ -13,7 +13,7 @@
 
 #include "common.h"
 #include "firmware/bootloader.h"
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "link/link.h"
 #include "storage/checkedfile.h"
 
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
 
   SilentNotifier notifier;
   const auto fw = checkFirmwareFile(file, notifier);
-  ComPort port;
+  SerialPort port;
   port.setPort(portName);
   port.setBaudRate(4800);
   port.open();

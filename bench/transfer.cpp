@@ -11,7 +11,7 @@
 #include "common.h"
 #include "exchange/dispatcher.h"
 #include "exchange/transfer.h"
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "link/link.h"
 #include "link/session.h"
 #include "model/form.h"
@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
 
   SilentNotifier notifier;
   Form form;
-  ComPort port;
+  SerialPort port;
   port.setPort(portName);
   port.setBaudRate(4800);
   Link link(&port, &notifier);

@@ -9,7 +9,7 @@
 #include "dovu-sim/simcontroller.h"
 #include "exchange/dispatcher.h"
 #include "exchange/transfer.h"
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "link/link.h"
 #include "link/session.h"
 #include "model/form.h"

@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "firmware/bootloader.h"
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "link/framecodec.h"
 #include "link/link.h"
 #include "link/session.h"
@@ -97,7 +97,7 @@ struct Rig {
 
   SimProcess sim;
   TimedNotifier notifier;
-  ComPort port;
+  SerialPort port;
   std::unique_ptr<Link> link;
   std::unique_ptr<FirmwareUpdate> update;
   std::vector<SentFrame> sent;

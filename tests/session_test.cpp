@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "exchange/dispatcher.h"
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "link/link.h"
 #include "link/session.h"
 #include "model/form.h"
@@ -152,7 +152,7 @@ TEST(Session, PortThatCannotOpenSaysWhy) {
   dovu::test::app();
   dovu::test::RecordingNotifier notifier;
   Form form;
-  ComPort port;
+  SerialPort port;
   port.setPort(QStringLiteral("/dev/does-not-exist-dovu"));
   Link link(&port, &notifier);
   Session session(form, link);

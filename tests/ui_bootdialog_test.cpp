@@ -10,7 +10,7 @@
 #include <QTimer>
 
 #include "firmware/bootloader.h"
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "link/link.h"
 #include "link/session.h"
 #include "model/form.h"

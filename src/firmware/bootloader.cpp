@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "link/session.h"
 #include "storage/checkedfile.h"
 
@@ -81,7 +81,7 @@ FirmwareUpdate::Result FirmwareUpdate::run(const FirmwareFile& file) {
   RunningGuard guard{running_};
   try {
     return transfer(file);
-  } catch (const ComPortError& e) {
+  } catch (const SerialPortError& e) {
     // The line is gone (adapter unplugged, port closed): not a missing answer, so say what it is.
     notifier_.beep();
     notifier_.message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText),

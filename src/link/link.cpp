@@ -22,7 +22,7 @@ struct SendingGuard {
 };
 }  // namespace
 
-Link::Link(ComPort* port, Notifier* notifier, QObject* parent)
+Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
     : QObject(parent), port_(port), notifier_(notifier) {
   assembler_.setHandler([this](std::uint8_t code, const Bytes& payload) {
     // The answer is recorded before it is dispatched, so a wait that sees the code also sees the
@@ -35,7 +35,7 @@ Link::Link(ComPort* port, Notifier* notifier, QObject* parent)
       dispatch(code, copy);
     }
   });
-  if (port_) port_->onRxChar = [this](int count) { onRxChar(count); };
+  if (port_) port_->onRxChar = [this](int count) { portRxChar(count); };
   timer_.setInterval(kTickMs);
   timer_.setTimerType(Qt::CoarseTimer);
   connect(&timer_, &QTimer::timeout, this, &Link::tick);
@@ -48,7 +48,7 @@ Link::~Link() {
 
 void Link::writeFrame(const Bytes& frame) {
   if (trace) trace(true, frame);
-  if (!port_) throw ComPortError(kErrNotOpen);
+  if (!port_) throw SerialPortError(kErrNotOpen);
   port_->write(frame);
 }
 
@@ -130,7 +130,7 @@ bool Link::sendAndWait(std::uint8_t code, const Bytes& payload, std::uint16_t ti
   return ok;
 }
 
-void Link::onRxChar(int count) {
+void Link::portRxChar(int count) {
   lastRxChar_ = 0x2E;
   Bytes chunk;
   if (!port_) return;

@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "link/bytes.h"
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "link/framecodec.h"
 #include "link/notifier.h"
 
@@ -30,10 +30,10 @@ inline const char* kNoAnswerText = "Brak odpowiedzi z Sterownika DOVU";
 class Link : public QObject {
   Q_OBJECT
  public:
-  explicit Link(ComPort* port, Notifier* notifier, QObject* parent = nullptr);
+  explicit Link(SerialPort* port, Notifier* notifier, QObject* parent = nullptr);
   ~Link() override;
 
-  ComPort* port() const { return port_; }
+  SerialPort* port() const { return port_; }
   Notifier* notifier() const { return notifier_; }
   void setNotifier(Notifier* n) { notifier_ = n; }
 
@@ -81,15 +81,15 @@ class Link : public QObject {
   // Every frame written or read, for --trace and the frame log.  outgoing = PC to controller.
   std::function<void(bool outgoing, const Bytes& frame)> trace;
 
-  // VaCommRxChar: bound to the port's characters-received notification.
-  void onRxChar(int count);
+  // PortRxChar: bound to the port's characters-received notification.
+  void portRxChar(int count);
   // TimerTimer.
   void tick();
 
  private:
   void writeFrame(const Bytes& frame);
 
-  ComPort* port_;
+  SerialPort* port_;
   Notifier* notifier_;
   QTimer timer_;
   FrameAssembler assembler_;

@@ -10,7 +10,7 @@
 namespace dovu {
 
 struct PortEntry {
-  QString port;    // what ComPort::setPort() takes, e.g. "/dev/ttyUSB0"
+  QString port;    // what SerialPort::setPort() takes, e.g. "/dev/ttyUSB0"
   QString device;  // what the user reads, e.g. "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 (ftdi_sio)"
 };
 

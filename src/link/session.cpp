@@ -19,7 +19,7 @@ const char* kReadoutNames[] = {"Temp1", "Temp2", "Temp3", "Wilg", "Udc", "Uac"};
 Session::Session(Form& form, Link& link, QObject* parent) : QObject(parent), form_(form), link_(link) {
   link_.onNoAnswer = [this] { showLoggedOut(); };
   link_.onPollDue = [this] { poll(); };
-  if (link_.port()) connect(link_.port(), &ComPort::deviceLost, this, &Session::onDeviceLost);
+  if (link_.port()) connect(link_.port(), &SerialPort::deviceLost, this, &Session::onDeviceLost);
 }
 
 bool Session::portOpen() const { return link_.port() && link_.port()->isOpen(); }
@@ -45,12 +45,12 @@ QString Session::portErrorDetail(int systemError, const QString& port) {
 }
 
 Session::ConnectResult Session::connectAndLogin() {
-  ComPort* port = link_.port();
+  SerialPort* port = link_.port();
   if (!port) return ConnectResult::PortUnavailable;
   if (!port->isOpen() && !port->port().isEmpty()) {
     try {
       port->open();
-    } catch (const ComPortError& e) {
+    } catch (const SerialPortError& e) {
       // Without this the click would end without a word.
       if (Notifier* n = link_.notifier()) {
         n->beep();

@@ -11,7 +11,7 @@
 
 #include "exchange/dispatcher.h"
 #include "exchange/transfer.h"
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "link/link.h"
 #include "link/portlist.h"
 #include "link/session.h"
@@ -46,7 +46,7 @@ class Main : public QMainWindow {
   void createDialogs();
 
   Form& form() { return form_; }
-  ComPort& port() { return port_; }
+  SerialPort& port() { return port_; }
   Link& link() { return link_; }
   Session& session() { return session_; }
   ConfigTransfer& transfer() { return transfer_; }
@@ -102,7 +102,7 @@ class Main : public QMainWindow {
   Form form_;
   BoxNotifier boxNotifier_;
   Notifier* notifier_;
-  ComPort port_;
+  SerialPort port_;
   Link link_;
   Dispatcher dispatcher_;
   Session session_;

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "link/link.h"
 #include "link/session.h"
 #include "model/form.h"
@@ -22,7 +22,7 @@ struct SimSession {
   SimProcess sim;
   RecordingNotifier notifier;
   Form form;
-  ComPort port;
+  SerialPort port;
   std::unique_ptr<Link> link;
   std::unique_ptr<Session> session;
 };

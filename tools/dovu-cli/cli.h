@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "link/link.h"
 #include "link/notifier.h"
 #include "link/session.h"
@@ -60,7 +60,7 @@ class Controller {
 
   Form form;
   StderrNotifier notifier;
-  ComPort port;
+  SerialPort port;
   std::unique_ptr<Link> link;
   std::unique_ptr<Session> session;
 

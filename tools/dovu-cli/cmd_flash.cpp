@@ -66,12 +66,12 @@ int cmdFlash(Args& a) {
     return kFailure;
   }
 
-  ComPort com;
+  SerialPort com;
   com.setPort(*port);
   com.setBaudRate(4800);
   try {
     com.open();
-  } catch (const ComPortError& e) {
+  } catch (const SerialPortError& e) {
     err(QStringLiteral("%1: %2").arg(*port, Session::portErrorDetail(e.systemError(), *port)));
     return kFailure;
   }

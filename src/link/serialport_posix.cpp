@@ -1,8 +1,8 @@
-// ComPort on a POSIX terminal device (termios).
+// SerialPort on a POSIX terminal device (termios).
 //
 // The device is opened non-blocking, exclusively and without becoming the controlling terminal.
 // An event thread waits in epoll for arriving bytes and hands each arrival synchronously to the
-// thread that owns the ComPort: it posts a queued call and blocks until that call has run (or
+// thread that owns the SerialPort: it posts a queued call and blocks until that call has run (or
 // until close() asks it to stop), so receive handlers never overlap and the count they get is
 // the whole input queue.  The thread never reads or writes data itself.
 //
@@ -30,7 +30,7 @@
 #include <system_error>
 #include <thread>
 
-#include "link/comport_p.h"
+#include "link/serialport_p.h"
 
 namespace dovu {
 
@@ -94,7 +94,7 @@ int driveModemLine(int fd, int bit, bool on) {
 
 }  // namespace
 
-struct ComPort::Impl::Device {
+struct SerialPort::Impl::Device {
   // State of one open period, shared by the owner, the event thread and the queued calls.  A new
   // session starts with every open, so a call queued before a close never touches a later one.
   struct Session {
@@ -118,7 +118,7 @@ struct ComPort::Impl::Device {
   Bytes pushback;  // a byte taken by the end-of-file probe, handed out before the queue
 
   // Event thread: waits for line events until close() or until the device is gone.
-  static void eventLoop(std::shared_ptr<Session> s, ComPort* receiver, int epollFd, int wakeFd);
+  static void eventLoop(std::shared_ptr<Session> s, SerialPort* receiver, int epollFd, int wakeFd);
   // Owner thread: one hand-over; takes the whole waiting count and calls the receive handler.
   static void deliverInput(const std::shared_ptr<Session>& s);
   // Owner thread: the device is gone.  Reported once per open period; the event thread ends.
@@ -141,7 +141,7 @@ struct ComPort::Impl::Device {
   }
 };
 
-void ComPort::Impl::Device::reportLost(Session& s, const QString& reason) {
+void SerialPort::Impl::Device::reportLost(Session& s, const QString& reason) {
   if (!s.owner || s.lostReported) return;
   s.lostReported = true;
   {
@@ -152,7 +152,7 @@ void ComPort::Impl::Device::reportLost(Session& s, const QString& reason) {
   emit s.owner->q->deviceLost(reason);  // the handler may close or even delete the port
 }
 
-void ComPort::Impl::Device::eventLoop(std::shared_ptr<Session> s, ComPort* receiver, int epollFd, int wakeFd) {
+void SerialPort::Impl::Device::eventLoop(std::shared_ptr<Session> s, SerialPort* receiver, int epollFd, int wakeFd) {
   auto postLost = [&](const QString& reason) {
     QMetaObject::invokeMethod(receiver, [s, reason] { reportLost(*s, reason); }, Qt::QueuedConnection);
   };
@@ -161,7 +161,7 @@ void ComPort::Impl::Device::eventLoop(std::shared_ptr<Session> s, ComPort* recei
     const int n = ::epoll_wait(epollFd, events, 2, -1);
     if (n < 0) {
       if (errno == EINTR) continue;
-      postLost(QString::fromUtf8(ComPortError(kErrRead, errno).what()));
+      postLost(QString::fromUtf8(SerialPortError(kErrRead, errno).what()));
       return;
     }
     bool input = false, gone = false;
@@ -189,7 +189,7 @@ void ComPort::Impl::Device::eventLoop(std::shared_ptr<Session> s, ComPort* recei
   }
 }
 
-void ComPort::Impl::Device::deliverInput(const std::shared_ptr<Session>& s) {
+void SerialPort::Impl::Device::deliverInput(const std::shared_ptr<Session>& s) {
   // Whatever happens below (even a throwing handler), the event thread may go on afterwards.
   struct Release {
     Session& s;
@@ -202,7 +202,7 @@ void ComPort::Impl::Device::deliverInput(const std::shared_ptr<Session>& s) {
     }
   } release{*s};
 
-  ComPort::Impl* d = s->owner;
+  SerialPort::Impl* d = s->owner;
   if (!d) return;  // queued before a close
   int count = 0;
   try {
@@ -211,12 +211,12 @@ void ComPort::Impl::Device::deliverInput(const std::shared_ptr<Session>& s) {
       const int end = d->dev->probeEnd();
       if (end != 0) {
         reportLost(*s, end < 0 ? QStringLiteral("Device disconnected")
-                               : QString::fromUtf8(ComPortError(kErrRead, end).what()));
+                               : QString::fromUtf8(SerialPortError(kErrRead, end).what()));
         return;
       }
       count = d->inputCount();
     }
-  } catch (const ComPortError& e) {
+  } catch (const SerialPortError& e) {
     reportLost(*s, QString::fromUtf8(e.what()));
     return;
   }
@@ -226,22 +226,22 @@ void ComPort::Impl::Device::deliverInput(const std::shared_ptr<Session>& s) {
   if (handler) handler(count);
 }
 
-ComPort::Impl::Impl(ComPort* owner) : q(owner), dev(std::make_unique<Device>()) {}
+SerialPort::Impl::Impl(SerialPort* owner) : q(owner), dev(std::make_unique<Device>()) {}
 
-ComPort::Impl::~Impl() = default;
+SerialPort::Impl::~Impl() = default;
 
-bool ComPort::Impl::deviceOpen() const { return dev->fd >= 0; }
+bool SerialPort::Impl::deviceOpen() const { return dev->fd >= 0; }
 
-void ComPort::Impl::openDevice() {
+void SerialPort::Impl::openDevice() {
   Device& v = *dev;
   v.fd = ::open(devicePath(settings.port).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (v.fd < 0) throw ComPortError(kErrOpen, errno);
+  if (v.fd < 0) throw SerialPortError(kErrOpen, errno);
   auto fail = [&v](int code, int err) {
     closeQuietly(v.epollFd);
     closeQuietly(v.wakeFd);
     ::ioctl(v.fd, TIOCNXCL);
     closeQuietly(v.fd);
-    throw ComPortError(code, err);
+    throw SerialPortError(code, err);
   };
   // No second open of the line while it is ours (root may still do it).  A path that is not a
   // terminal fails here.
@@ -249,7 +249,7 @@ void ComPort::Impl::openDevice() {
   ::tcflush(v.fd, TCIOFLUSH);  // nothing left over from an earlier user
   try {
     applyLineSettings(true);
-  } catch (const ComPortError& e) {
+  } catch (const SerialPortError& e) {
     fail(e.code(), e.systemError());
   }
 
@@ -274,10 +274,10 @@ void ComPort::Impl::openDevice() {
     v.session.reset();
     fail(kErrOpen, e.code().value());
   }
-  pthread_setname_np(v.thread.native_handle(), "dovu-comport");
+  pthread_setname_np(v.thread.native_handle(), "dovu-serial");
 }
 
-void ComPort::Impl::closeDevice() {
+void SerialPort::Impl::closeDevice() {
   Device& v = *dev;
   if (v.session) {
     {
@@ -304,10 +304,10 @@ void ComPort::Impl::closeDevice() {
   closeQuietly(v.fd);
 }
 
-void ComPort::Impl::applyLineSettings(bool modemLines) {
+void SerialPort::Impl::applyLineSettings(bool modemLines) {
   const int fd = dev->fd;
   termios t{};
-  if (::tcgetattr(fd, &t) != 0) throw ComPortError(kErrSetState, errno);
+  if (::tcgetattr(fd, &t) != 0) throw SerialPortError(kErrSetState, errno);
   // Raw bytes both ways, VMIN 1 / VTIME 0: with O_NONBLOCK a read returns what is queued or
   // EAGAIN, so a 0-byte read only ever means the line was hung up.
   ::cfmakeraw(&t);
@@ -318,7 +318,7 @@ void ComPort::Impl::applyLineSettings(bool modemLines) {
     case 6: t.c_cflag |= CS6; break;
     case 7: t.c_cflag |= CS7; break;
     case 8: t.c_cflag |= CS8; break;
-    default: throw ComPortError(kErrSetState, EINVAL);
+    default: throw SerialPortError(kErrSetState, EINVAL);
   }
   if (settings.stopBits != StopBits::One) t.c_cflag |= CSTOPB;  // 1.5 exists only with 5 bits: 2
   switch (settings.parity) {
@@ -340,21 +340,21 @@ void ComPort::Impl::applyLineSettings(bool modemLines) {
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   const speed_t speed = speedFor(settings.baudRate);
-  if (speed == B0) throw ComPortError(kErrSetState, EINVAL);
+  if (speed == B0) throw SerialPortError(kErrSetState, EINVAL);
   ::cfsetispeed(&t, speed);
   ::cfsetospeed(&t, speed);
-  if (::tcsetattr(fd, TCSANOW, &t) != 0) throw ComPortError(kErrSetState, errno);
+  if (::tcsetattr(fd, TCSANOW, &t) != 0) throw SerialPortError(kErrSetState, errno);
 
   if (modemLines) {
     // Opening a terminal raises DTR and RTS; "Disable" means low from the start.
     const bool dtr = f.controlDtr != DtrControl::Disable;
     const bool rts = f.controlRts == RtsControl::Enable || f.controlRts == RtsControl::Handshake;
-    if (int err = driveModemLine(fd, TIOCM_DTR, dtr)) throw ComPortError(kErrSetState, err);
-    if (int err = driveModemLine(fd, TIOCM_RTS, rts)) throw ComPortError(kErrSetState, err);
+    if (int err = driveModemLine(fd, TIOCM_DTR, dtr)) throw SerialPortError(kErrSetState, err);
+    if (int err = driveModemLine(fd, TIOCM_RTS, rts)) throw SerialPortError(kErrSetState, err);
   }
 }
 
-int ComPort::Impl::writeDevice(const Bytes& data) {
+int SerialPort::Impl::writeDevice(const Bytes& data) {
   using Clock = std::chrono::steady_clock;
   const int fd = dev->fd;
   const Timeouts& t = settings.timeouts;
@@ -372,27 +372,27 @@ int ComPort::Impl::writeDevice(const Bytes& data) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) throw ComPortError(kErrWrite, errno);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) throw SerialPortError(kErrWrite, errno);
     // The driver's queue is full: wait until it takes more, within the write's time limit.
     int waitMs = -1;
     if (limited) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) throw ComPortError(kErrWrite, ETIMEDOUT);
+      if (left <= 0) throw SerialPortError(kErrWrite, ETIMEDOUT);
       waitMs = static_cast<int>(std::min<long long>(left, 1 << 30));
     }
     pollfd p{fd, POLLOUT, 0};
     const int r = ::poll(&p, 1, waitMs);
-    if (r < 0 && errno != EINTR) throw ComPortError(kErrWrite, errno);
-    if (r == 0) throw ComPortError(kErrWrite, ETIMEDOUT);
-    if (r > 0 && !(p.revents & POLLOUT)) throw ComPortError(kErrWrite, EIO);
+    if (r < 0 && errno != EINTR) throw SerialPortError(kErrWrite, errno);
+    if (r == 0) throw SerialPortError(kErrWrite, ETIMEDOUT);
+    if (r > 0 && !(p.revents & POLLOUT)) throw SerialPortError(kErrWrite, EIO);
   }
   // Done means sent: wait until the driver has put the bytes on the line.
   while (::tcdrain(fd) != 0)
-    if (errno != EINTR) throw ComPortError(kErrWrite, errno);
+    if (errno != EINTR) throw SerialPortError(kErrWrite, errno);
   return static_cast<int>(done);
 }
 
-int ComPort::Impl::readDevice(Bytes& out, int count) {
+int SerialPort::Impl::readDevice(Bytes& out, int count) {
   Device& v = *dev;
   const std::size_t want = static_cast<std::size_t>(count);
   out = v.pushback.substr(0, want);
@@ -407,21 +407,21 @@ int ComPort::Impl::readDevice(Bytes& out, int count) {
     const int err = errno;
     out.resize(have);
     if (err == EAGAIN || err == EWOULDBLOCK || have > 0) return static_cast<int>(have);
-    throw ComPortError(kErrRead, err);
+    throw SerialPortError(kErrRead, err);
   }
   out.resize(have + static_cast<std::size_t>(n));
   return static_cast<int>(out.size());
 }
 
-int ComPort::Impl::inputCount() {
+int SerialPort::Impl::inputCount() {
   int n = 0;
-  if (::ioctl(dev->fd, FIONREAD, &n) != 0) throw ComPortError(kErrClearCommError, errno);
+  if (::ioctl(dev->fd, FIONREAD, &n) != 0) throw SerialPortError(kErrClearCommError, errno);
   return n + static_cast<int>(dev->pushback.size());
 }
 
-void ComPort::Impl::setModemLine(Line line, bool on) {
+void SerialPort::Impl::setModemLine(Line line, bool on) {
   if (int err = driveModemLine(dev->fd, line == Line::Dtr ? TIOCM_DTR : TIOCM_RTS, on))
-    throw ComPortError(kErrEscape, err);
+    throw SerialPortError(kErrEscape, err);
 }
 
 }  // namespace dovu

@@ -1,4 +1,4 @@
-// The serial port against a real pseudo-terminal: the test holds the master side, ComPort opens
+// The serial port against a real pseudo-terminal: the test holds the master side, SerialPort opens
 // the slave path like a serial device.
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@
 #include <string>
 #include <thread>
 
-#include "link/comport.h"
+#include "link/serialport.h"
 #include "support/pty.h"
 #include "support/testapp.h"
 
@@ -67,7 +67,7 @@ class HandOverSpy : public QObject {
   std::function<void()> onHandOver;
 };
 
-class ComPortTest : public ::testing::Test {
+class SerialPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dovu::test::app();
@@ -77,26 +77,26 @@ class ComPortTest : public ::testing::Test {
   }
 
   Pty pty;
-  ComPort port;  // closed before the master goes
+  SerialPort port;  // closed before the master goes
 };
 
 }  // namespace
 
-TEST(ComPortError, MessageCarriesTheSystemErrorWhenThereIsOne) {
-  EXPECT_STREQ(ComPortError(kErrOpen, 2).what(), "Unable to open com port (Error: 2)");
-  EXPECT_STREQ(ComPortError(kErrNotOpen).what(), "Port Not Open");
-  EXPECT_STREQ(ComPortError::text(kErrSetState), "SetCommState function failed");
-  EXPECT_STREQ(ComPortError::text(kErrClearCommError), "ClearCommError function failed");
-  EXPECT_EQ(ComPortError(kErrWrite, 5).systemError(), 5);
-  EXPECT_EQ(ComPortError(kErrWrite).systemError(), -1);
+TEST(SerialPortError, MessageCarriesTheSystemErrorWhenThereIsOne) {
+  EXPECT_STREQ(SerialPortError(kErrOpen, 2).what(), "Unable to open com port (Error: 2)");
+  EXPECT_STREQ(SerialPortError(kErrNotOpen).what(), "Port Not Open");
+  EXPECT_STREQ(SerialPortError::text(kErrSetState), "SetCommState function failed");
+  EXPECT_STREQ(SerialPortError::text(kErrClearCommError), "ClearCommError function failed");
+  EXPECT_EQ(SerialPortError(kErrWrite, 5).systemError(), 5);
+  EXPECT_EQ(SerialPortError(kErrWrite).systemError(), -1);
 }
 
-TEST_F(ComPortTest, OpenFailuresLeaveThePortClosed) {
+TEST_F(SerialPortTest, OpenFailuresLeaveThePortClosed) {
   port.setPort(QStringLiteral("/dev/dovu-no-such-port"));
   try {
     port.open();
     FAIL() << "open succeeded";
-  } catch (const ComPortError& e) {
+  } catch (const SerialPortError& e) {
     EXPECT_EQ(e.code(), kErrOpen);
     EXPECT_EQ(e.systemError(), ENOENT);
     EXPECT_TRUE(std::string(e.what()).ends_with(" (Error: 2)")) << e.what();
@@ -106,7 +106,7 @@ TEST_F(ComPortTest, OpenFailuresLeaveThePortClosed) {
   // Not a terminal.
   const int nullBefore = descriptorsOn(QStringLiteral("/dev/null"));
   port.setPort(QStringLiteral("/dev/null"));
-  EXPECT_THROW(port.open(), ComPortError);
+  EXPECT_THROW(port.open(), SerialPortError);
   EXPECT_FALSE(port.isOpen());
   EXPECT_EQ(descriptorsOn(QStringLiteral("/dev/null")), nullBefore);
 
@@ -116,7 +116,7 @@ TEST_F(ComPortTest, OpenFailuresLeaveThePortClosed) {
   try {
     port.open();
     FAIL() << "open succeeded";
-  } catch (const ComPortError& e) {
+  } catch (const SerialPortError& e) {
     EXPECT_EQ(e.code(), kErrSetState);
   }
   EXPECT_FALSE(port.isOpen());
@@ -127,17 +127,17 @@ TEST_F(ComPortTest, OpenFailuresLeaveThePortClosed) {
   try {
     port.write("x");
     FAIL() << "write on a closed port";
-  } catch (const ComPortError& e) {
+  } catch (const SerialPortError& e) {
     EXPECT_EQ(e.code(), kErrNotOpen);
   }
-  EXPECT_THROW(port.read(out, 1), ComPortError);
+  EXPECT_THROW(port.read(out, 1), SerialPortError);
 
   port.setBaudRate(4800);
   port.open();
   EXPECT_TRUE(port.isOpen());
 }
 
-TEST_F(ComPortTest, OpensRawExclusive4800WithoutFlowControl) {
+TEST_F(SerialPortTest, OpensRawExclusive4800WithoutFlowControl) {
   port.open();
   termios t{};
   ASSERT_EQ(tcgetattr(pty.master(), &t), 0);  // the master reports the slave's settings
@@ -183,7 +183,7 @@ TEST_F(ComPortTest, OpensRawExclusive4800WithoutFlowControl) {
   ::close(again);
 }
 
-TEST_F(ComPortTest, ReadTakesOnlyWhatWaitsAndWriteDeliversEverything) {
+TEST_F(SerialPortTest, ReadTakesOnlyWhatWaitsAndWriteDeliversEverything) {
   std::vector<int> counts;
   port.onRxChar = [&](int n) { counts.push_back(n); };  // leaves the bytes queued
   port.open();
@@ -215,7 +215,7 @@ TEST_F(ComPortTest, ReadTakesOnlyWhatWaitsAndWriteDeliversEverything) {
   EXPECT_EQ(got, big);
 }
 
-TEST_F(ComPortTest, WriteThatCannotCompleteFailsAtItsTimeLimit) {
+TEST_F(SerialPortTest, WriteThatCannotCompleteFailsAtItsTimeLimit) {
   port.setTimeouts({0, 200});
   port.open();
   QElapsedTimer clock;
@@ -223,7 +223,7 @@ TEST_F(ComPortTest, WriteThatCannotCompleteFailsAtItsTimeLimit) {
   try {
     port.write(Bytes(200000, 'x'));  // nobody reads the master
     FAIL() << "write completed";
-  } catch (const ComPortError& e) {
+  } catch (const SerialPortError& e) {
     EXPECT_EQ(e.code(), kErrWrite);
     EXPECT_EQ(e.systemError(), ETIMEDOUT);
   }
@@ -231,7 +231,7 @@ TEST_F(ComPortTest, WriteThatCannotCompleteFailsAtItsTimeLimit) {
   EXPECT_LT(clock.elapsed(), 3000);
 }
 
-TEST_F(ComPortTest, NotificationsNeverOverlapAndCoverBytesFromDuringTheHandler) {
+TEST_F(SerialPortTest, NotificationsNeverOverlapAndCoverBytesFromDuringTheHandler) {
   const Bytes first(300, 'a'), second(500, 'b');
   bool inside = false, overlapped = false, shortRead = false;
   std::vector<int> counts;
@@ -259,7 +259,7 @@ TEST_F(ComPortTest, NotificationsNeverOverlapAndCoverBytesFromDuringTheHandler) 
   EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0), static_cast<int>(got.size()));
 }
 
-TEST_F(ComPortTest, BytesLeftUnreadWaitForTheNextArrivalWithoutSpinning) {
+TEST_F(SerialPortTest, BytesLeftUnreadWaitForTheNextArrivalWithoutSpinning) {
   std::vector<int> counts;
   port.onRxChar = [&](int n) { counts.push_back(n); };
   port.open();
@@ -276,7 +276,7 @@ TEST_F(ComPortTest, BytesLeftUnreadWaitForTheNextArrivalWithoutSpinning) {
   EXPECT_EQ(counts.back(), 4);  // the whole queue
 }
 
-TEST_F(ComPortTest, SamePortNameKeepsTheDeviceAnotherReopens) {
+TEST_F(SerialPortTest, SamePortNameKeepsTheDeviceAnotherReopens) {
   int notified = 0;
   port.onRxChar = [&](int) { ++notified; };
   port.open();
@@ -297,7 +297,7 @@ TEST_F(ComPortTest, SamePortNameKeepsTheDeviceAnotherReopens) {
   port.close();
 }
 
-TEST_F(ComPortTest, CloseWhileDataStreamsInReturnsPromptly) {
+TEST_F(SerialPortTest, CloseWhileDataStreamsInReturnsPromptly) {
   std::size_t received = 0;
   bool afterClose = false;
   port.onRxChar = [&](int n) {
@@ -325,7 +325,7 @@ TEST_F(ComPortTest, CloseWhileDataStreamsInReturnsPromptly) {
   EXPECT_FALSE(afterClose);
 }
 
-TEST_F(ComPortTest, CloseWhileAHandOverWaitsForTheOwnerDoesNotDeadlock) {
+TEST_F(SerialPortTest, CloseWhileAHandOverWaitsForTheOwnerDoesNotDeadlock) {
   // The owner closes just before it would run the hand-over: the event thread is blocked
   // waiting for it, and the queued call runs after the close.
   HandOverSpy spy;
@@ -358,8 +358,8 @@ TEST_F(ComPortTest, CloseWhileAHandOverWaitsForTheOwnerDoesNotDeadlock) {
   EXPECT_EQ(notified, 1);
 }
 
-TEST_F(ComPortTest, DestroyingAnOpenPortWithAPendingHandOverWorks) {
-  auto owned = std::make_unique<ComPort>();
+TEST_F(SerialPortTest, DestroyingAnOpenPortWithAPendingHandOverWorks) {
+  auto owned = std::make_unique<SerialPort>();
   HandOverSpy spy;
   spy.swallow = true;  // the owner never runs it
   spy.onHandOver = [] {};
@@ -376,10 +376,10 @@ TEST_F(ComPortTest, DestroyingAnOpenPortWithAPendingHandOverWorks) {
   QCoreApplication::processEvents();
 }
 
-TEST_F(ComPortTest, UnplugIsReportedOnceAndTheEventThreadStopsWaiting) {
+TEST_F(SerialPortTest, UnplugIsReportedOnceAndTheEventThreadStopsWaiting) {
   int lost = 0;
   QString reason;
-  QObject::connect(&port, &ComPort::deviceLost, [&](const QString& r) {
+  QObject::connect(&port, &SerialPort::deviceLost, [&](const QString& r) {
     ++lost;
     reason = r;
   });
@@ -402,7 +402,7 @@ TEST_F(ComPortTest, UnplugIsReportedOnceAndTheEventThreadStopsWaiting) {
   EXPECT_EQ(lost, 1);
 
   EXPECT_TRUE(port.isOpen());  // the owner decides when to close
-  EXPECT_THROW(port.write("x"), ComPortError);
+  EXPECT_THROW(port.write("x"), SerialPortError);
   port.close();
   EXPECT_FALSE(port.isOpen());
   EXPECT_EQ(lost, 1);

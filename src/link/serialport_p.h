@@ -1,13 +1,13 @@
 #pragma once
-// Private half of ComPort: the settings every platform keeps, and the device operations each
-// platform provides in comport_<os>.cpp.  Only comport*.cpp include this.
+// Private half of SerialPort: the settings every platform keeps, and the device operations each
+// platform provides in serialport_<os>.cpp.  Only serialport*.cpp include this.
 #include <memory>
 
-#include "link/comport.h"
+#include "link/serialport.h"
 
 namespace dovu {
 
-struct ComPortSettings {
+struct SerialPortSettings {
   QString port;
   int baudRate = 9600;
   int dataBits = 8;
@@ -17,12 +17,12 @@ struct ComPortSettings {
   Timeouts timeouts;
 };
 
-struct ComPort::Impl {
-  explicit Impl(ComPort* owner);
+struct SerialPort::Impl {
+  explicit Impl(SerialPort* owner);
   ~Impl();
 
-  ComPort* q;
-  ComPortSettings settings;
+  SerialPort* q;
+  SerialPortSettings settings;
 
   // Device operations of the platform.  The public methods check the open state before
   // calling them, so every one of these runs on an open device (except openDevice).

@@ -2,9 +2,9 @@
 // Serial port component: opens a device at the controller's line settings, waits for line events
 // in a thread of its own and hands every characters-received notification synchronously to the
 // thread that owns the object (the GUI/main thread).  Reads are non-blocking, writes return once
-// the bytes have been written.  Every failure of a system call raises ComPortError.
+// the bytes have been written.  Every failure of a system call raises SerialPortError.
 //
-// The platform part lives in comport_<os>.cpp.
+// The platform part lives in serialport_<os>.cpp.
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -15,10 +15,10 @@
 
 namespace dovu {
 
-// EComPort: the component's error code (1..24) and the system's error number (-1: none).
-class ComPortError : public std::runtime_error {
+// ESerialPort: the component's error code (1..24) and the system's error number (-1: none).
+class SerialPortError : public std::runtime_error {
  public:
-  ComPortError(int code, int systemError = -1);
+  SerialPortError(int code, int systemError = -1);
   int code() const { return code_; }
   int systemError() const { return systemError_; }
   // The numbered text alone, e.g. "Unable to open com port".
@@ -29,8 +29,8 @@ class ComPortError : public std::runtime_error {
   int systemError_;
 };
 
-// Error codes used by the component (the full table is in ComPortError::text).
-enum ComPortErrorCode : int {
+// Error codes used by the component (the full table is in SerialPortError::text).
+enum SerialPortErrorCode : int {
   kErrOpen = 1,
   kErrWrite = 2,
   kErrRead = 3,
@@ -66,11 +66,11 @@ struct Timeouts {
   bool operator==(const Timeouts&) const = default;
 };
 
-class ComPort : public QObject {
+class SerialPort : public QObject {
   Q_OBJECT
  public:
-  explicit ComPort(QObject* parent = nullptr);
-  ~ComPort() override;  // closes the port
+  explicit SerialPort(QObject* parent = nullptr);
+  ~SerialPort() override;  // closes the port
 
   // Device path, e.g. "/dev/ttyUSB0".  Changing it while open closes and reopens under the new name;
   // setting the same name does nothing.

@@ -1,15 +1,15 @@
-#include "link/comport.h"
+#include "link/serialport.h"
 
 #include <cstdio>
 
-#include "link/comport_p.h"
+#include "link/serialport_p.h"
 
 namespace dovu {
 
 namespace {
 
 std::string composeMessage(int code, int systemError) {
-  std::string msg = ComPortError::text(code);
+  std::string msg = SerialPortError::text(code);
   if (systemError != -1) {
     char tmp[32];
     std::snprintf(tmp, sizeof tmp, " (Error: %d)", systemError);
@@ -20,10 +20,10 @@ std::string composeMessage(int code, int systemError) {
 
 }  // namespace
 
-ComPortError::ComPortError(int code, int systemError)
+SerialPortError::SerialPortError(int code, int systemError)
     : std::runtime_error(composeMessage(code, systemError)), code_(code), systemError_(systemError) {}
 
-const char* ComPortError::text(int code) {
+const char* SerialPortError::text(int code) {
   static const char* const kTexts[] = {
       "Unable to open com port",
       "WriteFile function failed",
@@ -43,7 +43,7 @@ const char* ComPortError::text(int code) {
       "Failed to store settings",
       "Failed to load settings",
       "Link (un)registration failed",
-      "Cannot change led state if ComPort is selected",
+      "Cannot change led state if SerialPort is selected",
       "Cannot wait for event if event thread is created",
       "WaitForEvent method failed",
       "A component is linked to OnRxBuf event",
@@ -55,17 +55,17 @@ const char* ComPortError::text(int code) {
   return kTexts[code - 1];
 }
 
-ComPort::ComPort(QObject* parent) : QObject(parent), d(std::make_unique<Impl>(this)) {}
+SerialPort::SerialPort(QObject* parent) : QObject(parent), d(std::make_unique<Impl>(this)) {}
 
-ComPort::~ComPort() {
+SerialPort::~SerialPort() {
   // A destructor must not throw; closing only fails on a device that is already gone.
   try {
     close();
-  } catch (const ComPortError&) {
+  } catch (const SerialPortError&) {
   }
 }
 
-void ComPort::setPort(const QString& name) {
+void SerialPort::setPort(const QString& name) {
   if (name == d->settings.port) return;
   d->settings.port = name;
   if (isOpen()) {
@@ -74,7 +74,7 @@ void ComPort::setPort(const QString& name) {
   }
 }
 
-QString ComPort::port() const { return d->settings.port; }
+QString SerialPort::port() const { return d->settings.port; }
 
 // Each line setter stores the value and, when it changed on an open port, applies the line
 // settings again at once.
@@ -85,68 +85,68 @@ static bool storeChanged(T& slot, const T& value) {
   return true;
 }
 
-void ComPort::setBaudRate(int bitsPerSecond) {
+void SerialPort::setBaudRate(int bitsPerSecond) {
   if (storeChanged(d->settings.baudRate, bitsPerSecond) && isOpen()) d->applyLineSettings(false);
 }
 
-int ComPort::baudRate() const { return d->settings.baudRate; }
+int SerialPort::baudRate() const { return d->settings.baudRate; }
 
-void ComPort::setDataBits(int bits) {
+void SerialPort::setDataBits(int bits) {
   if (storeChanged(d->settings.dataBits, bits) && isOpen()) d->applyLineSettings(false);
 }
 
-void ComPort::setParity(Parity p) {
+void SerialPort::setParity(Parity p) {
   if (storeChanged(d->settings.parity, p) && isOpen()) d->applyLineSettings(false);
 }
 
-void ComPort::setStopBits(StopBits s) {
+void SerialPort::setStopBits(StopBits s) {
   if (storeChanged(d->settings.stopBits, s) && isOpen()) d->applyLineSettings(false);
 }
 
-void ComPort::setFlowControl(const FlowControl& f) {
+void SerialPort::setFlowControl(const FlowControl& f) {
   if (storeChanged(d->settings.flow, f) && isOpen()) d->applyLineSettings(true);
 }
 
 // The write time-out is read by every write; nothing to hand to the device.
-void ComPort::setTimeouts(const Timeouts& t) { d->settings.timeouts = t; }
+void SerialPort::setTimeouts(const Timeouts& t) { d->settings.timeouts = t; }
 
-void ComPort::open() {
+void SerialPort::open() {
   if (isOpen()) return;
   d->openDevice();
 }
 
-void ComPort::close() {
+void SerialPort::close() {
   if (!isOpen()) return;
   d->closeDevice();
 }
 
-bool ComPort::isOpen() const { return d->deviceOpen(); }
+bool SerialPort::isOpen() const { return d->deviceOpen(); }
 
-int ComPort::write(const Bytes& data) {
-  if (!isOpen()) throw ComPortError(kErrNotOpen);
+int SerialPort::write(const Bytes& data) {
+  if (!isOpen()) throw SerialPortError(kErrNotOpen);
   if (data.empty()) return 0;
   return d->writeDevice(data);
 }
 
-int ComPort::read(Bytes& out, int count) {
+int SerialPort::read(Bytes& out, int count) {
   out.clear();
-  if (!isOpen()) throw ComPortError(kErrNotOpen);
+  if (!isOpen()) throw SerialPortError(kErrNotOpen);
   if (count <= 0) return 0;
   return d->readDevice(out, count);
 }
 
-int ComPort::waitingInputCount() {
-  if (!isOpen()) throw ComPortError(kErrNotOpen);
+int SerialPort::waitingInputCount() {
+  if (!isOpen()) throw SerialPortError(kErrNotOpen);
   return d->inputCount();
 }
 
-void ComPort::setDtrLine(bool on) {
-  if (!isOpen()) throw ComPortError(kErrNotOpen);
+void SerialPort::setDtrLine(bool on) {
+  if (!isOpen()) throw SerialPortError(kErrNotOpen);
   d->setModemLine(Impl::Line::Dtr, on);
 }
 
-void ComPort::setRtsLine(bool on) {
-  if (!isOpen()) throw ComPortError(kErrNotOpen);
+void SerialPort::setRtsLine(bool on) {
+  if (!isOpen()) throw SerialPortError(kErrNotOpen);
   d->setModemLine(Impl::Line::Rts, on);
 }
 
