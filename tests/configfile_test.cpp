@@ -431,7 +431,7 @@ TEST_F(ConfigFileTest, UnreadableFileIsReported) {
 
 TEST_F(ConfigFileTest, SaveTakesTheRepairedValueOfTheFieldBeingEdited) {
   Form form;
-  form.setText("Out2Czas", QStringLiteral("0"));
+  form.userEdited(Form::idOf("Out2Czas"), QStringLiteral("0"));
   form.setEditing(Form::idOf("Out2Czas"));
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("c.dvc"));

@@ -240,8 +240,8 @@ TEST_F(DispatchTest, OutputBlockAnswer) {
   EXPECT_EQ(form.index("ComboOut3"), -1);  // 9: beyond the list
   EXPECT_TRUE(form.checked("T1send"));
   EXPECT_TRUE(form.checked("IOsend"));  // bit 6; bit 7 is ignored
-  // BoxCA changed: its rule recoloured IN2..IN5 for the new state, over the edit marker.
-  EXPECT_EQ(form.colour("Edit_IN3N"), kOrange);
+  // BoxCA changed: its rule recoloured IN2..IN5 for the new state, but an edited text stays red.
+  EXPECT_EQ(form.colour("Edit_IN3N"), kRed);
   EXPECT_EQ(form.colour("Edit_IN3A"), kGreen);
   // The window colour comes last, the limits keep yellow.
   for (Form::Id id : paramFields(*paramByCode(54))) {

@@ -24,6 +24,11 @@ class FormTest : public ::testing::Test {
     f.setText(name, t);
     f.applySyncColour(name);
   }
+  // The user's edit of a text, shown as agreed so that only the exit check can mark it.
+  void typed(std::string_view name, const QString& t) {
+    f.userEdited(id(name), t);
+    f.applySyncColour(name);
+  }
 };
 
 }  // namespace
@@ -258,7 +263,10 @@ TEST_F(FormTest, MiniCaModeSwapsInputColoursAndGatesTheSiren) {
   f.setText("Edit_IN1N", "spokój");
   ASSERT_EQ(f.colour("Edit_IN2A"), kRed);
 
+  // A red text keeps its mark through the swap: it still differs from the controller.
   f.userToggled(id("BoxCA"), true);
+  EXPECT_EQ(f.colour("Edit_IN2A"), kRed);
+  f.applySyncColour("Edit_IN2A");
   for (int n = 2; n <= 5; ++n) {
     EXPECT_EQ(f.colour("Edit_IN" + std::to_string(n) + "A"), kGreen) << n;
     EXPECT_EQ(f.colour("Edit_IN" + std::to_string(n) + "N"), kOrange) << n;
@@ -299,24 +307,24 @@ TEST_F(FormTest, ExitChecksRepairTheText) {
   EXPECT_EQ(txt("Edit_haslo"), "8617");
   EXPECT_EQ(f.colour("Edit_haslo"), kDefaultColour);
 
-  agree("Edit_LimitSMS", "");
+  typed("Edit_LimitSMS", "");
   f.userExit(id("Edit_LimitSMS"));
   EXPECT_EQ(txt("Edit_LimitSMS"), "0");
   EXPECT_EQ(f.colour("Edit_LimitSMS"), kRed);
 
   for (const char* bad : {"", "0", "00"}) {
-    agree("Out3Czas", "7");
-    agree("Out4Czas", bad);
+    typed("Out3Czas", "7");
+    typed("Out4Czas", bad);
     f.userExit(id("Out4Czas"));
     EXPECT_EQ(txt("Out4Czas"), "1") << bad;
     EXPECT_EQ(f.colour("Out4Czas"), kRed) << bad;
     EXPECT_EQ(txt("Out3Czas"), "7");
     EXPECT_EQ(f.colour("Out3Czas"), kWindowColour);
   }
-  agree("IleTest", "00");
+  typed("IleTest", "00");
   f.userExit(id("IleTest"));
   EXPECT_EQ(txt("IleTest"), "1");
-  agree("IleTest", "99");
+  typed("IleTest", "99");
   f.userExit(id("IleTest"));
   EXPECT_EQ(txt("IleTest"), "99");
   EXPECT_EQ(f.colour("IleTest"), kWindowColour);
@@ -324,16 +332,23 @@ TEST_F(FormTest, ExitChecksRepairTheText) {
   const std::pair<const char*, const char*> delays[] = {{"300", "254"}, {"254", "254"}, {"", "0"},
                                                         {"255", "254"}, {"007", "007"}};
   for (auto [in, out] : delays) {
-    agree("EditT1opu", in);
+    typed("EditT1opu", in);
     f.userExit(id("EditT1opu"));
     EXPECT_EQ(txt("EditT1opu"), out) << in;
   }
-  agree("EditWopu", "999");
+  typed("EditWopu", "999");
   f.userExit(id("EditWopu"));
   EXPECT_EQ(txt("EditWopu"), "254");
 
+  // A value from the controller or a file is kept as it came, on leaving and on a save alike;
   // commitEditing runs the checks of the field being edited, before its value is taken.
-  agree("EditT2opu", "");
+  agree("EditT3opu", "255");
+  f.setEditing(id("EditT3opu"));
+  f.userExit(id("EditT3opu"));
+  f.commitEditing();
+  EXPECT_EQ(txt("EditT3opu"), "255");
+  EXPECT_EQ(f.colour("EditT3opu"), kWindowColour);
+  typed("EditT2opu", "");
   f.setEditing(id("EditT2opu"));
   f.commitEditing();
   EXPECT_EQ(txt("EditT2opu"), "0");

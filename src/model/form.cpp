@@ -99,6 +99,7 @@ bool Form::store(Id id, T FieldState::*member, const T& value) {
 }
 
 void Form::setText(Id id, const QString& text) {
+  state_.at(static_cast<std::size_t>(id)).edited = false;
   if (store(id, &FieldState::text, text)) onTextChanged(id);
 }
 
@@ -111,6 +112,7 @@ void Form::setIndex(Id id, int index) {
   FieldState& s = state_.at(static_cast<std::size_t>(id));
   // An index beyond the list leaves it without a selection.
   if (index < 0 || index >= d.itemCount) index = -1;
+  s.edited = false;
   // Selecting the entry already selected still replaces text the user typed over it.
   const QString item = index >= 0 ? QString::fromUtf8(d.itemList[index]) : QString();
   if (s.index == index && (index < 0 || s.text == item)) return;
@@ -142,7 +144,7 @@ void Form::onCheckChanged(Id id) {
   if (d.marker == Marker::OnClick) {
     setColour(id, kRed);
   } else if (is(d, "BoxCA")) {
-    // Sets the input colours outright, whatever marks they had; no mark on the box itself.
+    // Swaps the colour pair of the inputs (a red mark stays); no mark on the box itself.
     applyCaColours();
     const Id sygn = must("BoxOut1sygn");
     setEnabled(sygn, on);
@@ -156,7 +158,24 @@ void Form::onCheckChanged(Id id) {
 }
 
 void Form::applyCaColours() {
-  for (const char* name : kCaInputs) applySyncColour(name);
+  // Only a text in its synchronised colour changes pair: a red one still differs from the
+  // controller, whatever changed it (the same load or download may just have set BoxCA).
+  for (const char* name : kCaInputs) {
+    const Id id = must(name);
+    if (state(id).colour != kRed) applySyncColour(id);
+  }
+}
+
+void Form::setSmsCentre(const QString& number) {
+  setText("Edit_operator", number);
+  setIndex("Combo_operator", operatorIndexOf(number));
+}
+
+bool Form::hasUnsentEdits() const {
+  const auto& defs = catalogue();
+  for (std::size_t i = 0; i < defs.size(); ++i)
+    if (defs[i].sync != SyncColour::None && state_[i].colour == kRed) return true;
+  return false;
 }
 
 Colour Form::syncColour(Id id) const {
@@ -184,9 +203,13 @@ void Form::userEdited(Id id, const QString& text) {
     case FieldKind::Text:
     case FieldKind::NoSpaceText:
     case FieldKind::Digits:
-    case FieldKind::PhoneDigits:
-      setText(id, keepEncodable(state(id).text, text));
+    case FieldKind::PhoneDigits: {
+      const QString t = keepEncodable(state(id).text, text);
+      if (t == state(id).text) break;
+      setText(id, t);
+      state_.at(static_cast<std::size_t>(id)).edited = true;
       break;
+    }
     case FieldKind::Choice: {
       // Typed text is only shown: the selection, the value that counts, changes when the user
       // picks an item, so typing neither selects nor marks.
@@ -194,6 +217,7 @@ void Form::userEdited(Id id, const QString& text) {
       const QString t = keepEncodable(s.text, text);
       if (s.text != t) {
         s.text = t;
+        s.edited = true;
         emit changed(id);
       }
       break;
@@ -221,8 +245,25 @@ void Form::userEnter(Id id) {
 
 void Form::userExit(Id id) {
   const FieldDef& d = def(id);
-  const QString& t = state(id).text;
+  FieldState& s = state_.at(static_cast<std::size_t>(id));
+  // A value from the controller or a file is kept as it came, even where typing could not make it.
+  if (!s.edited) return;
+  const QString t = s.text;
   const std::string_view name = d.name;
+  if (d.kind == FieldKind::Choice) {
+    // What is shown must be what counts: the typed name of an item picks it, anything else
+    // returns to the selected item (or to the text of no selection).
+    s.edited = false;
+    const int match = static_cast<int>(items(id).indexOf(t));
+    if (match >= 0 && match != s.index) {
+      userPicked(id, match);
+    } else if (match < 0) {
+      s.text = s.index >= 0 ? QString::fromUtf8(d.itemList[s.index]) : QString::fromUtf8(d.defaultText);
+      if (s.text != t) emit changed(id);
+    }
+    return;
+  }
+
   auto startsWith = [&](std::string_view p) { return name.substr(0, p.size()) == p; };
 
   if (name == "Edit_haslo" || name == "Edit_pin") {

@@ -99,6 +99,7 @@ struct FieldState {
   bool visible = true;
   Colour colour = kDefaultColour;      // background
   Colour textColour = kDefaultColour;  // font colour (TextWersja)
+  bool edited = false;  // the user changed the text since the program last set it
 };
 
 class Form : public QObject {
@@ -144,6 +145,16 @@ class Form : public QObject {
   int index(std::string_view name) const { return state(name).index; }
   Colour colour(std::string_view name) const { return state(name).colour; }
 
+  // The SMS centre number, and the operator it belongs to ("inny" for any other number): how an
+  // answer of the controller, a configuration file and the JSON form all set it.
+  void setSmsCentre(const QString& number);
+
+  // Whether the window holds a configuration from the controller or a file, not just its defaults.
+  bool configurationReceived() const { return configurationReceived_; }
+  void markConfigurationReceived() { configurationReceived_ = true; }
+  // Whether any configuration field is red: a value the controller does not hold yet.
+  bool hasUnsentEdits() const;
+
   // The synchronised colour of a field now (InputN/InputA follow BoxCA), and applying it.
   Colour syncColour(Id id) const;
   void applySyncColour(Id id);
@@ -157,7 +168,10 @@ class Form : public QObject {
   void userToggled(Id id, bool on);             // the user clicked a check box
   void userPicked(Id id, int index);            // the user picked a list item
   void userEnter(Id id);                        // a check box received the focus
-  void userExit(Id id);                         // a field lost the focus: exit checks
+  // A field lost the focus: the exit checks of a text the user edited since the program last set
+  // it (a value from the controller or a file is left as it is); a list whose typed text names
+  // an item picks it, any other typed text gives way to the selected item's text.
+  void userExit(Id id);
   void operatorCloseUp();                       // Combo_operator's list closed
   void spinUp(std::string_view spinButton);     // SpinButton1..14, up half
   void spinDown(std::string_view spinButton);   // down half
@@ -180,7 +194,8 @@ class Form : public QObject {
   };
   Edit filterEdit(Id id, const QString& before, const QString& after, int cursor) const;
 
-  // Runs the exit checks of the field being edited (before an upload or a save takes values).
+  // Runs the exit checks of the field being edited (before an upload or a save takes values), if
+  // the user has edited it.
   void commitEditing();
   void setEditing(Id id) { editing_ = id; }
   Id editing() const { return editing_; }
@@ -213,6 +228,7 @@ class Form : public QObject {
   std::vector<FieldState> state_;
   SensorSettings sensors_{};
   Id editing_ = kNoField;
+  bool configurationReceived_ = false;
 };
 
 }  // namespace dovu

@@ -231,16 +231,13 @@ void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload) {
   // end of what arrived, and half a block is not taken for the controller's state.  Texts take any
   // length, an empty one included.
   if (p.kind != PayloadKind::Text && payload.size() < static_cast<std::size_t>(p.limit)) return;
+  form.markConfigurationReceived();
 
   switch (p.kind) {
     case PayloadKind::Text: {
       const QString text = fromCp1250(payload);
-      form.setText(p.field, text);
-      if (p.readCode == 6) {
-        // The SMS centre also picks the operator it belongs to, "inny" for any other number.
-        form.setIndex("Combo_operator", kOperatorOther);
-        form.setIndex("Combo_operator", operatorIndexOf(text));
-      }
+      if (p.readCode == 6) form.setSmsCentre(text);
+      else form.setText(p.field, text);
       break;
     }
     case PayloadKind::Matrix:

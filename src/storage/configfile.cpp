@@ -282,8 +282,7 @@ void applyConfig(Form& form, const ConfigValues& values) {
         break;
       case F::Text:
         form.setText(it.field, fromCp1250(v));
-        if (std::string_view(it.field) == "Edit_operator")
-          form.setIndex("Combo_operator", operatorIndexOf(form.text(it.field)));
+        if (std::string_view(it.field) == "Edit_operator") form.setSmsCentre(form.text(it.field));
         break;
       case F::Matrix:
         unpackMatrixImage(form, v);

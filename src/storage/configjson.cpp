@@ -190,10 +190,7 @@ bool configFromJson(Form& form, const QJsonObject& json, QString* error) {
       case Type::String:
       case Type::Number:
         form.setText(f.id, std::get<QString>(v));
-        if (f.name == QLatin1String("Edit_operator")) {
-          form.setIndex("Combo_operator", kOperatorOther);
-          form.setIndex("Combo_operator", operatorIndexOf(std::get<QString>(v)));
-        }
+        if (f.name == QLatin1String("Edit_operator")) form.setSmsCentre(std::get<QString>(v));
         break;
       case Type::Bool:
         form.setChecked(f.id, std::get<bool>(v));
