@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the tools need, when any is missing.
 # Usage: scripts/deps.sh [--fuzz] [--screenshot]
 set -euo pipefail
-pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libturbojpeg0-dev)
+pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libgtest-dev libturbojpeg0-dev)
 for a in "$@"; do
   case "$a" in
     --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;

@@ -388,13 +388,26 @@ TEST_F(Window, TypingIntoAListNeitherSelectsNorMarks) {
   EXPECT_EQ(form().index("ComboOut1"), -1);
   EXPECT_EQ(form().text("ComboOut1"), "T1 xMI");
   EXPECT_NE(form().colour("ComboOut1"), kRed);
-  leave();  // a text that names no item stays mere text
+  // Leaving: a text that names no item gives way to what will be sent (here no selection), and
+  // passing through the list without typing picks nothing.
+  leave();
+  EXPECT_EQ(form().index("ComboOut1"), -1);
+  EXPECT_EQ(out->currentText(), "Brak");
+  EXPECT_NE(form().colour("ComboOut1"), kRed);
+  enter("ComboOut1");
+  leave();
   EXPECT_EQ(form().index("ComboOut1"), -1);
   EXPECT_NE(form().colour("ComboOut1"), kRed);
   emit out->activated(2);
   EXPECT_EQ(form().index("ComboOut1"), 2);
   EXPECT_EQ(out->currentText(), "T1 MAX");
   EXPECT_EQ(form().colour("ComboOut1"), kRed);
+  enter("ComboOut1");
+  type(out->lineEdit(), "zz");
+  leave();
+  EXPECT_EQ(out->currentText(), "T1 MAX");
+  EXPECT_EQ(form().text("ComboOut1"), "T1 MAX");
+  EXPECT_EQ(form().index("ComboOut1"), 2);
 
   // The operator list keeps its entry while typed over; the number and the colours stay.
   auto* op = find<QComboBox>("Combo_operator");
@@ -478,11 +491,11 @@ TEST_F(Window, CheckBoxesMarkEnableAndSwapColours) {
 
   auto* ca = find<QCheckBox>("BoxCA");
   auto* siren = find<QCheckBox>("BoxOut1sygn");
-  form().setText("Edit_IN3A", QStringLiteral("zmiana"));  // red, replaced by the swap
+  form().setText("Edit_IN3A", QStringLiteral("zmiana"));  // red, and it stays red through the swap
   ca->click();
   EXPECT_TRUE(siren->isEnabled());
   EXPECT_EQ(base("Edit_IN2A"), rgb(kGreen));
-  EXPECT_EQ(base("Edit_IN3A"), rgb(kGreen));
+  EXPECT_EQ(base("Edit_IN3A"), rgb(kRed));
   EXPECT_EQ(base("Edit_IN5N"), rgb(kOrange));
   EXPECT_EQ(base("Edit_IN1A"), rgb(kOrange));
   siren->click();

@@ -1,10 +1,22 @@
 #include "ui/application.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QtGlobal>
 
 namespace dovu::ui {
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  // The interface is Polish, Qt's own texts included; without the translations they stay English.
+  const QLocale polish(QLocale::Polish, QLocale::Poland);
+  QLocale::setDefault(polish);
+  auto* qt = new QTranslator(this);
+  if (qt->load(polish, QStringLiteral("qt"), QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    polish_ = installTranslator(qt);
+  else
+    delete qt;
+}
 
 Application* Application::instance() {
   return qobject_cast<Application*>(QCoreApplication::instance());

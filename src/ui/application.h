@@ -27,11 +27,16 @@ class Application : public QApplication {
 
   bool notify(QObject* receiver, QEvent* event) override;
 
+  // Whether Qt's own texts (file dialogs, standard buttons, the edit menu) speak Polish: the
+  // translations come from the system's Qt (Debian's qt6-translations-l10n).
+  bool polishInstalled() const { return polish_; }
+
   // The running Application, or nullptr under a plain QApplication.
   static Application* instance();
 
  private:
   ExceptionHandler handler_;
+  bool polish_ = false;
 };
 
 // Runs a user action; an exception goes to the application's handler instead of unwinding through

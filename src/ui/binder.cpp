@@ -5,12 +5,16 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QToolTip>
+#include <QWheelEvent>
 #include <stdexcept>
 #include <string>
 
@@ -69,6 +73,27 @@ class ProgramText {
   const QValidator* validator_;
 };
 
+// The sensor setting a threshold field or its step pair changes; nullptr for any other entry.
+const SensorInfo* steppedBy(Form::Id id) {
+  const FieldDef& d = Form::def(id);
+  if (d.kind == FieldKind::Spin) return sensorByField(d.name);
+  if (d.kind == FieldKind::Button) return sensorBySpin(d.name);
+  return nullptr;
+}
+
+// A text wider than its field is shown whole in the tool tip, under the field's hint.
+bool showWholeText(QObject* watched, const QHelpEvent* e) {
+  auto* edit = qobject_cast<QLineEdit*>(watched);
+  if (!edit) return false;
+  const QString text = edit->text();
+  // The line edit keeps a few pixels of margin inside its frame.
+  if (edit->fontMetrics().horizontalAdvance(text) <= edit->contentsRect().width() - 6) return false;
+  QString tip = text.toHtmlEscaped();
+  if (!edit->toolTip().isEmpty()) tip = edit->toolTip().toHtmlEscaped() + QStringLiteral("<br>") + tip;
+  QToolTip::showText(e->globalPos(), QStringLiteral("<p style='white-space:pre'>%1</p>").arg(tip), edit);
+  return true;
+}
+
 // Focus changes that come from another window (a message box, a context menu) are not the user
 // leaving or entering a field.
 bool movedInsideWindow(const QFocusEvent* e) {
@@ -117,8 +142,9 @@ QWidget* FieldBinder::create(std::string_view name, QWidget* parent) {
       auto* e = new QLineEdit(parent);
       const bool readOnly = d.kind == FieldKind::Spin || d.kind == FieldKind::Readout;
       e->setReadOnly(readOnly);
-      if (readOnly) e->setFocusPolicy(Qt::NoFocus);
-      else e->setValidator(new FieldValidator(form_, id, e));  // also keeps the length limit
+      // A threshold takes the focus so that the arrow keys can step it; a readout never does.
+      if (d.kind == FieldKind::Readout) e->setFocusPolicy(Qt::NoFocus);
+      if (!readOnly) e->setValidator(new FieldValidator(form_, id, e));  // also keeps the length limit
       w = e;
       break;
     }
@@ -131,6 +157,9 @@ QWidget* FieldBinder::create(std::string_view name, QWidget* parent) {
       // Typing only writes text; no inline completion, so the list shows what the form holds.
       c->setCompleter(nullptr);
       c->lineEdit()->setValidator(new FieldValidator(form_, id, c));
+      // Leaving the list is the form's exit rule (a typed item name picks it, other text gives
+      // way to the selection), not the list's own match, which would pick "Brak" on any pass.
+      QObject::disconnect(c->lineEdit(), &QLineEdit::editingFinished, c, nullptr);
       w = c;
       break;
     }
@@ -165,8 +194,15 @@ QWidget* FieldBinder::create(std::string_view name, QWidget* parent) {
       break;
     }
     case FieldKind::Button:
-      if (std::string_view(d.name).substr(0, 10) == "SpinButton") w = new SpinPair(parent);
-      else w = new QPushButton(QString::fromUtf8(d.caption), parent);
+      if (const SensorInfo* s = steppedBy(id)) {
+        auto* pair = new SpinPair(parent);
+        const QString field = QString::fromUtf8(Form::def(Form::idOf(s->field)).caption);
+        pair->upButton()->setAccessibleName(field + QStringLiteral(" w górę"));
+        pair->downButton()->setAccessibleName(field + QStringLiteral(" w dół"));
+        w = pair;
+      } else {
+        w = new QPushButton(QString::fromUtf8(d.caption), parent);
+      }
       break;
     case FieldKind::MenuItem:
     case FieldKind::Container:
@@ -201,11 +237,8 @@ void FieldBinder::bind(QWidget* w, std::string_view name) {
   if (!hint.isEmpty()) w->setToolTip(hint);
 
   if (auto* e = qobject_cast<QLineEdit*>(w)) {
-    connect(e, &QLineEdit::textEdited, this, [this, id](const QString& t) {
-      guarded([&] { form_.userEdited(id, t); });
-      refresh(id);
-    });
-    if (!e->isReadOnly()) e->installEventFilter(this);
+    takeEdits(e, id);
+    e->installEventFilter(this);
   } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
     connect(c, &QCheckBox::clicked, this, [this, id](bool on) {
       guarded([&] { form_.userToggled(id, on); });
@@ -217,34 +250,80 @@ void FieldBinder::bind(QWidget* w, std::string_view name) {
       guarded([&] { form_.userPicked(id, index); });
       refresh(id);
     });
-    if (QLineEdit* e = c->lineEdit()) {
-      connect(e, &QLineEdit::textEdited, this, [this, id](const QString& t) {
-        guarded([&] { form_.userEdited(id, t); });
-        refresh(id);
-      });
-    }
+    if (QLineEdit* e = c->lineEdit()) takeEdits(e, id);
+    // The focus of an editable list goes to the list itself, not to its line edit.
+    c->installEventFilter(this);
   } else if (auto* s = qobject_cast<SpinPair*>(w)) {
-    const std::string button(d.name);
-    connect(s, &SpinPair::up, this, [this, button] { guarded([&] { form_.spinUp(button); }); });
-    connect(s, &SpinPair::down, this, [this, button] { guarded([&] { form_.spinDown(button); }); });
+    connect(s, &SpinPair::up, this, [this, id] { step(id, true); });
+    connect(s, &SpinPair::down, this, [this, id] { step(id, false); });
+    s->installEventFilter(this);
   }
   refresh(id);
 }
 
+void FieldBinder::takeEdits(QLineEdit* e, Form::Id id) {
+  // Every change of the text that is not the program's own (signals are blocked while the
+  // program sets it) is the user's: typing, pasting, undo, and a text set or inserted through
+  // the accessibility interface.  All of them take the key filter and the limit, and are stored.
+  connect(e, &QLineEdit::textChanged, this, [this, e, id](const QString& t) {
+    guarded([&] {
+      const Form::Edit f = form_.filterEdit(id, form_.state(id).text, t, e->cursorPosition());
+      if (f.accepted) form_.userEdited(id, f.text);
+    });
+    refresh(id);
+  });
+}
+
+void FieldBinder::step(Form::Id id, bool up) {
+  const SensorInfo* s = steppedBy(id);
+  if (!s || !form_.state(id).enabled) return;
+  guarded([&] { up ? form_.spinUp(s->spinButton) : form_.spinDown(s->spinButton); });
+}
+
 bool FieldBinder::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() != QEvent::FocusIn && event->type() != QEvent::FocusOut)
-    return QObject::eventFilter(watched, event);
   const Form::Id id = idOf(watched);
-  if (id == Form::kNoField || !movedInsideWindow(static_cast<QFocusEvent*>(event)))
-    return QObject::eventFilter(watched, event);
-  const bool in = event->type() == QEvent::FocusIn;
-  if (qobject_cast<QCheckBox*>(watched)) {
-    if (in) guarded([&] { form_.userEnter(id); });
-  } else if (in) {
-    form_.setEditing(id);
-  } else {
-    guarded([&] { form_.userExit(id); });
-    if (form_.editing() == id) form_.setEditing(Form::kNoField);
+  if (id == Form::kNoField) return QObject::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::FocusIn:
+    case QEvent::FocusOut: {
+      if (!movedInsideWindow(static_cast<QFocusEvent*>(event))) break;
+      const bool in = event->type() == QEvent::FocusIn;
+      if (qobject_cast<QCheckBox*>(watched)) {
+        if (in) guarded([&] { form_.userEnter(id); });
+      } else if (in) {
+        form_.setEditing(id);
+      } else {
+        guarded([&] { form_.userExit(id); });
+        if (form_.editing() == id) form_.setEditing(Form::kNoField);
+      }
+      break;
+    }
+    case QEvent::KeyPress: {
+      // Up and Down step a threshold like its step buttons.
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (steppedBy(id) && (key == Qt::Key_Up || key == Qt::Key_Down)) {
+        step(id, key == Qt::Key_Up);
+        return true;
+      }
+      break;
+    }
+    case QEvent::Wheel: {
+      // The wheel steps a threshold that has the focus, or under the pointer on its step pair;
+      // elsewhere it scrolls the window as usual.
+      auto* w = qobject_cast<QWidget*>(watched);
+      if (!steppedBy(id) || !w || (!w->hasFocus() && !qobject_cast<SpinPair*>(w))) break;
+      wheelRest_ += static_cast<QWheelEvent*>(event)->angleDelta().y();
+      for (; wheelRest_ >= QWheelEvent::DefaultDeltasPerStep; wheelRest_ -= QWheelEvent::DefaultDeltasPerStep)
+        step(id, true);
+      for (; wheelRest_ <= -QWheelEvent::DefaultDeltasPerStep; wheelRest_ += QWheelEvent::DefaultDeltasPerStep)
+        step(id, false);
+      return true;
+    }
+    case QEvent::ToolTip:
+      if (showWholeText(watched, static_cast<QHelpEvent*>(event))) return true;
+      break;
+    default:
+      break;
   }
   return QObject::eventFilter(watched, event);
 }
@@ -277,7 +356,10 @@ void FieldBinder::refresh(Form::Id id) {
     if (s.textColour != kDefaultColour) paintText(e, s.textColour);
   } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
     c->setChecked(s.checked);
+    // The box is filled with the Base role and its row with Window: both carry the colour, so a
+    // red mark shows in the box itself, not only as a rim around it.
     paint(c, QPalette::Window, s.colour, true);
+    paint(c, QPalette::Base, s.colour, false);
   } else if (auto* c = qobject_cast<QComboBox*>(w)) {
     QLineEdit* e = c->lineEdit();
     const QSignalBlocker blockEdit(e);

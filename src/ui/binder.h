@@ -10,6 +10,7 @@
 #include "model/form.h"
 
 class QAction;
+class QLineEdit;
 class QWidget;
 
 namespace dovu::ui {
@@ -40,9 +41,14 @@ class FieldBinder : public QObject {
  private:
   Form::Id idOrThrow(std::string_view name) const;
   void attach(QObject* view, Form::Id id);
+  // Hands every change of the line edit's text that the program did not make to the form.
+  void takeEdits(QLineEdit* e, Form::Id id);
+  // One press of the step button of a threshold field or step pair.
+  void step(Form::Id id, bool up);
 
   Form& form_;
   std::vector<QObject*> views_;  // by id
+  int wheelRest_ = 0;            // wheel turn not yet worth a step
 };
 
 }  // namespace dovu::ui

@@ -2,8 +2,18 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace dovu::ui {
+
+bool askYesNo(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("DOVU Konfig"), text, QMessageBox::Yes | QMessageBox::No,
+                  parent);
+  box.button(QMessageBox::Yes)->setText(QStringLiteral("Tak"));
+  box.button(QMessageBox::No)->setText(QStringLiteral("Nie"));
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
 
 void BoxNotifier::beep() { QApplication::beep(); }
 

@@ -7,6 +7,9 @@
 
 namespace dovu::ui {
 
+// A question with the buttons "Tak" and "Nie" ("Nie" the default); true for "Tak".
+bool askYesNo(QWidget* parent, const QString& text);
+
 class BoxNotifier : public Notifier {
  public:
   explicit BoxNotifier(QWidget* parent = nullptr) : parent_(parent) {}

@@ -11,6 +11,7 @@ namespace dovu::ui {
 
 bool loadConfigFileFromPath(Form& form, Notifier& notifier, const QString& path) {
   if (!loadConfigFile(form, path, notifier)) return false;
+  form.markConfigurationReceived();
   notifier.beep();
   notifier.message(MessageKind::Information, QString::fromUtf8(kConfigLoadedText));
   return true;

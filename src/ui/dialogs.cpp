@@ -39,7 +39,9 @@ FormProgres::FormProgres(FieldBinder& binder, QWidget* parent)
   box->setContentsMargins(12, 12, 12, 12);
   auto* label = binder.create("Label_Bar", panel);
   auto* bar = qobject_cast<QProgressBar*>(binder.create("Bar", panel));
-  bar->setTextVisible(true);
+  // The upload ends its 0..100 scale at one step per parameter, short of 100: a percentage
+  // would make a finished upload look half done.
+  bar->setTextVisible(false);
   bar->setMinimumWidth(300);
   QPalette p = bar->palette();
   p.setColor(QPalette::Highlight, QColor(0, 0, 128));  // navy

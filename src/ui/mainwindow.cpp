@@ -22,7 +22,7 @@
 #include <map>
 #include <span>
 #include <string>
-#include <tuple>
+#include <utility>
 
 #include "model/layout.h"
 #include "ui/application.h"
@@ -54,6 +54,9 @@ QLabel* caption(const QString& text, QWidget* buddy = nullptr) {
   if (buddy) l->setBuddy(buddy);
   return l;
 }
+
+// The caption the catalogue gives a field.
+QString captionOf(const char* name) { return QString::fromUtf8(Form::def(Form::idOf(name)).caption); }
 
 QGroupBox* group(const char* name, const char* title) {
   auto* g = new QGroupBox(QString::fromUtf8(title));
@@ -99,6 +102,7 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
   link_.dispatch = [this](std::uint8_t code, const Bytes& payload) { dispatcher_.dispatch(code, payload); };
   loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
   saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
+  confirm = [this](const QString& text) { return askYesNo(this, text); };
 
   buildMenu();
   auto* body = new QWidget;
@@ -215,12 +219,15 @@ void Main::buildMenu() {
     if (d.kind != FieldKind::MenuItem) continue;
     QMenu*& menu = menus[d.group];
     if (!menu) {
-      menu = menuBar()->addMenu(QString::fromUtf8(d.group));
+      // Alt and the first letter open a menu; within it the first letter picks an item.
+      menu = menuBar()->addMenu(QLatin1Char('&') + QString::fromUtf8(d.group));
       menu->setObjectName(QString::fromUtf8(d.group));
     }
-    QAction* a = menu->addAction(QString::fromUtf8(d.caption));
+    QAction* a = menu->addAction(QLatin1Char('&') + QString::fromUtf8(d.caption));
     binder_.bind(a, d.name);
   }
+  qobject_cast<QAction*>(binder_.view("Odczyt1"))->setShortcut(QKeySequence::Open);
+  qobject_cast<QAction*>(binder_.view("Zapis1"))->setShortcut(QKeySequence::Save);
   onClick("Odczyt1", &Main::loadFileClick);
   onClick("Zapis1", &Main::saveFileClick);
   onClick("Pobierz1", &Main::downloadClick);
@@ -266,7 +273,7 @@ QWidget* Main::buildConnectionPanel() {
 
   QWidget* password = field("Edit_haslo");
   password->setFixedWidth(charsWide(password, 5));
-  auto* passwordLabel = caption(QStringLiteral("HASŁO"), password);
+  auto* passwordLabel = caption(captionOf("Edit_haslo"), password);
   passwordLabel->setObjectName(QStringLiteral("Label_haslo"));
   row->addWidget(passwordLabel);
   row->addWidget(password);
@@ -350,11 +357,11 @@ QGroupBox* Main::buildDeviceOptions() {
   QWidget* centre = field("Edit_operator");
   QWidget* pin = field("Edit_pin");
   pin->setFixedWidth(charsWide(pin, 5));
-  grid->addWidget(caption(QStringLiteral("Operator GSM"), op), 0, 0);
+  grid->addWidget(caption(captionOf("Combo_operator"), op), 0, 0);
   grid->addWidget(op, 0, 1, 1, 3);
-  grid->addWidget(caption(QStringLiteral("Centrum SMS"), centre), 1, 0);
+  grid->addWidget(caption(captionOf("Edit_operator"), centre), 1, 0);
   grid->addWidget(centre, 1, 1, 1, 3);
-  grid->addWidget(caption(QStringLiteral("PIN"), pin), 2, 0);
+  grid->addWidget(caption(captionOf("Edit_pin"), pin), 2, 0);
   grid->addWidget(pin, 2, 1);
   grid->addWidget(field("Button_zmiana_hasla"), 2, 2, 1, 2);
   connect(static_cast<ChoiceBox*>(op), &ChoiceBox::closedUp, this, [this] { guarded([this] { form_.operatorCloseUp(); }); });
@@ -362,14 +369,13 @@ QGroupBox* Main::buildDeviceOptions() {
 
   // Used today, then the daily limit.
   auto* limits = new QHBoxLayout;
-  for (const auto& [label, used, limit] :
-       {std::tuple{"Limit SMS:", "LabelSMS", "Edit_LimitSMS"}, std::tuple{"Limit Voice:", "LabelVoice", "Edit_LimitVoice"}}) {
+  for (const auto& [used, limit] : {std::pair{"LabelSMS", "Edit_LimitSMS"}, std::pair{"LabelVoice", "Edit_LimitVoice"}}) {
     QWidget* u = field(used);
     QWidget* e = field(limit);
     e->setFixedWidth(charsWide(e, 3));
     u->setMinimumWidth(charsWide(u, 4));
     static_cast<QLabel*>(u)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    limits->addWidget(caption(QString::fromUtf8(label), e));
+    limits->addWidget(caption(captionOf(limit), e));
     limits->addWidget(u);
     limits->addWidget(e);
   }
@@ -383,7 +389,7 @@ QGroupBox* Main::buildDeviceOptions() {
   QFont underlined = version->font();
   underlined.setUnderline(true);
   version->setFont(underlined);
-  grid->addWidget(caption(QStringLiteral("Firmware versja:"), version), 6, 0);
+  grid->addWidget(caption(captionOf("TextWersja"), version), 6, 0);
   grid->addWidget(version, 6, 1, 1, 3);
 
   auto* buttons = new QHBoxLayout;
@@ -406,7 +412,7 @@ QGroupBox* Main::buildPhones() {
     QWidget* e = compact(field(name.c_str()), 13);
     const int row = ((n - 1) % 4) * 2;
     const int column = (n - 1) / 4;
-    grid->addWidget(caption(QStringLiteral("Telefon nr. %1").arg(n), e), row, column);
+    grid->addWidget(caption(captionOf(name.c_str()), e), row, column);
     grid->addWidget(e, row + 1, column);
   }
   return g;
@@ -482,7 +488,7 @@ QGroupBox* Main::buildState() {
   auto* modemGrid = tight(new QGridLayout(modem));
   QWidget* rssi = field("BarRSSI");
   rssi->setMaximumHeight(14);
-  modemGrid->addWidget(caption(QStringLiteral("Syg. GSM:"), rssi), 0, 0);
+  modemGrid->addWidget(caption(captionOf("BarRSSI"), rssi), 0, 0);
   modemGrid->addWidget(rssi, 0, 1);
   modemGrid->addWidget(field("LabelZd"), 0, 2);
   modemGrid->addWidget(field("StatusBar"), 1, 0, 1, 3);
@@ -553,7 +559,7 @@ QGroupBox* Main::buildSensors() {
   enquiry->setVerticalSpacing(0);
   QWidget* question = field("JakiStan");
   question->setFixedWidth(charsWide(question, 5));
-  enquiry->addWidget(caption(QStringLiteral("Zapytanie o stan:"), question), 0, 0);
+  enquiry->addWidget(caption(captionOf("JakiStan"), question), 0, 0);
   enquiry->addWidget(question, 0, 1, 1, 3, Qt::AlignLeft);
   enquiry->addWidget(caption(QString::fromUtf8(layout::kReplyCaption)), 2, 0);
   int c = 1;
@@ -638,8 +644,17 @@ void Main::downloadClick() {
 
 void Main::uploadClick() {
   if (transfer_.busy()) return;
+  if (!uploadAgreed()) return;
   createDialogs();
   transfer_.requestUpload();
+}
+
+bool Main::uploadAgreed() {
+  if (form_.configurationReceived()) return true;
+  if (!confirm(QString::fromUtf8(kUploadDefaultsText))) return false;
+  // The user chose the window's configuration for the controller: no need to ask again.
+  form_.markConfigurationReceived();
+  return true;
 }
 
 void Main::loadFileClick() {
@@ -658,6 +673,10 @@ void Main::aboutClick() {
 // ---- closing and errors ------------------------------------------------------------------------
 
 void Main::closeEvent(QCloseEvent* e) {
+  if (form_.hasUnsentEdits() && !confirm(QString::fromUtf8(kDiscardEditsText))) {
+    e->ignore();
+    return;
+  }
   // No logout request: the controller logs the session out by itself.
   link_.abortWaits();
   guarded([this] { session_.formClose(); });

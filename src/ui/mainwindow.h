@@ -26,6 +26,11 @@ class QGroupBox;
 
 namespace dovu::ui {
 
+// The questions of the window.
+inline constexpr const char* kUploadDefaultsText =
+    "Kontroler otrzyma domyślną konfigurację okna. Kontynuować?";
+inline constexpr const char* kDiscardEditsText =
+    "Zmiany zaznaczone na czerwono nie zostały wysłane do sterownika. Zamknąć program i porzucić je?";
 
 // The firmware dialog for one use, owned by parent.
 QDialog* createFirmwareDialog(Session& session, Link& link, Notifier& notifier, QWidget* parent);
@@ -61,6 +66,8 @@ class Main : public QMainWindow {
   // for a file name and go through the configuration file of the storage.
   std::function<void()> loadFile;
   std::function<void()> saveFile;
+  // A yes-or-no question to the user; by default a message box with "Tak" and "Nie".
+  std::function<bool(const QString&)> confirm;
 
   // Operations started by the window's controls.
   void refreshPorts();
@@ -98,6 +105,9 @@ class Main : public QMainWindow {
   QWidget* check(const char* name, bool withCaption);
   QWidget* spinField(const char* name);
   void onClick(const char* name, void (Main::*handler)());
+  // An upload of the window's defaults (nothing downloaded or loaded) replaces the controller's
+  // whole configuration: only after the user agrees.
+  bool uploadAgreed();
 
   Form form_;
   BoxNotifier boxNotifier_;
