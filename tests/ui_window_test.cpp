@@ -3,6 +3,7 @@
 // boxes, the operator choice, the port list and the dialogs.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -12,21 +13,29 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyleFactory>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "support/uiapp.h"
+#include "storage/configfile.h"
 #include "ui/application.h"
+#include "ui/configfileui.h"
 #include "ui/dialogs.h"
 #include "ui/jpeg.h"
 #include "ui/mainwindow.h"
@@ -61,6 +70,18 @@ void type(QWidget* w, const QString& text) {
 void key(QWidget* w, int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
   QKeyEvent press(QEvent::KeyPress, k, mods);
   QApplication::sendEvent(w, &press);
+}
+
+// The share of a widget's drawn pixels that are close to colour c.
+double drawnShare(QWidget* w, const QColor& c) {
+  const QImage image = w->grab().toImage();
+  qsizetype near = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor p = image.pixelColor(x, y);
+      if (std::abs(p.red() - c.red()) + std::abs(p.green() - c.green()) + std::abs(p.blue() - c.blue()) < 60) ++near;
+    }
+  return image.isNull() ? 0.0 : static_cast<double>(near) / static_cast<double>(image.width() * image.height());
 }
 
 // Runs `inside` once the modal dialog opened by `open` is up, then closes it.
@@ -530,6 +551,170 @@ TEST_F(Window, OperatorChoiceAndOutputListsMarkOnlyWhatTheUserDid) {
   emit out->activated(5);
   EXPECT_EQ(form().index("ComboOut2"), 5);
   EXPECT_EQ(form().colour("ComboOut2"), kRed);
+}
+
+TEST_F(Window, EditedAndSynchronisedStatesAreDrawn) {
+  // What the user sees, not the palette: red covers a good part of the widget when edited and
+  // is gone once synchronised, on Fusion and on the other built-in style.
+  const QColor red = rgb(kRed);
+  const QColor window = QApplication::palette().color(QPalette::Base);
+  for (const char* styleName : {"Fusion", "Windows"}) {
+    std::unique_ptr<QStyle> style(QStyleFactory::create(QString::fromLatin1(styleName)));
+    ASSERT_TRUE(style) << styleName;
+    const struct {
+      const char* field;
+      std::function<void()> edit;
+      QColor synchronised;
+    } cases[] = {
+        {"BoxIN1T1", [this] { find<QCheckBox>("BoxIN1T1")->click(); }, window},
+        {"BoxACS5", [this] { form().setChecked("BoxACS5", !form().checked("BoxACS5")); }, window},
+        {"Edit_Tel1", [this] { type(find("Edit_Tel1"), "5"); }, rgb(kYellow)},
+        {"ComboOut1", [this] { emit find<QComboBox>("ComboOut1")->activated(3); }, window},
+    };
+    for (const auto& c : cases) {
+      QWidget* w = find(c.field);
+      w->setStyle(style.get());
+      c.edit();
+      ASSERT_EQ(form().colour(c.field), kRed) << c.field;
+      EXPECT_GT(drawnShare(w, red), 0.25) << styleName << " " << c.field;
+      form().applySyncColour(c.field);
+      EXPECT_LT(drawnShare(w, red), 0.02) << styleName << " " << c.field;
+      EXPECT_GT(drawnShare(w, c.synchronised), 0.25) << styleName << " " << c.field;
+      w->setStyle(nullptr);
+    }
+  }
+}
+
+TEST_F(Window, TextsSetThroughAccessibilityAreFilteredStoredAndMarked) {
+  auto* tel = find<QLineEdit>("Edit_Tel7");
+  QAccessibleInterface* a = QAccessible::queryAccessibleInterface(tel);
+  ASSERT_TRUE(a);
+  a->setText(QAccessible::Value, QStringLiteral("+48 600 700 800"));
+  EXPECT_EQ(tel->text(), "+48600700800");
+  EXPECT_EQ(form().text("Edit_Tel7"), "+48600700800");
+  EXPECT_EQ(form().colour("Edit_Tel7"), kRed);
+  ASSERT_TRUE(a->editableTextInterface());
+  a->editableTextInterface()->insertText(0, QStringLiteral("x91"));  // room for one character
+  EXPECT_EQ(form().text("Edit_Tel7"), "9+48600700800");
+  EXPECT_EQ(tel->text(), form().text("Edit_Tel7"));
+  a->editableTextInterface()->deleteText(0, 1);
+  EXPECT_EQ(form().text("Edit_Tel7"), "+48600700800");
+
+  // A list: typed text that names no item does not stay on screen once the list is left.
+  auto* out = find<QComboBox>("ComboOut3");
+  emit out->activated(4);
+  enter("ComboOut3");
+  QAccessible::queryAccessibleInterface(out->lineEdit())->setText(QAccessible::Value, QStringLiteral("T9"));
+  EXPECT_EQ(form().text("ComboOut3"), "T9");
+  leave();
+  EXPECT_EQ(out->currentText(), "T2 MAX");
+  EXPECT_EQ(form().index("ComboOut3"), 4);
+}
+
+TEST_F(Window, FocusInAFieldFromAFileChangesNothingOnSave) {
+  // Values the key filter and exit checks would not let the user type, as a file may hold them.
+  form().setText("EditT1opu", QStringLiteral("255"));
+  form().setText("Edit_pin", QStringLiteral("12"));
+  form().setText("Out2Czas", QStringLiteral("0"));
+  QTemporaryDir dir;
+  for (const char* f : {"EditT1opu", "Edit_pin", "Out2Czas"}) {
+    enter(f);
+    const QString path = dir.filePath(QString::fromLatin1(f));
+    ASSERT_TRUE(ui::saveConfigFileToPath(form(), notes_, path)) << f;
+    Form back;
+    ASSERT_TRUE(loadConfigFile(back, path, notes_));
+    EXPECT_EQ(back.text("EditT1opu"), "255");
+    EXPECT_EQ(back.text("Edit_pin"), "12");
+    EXPECT_EQ(back.text("Out2Czas"), "0");
+  }
+  leave();
+  EXPECT_EQ(text("EditT1opu"), "255");
+  EXPECT_EQ(text("Out2Czas"), "0");
+}
+
+TEST_F(Window, ThresholdsMenusAndLongTextsServeTheKeyboard) {
+  // A threshold is reached by Tab and stepped by Up, Down and the wheel, within its limits.
+  auto* max = find<QLineEdit>("Edit_T1Max");
+  EXPECT_TRUE(max->focusPolicy() & Qt::TabFocus);
+  enter("Edit_T1Max");
+  key(max, Qt::Key_Up);
+  EXPECT_EQ(max->text(), "+9");
+  EXPECT_EQ(form().colour("Edit_T1Max"), kRed);
+  key(max, Qt::Key_Down);
+  key(max, Qt::Key_Down);
+  EXPECT_EQ(max->text(), "+7");
+  auto wheel = [](QWidget* w, int dy) {
+    QWheelEvent e(QPointF(4, 4), w->mapToGlobal(QPointF(4, 4)), QPoint(), QPoint(0, dy), Qt::NoButton, Qt::NoModifier,
+                  Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w, &e);
+  };
+  wheel(max, 120);
+  EXPECT_EQ(max->text(), "+8");
+  wheel(max, -60);
+  wheel(max, -60);  // two half notches make one step
+  EXPECT_EQ(max->text(), "+7");
+  form().setSensor(SensorByte::T1Max, 255);
+  form().showSensor(SensorByte::T1Max);
+  key(max, Qt::Key_Up);
+  EXPECT_EQ(max->text(), "+127");
+  form().setSensor(SensorByte::T1Korekta, 1);
+  form().showSensor(SensorByte::T1Korekta);
+  enter("Edit_T1Korekta");
+  key(find("Edit_T1Korekta"), Qt::Key_Down);
+  EXPECT_EQ(text("Edit_T1Korekta"), "+0,0");  // the correction's own steps
+  leave();
+  wheel(max, 120);  // without the focus the wheel scrolls the window
+  EXPECT_EQ(max->text(), "+127");
+  auto* pair = find<ui::SpinPair>("SpinButton1");
+  EXPECT_EQ(pair->upButton()->accessibleName(), "Temp.1 MAX w górę");
+  EXPECT_EQ(pair->downButton()->accessibleName(), "Temp.1 MAX w dół");
+
+  QStringList menus;
+  for (QAction* m : main_->menuBar()->actions()) menus << m->text();
+  EXPECT_EQ(menus, (QStringList{"&Plik", "&Dane", "&Info"}));
+  EXPECT_EQ(find<QAction>("Odczyt1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+  EXPECT_EQ(find<QAction>("Zapis1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+
+  // A text longer than its field shows whole in the tool tip.
+  const QString message = QStringLiteral("Otwarcie drzwi wejściowych 12345");
+  form().setText("Edit_IN1A", message);
+  QWidget* in1 = find("Edit_IN1A");
+  QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), in1->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(in1, &help);
+  EXPECT_TRUE(QToolTip::text().contains(message)) << QToolTip::text().toStdString();
+  QToolTip::hideText();
+}
+
+TEST_F(Window, ClosingWithRedFieldsAsksFirstAndQtSpeaksPolish) {
+  QStringList asked;
+  bool answer = false;
+  main_->confirm = [&](const QString& t) {
+    asked << t;
+    return answer;
+  };
+  form().setText("Edit_Tel3", QStringLiteral("+48111"));
+  main_->close();
+  EXPECT_EQ(asked, QStringList{QString::fromUtf8(ui::kDiscardEditsText)});
+  EXPECT_TRUE(main_->isVisible());
+  answer = true;
+  main_->close();
+  EXPECT_FALSE(main_->isVisible());
+  EXPECT_EQ(asked.size(), 2);
+
+  start({});
+  main_->confirm = [&](const QString& t) {
+    asked << t;
+    return false;
+  };
+  main_->close();  // nothing red: nothing to ask
+  EXPECT_FALSE(main_->isVisible());
+  EXPECT_EQ(asked.size(), 2);
+
+  if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qt_pl.qm")))
+    GTEST_SKIP() << "Qt's Polish translations are not installed";
+  EXPECT_TRUE(ui::Application::instance()->polishInstalled());
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Anuluj");
+  EXPECT_NE(QCoreApplication::translate("QLineEdit", "&Paste"), "&Paste");
 }
 
 TEST_F(Window, AboutDialogIsFreshEachTimeAndShowsOurPicture) {

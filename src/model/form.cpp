@@ -16,21 +16,29 @@ bool is(const FieldDef& d, const char* name) { return std::string_view(d.name) =
 // The span one edit changed: `after` keeps the first `prefix` and the last `suffix` characters of
 // `before`, and what lies between them in `after` is what was inserted.  The cursor stands just
 // after the inserted characters, so the suffix never reaches in front of it: a character typed
-// beside an equal one counts as inserted where the user put it.
+// beside an equal one counts as inserted where the user put it.  A text replaced as a whole (set
+// through the accessibility interface, say) leaves the cursor at its end wherever the insertion
+// was; then the split that keeps the most of `before` counts.
 struct Span {
   qsizetype prefix = 0;
   qsizetype suffix = 0;
 };
 
-Span changedSpan(const QString& before, const QString& after, qsizetype cursor) {
+Span splitAt(const QString& before, const QString& after, qsizetype suffixCap) {
   const qsizetype shorter = std::min(before.size(), after.size());
-  qsizetype suffixCap = shorter;
-  if (cursor >= 0 && cursor <= after.size()) suffixCap = std::min(suffixCap, after.size() - cursor);
   Span s;
-  while (s.suffix < suffixCap && before[before.size() - 1 - s.suffix] == after[after.size() - 1 - s.suffix])
+  while (s.suffix < std::min(suffixCap, shorter) &&
+         before[before.size() - 1 - s.suffix] == after[after.size() - 1 - s.suffix])
     ++s.suffix;
   while (s.prefix < shorter - s.suffix && before[s.prefix] == after[s.prefix]) ++s.prefix;
   return s;
+}
+
+Span changedSpan(const QString& before, const QString& after, qsizetype cursor) {
+  const Span free = splitAt(before, after, after.size());
+  if (cursor < 0 || cursor > after.size()) return free;
+  const Span atCursor = splitAt(before, after, after.size() - cursor);
+  return atCursor.prefix + atCursor.suffix >= free.prefix + free.suffix ? atCursor : free;
 }
 
 // Drops the characters Windows-1250 cannot hold from what an edit inserted; the rest of the text
