@@ -51,5 +51,29 @@ TEST(ConfigFileUi, LoadConfirmsWithBeepSaveIsSilentFailuresSayWhy) {
   EXPECT_FALSE(s.events.back().detail.isEmpty());
 }
 
+TEST(ConfigFileUi, ALoadThatSetsBoxCaKeepsTheInputTextsItChangedRed) {
+  test::app();
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("ca.dvc"));
+  Form source;
+  source.setChecked("BoxCA", true);
+  source.setText("Edit_IN2A", QStringLiteral("Napad"));
+  source.setText("Edit_IN2N", QStringLiteral("Koniec"));
+  RecordingNotifier n;
+  ASSERT_TRUE(ui::saveConfigFileToPath(source, n, path));
+
+  Form form;
+  EXPECT_FALSE(form.configurationReceived());
+  ASSERT_TRUE(ui::loadConfigFileFromPath(form, n, path));
+  EXPECT_TRUE(form.configurationReceived());
+  EXPECT_TRUE(form.checked("BoxCA"));
+  EXPECT_EQ(form.colour("Edit_IN2A"), kRed);
+  EXPECT_EQ(form.colour("Edit_IN2N"), kRed);
+  // Texts the load left alone swap to the mini CA pair.
+  EXPECT_EQ(form.colour("Edit_IN3A"), kGreen);
+  EXPECT_EQ(form.colour("Edit_IN3N"), kOrange);
+  EXPECT_TRUE(form.hasUnsentEdits());
+}
+
 }  // namespace
 }  // namespace dovu

@@ -11,13 +11,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "support/uiapp.h"
 #include "exchange/transfer.h"
+#include "storage/configfile.h"
 #include "ui/application.h"
+#include "ui/configfileui.h"
 #include "ui/mainwindow.h"
 
 using namespace dovu;
@@ -226,6 +229,39 @@ TEST_F(Session, DownloadFromTheWindowStartsNoSecondTransferWhileItRuns) {
   EXPECT_EQ(sets, 0);
   EXPECT_FALSE(text("Edit_Tel1").isEmpty());
   EXPECT_EQ(sim_->dumped(8), text("Edit_Tel1").toStdString());
+}
+
+TEST_F(Session, UploadOfTheWindowDefaultsAsksFirstAnUploadOfALoadedFileDoesNot) {
+  start();
+  connectClick();
+  ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
+  ASSERT_TRUE(waitFor([this] { return find("Icon_put")->isEnabled(); }, 3000));
+  QStringList asked;
+  main_->confirm = [&](const QString& t) {
+    asked << t;
+    return false;
+  };
+  auto sets = [this] {
+    int n = 0;
+    for (const auto& f : sim_->framesFromPc())
+      if (f.code() >= 5 && f.code() <= 105 && f.code() % 2 == 1) ++n;
+    return n;
+  };
+  find<QAbstractButton>("Icon_put")->click();
+  EXPECT_EQ(asked, QStringList{QString::fromUtf8(ui::kUploadDefaultsText)});
+  idle(200);
+  EXPECT_EQ(sets(), 0);
+
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("k.dvc"));
+  Form file;
+  file.setText("Edit_Tel1", QStringLiteral("+48500600700"));
+  ASSERT_TRUE(saveConfigFile(file, path, notes_));
+  ASSERT_TRUE(ui::loadConfigFileFromPath(main_->form(), notes_, path));
+  find<QAction>("Zapisz1")->trigger();
+  ASSERT_TRUE(waitFor([&] { return sets() > 0 && !main_->transfer().busy(); }, 30000));
+  EXPECT_EQ(asked.size(), 1);
+  EXPECT_EQ(sim_->dumped(8), "+48500600700");
 }
 
 TEST_F(Session, OneShotCommands) {
