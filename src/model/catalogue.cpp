@@ -127,7 +127,7 @@ constexpr D kFlagLamp = D(K::Lamp, "PanelFab", "F");
 constexpr D kModem[] = {
     D(K::Gauge, "BarRSSI", "Syg. GSM:").range(20),
     D(K::Label, "LabelZd", "Zdarzenia", "Ilość zdarzeń do obsługi").text("Zd: 0"),
-    D(K::StatusLine, "StatusBar", "Modemu GSM"),
+    D(K::StatusLine, "StatusBar", layout::kModemGroup.caption),
 };
 
 constexpr D kStatusQuery = text("JakiStan", "Zapytanie o stan:", 4, kDefaultColour, S::Window).text("?");
@@ -183,7 +183,7 @@ struct Catalogue {
     for (std::size_t i = 0; i < std::size(kMenu); ++i) add(kMenu[i], kMenuGroups[i]);
     add(kConnection, "");
 
-    const char* inputs = "Wejścia";
+    const char* inputs = layout::kInputsGroup.caption;
     for (const layout::InputRow& row : layout::kInputRows) {
       const bool first = &row == layout::kInputRows;  // IN2..IN5 swap colours in mini CA mode
       addInputRow(row, 30, first ? S::Base : S::InputA, first ? S::Base : S::InputN, inputs);
@@ -193,7 +193,7 @@ struct Catalogue {
       addSpin(row.threshold, join(row.label, layout::kThresholdCaption, " - "), inputs);
     }
 
-    const char* outputs = "Opcje wyjść";
+    const char* outputs = layout::kOutputsGroup.caption;
     for (const layout::OutputGroup& o : layout::kOutputGroups) {
       const char* const* column = layout::kOutputColumns;
       const char* out = o.caption;
@@ -213,14 +213,14 @@ struct Catalogue {
     }
     add(kOutputsShared, outputs);
 
-    add(kDeviceOptions, "Opcje DOVU");
+    add(kDeviceOptions, layout::kDeviceGroup.caption);
 
     for (int n = 1; n <= kPhones; ++n)
       add(digits(K::PhoneDigits, keep("Edit_Tel" + std::to_string(n)),
                  keep("Telefon nr. " + std::to_string(n)), 13, "", kYellow, S::Base),
-          "Numery telefonów");
+          layout::kPhonesGroup.caption);
 
-    const char* matrix = "Opcje wejść";
+    const char* matrix = layout::kMatrixGroup.caption;
     for (const layout::MatrixPage& p : layout::kMatrixPages) {
       const bool voice = p.letter == 'S';
       for (std::size_t r = 0; r < kMatrixRows.size(); ++r) {
@@ -240,7 +240,7 @@ struct Catalogue {
     }
     add(kAutoTest, matrix);
 
-    const char* state = "Stan";
+    const char* state = layout::kStateGroup.caption;
     for (const layout::Lamp& l : layout::kInputLamps)
       add(D(K::Lamp, l.name, l.caption, layout::kInputLampHint), state);
     add(kFlagLamp, state);
@@ -248,7 +248,7 @@ struct Catalogue {
     add(kModem, state);
     for (const layout::Readout& r : layout::kReadouts) add(D(K::Readout, r.field, r.label), state);
 
-    const char* sensors = "Czujniki";
+    const char* sensors = layout::kSensorsGroup.caption;
     for (const layout::SensorPage& p : layout::kSensorPages) {
       using namespace layout;
       add(text(p.high, join(p.who, kSensorHigh), 30, kOrange, S::Base), sensors, p.caption);

@@ -7,6 +7,21 @@
 
 namespace dovu::layout {
 
+// The window's group boxes: the object name, and the caption that also files each field under
+// its group in the catalogue.
+struct Group {
+  const char* name;
+  const char* caption;
+};
+inline constexpr Group kInputsGroup{"GroupBox1", "Wejścia"};
+inline constexpr Group kOutputsGroup{"GroupBox2", "Opcje wyjść"};
+inline constexpr Group kDeviceGroup{"GroupBox3", "Opcje DOVU"};
+inline constexpr Group kPhonesGroup{"GroupBox4", "Numery telefonów"};
+inline constexpr Group kMatrixGroup{"GroupBox5", "Opcje wejść"};
+inline constexpr Group kStateGroup{"GroupBox6", "Stan"};
+inline constexpr Group kModemGroup{"GroupBox7", "Modemu GSM"};
+inline constexpr Group kSensorsGroup{"GroupBox9", "Czujniki"};
+
 // ---- inputs (group "Wejścia") ---------------------------------------------------------------------
 
 // Column captions; a field's caption is its row label, " - " and the column's caption.

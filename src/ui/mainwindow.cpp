@@ -64,6 +64,8 @@ QGroupBox* group(const char* name, const char* title) {
   return g;
 }
 
+QGroupBox* group(const layout::Group& g) { return group(g.name, g.caption); }
+
 template <class L>
 L* tight(L* layout) {
   layout->setContentsMargins(6, 4, 6, 6);
@@ -296,7 +298,7 @@ QWidget* Main::buildConnectionPanel() {
 }
 
 QGroupBox* Main::buildInputs() {
-  QGroupBox* g = group("GroupBox1", "Wejścia");
+  QGroupBox* g = group(layout::kInputsGroup);
   auto* grid = tight(new QGridLayout(g));
   grid->addWidget(caption(QString::fromUtf8(layout::kActiveColumn)), 0, 1, Qt::AlignHCenter);
   grid->addWidget(caption(QString::fromUtf8(layout::kInactiveColumn)), 0, 2, Qt::AlignHCenter);
@@ -318,7 +320,7 @@ QGroupBox* Main::buildInputs() {
 }
 
 QGroupBox* Main::buildOutputs() {
-  QGroupBox* g = group("GroupBox2", "Opcje wyjść");
+  QGroupBox* g = group(layout::kOutputsGroup);
   auto* box = tight(new QVBoxLayout(g));
   for (const layout::OutputGroup& o : layout::kOutputGroups) {
     QGroupBox* sub = group((std::string("GroupBox") + o.caption).c_str(), o.caption);
@@ -351,7 +353,7 @@ QGroupBox* Main::buildOutputs() {
 }
 
 QGroupBox* Main::buildDeviceOptions() {
-  QGroupBox* g = group("GroupBox3", "Opcje DOVU");
+  QGroupBox* g = group(layout::kDeviceGroup);
   auto* grid = tight(new QGridLayout(g));
   QWidget* op = field("Combo_operator");
   QWidget* centre = field("Edit_operator");
@@ -403,7 +405,7 @@ QGroupBox* Main::buildDeviceOptions() {
 }
 
 QGroupBox* Main::buildPhones() {
-  QGroupBox* g = group("GroupBox4", "Numery telefonów");
+  QGroupBox* g = group(layout::kPhonesGroup);
   auto* grid = tight(new QGridLayout(g));
   grid->setVerticalSpacing(0);
   // Two columns, 1-4 and 5-8, each number under its label.
@@ -419,7 +421,7 @@ QGroupBox* Main::buildPhones() {
 }
 
 QGroupBox* Main::buildMatrix() {
-  QGroupBox* g = group("GroupBox5", "Opcje wejść");
+  QGroupBox* g = group(layout::kMatrixGroup);
   auto* box = tight(new QVBoxLayout(g));
   auto* tabs = new QTabWidget;
   tabs->setObjectName(QStringLiteral("TabSMSVoice"));
@@ -457,7 +459,7 @@ QGroupBox* Main::buildMatrix() {
 }
 
 QGroupBox* Main::buildState() {
-  QGroupBox* g = group("GroupBox6", "Stan");
+  QGroupBox* g = group(layout::kStateGroup);
   auto* box = tight(new QVBoxLayout(g));
 
   auto* lamps = new QGridLayout;
@@ -484,7 +486,7 @@ QGroupBox* Main::buildState() {
   lamps->setColumnStretch(1, 1);
   box->addLayout(lamps);
 
-  QGroupBox* modem = group("GroupBox7", "Modemu GSM");
+  QGroupBox* modem = group(layout::kModemGroup);
   auto* modemGrid = tight(new QGridLayout(modem));
   QWidget* rssi = field("BarRSSI");
   rssi->setMaximumHeight(14);
@@ -510,7 +512,7 @@ QGroupBox* Main::buildState() {
 }
 
 QGroupBox* Main::buildSensors() {
-  QGroupBox* g = group("GroupBox9", "Czujniki");
+  QGroupBox* g = group(layout::kSensorsGroup);
   auto* box = tight(new QVBoxLayout(g));
   auto* pages = new QTabWidget;
   pages->setObjectName(QStringLiteral("PageControl1"));
