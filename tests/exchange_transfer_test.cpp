@@ -232,7 +232,7 @@ TEST(Transfer, FullUpload) {
   ASSERT_TRUE(r.login());
   fillDistinct(r.form);
   // The user is still in IleTest and has emptied it: the exit check runs before anything is sent.
-  r.form.setText("IleTest", QString());
+  r.form.userEdited(Form::idOf("IleTest"), QString());
   r.form.setEditing(Form::idOf("IleTest"));
   ASSERT_TRUE(r.transfer->upload());
 
