@@ -687,28 +687,19 @@ TEST_F(Window, ThresholdsMenusAndLongTextsServeTheKeyboard) {
 
 TEST_F(Window, ClosingWithRedFieldsAsksFirstAndQtSpeaksPolish) {
   QStringList asked;
-  bool answer = false;
   main_->confirm = [&](const QString& t) {
     asked << t;
-    return answer;
+    return false;
   };
   form().setText("Edit_Tel3", QStringLiteral("+48111"));
   main_->close();
   EXPECT_EQ(asked, QStringList{QString::fromUtf8(ui::kDiscardEditsText)});
   EXPECT_TRUE(main_->isVisible());
-  answer = true;
+  // Nothing red: nothing to ask, the window closes (the "Nie" ready here is never given).
+  form().applySyncColour("Edit_Tel3");
   main_->close();
   EXPECT_FALSE(main_->isVisible());
-  EXPECT_EQ(asked.size(), 2);
-
-  start({});
-  main_->confirm = [&](const QString& t) {
-    asked << t;
-    return false;
-  };
-  main_->close();  // nothing red: nothing to ask
-  EXPECT_FALSE(main_->isVisible());
-  EXPECT_EQ(asked.size(), 2);
+  EXPECT_EQ(asked.size(), 1);
 
   if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qt_pl.qm")))
     GTEST_SKIP() << "Qt's Polish translations are not installed";
