@@ -120,7 +120,11 @@ class Window : public ::testing::Test {
     return w;
   }
   QColor base(const char* name) { return find(name)->palette().color(QPalette::Base); }
-  QColor face(const char* name) { return find(name)->palette().color(QPalette::Window); }
+  // The colour a widget fills its background with.
+  QColor face(const char* name) {
+    QWidget* w = find(name);
+    return w->palette().color(w->backgroundRole());
+  }
   QString text(const char* name) { return find<QLineEdit>(name)->text(); }
   Form& form() { return main_->form(); }
   // Moves the focus into a field as the Tab key would.
@@ -568,6 +572,10 @@ TEST_F(Window, EditedAndSynchronisedStatesAreDrawn) {
     } cases[] = {
         {"BoxIN1T1", [this] { find<QCheckBox>("BoxIN1T1")->click(); }, window},
         {"BoxACS5", [this] { form().setChecked("BoxACS5", !form().checked("BoxACS5")); }, window},
+        {"BoxCA", [this] {
+           leave();
+           find("BoxCA")->setFocus(Qt::TabFocusReason);
+         }, window},  // and its caption
         {"Edit_Tel1", [this] { type(find("Edit_Tel1"), "5"); }, rgb(kYellow)},
         {"ComboOut1", [this] { emit find<QComboBox>("ComboOut1")->activated(3); }, window},
     };

@@ -356,9 +356,10 @@ void FieldBinder::refresh(Form::Id id) {
     if (s.textColour != kDefaultColour) paintText(e, s.textColour);
   } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
     c->setChecked(s.checked);
-    // The box is filled with the Base role and its row with Window: both carry the colour, so a
-    // red mark shows in the box itself, not only as a rim around it.
-    paint(c, QPalette::Window, s.colour, true);
+    // The box is filled with the Base role and the button behind it and its caption with its
+    // background role (Button, not Window): both carry the colour, so a red mark shows in the
+    // box itself and along its caption, not only as a rim around the box.
+    paint(c, c->backgroundRole(), s.colour, true);
     paint(c, QPalette::Base, s.colour, false);
   } else if (auto* c = qobject_cast<QComboBox*>(w)) {
     QLineEdit* e = c->lineEdit();
