@@ -47,12 +47,12 @@ TEST(CliTransfer, DownloadUploadDownloadRoundTrip) {
 
   CliRun r = runCli({"download", "--port", sim.port(), "-o", a});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
-  EXPECT_TRUE(r.err.contains(QStringLiteral("download: 100%"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("] 100%"))) << r.err.toStdString();
   const auto held = sim.dump();
 
   r = runCli({"upload", "--port", sim.port(), a});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
-  EXPECT_TRUE(r.err.contains(QStringLiteral("upload: 51/51"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("] 51/51"))) << r.err.toStdString();
   EXPECT_EQ(setFrames(sim), 51);
   EXPECT_EQ(sim.dump(), held);
 
