@@ -3,28 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "support/sim.h"
-#include "support/testapp.h"
+#include "support/tool.h"
 
 using dovu::test::SimProcess;
 
 namespace {
 
-struct CliRun {
-  int code = -1;
-  QString err;
-};
-
-CliRun runCli(const QStringList& args) {
-  dovu::test::app();
-  QProcess p;
-  p.start(QStringLiteral(DOVU_CLI_PATH), args);
-  p.waitForFinished(30000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardError())};
-}
+using CliRun = dovu::test::ToolResult;
+using dovu::test::runCli;
 
 QByteArray readAll(const QString& path) {
   QFile f(path);
