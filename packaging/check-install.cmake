@@ -23,7 +23,7 @@ if(WITH_GUI)
   endforeach()
 endif()
 if(WITH_MAN)
-  list(APPEND expected usr/share/man/man1/dovu-cli.1 usr/share/man/man1/dovu-sim.1)
+  list(APPEND expected usr/share/man/man1/dovu-cli.1.gz usr/share/man/man1/dovu-sim.1.gz)
 endif()
 
 file(GLOB_RECURSE found RELATIVE "${STAGE}" "${STAGE}/*")

@@ -25,7 +25,7 @@ shown=$(cd / && QT_QPA_PLATFORM=offscreen DOVU_BENCH_EXIT_ON_SHOW=1 timeout 60 /
 rm -f "$log"
 /usr/bin/dovu-cli --version | grep -q "^dovu-cli [0-9]" || fail "dovu-cli --version"
 /usr/bin/dovu-sim --version | grep -q "^dovu-sim [0-9]" || fail "dovu-sim --version"
-for f in /usr/share/applications/dovu-konfig.desktop /usr/share/man/man1/dovu-cli.1 \
+for f in /usr/share/applications/dovu-konfig.desktop /usr/share/man/man1/dovu-cli.1.gz \
          /usr/share/bash-completion/completions/dovu-cli; do
   [ -f "$f" ] || fail "$f is not installed"
 done

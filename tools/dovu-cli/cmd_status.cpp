@@ -39,10 +39,13 @@ class StopSignals {
     sa.sa_handler = onStopSignal;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    // A reader that goes away (| head -1) ends the stream like a signal, after the logout.
+    std::signal(SIGPIPE, SIG_IGN);
   }
   ~StopSignals() {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGPIPE, SIG_DFL);
     notifier_.reset();
     for (int& fd : stopPipe) {
       if (fd >= 0) ::close(fd);
@@ -105,21 +108,22 @@ QJsonObject statusToJson(const StatusRecord& s) {
   };
 }
 
+enum class Poll { Done, Failed, ReaderGone };
+
 // One poll: the record on stdout, as text or as one line of JSON.
-bool pollOnce(Controller& c, bool json) {
-  if (!c.link->sendAndWait(253, "G", kSessionTicks)) return false;  // the notifier reported it
+Poll pollOnce(Controller& c, bool json) {
+  if (!c.link->sendAndWait(253, "G", kSessionTicks)) return Poll::Failed;  // the notifier reported it
   const auto s = StatusRecord::decode(c.link->rxPayload());
   if (!s) {
     err(QStringLiteral("short status record (%1 bytes)").arg(c.link->rxPayload().size()));
-    return false;
+    return Poll::Failed;
   }
   if (json) {
     std::printf("%s\n", QJsonDocument(statusToJson(*s)).toJson(QJsonDocument::Compact).constData());
   } else {
     for (const QString& line : describeStatus(*s)) std::printf("%s\n", line.toUtf8().constData());
   }
-  std::fflush(stdout);
-  return true;
+  return std::fflush(stdout) == 0 ? Poll::Done : Poll::ReaderGone;
 }
 
 }  // namespace
@@ -155,11 +159,11 @@ int cmdStatus(const QStringList& args) {
   StopSignals stop;
   Controller c(cmd.port(), password);
   if (!c.login()) return kFailure;
-  bool ok = pollOnce(c, json);
-  while (ok && stream && stop.wait(1000)) ok = pollOnce(c, json);
+  Poll poll = pollOnce(c, json);
+  while (poll == Poll::Done && stream && stop.wait(1000)) poll = pollOnce(c, json);
   // A failed logout fails the command even after good polls.
-  ok = c.logout() && ok;
-  return ok ? kOk : kFailure;
+  const bool loggedOut = c.logout();
+  return loggedOut && poll != Poll::Failed ? kOk : kFailure;
 }
 
 }  // namespace dovu::cli
