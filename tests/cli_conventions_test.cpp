@@ -1,6 +1,6 @@
 // The command-line conventions of dovu-cli and dovu-sim: help, version and usage errors, the
-// password from the environment or standard input, the JSON status and the exit status of a
-// failed step.
+// password from the environment or standard input, the JSON status, the frame trace and the exit
+// status of a failed step.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -93,9 +93,12 @@ TEST(CliConventions, PasswordFromEnvironmentOrStdinIsCheckedBeforeSending) {
 TEST(CliConventions, StatusAsJsonAndAFailedLogoutFails) {
   SimProcess sim;
   ASSERT_TRUE(sim.started());
+  // The frame trace is a logging category, which the environment turns on as well as --trace.
   ToolResult r = runCli({QStringLiteral("status"), QStringLiteral("--port"), sim.port(), QStringLiteral("--json"),
-                         QStringLiteral("--once")});
+                         QStringLiteral("--once")},
+                        envWith(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("dovu.link=true")));
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("-> code 253: 54 FD 01 47"))) << r.err.toStdString();
   ASSERT_EQ(r.out.count(QLatin1Char('\n')), 1) << r.out.toStdString();
   const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
   EXPECT_EQ(o.value(QStringLiteral("input")).toArray().size(), 5);

@@ -130,7 +130,7 @@ std::optional<int> Command::parse(const QStringList& args, int minPositional, in
     err(QStringLiteral("try 'dovu-cli %1--help'").arg(command));
     return kUsage;
   }
-  if (parser.isSet(QStringLiteral("help"))) {
+  if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
     std::fputs(helpText().toUtf8().constData(), stdout);
     return kOk;
   }
