@@ -1,6 +1,7 @@
 // show / convert / diff: configuration files (.dvc, .json) and controllers, item by item in the
 // order of the configuration file.
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -202,9 +203,13 @@ int cmdDiff(const QStringList& args) {
   cmd.addPasswordOptions();
   cmd.addTraceOption();
   if (const auto exit = cmd.parse(args, 2, 2)) return *exit;
-  const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
-  if (!checkPassword(password)) return kUsage;
   const QStringList sides = cmd.positional();
+  // Only a controller side logs in.
+  const bool controller = std::any_of(sides.begin(), sides.end(), [](const QString& s) {
+    return s.startsWith(QLatin1String("port:"));
+  });
+  const QString password = controller ? cmd.password().value_or(QLatin1String(kDefaultPassword)) : QString();
+  if (controller && !checkPassword(password)) return kUsage;
   QString why;
   const auto va = readSide(sides.at(0), password, &why);
   const auto vb = va ? readSide(sides.at(1), password, &why) : std::nullopt;
