@@ -88,7 +88,7 @@ void err(const QString& line) {
 Command::Command(const char* name, const char* summary, const char* syntax)
     : name_(QString::fromLatin1(name)), syntax_(QString::fromUtf8(syntax)) {
   parser.setApplicationDescription(QString::fromUtf8(summary));
-  parser.addHelpOption();
+  parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("show this help")});
 }
 
 void Command::addPortOption() {
@@ -123,6 +123,34 @@ QString Command::helpText() const {
   return text;
 }
 
+QString Command::detailText() const {
+  // "dovu-cli status [options]:" as a heading, then the description (indented under it) and the
+  // options but for --help.
+  const QStringList lines = helpText().trimmed().split(QLatin1Char('\n'));
+  QString text = lines.value(0).mid(7) + QStringLiteral(":\n");
+  // The description as one line with single spaces, which a manual page sets as one paragraph.
+  QString description;
+  bool options = false, helpOption = false;
+  for (const QString& line : lines.mid(1)) {
+    if (line == QLatin1String("Options:")) {
+      text += QStringLiteral("  ") + description.simplified() + QStringLiteral("\n\n");
+      options = true;
+    } else if (!options) {
+      description += QLatin1Char(' ') + line;
+    } else {
+      if (line.startsWith(QLatin1String("  -"))) helpOption = line.startsWith(QLatin1String("  -h, --help"));
+      if (!helpOption) text += line + QLatin1Char('\n');
+    }
+  }
+  return text;
+}
+
+namespace {
+bool detailHelp = false;
+}
+
+void showHelpAsDetail() { detailHelp = true; }
+
 std::optional<int> Command::parse(const QStringList& args, int minPositional, int maxPositional) {
   if (!parser.parse(QStringList{QStringLiteral("dovu-cli")} + args)) {
     const QString command = name_.isEmpty() ? QString() : name_ + QLatin1Char(' ');
@@ -130,8 +158,8 @@ std::optional<int> Command::parse(const QStringList& args, int minPositional, in
     err(QStringLiteral("try 'dovu-cli %1--help'").arg(command));
     return kUsage;
   }
-  if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
-    std::fputs(helpText().toUtf8().constData(), stdout);
+  if (parser.isSet(QStringLiteral("help"))) {
+    std::fputs((detailHelp ? detailText() : helpText()).toUtf8().constData(), stdout);
     return kOk;
   }
   const auto n = parser.positionalArguments().size();

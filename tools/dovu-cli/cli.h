@@ -58,12 +58,17 @@ class Command {
   QString port() const { return parser.value(QStringLiteral("port")); }
   QStringList positional() const { return parser.positionalArguments(); }
   QString helpText() const;
+  // The help as one section of the tool's whole help: a heading, the description, the options.
+  QString detailText() const;
 
  private:
   QString name_;
   QString syntax_;
   bool needsPort_ = false;
 };
+
+// From now on --help prints detailText() (for the tool's --help-all).
+void showHelpAsDetail();
 
 // Exactly four ASCII digits, as the controller's login compares them.  Reports otherwise.
 bool checkPassword(const QString& password);

@@ -47,11 +47,23 @@ int main(int argc, char** argv) {
   dovu::cli::Command top("", "");
   top.parser.setApplicationDescription(description());
   top.parser.addVersionOption();
+  top.parser.addOption({QStringLiteral("help-all"), QStringLiteral("this help and every command's options")});
   top.parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("one of the commands above"),
                                    QStringLiteral("COMMAND [options]"));
   // Everything after the command belongs to the command.
   top.parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
   if (const auto exit = top.parse(args.mid(1), 0, 1 << 20)) return *exit;
+  // The manual page is made from this.
+  if (top.parser.isSet(QStringLiteral("help-all"))) {
+    std::fputs(top.helpText().toUtf8().constData(), stdout);
+    dovu::cli::showHelpAsDetail();
+    for (const CommandEntry& c : kCommands) {
+      std::fputc('\n', stdout);
+      std::fflush(stdout);
+      c.run({QStringLiteral("--help")});
+    }
+    return dovu::cli::kOk;
+  }
   if (top.parser.isSet(QStringLiteral("version"))) {
     std::printf("dovu-cli %s\n", DOVU_VERSION);
     return dovu::cli::kOk;
