@@ -2,11 +2,15 @@
 # Installs the Debian packages the build, the tests and the tools need, when any is missing.
 # Usage: scripts/deps.sh [--fuzz] [--screenshot]
 set -euo pipefail
-pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libgtest-dev libturbojpeg0-dev)
+# The build and tests; help2man makes the manual pages, desktop-file-utils and appstream check the
+# desktop entry and metainfo, dpkg-dev finds the package's library dependencies, and the window
+# loads Qt's own Polish texts.
+pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libturbojpeg0-dev
+      help2man desktop-file-utils appstream dpkg-dev qt6-translations-l10n)
 for a in "$@"; do
   case "$a" in
     --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
-    --screenshot) pkgs+=(xvfb xauth x11-apps imagemagick fonts-dejavu-core) ;;
+    --screenshot) pkgs+=(fonts-dejavu-core) ;;
   esac
 done
 missing=()

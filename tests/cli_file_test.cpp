@@ -2,37 +2,30 @@
 // the simulated controller.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
+#include <fcntl.h>
+#include <string_view>
+#include <unistd.h>
 
 #include "model/form.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "support/sim.h"
 #include "support/testapp.h"
+#include "support/tool.h"
 
 namespace dovu {
 namespace {
 
 using test::SimProcess;
 
-struct CliResult {
-  int code = -1;
-  QString out;
-  QString err;
-};
+using CliResult = test::ToolResult;
 
-CliResult cli(const QStringList& args) {
-  test::app();
-  QProcess p;
-  p.start(QStringLiteral(DOVU_CLI_PATH), args);
-  p.waitForFinished(60000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
-}
+CliResult cli(const QStringList& args) { return test::runCli(args); }
 
 Bytes readAll(const QString& path) {
   QFile f(path);
@@ -115,6 +108,64 @@ TEST(CliFile, ShowConvertAndDiffFiles) {
   EXPECT_TRUE(refused.err.contains(QString::fromUtf8(kBadCrcText))) << refused.err.toStdString();
   EXPECT_FALSE(QFile::exists(never));
   EXPECT_EQ(cli({QStringLiteral("convert"), js, dir.filePath(QStringLiteral("x.txt"))}).code, 2);
+}
+
+TEST(CliFile, NamesAsTheSystemGivesThemAndWhatConvertNormalises) {
+  QTemporaryDir dir;
+  // A file whose bytes differ from what its fields give back: a list index beyond its list and a
+  // flag bit without a check box.
+  QString why;
+  const auto& items = configItems();
+  auto values = *configFromForm(Form(), &why);
+  std::size_t choice = 0, flags = 0;
+  int spareBit = -1;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i].form == ConfigItemForm::Choice && std::string_view(items[i].field) == "ComboOut1") choice = i;
+    for (int b = 0; b < 8 && spareBit < 0; ++b)
+      if (items[i].form == ConfigItemForm::Flags && !items[i].bits[static_cast<std::size_t>(b)]) {
+        flags = i;
+        spareBit = b;
+      }
+  }
+  ASSERT_GE(spareBit, 0);
+  values.values[choice] = Bytes(1, 12);
+  values.values[flags][0] = static_cast<char>(values.values[flags][0] | (1 << spareBit));
+  const Bytes odd = serializeConfig(values);
+
+  // Names that are not UTF-8 are found and written by their own bytes.
+  const QByteArray in = QFile::encodeName(dir.path()) + "/bad\xff.dvc";
+  const QByteArray out = QFile::encodeName(dir.path()) + "/out\xfe.dvc";
+  {
+    QFile f;
+    const int fd = ::open(in.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    f.write(odd.data(), static_cast<qint64>(odd.size()));
+  }
+  // QProcess hands arguments over as local 8-bit text, which cannot carry the bad bytes: go
+  // through the shell, which passes them as they are.
+  auto sh = [](const QByteArray& line) {
+    return test::runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromLatin1(line)});
+  };
+  const QByteArray cli = "'" DOVU_CLI_PATH "' ";
+  const QByteArray hexIn = "\"$(printf '" + QFile::encodeName(dir.path()) + "/bad\\377.dvc')\"";
+  const QByteArray hexOut = "\"$(printf '" + QFile::encodeName(dir.path()) + "/out\\376.dvc')\"";
+  const CliResult show = sh(cli + "show " + hexIn);
+  EXPECT_EQ(show.code, 0) << show.err.toStdString();
+  EXPECT_TRUE(show.out.contains(QStringLiteral("ComboOut1"))) << show.out.toStdString();
+
+  // convert writes exactly the name asked for, and names each item it could not keep.
+  const CliResult conv = sh(cli + "convert " + hexIn + " " + hexOut);
+  EXPECT_EQ(conv.code, 0) << conv.err.toStdString();
+  EXPECT_EQ(::access(out.constData(), F_OK), 0);
+  EXPECT_TRUE(conv.err.contains(QStringLiteral("list index 12"))) << conv.err.toStdString();
+  EXPECT_TRUE(conv.err.contains(QStringLiteral("ComboOut1"))) << conv.err.toStdString();
+  EXPECT_TRUE(conv.err.contains(QStringLiteral("bits without a check box"))) << conv.err.toStdString();
+  EXPECT_EQ(conv.err.count(QLatin1Char('\n')), 2) << conv.err.toStdString();
+  // QTemporaryDir cannot spell these names to remove them.
+  ::unlink(in.constData());
+  ::unlink(out.constData());
+  EXPECT_TRUE(QDir(dir.path()).isEmpty());
 }
 
 TEST(CliFile, DvcThroughTheController) {

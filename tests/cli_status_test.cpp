@@ -1,34 +1,22 @@
 // dovu-cli ports and status against the simulated controller, including its fault modes.
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QProcessEnvironment>
 
 #include "support/sim.h"
 #include "support/testapp.h"
+#include "support/tool.h"
 
 using dovu::test::SimProcess;
 
 namespace {
 
-struct CliResult {
-  int code = -1;
-  QString out;
-  QString err;
-};
+using CliResult = dovu::test::ToolResult;
 
 CliResult cli(const QStringList& args, const QString& simDir = {}) {
-  dovu::test::app();
-  QProcess p;
-  if (!simDir.isEmpty()) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DOVU_SIM_DIR"), simDir);
-    p.setProcessEnvironment(env);
-  }
-  p.start(QStringLiteral(DOVU_CLI_PATH), args);
-  p.waitForFinished(30000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
+  QProcessEnvironment env;
+  if (!simDir.isEmpty()) env.insert(QStringLiteral("DOVU_SIM_DIR"), simDir);
+  return dovu::test::runCli(args, env);
 }
 
 }  // namespace

@@ -3,28 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "support/sim.h"
-#include "support/testapp.h"
+#include "support/tool.h"
 
 using dovu::test::SimProcess;
 
 namespace {
 
-struct CliRun {
-  int code = -1;
-  QString err;
-};
-
-CliRun runCli(const QStringList& args) {
-  dovu::test::app();
-  QProcess p;
-  p.start(QStringLiteral(DOVU_CLI_PATH), args);
-  p.waitForFinished(30000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardError())};
-}
+using CliRun = dovu::test::ToolResult;
+using dovu::test::runCli;
 
 QByteArray readAll(const QString& path) {
   QFile f(path);
@@ -47,12 +36,12 @@ TEST(CliTransfer, DownloadUploadDownloadRoundTrip) {
 
   CliRun r = runCli({"download", "--port", sim.port(), "-o", a});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
-  EXPECT_TRUE(r.err.contains(QStringLiteral("download: 100%"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("] 100%"))) << r.err.toStdString();
   const auto held = sim.dump();
 
   r = runCli({"upload", "--port", sim.port(), a});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
-  EXPECT_TRUE(r.err.contains(QStringLiteral("upload: 51/51"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("] 51/51"))) << r.err.toStdString();
   EXPECT_EQ(setFrames(sim), 51);
   EXPECT_EQ(sim.dump(), held);
 

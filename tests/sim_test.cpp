@@ -293,7 +293,7 @@ TEST(SimFailureModes, AnswersAreLostOrDamagedAsTold) {
 
 TEST(SimOptions, ParsesFailureModesAndRejectsBadValues) {
   const auto r = parseArguments({"--drop-code", "80:2", "--drop-code", "4", "--miss-ack", "300:3", "--bad-checksum",
-                                 "all", "--password", "1111", "--version", "2", "--baud-pace", "--split"});
+                                 "all", "--password=1111", "--firmware-version", "2", "--baud-pace", "--split", "--"});
   ASSERT_TRUE(r.options) << r.error;
   const auto& c = r.options->controller;
   ASSERT_EQ(c.dropCode.size(), 2u);
@@ -303,9 +303,10 @@ TEST(SimOptions, ParsesFailureModesAndRejectsBadValues) {
   EXPECT_EQ(c.missAckTimes, 3);
   EXPECT_EQ(c.badChecksum, std::vector<int>{kAllCodes});
   EXPECT_EQ(c.password, "1111");
+  EXPECT_EQ(c.version, '2');
   EXPECT_TRUE(r.options->baudPace && r.options->split);
   for (auto bad : std::vector<std::vector<std::string>>{
-           {"--drop-code", "256"}, {"--drop-every", "0"}, {"--version", "12"}, {"--delay"}, {"--frobnicate"}})
+           {"--drop-code", "256"}, {"--drop-every", "0"}, {"--firmware-version", "12"}, {"--delay"}, {"--frobnicate"}, {"--", "--split"}})
     EXPECT_FALSE(parseArguments(bad).options) << bad[0];
   const std::string help = usageText();
   for (const auto& f : failureModes()) EXPECT_NE(help.find(f.option), std::string::npos) << f.option;

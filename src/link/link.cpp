@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <thread>
 
+#include "link/frametrace.h"
+
 namespace dovu {
 
 namespace {
@@ -29,7 +31,11 @@ Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
     // dispatcher's effects complete.
     rxPayload_ = payload;
     rxCommand_ = code;
-    if (trace) trace(false, buildFrame(code, payload, kControllerStart));
+    if (trace || lcLink().isDebugEnabled()) {
+      const Bytes frame = buildFrame(code, payload, kControllerStart);
+      traceFrame(false, frame);
+      if (trace) trace(false, frame);
+    }
     if (dispatch) {
       const Bytes copy = payload;
       dispatch(code, copy);
@@ -47,6 +53,7 @@ Link::~Link() {
 }
 
 void Link::writeFrame(const Bytes& frame) {
+  traceFrame(true, frame);
   if (trace) trace(true, frame);
   if (!port_) throw SerialPortError(kErrNotOpen);
   port_->write(frame);

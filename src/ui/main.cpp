@@ -1,4 +1,5 @@
 // dovu-konfig: the DOVU controller configurator.
+#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,11 @@
 int main(int argc, char** argv) {
   dovu::ui::Application app(argc, argv);
   app.setApplicationName(QStringLiteral("dovu-konfig"));
+  // The installed desktop entry and icon theme, with the built-in pictures when not installed.
+  app.setDesktopFileName(QStringLiteral("dovu-konfig"));
+  QIcon icon;
+  for (int size : {16, 32, 48, 256}) icon.addFile(QStringLiteral(":/dovu/icon-%1.png").arg(size));
+  app.setWindowIcon(QIcon::fromTheme(QStringLiteral("dovu-konfig"), icon));
   dovu::ui::Main window;
   window.createDialogs();
   window.show();

@@ -6,10 +6,16 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "link/bytes.h"
 #include "link/notifier.h"
+
+// A simulator's options print as their command line ("--drop-code 40:1"), so that a test run
+// with them as its parameter has a readable name in the test listing.  Found by argument-dependent
+// lookup, which looks in the namespace of QList: the global one.
+inline void PrintTo(const QStringList& args, std::ostream* os) { *os << args.join(QLatin1Char(' ')).toStdString(); }
 
 namespace dovu::test {
 

@@ -1,32 +1,207 @@
 #include "cli.h"
 
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <cstdio>
-
-#include "link/framecodec.h"
+#include <iostream>
+#include <string>
+#include <unistd.h>
 
 namespace dovu::cli {
 
-std::optional<QString> Args::option(const QString& name) {
-  const int i = args_.indexOf(name);
-  if (i < 0 || i + 1 >= args_.size()) return std::nullopt;
-  QString v = args_.at(i + 1);
-  args_.remove(i, 2);
-  return v;
+namespace {
+
+constexpr char16_t kKeptByte = 0xDC00;
+
+// Length of the valid UTF-8 sequence at raw[i], or 0 when the byte there does not start one.
+int utf8SequenceAt(const QByteArray& raw, qsizetype i) {
+  const auto b = static_cast<unsigned char>(raw[i]);
+  const int n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+  if (n == 0 || i + n > raw.size()) return 0;
+  if (n == 1) return 1;
+  // The decoder refuses overlong forms, surrogates and values beyond U+10FFFF: a round trip tells.
+  const QByteArray seq = raw.mid(i, n);
+  const QString s = QString::fromUtf8(seq);
+  return s.size() >= 1 && !s.contains(QChar::ReplacementCharacter) && s.toUtf8() == seq ? n : 0;
 }
 
-bool Args::flag(const QString& name) { return args_.removeAll(name) > 0; }
+QString decodeArgument(const QByteArray& raw) {
+  const QString plain = QString::fromUtf8(raw);
+  if (plain.toUtf8() == raw) return plain;
+  QString out;
+  for (qsizetype i = 0; i < raw.size();) {
+    const int n = utf8SequenceAt(raw, i);
+    if (n > 0) {
+      out += QString::fromUtf8(raw.mid(i, n));
+      i += n;
+    } else {
+      out += QChar(static_cast<char16_t>(kKeptByte + static_cast<unsigned char>(raw[i])));
+      ++i;
+    }
+  }
+  return out;
+}
 
-std::optional<QString> Args::unknownOption() const {
-  for (const QString& a : args_)
-    if (a.startsWith(QLatin1String("--"))) return a;
-  return std::nullopt;
+// A low surrogate with no high surrogate before it: a byte kept by decodeArgument().
+bool isKeptByte(const QString& s, qsizetype i) {
+  return s[i].isLowSurrogate() && (i == 0 || !s[i - 1].isHighSurrogate());
+}
+
+}  // namespace
+
+QStringList argumentsOf(int argc, char** argv) {
+#ifdef Q_OS_WIN
+  Q_UNUSED(argc);
+  Q_UNUSED(argv);
+  return QCoreApplication::arguments();  // already UTF-16 from the system
+#else
+  QStringList args;
+  for (int i = 0; i < argc; ++i) args << decodeArgument(QByteArray(argv[i]));
+  return args;
+#endif
+}
+
+QByteArray nativeName(const QString& arg) {
+  QByteArray out;
+  qsizetype start = 0;
+  for (qsizetype i = 0; i < arg.size(); ++i) {
+    if (!isKeptByte(arg, i)) continue;
+    out += arg.mid(start, i - start).toUtf8();
+    out += static_cast<char>(arg[i].unicode() - kKeptByte);
+    start = i + 1;
+  }
+  return out + arg.mid(start).toUtf8();
+}
+
+QString displayName(const QString& arg) {
+  QString out = arg;
+  for (qsizetype i = 0; i < out.size(); ++i)
+    if (isKeptByte(out, i)) out[i] = QChar::ReplacementCharacter;
+  return out;
 }
 
 void err(const QString& line) {
-  std::fprintf(stderr, "dovu-cli: %s\n", line.toLocal8Bit().constData());
+  std::fprintf(stderr, "dovu-cli: %s\n", line.toUtf8().constData());
   std::fflush(stderr);
 }
+
+Command::Command(const char* name, const char* summary, const char* syntax)
+    : name_(QString::fromLatin1(name)), syntax_(QString::fromUtf8(syntax)) {
+  parser.setApplicationDescription(QString::fromUtf8(summary));
+  parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("show this help")});
+}
+
+void Command::addPortOption() {
+  needsPort_ = true;
+  parser.addOption({QStringLiteral("port"),
+                    QStringLiteral("serial port: a device such as /dev/ttyUSB0, or its bare name ttyUSB0"),
+                    QStringLiteral("P")});
+}
+
+void Command::addPasswordOptions() {
+  parser.addOption({QStringLiteral("password"),
+                    QStringLiteral("access password, four digits (default %1).  Other users can read a "
+                                   "command line in the process list: prefer %2 or --password-stdin.")
+                        .arg(QLatin1String(kDefaultPassword), QLatin1String(kPasswordEnv)),
+                    QStringLiteral("N")});
+  parser.addOption({QStringLiteral("password-stdin"),
+                    QStringLiteral("read the access password from the first line of standard input")});
+}
+
+void Command::addTraceOption() {
+  parser.addOption({QStringLiteral("trace"),
+                    QStringLiteral("print every frame on stderr in hex with its direction and command code")});
+}
+
+QString Command::helpText() const {
+  // The usage line names the tool and the command, not the path the tool was started by.
+  QString text = parser.helpText();
+  const QString usage = QStringLiteral("Usage: ");
+  const QString program = QCoreApplication::arguments().value(0);
+  if (text.startsWith(usage + program))
+    text.replace(usage.size(), program.size(), (QStringLiteral("dovu-cli ") + name_).trimmed());
+  return text;
+}
+
+QString Command::detailText() const {
+  // "dovu-cli status [options]:" as a heading, then the description (indented under it) and the
+  // options but for --help.
+  const QStringList lines = helpText().trimmed().split(QLatin1Char('\n'));
+  QString text = lines.value(0).mid(7) + QStringLiteral(":\n");
+  // The description as one line with single spaces, which a manual page sets as one paragraph.
+  QString description;
+  bool options = false, helpOption = false;
+  for (const QString& line : lines.mid(1)) {
+    if (line == QLatin1String("Options:")) {
+      text += QStringLiteral("  ") + description.simplified() + QStringLiteral("\n\n");
+      options = true;
+    } else if (!options) {
+      description += QLatin1Char(' ') + line;
+    } else {
+      if (line.startsWith(QLatin1String("  -"))) helpOption = line.startsWith(QLatin1String("  -h, --help"));
+      if (!helpOption) text += line + QLatin1Char('\n');
+    }
+  }
+  return text;
+}
+
+namespace {
+bool detailHelp = false;
+}
+
+void showHelpAsDetail() { detailHelp = true; }
+
+std::optional<int> Command::parse(const QStringList& args, int minPositional, int maxPositional) {
+  if (!parser.parse(QStringList{QStringLiteral("dovu-cli")} + args)) {
+    const QString command = name_.isEmpty() ? QString() : name_ + QLatin1Char(' ');
+    err(command + parser.errorText());
+    err(QStringLiteral("try 'dovu-cli %1--help'").arg(command));
+    return kUsage;
+  }
+  if (parser.isSet(QStringLiteral("help"))) {
+    std::fputs((detailHelp ? detailText() : helpText()).toUtf8().constData(), stdout);
+    return kOk;
+  }
+  const auto n = parser.positionalArguments().size();
+  if (n < minPositional || n > maxPositional) {
+    err(QStringLiteral("usage: dovu-cli %1 [options] %2").arg(name_, syntax_).trimmed());
+    return kUsage;
+  }
+  if (needsPort_ && !parser.isSet(QStringLiteral("port"))) {
+    err(QStringLiteral("%1 needs --port P").arg(name_));
+    return kUsage;
+  }
+  if (parser.optionNames().contains(QStringLiteral("trace"))) enableTrace();
+  return std::nullopt;
+}
+
+std::optional<QString> Command::password() {
+  if (parser.isSet(QStringLiteral("password"))) return parser.value(QStringLiteral("password"));
+  if (parser.isSet(QStringLiteral("password-stdin"))) {
+    std::string line;
+    std::getline(std::cin, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return QString::fromStdString(line);
+  }
+  if (qEnvironmentVariableIsSet(kPasswordEnv)) return qEnvironmentVariable(kPasswordEnv);
+  return std::nullopt;
+}
+
+bool checkPassword(const QString& password) {
+  bool ok = password.size() == 4;
+  for (const QChar c : password) ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+  if (!ok) err(QStringLiteral("the access password must be exactly four digits"));
+  return ok;
+}
+
+bool checkPortExists(const QString& port) {
+  const QString path = port.contains(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
+  if (QFileInfo::exists(path)) return true;
+  err(QStringLiteral("no such port: %1 (see 'dovu-cli ports')").arg(port));
+  return false;
+}
+
+void enableTrace() { QLoggingCategory::setFilterRules(QStringLiteral("dovu.link.debug=true")); }
 
 void StderrNotifier::message(MessageKind kind, const QString& text, const QString& detail) {
   if (kind == MessageKind::Error || kind == MessageKind::Warning) ++errors;
@@ -38,18 +213,46 @@ void StderrNotifier::message(MessageKind kind, const QString& text, const QStrin
   err(line);
 }
 
-Controller::Controller(const QString& portName, const QString& password, bool trace) : trace_(trace) {
+Progress::Progress(const char* label, int total) : label_(label), total_(total), tty_(isatty(fileno(stderr))) {}
+
+void Progress::show(int value) {
+  if (tty_) {
+    std::fputc('\r', stderr);
+    draw(value);
+    drawn_ = true;
+    if (value >= total_) finish();
+    return;
+  }
+  const int tenth = total_ > 0 ? value * 10 / total_ : 10;
+  if (tenth == lastTenth_ && value < total_) return;
+  lastTenth_ = tenth;
+  draw(value);
+  std::fputc('\n', stderr);
+}
+
+void Progress::finish() {
+  if (drawn_) std::fputc('\n', stderr);
+  drawn_ = false;
+}
+
+void Progress::draw(int value) {
+  constexpr int kWidth = 40;
+  const int filled = total_ > 0 ? std::clamp(value, 0, total_) * kWidth / total_ : kWidth;
+  const std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
+                          std::string(static_cast<std::size_t>(kWidth - filled), '-');
+  if (total_ == 100)
+    std::fprintf(stderr, "%s: [%s] %3d%%", label_, bar.c_str(), value);
+  else
+    std::fprintf(stderr, "%s: [%s] %d/%d", label_, bar.c_str(), value, total_);
+  std::fflush(stderr);
+}
+
+Controller::Controller(const QString& portName, const QString& password) {
   port.setPort(portName);
   port.setBaudRate(4800);
   link = std::make_unique<Link>(&port, &notifier);
   session = std::make_unique<Session>(form, *link);
   form.setText("Edit_haslo", password);
-  if (trace_) {
-    link->trace = [](bool out, const Bytes& frame) {
-      std::fprintf(stderr, "%s code %3u: %s\n", out ? "->" : "<-",
-                   frame.size() > 1 ? static_cast<unsigned>(byteAt(frame, 1)) : 0u, toHex(frame).c_str());
-    };
-  }
 }
 
 Controller::~Controller() {
@@ -57,12 +260,7 @@ Controller::~Controller() {
 }
 
 bool Controller::login() {
-  // A bare name such as "ttyUSB0" is a device under /dev, as the port opens it.
-  const QString path = port.port().contains(QLatin1Char('/')) ? port.port() : QStringLiteral("/dev/") + port.port();
-  if (!QFileInfo::exists(path)) {
-    err(QStringLiteral("no such port: %1 (see 'dovu-cli ports')").arg(port.port()));
-    return false;
-  }
+  if (!checkPortExists(port.port())) return false;
   // One line says what went wrong, in the tool's words.
   notifier.quiet = true;
   const Session::ConnectResult result = session->connectAndLogin();
@@ -85,12 +283,17 @@ bool Controller::login() {
   return false;
 }
 
-void Controller::logout() {
-  if (!port.isOpen()) return;
+bool Controller::logout() {
+  if (!port.isOpen()) return false;
   link->sendFrame(2, "W");
-  link->waitForAnswer(kSessionTicks, 2);
+  // The wait's own message is replaced by the tool's line.
+  notifier.quiet = true;
+  const bool answered = link->waitForAnswer(kSessionTicks, 2);
+  notifier.quiet = false;
   session->showLoggedOut();
   port.close();
+  if (!answered) err(QStringLiteral("no answer to the logout on %1").arg(port.port()));
+  return answered;
 }
 
 }  // namespace dovu::cli

@@ -1,6 +1,8 @@
 #pragma once
-// Shared plumbing of the command-line tool: argument access, stderr messages, and a logged-in
-// link to a controller built on the same core as the window.
+// Shared plumbing of the command-line tool: argument parsing, file names as the system gives them,
+// stderr messages, the progress reporter, and a logged-in link to a controller built on the same
+// core as the window.
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QString>
 #include <QStringList>
@@ -18,23 +20,65 @@ namespace dovu::cli {
 // Exit codes.
 enum Exit : int { kOk = 0, kFailure = 1, kUsage = 2 };
 
-class Args {
- public:
-  explicit Args(QStringList a) : args_(std::move(a)) {}
-  // Removes "--name value" and returns the value.
-  std::optional<QString> option(const QString& name);
-  // Removes "--name" and returns whether it was there.
-  bool flag(const QString& name);
-  // What is left, in order (positional arguments).
-  const QStringList& rest() const { return args_; }
-  // Anything still starting with "--" is an unknown option.
-  std::optional<QString> unknownOption() const;
+constexpr const char* kDefaultPassword = "8617";
+constexpr const char* kPasswordEnv = "DOVU_PASSWORD";
 
- private:
-  QStringList args_;
-};
+// The arguments as the system gives them.  A byte that is not part of valid UTF-8 is kept as the
+// lone surrogate U+DC00 + byte, so that nativeName() gives the same bytes back and a file whose
+// name is not UTF-8 can still be opened.
+QStringList argumentsOf(int argc, char** argv);
+QByteArray nativeName(const QString& arg);
+// The argument for messages: kept bytes show as U+FFFD.
+QString displayName(const QString& arg);
 
 void err(const QString& line);  // "dovu-cli: <line>" on stderr
+
+// One subcommand's options.  parse() handles --help (stdout, exit 0) and reports a bad option or
+// a wrong number of arguments (exit 2).
+class Command {
+ public:
+  // syntax: the positional arguments as shown in the usage line ("FILE.dvf").
+  Command(const char* name, const char* summary, const char* syntax = "");
+  QCommandLineParser parser;
+  // --port P, --password N / --password-stdin (and DOVU_PASSWORD), --trace: each alone, or all
+  // three.
+  void addPortOption();
+  void addPasswordOptions();
+  void addTraceOption();
+  void addLinkOptions() {
+    addPortOption();
+    addPasswordOptions();
+    addTraceOption();
+  }
+  // Nullopt to go on; otherwise the exit code to leave with.  positional: how many arguments.
+  std::optional<int> parse(const QStringList& args, int minPositional, int maxPositional);
+  // The password asked for by option, standard input or environment, in that order; nullopt when
+  // none was given.  Reads standard input once.
+  std::optional<QString> password();
+  QString port() const { return parser.value(QStringLiteral("port")); }
+  QStringList positional() const { return parser.positionalArguments(); }
+  QString helpText() const;
+  // The help as one section of the tool's whole help: a heading, the description, the options.
+  QString detailText() const;
+
+ private:
+  QString name_;
+  QString syntax_;
+  bool needsPort_ = false;
+};
+
+// From now on --help prints detailText() (for the tool's --help-all).
+void showHelpAsDetail();
+
+// Exactly four ASCII digits, as the controller's login compares them.  Reports otherwise.
+bool checkPassword(const QString& password);
+
+// The device a port name stands for: a bare name such as "ttyUSB0" is a device under /dev, as the
+// port opens it.  False after reporting a port that does not exist.
+bool checkPortExists(const QString& port);
+
+// Turns on the frame trace on stderr (the "dovu.link" logging category).
+void enableTrace();
 
 class StderrNotifier : public Notifier {
  public:
@@ -47,35 +91,52 @@ class StderrNotifier : public Notifier {
   QString lastDetail;
 };
 
+// Progress on stderr, "flash: [#####-----]  50%" or "upload: [##---] 12/51": redrawn in place on
+// a terminal; elsewhere one line per tenth of the way, so that a log stays short.
+class Progress {
+ public:
+  Progress(const char* label, int total);
+  ~Progress() { finish(); }
+  void show(int value);
+  // Ends the line in place, so that the next message gets a line of its own.
+  void finish();
+
+ private:
+  void draw(int value);
+  const char* label_;
+  int total_;
+  bool tty_;
+  bool drawn_ = false;
+  int lastTenth_ = -1;
+};
+
 // A controller session for one command: port opened, DTR/RTS raised, logged in, live display off
 // (the tool polls itself).  Errors are reported on stderr with a one-line reason.
 class Controller {
  public:
-  Controller(const QString& port, const QString& password, bool trace);
+  Controller(const QString& port, const QString& password);
   ~Controller();
   // Opens and logs in; false after reporting why.
   bool login();
-  // Logs out (waits for the answer) and closes the port.
-  void logout();
+  // Logs out (waits for the answer) and closes the port; false after reporting an unanswered
+  // logout.
+  bool logout();
 
   Form form;
   StderrNotifier notifier;
   SerialPort port;
   std::unique_ptr<Link> link;
   std::unique_ptr<Session> session;
-
- private:
-  bool trace_;
 };
 
-// Commands.
-int cmdPorts(Args& a);     // cmd_status.cpp
-int cmdStatus(Args& a);    // cmd_status.cpp
-int cmdDownload(Args& a);  // cmd_transfer.cpp
-int cmdUpload(Args& a);    // cmd_transfer.cpp
-int cmdShow(Args& a);      // cmd_file.cpp
-int cmdConvert(Args& a);   // cmd_file.cpp
-int cmdDiff(Args& a);      // cmd_file.cpp
-int cmdFlash(Args& a);     // cmd_flash.cpp
+// Commands: the arguments after the command's name.
+int cmdPorts(const QStringList& args);     // cmd_status.cpp
+int cmdStatus(const QStringList& args);    // cmd_status.cpp
+int cmdDownload(const QStringList& args);  // cmd_transfer.cpp
+int cmdUpload(const QStringList& args);    // cmd_transfer.cpp
+int cmdShow(const QStringList& args);      // cmd_file.cpp
+int cmdConvert(const QStringList& args);   // cmd_file.cpp
+int cmdDiff(const QStringList& args);      // cmd_file.cpp
+int cmdFlash(const QStringList& args);     // cmd_flash.cpp
 
 }  // namespace dovu::cli

@@ -1,6 +1,7 @@
 // show / convert / diff: configuration files (.dvc, .json) and controllers, item by item in the
 // order of the configuration file.
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -100,14 +101,14 @@ void describe(const ConfigValues& values) {
 }
 
 // One side of a diff: a file, or "port:DEVICE" for the configuration a controller holds.
-std::optional<ConfigValues> readSide(const QString& side, const QString& password, bool trace, QString* error) {
+std::optional<ConfigValues> readSide(const QString& side, const QString& password, QString* error) {
   if (!side.startsWith(QLatin1String("port:"))) {
     Form form;
     if (!readConfigAny(side, form, error)) return std::nullopt;
     return configFromForm(form, error);
   }
   const QString port = side.mid(5);
-  Controller c(port, password, trace);
+  Controller c(port, password);
   Dispatcher dispatcher(c.form);
   c.link->dispatch = [&dispatcher](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
   if (!c.login()) {
@@ -121,21 +122,26 @@ std::optional<ConfigValues> readSide(const QString& side, const QString& passwor
     *error = QStringLiteral("%1: the download stopped, no answer from the controller").arg(port);
     return std::nullopt;
   }
-  c.logout();
+  if (!c.logout()) {
+    error->clear();  // the logout said so
+    return std::nullopt;
+  }
   return configFromForm(c.form, error);
 }
 
 }  // namespace
 
-int cmdShow(Args& a) {
-  const bool json = a.flag(QStringLiteral("--json"));
-  if (a.rest().size() != 1 || a.unknownOption()) {
-    err(QStringLiteral("usage: show FILE.dvc|FILE.json [--json]"));
-    return kUsage;
-  }
+int cmdShow(const QStringList& args) {
+  Command cmd("show", "Every field of a configuration file in words, item by item in file order.",
+              "FILE.dvc|FILE.json");
+  cmd.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("a .dvc or .json file"),
+                                   QStringLiteral("FILE.dvc|FILE.json"));
+  cmd.parser.addOption({QStringLiteral("json"), QStringLiteral("print the JSON form instead")});
+  if (const auto exit = cmd.parse(args, 1, 1)) return *exit;
+  const bool json = cmd.parser.isSet(QStringLiteral("json"));
   Form form;
   QString why;
-  if (!readConfigAny(a.rest().first(), form, &why)) {
+  if (!readConfigAny(cmd.positional().first(), form, &why)) {
     err(why);
     return kFailure;
   }
@@ -152,12 +158,16 @@ int cmdShow(Args& a) {
   return kOk;
 }
 
-int cmdConvert(Args& a) {
-  if (a.rest().size() != 2 || a.unknownOption()) {
-    err(QStringLiteral("usage: convert IN OUT   (each .dvc or .json)"));
-    return kUsage;
-  }
-  const QString in = a.rest().at(0), outPath = a.rest().at(1);
+int cmdConvert(const QStringList& args) {
+  Command cmd("convert",
+              "Convert a configuration between .dvc and .json.  A .dvc file comes back byte for byte except\n"
+              "for list indexes beyond their list (saved as 255, no selection) and flag bits without a\n"
+              "check box (cleared); a warning names each such item.",
+              "IN OUT");
+  cmd.parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("the file to read, .dvc or .json"));
+  cmd.parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("the file to write, .dvc or .json"));
+  if (const auto exit = cmd.parse(args, 2, 2)) return *exit;
+  const QString in = cmd.positional().at(0), outPath = cmd.positional().at(1);
   if (configFormatOf(outPath) == ConfigFormat::Unknown) {
     err(unsupportedFormat(outPath));
     return kUsage;
@@ -168,13 +178,11 @@ int cmdConvert(Args& a) {
     err(why);
     return kFailure;
   }
-  // A .dvc file carries nothing beyond its fields, except bits without meaning in the flag bytes:
-  // say so when the fields do not give the same bytes back.
+  // Say what the fields cannot carry when they do not give the same bytes back.
   if (configFormatOf(in) == ConfigFormat::Dvc) {
-    const auto original = readWholeFile(in, &why);
-    const auto rebuilt = buildConfigFile(form, &why);
-    if (original && rebuilt && *original != *rebuilt)
-      err(QStringLiteral("%1: bits without meaning in the flag bytes are not kept").arg(in));
+    if (const auto original = readNamedFile(in, &why))
+      for (const QString& line : configNormalisations(*original, form))
+        err(QStringLiteral("%1: %2").arg(displayName(in), line));
   }
   if (!writeConfigAny(outPath, form, &why)) {
     err(why);
@@ -183,18 +191,30 @@ int cmdConvert(Args& a) {
   return kOk;
 }
 
-int cmdDiff(Args& a) {
-  const QString password = a.option(QStringLiteral("--password")).value_or(QStringLiteral("8617"));
-  const bool trace = a.flag(QStringLiteral("--trace"));
-  if (a.rest().size() != 2 || a.unknownOption()) {
-    err(QStringLiteral("usage: diff A B [--password N]   (A, B: FILE.dvc, FILE.json or port:DEVICE)"));
-    return kUsage;
-  }
+int cmdDiff(const QStringList& args) {
+  Command cmd("diff",
+              "The fields that differ between two configurations, one \"name: A | B\" line each.  A side is\n"
+              "a .dvc or .json file, or port:DEVICE for the configuration a controller holds.  Exit status\n"
+              "0: the same, 1: different, 2: trouble.",
+              "A B");
+  cmd.parser.addPositionalArgument(QStringLiteral("A"), QStringLiteral("FILE.dvc, FILE.json or port:DEVICE"));
+  cmd.parser.addPositionalArgument(QStringLiteral("B"), QStringLiteral("FILE.dvc, FILE.json or port:DEVICE"));
+  // A controller side names its port itself.
+  cmd.addPasswordOptions();
+  cmd.addTraceOption();
+  if (const auto exit = cmd.parse(args, 2, 2)) return *exit;
+  const QStringList sides = cmd.positional();
+  // Only a controller side logs in.
+  const bool controller = std::any_of(sides.begin(), sides.end(), [](const QString& s) {
+    return s.startsWith(QLatin1String("port:"));
+  });
+  const QString password = controller ? cmd.password().value_or(QLatin1String(kDefaultPassword)) : QString();
+  if (controller && !checkPassword(password)) return kUsage;
   QString why;
-  const auto va = readSide(a.rest().at(0), password, trace, &why);
-  const auto vb = va ? readSide(a.rest().at(1), password, trace, &why) : std::nullopt;
+  const auto va = readSide(sides.at(0), password, &why);
+  const auto vb = va ? readSide(sides.at(1), password, &why) : std::nullopt;
   if (!va || !vb) {
-    err(why);
+    if (!why.isEmpty()) err(why);
     return kUsage;  // trouble, as diff(1) has it
   }
 

@@ -1,4 +1,13 @@
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <memory>
 #include <cstdio>
+#include <unistd.h>
 
 #include "cli.h"
 #include "exchange/status.h"
@@ -6,7 +15,122 @@
 
 namespace dovu::cli {
 
-int cmdPorts(Args&) {
+namespace {
+
+// SIGINT and SIGTERM end a running status stream after the logout: the handler only writes to a
+// pipe, which the event loop watches.
+int stopPipe[2] = {-1, -1};
+
+void onStopSignal(int) {
+  const char c = 0;
+  [[maybe_unused]] const auto n = ::write(stopPipe[1], &c, 1);
+}
+
+class StopSignals {
+ public:
+  StopSignals() {
+    if (::pipe(stopPipe) != 0) return;
+    notifier_ = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+      stopped = true;
+      if (loop_) loop_->quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    // A reader that goes away (| head -1) ends the stream like a signal, after the logout.
+    std::signal(SIGPIPE, SIG_IGN);
+  }
+  ~StopSignals() {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGPIPE, SIG_DFL);
+    notifier_.reset();
+    for (int& fd : stopPipe) {
+      if (fd >= 0) ::close(fd);
+      fd = -1;
+    }
+  }
+  // Waits in the event loop until the time is up or a stop signal came; false after a signal.
+  bool wait(int ms) {
+    if (stopped) return false;
+    QEventLoop l;
+    loop_ = &l;
+    QTimer::singleShot(ms, &l, &QEventLoop::quit);
+    l.exec(QEventLoop::WaitForMoreEvents);
+    loop_ = nullptr;
+    return !stopped;
+  }
+  bool stopped = false;
+
+ private:
+  std::unique_ptr<QSocketNotifier> notifier_;
+  QEventLoop* loop_ = nullptr;
+};
+
+QJsonArray flags(const bool* b, int n) {
+  QJsonArray a;
+  for (int i = 0; i < n; ++i) a.append(b[i]);
+  return a;
+}
+
+// The record as one JSON object: the raw values by their field names, and the same values in
+// words under "text" (as the plain output prints them).
+QJsonObject statusToJson(const StatusRecord& s) {
+  QJsonObject text;
+  for (const QString& line : describeStatus(s)) {
+    const auto colon = line.indexOf(QStringLiteral(": "));
+    text.insert(line.left(colon), line.mid(colon + 2));
+  }
+  return QJsonObject{
+      {QStringLiteral("input"), flags(s.input, 5)},
+      {QStringLiteral("output"), flags(s.output, 4)},
+      {QStringLiteral("eventCount"), s.eventCount},
+      {QStringLiteral("flagF"), s.flagF},
+      {QStringLiteral("modemStage"), s.modemStage},
+      {QStringLiteral("rssi"), s.rssi},
+      {QStringLiteral("smsUsed"), s.smsUsed},
+      {QStringLiteral("voiceUsed"), s.voiceUsed},
+      {QStringLiteral("dcVolts"), s.dcVolts / 10.0},
+      {QStringLiteral("exVolts"), s.exVolts / 10.0},
+      {QStringLiteral("dcOk"), s.dcOk},
+      {QStringLiteral("exOk"), s.exOk},
+      {QStringLiteral("t1Raw"), s.t1Raw},
+      {QStringLiteral("t2Raw"), s.t2Raw},
+      {QStringLiteral("t3Raw"), s.t3},
+      {QStringLiteral("humidityRaw"), s.humidity},
+      {QStringLiteral("t1State"), s.t1State},
+      {QStringLiteral("t2State"), s.t2State},
+      {QStringLiteral("t3State"), s.t3State},
+      {QStringLiteral("humidityState"), s.humidityState},
+      {QStringLiteral("text"), text},
+  };
+}
+
+enum class Poll { Done, Failed, ReaderGone };
+
+// One poll: the record on stdout, as text or as one line of JSON.
+Poll pollOnce(Controller& c, bool json) {
+  if (!c.link->sendAndWait(253, "G", kSessionTicks)) return Poll::Failed;  // the notifier reported it
+  const auto s = StatusRecord::decode(c.link->rxPayload());
+  if (!s) {
+    err(QStringLiteral("short status record (%1 bytes)").arg(c.link->rxPayload().size()));
+    return Poll::Failed;
+  }
+  if (json) {
+    std::printf("%s\n", QJsonDocument(statusToJson(*s)).toJson(QJsonDocument::Compact).constData());
+  } else {
+    for (const QString& line : describeStatus(*s)) std::printf("%s\n", line.toUtf8().constData());
+  }
+  return std::fflush(stdout) == 0 ? Poll::Done : Poll::ReaderGone;
+}
+
+}  // namespace
+
+int cmdPorts(const QStringList& args) {
+  Command cmd("ports", "List the serial ports: port, tab, device name.");
+  if (const auto exit = cmd.parse(args, 0, 0)) return *exit;
   auto source = systemPortSource();
   const auto ports = listComPorts(*source);
   if (!ports) {
@@ -18,29 +142,28 @@ int cmdPorts(Args&) {
   return kOk;
 }
 
-int cmdStatus(Args& a) {
-  const auto port = a.option(QStringLiteral("--port"));
-  const QString password = a.option(QStringLiteral("--password")).value_or(QStringLiteral("8617"));
-  const bool trace = a.flag(QStringLiteral("--trace"));
-  if (!port || a.unknownOption() || !a.rest().isEmpty()) {
-    err(QStringLiteral("usage: dovu-cli status --port P [--password N] [--trace]"));
-    return kUsage;
-  }
-  Controller c(*port, password, trace);
+int cmdStatus(const QStringList& args) {
+  Command cmd("status",
+              "Log in, read the live status and log out.  The plain form prints the record once, one\n"
+              "\"name: value\" line each.  --json prints one JSON object per line, once a second until\n"
+              "SIGINT or SIGTERM (or once with --once).");
+  cmd.addLinkOptions();
+  cmd.parser.addOption({QStringLiteral("json"), QStringLiteral("one JSON object per poll, one a line")});
+  cmd.parser.addOption({QStringLiteral("once"), QStringLiteral("with --json: one object, then log out")});
+  if (const auto exit = cmd.parse(args, 0, 0)) return *exit;
+  const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
+  if (!checkPassword(password)) return kUsage;
+  const bool json = cmd.parser.isSet(QStringLiteral("json"));
+  const bool stream = json && !cmd.parser.isSet(QStringLiteral("once"));
+
+  StopSignals stop;
+  Controller c(cmd.port(), password);
   if (!c.login()) return kFailure;
-  int rc = kOk;
-  if (c.link->sendAndWait(253, "G", kSessionTicks)) {
-    if (const auto s = StatusRecord::decode(c.link->rxPayload())) {
-      for (const QString& line : describeStatus(*s)) std::printf("%s\n", line.toUtf8().constData());
-    } else {
-      err(QStringLiteral("short status record (%1 bytes)").arg(c.link->rxPayload().size()));
-      rc = kFailure;
-    }
-  } else {
-    rc = kFailure;  // the notifier reported it
-  }
-  c.logout();
-  return rc;
+  Poll poll = pollOnce(c, json);
+  while (poll == Poll::Done && stream && stop.wait(1000)) poll = pollOnce(c, json);
+  // A failed logout fails the command even after good polls.
+  const bool loggedOut = c.logout();
+  return loggedOut && poll != Poll::Failed ? kOk : kFailure;
 }
 
 }  // namespace dovu::cli

@@ -1,11 +1,5 @@
 // download / upload: the whole configuration between the controller and a file, over the same
 // parameter table, dispatcher and transfer as the window.
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <cstdio>
-#include <unistd.h>
-
 #include "cli.h"
 #include "configfiles.h"
 #include "exchange/dispatcher.h"
@@ -27,79 +21,37 @@ bool writeConfigFile(const QString& path, const Form& form, QString* error) {
 
 bool supportedForWrite(const QString& path) { return configFormatOf(path) != ConfigFormat::Unknown; }
 
-// "download: 36%" or "upload: 12/51" on stderr: rewritten in place on a terminal, else written
-// once at the end, so that a log gets one line rather than fifty.
-class ProgressLine {
- public:
-  ProgressLine(const char* label, int total) : label_(label), total_(total), tty_(isatty(fileno(stderr))) {}
-  ~ProgressLine() { finish(); }
-  void show(int value) {
-    value_ = value;
-    shown_ = true;
-    if (tty_) print('\r');
-  }
-  void finish() {
-    if (!shown_) return;
-    print(tty_ ? '\r' : '\0');
-    std::fputc('\n', stderr);
-    shown_ = false;
-  }
-
- private:
-  void print(char lead) {
-    if (lead) std::fputc(lead, stderr);
-    if (total_ == 100) std::fprintf(stderr, "%s: %d%%", label_, value_);
-    else std::fprintf(stderr, "%s: %d/%d", label_, value_, total_);
-    std::fflush(stderr);
-  }
-  const char* label_;
-  int total_;
-  bool tty_;
-  int value_ = 0;
-  bool shown_ = false;
-};
-
-struct Common {
-  QString port;
-  std::optional<QString> password;
-  bool trace = false;
-};
-
-std::optional<Common> commonOptions(Args& a, const char* command) {
-  Common c;
-  const auto port = a.option(QStringLiteral("--port"));
-  c.password = a.option(QStringLiteral("--password"));
-  c.trace = a.flag(QStringLiteral("--trace"));
-  if (!port) {
-    err(QStringLiteral("%1 needs --port P").arg(QLatin1String(command)));
-    return std::nullopt;
-  }
-  c.port = *port;
-  return c;
-}
-
 }  // namespace
 
-int cmdDownload(Args& a) {
-  const auto common = commonOptions(a, "download");
-  const auto out = a.option(QStringLiteral("-o"));
-  if (!common) return kUsage;
-  if (!out || !a.rest().isEmpty() || a.unknownOption()) {
-    err(QStringLiteral("usage: download --port P [--password N] -o FILE.json|FILE.dvc"));
+int cmdDownload(const QStringList& args) {
+  Command cmd("download", "Read the whole configuration from the controller into a file.", "FILE.json|FILE.dvc");
+  cmd.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the file to write, .json or .dvc"),
+                                   QStringLiteral("FILE.json|FILE.dvc"));
+  cmd.parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("the file to write"),
+                        QStringLiteral("FILE")});
+  // The file is named by -o, or as the one argument.
+  cmd.addLinkOptions();
+  if (const auto exit = cmd.parse(args, 0, 1)) return *exit;
+  const QStringList files = cmd.positional() + cmd.parser.values(QStringLiteral("o"));
+  if (files.size() != 1) {
+    err(QStringLiteral("usage: dovu-cli download [options] -o FILE.json|FILE.dvc"));
     return kUsage;
   }
-  if (!supportedForWrite(*out)) {
-    err(unsupportedFormat(*out));
+  const QString out = files.first();
+  if (!supportedForWrite(out)) {
+    err(unsupportedFormat(out));
     return kUsage;
   }
+  const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
+  if (!checkPassword(password)) return kUsage;
 
-  Controller c(common->port, common->password.value_or(QStringLiteral("8617")), common->trace);
+  Controller c(cmd.port(), password);
   Dispatcher dispatcher(c.form);
   c.link->dispatch = [&dispatcher](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
-  ProgressLine line("download", 100);
+  Progress line("download", 100);
   QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
   const bool ok = transfer.download();
   line.finish();
@@ -110,40 +62,45 @@ int cmdDownload(Args& a) {
     return kFailure;
   }
   c.session->liveOff();  // the tool does not poll
-  c.logout();
+  if (!c.logout()) return kFailure;
   QString why;
-  if (!writeConfigFile(*out, c.form, &why)) {
+  if (!writeConfigFile(out, c.form, &why)) {
     err(why);
     return kFailure;
   }
   return kOk;
 }
 
-int cmdUpload(Args& a) {
-  const auto common = commonOptions(a, "upload");
-  if (!common) return kUsage;
-  if (a.rest().size() != 1 || a.unknownOption()) {
-    err(QStringLiteral("usage: upload --port P [--password N] FILE.json|FILE.dvc"));
-    return kUsage;
-  }
-  const QString file = a.rest().first();
+int cmdUpload(const QStringList& args) {
+  Command cmd("upload",
+              "Write the whole configuration from a file to the controller.  The login uses the password\n"
+              "given (option, standard input or DOVU_PASSWORD), else the access password the file holds.",
+              "FILE.json|FILE.dvc");
+  cmd.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the file to send, .json or .dvc"),
+                                   QStringLiteral("FILE.json|FILE.dvc"));
+  cmd.addLinkOptions();
+  if (const auto exit = cmd.parse(args, 1, 1)) return *exit;
+  const QString file = cmd.positional().first();
+  const auto given = cmd.password();
+  if (given && !checkPassword(*given)) return kUsage;
 
-  Controller c(common->port, QStringLiteral("8617"), common->trace);
+  Controller c(cmd.port(), QLatin1String(kDefaultPassword));
   // The file is checked before the port is touched.
   QString why;
   if (!readConfigFile(file, c.form, &why)) {
     err(why);
     return kFailure;
   }
-  // The login uses --password when given, else the password the file holds.
-  if (common->password) c.form.setText("Edit_haslo", *common->password);
+  // The login uses the password given, else the one the file holds.
+  if (given) c.form.setText("Edit_haslo", *given);
+  if (!checkPassword(c.form.text("Edit_haslo"))) return kFailure;
 
   Dispatcher dispatcher(c.form);
   c.link->dispatch = [&dispatcher](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
-  ProgressLine line("upload", static_cast<int>(paramTable().size()));
+  Progress line("upload", static_cast<int>(paramTable().size()));
   QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
   const bool ok = transfer.upload();
   line.finish();
@@ -152,8 +109,7 @@ int cmdUpload(Args& a) {
     return kFailure;
   }
   c.session->liveOff();
-  c.logout();
-  return kOk;
+  return c.logout() ? kOk : kFailure;
 }
 
 }  // namespace dovu::cli

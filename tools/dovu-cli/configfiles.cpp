@@ -1,7 +1,13 @@
 #include "configfiles.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include "cli.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
@@ -20,6 +26,17 @@ class CollectingNotifier : public Notifier {
   }
   QString line;
 };
+
+// True when the name reaches the file system unchanged through Qt's own file name encoding.
+bool plainName(const QString& path) { return QFile::encodeName(path) == nativeName(path); }
+
+QString systemError(const QString& path, int code) {
+  return QStringLiteral("%1: %2").arg(displayName(path), QString::fromLocal8Bit(std::strerror(code)));
+}
+
+// An open descriptor's path, so that the shared file routines reach a file whose name Qt cannot
+// spell.
+QString descriptorPath(int fd) { return QStringLiteral("/dev/fd/%1").arg(fd); }
 }  // namespace
 
 ConfigFormat configFormatOf(const QString& path) {
@@ -30,35 +47,72 @@ ConfigFormat configFormatOf(const QString& path) {
 }
 
 QString unsupportedFormat(const QString& path) {
-  return QStringLiteral("%1: unsupported file type (expected .dvc or .json)").arg(path);
+  return QStringLiteral("%1: unsupported file type (expected .dvc or .json)").arg(displayName(path));
+}
+
+std::optional<Bytes> readNamedFile(const QString& path, QString* error, bool* tooLarge) {
+  if (plainName(path)) return readWholeFile(path, error, tooLarge);
+  if (tooLarge) *tooLarge = false;
+  const int fd = ::open(nativeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (error) *error = systemError(path, errno);
+    return std::nullopt;
+  }
+  auto data = readWholeFile(descriptorPath(fd), error, tooLarge);
+  if (error) error->replace(descriptorPath(fd), displayName(path));
+  ::close(fd);
+  return data;
+}
+
+bool writeNamedFile(const QString& path, const Bytes& data, QString* error) {
+  if (plainName(path)) return saveFileAtomically(path, data, error);
+  // The file is saved under a plain temporary name in its folder, then renamed to its own bytes.
+  const QByteArray raw = nativeName(path);
+  const auto slash = raw.lastIndexOf('/');
+  const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : raw.left(slash);
+  const QByteArray base = raw.mid(slash + 1);
+  const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) {
+    *error = systemError(path, errno);
+    return false;
+  }
+  const QByteArray staged = ".dovu-cli-" + QByteArray::number(::getpid()) + ".tmp";
+  bool ok = saveFileAtomically(descriptorPath(dir) + QLatin1Char('/') + QString::fromLatin1(staged), data, error);
+  if (ok && ::renameat(dir, staged.constData(), dir, base.constData()) != 0) {
+    *error = systemError(path, errno);
+    ::unlinkat(dir, staged.constData(), 0);
+    ok = false;
+  }
+  if (!ok) error->replace(descriptorPath(dir) + QLatin1Char('/') + QString::fromLatin1(staged), displayName(path));
+  ::close(dir);
+  return ok;
 }
 
 bool readConfigAny(const QString& path, Form& form, QString* error) {
-  switch (configFormatOf(path)) {
-    case ConfigFormat::Dvc: {
-      CollectingNotifier n;
-      if (loadConfigFile(form, path, n)) return true;
-      *error = QStringLiteral("%1: %2").arg(path, n.line);
-      return false;
-    }
-    case ConfigFormat::Json: {
-      QString why;
-      const auto data = readWholeFile(path, &why);
-      if (!data) {
-        *error = why;
-        return false;
-      }
-      if (!configFromJsonText(form, QByteArray(data->data(), static_cast<qsizetype>(data->size())), &why)) {
-        *error = QStringLiteral("%1: %2").arg(path, why);
-        return false;
-      }
-      return true;
-    }
-    case ConfigFormat::Unknown:
-      break;
+  const ConfigFormat format = configFormatOf(path);
+  if (format == ConfigFormat::Unknown) {
+    *error = unsupportedFormat(path);
+    return false;
   }
-  *error = unsupportedFormat(path);
-  return false;
+  QString why;
+  bool tooLarge = false;
+  const auto data = readNamedFile(path, &why, &tooLarge);
+  if (!data) {
+    *error = QStringLiteral("%1: %2 (%3)")
+                 .arg(displayName(path), QString::fromUtf8(tooLarge ? kBadFormatText : kCannotReadText), why);
+    return false;
+  }
+  if (format == ConfigFormat::Dvc) {
+    CollectingNotifier n;
+    if (loadConfigFile(form, *data, n)) return true;
+    *error = QStringLiteral("%1: %2").arg(displayName(path), n.line);
+    return false;
+  }
+  if (!configFromJsonText(form, QByteArray(data->data(), static_cast<qsizetype>(data->size())), &why)) {
+    *error = QStringLiteral("%1: %2").arg(displayName(path), why);
+    return false;
+  }
+  return true;
 }
 
 bool writeConfigAny(const QString& path, const Form& form, QString* error) {
@@ -68,7 +122,7 @@ bool writeConfigAny(const QString& path, const Form& form, QString* error) {
     case ConfigFormat::Dvc: {
       const auto file = buildConfigFile(form, &why);
       if (!file) {
-        *error = QStringLiteral("%1: %2").arg(path, why);
+        *error = QStringLiteral("%1: %2").arg(displayName(path), why);
         return false;
       }
       data = *file;
@@ -83,11 +137,35 @@ bool writeConfigAny(const QString& path, const Form& form, QString* error) {
       *error = unsupportedFormat(path);
       return false;
   }
-  if (!saveFileAtomically(path, data, &why)) {
-    *error = why;
-    return false;
+  return writeNamedFile(path, data, error);
+}
+
+QStringList configNormalisations(const Bytes& file, const Form& form) {
+  QString why;
+  const auto original = parseConfigFile(file, &why);
+  const auto rebuilt = configFromForm(form, &why);
+  QStringList lines;
+  if (!original || !rebuilt) return lines;
+  const auto& items = configItems();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const ConfigItem& it = items[i];
+    const Bytes& was = original->values[i];
+    const Bytes& now = rebuilt->values[i];
+    if (was == now || it.form == ConfigItemForm::Checksum) continue;
+    const unsigned before = was.empty() ? 0 : byteAt(was, 0);
+    const unsigned after = now.empty() ? 0 : byteAt(now, 0);
+    if (it.form == ConfigItemForm::Choice) {
+      lines << QStringLiteral("item %1 (%2): list index %3 is beyond the list and becomes %4 (no selection)")
+                   .arg(it.number).arg(QLatin1String(it.field)).arg(before).arg(after);
+    } else if (it.form == ConfigItemForm::Flags) {
+      lines << QStringLiteral("item %1 (%2): bits without a check box (mask %3) are cleared")
+                   .arg(it.number).arg(QString::fromUtf8(it.description))
+                   .arg(QStringLiteral("%1").arg(before ^ after, 2, 16, QLatin1Char('0')).toUpper());
+    } else {
+      lines << QStringLiteral("item %1 (%2) is not kept as it was").arg(it.number).arg(QString::fromUtf8(it.description));
+    }
   }
-  return true;
+  return lines;
 }
 
 }  // namespace dovu::cli

@@ -1,58 +1,89 @@
 // dovu-cli: the DOVU controller from the command line, on the same core as the window.
 #include <QCoreApplication>
 #include <cstdio>
-#include <cstring>
 
 #include "cli.h"
 
 namespace {
 
-struct Command {
+struct CommandEntry {
   const char* name;
-  int (*run)(dovu::cli::Args&);
-  const char* usage;
+  int (*run)(const QStringList&);
+  const char* summary;
 };
 
-const Command kCommands[] = {
-    {"ports", dovu::cli::cmdPorts, "ports                       list serial ports: port, tab, device name"},
-    {"status", dovu::cli::cmdStatus, "status --port P [--password N]   log in, read the live status once, log out"},
-    {"download", dovu::cli::cmdDownload, "download --port P [--password N] -o FILE.json|FILE.dvc   read the whole configuration"},
-    {"upload", dovu::cli::cmdUpload, "upload --port P [--password N] FILE.json|FILE.dvc   write the whole configuration (password: --password, else the file's)"},
-    {"show", dovu::cli::cmdShow, "show FILE.dvc [--json]      every field of a configuration file in words"},
-    {"convert", dovu::cli::cmdConvert, "convert IN OUT              between .dvc and .json"},
-    {"diff", dovu::cli::cmdDiff, "diff A B                    the fields that differ; A or B a file or port:/dev/ttyX"},
-    {"flash", dovu::cli::cmdFlash, "flash --port P FILE.dvf     replace the controller's firmware"},
+const CommandEntry kCommands[] = {
+    {"ports", dovu::cli::cmdPorts, "list serial ports: port, tab, device name"},
+    {"status", dovu::cli::cmdStatus, "log in, read the live status, log out"},
+    {"download", dovu::cli::cmdDownload, "read the whole configuration into a .json or .dvc file"},
+    {"upload", dovu::cli::cmdUpload, "write the whole configuration from a .json or .dvc file"},
+    {"show", dovu::cli::cmdShow, "every field of a configuration file in words"},
+    {"convert", dovu::cli::cmdConvert, "convert a configuration between .dvc and .json"},
+    {"diff", dovu::cli::cmdDiff, "the fields that differ between two files or controllers"},
+    {"flash", dovu::cli::cmdFlash, "replace the controller's firmware from a .dvf file"},
 };
 
-void usage() {
-  std::fprintf(stderr, "usage: dovu-cli COMMAND [options] [--trace]\n\ncommands:\n");
-  for (const Command& c : kCommands) std::fprintf(stderr, "  %s\n", c.usage);
-  std::fprintf(stderr, "\n--trace prints every frame on stderr in hex with its direction and code.\n");
+QString description() {
+  QString d = QStringLiteral(
+      "The DOVU controller from the command line: live status, configuration download and upload,\n"
+      "configuration files and firmware update.\n\nCommands (each has --help):\n");
+  for (const CommandEntry& c : kCommands)
+    d += QStringLiteral("  %1 %2\n").arg(QLatin1String(c.name), -10).arg(QLatin1String(c.summary));
+  d += QStringLiteral(
+      "\nErrors go to stderr as one line; the exit status is 0 on success, 1 when a step failed\n"
+      "(diff: when the sides differ) and 2 on a usage error.  The access password may also come\n"
+      "from the environment variable DOVU_PASSWORD or from standard input (--password-stdin).");
+  return d;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  QStringList args = app.arguments();
-  args.removeFirst();
-  if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h")) {
-    usage();
-    return args.isEmpty() ? dovu::cli::kUsage : dovu::cli::kOk;
+  QCoreApplication::setApplicationName(QStringLiteral("dovu-cli"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(DOVU_VERSION));
+  const QStringList args = dovu::cli::argumentsOf(argc, argv);
+
+  dovu::cli::Command top("", "");
+  top.parser.setApplicationDescription(description());
+  top.parser.addVersionOption();
+  top.parser.addOption({QStringLiteral("help-all"), QStringLiteral("this help and every command's options")});
+  top.parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("one of the commands above"),
+                                   QStringLiteral("COMMAND [options]"));
+  // Everything after the command belongs to the command.
+  top.parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+  if (const auto exit = top.parse(args.mid(1), 0, 1 << 20)) return *exit;
+  // The manual page is made from this.
+  if (top.parser.isSet(QStringLiteral("help-all"))) {
+    std::fputs(top.helpText().toUtf8().constData(), stdout);
+    dovu::cli::showHelpAsDetail();
+    for (const CommandEntry& c : kCommands) {
+      std::fputc('\n', stdout);
+      std::fflush(stdout);
+      c.run({QStringLiteral("--help")});
+    }
+    return dovu::cli::kOk;
   }
-  const QString name = args.takeFirst();
-  for (const Command& c : kCommands) {
+  if (top.parser.isSet(QStringLiteral("version"))) {
+    std::printf("dovu-cli %s\n", DOVU_VERSION);
+    return dovu::cli::kOk;
+  }
+  QStringList rest = top.positional();
+  if (rest.isEmpty()) {
+    std::fputs(top.helpText().toUtf8().constData(), stderr);
+    return dovu::cli::kUsage;
+  }
+  const QString name = rest.takeFirst();
+  for (const CommandEntry& c : kCommands) {
     if (name == QLatin1String(c.name)) {
-      dovu::cli::Args a(args);
       try {
-        return c.run(a);
+        return c.run(rest);
       } catch (const std::exception& e) {
         dovu::cli::err(QString::fromLocal8Bit(e.what()));
         return dovu::cli::kFailure;
       }
     }
   }
-  dovu::cli::err(QStringLiteral("unknown command: %1").arg(name));
-  usage();
+  dovu::cli::err(QStringLiteral("unknown command: %1 (see 'dovu-cli --help')").arg(name));
   return dovu::cli::kUsage;
 }

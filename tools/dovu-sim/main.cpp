@@ -14,6 +14,10 @@ int main(int argc, char** argv) {
     std::fputs(dovu::sim::usageText().c_str(), stdout);
     return 0;
   }
+  if (parsed.version) {
+    std::printf("dovu-sim %s\n", DOVU_VERSION);
+    return 0;
+  }
   if (!parsed.options) {
     std::fprintf(stderr, "dovu-sim: %s\nTry dovu-sim --help.\n", parsed.error.c_str());
     return 2;

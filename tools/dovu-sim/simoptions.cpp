@@ -1,34 +1,11 @@
 #include "dovu-sim/simoptions.h"
 
+#include <QCommandLineParser>
+#include <QStringList>
 #include <algorithm>
 #include <charconv>
 
 namespace dovu::sim {
-
-const std::vector<FailureModeInfo>& failureModes() {
-  static const std::vector<FailureModeInfo> modes = {
-      {FailureMode::Silent, "--silent", "", "never answer anything"},
-      {FailureMode::SilentFrom, "--silent-from", "CODE",
-       "stop answering anything once a frame with CODE has arrived"},
-      {FailureMode::DropCode, "--drop-code", "CODE[:COUNT]",
-       "lose the next COUNT answers to CODE (default: all of them)"},
-      {FailureMode::DropEvery, "--drop-every", "N", "lose every Nth answer (acknowledgements included)"},
-      {FailureMode::BadChecksum, "--bad-checksum", "CODE|all", "corrupt the checksum of answers to CODE, or of all"},
-      {FailureMode::LongLength, "--long-length", "CODE",
-       "answer CODE once with a length byte over 100 (101 payload bytes), then normally"},
-      {FailureMode::Noise, "--noise", "", "put 1 to 4 noise bytes (never 0x74) in front of every answer frame"},
-      {FailureMode::RefusePassword, "--refuse-password", "", "refuse every login"},
-      {FailureMode::MissAck, "--miss-ack", "K[:TIMES]",
-       "do not acknowledge block K (the K-th block of the transfer, from 0, not its wrapped number) "
-       "the first TIMES times it arrives (default 1)"},
-      {FailureMode::NeverAck, "--never-ack", "", "the bootloader acknowledges no block"},
-      {FailureMode::Split, "--split", "", "write answers one byte per write, about 3 ms apart"},
-      {FailureMode::Delay, "--delay", "MS", "hold every answer back MS milliseconds"},
-      {FailureMode::UnplugAfter, "--unplug-after", "K",
-       "after answering K frames close the line (an unplugged adapter to the program) and exit"},
-  };
-  return modes;
-}
 
 namespace {
 
@@ -48,90 +25,243 @@ bool parsePair(const std::string& text, long maxA, long& a, long maxB, long& b) 
   return parseNumber(text.substr(0, colon), 0, maxA, a) && parseNumber(text.substr(colon + 1), 1, maxB, b);
 }
 
+bool parseCode(const std::string& text, std::uint8_t& code) {
+  long n = 0;
+  if (!parseNumber(text, 0, 255, n)) return false;
+  code = static_cast<std::uint8_t>(n);
+  return true;
+}
+
+ControllerOptions& ctl(ServerOptions& o) { return o.controller; }
+
 }  // namespace
+
+const std::vector<OptionInfo>& settingOptions() {
+  static const std::vector<OptionInfo> options = {
+      {"--password", "NNNN", "access password (default 8617; code 3 changes it)",
+       [](ServerOptions& o, const std::string& v) {
+         ctl(o).password = v;
+         return true;
+       }},
+      {"--firmware-version", "C", "firmware version character of the login answer (default 1)",
+       [](ServerOptions& o, const std::string& v) {
+         if (v.size() != 1) return false;
+         ctl(o).version = v[0];
+         return true;
+       }},
+      {"--baud-pace", "",
+       "keep to a real 4800 bit/s line: answers start no earlier than the request took to arrive "
+       "(2.083 ms a byte from its first byte) and go out byte by byte against absolute deadlines, 2.083 ms apart",
+       [](ServerOptions& o, const std::string&) { return o.baudPace = true; }},
+      {"--log", "FILE",
+       "frame log, one line per frame, flushed line by line:\n"
+       "  \"<ms since start> > 54 02 01 57 AE  code 2\" from the program,\n"
+       "  \"<ms> < 74 02 01 57 CE  code 2\" to the program (a block acknowledgement logs its single byte 21),\n"
+       "  \"<ms> x <hex>  code N lost by <option>\" for an answer a failure mode lost, "
+       "\"<ms> # <note>\" for events; codes are decimal",
+       [](ServerOptions& o, const std::string& v) {
+         o.logFile = v;
+         return !v.empty();
+       }},
+      {"--image-out", "FILE", "where the bootloader writes the received image when \"K\" arrives",
+       [](ServerOptions& o, const std::string& v) {
+         o.imageOut = v;
+         return !v.empty();
+       }},
+      {"--dump", "FILE",
+       "rewritten at start, after every set code and at exit: one line per read code, "
+       "\"<code> <hex bytes>\" (just \"<code>\" when empty)",
+       [](ServerOptions& o, const std::string& v) {
+         o.dumpFile = v;
+         return !v.empty();
+       }},
+      {"--no-advertise", "", "do not advertise the port",
+       [](ServerOptions& o, const std::string&) {
+         o.advertise = false;
+         return true;
+       }},
+  };
+  return options;
+}
+
+const std::vector<FailureModeInfo>& failureModes() {
+  static const std::vector<FailureModeInfo> modes = {
+      {{"--silent", "", "never answer anything",
+        [](ServerOptions& o, const std::string&) { return ctl(o).silent = true; }},
+       FailureMode::Silent},
+      {{"--silent-from", "CODE", "stop answering anything once a frame with CODE has arrived",
+        [](ServerOptions& o, const std::string& v) {
+          std::uint8_t code = 0;
+          if (!parseCode(v, code)) return false;
+          ctl(o).silentFrom = code;
+          return true;
+        }},
+       FailureMode::SilentFrom},
+      {{"--drop-code", "CODE[:COUNT]", "lose the next COUNT answers to CODE (default: all of them)",
+        [](ServerOptions& o, const std::string& v) {
+          long n = 0, m = -1;
+          if (!parsePair(v, 255, n, 1000000, m)) return false;
+          ctl(o).dropCode.push_back({static_cast<std::uint8_t>(n), static_cast<int>(m)});
+          return true;
+        }},
+       FailureMode::DropCode},
+      {{"--drop-every", "N", "lose every Nth answer (acknowledgements included)",
+        [](ServerOptions& o, const std::string& v) {
+          long n = 0;
+          if (!parseNumber(v, 1, 1000000, n)) return false;
+          ctl(o).dropEvery = static_cast<unsigned>(n);
+          return true;
+        }},
+       FailureMode::DropEvery},
+      {{"--bad-checksum", "CODE|all", "corrupt the checksum of answers to CODE, or of all",
+        [](ServerOptions& o, const std::string& v) {
+          std::uint8_t code = 0;
+          if (v != "all" && !parseCode(v, code)) return false;
+          ctl(o).badChecksum.push_back(v == "all" ? kAllCodes : code);
+          return true;
+        }},
+       FailureMode::BadChecksum},
+      {{"--long-length", "CODE", "answer CODE once with a length byte over 100 (101 payload bytes), then normally",
+        [](ServerOptions& o, const std::string& v) {
+          std::uint8_t code = 0;
+          if (!parseCode(v, code)) return false;
+          ctl(o).longLength.push_back(code);
+          return true;
+        }},
+       FailureMode::LongLength},
+      {{"--noise", "", "put 1 to 4 noise bytes (never 0x74) in front of every answer frame",
+        [](ServerOptions& o, const std::string&) { return ctl(o).noise = true; }},
+       FailureMode::Noise},
+      {{"--refuse-password", "", "refuse every login",
+        [](ServerOptions& o, const std::string&) { return ctl(o).refusePassword = true; }},
+       FailureMode::RefusePassword},
+      {{"--miss-ack", "K[:TIMES]",
+        "do not acknowledge block K (the K-th block of the transfer, from 0, not its wrapped number) "
+        "the first TIMES times it arrives (default 1)",
+        [](ServerOptions& o, const std::string& v) {
+          long n = 0, m = 1;
+          if (!parsePair(v, 1000000, n, 1000000, m)) return false;
+          ctl(o).missAckBlock = static_cast<std::size_t>(n);
+          ctl(o).missAckTimes = static_cast<int>(m);
+          return true;
+        }},
+       FailureMode::MissAck},
+      {{"--never-ack", "", "the bootloader acknowledges no block",
+        [](ServerOptions& o, const std::string&) { return ctl(o).neverAck = true; }},
+       FailureMode::NeverAck},
+      {{"--split", "", "write answers one byte per write, about 3 ms apart",
+        [](ServerOptions& o, const std::string&) { return o.split = true; }},
+       FailureMode::Split},
+      {{"--delay", "MS", "hold every answer back MS milliseconds (0 to 600000)",
+        [](ServerOptions& o, const std::string& v) {
+          long n = 0;
+          if (!parseNumber(v, 0, 600000, n)) return false;
+          o.delayMs = static_cast<int>(n);
+          return true;
+        }},
+       FailureMode::Delay},
+      {{"--unplug-after", "K", "after answering K frames close the line (an unplugged adapter to the program) and exit",
+        [](ServerOptions& o, const std::string& v) {
+          long n = 0;
+          if (!parseNumber(v, 1, 1000000, n)) return false;
+          o.unplugAfter = static_cast<unsigned>(n);
+          return true;
+        }},
+       FailureMode::UnplugAfter},
+  };
+  return modes;
+}
 
 ParseResult parseArguments(const std::vector<std::string>& args) {
   ParseResult r;
-  ServerOptions o;
-  auto fail = [&](const std::string& msg) {
-    r.error = msg;
+  // Every option of both tables, by its name without the dashes.
+  std::vector<const OptionInfo*> all;
+  for (const auto& o : settingOptions()) all.push_back(&o);
+  for (const auto& f : failureModes()) all.push_back(&f);
+  QCommandLineParser parser;
+  const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+  const QCommandLineOption version(QStringLiteral("version"));
+  parser.addOption(help);
+  parser.addOption(version);
+  for (const OptionInfo* o : all) {
+    const QString name = QString::fromLatin1(o->option).mid(2);
+    if (*o->argument)
+      parser.addOption(QCommandLineOption(name, QString(), QString::fromLatin1(o->argument)));
+    else
+      parser.addOption(QCommandLineOption(name));
+  }
+  QStringList list{QStringLiteral("dovu-sim")};
+  for (const std::string& a : args) list << QString::fromStdString(a);
+  if (!parser.parse(list)) {
+    r.error = parser.errorText().toStdString();
     return r;
-  };
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    // Options that take a value read it from the next argument.
-    auto value = [&](std::string& v) {
-      if (i + 1 >= args.size()) return false;
-      v = args[++i];
-      return true;
-    };
-    std::string v;
-    long n = 0, m = 0;
-    if (a == "-h" || a == "--help") {
-      r.help = true;
-      return r;
-    } else if (a == "--baud-pace") {
-      o.baudPace = true;
-    } else if (a == "--no-advertise") {
-      o.advertise = false;
-    } else if (a == "--split") {
-      o.split = true;
-    } else if (a == "--silent") {
-      o.controller.silent = true;
-    } else if (a == "--noise") {
-      o.controller.noise = true;
-    } else if (a == "--refuse-password") {
-      o.controller.refusePassword = true;
-    } else if (a == "--never-ack") {
-      o.controller.neverAck = true;
-    } else if (a == "--log" || a == "--image-out" || a == "--dump") {
-      if (!value(v) || v.empty()) return fail(a + " needs a file name");
-      (a == "--log" ? o.logFile : a == "--image-out" ? o.imageOut : o.dumpFile) = v;
-    } else if (a == "--password") {
-      if (!value(v)) return fail("--password needs a value");
-      o.controller.password = v;
-    } else if (a == "--version") {
-      if (!value(v) || v.size() != 1) return fail("--version needs a single character");
-      o.controller.version = v[0];
-    } else if (a == "--silent-from") {
-      if (!value(v) || !parseNumber(v, 0, 255, n)) return fail("--silent-from needs a code 0..255");
-      o.controller.silentFrom = static_cast<std::uint8_t>(n);
-    } else if (a == "--drop-code") {
-      m = -1;
-      if (!value(v) || !parsePair(v, 255, n, 1000000, m)) return fail("--drop-code needs CODE[:COUNT]");
-      o.controller.dropCode.push_back({static_cast<std::uint8_t>(n), static_cast<int>(m)});
-    } else if (a == "--drop-every") {
-      if (!value(v) || !parseNumber(v, 1, 1000000, n)) return fail("--drop-every needs N >= 1");
-      o.controller.dropEvery = static_cast<unsigned>(n);
-    } else if (a == "--bad-checksum") {
-      if (!value(v)) return fail("--bad-checksum needs CODE or all");
-      if (v == "all") {
-        o.controller.badChecksum.push_back(kAllCodes);
-      } else {
-        if (!parseNumber(v, 0, 255, n)) return fail("--bad-checksum needs CODE or all");
-        o.controller.badChecksum.push_back(static_cast<int>(n));
+  }
+  if (parser.isSet(help) || parser.isSet(version)) {
+    r.help = parser.isSet(help);
+    r.version = !r.help;
+    return r;
+  }
+  if (!parser.positionalArguments().isEmpty()) {
+    r.error = "unexpected argument " + parser.positionalArguments().first().toStdString();
+    return r;
+  }
+  ServerOptions o;
+  for (const OptionInfo* info : all) {
+    const QString name = QString::fromLatin1(info->option).mid(2);
+    if (!parser.isSet(name)) continue;
+    // A switch applies once; an option with a value once per value given.
+    const QStringList values = *info->argument ? parser.values(name) : QStringList{QString()};
+    for (const QString& v : values) {
+      if (!info->apply(o, v.toStdString())) {
+        r.error = std::string(info->option) + " needs " + info->argument;
+        return r;
       }
-    } else if (a == "--long-length") {
-      if (!value(v) || !parseNumber(v, 0, 255, n)) return fail("--long-length needs a code 0..255");
-      o.controller.longLength.push_back(static_cast<std::uint8_t>(n));
-    } else if (a == "--miss-ack") {
-      m = 1;
-      if (!value(v) || !parsePair(v, 1000000, n, 1000000, m)) return fail("--miss-ack needs K[:TIMES]");
-      o.controller.missAckBlock = static_cast<std::size_t>(n);
-      o.controller.missAckTimes = static_cast<int>(m);
-    } else if (a == "--delay") {
-      if (!value(v) || !parseNumber(v, 0, 600000, n)) return fail("--delay needs milliseconds 0..600000");
-      o.delayMs = static_cast<int>(n);
-    } else if (a == "--unplug-after") {
-      if (!value(v) || !parseNumber(v, 1, 1000000, n)) return fail("--unplug-after needs K >= 1");
-      o.unplugAfter = static_cast<unsigned>(n);
-    } else {
-      return fail("unknown option " + a);
     }
   }
   r.options = std::move(o);
   return r;
 }
+
+namespace {
+
+// "  --option ARG   description", the description word-wrapped in its own column; a "\n" in it
+// starts a new line, whose leading spaces indent it and its continuation lines.
+std::string optionHelp(const OptionInfo& o) {
+  constexpr std::size_t kIndent = 29, kWidth = 92;
+  std::string out;
+  std::string line = "  " + std::string(o.option) + (*o.argument ? std::string(" ") + o.argument : "");
+  line.resize(std::max(line.size() + 1, kIndent), ' ');
+  std::string text = o.description;
+  std::size_t start = 0;
+  for (bool first = true;; first = false) {
+    const std::size_t end = text.find('\n', start);
+    const std::string para = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const std::size_t lead = para.find_first_not_of(' ');
+    const std::size_t indent = kIndent + (lead == std::string::npos ? 0 : lead);
+    if (!first) line.assign(indent, ' ');
+    std::string word;
+    for (char c : para.substr(lead == std::string::npos ? para.size() : lead) + ' ') {
+      if (c != ' ') {
+        word += c;
+        continue;
+      }
+      if (line.size() + word.size() > kWidth && line.size() > indent) {
+        line.pop_back();
+        out += line + '\n';
+        line.assign(indent, ' ');
+      }
+      line += word + ' ';
+      word.clear();
+    }
+    line.pop_back();
+    out += line + '\n';
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
 
 std::string usageText() {
   std::string s =
@@ -140,49 +270,16 @@ std::string usageText() {
       "A simulated DOVU controller on a pseudo-terminal.  The first line on standard output is\n"
       "\"PORT <path>\", the terminal to open in the program; the port is also advertised to the\n"
       "program's port list until the simulator exits (SIGINT or SIGTERM end it cleanly).\n"
+      "Options take their value as \"--option VALUE\" or \"--option=VALUE\"; \"--\" ends the options.\n"
       "\n"
-      "Options:\n"
-      "  --password NNNN     access password (default 8617; code 3 changes it)\n"
-      "  --version C         firmware version character of the login answer (default 1)\n"
-      "  --baud-pace         keep to a real 4800 bit/s line: answers start no earlier than the\n"
-      "                      request took to arrive (2.083 ms a byte from its first byte) and go\n"
-      "                      out byte by byte against absolute deadlines, 2.083 ms apart\n"
-      "  --log FILE          frame log, one line per frame, flushed line by line:\n"
-      "                        \"<ms since start> > 54 02 01 57 AE  code 2\" from the program,\n"
-      "                        \"<ms> < 74 02 01 57 CE  code 2\" to the program (a block\n"
-      "                        acknowledgement logs its single byte 21),\n"
-      "                        \"<ms> x <hex>  code N lost by <option>\" for an answer a failure\n"
-      "                        mode lost, \"<ms> # <note>\" for events; codes are decimal\n"
-      "  --image-out FILE    where the bootloader writes the received image when \"K\" arrives\n"
-      "  --dump FILE         rewritten at start, after every set code and at exit: one line per\n"
-      "                      read code, \"<code> <hex bytes>\" (just \"<code>\" when empty)\n"
-      "  --no-advertise      do not advertise the port\n"
-      "  -h, --help          this text\n"
+      "Options:\n";
+  for (const auto& o : settingOptions()) s += optionHelp(o);
+  s +=
+      "  -h, --help                 this text\n"
+      "  --version                  the simulator's version\n"
       "\n"
       "Failure modes (may be combined; codes are decimal):\n";
-  constexpr std::size_t kIndent = 29, kWidth = 92;
-  for (const auto& f : failureModes()) {
-    std::string line = "  " + std::string(f.option) + (*f.argument ? std::string(" ") + f.argument : "");
-    line.resize(std::max(line.size() + 1, kIndent), ' ');
-    // Word-wrap the description under its own column.
-    std::string word;
-    const std::string text = std::string(f.description) + ' ';
-    for (char c : text) {
-      if (c != ' ') {
-        word += c;
-        continue;
-      }
-      if (line.size() + word.size() > kWidth && line.size() > kIndent) {
-        line.pop_back();
-        s += line + '\n';
-        line.assign(kIndent, ' ');
-      }
-      line += word + ' ';
-      word.clear();
-    }
-    line.pop_back();
-    s += line + '\n';
-  }
+  for (const auto& f : failureModes()) s += optionHelp(f);
   s +=
       "\n"
       "Exit status: 0 after SIGINT, SIGTERM or --unplug-after; 1 when the pseudo-terminal or a\n"

@@ -30,15 +30,28 @@ enum class FailureMode {
   UnplugAfter,     // after K answered frames closes the line (an unplugged adapter) and exits
 };
 
-struct FailureModeInfo {
-  FailureMode mode;
+struct ServerOptions;
+
+// Takes an option's value (empty for a switch) into the settings; false for a bad value.
+using ApplyOption = bool (*)(ServerOptions& o, const std::string& value);
+
+// One command-line option: its name, its value's name, the --help text (a "\n" starts a new
+// line) and what it sets.
+struct OptionInfo {
   const char* option;       // "--drop-code"
   const char* argument;     // "CODE[:COUNT]", or "" for a plain switch
-  const char* description;  // one line
+  const char* description;
+  ApplyOption apply;
+};
+
+struct FailureModeInfo : OptionInfo {
+  FailureMode mode;
 };
 
 // Every failure mode once, in the order of the enum.
 const std::vector<FailureModeInfo>& failureModes();
+// The other options (password, firmware version, pacing, files), in --help order.
+const std::vector<OptionInfo>& settingOptions();
 
 // Marks "every code" in ControllerOptions::badChecksum.
 constexpr int kAllCodes = -1;
@@ -80,15 +93,16 @@ struct ServerOptions {
 };
 
 struct ParseResult {
-  std::optional<ServerOptions> options;  // empty on an error or after --help
+  std::optional<ServerOptions> options;  // empty on an error or after --help or --version
   bool help = false;
+  bool version = false;
   std::string error;
 };
 
 // Parses the command-line arguments (without the program name).
 ParseResult parseArguments(const std::vector<std::string>& args);
 
-// The --help text, failure modes included.
+// The --help text, every option and failure mode included.
 std::string usageText();
 
 }  // namespace dovu::sim

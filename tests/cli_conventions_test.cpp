@@ -1,0 +1,137 @@
+// The command-line conventions of dovu-cli and dovu-sim: help, version and usage errors, the
+// password from the environment or standard input, the JSON status, the frame trace and the exit
+// status of a failed step.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "model/form.h"
+#include "storage/checkedfile.h"
+#include "storage/configfile.h"
+#include "support/sim.h"
+#include "support/testapp.h"
+#include "support/tool.h"
+
+namespace dovu::test {
+namespace {
+
+QProcessEnvironment envWith(const QString& name, const QString& value) {
+  QProcessEnvironment env;
+  env.insert(name, value);
+  return env;
+}
+
+TEST(CliConventions, HelpVersionAndUsageErrorsOfBothTools) {
+  for (const QString& tool : {QStringLiteral(DOVU_CLI_PATH), QStringLiteral(DOVU_SIM_PATH)}) {
+    const QString name = tool.section(QLatin1Char('/'), -1);
+    ToolResult r = runTool(tool, {QStringLiteral("--help")});
+    EXPECT_EQ(r.code, 0) << name.toStdString();
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("Usage: ") + name)) << r.out.toStdString();
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+
+    r = runTool(tool, {QStringLiteral("--version")});
+    EXPECT_EQ(r.code, 0) << name.toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^%1 \\d+\\.\\d+\\n$").arg(name)).match(r.out).hasMatch())
+        << r.out.toStdString();
+
+    r = runTool(tool, {QStringLiteral("--frobnicate")});
+    EXPECT_EQ(r.code, 2) << name.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains(QStringLiteral("frobnicate"))) << r.err.toStdString();
+  }
+
+  // Every command has its own help, naming itself; a bad option or value is a usage error.
+  for (const char* command : {"ports", "status", "download", "upload", "show", "convert", "diff", "flash"}) {
+    const ToolResult r = runCli({QLatin1String(command), QStringLiteral("--help")});
+    EXPECT_EQ(r.code, 0) << command;
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("Usage: dovu-cli ") + QLatin1String(command))) << r.out.toStdString();
+  }
+  EXPECT_EQ(runCli({QStringLiteral("status"), QStringLiteral("--port=ttyS0"), QStringLiteral("--frobnicate")}).code, 2);
+  EXPECT_EQ(runCli({QStringLiteral("frobnicate")}).code, 2);
+  EXPECT_EQ(runTool(QStringLiteral(DOVU_SIM_PATH), {QStringLiteral("--delay=soon")}).code, 2);
+
+  // "--" ends the options: a file whose name starts with a dash is still a file.
+  QTemporaryDir dir;
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(dir.path()));
+  QString why;
+  ASSERT_TRUE(saveFileAtomically(QStringLiteral("-a.dvc"), *buildConfigFile(Form(), &why), &why));
+  const ToolResult show = runCli({QStringLiteral("show"), QStringLiteral("--"), QStringLiteral("-a.dvc")});
+  QDir::setCurrent(previous);
+  EXPECT_EQ(show.code, 0) << show.err.toStdString();
+  EXPECT_TRUE(show.out.contains(QStringLiteral("Edit_haslo"))) << show.out.toStdString();
+}
+
+TEST(CliConventions, PasswordFromEnvironmentOrStdinIsCheckedBeforeSending) {
+  SimProcess sim({QStringLiteral("--password"), QStringLiteral("4321")});
+  ASSERT_TRUE(sim.started());
+  const QStringList status{QStringLiteral("status"), QStringLiteral("--port"), sim.port()};
+
+  // Malformed passwords never reach the line, whichever way they come.
+  EXPECT_EQ(runCli(status, envWith(QStringLiteral("DOVU_PASSWORD"), QStringLiteral("43a1"))).code, 2);
+  EXPECT_EQ(runCli(status + QStringList{QStringLiteral("--password"), QStringLiteral("43210")}).code, 2);
+  EXPECT_EQ(runCli(status + QStringList{QStringLiteral("--password-stdin")}, {}, "431\n").code, 2);
+  EXPECT_TRUE(sim.framesFromPc().empty());
+
+  ToolResult r = runCli(status, envWith(QStringLiteral("DOVU_PASSWORD"), QStringLiteral("4321")));
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  r = runCli(status + QStringList{QStringLiteral("--password-stdin")}, {}, "4321\n");
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  // The option wins over the environment.
+  r = runCli(status + QStringList{QStringLiteral("--password=1111")},
+             envWith(QStringLiteral("DOVU_PASSWORD"), QStringLiteral("4321")));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("wrong password"))) << r.err.toStdString();
+}
+
+TEST(CliConventions, StatusAsJsonAndAFailedLogoutFails) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.started());
+  // The frame trace is a logging category, which the environment turns on as well as --trace.
+  ToolResult r = runCli({QStringLiteral("status"), QStringLiteral("--port"), sim.port(), QStringLiteral("--json"),
+                         QStringLiteral("--once")},
+                        envWith(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("dovu.link=true")));
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("-> code 253: 54 FD 01 47"))) << r.err.toStdString();
+  ASSERT_EQ(r.out.count(QLatin1Char('\n')), 1) << r.out.toStdString();
+  const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+  EXPECT_EQ(o.value(QStringLiteral("input")).toArray().size(), 5);
+  EXPECT_TRUE(o.value(QStringLiteral("text")).toObject().contains(QStringLiteral("Modem GSM")));
+
+  // Without --once: one object a poll until SIGTERM, which still logs out.
+  app();
+  QProcess stream;
+  stream.start(QStringLiteral(DOVU_CLI_PATH), {QStringLiteral("status"), QStringLiteral("--port"), sim.port(),
+                                               QStringLiteral("--json")});
+  QByteArray lines;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        lines += stream.readAllStandardOutput();
+        return lines.count('\n') >= 2;
+      },
+      10000));
+  stream.terminate();
+  ASSERT_TRUE(stream.waitForFinished(5000));
+  EXPECT_EQ(stream.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(stream.exitCode(), 0);
+  const auto frames = sim.framesFromPc();
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.back().code(), 2);
+
+  // The poll went well but the logout went unanswered: the command failed.
+  SimProcess noLogout({QStringLiteral("--drop-code"), QStringLiteral("2")});
+  ASSERT_TRUE(noLogout.started());
+  r = runCli({QStringLiteral("status"), QStringLiteral("--port"), noLogout.port()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.out.contains(QStringLiteral("Modem GSM")));
+  EXPECT_TRUE(r.err.contains(QStringLiteral("logout"))) << r.err.toStdString();
+}
+
+}  // namespace
+}  // namespace dovu::test
