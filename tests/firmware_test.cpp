@@ -11,7 +11,7 @@
 #include "link/serialport.h"
 #include "link/framecodec.h"
 #include "link/link.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "model/form.h"
 #include "storage/checkedfile.h"
 #include "support/sim.h"

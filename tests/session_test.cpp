@@ -7,7 +7,7 @@
 #include "exchange/dispatcher.h"
 #include "link/serialport.h"
 #include "link/link.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "model/form.h"
 #include "support/sim.h"
 #include "support/simsession.h"

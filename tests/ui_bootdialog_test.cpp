@@ -12,7 +12,7 @@
 #include "firmware/bootloader.h"
 #include "link/serialport.h"
 #include "link/link.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "model/form.h"
 #include "storage/checkedfile.h"
 #include "support/sim.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "link/serialport.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "storage/checkedfile.h"
 
 namespace dovu {

@@ -13,9 +13,9 @@
 #include <optional>
 #include <vector>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 #include "link/link.h"
-#include "link/notifier.h"
+#include "base/notifier.h"
 
 namespace dovu {
 

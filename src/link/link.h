@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 #include "link/serialport.h"
 #include "link/framecodec.h"
-#include "link/notifier.h"
+#include "base/notifier.h"
 
 namespace dovu {
 

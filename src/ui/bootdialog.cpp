@@ -8,7 +8,7 @@
 #include <QPushButton>
 
 #include "link/link.h"
-#include "link/session.h"
+#include "session/session.h"
 
 namespace dovu::ui {
 

@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 
 #include "link/portlist.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "ui/application.h"
 #include "ui/binder.h"
 #include "ui/jpeg.h"

@@ -14,7 +14,7 @@
 #include "link/serialport.h"
 #include "link/link.h"
 #include "link/portlist.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "model/form.h"
 #include "ui/binder.h"
 #include "ui/boxnotifier.h"

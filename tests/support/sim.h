@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "link/bytes.h"
-#include "link/notifier.h"
+#include "base/bytes.h"
+#include "base/notifier.h"
 
 namespace dovu::test {
 

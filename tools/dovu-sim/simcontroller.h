@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dovu-sim/simoptions.h"
-#include "link/bytes.h"
+#include "base/bytes.h"
 
 namespace dovu::sim {
 

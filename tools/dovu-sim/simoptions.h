@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 
 namespace dovu::sim {
 

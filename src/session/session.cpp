@@ -1,4 +1,4 @@
-#include "link/session.h"
+#include "session/session.h"
 
 #include <QFileInfo>
 #include <cerrno>
