@@ -14,6 +14,7 @@
 #include <set>
 
 #include "dovu-sim/simcontroller.h"
+#include "link/commands.h"
 #include "link/framecodec.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -366,7 +367,7 @@ QString advertFile(test::SimProcess& sim) {
 }
 
 const Bytes kLogin = buildFrame(kCodeLogin, "8617");
-const Bytes kLoginAccepted = bytes({0x74, 0x01, 0x02, 0x54, 0x31, 0xFC});
+const Bytes kLoginAcceptedFrame = bytes({0x74, 0x01, 0x02, 0x54, 0x31, 0xFC});
 
 }  // namespace
 
@@ -400,10 +401,10 @@ TEST(SimProgram, AdvertisesAnswersLogsDumpsAndWithdrawsOnSigterm) {
   EXPECT_TRUE(logged[0].fromPc);
   EXPECT_EQ(logged[0].bytes, kLogin);
   EXPECT_FALSE(logged[1].fromPc);
-  EXPECT_EQ(logged[1].bytes, kLoginAccepted);
+  EXPECT_EQ(logged[1].bytes, kLoginAcceptedFrame);
   QFile log(sim.logPath());
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(log.readAll().contains((" < " + toHex(kLoginAccepted) + "  code 1\n").c_str()));
+  EXPECT_TRUE(log.readAll().contains((" < " + toHex(kLoginAcceptedFrame) + "  code 1\n").c_str()));
 
   sim.process().terminate();
   ASSERT_TRUE(test::waitFor([&] { return sim.process().state() == QProcess::NotRunning; }, 5000));
@@ -426,7 +427,7 @@ TEST(SimProgram, SplitAndNoiseStillDeliverTheFrame) {
   for (const auto& r : reads) all += r;
   const auto start = all.find(static_cast<char>(kControllerStart));
   EXPECT_GE(start, 1u);
-  EXPECT_EQ(all.substr(start), kLoginAccepted);
+  EXPECT_EQ(all.substr(start), kLoginAcceptedFrame);
   EXPECT_GT(reads.size(), 1u);
 }
 

@@ -11,7 +11,6 @@ namespace {
 constexpr std::uint8_t kLastReadCode = 104;
 // How often a requested transfer looks whether the wait under way has ended.
 constexpr int kRetryMs = 20;
-const Bytes kReadRequest = "T";
 
 // Marks the transfer as running for as long as it lasts, and hides the progress dialog however it
 // ends (a write error of the port leaves by an exception).
@@ -80,7 +79,7 @@ bool ConfigTransfer::download() {
     link_.setPollTicks(0);
     Link::pauseMs(10);
     if (link_.aborted()) return false;
-    link_.sendFrame(p.readCode, kReadRequest);
+    link_.sendFrame(p.readCode, kReadPayload);
     // The answer is written into its fields by the dispatcher while the wait runs.  A missing one
     // has already logged the window out (silently for the threshold block).
     if (!link_.waitForAnswer(kReadTicks, p.readCode)) return false;

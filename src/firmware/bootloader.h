@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "link/commands.h"
 #include "link/link.h"
 #include "base/notifier.h"
 
@@ -22,9 +23,6 @@ namespace dovu {
 class Session;
 
 constexpr std::size_t kFirmwareBlockSize = 128;
-constexpr std::uint8_t kBlockCode = 101;
-constexpr std::uint8_t kTransferEndCode = 102;
-constexpr std::uint8_t kRestartCode = 255;
 constexpr std::uint8_t kBlockAck = 0x21;    // "!"
 constexpr std::uint8_t kNoRxChar = 0x2E;    // "."
 constexpr std::uint8_t kBlockFill = 0xFF;

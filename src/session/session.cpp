@@ -67,10 +67,10 @@ Session::ConnectResult Session::connectAndLogin() {
   port->setDtrLine(true);
   port->setRtsLine(true);
 
-  link_.sendFrame(1, form_.text("Edit_haslo").toLatin1().toStdString());
-  if (!link_.waitForAnswer(kSessionTicks, 1)) return ConnectResult::NoAnswer;
+  link_.sendFrame(kCodeLogin, form_.text("Edit_haslo").toLatin1().toStdString());
+  if (!link_.waitForAnswer(kSessionTicks, kCodeLogin)) return ConnectResult::NoAnswer;
   const Bytes& answer = link_.rxPayload();
-  if (!answer.empty() && byteAt(answer, 0) == 0x54) {
+  if (!answer.empty() && byteAt(answer, 0) == kLoginAccepted) {
     showLoggedIn();
     return ConnectResult::LoggedIn;
   }
@@ -86,8 +86,8 @@ void Session::logoutAndDisconnect() {
   showDisconnected();
   showLoggedOut();
   if (portOpen()) {
-    link_.sendFrame(2, "W");
-    if (link_.waitForAnswer(kSessionTicks, 2)) {
+    link_.sendFrame(kCodeLogout, kLogoutPayload);
+    if (link_.waitForAnswer(kSessionTicks, kCodeLogout)) {
       if (Notifier* n = link_.notifier()) {
         n->beep();
         n->message(MessageKind::Information, QStringLiteral("Wylogowano ze sterownika DOVU"));
@@ -113,21 +113,21 @@ bool Session::validPassword(const QString& p) {
 
 bool Session::changePassword(const QString& newPassword) {
   if (!validPassword(newPassword)) return false;
-  link_.sendFrame(3, newPassword.toLatin1().toStdString());
-  if (!link_.waitForAnswer(kSessionTicks, 3)) return false;
+  link_.sendFrame(kCodePassword, newPassword.toLatin1().toStdString());
+  if (!link_.waitForAnswer(kSessionTicks, kCodePassword)) return false;
   form_.setText("Edit_haslo", newPassword);
   if (Notifier* n = link_.notifier()) n->message(MessageKind::Information, QStringLiteral("Hasło zmienione"));
   showLoggedIn();
   return true;
 }
 
-void Session::restart() { link_.sendFrame(255, "B"); }
+void Session::restart() { link_.sendFrame(kCodeRestart, kRestartPayload); }
 
-void Session::resetCounters() { link_.sendFrame(254, "G"); }
+void Session::resetCounters() { link_.sendFrame(kCodeResetCounters, kResetCountersPayload); }
 
 void Session::poll() {
   if (loggedIn_ && liveDisplay_ && !link_.sending() && !link_.aborted())
-    link_.sendAndWait(253, "G", kSessionTicks);
+    link_.sendAndWait(kCodeStatus, kStatusPayload, kSessionTicks);
 }
 
 void Session::showConnected() {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include "link/commands.h"
 #include "link/link.h"
 #include "model/form.h"
 

@@ -87,8 +87,8 @@ bool Controller::login() {
 
 void Controller::logout() {
   if (!port.isOpen()) return;
-  link->sendFrame(2, "W");
-  link->waitForAnswer(kSessionTicks, 2);
+  link->sendFrame(kCodeLogout, kLogoutPayload);
+  link->waitForAnswer(kSessionTicks, kCodeLogout);
   session->showLoggedOut();
   port.close();
 }

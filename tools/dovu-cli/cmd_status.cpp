@@ -29,7 +29,7 @@ int cmdStatus(Args& a) {
   Controller c(*port, password, trace);
   if (!c.login()) return kFailure;
   int rc = kOk;
-  if (c.link->sendAndWait(253, "G", kSessionTicks)) {
+  if (c.link->sendAndWait(kCodeStatus, kStatusPayload, kSessionTicks)) {
     if (const auto s = StatusRecord::decode(c.link->rxPayload())) {
       for (const QString& line : describeStatus(*s)) std::printf("%s\n", line.toUtf8().constData());
     } else {

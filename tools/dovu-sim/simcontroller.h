@@ -39,9 +39,6 @@ constexpr std::size_t kBlockSize = 128;
 constexpr std::size_t kBlockPayload = kBlockSize + 1;
 constexpr std::uint8_t kAck = 0x21;  // "!"
 
-constexpr std::uint8_t kCodeLogin = 1, kCodeLogout = 2, kCodePassword = 3;
-constexpr std::uint8_t kCodeBlock = 101, kCodeEndTransfer = 102;
-constexpr std::uint8_t kCodeStatus = 253, kCodeResetCounters = 254, kCodeRestart = 255;
 constexpr std::size_t kStatusSize = 18;
 constexpr std::uint8_t kLastModemStage = 19;
 
