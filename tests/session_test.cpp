@@ -160,7 +160,6 @@ TEST(Session, PortThatCannotOpenSaysWhy) {
   ASSERT_EQ(notifier.count(QStringLiteral("Port COM niedostępny")), 1);
   EXPECT_TRUE(notifier.events.back().detail.contains(QStringLiteral("/dev/does-not-exist-dovu")));
   EXPECT_EQ(form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
-  EXPECT_TRUE(Session::portErrorDetail(EACCES, QStringLiteral("/dev/null")).contains(QStringLiteral("usermod")));
 }
 
 TEST(Session, UnplugIsReportedOnceAndLeavesDisconnected) {

@@ -199,7 +199,12 @@ TEST(SimStatus, CounterResetAndRestart) {
 
   EXPECT_TRUE(s.c.onFrame(kCodeRestart, "B").empty());
   EXPECT_TRUE(s.c.inBootloader());
-  EXPECT_EQ(byteAt(s.status(), 2), 0);  // a status poll leaves the bootloader and is answered
+  // Nothing but firmware blocks is answered until the application has booted again.
+  s.ms += ControllerOptions{}.bootMs - 1;
+  EXPECT_TRUE(s.c.onFrame(kCodeStatus, "G").empty());
+  EXPECT_TRUE(s.c.onFrame(kCodeLogin, "8617").empty());
+  s.ms += 1;
+  EXPECT_EQ(byteAt(s.status(), 2), ControllerOptions{}.bootMs / 1000);  // the modem started over
   EXPECT_FALSE(s.c.inBootloader());
 }
 

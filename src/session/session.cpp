@@ -1,14 +1,18 @@
 #include "session/session.h"
 
-#include <QFileInfo>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QStringList>
 #include <cerrno>
-#include <cstring>
 #if defined(Q_OS_UNIX)
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #endif
 
 namespace dovu {
+
+Q_LOGGING_CATEGORY(lcSession, "dovu.session")
 
 namespace {
 const char* kLampNames[] = {"PanelIN1", "PanelIN2", "PanelIN3", "PanelIN4", "PanelIN5",
@@ -24,24 +28,120 @@ Session::Session(Form& form, Link& link, QObject* parent) : QObject(parent), for
 
 bool Session::portOpen() const { return link_.port() && link_.port()->isOpen(); }
 
-QString Session::portErrorDetail(int systemError, const QString& port) {
-  if (systemError <= 0) return {};
-  QString detail = QString::fromLocal8Bit(std::strerror(systemError));
-#if defined(Q_OS_UNIX)
-  if (systemError == EACCES || systemError == EPERM) {
-    QString groupName = QStringLiteral("dialout");
-    struct stat st {};
-    if (::stat(QFile::encodeName(port).constData(), &st) == 0) {
-      if (const struct group* g = ::getgrgid(st.st_gid)) groupName = QString::fromLocal8Bit(g->gr_name);
-    }
-    detail += QStringLiteral("\nDodaj użytkownika do grupy %1: sudo usermod -a -G %1 $USER "
-                             "i zaloguj się ponownie.")
-                  .arg(groupName);
-  } else if (systemError == EBUSY) {
-    detail += QStringLiteral("\nPort jest używany przez inny program.");
+QString Session::portErrorReason(const SerialPortError& e) {
+  qCWarning(lcSession, "%s", e.what());
+  const int sys = e.systemError();
+#if defined(Q_OS_WIN)
+  switch (sys) {
+    case 2:  // ERROR_FILE_NOT_FOUND
+    case 3:  // ERROR_PATH_NOT_FOUND
+      return QStringLiteral("port nie istnieje");
+    case 5:  // ERROR_ACCESS_DENIED: at opening a port held by another program, later an unplugged one
+      return e.code() == kErrOpen ? QStringLiteral("port jest używany przez inny program lub brak uprawnień")
+                                  : QStringLiteral("urządzenie odłączone");
+    case 31:    // ERROR_GEN_FAILURE
+    case 1167:  // ERROR_DEVICE_NOT_CONNECTED
+      return QStringLiteral("urządzenie odłączone");
+    case 121:   // ERROR_SEM_TIMEOUT
+    case 1460:  // ERROR_TIMEOUT
+      return QStringLiteral("upłynął czas zapisu do portu");
+    default:
+      break;
+  }
+#else
+  switch (sys) {
+    case ENOENT: return QStringLiteral("port nie istnieje");
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+    case EPIPE: return QStringLiteral("urządzenie odłączone");
+    case EACCES:
+    case EPERM: return QStringLiteral("brak uprawnień do portu");
+    case EBUSY: return QStringLiteral("port jest używany przez inny program");
+    case ETIMEDOUT: return QStringLiteral("upłynął czas zapisu do portu");
+    case ENOTTY: return QStringLiteral("to nie jest port szeregowy");
+    case EINVAL: return QStringLiteral("port nie przyjmuje ustawień linii");
+    default: break;
   }
 #endif
+  switch (e.code()) {
+    case kErrOpen: return QStringLiteral("nie można otworzyć portu");
+    case kErrWrite: return QStringLiteral("zapis do portu nieudany");
+    case kErrRead:
+    case kErrClearCommError: return QStringLiteral("odczyt z portu nieudany");
+    case kErrNotOpen: return QStringLiteral("port nie jest otwarty");
+    case kErrSetState:
+    case kErrSetTimeouts:
+    case kErrSetup: return QStringLiteral("nie można ustawić parametrów linii");
+    default: return QStringLiteral("błąd portu nr %1").arg(e.code());
+  }
+}
+
+QString Session::portErrorDetail(const SerialPortError& e, const QString& port) {
+  QString detail = portErrorReason(e);
+#if defined(Q_OS_UNIX)
+  const int sys = e.systemError();
+  struct stat st {};
+  if ((sys == EACCES || sys == EPERM) && ::stat(QFile::encodeName(port).constData(), &st) == 0) {
+    auto groupName = [](gid_t gid) {
+      const struct group* g = ::getgrgid(gid);
+      return g ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
+    };
+    const bool groupMayOpen = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (groupMayOpen && st.st_gid != 0) {
+      // Joining the device's own group is the usual remedy, and a safe one.
+      detail += QStringLiteral("\nDodaj użytkownika do grupy %1: sudo usermod -a -G %1 $USER "
+                               "i zaloguj się ponownie.")
+                    .arg(groupName(st.st_gid));
+    } else {
+      // Joining root's group (or any group without access) would not help, or would give away far
+      // more than the port: say who may open it instead.
+      QStringList who;
+      if ((st.st_mode & (S_IRUSR | S_IWUSR)) == (S_IRUSR | S_IWUSR)) {
+        const struct passwd* pw = ::getpwuid(st.st_uid);
+        who << QStringLiteral("użytkownik %1").arg(pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(st.st_uid));
+      }
+      if (groupMayOpen) who << QStringLiteral("grupa %1").arg(groupName(st.st_gid));
+      detail += who.isEmpty() ? QStringLiteral("\nNikt nie ma prawa zapisu do tego portu; poproś administratora o dostęp.")
+                              : QStringLiteral("\nPort może otworzyć tylko: %1. Poproś administratora o dostęp.")
+                                    .arg(who.join(QStringLiteral(", ")));
+    }
+  } else if (sys == EBUSY) {
+    detail += QStringLiteral("\nZamknij program, który go używa.");
+  }
+#else
+  Q_UNUSED(port);
+#endif
   return detail;
+}
+
+void Session::reportPortUnavailable(const QString& port, const QString& detail) {
+  if (Notifier* n = link_.notifier()) {
+    n->beep();
+    n->message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText), port + QStringLiteral(": ") + detail);
+  }
+}
+
+bool Session::selectPort(const QString& name) {
+  SerialPort* port = link_.port();
+  if (!port || port->port() == name) return true;
+  if (!port->isOpen()) {
+    port->setPort(name);
+    return true;
+  }
+  try {
+    port->setPort(name);  // closes the old port and opens the new one
+    port->setDtrLine(true);
+    port->setRtsLine(true);
+    return true;
+  } catch (const SerialPortError& e) {
+    // Nothing is open any more: say so, rather than leave the lamps lit over a dead line.
+    showLoggedOut();
+    showDisconnected();
+    if (port->isOpen()) port->close();
+    reportPortUnavailable(name, portErrorDetail(e, name));
+    return false;
+  }
 }
 
 Session::ConnectResult Session::connectAndLogin() {
@@ -52,11 +152,7 @@ Session::ConnectResult Session::connectAndLogin() {
       port->open();
     } catch (const SerialPortError& e) {
       // Without this the click would end without a word.
-      if (Notifier* n = link_.notifier()) {
-        n->beep();
-        n->message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText),
-                   port->port() + QStringLiteral(": ") + portErrorDetail(e.systemError(), port->port()));
-      }
+      reportPortUnavailable(port->port(), portErrorDetail(e, port->port()));
       return ConnectResult::PortUnavailable;
     }
   }
@@ -126,11 +222,13 @@ void Session::restart() { link_.sendFrame(kCodeRestart, kRestartPayload); }
 void Session::resetCounters() { link_.sendFrame(kCodeResetCounters, kResetCountersPayload); }
 
 void Session::poll() {
-  if (loggedIn_ && liveDisplay_ && !link_.sending() && !link_.aborted())
+  // Never inside another exchange, nor ahead of a press that waits for the line.
+  if (loggedIn_ && liveDisplay_ && !link_.busy() && !link_.aborted())
     link_.sendAndWait(kCodeStatus, kStatusPayload, kSessionTicks);
 }
 
 void Session::showConnected() {
+  link_.sessionChanged();
   form_.setText("Edit_status", QStringLiteral("POŁĄCZONY"));
   form_.setColour("Edit_status", kBrightGreen);
   form_.setEnabled("Button_rozlacz", true);
@@ -138,6 +236,7 @@ void Session::showConnected() {
 }
 
 void Session::showDisconnected() {
+  link_.sessionChanged();
   form_.setText("Edit_status", QStringLiteral("ROZŁĄCZONY"));
   form_.setColour("Edit_status", kRed);
   form_.setEnabled("Button_rozlacz", false);
@@ -145,6 +244,7 @@ void Session::showDisconnected() {
 }
 
 void Session::showLoggedIn() {
+  link_.sessionChanged();
   link_.setPollTicks(0);
   loggedIn_ = true;
   form_.setText("Edit_logon", QStringLiteral("ZALOGOWANY"));
@@ -157,6 +257,7 @@ void Session::showLoggedIn() {
 }
 
 void Session::showLoggedOut() {
+  link_.sessionChanged();
   liveDisplay_ = false;
   form_.setText("Edit_logon", QStringLiteral("WYLOGOWANY"));
   form_.setColour("Edit_logon", kRed);
@@ -205,14 +306,11 @@ void Session::onDeviceLost(const QString& reason) {
   // window says so at once rather than after a wait's three time-outs, and the port is closed so
   // that the user can connect again once the adapter is back.
   const QString port = link_.port() ? link_.port()->port() : QString();
+  qCWarning(lcSession, "%s: %s", qPrintable(port), qPrintable(reason));
   showLoggedOut();
   showDisconnected();
   if (link_.port()) link_.port()->close();
-  if (Notifier* n = link_.notifier()) {
-    n->beep();
-    n->message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText),
-               QStringLiteral("%1: urządzenie odłączone (%2)").arg(port, reason));
-  }
+  reportPortUnavailable(port, QStringLiteral("urządzenie odłączone"));
 }
 
 }  // namespace dovu

@@ -23,6 +23,7 @@
 class QComboBox;
 class QDialog;
 class QGroupBox;
+class QLabel;
 
 namespace dovu::ui {
 
@@ -97,7 +98,12 @@ class Main : public QMainWindow {
   QWidget* field(const char* name);
   QWidget* check(const char* name, bool withCaption);
   QWidget* spinField(const char* name);
-  void onClick(const char* name, void (Main::*handler)());
+  // How a press reaches its handler: at once (Local), or through the link's one queue of
+  // exchanges (Exchange: dropped when the session changed before it could run; Link: a port pick
+  // or a disconnect, which stay valid whatever the session did meanwhile).
+  enum class Press { Local, Exchange, Link };
+  void onClick(const char* name, void (Main::*handler)(), Press press = Press::Local);
+  void press(Press press, std::function<void()> handler);
 
   Form form_;
   BoxNotifier boxNotifier_;
@@ -111,6 +117,8 @@ class Main : public QMainWindow {
   std::unique_ptr<PortSource> portSource_;
   std::vector<PortEntry> portList_;  // PortNames and DeviceNames, in the system's order
   QComboBox* comCombo_ = nullptr;
+  QLabel* noPorts_ = nullptr;   // kNoPortsText, shown while the list is empty
+  bool userPicked_ = false;     // the selection is the user's choice, kept by refreshes
   QPointer<FormProgres> progres_;
   QPointer<FormJakieCOM> jakieCom_;
 };

@@ -245,7 +245,7 @@ std::vector<Answer> SimController::answer(std::uint8_t code, const Bytes& payloa
       return {};
     case kCodeRestart:
       // The modem starts over and the bootloader waits for a transfer.
-      bootAt_ = now();
+      bootAt_ = restartAt_ = now();
       bootloader_ = true;
       image_.clear();
       haveBlock_ = false;
@@ -271,7 +271,14 @@ std::vector<Answer> SimController::bootloaderFrame(std::uint8_t code, const Byte
     return {};
   }
   if (code != kCodeBlock) {
-    // Anything else means the program is talking to the application again.
+    // Until the bootloader has given up waiting for a first block and the application has started,
+    // nobody answers; during a transfer, anything else means the application runs again.
+    if (!haveBlock_ && now() - restartAt_ < opt_.bootMs) return {};
+    bootloader_ = false;
+    return answer(code, payload);
+  }
+  if (!haveBlock_ && now() - restartAt_ >= opt_.bootMs) {
+    // Too late: the application runs, and to it 101 is an ordinary set code.
     bootloader_ = false;
     return answer(code, payload);
   }

@@ -105,6 +105,7 @@ class SimController {
   Bytes password_;
   std::vector<Bytes> params_;  // indexed by readCode / 2 - 2
   long long bootAt_ = 0;
+  long long restartAt_ = 0;  // when 255 "B" sent the controller into its bootloader
 
   // Daily counters: the base value plus one SMS every 40 s and one call every 100 s since countersAt_.
   std::uint8_t smsBase_ = 0, voiceBase_ = 0;

@@ -24,6 +24,8 @@ const std::vector<FailureModeInfo>& failureModes() {
       {FailureMode::NeverAck, "--never-ack", "", "the bootloader acknowledges no block"},
       {FailureMode::Split, "--split", "", "write answers one byte per write, about 3 ms apart"},
       {FailureMode::Delay, "--delay", "MS", "hold every answer back MS milliseconds"},
+      {FailureMode::DelayCode, "--delay-code", "CODE:MS",
+       "hold the answers to CODE back MS milliseconds (may be repeated, adds to --delay)"},
       {FailureMode::UnplugAfter, "--unplug-after", "K",
        "after answering K frames close the line (an unplugged adapter to the program) and exit"},
   };
@@ -122,6 +124,13 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     } else if (a == "--delay") {
       if (!value(v) || !parseNumber(v, 0, 600000, n)) return fail("--delay needs milliseconds 0..600000");
       o.delayMs = static_cast<int>(n);
+    } else if (a == "--delay-code") {
+      if (!value(v) || !parsePair(v, 255, n, 600000, m) || v.find(':') == std::string::npos)
+        return fail("--delay-code needs CODE:MS");
+      o.delayCode.push_back({static_cast<std::uint8_t>(n), static_cast<int>(m)});
+    } else if (a == "--boot-ms") {
+      if (!value(v) || !parseNumber(v, 0, 600000, n)) return fail("--boot-ms needs milliseconds 0..600000");
+      o.controller.bootMs = static_cast<int>(n);
     } else if (a == "--unplug-after") {
       if (!value(v) || !parseNumber(v, 1, 1000000, n)) return fail("--unplug-after needs K >= 1");
       o.unplugAfter = static_cast<unsigned>(n);
@@ -156,6 +165,8 @@ std::string usageText() {
       "  --image-out FILE    where the bootloader writes the received image when \"K\" arrives\n"
       "  --dump FILE         rewritten at start, after every set code and at exit: one line per\n"
       "                      read code, \"<code> <hex bytes>\" (just \"<code>\" when empty)\n"
+      "  --boot-ms MS        after 255 \"B\" the bootloader waits MS for a first block and answers\n"
+      "                      nothing else meanwhile; then the application runs again (default 3000)\n"
       "  --no-advertise      do not advertise the port\n"
       "  -h, --help          this text\n"
       "\n"
