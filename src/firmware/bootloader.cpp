@@ -85,7 +85,7 @@ FirmwareUpdate::Result FirmwareUpdate::run(const FirmwareFile& file) {
     // The line is gone (adapter unplugged, port closed): not a missing answer, so say what it is.
     notifier_.beep();
     notifier_.message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText),
-                      QStringLiteral("Aktualizacja nieudana: %1").arg(QString::fromLocal8Bit(e.what())));
+                      QStringLiteral("Aktualizacja nieudana: %1").arg(Session::portErrorReason(e)));
     return Result::PortError;
   }
 }
