@@ -118,7 +118,13 @@ void Link::runQueued() {
       if (next.dropped) next.dropped();
       continue;
     }
-    runCommand(next.command);
+    try {
+      runCommand(next.command);
+    } catch (const std::exception& e) {
+      // Nobody called this one: what the press would have reported goes to the log rather than
+      // through the event loop.
+      qWarning("dovu: deferred command failed: %s", e.what());
+    }
     return;  // runCommand schedules the rest
   }
 }
