@@ -299,7 +299,8 @@ TEST(SimFailureModes, AnswersAreLostOrDamagedAsTold) {
 
 TEST(SimOptions, ParsesFailureModesAndRejectsBadValues) {
   const auto r = parseArguments({"--drop-code", "80:2", "--drop-code", "4", "--miss-ack", "300:3", "--bad-checksum",
-                                 "all", "--password", "1111", "--version", "2", "--baud-pace", "--split"});
+                                 "all", "--password", "1111", "--version", "2", "--baud-pace", "--split",
+                                 "--delay-code", "253:1500", "--boot-ms", "5000"});
   ASSERT_TRUE(r.options) << r.error;
   const auto& c = r.options->controller;
   ASSERT_EQ(c.dropCode.size(), 2u);
@@ -310,8 +311,12 @@ TEST(SimOptions, ParsesFailureModesAndRejectsBadValues) {
   EXPECT_EQ(c.badChecksum, std::vector<int>{kAllCodes});
   EXPECT_EQ(c.password, "1111");
   EXPECT_TRUE(r.options->baudPace && r.options->split);
+  ASSERT_EQ(r.options->delayCode.size(), 1u);
+  EXPECT_EQ(r.options->delayCode[0].code, 253);
+  EXPECT_EQ(r.options->delayCode[0].ms, 1500);
+  EXPECT_EQ(c.bootMs, 5000);
   for (auto bad : std::vector<std::vector<std::string>>{
-           {"--drop-code", "256"}, {"--drop-every", "0"}, {"--version", "12"}, {"--delay"}, {"--frobnicate"}})
+           {"--drop-code", "256"}, {"--drop-every", "0"}, {"--version", "12"}, {"--delay"}, {"--delay-code", "253"}, {"--frobnicate"}})
     EXPECT_FALSE(parseArguments(bad).options) << bad[0];
   const std::string help = usageText();
   for (const auto& f : failureModes()) EXPECT_NE(help.find(f.option), std::string::npos) << f.option;
