@@ -12,9 +12,9 @@
 #include <functional>
 
 #include "base/bytes.h"
-#include "link/serialport.h"
-#include "link/framecodec.h"
 #include "base/notifier.h"
+#include "link/framecodec.h"
+#include "link/serialport.h"
 
 namespace dovu {
 
