@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
   qint64 restartAt = -1, endAt = -1;
   link.trace = [&](bool out, const Bytes& frame) {
     if (!out) return;
-    if (byteAt(frame, 1) == kRestartCode) restartAt = clock.nsecsElapsed();
-    if (byteAt(frame, 1) == kTransferEndCode) endAt = clock.nsecsElapsed();
+    if (byteAt(frame, 1) == kCodeRestart) restartAt = clock.nsecsElapsed();
+    if (byteAt(frame, 1) == kCodeEndTransfer) endAt = clock.nsecsElapsed();
   };
   FirmwareUpdate update(link, notifier);
   const double cpu0 = cpuSeconds();

@@ -13,7 +13,7 @@
 #include "exchange/transfer.h"
 #include "link/serialport.h"
 #include "link/link.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "model/form.h"
 #include "model/params.h"
 

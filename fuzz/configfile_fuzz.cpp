@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "link/notifier.h"
+#include "base/notifier.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "firmware/bootloader.h"
-#include "link/notifier.h"
+#include "base/notifier.h"
 #include "storage/checkedfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -11,7 +11,7 @@
 #include "exchange/transfer.h"
 #include "link/serialport.h"
 #include "link/link.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "model/form.h"
 #include "model/matrix.h"
 #include "model/params.h"

@@ -11,7 +11,7 @@
 #include "link/serialport.h"
 #include "link/framecodec.h"
 #include "link/link.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "model/form.h"
 #include "storage/checkedfile.h"
 #include "support/sim.h"
@@ -36,15 +36,15 @@ Bytes pattern(std::size_t n) {
   return b;
 }
 
-// Messages with the time they were shown.
+// Messages with the link tick at which they were shown.
 class TimedNotifier : public RecordingNotifier {
  public:
   TimedNotifier() { clock.start(); }
   void message(MessageKind kind, const QString& text, const QString& detail) override {
-    at.push_back(clock.elapsed());
+    at.push_back(ticks);
     RecordingNotifier::message(kind, text, detail);
   }
-  qint64 timeOf(const QString& text) const {
+  qint64 tickOf(const QString& text) const {
     int i = 0;
     for (const auto& e : events) {
       if (e.beep) continue;
@@ -54,11 +54,13 @@ class TimedNotifier : public RecordingNotifier {
     return -1;
   }
   QElapsedTimer clock;
+  int ticks = 0;  // of the link's 100 ms timer
   std::vector<qint64> at;
 };
 
 struct SentFrame {
-  qint64 at;
+  qint64 at;    // ms
+  int tick;     // of the link's timer
   Bytes bytes;
   int code() const { return byteAt(bytes, 1); }
 };
@@ -72,8 +74,9 @@ struct Rig {
     port.open();
     link = std::make_unique<Link>(&port, &notifier);
     link->trace = [this](bool out, const Bytes& frame) {
-      if (out) sent.push_back({notifier.clock.elapsed(), frame});
+      if (out) sent.push_back({notifier.clock.elapsed(), notifier.ticks, frame});
     };
+    QObject::connect(&link->timer(), &QTimer::timeout, [this] { ++notifier.ticks; });
     update = std::make_unique<FirmwareUpdate>(*link, notifier);
     update->onProgress = [this](int v) { bar.push_back(v); };
   }
@@ -258,7 +261,7 @@ TEST(FirmwareTransfer, TwoMissedAcknowledgementsAreToleratedInTheWholeTransfer) 
   const auto blocks = r.framesWithCode(101);
   ASSERT_EQ(blocks.size(), 10u);  // 8 blocks, the fifth three times
   for (int i : {4, 5, 6}) EXPECT_EQ(blocks[static_cast<std::size_t>(i)].bytes, blocks[4].bytes);
-  EXPECT_NEAR(blocks[6].at - blocks[4].at, 2000, 250);
+  EXPECT_NEAR(blocks[6].tick - blocks[4].tick, 20, 2);  // two attempts of ten ticks
   EXPECT_EQ(r.receivedImage(), padded(image));
   EXPECT_EQ(r.notifier.count(kFailed), 0);
 }
@@ -286,9 +289,9 @@ TEST(FirmwareTransfer, NeverAcknowledgedFailsAfterAboutThreeSeconds) {
   const auto blocks = r.framesWithCode(101);
   ASSERT_EQ(blocks.size(), 3u);  // the first block, written three times
   for (const auto& b : blocks) EXPECT_EQ(b.bytes, blocks[0].bytes);
-  const qint64 failedAt = r.notifier.timeOf(kFailed);
+  const qint64 failedAt = r.notifier.tickOf(kFailed);
   ASSERT_GE(failedAt, 0);
-  EXPECT_NEAR(failedAt - blocks[0].at, 3000, 350);
+  EXPECT_NEAR(failedAt - blocks[0].tick, 30, 2);  // three attempts of ten ticks
   EXPECT_TRUE(r.framesWithCode(102).empty());
   EXPECT_EQ(r.notifier.count(kDone), 0);
 }
@@ -297,11 +300,9 @@ TEST(FirmwareTransfer, StopEndsATransferWithoutTheEndFrame) {
   Rig r({QStringLiteral("--never-ack")});
   ASSERT_TRUE(r.sim.started());
   QTimer::singleShot(2500, [&] { r.update->stop(); });
-  QElapsedTimer t;
-  t.start();
   EXPECT_EQ(r.update->run(*checkFirmwareFile(firmwareFile(pattern(300)), r.notifier)),
             FirmwareUpdate::Result::Stopped);
-  EXPECT_LT(t.elapsed(), 2900);
+  EXPECT_EQ(r.framesWithCode(101).size(), 1u) << "stopped in the first block's first attempt";
   EXPECT_TRUE(r.framesWithCode(102).empty());
   EXPECT_EQ(r.notifier.count(kFailed), 0);
 }

@@ -261,3 +261,49 @@ TEST(SimulatorAdvert, FolderOpenToOthersIsNotTrusted) {
   EXPECT_FALSE(error.isEmpty());
   EXPECT_FALSE(advertiseSimulatorPort(QStringLiteral("/dev/pts/1\n/dev/evil"), QStringLiteral("sim")));
 }
+
+// Which port is selected first, for each mix of a built-in UART, a USB adapter and a running
+// simulator: the adapter, else the simulator, else the first entry; the list keeps its order.  A
+// port that is open, or that the user chose, stays selected while it is listed.
+TEST(PortSelection, AdaptersThenSimulatorsThenBuiltInUarts) {
+  QTemporaryDir tmp;
+  EnvGuard env("DOVU_SIM_DIR", QFile::encodeName(tmp.filePath(QStringLiteral("advert"))));
+  const QString pty = tmp.filePath(QStringLiteral("pty"));
+  touch(pty);
+  for (int mix = 1; mix < 8; ++mix) {
+    const bool uart = mix & 1, usb = mix & 2, sim = mix & 4;
+    SCOPED_TRACE(mix);
+    FakeSystem fs;
+    QDir().mkpath(fs.sys() + QStringLiteral("/class/tty"));
+    if (uart) {
+      const QString pnp = fs.hardware(QStringLiteral("pnp0/00:04"), QStringLiteral("serial"), QStringLiteral("pnp"));
+      fs.tty(QStringLiteral("ttyS0"), fs.serialBase(pnp, QStringLiteral("00:04")), true, "4");
+    }
+    if (usb)
+      fs.tty(QStringLiteral("ttyUSB0"), fs.hardware(QStringLiteral("usb1/1-2/1-2:1.0/ttyUSB0"),
+                                                    QStringLiteral("ftdi_sio"), QStringLiteral("usb-serial")));
+    if (sim) {
+      ASSERT_TRUE(advertiseSimulatorPort(pty, QStringLiteral("sim")));
+    }
+    LinuxPortSource source(fs.sys(), fs.dev());
+    const auto list = listComPorts(source);
+    withdrawSimulatorPort();
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), static_cast<std::size_t>(uart + usb + sim));
+    const QString expected = usb ? fs.dev() + QStringLiteral("/ttyUSB0") : sim ? pty : fs.dev() + QStringLiteral("/ttyS0");
+    const int picked = preferredPortIndex(*list, QString(), false, false);
+    ASSERT_GE(picked, 0);
+    EXPECT_EQ((*list)[static_cast<std::size_t>(picked)].port, expected);
+    if (uart) {
+      EXPECT_EQ(list->front().port, fs.dev() + QStringLiteral("/ttyS0")) << "the system's order stays";
+    }
+
+    // The user's choice, or an open port, stays; a chosen port that went away gives way.
+    const QString last = list->back().port;
+    EXPECT_EQ(preferredPortIndex(*list, last, true, false), static_cast<int>(list->size()) - 1);
+    EXPECT_EQ(preferredPortIndex(*list, last, false, true), static_cast<int>(list->size()) - 1);
+    EXPECT_EQ(preferredPortIndex(*list, QStringLiteral("/dev/gone"), true, false), picked);
+    EXPECT_EQ(preferredPortIndex(*list, QStringLiteral("/dev/gone"), false, true), -1) << "an open port is not switched";
+  }
+  EXPECT_EQ(preferredPortIndex({}, QString(), false, false), -1);
+}

@@ -14,6 +14,7 @@
 #include <set>
 
 #include "dovu-sim/simcontroller.h"
+#include "link/commands.h"
 #include "link/framecodec.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -198,7 +199,12 @@ TEST(SimStatus, CounterResetAndRestart) {
 
   EXPECT_TRUE(s.c.onFrame(kCodeRestart, "B").empty());
   EXPECT_TRUE(s.c.inBootloader());
-  EXPECT_EQ(byteAt(s.status(), 2), 0);  // a status poll leaves the bootloader and is answered
+  // Nothing but firmware blocks is answered until the application has booted again.
+  s.ms += ControllerOptions{}.bootMs - 1;
+  EXPECT_TRUE(s.c.onFrame(kCodeStatus, "G").empty());
+  EXPECT_TRUE(s.c.onFrame(kCodeLogin, "8617").empty());
+  s.ms += 1;
+  EXPECT_EQ(byteAt(s.status(), 2), ControllerOptions{}.bootMs / 1000);  // the modem started over
   EXPECT_FALSE(s.c.inBootloader());
 }
 
@@ -293,7 +299,8 @@ TEST(SimFailureModes, AnswersAreLostOrDamagedAsTold) {
 
 TEST(SimOptions, ParsesFailureModesAndRejectsBadValues) {
   const auto r = parseArguments({"--drop-code", "80:2", "--drop-code", "4", "--miss-ack", "300:3", "--bad-checksum",
-                                 "all", "--password=1111", "--firmware-version", "2", "--baud-pace", "--split", "--"});
+                                 "all", "--password=1111", "--firmware-version", "2", "--baud-pace", "--split",
+                                 "--delay-code", "253:1500", "--boot-ms", "5000", "--"});
   ASSERT_TRUE(r.options) << r.error;
   const auto& c = r.options->controller;
   ASSERT_EQ(c.dropCode.size(), 2u);
@@ -305,8 +312,13 @@ TEST(SimOptions, ParsesFailureModesAndRejectsBadValues) {
   EXPECT_EQ(c.password, "1111");
   EXPECT_EQ(c.version, '2');
   EXPECT_TRUE(r.options->baudPace && r.options->split);
+  ASSERT_EQ(r.options->delayCode.size(), 1u);
+  EXPECT_EQ(r.options->delayCode[0].code, 253);
+  EXPECT_EQ(r.options->delayCode[0].ms, 1500);
+  EXPECT_EQ(c.bootMs, 5000);
   for (auto bad : std::vector<std::vector<std::string>>{
-           {"--drop-code", "256"}, {"--drop-every", "0"}, {"--firmware-version", "12"}, {"--delay"}, {"--frobnicate"}, {"--", "--split"}})
+           {"--drop-code", "256"}, {"--drop-every", "0"}, {"--firmware-version", "12"}, {"--delay"},
+           {"--delay-code", "253"}, {"--frobnicate"}, {"--", "--split"}})
     EXPECT_FALSE(parseArguments(bad).options) << bad[0];
   const std::string help = usageText();
   for (const auto& f : failureModes()) EXPECT_NE(help.find(f.option), std::string::npos) << f.option;
@@ -367,7 +379,7 @@ QString advertFile(test::SimProcess& sim) {
 }
 
 const Bytes kLogin = buildFrame(kCodeLogin, "8617");
-const Bytes kLoginAccepted = bytes({0x74, 0x01, 0x02, 0x54, 0x31, 0xFC});
+const Bytes kLoginAcceptedFrame = bytes({0x74, 0x01, 0x02, 0x54, 0x31, 0xFC});
 
 }  // namespace
 
@@ -401,10 +413,10 @@ TEST(SimProgram, AdvertisesAnswersLogsDumpsAndWithdrawsOnSigterm) {
   EXPECT_TRUE(logged[0].fromPc);
   EXPECT_EQ(logged[0].bytes, kLogin);
   EXPECT_FALSE(logged[1].fromPc);
-  EXPECT_EQ(logged[1].bytes, kLoginAccepted);
+  EXPECT_EQ(logged[1].bytes, kLoginAcceptedFrame);
   QFile log(sim.logPath());
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(log.readAll().contains((" < " + toHex(kLoginAccepted) + "  code 1\n").c_str()));
+  EXPECT_TRUE(log.readAll().contains((" < " + toHex(kLoginAcceptedFrame) + "  code 1\n").c_str()));
 
   sim.process().terminate();
   ASSERT_TRUE(test::waitFor([&] { return sim.process().state() == QProcess::NotRunning; }, 5000));
@@ -427,7 +439,7 @@ TEST(SimProgram, SplitAndNoiseStillDeliverTheFrame) {
   for (const auto& r : reads) all += r;
   const auto start = all.find(static_cast<char>(kControllerStart));
   EXPECT_GE(start, 1u);
-  EXPECT_EQ(all.substr(start), kLoginAccepted);
+  EXPECT_EQ(all.substr(start), kLoginAcceptedFrame);
   EXPECT_GT(reads.size(), 1u);
 }
 

@@ -7,12 +7,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QKeyEvent>
 #include <QTimer>
 
 #include "firmware/bootloader.h"
 #include "link/serialport.h"
 #include "link/link.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "model/form.h"
 #include "storage/checkedfile.h"
 #include "support/sim.h"
@@ -178,20 +179,28 @@ TEST(Fboot, PressesDuringATransferDoNothing) {
   EXPECT_EQ(got.readAll(), file.mid(3, file.size() - 4) + QByteArray(84, '\xFF'));
 }
 
-TEST(Fboot, ClosingDuringATransferStopsItWithoutTheEndFrame) {
-  Rig r({QStringLiteral("--never-ack")});
+TEST(Fboot, EscAndCloseDuringATransferAreRefusedAndTheTransferCompletes) {
+  // Block 0 waits one attempt: the presses land in that wait.
+  Rig r({QStringLiteral("--miss-ack"), QStringLiteral("0:1")});
   ASSERT_TRUE(r.sim.started());
   Fboot dlg(*r.session, *r.link, r.notifier, nullptr);
   dlg.show();
   ASSERT_TRUE(dlg.chooseFile(writeFirmware(r.dir, "fw.dvf", 300)));
-  QTimer::singleShot(2600, [&] { dlg.close(); });
+  bool openAfter = false;
+  QTimer::singleShot(2500, [&] {
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&dlg, &esc);
+    dlg.close();
+    openAfter = dlg.isVisible() && dlg.transferRunning();
+  });
   child<QPushButton>(dlg, "ButtonStart")->click();
 
-  EXPECT_EQ(dlg.lastResult(), FirmwareUpdate::Result::Stopped);
-  EXPECT_FALSE(dlg.isVisible());
-  EXPECT_EQ(r.sent(102), 0);
-  EXPECT_EQ(r.sent(101), 1) << "stopped in the first block's wait";
-  EXPECT_EQ(r.notifier.count(QString::fromUtf8(kFlashFailedText)), 0);
+  EXPECT_TRUE(openAfter);
+  EXPECT_EQ(dlg.lastResult(), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(r.sent(101), 4);
+  EXPECT_EQ(r.sent(102), 1);
+  EXPECT_EQ(r.notifier.count(QString::fromUtf8(kFlashDoneText)), 1);
+  EXPECT_FALSE(dlg.isVisible()) << "closed once the transfer is over";
   EXPECT_TRUE(r.session->liveDisplay());
 }
 

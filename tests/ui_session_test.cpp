@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <utility>
 
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -40,13 +41,13 @@ void idle(int ms) { waitFor([] { return false; }, ms); }
 
 class Session : public ::testing::Test {
  protected:
-  void start(QStringList simArgs = {}) {
+  // The simulator's port is listed after `before` (a built-in UART, say).
+  void start(QStringList simArgs = {}, std::vector<PortEntry> before = {}) {
     test::uiApp("ui_session_test");
     sim_ = std::make_unique<SimProcess>(std::move(simArgs));
     ASSERT_TRUE(sim_->started());
-    main_ = std::make_unique<ui::Main>(
-        std::make_unique<test::FixedPorts>(std::vector<PortEntry>{{sim_->port(), QStringLiteral("dovu-sim")}}),
-        &notes_);
+    before.push_back({sim_->port(), QStringLiteral("dovu-sim"), PortKind::Simulator});
+    main_ = std::make_unique<ui::Main>(std::make_unique<test::FixedPorts>(std::move(before)), &notes_);
     main_->createDialogs();
     main_->show();
   }
@@ -88,15 +89,14 @@ TEST_F(Session, LoginPollAndLogout) {
   EXPECT_FALSE(find("StatusBar")->isHidden());
   EXPECT_FALSE(text("Udc").isEmpty());
 
-  // About one poll a second.
+  // About one poll every ten ticks.
   const int before = countFrames(*sim_, 253);
-  QElapsedTimer clock;
-  clock.start();
+  int ticks = 0;
+  QObject::connect(&main_->link().timer(), &QTimer::timeout, main_.get(), [&] { ++ticks; });
   idle(3200);
-  const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
   const int polls = countFrames(*sim_, 253) - before;
-  EXPECT_GE(polls, static_cast<int>(seconds) - 1);
-  EXPECT_LE(polls, static_cast<int>(seconds) + 1);
+  EXPECT_GE(polls, ticks / 10 - 1);
+  EXPECT_LE(polls, ticks / 10 + 1);
   EXPECT_TRUE(notes_.events.empty());
 
   find<QPushButton>("Button_rozlacz")->click();
@@ -130,12 +130,12 @@ TEST_F(Session, RefusedPasswordStaysConnectedAndConnectAgainOnlyRepeatsTheLogin)
 
 TEST_F(Session, NoAnswerAfterThreeIdenticalLoginFrames) {
   start({QStringLiteral("--silent")});
-  QElapsedTimer clock;
-  clock.start();
+  // Three attempts of ten ticks each, counted on the window's own 100 ms tick.
+  int ticks = 0;
+  QObject::connect(&main_->link().timer(), &QTimer::timeout, main_.get(), [&] { ++ticks; });
   connectClick();
-  const qint64 ms = clock.elapsed();
-  EXPECT_GE(ms, 2500);
-  EXPECT_LE(ms, 4500);
+  EXPECT_GE(ticks, 29);
+  EXPECT_LE(ticks, 31);
   ASSERT_TRUE(logged(1, 3));
   const auto frames = sim_->framesFromPc();
   ASSERT_EQ(frames.size(), 3u);
@@ -274,6 +274,70 @@ TEST_F(Session, OneShotCommands) {
   EXPECT_TRUE(logged(255, 1));
   EXPECT_EQ(countFrames(*sim_, 254, "G"), 1);
   EXPECT_EQ(countFrames(*sim_, 255, "B"), 1);
+}
+
+// Each press lands 0.2 s into a status poll whose answer comes 1.5 s late (the poll writes its
+// request again after one second).  The press must run once that wait is over: nothing but the
+// poll goes out before the poll's answer, the controller gets exactly one frame of a one-shot
+// command, and the session stays on its port without a box.
+TEST_F(Session, PressesInsideThePollsWaitRunOnceItIsOver) {
+  start({QStringLiteral("--delay-code"), QStringLiteral("253:1500"), QStringLiteral("--baud-pace")},
+        {{QStringLiteral("/dev/ttyS0"), QStringLiteral("serial"), PortKind::BuiltIn}});
+  ASSERT_EQ(main_->port().port(), sim_->port()) << "the running simulator is preferred to a built-in UART";
+  connectClick();
+  ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
+
+  std::function<void()> pressNow;
+  main_->link().trace = [&](bool out, const Bytes& f) {
+    if (out && byteAt(f, 1) == 253 && pressNow) QTimer::singleShot(200, main_.get(), std::exchange(pressNow, nullptr));
+  };
+  // Answers the password dialog once the deferred press has opened it.
+  QTimer dialogWatch;
+  QObject::connect(&dialogWatch, &QTimer::timeout, [&] {
+    auto* d = QApplication::activeModalWidget();
+    if (!d) return;
+    dialogWatch.stop();
+    d->findChild<QLineEdit*>(QStringLiteral("Edit_haslo_nowe"))->setText(QStringLiteral("4321"));
+    d->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+  });
+
+  const struct {
+    const char* button;
+    int code;  // the frame the press sends, 0: none
+  } presses[] = {{"ButtonResetlimit", 254}, {"ButtonCom", 0}, {"Button_zmiana_hasla", 3}, {"ButtonRestart", 255}};
+  for (const auto& p : presses) {
+    SCOPED_TRACE(p.button);
+    std::size_t logAtPress = 0;
+    std::function<void()> press = [&] {
+      // A stale answer may have ended this poll's wait at once: then the next poll hosts the press.
+      if (!main_->link().waiting()) {
+        pressNow = press;
+        return;
+      }
+      logAtPress = sim_->frames().size();
+      if (p.code == 3) dialogWatch.start(50);
+      find<QPushButton>(p.button)->click();
+    };
+    pressNow = press;
+    const std::uint8_t awaited = p.code ? p.code : 253;
+    ASSERT_TRUE(waitFor([&] { return logAtPress && countFrames(*sim_, awaited) > 0 && !main_->link().busy(); }, 8000));
+    if (p.code) {
+      ASSERT_TRUE(logged(p.code, 1));
+    }
+    // Up to the poll's answer, nothing but the poll went out.
+    const auto frames = sim_->frames();
+    for (std::size_t i = logAtPress; i < frames.size() && frames[i].fromPc; ++i) EXPECT_EQ(frames[i].code(), 253) << i;
+    if (p.code != 0 && p.code != 3) {
+      EXPECT_EQ(countFrames(*sim_, p.code), 1);
+    }
+    EXPECT_EQ(notes_.events.size(), p.code == 3 ? 1u : 0u) << notes_.texts().join(QLatin1Char('/')).toStdString();
+    notes_.events.clear();
+    EXPECT_EQ(main_->port().port(), sim_->port());
+    EXPECT_TRUE(main_->port().isOpen());
+    EXPECT_EQ(text("Edit_logon"), "ZALOGOWANY");
+  }
+  EXPECT_EQ(text("Edit_haslo"), "4321");
+  main_->link().trace = nullptr;
 }
 
 }  // namespace

@@ -212,6 +212,7 @@ TEST_F(Window, PortListAtStartAndThroughTheDialog) {
   start({});
   EXPECT_EQ(main_->comCombo()->count(), 0);
   EXPECT_FALSE(find("Button_polacz")->isEnabled());
+  EXPECT_FALSE(find("LabelBrakPortow")->isHidden()) << "the empty list explains itself";
 
   start({{"/dev/ttyS3", "COM3 device"}, {"/dev/ttyS1", "COM1 device"}});
   auto* combo = main_->comCombo();
@@ -220,6 +221,7 @@ TEST_F(Window, PortListAtStartAndThroughTheDialog) {
   EXPECT_EQ(combo->currentIndex(), 0);
   EXPECT_EQ(main_->port().port(), "/dev/ttyS3");
   EXPECT_TRUE(find("Button_polacz")->isEnabled());
+  EXPECT_TRUE(find("LabelBrakPortow")->isHidden());
 
   main_->comComboChange(1);
   EXPECT_EQ(main_->port().port(), "/dev/ttyS1");
@@ -232,8 +234,9 @@ TEST_F(Window, PortListAtStartAndThroughTheDialog) {
   EXPECT_EQ(dialog->windowTitle(), "Porty COM");
   EXPECT_EQ(dialog->findChild<QPlainTextEdit*>("PortyCom")->toPlainText(), "/dev/ttyS3\n/dev/ttyS1");
   EXPECT_EQ(dialog->findChild<QPlainTextEdit*>("DevCom")->toPlainText(), "COM3 device\nCOM1 device");
-  // The refresh went back to the first port.
-  EXPECT_EQ(main_->port().port(), "/dev/ttyS3");
+  // The user's choice stays selected through refreshes.
+  EXPECT_EQ(main_->port().port(), "/dev/ttyS1");
+  EXPECT_EQ(combo->currentIndex(), 1);
   EXPECT_EQ(main_->findChildren<ui::FormJakieCOM*>().size(), 1);
 }
 

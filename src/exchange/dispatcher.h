@@ -4,7 +4,7 @@
 // the operator, and code 253 draws the live status view.  Odd and unknown codes change nothing.
 #include <cstdint>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 #include "model/form.h"
 
 namespace dovu {

@@ -1,7 +1,5 @@
 #include "exchange/transfer.h"
 
-#include <QTimer>
-
 #include "model/params.h"
 
 namespace dovu {
@@ -9,9 +7,6 @@ namespace dovu {
 namespace {
 
 constexpr std::uint8_t kLastReadCode = 104;
-// How often a requested transfer looks whether the wait under way has ended.
-constexpr int kRetryMs = 20;
-const Bytes kReadRequest = "T";
 
 // Marks the transfer as running for as long as it lasts, and hides the progress dialog however it
 // ends (a write error of the port leaves by an exception).
@@ -48,20 +43,17 @@ void ConfigTransfer::requestDownload() { request(false); }
 void ConfigTransfer::requestUpload() { request(true); }
 
 void ConfigTransfer::request(bool up) {
-  // A request kept while another wait ran is dropped if that wait (or a ROZŁĄCZ meanwhile) logged
-  // the window out: the buttons that asked for it are disabled by now.
   if (busy_ || pending_ || link_.aborted() || !session_.loggedIn()) return;
-  if (!link_.waiting()) {
-    const bool ok = up ? upload() : download();
-    emit finished(ok);
-    return;
-  }
-  // The retry also fires inside that wait's event processing; it starts only once the wait is over.
+  // Queued behind the exchange under way, and dropped if that exchange (or a ROZŁĄCZ meanwhile)
+  // logged the window out: the buttons that asked for it are disabled by now.
   pending_ = true;
-  QTimer::singleShot(kRetryMs, this, [this, up] {
-    pending_ = false;
-    request(up);
-  });
+  link_.submit(
+      [this, up] {
+        pending_ = false;
+        const bool ok = up ? upload() : download();
+        emit finished(ok);
+      },
+      Link::Queued::DropIfSessionChanged, [this] { pending_ = false; });
 }
 
 bool ConfigTransfer::download() {
@@ -80,7 +72,7 @@ bool ConfigTransfer::download() {
     link_.setPollTicks(0);
     Link::pauseMs(10);
     if (link_.aborted()) return false;
-    link_.sendFrame(p.readCode, kReadRequest);
+    link_.sendFrame(p.readCode, kReadPayload);
     // The answer is written into its fields by the dispatcher while the wait runs.  A missing one
     // has already logged the window out (silently for the threshold block).
     if (!link_.waitForAnswer(kReadTicks, p.readCode)) return false;

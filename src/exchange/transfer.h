@@ -4,7 +4,7 @@
 #include <QObject>
 
 #include "link/link.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "model/form.h"
 
 namespace dovu {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "link/serialport.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "storage/checkedfile.h"
 
 namespace dovu {
@@ -85,7 +85,7 @@ FirmwareUpdate::Result FirmwareUpdate::run(const FirmwareFile& file) {
     // The line is gone (adapter unplugged, port closed): not a missing answer, so say what it is.
     notifier_.beep();
     notifier_.message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText),
-                      QStringLiteral("Aktualizacja nieudana: %1").arg(QString::fromLocal8Bit(e.what())));
+                      QStringLiteral("Aktualizacja nieudana: %1").arg(Session::portErrorReason(e)));
     return Result::PortError;
   }
 }
@@ -103,7 +103,7 @@ FirmwareUpdate::Result FirmwareUpdate::transfer(const FirmwareFile& file) {
   if (stop_) return Result::Stopped;
   progress(0);
 
-  link_.sendFrame(kRestartCode, "B");
+  link_.sendFrame(kCodeRestart, kRestartPayload);
   Link::pauseMs(kBootloaderStartMs);
 
   const std::vector<Bytes> blocks = firmwareBlocks(file.image);
@@ -112,7 +112,7 @@ FirmwareUpdate::Result FirmwareUpdate::transfer(const FirmwareFile& file) {
   for (const Bytes& block : blocks) {
     // Only an acknowledgement that arrives after this block went out counts for it.
     link_.setLastRxChar(kNoRxChar);
-    link_.sendFrame(kBlockCode, block);
+    link_.sendFrame(kCodeBlock, block);
     link_.setWaitTicks(kBlockTicks);
     for (;;) {
       Link::processPending();
@@ -129,7 +129,7 @@ FirmwareUpdate::Result FirmwareUpdate::transfer(const FirmwareFile& file) {
           return Result::NoAnswer;
         }
         --repetitionsLeft;
-        link_.sendFrame(kBlockCode, block);
+        link_.sendFrame(kCodeBlock, block);
         link_.setWaitTicks(kBlockTicks);
         continue;
       }
@@ -145,7 +145,7 @@ FirmwareUpdate::Result FirmwareUpdate::transfer(const FirmwareFile& file) {
 
   progress(100);
   Link::pauseMs(kBeforeEndMs);
-  link_.sendFrame(kTransferEndCode, "K");
+  link_.sendFrame(kCodeEndTransfer, kEndTransferPayload);
   notifier_.message(MessageKind::Information, QString::fromUtf8(kFlashDoneText));
   return Result::Done;
 }

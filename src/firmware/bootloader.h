@@ -13,18 +13,16 @@
 #include <optional>
 #include <vector>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
+#include "link/commands.h"
 #include "link/link.h"
-#include "link/notifier.h"
+#include "base/notifier.h"
 
 namespace dovu {
 
 class Session;
 
 constexpr std::size_t kFirmwareBlockSize = 128;
-constexpr std::uint8_t kBlockCode = 101;
-constexpr std::uint8_t kTransferEndCode = 102;
-constexpr std::uint8_t kRestartCode = 255;
 constexpr std::uint8_t kBlockAck = 0x21;    // "!"
 constexpr std::uint8_t kNoRxChar = 0x2E;    // "."
 constexpr std::uint8_t kBlockFill = 0xFF;

@@ -1,19 +1,6 @@
 #include "link/framecodec.h"
 
-#include <cstdio>
-
 namespace dovu {
-
-std::string toHex(const Bytes& b) {
-  std::string out;
-  out.reserve(b.size() * 3);
-  char tmp[4];
-  for (std::size_t i = 0; i < b.size(); ++i) {
-    std::snprintf(tmp, sizeof tmp, i ? " %02X" : "%02X", byteAt(b, i));
-    out += tmp;
-  }
-  return out;
-}
 
 std::uint8_t additiveChecksum(const Bytes& b) {
   std::uint8_t sum = 0;

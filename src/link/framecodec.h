@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 
 namespace dovu {
 

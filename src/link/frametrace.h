@@ -5,7 +5,7 @@
 #include <QLoggingCategory>
 #include <QString>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 
 namespace dovu {
 

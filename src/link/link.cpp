@@ -77,15 +77,87 @@ void Link::processUntilEvent() { QCoreApplication::processEvents(QEventLoop::Wai
 
 void Link::pauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-void Link::abortWaits() { aborted_ = true; }
+void Link::abortWaits() {
+  aborted_ = true;
+  std::deque<QueuedCommand> dropped;
+  dropped.swap(queue_);
+  for (const QueuedCommand& q : dropped)
+    if (q.dropped) q.dropped();
+}
+
+void Link::submit(std::function<void()> command, Queued queued, std::function<void()> dropped) {
+  if (aborted_) {
+    if (dropped) dropped();
+    return;
+  }
+  if (!busy()) {
+    runCommand(command);
+    return;
+  }
+  queue_.push_back({std::move(command), queued, std::move(dropped), sessionEpoch_});
+}
+
+void Link::runCommand(const std::function<void()>& command) {
+  struct Depth {
+    Link& link;
+    explicit Depth(Link& l) : link(l) { ++link.commandDepth_; }
+    ~Depth() {
+      --link.commandDepth_;
+      link.scheduleQueue();
+    }
+  } depth(*this);
+  command();
+}
+
+void Link::scheduleQueue() {
+  // Run from the event loop, once the stack of the exchange that ended has unwound.
+  if (queueScheduled_ || queue_.empty() || commandDepth_ > 0 || waitDepth_ > 0) return;
+  queueScheduled_ = true;
+  QMetaObject::invokeMethod(this, &Link::runQueued, Qt::QueuedConnection);
+}
+
+void Link::runQueued() {
+  queueScheduled_ = false;
+  while (!queue_.empty() && commandDepth_ == 0 && waitDepth_ == 0) {
+    QueuedCommand next = std::move(queue_.front());
+    queue_.pop_front();
+    if (aborted_ || (next.queued == Queued::DropIfSessionChanged && next.epoch != sessionEpoch_)) {
+      if (next.dropped) next.dropped();
+      continue;
+    }
+    try {
+      runCommand(next.command);
+    } catch (const std::exception& e) {
+      // Nobody called this one: what the press would have reported goes to the log rather than
+      // through the event loop.
+      qWarning("dovu: deferred command failed: %s", e.what());
+    }
+    return;  // runCommand schedules the rest
+  }
+}
+
+void Link::releaseWhile(const std::function<void()>& modal) {
+  const int commands = commandDepth_;
+  commandDepth_ = 0;
+  struct Restore {
+    int& depth;
+    int saved;
+    ~Restore() { depth = saved; }
+  } restore{commandDepth_, commands};
+  scheduleQueue();
+  modal();
+}
 
 bool Link::waitForAnswer(std::uint16_t ticks, std::uint8_t expected) {
   ++waitDepth_;
   SendingGuard guard{sending_, pollTicks_};
   struct Depth {
-    int& d;
-    ~Depth() { --d; }
-  } depth{waitDepth_};
+    Link& link;
+    ~Depth() {
+      --link.waitDepth_;
+      link.scheduleQueue();
+    }
+  } depth{*this};
 
   waitTicks_ = ticks;
   int repetitions = kRepetitions;

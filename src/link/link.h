@@ -8,12 +8,13 @@
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 #include <functional>
 
-#include "link/bytes.h"
-#include "link/serialport.h"
+#include "base/bytes.h"
+#include "base/notifier.h"
 #include "link/framecodec.h"
-#include "link/notifier.h"
+#include "link/serialport.h"
 
 namespace dovu {
 
@@ -54,10 +55,28 @@ class Link : public QObject {
   // Pauses without running events.
   static void pauseMs(int ms);
 
-  // Ends every running wait with failure and keeps new ones from starting (window closing).
+  // Ends every running wait with failure and keeps new ones from starting (window closing); the
+  // commands still queued are dropped.
   void abortWaits();
   bool aborted() const { return aborted_; }
   bool waiting() const { return waitDepth_ > 0; }
+
+  // Every exchange the user starts (a press that sends a frame or changes the port) goes through
+  // here, so that a wait is never disturbed by work nested inside it.  The command runs at once
+  // when the line is idle; otherwise it is queued and runs once the exchange under way, and every
+  // command queued before it, has finished.  A queued command is dropped, with `dropped` called,
+  // when the session state changed meanwhile (the wait it waited for logged the window out, or a
+  // disconnect came first), unless it is marked independent of the session (a port pick).
+  enum class Queued { DropIfSessionChanged, Keep };
+  void submit(std::function<void()> command, Queued queued = Queued::DropIfSessionChanged,
+              std::function<void()> dropped = {});
+  // True while a command or a wait runs: a new command would be queued.
+  bool busy() const { return commandDepth_ > 0 || waitDepth_ > 0 || !queue_.empty(); }
+  // The session's state changed (logged in or out, connected or disconnected).
+  void sessionChanged() { ++sessionEpoch_; }
+  // Frees the line while a modal dialog that a command opened is shown: presses inside it run at
+  // once, and the commands queued before it run now.
+  void releaseWhile(const std::function<void()>& modal);
 
   // Link state.
   const Bytes& txFrame() const { return txFrame_; }
@@ -103,6 +122,20 @@ class Link : public QObject {
   std::uint16_t waitTicks_ = 0;
   bool aborted_ = false;
   int waitDepth_ = 0;
+
+  void runCommand(const std::function<void()>& command);
+  void scheduleQueue();
+  void runQueued();
+  struct QueuedCommand {
+    std::function<void()> command;
+    Queued queued;
+    std::function<void()> dropped;
+    unsigned epoch;
+  };
+  std::deque<QueuedCommand> queue_;
+  int commandDepth_ = 0;
+  unsigned sessionEpoch_ = 0;
+  bool queueScheduled_ = false;
 };
 
 }  // namespace dovu

@@ -27,6 +27,23 @@ std::optional<std::vector<PortEntry>> listComPorts(PortSource& source) {
   return ports;
 }
 
+int preferredPortIndex(const std::vector<PortEntry>& ports, const QString& current, bool keepCurrent,
+                       bool currentOpen) {
+  auto indexOf = [&ports](auto&& match) {
+    const auto it = std::find_if(ports.begin(), ports.end(), match);
+    return it == ports.end() ? -1 : static_cast<int>(it - ports.begin());
+  };
+  if (keepCurrent || currentOpen) {
+    const int kept = indexOf([&current](const PortEntry& e) { return e.port == current; });
+    if (kept >= 0 || currentOpen) return kept;
+  }
+  for (PortKind kind : {PortKind::Adapter, PortKind::Simulator}) {
+    const int first = indexOf([kind](const PortEntry& e) { return e.kind == kind; });
+    if (first >= 0) return first;
+  }
+  return ports.empty() ? -1 : 0;
+}
+
 QString simulatorAdvertDir() {
   const QString dir = qEnvironmentVariable("DOVU_SIM_DIR");
   if (!dir.isEmpty()) return dir;
@@ -62,6 +79,7 @@ std::vector<PortEntry> advertisedSimulatorPorts() {
       continue;
     }
     if (e.device.isEmpty()) e.device = QStringLiteral("DOVU simulator");
+    e.kind = PortKind::Simulator;
     ports.push_back(std::move(e));
   }
   return ports;

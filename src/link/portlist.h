@@ -9,10 +9,29 @@
 
 namespace dovu {
 
+// What stands behind a port, for choosing which one to select first.
+enum class PortKind {
+  BuiltIn,    // a UART of the machine, or a port of unknown kind
+  Adapter,    // a USB or ACM adapter: the installer's cable
+  Simulator,  // a running simulator's pseudo-terminal
+};
+
 struct PortEntry {
   QString port;    // what SerialPort::setPort() takes, e.g. "/dev/ttyUSB0"
   QString device;  // what the user reads, e.g. "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 (ftdi_sio)"
+  PortKind kind = PortKind::BuiltIn;
 };
+
+// Shown while the port list is empty, so that the greyed POŁĄCZ explains itself.
+inline const char* kNoPortsText = "Nie znaleziono portów COM — podłącz adapter i naciśnij COM?";
+
+// The entry to select once the list has been read (at start, after COM? or a hot-plug): the
+// current port while it is listed and keepCurrent holds (the port is open, or the user chose it);
+// otherwise the first USB or ACM adapter, else the first running simulator, else the first entry.
+// -1 for an empty list, and for an open port that is no longer listed (the selection then shows
+// nothing rather than switch the open port to another line).  The list keeps its order.
+int preferredPortIndex(const std::vector<PortEntry>& ports, const QString& current, bool keepCurrent,
+                       bool currentOpen);
 
 class PortSource {
  public:

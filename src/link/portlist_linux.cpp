@@ -114,6 +114,7 @@ std::optional<std::vector<PortEntry>> LinuxPortSource::list() {
     QString name;
     QString node;
     QString driver;
+    PortKind kind;
   };
   std::vector<Found> found;
   const QStringList names = QDir(classDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
@@ -124,7 +125,9 @@ std::optional<std::vector<PortEntry>> LinuxPortSource::list() {
     const QString node = QDir::cleanPath(devRoot_ + QLatin1Char('/') + name);
     if (!QFileInfo::exists(node)) continue;  // nothing to open
     if (!uartPresent(name, ttyDir, node, hw)) continue;
-    found.push_back({name, node, hw.driver});
+    // USB serial converters sit on "usb-serial", ACM modems and adapters on "usb" itself.
+    const bool usb = hw.subsystem == QLatin1String("usb-serial") || hw.subsystem == QLatin1String("usb");
+    found.push_back({name, node, hw.driver, usb ? PortKind::Adapter : PortKind::BuiltIn});
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return naturalLess(a.name, b.name); });
 
@@ -141,7 +144,7 @@ std::optional<std::vector<PortEntry>> LinuxPortSource::list() {
   ports.reserve(found.size());
   for (const Found& f : found) {
     const QString id = byId.value(QFileInfo(f.node).canonicalFilePath());
-    ports.push_back({f.node, id.isEmpty() ? f.driver : QStringLiteral("%1 (%2)").arg(id, f.driver)});
+    ports.push_back({f.node, id.isEmpty() ? f.driver : QStringLiteral("%1 (%2)").arg(id, f.driver), f.kind});
   }
   return ports;
 }

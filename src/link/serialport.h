@@ -11,7 +11,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 
 namespace dovu {
 

@@ -6,7 +6,7 @@
 #include <QChar>
 #include <QString>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 
 namespace dovu {
 

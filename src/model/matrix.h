@@ -7,7 +7,7 @@
 // configuration file embeds it as well.
 #include <array>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 #include "model/form.h"
 
 namespace dovu {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 #include "model/form.h"
 
 namespace dovu {

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string_view>
 
-#include "link/bytes.h"
-#include "link/notifier.h"
+#include "base/bytes.h"
+#include "base/notifier.h"
 
 namespace dovu {
 

@@ -13,8 +13,8 @@
 #include <optional>
 #include <vector>
 
-#include "link/bytes.h"
-#include "link/notifier.h"
+#include "base/bytes.h"
+#include "base/notifier.h"
 #include "model/form.h"
 #include "model/sensors.h"
 

@@ -8,7 +8,7 @@
 #include <QPushButton>
 
 #include "link/link.h"
-#include "link/session.h"
+#include "session/session.h"
 
 namespace dovu::ui {
 
@@ -58,7 +58,13 @@ Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
   grid->setSizeConstraint(QLayout::SetFixedSize);  // sized to its contents
 
   connect(button1_, &QPushButton::clicked, this, &Fboot::button1Click);
-  connect(buttonStart_, &QPushButton::clicked, this, &Fboot::buttonStartClick);
+  connect(buttonStart_, &QPushButton::clicked, this, [this] {
+    // The transfer is an exchange like any other: it starts once the line is idle.
+    QPointer<Fboot> self(this);
+    link_.submit([self] {
+      if (self && self->isVisible()) self->buttonStartClick();
+    });
+  });
   update_->onProgress = [this](int v) {
     barBoot_->setVisible(true);
     barBoot_->setValue(v);
@@ -113,17 +119,16 @@ void Fboot::buttonStartClick() {
   if (!self) return;
   lastResult_ = result;
   if (result == FirmwareUpdate::Result::Busy) return;
-  if (!closeRequested_) Link::pauseMs(kCloseDelayMs);
+  Link::pauseMs(kCloseDelayMs);
   QDialog::done(result == FirmwareUpdate::Result::Done ? Accepted : Rejected);
   if (!closed_) closed();
 }
 
 void Fboot::done(int result) {
-  if (update_->running()) {
-    closeRequested_ = true;
-    update_->stop();
-    return;
-  }
+  // Esc and the title bar's close do nothing while blocks are being sent: abandoning the transfer
+  // would leave the controller in its bootloader with part of an image.  The transfer ends by
+  // itself within seconds when the controller stops answering.
+  if (update_->running()) return;
   QDialog::done(result);
   if (!closed_) closed();
 }

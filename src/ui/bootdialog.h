@@ -38,8 +38,7 @@ class Fboot : public QDialog {
   bool transferRunning() const { return update_->running(); }
   std::optional<FirmwareUpdate::Result> lastResult() const { return lastResult_; }
 
-  // Closing while a transfer runs stops the transfer (no "K" is sent) and closes the dialog as
-  // soon as the transfer has unwound.
+  // Closing (Esc, the title bar) is refused while a transfer runs.
   void done(int result) override;
 
   // Replaces the file dialog (tests): returns the chosen path, or an empty string for "cancel".
@@ -54,7 +53,6 @@ class Fboot : public QDialog {
   std::shared_ptr<FirmwareUpdate> update_;
   std::optional<FirmwareFile> file_;
   std::optional<FirmwareUpdate::Result> lastResult_;
-  bool closeRequested_ = false;
   bool closed_ = false;
 
   QLabel* label1_;

@@ -3,7 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "link/notifier.h"
+#include "base/notifier.h"
 
 namespace dovu::ui {
 

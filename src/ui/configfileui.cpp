@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 
-#include "link/notifier.h"
+#include "base/notifier.h"
 #include "model/form.h"
 #include "storage/configfile.h"
 

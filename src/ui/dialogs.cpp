@@ -9,13 +9,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "link/portlist.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "ui/application.h"
 #include "ui/binder.h"
 #include "ui/jpeg.h"
@@ -195,9 +196,15 @@ Fhaslo_nowe::Fhaslo_nowe(Session& session, QWidget* parent)
   connect(edit_, &QLineEdit::textChanged, this, enableSave);
   enableSave();
   connect(save_, &QPushButton::clicked, this, [this] {
-    bool changed = false;
-    guarded([&] { changed = session_.changePassword(edit_->text()); });
-    if (changed) accept();
+    // One exchange at a time: a second press waits for the first one's answer.
+    QPointer<Fhaslo_nowe> self(this);
+    const QString password = edit_->text();
+    session_.link().submit([self, password] {
+      if (!self || !self->isVisible()) return;  // closed meanwhile: nothing to send
+      bool changed = false;
+      guarded([&] { changed = self->session_.changePassword(password); });
+      if (changed && self) self->accept();
+    });
   });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   setFixedSize(sizeHint());

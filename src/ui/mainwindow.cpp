@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -182,7 +183,7 @@ void Main::createDialogs() {
   if (!progres_) progres_ = new FormProgres(binder_, this);
   if (!jakieCom_) {
     jakieCom_ = new FormJakieCOM(this);
-    connect(jakieCom_, &FormJakieCOM::refreshRequested, this, [this] { guarded([this] { buttonComClick(); }); });
+    connect(jakieCom_, &FormJakieCOM::refreshRequested, this, [this] { press(Press::Link, [this] { buttonComClick(); }); });
   }
 }
 
@@ -207,9 +208,15 @@ QWidget* Main::spinField(const char* name) {
   return holder;
 }
 
-void Main::onClick(const char* name, void (Main::*handler)()) {
+void Main::press(Press press, std::function<void()> handler) {
+  auto run = [this, handler = std::move(handler)] { guarded(handler); };
+  if (press == Press::Local) run();
+  else link_.submit(run, press == Press::Link ? Link::Queued::Keep : Link::Queued::DropIfSessionChanged);
+}
+
+void Main::onClick(const char* name, void (Main::*handler)(), Press how) {
   QObject* v = binder_.view(name);
-  auto run = [this, handler] { guarded([&] { (this->*handler)(); }); };
+  auto run = [this, handler, how] { press(how, [this, handler] { (this->*handler)(); }); };
   if (auto* a = qobject_cast<QAction*>(v)) connect(a, &QAction::triggered, this, run);
   else if (auto* b = qobject_cast<QAbstractButton*>(v)) connect(b, &QAbstractButton::clicked, this, run);
 }
@@ -265,11 +272,11 @@ QWidget* Main::buildConnectionPanel() {
   comCombo_->setAccessibleName(QStringLiteral("Port COM"));
   comCombo_->setMinimumWidth(charsWide(comCombo_, 16));
   comCombo_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-  connect(comCombo_, &QComboBox::activated, this, [this](int i) { guarded([&] { comComboChange(i); }); });
+  connect(comCombo_, &QComboBox::activated, this, [this](int i) { press(Press::Link, [this, i] { comComboChange(i); }); });
   row->addWidget(comCombo_);
   QWidget* com = field("ButtonCom");
   com->setMaximumWidth(charsWide(com, 5));
-  onClick("ButtonCom", &Main::buttonComClick);
+  onClick("ButtonCom", &Main::buttonComClick, Press::Link);
   row->addWidget(com);
   row->addSpacing(16);
 
@@ -281,8 +288,8 @@ QWidget* Main::buildConnectionPanel() {
   row->addWidget(password);
   row->addWidget(field("Button_polacz"));
   row->addWidget(field("Button_rozlacz"));
-  onClick("Button_polacz", &Main::connectClick);
-  onClick("Button_rozlacz", &Main::disconnectClick);
+  onClick("Button_polacz", &Main::connectClick, Press::Exchange);
+  onClick("Button_rozlacz", &Main::disconnectClick, Press::Link);
   row->addSpacing(16);
   for (const char* state : {"Edit_status", "Edit_logon"}) {
     auto* e = static_cast<QLineEdit*>(field(state));
@@ -293,6 +300,12 @@ QWidget* Main::buildConnectionPanel() {
     e->setFixedWidth(charsWide(e, 13));
     row->addWidget(e);
   }
+  noPorts_ = new QLabel(QString::fromUtf8(kNoPortsText));
+  noPorts_->setObjectName(QStringLiteral("LabelBrakPortow"));
+  noPorts_->setAccessibleName(QStringLiteral("Brak portów COM"));
+  noPorts_->setWordWrap(true);
+  noPorts_->setVisible(false);
+  row->addWidget(noPorts_, 1);
   row->addStretch(1);
   return panel;
 }
@@ -367,7 +380,7 @@ QGroupBox* Main::buildDeviceOptions() {
   grid->addWidget(pin, 2, 1);
   grid->addWidget(field("Button_zmiana_hasla"), 2, 2, 1, 2);
   connect(static_cast<ChoiceBox*>(op), &ChoiceBox::closedUp, this, [this] { guarded([this] { form_.operatorCloseUp(); }); });
-  onClick("Button_zmiana_hasla", &Main::changePasswordClick);
+  onClick("Button_zmiana_hasla", &Main::changePasswordClick, Press::Exchange);
 
   // Used today, then the daily limit.
   auto* limits = new QHBoxLayout;
@@ -397,9 +410,9 @@ QGroupBox* Main::buildDeviceOptions() {
   auto* buttons = new QHBoxLayout;
   for (const char* b : {"ButtonFirmware", "ButtonRestart", "ButtonResetlimit"}) buttons->addWidget(field(b));
   grid->addLayout(buttons, 7, 0, 1, 4);
-  onClick("ButtonFirmware", &Main::firmwareClick);
-  onClick("ButtonRestart", &Main::restartClick);
-  onClick("ButtonResetlimit", &Main::resetLimitClick);
+  onClick("ButtonFirmware", &Main::firmwareClick, Press::Exchange);
+  onClick("ButtonRestart", &Main::restartClick, Press::Exchange);
+  onClick("ButtonResetlimit", &Main::resetLimitClick, Press::Exchange);
   grid->setColumnStretch(3, 1);
   return g;
 }
@@ -579,7 +592,8 @@ QGroupBox* Main::buildSensors() {
 // ---- port selection ----------------------------------------------------------------------------
 
 void Main::refreshPorts() {
-  form_.setEnabled("Button_polacz", false);
+  // Button_polacz follows the selection; while logged in it stays as the session set it.
+  if (!session_.loggedIn()) form_.setEnabled("Button_polacz", false);
   if (auto list = listComPorts(*portSource_)) {
     portList_ = std::move(*list);
     const QSignalBlocker block(comCombo_);
@@ -589,16 +603,26 @@ void Main::refreshPorts() {
       comCombo_->setItemData(comCombo_->count() - 1, p.device, Qt::ToolTipRole);
     }
   }
-  if (comCombo_->count() == 0) return;
-  comCombo_->setCurrentIndex(0);
-  port_.setPort(comCombo_->itemText(0));
-  form_.setEnabled("Button_polacz", true);
+  noPorts_->setVisible(comCombo_->count() == 0);
+  // An open port, or one the user chose, stays selected while it is listed.
+  const bool stillListed = std::any_of(portList_.begin(), portList_.end(),
+                                       [this](const PortEntry& p) { return p.port == port_.port(); });
+  if (!stillListed) userPicked_ = false;
+  const int index = preferredPortIndex(portList_, port_.port(), userPicked_, port_.isOpen());
+  {
+    const QSignalBlocker block(comCombo_);
+    comCombo_->setCurrentIndex(index);
+  }
+  if (index < 0) return;
+  session_.selectPort(comCombo_->itemText(index));
+  if (!session_.loggedIn()) form_.setEnabled("Button_polacz", true);
 }
 
 void Main::comComboChange(int index) {
   if (index < 0) return;
-  form_.setEnabled("Button_polacz", true);
-  port_.setPort(comCombo_->itemText(index));
+  userPicked_ = true;
+  if (!session_.loggedIn()) form_.setEnabled("Button_polacz", true);
+  session_.selectPort(comCombo_->itemText(index));
 }
 
 void Main::buttonComClick() {
@@ -618,16 +642,17 @@ void Main::connectClick() {
 
 void Main::disconnectClick() { session_.logoutAndDisconnect(); }
 
+// The dialogs open once the line is idle; while one is open its own presses run at once.
 void Main::changePasswordClick() {
   session_.liveOff();
   Fhaslo_nowe dialog(session_, this);
-  dialog.exec();
+  link_.releaseWhile([&] { dialog.exec(); });
 }
 
 void Main::firmwareClick() {
   session_.liveOff();
   std::unique_ptr<QDialog> dialog(createFirmwareDialog(session_, link_, *notifier_, this));
-  dialog->exec();
+  link_.releaseWhile([&] { dialog->exec(); });
 }
 
 void Main::restartClick() { session_.restart(); }
@@ -636,8 +661,8 @@ void Main::resetLimitClick() { session_.resetCounters(); }
 
 // ---- configuration -----------------------------------------------------------------------------
 
-// A click that lands inside the wait of another exchange (the status poll) starts the transfer
-// once that wait is over; while a transfer runs, another one is not started.
+// The transfer queues itself behind the exchange under way; while a transfer runs or waits to
+// run, another one is not started.
 void Main::downloadClick() {
   if (transfer_.busy()) return;
   createDialogs();

@@ -14,7 +14,7 @@
 #include "link/serialport.h"
 #include "link/link.h"
 #include "link/portlist.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "model/form.h"
 #include "ui/binder.h"
 #include "ui/boxnotifier.h"
@@ -23,6 +23,7 @@
 class QComboBox;
 class QDialog;
 class QGroupBox;
+class QLabel;
 
 namespace dovu::ui {
 
@@ -104,7 +105,12 @@ class Main : public QMainWindow {
   QWidget* field(const char* name);
   QWidget* check(const char* name, bool withCaption);
   QWidget* spinField(const char* name);
-  void onClick(const char* name, void (Main::*handler)());
+  // How a press reaches its handler: at once (Local), or through the link's one queue of
+  // exchanges (Exchange: dropped when the session changed before it could run; Link: a port pick
+  // or a disconnect, which stay valid whatever the session did meanwhile).
+  enum class Press { Local, Exchange, Link };
+  void onClick(const char* name, void (Main::*handler)(), Press press = Press::Local);
+  void press(Press press, std::function<void()> handler);
   // An upload of the window's defaults (nothing downloaded or loaded) replaces the controller's
   // whole configuration: only after the user agrees.
   bool uploadAgreed();
@@ -121,6 +127,8 @@ class Main : public QMainWindow {
   std::unique_ptr<PortSource> portSource_;
   std::vector<PortEntry> portList_;  // PortNames and DeviceNames, in the system's order
   QComboBox* comCombo_ = nullptr;
+  QLabel* noPorts_ = nullptr;   // kNoPortsText, shown while the list is empty
+  bool userPicked_ = false;     // the selection is the user's choice, kept by refreshes
   QPointer<FormProgres> progres_;
   QPointer<FormJakieCOM> jakieCom_;
 };

@@ -2,7 +2,7 @@
 // Byte strings written as lists of numbers in tests: bytesOf({0x74, 0x01, 0x02}).
 #include <initializer_list>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 
 namespace dovu::test {
 

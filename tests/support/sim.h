@@ -9,8 +9,8 @@
 #include <ostream>
 #include <vector>
 
-#include "link/bytes.h"
-#include "link/notifier.h"
+#include "base/bytes.h"
+#include "base/notifier.h"
 
 // A simulator's options print as their command line ("--drop-code 40:1"), so that a test run
 // with them as its parameter has a readable name in the test listing.  Found by argument-dependent

@@ -6,7 +6,7 @@
 
 #include "link/serialport.h"
 #include "link/link.h"
-#include "link/session.h"
+#include "session/session.h"
 #include "model/form.h"
 #include "support/sim.h"
 

@@ -285,10 +285,10 @@ bool Controller::login() {
 
 bool Controller::logout() {
   if (!port.isOpen()) return false;
-  link->sendFrame(2, "W");
+  link->sendFrame(kCodeLogout, kLogoutPayload);
   // The wait's own message is replaced by the tool's line.
   notifier.quiet = true;
-  const bool answered = link->waitForAnswer(kSessionTicks, 2);
+  const bool answered = link->waitForAnswer(kSessionTicks, kCodeLogout);
   notifier.quiet = false;
   session->showLoggedOut();
   port.close();

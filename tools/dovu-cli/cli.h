@@ -11,8 +11,8 @@
 
 #include "link/serialport.h"
 #include "link/link.h"
-#include "link/notifier.h"
-#include "link/session.h"
+#include "base/notifier.h"
+#include "session/session.h"
 #include "model/form.h"
 
 namespace dovu::cli {

@@ -35,7 +35,7 @@ int cmdFlash(const QStringList& args) {
   try {
     com.open();
   } catch (const SerialPortError& e) {
-    err(QStringLiteral("%1: %2").arg(port, Session::portErrorDetail(e.systemError(), port)));
+    err(QStringLiteral("%1: %2").arg(port, Session::portErrorDetail(e, port)));
     return kFailure;
   }
   com.setDtrLine(true);

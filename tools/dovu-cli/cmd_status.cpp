@@ -112,7 +112,7 @@ enum class Poll { Done, Failed, ReaderGone };
 
 // One poll: the record on stdout, as text or as one line of JSON.
 Poll pollOnce(Controller& c, bool json) {
-  if (!c.link->sendAndWait(253, "G", kSessionTicks)) return Poll::Failed;  // the notifier reported it
+  if (!c.link->sendAndWait(kCodeStatus, kStatusPayload, kSessionTicks)) return Poll::Failed;  // the notifier reported it
   const auto s = StatusRecord::decode(c.link->rxPayload());
   if (!s) {
     err(QStringLiteral("short status record (%1 bytes)").arg(c.link->rxPayload().size()));

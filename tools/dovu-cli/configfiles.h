@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <optional>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 #include "model/form.h"
 
 namespace dovu::cli {

@@ -234,6 +234,8 @@ void PtyServer::onRequest(std::uint8_t code, const Bytes& payload) {
   TimePoint t = SteadyClock::now();
   if (opt_.baudPace) t = std::max(t, requestEnd);
   t += std::chrono::milliseconds(opt_.delayMs);
+  for (const auto& d : opt_.delayCode)
+    if (d.code == code) t += std::chrono::milliseconds(d.ms);
 
   const std::size_t queuedBefore = queue_.size();
   for (const Answer& a : controller_.handle(code, payload)) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "link/commands.h"
 #include "link/framecodec.h"
 
 namespace dovu::sim {
@@ -10,7 +11,6 @@ namespace {
 
 constexpr std::uint8_t kFirstReadCode = 4;
 constexpr std::uint8_t kLastSetCode = 105;
-constexpr std::uint8_t kAccepted = 0x54;  // "T"
 constexpr std::uint8_t kRefused = 0x4E;   // "N"
 constexpr std::size_t kLongLength = 101;  // one over what the program accepts
 
@@ -231,10 +231,10 @@ std::vector<Answer> SimController::answer(std::uint8_t code, const Bytes& payloa
   switch (code) {
     case kCodeLogin: {
       const bool ok = !opt_.refusePassword && payload == password_;
-      return {frame(code, bytesOf({ok ? kAccepted : kRefused, static_cast<std::uint8_t>(opt_.version)}))};
+      return {frame(code, bytesOf({ok ? kLoginAccepted : kRefused, static_cast<std::uint8_t>(opt_.version)}))};
     }
     case kCodeLogout:
-      return {frame(code, "W")};
+      return {frame(code, kLogoutPayload)};
     case kCodePassword:
       password_ = payload;
       return {frame(code, "T")};
@@ -245,7 +245,7 @@ std::vector<Answer> SimController::answer(std::uint8_t code, const Bytes& payloa
       return {};
     case kCodeRestart:
       // The modem starts over and the bootloader waits for a transfer.
-      bootAt_ = now();
+      bootAt_ = restartAt_ = now();
       bootloader_ = true;
       image_.clear();
       haveBlock_ = false;
@@ -271,7 +271,14 @@ std::vector<Answer> SimController::bootloaderFrame(std::uint8_t code, const Byte
     return {};
   }
   if (code != kCodeBlock) {
-    // Anything else means the program is talking to the application again.
+    // Until the bootloader has given up waiting for a first block and the application has started,
+    // nobody answers; during a transfer, anything else means the application runs again.
+    if (!haveBlock_ && now() - restartAt_ < opt_.bootMs) return {};
+    bootloader_ = false;
+    return answer(code, payload);
+  }
+  if (!haveBlock_ && now() - restartAt_ >= opt_.bootMs) {
+    // Too late: the application runs, and to it 101 is an ordinary set code.
     bootloader_ = false;
     return answer(code, payload);
   }

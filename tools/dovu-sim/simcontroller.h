@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dovu-sim/simoptions.h"
-#include "link/bytes.h"
+#include "base/bytes.h"
 
 namespace dovu::sim {
 
@@ -39,9 +39,6 @@ constexpr std::size_t kBlockSize = 128;
 constexpr std::size_t kBlockPayload = kBlockSize + 1;
 constexpr std::uint8_t kAck = 0x21;  // "!"
 
-constexpr std::uint8_t kCodeLogin = 1, kCodeLogout = 2, kCodePassword = 3;
-constexpr std::uint8_t kCodeBlock = 101, kCodeEndTransfer = 102;
-constexpr std::uint8_t kCodeStatus = 253, kCodeResetCounters = 254, kCodeRestart = 255;
 constexpr std::size_t kStatusSize = 18;
 constexpr std::uint8_t kLastModemStage = 19;
 
@@ -108,6 +105,7 @@ class SimController {
   Bytes password_;
   std::vector<Bytes> params_;  // indexed by readCode / 2 - 2
   long long bootAt_ = 0;
+  long long restartAt_ = 0;  // when 255 "B" sent the controller into its bootloader
 
   // Daily counters: the base value plus one SMS every 40 s and one call every 100 s since countersAt_.
   std::uint8_t smsBase_ = 0, voiceBase_ = 0;

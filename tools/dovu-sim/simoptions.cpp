@@ -75,6 +75,15 @@ const std::vector<OptionInfo>& settingOptions() {
          o.dumpFile = v;
          return !v.empty();
        }},
+      {"--boot-ms", "MS",
+       "after 255 \"B\" the bootloader waits MS for a first block and answers nothing else "
+       "meanwhile; then the application runs again (default 3000)",
+       [](ServerOptions& o, const std::string& v) {
+         long n = 0;
+         if (!parseNumber(v, 0, 600000, n)) return false;
+         ctl(o).bootMs = static_cast<int>(n);
+         return true;
+       }},
       {"--no-advertise", "", "do not advertise the port",
        [](ServerOptions& o, const std::string&) {
          o.advertise = false;
@@ -160,6 +169,14 @@ const std::vector<FailureModeInfo>& failureModes() {
           return true;
         }},
        FailureMode::Delay},
+      {{"--delay-code", "CODE:MS", "hold the answers to CODE back MS milliseconds (may be repeated, adds to --delay)",
+        [](ServerOptions& o, const std::string& v) {
+          long n = 0, m = 0;
+          if (v.find(':') == std::string::npos || !parsePair(v, 255, n, 600000, m)) return false;
+          o.delayCode.push_back({static_cast<std::uint8_t>(n), static_cast<int>(m)});
+          return true;
+        }},
+       FailureMode::DelayCode},
       {{"--unplug-after", "K", "after answering K frames close the line (an unplugged adapter to the program) and exit",
         [](ServerOptions& o, const std::string& v) {
           long n = 0;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "link/bytes.h"
+#include "base/bytes.h"
 
 namespace dovu::sim {
 
@@ -27,6 +27,7 @@ enum class FailureMode {
   NeverAck,        // the bootloader acknowledges no block
   Split,           // writes answers one byte per write, about 3 ms apart
   Delay,           // holds every answer back a number of milliseconds
+  DelayCode,       // holds the answers to one code back a number of milliseconds
   UnplugAfter,     // after K answered frames closes the line (an unplugged adapter) and exits
 };
 
@@ -77,6 +78,9 @@ struct ControllerOptions {
   std::optional<std::size_t> missAckBlock;  // block index over the whole transfer, from 0
   int missAckTimes = 1;
   bool neverAck = false;
+  // After 255 "B" the bootloader waits this long for a first block; until then, and until the
+  // application has started again, nothing but firmware blocks is answered.
+  int bootMs = 3000;
 };
 
 // What the pty server around it does.
@@ -85,6 +89,11 @@ struct ServerOptions {
   bool baudPace = false;
   bool split = false;
   int delayMs = 0;
+  struct CodeDelay {
+    std::uint8_t code;
+    int ms;
+  };
+  std::vector<CodeDelay> delayCode;  // on top of delayMs
   unsigned unplugAfter = 0;  // 0: off
   bool advertise = true;
   std::string logFile;

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include "link/commands.h"
 #include "link/link.h"
 #include "model/form.h"
 
@@ -50,14 +51,23 @@ class Session : public QObject {
   void liveOff();
   void closePortDelayed();
 
-  // Why a port failed to open, for the user: the system's text, and what to do about it.
-  static QString portErrorDetail(int systemError, const QString& port);
+  // Picks the port by name (ComCombo, a refresh).  While the port is open it is switched to the
+  // new name; a port that then fails to open is reported like a failed POŁĄCZ and leaves the
+  // window Disconnected.  False when the switch failed.
+  bool selectPort(const QString& name);
+
+  // A port error in the user's words: the reason in Polish ("urządzenie odłączone"), never the
+  // component's numbered text, which goes to the log.
+  static QString portErrorReason(const SerialPortError& e);
+  // Why a port failed to open, for the user: the reason, and what to do about it.
+  static QString portErrorDetail(const SerialPortError& e, const QString& port);
 
  private:
   void showConnected();
   void showDisconnected();
   void poll();
   void onDeviceLost(const QString& reason);
+  void reportPortUnavailable(const QString& port, const QString& detail);
 
   Form& form_;
   Link& link_;

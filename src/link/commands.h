@@ -1,0 +1,27 @@
+#pragma once
+// The session commands spoken with the controller and the payload letters that go with them,
+// shared by the session, the command-line tool and the simulated controller.
+#include <cstdint>
+
+namespace dovu {
+
+constexpr std::uint8_t kCodeLogin = 1;           // payload: the access password
+constexpr std::uint8_t kCodeLogout = 2;          // payload: kLogoutPayload
+constexpr std::uint8_t kCodePassword = 3;        // payload: the new password
+constexpr std::uint8_t kCodeStatus = 253;        // payload: kStatusPayload; answer: the status record
+constexpr std::uint8_t kCodeResetCounters = 254;  // payload: kResetCountersPayload; no answer awaited
+constexpr std::uint8_t kCodeRestart = 255;       // payload: kRestartPayload; no answer awaited
+constexpr std::uint8_t kCodeBlock = 101;         // firmware block: number and 128 image bytes
+constexpr std::uint8_t kCodeEndTransfer = 102;   // payload: kEndTransferPayload
+
+inline constexpr const char* kLogoutPayload = "W";
+inline constexpr const char* kStatusPayload = "G";
+inline constexpr const char* kResetCountersPayload = "G";
+inline constexpr const char* kRestartPayload = "B";
+inline constexpr const char* kEndTransferPayload = "K";
+inline constexpr const char* kReadPayload = "T";  // the read request of a parameter code
+
+// First byte of the login answer when the password is right ("T"); any other byte refuses.
+constexpr std::uint8_t kLoginAccepted = 0x54;
+
+}  // namespace dovu

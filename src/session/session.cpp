@@ -1,0 +1,316 @@
+#include "session/session.h"
+
+#include <QFile>
+#include <QLoggingCategory>
+#include <QStringList>
+#include <cerrno>
+#if defined(Q_OS_UNIX)
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#endif
+
+namespace dovu {
+
+Q_LOGGING_CATEGORY(lcSession, "dovu.session")
+
+namespace {
+const char* kLampNames[] = {"PanelIN1", "PanelIN2", "PanelIN3", "PanelIN4", "PanelIN5",
+                            "PanelPK",  "PanelOut2", "PanelOut3", "PanelOut4", "PanelFab"};
+const char* kReadoutNames[] = {"Temp1", "Temp2", "Temp3", "Wilg", "Udc", "Uac"};
+}  // namespace
+
+Session::Session(Form& form, Link& link, QObject* parent) : QObject(parent), form_(form), link_(link) {
+  link_.onNoAnswer = [this] { showLoggedOut(); };
+  link_.onPollDue = [this] { poll(); };
+  if (link_.port()) connect(link_.port(), &SerialPort::deviceLost, this, &Session::onDeviceLost);
+}
+
+bool Session::portOpen() const { return link_.port() && link_.port()->isOpen(); }
+
+QString Session::portErrorReason(const SerialPortError& e) {
+  qCWarning(lcSession, "%s", e.what());
+  const int sys = e.systemError();
+#if defined(Q_OS_WIN)
+  switch (sys) {
+    case 2:  // ERROR_FILE_NOT_FOUND
+    case 3:  // ERROR_PATH_NOT_FOUND
+      return QStringLiteral("port nie istnieje");
+    case 5:  // ERROR_ACCESS_DENIED: at opening a port held by another program, later an unplugged one
+      return e.code() == kErrOpen ? QStringLiteral("port jest używany przez inny program lub brak uprawnień")
+                                  : QStringLiteral("urządzenie odłączone");
+    case 31:    // ERROR_GEN_FAILURE
+    case 1167:  // ERROR_DEVICE_NOT_CONNECTED
+      return QStringLiteral("urządzenie odłączone");
+    case 121:   // ERROR_SEM_TIMEOUT
+    case 1460:  // ERROR_TIMEOUT
+      return QStringLiteral("upłynął czas zapisu do portu");
+    default:
+      break;
+  }
+#else
+  switch (sys) {
+    case ENOENT: return QStringLiteral("port nie istnieje");
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+    case EPIPE: return QStringLiteral("urządzenie odłączone");
+    case EACCES:
+    case EPERM: return QStringLiteral("brak uprawnień do portu");
+    case EBUSY: return QStringLiteral("port jest używany przez inny program");
+    case ETIMEDOUT: return QStringLiteral("upłynął czas zapisu do portu");
+    case ENOTTY: return QStringLiteral("to nie jest port szeregowy");
+    case EINVAL: return QStringLiteral("port nie przyjmuje ustawień linii");
+    default: break;
+  }
+#endif
+  switch (e.code()) {
+    case kErrOpen: return QStringLiteral("nie można otworzyć portu");
+    case kErrWrite: return QStringLiteral("zapis do portu nieudany");
+    case kErrRead:
+    case kErrClearCommError: return QStringLiteral("odczyt z portu nieudany");
+    case kErrNotOpen: return QStringLiteral("port nie jest otwarty");
+    case kErrSetState:
+    case kErrSetTimeouts:
+    case kErrSetup: return QStringLiteral("nie można ustawić parametrów linii");
+    default: return QStringLiteral("błąd portu nr %1").arg(e.code());
+  }
+}
+
+QString Session::portErrorDetail(const SerialPortError& e, const QString& port) {
+  QString detail = portErrorReason(e);
+#if defined(Q_OS_UNIX)
+  const int sys = e.systemError();
+  struct stat st {};
+  if ((sys == EACCES || sys == EPERM) && ::stat(QFile::encodeName(port).constData(), &st) == 0) {
+    auto groupName = [](gid_t gid) {
+      const struct group* g = ::getgrgid(gid);
+      return g ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
+    };
+    const bool groupMayOpen = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (groupMayOpen && st.st_gid != 0) {
+      // Joining the device's own group is the usual remedy, and a safe one.
+      detail += QStringLiteral("\nDodaj użytkownika do grupy %1: sudo usermod -a -G %1 $USER "
+                               "i zaloguj się ponownie.")
+                    .arg(groupName(st.st_gid));
+    } else {
+      // Joining root's group (or any group without access) would not help, or would give away far
+      // more than the port: say who may open it instead.
+      QStringList who;
+      if ((st.st_mode & (S_IRUSR | S_IWUSR)) == (S_IRUSR | S_IWUSR)) {
+        const struct passwd* pw = ::getpwuid(st.st_uid);
+        who << QStringLiteral("użytkownik %1").arg(pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(st.st_uid));
+      }
+      if (groupMayOpen) who << QStringLiteral("grupa %1").arg(groupName(st.st_gid));
+      detail += who.isEmpty() ? QStringLiteral("\nNikt nie ma prawa zapisu do tego portu; poproś administratora o dostęp.")
+                              : QStringLiteral("\nPort może otworzyć tylko: %1. Poproś administratora o dostęp.")
+                                    .arg(who.join(QStringLiteral(", ")));
+    }
+  } else if (sys == EBUSY) {
+    detail += QStringLiteral("\nZamknij program, który go używa.");
+  }
+#else
+  Q_UNUSED(port);
+#endif
+  return detail;
+}
+
+void Session::reportPortUnavailable(const QString& port, const QString& detail) {
+  if (Notifier* n = link_.notifier()) {
+    n->beep();
+    n->message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText), port + QStringLiteral(": ") + detail);
+  }
+}
+
+bool Session::selectPort(const QString& name) {
+  SerialPort* port = link_.port();
+  if (!port || port->port() == name) return true;
+  if (!port->isOpen()) {
+    port->setPort(name);
+    return true;
+  }
+  try {
+    port->setPort(name);  // closes the old port and opens the new one
+    port->setDtrLine(true);
+    port->setRtsLine(true);
+    return true;
+  } catch (const SerialPortError& e) {
+    // Nothing is open any more: say so, rather than leave the lamps lit over a dead line.
+    showLoggedOut();
+    showDisconnected();
+    if (port->isOpen()) port->close();
+    reportPortUnavailable(name, portErrorDetail(e, name));
+    return false;
+  }
+}
+
+Session::ConnectResult Session::connectAndLogin() {
+  SerialPort* port = link_.port();
+  if (!port) return ConnectResult::PortUnavailable;
+  if (!port->isOpen() && !port->port().isEmpty()) {
+    try {
+      port->open();
+    } catch (const SerialPortError& e) {
+      // Without this the click would end without a word.
+      reportPortUnavailable(port->port(), portErrorDetail(e, port->port()));
+      return ConnectResult::PortUnavailable;
+    }
+  }
+  if (!port->isOpen()) return ConnectResult::PortUnavailable;
+
+  link_.timer().start();
+  showConnected();
+  port->setDtrLine(true);
+  port->setRtsLine(true);
+
+  link_.sendFrame(kCodeLogin, form_.text("Edit_haslo").toLatin1().toStdString());
+  if (!link_.waitForAnswer(kSessionTicks, kCodeLogin)) return ConnectResult::NoAnswer;
+  const Bytes& answer = link_.rxPayload();
+  if (!answer.empty() && byteAt(answer, 0) == kLoginAccepted) {
+    showLoggedIn();
+    return ConnectResult::LoggedIn;
+  }
+  if (Notifier* n = link_.notifier()) {
+    n->beep();
+    n->message(MessageKind::Error, QStringLiteral("Błędne hasło"));
+  }
+  Link::processPending();
+  return ConnectResult::Refused;
+}
+
+void Session::logoutAndDisconnect() {
+  showDisconnected();
+  showLoggedOut();
+  if (portOpen()) {
+    link_.sendFrame(kCodeLogout, kLogoutPayload);
+    if (link_.waitForAnswer(kSessionTicks, kCodeLogout)) {
+      if (Notifier* n = link_.notifier()) {
+        n->beep();
+        n->message(MessageKind::Information, QStringLiteral("Wylogowano ze sterownika DOVU"));
+      }
+    }
+  }
+  liveOff();
+  closePortDelayed();
+}
+
+void Session::formClose() {
+  showLoggedOut();
+  liveOff();
+  closePortDelayed();
+}
+
+bool Session::validPassword(const QString& p) {
+  if (p.size() != 4) return false;
+  for (QChar c : p)
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+  return true;
+}
+
+bool Session::changePassword(const QString& newPassword) {
+  if (!validPassword(newPassword)) return false;
+  link_.sendFrame(kCodePassword, newPassword.toLatin1().toStdString());
+  if (!link_.waitForAnswer(kSessionTicks, kCodePassword)) return false;
+  form_.setText("Edit_haslo", newPassword);
+  if (Notifier* n = link_.notifier()) n->message(MessageKind::Information, QStringLiteral("Hasło zmienione"));
+  showLoggedIn();
+  return true;
+}
+
+void Session::restart() { link_.sendFrame(kCodeRestart, kRestartPayload); }
+
+void Session::resetCounters() { link_.sendFrame(kCodeResetCounters, kResetCountersPayload); }
+
+void Session::poll() {
+  // Never inside another exchange, nor ahead of a press that waits for the line.
+  if (loggedIn_ && liveDisplay_ && !link_.busy() && !link_.aborted())
+    link_.sendAndWait(kCodeStatus, kStatusPayload, kSessionTicks);
+}
+
+void Session::showConnected() {
+  link_.sessionChanged();
+  form_.setText("Edit_status", QStringLiteral("POŁĄCZONY"));
+  form_.setColour("Edit_status", kBrightGreen);
+  form_.setEnabled("Button_rozlacz", true);
+  form_.setEnabled("ButtonFirmware", true);
+}
+
+void Session::showDisconnected() {
+  link_.sessionChanged();
+  form_.setText("Edit_status", QStringLiteral("ROZŁĄCZONY"));
+  form_.setColour("Edit_status", kRed);
+  form_.setEnabled("Button_rozlacz", false);
+  form_.setEnabled("ButtonFirmware", false);
+}
+
+void Session::showLoggedIn() {
+  link_.sessionChanged();
+  link_.setPollTicks(0);
+  loggedIn_ = true;
+  form_.setText("Edit_logon", QStringLiteral("ZALOGOWANY"));
+  form_.setColour("Edit_logon", kBrightGreen);
+  form_.setEnabled("Edit_haslo", false);
+  for (const char* n : {"Button_zmiana_hasla", "ButtonRestart", "ButtonResetlimit", "Pobierz1", "Zapisz1"})
+    form_.setEnabled(n, true);
+  liveOn();
+  form_.setEnabled("Button_polacz", false);
+}
+
+void Session::showLoggedOut() {
+  link_.sessionChanged();
+  liveDisplay_ = false;
+  form_.setText("Edit_logon", QStringLiteral("WYLOGOWANY"));
+  form_.setColour("Edit_logon", kRed);
+  loggedIn_ = false;
+  form_.setEnabled("Edit_haslo", true);
+  form_.setEnabled("Button_zmiana_hasla", false);
+  form_.setEnabled("ButtonRestart", false);
+  form_.setEnabled("Button_polacz", true);
+  for (const char* n : {"ButtonResetlimit", "Icon_get", "Icon_put", "Pobierz1", "Zapisz1"})
+    form_.setEnabled(n, false);
+  form_.setVisible("Panel_bar", false);
+  liveOff();
+  form_.setText("TextWersja", QStringLiteral("DOVU v ..."));
+  form_.setTextColour("TextWersja", kGrey);
+  form_.setValue("BarRSSI", 0);
+}
+
+void Session::liveOn() {
+  liveDisplay_ = true;
+  form_.setVisible("StatusBar", true);
+  form_.setText("StatusBar", QString());
+  form_.setText("LabelSMS", QString());
+  form_.setText("LabelVoice", QString());
+}
+
+void Session::liveOff() {
+  liveDisplay_ = false;
+  form_.setVisible("StatusBar", false);
+  for (const char* n : kLampNames) form_.setColour(n, kFaceColour);
+  form_.setText("LabelSMS", QString());
+  form_.setText("LabelVoice", QString());
+  for (const char* n : kReadoutNames) form_.setColour(n, kGrey);
+}
+
+void Session::closePortDelayed() {
+  // Lets the pending notifications drain for about a second before the port goes.
+  for (int i = 0; i < 10; ++i) {
+    Link::pauseMs(100);
+    Link::processPending();
+  }
+  if (portOpen()) link_.port()->close();
+}
+
+void Session::onDeviceLost(const QString& reason) {
+  // The adapter was unplugged (or the line hung up): nothing more can be sent or received, so the
+  // window says so at once rather than after a wait's three time-outs, and the port is closed so
+  // that the user can connect again once the adapter is back.
+  const QString port = link_.port() ? link_.port()->port() : QString();
+  qCWarning(lcSession, "%s: %s", qPrintable(port), qPrintable(reason));
+  showLoggedOut();
+  showDisconnected();
+  if (link_.port()) link_.port()->close();
+  reportPortUnavailable(port, QStringLiteral("urządzenie odłączone"));
+}
+
+}  // namespace dovu
