@@ -34,7 +34,7 @@ Bytes payloadOf(const dovu::test::LoggedFrame& f) { return f.bytes.size() >= 4 ?
 // The session rig with the answer dispatch, the transfer, and every frame the link writes.
 struct Rig : dovu::test::SimSession {
   explicit Rig(QStringList simArgs = {}) : SimSession(std::move(simArgs)) {
-    link->dispatch = [this](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
+    dispatcher.attach(*link);
     link->trace = [this](bool out, const Bytes& frame) {
       if (out) sent.push_back(frame);
     };

@@ -25,11 +25,19 @@ struct SendingGuard {
 Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
     : QObject(parent), port_(port), notifier_(notifier) {
   assembler_.setHandler([this](std::uint8_t code, const Bytes& payload) {
-    // The answer is recorded before it is dispatched, so a wait that sees the code also sees the
-    // dispatcher's effects complete.
-    rxPayload_ = payload;
-    rxCommand_ = code;
     if (trace) trace(false, buildFrame(code, payload, kControllerStart));
+    if (accept && !accept(code, payload)) {
+      if (dropped) dropped(code);
+      return;
+    }
+    // Only the first frame with the awaited code answers the wait; a repetition or a frame
+    // nobody waits for is no answer.  The answer is recorded before it is dispatched, so a wait
+    // that sees the code also sees the dispatcher's effects complete.
+    if (code == awaited_) {
+      awaited_ = kNothingAwaited;
+      rxPayload_ = payload;
+      rxCommand_ = code;
+    }
     if (dispatch) {
       const Bytes copy = payload;
       dispatch(code, copy);
@@ -75,10 +83,17 @@ void Link::abortWaits() { aborted_ = true; }
 bool Link::waitForAnswer(std::uint16_t ticks, std::uint8_t expected) {
   ++waitDepth_;
   SendingGuard guard{sending_, pollTicks_};
+  // A nested wait (a dialog's exchange inside another wait) hands the outer expectation back.
   struct Depth {
     int& d;
-    ~Depth() { --d; }
-  } depth{waitDepth_};
+    int& awaited;
+    int outer;
+    ~Depth() {
+      --d;
+      awaited = outer;
+    }
+  } depth{waitDepth_, awaited_, awaited_};
+  awaited_ = expected;
 
   waitTicks_ = ticks;
   int repetitions = kRepetitions;

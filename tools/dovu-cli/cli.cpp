@@ -49,6 +49,9 @@ Controller::Controller(const QString& portName, const QString& password, bool tr
       std::fprintf(stderr, "%s code %3u: %s\n", out ? "->" : "<-",
                    frame.size() > 1 ? static_cast<unsigned>(byteAt(frame, 1)) : 0u, toHex(frame).c_str());
     };
+    link->dropped = [](std::uint8_t code) {
+      std::fprintf(stderr, "   code %3u: dropped (not the awaited answer, or a short block)\n", static_cast<unsigned>(code));
+    };
   }
 }
 

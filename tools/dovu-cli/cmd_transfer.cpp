@@ -95,7 +95,7 @@ int cmdDownload(Args& a) {
 
   Controller c(common->port, common->password.value_or(QStringLiteral("8617")), common->trace);
   Dispatcher dispatcher(c.form);
-  c.link->dispatch = [&dispatcher](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
+  dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
@@ -139,7 +139,7 @@ int cmdUpload(Args& a) {
   if (common->password) c.form.setText("Edit_haslo", *common->password);
 
   Dispatcher dispatcher(c.form);
-  c.link->dispatch = [&dispatcher](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
+  dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
