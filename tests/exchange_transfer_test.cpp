@@ -396,10 +396,45 @@ const std::vector<QStringList> kLineFaults = {
     {QStringLiteral("--split")},
     {QStringLiteral("--noise")},
     {QStringLiteral("--drop-code"), QStringLiteral("40:1"), QStringLiteral("--drop-code"), QStringLiteral("41:1")},
+    {QStringLiteral("--short-answer"), QStringLiteral("54:1"), QStringLiteral("--short-answer"), QStringLiteral("104:2")},
+    {QStringLiteral("--unsolicited"), QStringLiteral("8"), QStringLiteral("--unsolicited"), QStringLiteral("54")},
+    {QStringLiteral("--noisy-line")},
 };
-const char* const kLineFaultNames[] = {"Split", "Noise", "DroppedAnswers"};
+const char* const kLineFaultNames[] = {"Split", "Noise", "DroppedAnswers", "ShortBlocks", "Unsolicited", "NoisyLine"};
 
 INSTANTIATE_TEST_SUITE_P(Modes, TransferOnFaultyLine, ::testing::ValuesIn(kLineFaults),
                          [](const ::testing::TestParamInfo<QStringList>& info) {
                            return std::string(kLineFaultNames[info.index]);
                          });
+
+TEST(Transfer, AShortBlockAnswerIsNoAnswer) {
+  Rig r({QStringLiteral("--short-answer"), QStringLiteral("104")});
+  ASSERT_TRUE(r.sim.started());
+  r.tickMs(10);
+  ASSERT_TRUE(r.login());
+  const QString before = r.form.text("EditT1opu");
+  EXPECT_FALSE(r.transfer->download());
+  const auto codes = r.paramCodes();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 104), 3);
+  EXPECT_EQ(r.notifier.count(kNoAnswer), 1);
+  EXPECT_EQ(r.form.state("Bar").value, 98);
+  EXPECT_EQ(r.form.text("EditT1opu"), before);
+  EXPECT_FALSE(r.session->loggedIn());
+}
+
+TEST(Transfer, AnIdleWindowKeepsTheUsersEditWhenAFrameComesUnasked) {
+  Rig r({QStringLiteral("--unsolicited"), QStringLiteral("6")});
+  ASSERT_TRUE(r.sim.started());
+  r.tickMs(20);
+  ASSERT_TRUE(r.login());
+  r.form.setText("Edit_operator", QStringLiteral("+48111222333"));
+  ASSERT_EQ(r.form.colour("Edit_operator"), kRed);
+  // Status polls, each followed by a code-6 frame with another number, which the link drops.
+  int dropped = 0;
+  r.link->dropped = [&](std::uint8_t code) { dropped += code == 6; };
+  ASSERT_TRUE(waitFor([&] { return dropped >= 2; }, 5000));
+  EXPECT_EQ(r.form.text("Edit_operator"), QStringLiteral("+48111222333"));
+  EXPECT_EQ(r.form.colour("Edit_operator"), kRed);
+  EXPECT_TRUE(r.session->loggedIn());
+  EXPECT_TRUE(r.notifier.events.empty());
+}

@@ -33,6 +33,7 @@ using std::chrono::nanoseconds;
 constexpr nanoseconds kByteTime{10LL * 1000000000LL / 4800};
 // Long enough apart that the program's reads see the bytes one at a time.
 constexpr nanoseconds kSplitGap = std::chrono::milliseconds(3);
+constexpr nanoseconds kUnaskedGap = std::chrono::milliseconds(5);
 // Before an unplug the program gets this long to read the last answer, checked this often.
 constexpr nanoseconds kUnplugGrace = std::chrono::seconds(1);
 constexpr nanoseconds kUnplugCheck = std::chrono::milliseconds(5);
@@ -243,6 +244,12 @@ void PtyServer::onRequest(std::uint8_t code, const Bytes& payload) {
     if (a.lostBy) {
       logLine("x " + text + " lost by " + a.lostBy);
       continue;
+    }
+    if (a.sentBy) {
+      // Frames nobody asked for go out a little later in writes of their own, as a separate
+      // event on the line, before the program's next request has arrived.
+      t += kUnaskedGap;
+      text += std::string(" unasked, by ") + a.sentBy;
     }
     const std::string log = "< " + text + (a.noise.empty() ? "" : ", after noise " + toHex(a.noise));
     const Bytes wire = a.wire();

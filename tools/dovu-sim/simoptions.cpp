@@ -26,6 +26,14 @@ const std::vector<FailureModeInfo>& failureModes() {
       {FailureMode::Delay, "--delay", "MS", "hold every answer back MS milliseconds"},
       {FailureMode::UnplugAfter, "--unplug-after", "K",
        "after answering K frames close the line (an unplugged adapter to the program) and exit"},
+      {FailureMode::ShortAnswer, "--short-answer", "CODE[:COUNT]",
+       "answer CODE with only the first half of its payload, the next COUNT times (default: always)"},
+      {FailureMode::Unsolicited, "--unsolicited", "CODE",
+       "after every answer, a frame of CODE that nobody asked for, holding a value unlike the stored "
+       "one (not after an answer to CODE-2, where it would pass for the next answer)"},
+      {FailureMode::NoisyLine, "--noisy-line", "",
+       "after every answer, a burst of random bytes and a well-formed frame of a random parameter code "
+       "(never the code asked next, where it would pass for the answer)"},
   };
   return modes;
 }
@@ -84,6 +92,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
       o.controller.refusePassword = true;
     } else if (a == "--never-ack") {
       o.controller.neverAck = true;
+    } else if (a == "--noisy-line") {
+      o.controller.noisyLine = true;
     } else if (a == "--log" || a == "--image-out" || a == "--dump") {
       if (!value(v) || v.empty()) return fail(a + " needs a file name");
       (a == "--log" ? o.logFile : a == "--image-out" ? o.imageOut : o.dumpFile) = v;
@@ -100,6 +110,13 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
       m = -1;
       if (!value(v) || !parsePair(v, 255, n, 1000000, m)) return fail("--drop-code needs CODE[:COUNT]");
       o.controller.dropCode.push_back({static_cast<std::uint8_t>(n), static_cast<int>(m)});
+    } else if (a == "--short-answer") {
+      m = -1;
+      if (!value(v) || !parsePair(v, 255, n, 1000000, m)) return fail("--short-answer needs CODE[:COUNT]");
+      o.controller.shortAnswer.push_back({static_cast<std::uint8_t>(n), static_cast<int>(m)});
+    } else if (a == "--unsolicited") {
+      if (!value(v) || !parseNumber(v, 0, 255, n)) return fail("--unsolicited needs a code 0..255");
+      o.controller.unsolicited = static_cast<std::uint8_t>(n);
     } else if (a == "--drop-every") {
       if (!value(v) || !parseNumber(v, 1, 1000000, n)) return fail("--drop-every needs N >= 1");
       o.controller.dropEvery = static_cast<unsigned>(n);

@@ -28,6 +28,9 @@ enum class FailureMode {
   Split,           // writes answers one byte per write, about 3 ms apart
   Delay,           // holds every answer back a number of milliseconds
   UnplugAfter,     // after K answered frames closes the line (an unplugged adapter) and exits
+  ShortAnswer,     // answers one code with half its payload, the next COUNT times
+  Unsolicited,     // after every answer sends an answer to a given code that nobody asked for
+  NoisyLine,       // after every answer sends random bytes with a well-formed frame among them
 };
 
 struct FailureModeInfo {
@@ -64,6 +67,9 @@ struct ControllerOptions {
   std::optional<std::size_t> missAckBlock;  // block index over the whole transfer, from 0
   int missAckTimes = 1;
   bool neverAck = false;
+  std::vector<CodeCount> shortAnswer;
+  std::optional<std::uint8_t> unsolicited;
+  bool noisyLine = false;
 };
 
 // What the pty server around it does.
