@@ -230,6 +230,13 @@ TEST(Transfer, FullUpload) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
   ASSERT_TRUE(r.login());
+  // A text longer than the controller keeps (a loaded file may hold 255 characters): nothing is sent.
+  r.form.setText("Edit_Tel3", QString(14, QLatin1Char('1')));
+  EXPECT_FALSE(r.transfer->upload());
+  EXPECT_TRUE(r.paramCodes().empty());
+  ASSERT_EQ(r.notifier.count(QString::fromUtf8(kTextTooLongText)), 1);
+  EXPECT_TRUE(r.notifier.events.back().detail.contains(QStringLiteral("Edit_Tel3")));
+  r.notifier.events.clear();
   fillDistinct(r.form);
   // The user is still in IleTest and has emptied it: the exit check runs before anything is sent.
   r.form.setText("IleTest", QString());

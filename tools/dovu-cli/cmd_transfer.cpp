@@ -135,6 +135,10 @@ int cmdUpload(Args& a) {
     err(why);
     return kFailure;
   }
+  if (const auto tooLong = textTooLong(c.form)) {
+    err(QStringLiteral("%1: %2").arg(file, *tooLong));
+    return kFailure;
+  }
   // The login uses --password when given, else the password the file holds.
   if (common->password) c.form.setText("Edit_haslo", *common->password);
 
