@@ -111,8 +111,10 @@ std::optional<QString> firstDuplicateName(const QByteArray& text) {
       while (end < text.size() && text.at(end) != '"') end += text.at(end) == '\\' ? 2 : 1;
       if (!stack.empty() && stack.back().object && stack.back().expectName) {
         // The parser decodes the escapes, so "\u0041" and "A" are the same name.
-        const QByteArray quoted = '[' + text.mid(i, end - i + 1) + ']';
-        const QString name = QJsonDocument::fromJson(quoted).array().at(0).toString();
+        const QByteArray raw = text.mid(i + 1, end - i - 1);
+        const QString name = raw.contains('\\')
+                                 ? QJsonDocument::fromJson('[' + text.mid(i, end - i + 1) + ']').array().at(0).toString()
+                                 : QString::fromUtf8(raw);
         if (stack.back().names.contains(name)) return name;
         stack.back().names.insert(name);
         stack.back().expectName = false;
