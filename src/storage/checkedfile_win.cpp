@@ -16,9 +16,12 @@ bool fail(QString* error, const QString& text) {
 }  // namespace
 
 bool openRegularFile(QFile& file, const QString& path, QString* error) {
-  // A device name (COM1, a named pipe) is no file to read: refused before it is opened.
+  // A device name (COM1, a named pipe) is no file to read: refused before it is opened, since
+  // opening it could wait for the device.
   const QFileInfo info(path);
-  if (info.exists() && !info.isFile()) return fail(error, QStringLiteral("%1: to nie jest zwykły plik").arg(path));
+  if (!info.isFile())
+    return fail(error, info.exists() ? QStringLiteral("%1: to nie jest zwykły plik").arg(path)
+                                     : QStringLiteral("%1: plik nie istnieje").arg(path));
   file.setFileName(path);
   if (!file.open(QIODevice::ReadOnly)) return fail(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
   return true;
