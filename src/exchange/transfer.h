@@ -23,7 +23,8 @@ class ConfigTransfer : public QObject {
 
   // Each returns true when every parameter was answered.  The upload first refuses, before
   // anything is sent, a text longer than its field in the controller (kTextTooLongText, naming
-  // the field): the controller would keep a cut text, or refuse a frame over 100 bytes.  A transfer that is running refuses to
+  // the field): the controller keeps no more than its field holds, so the rest would be lost
+  // while the window showed it synchronised.  A transfer that is running refuses to
   // start another one (returns false at once), and so does a wait of another exchange under way
   // (a click that arrived inside the status poll's wait): the nested transfer would take over
   // that wait's answer and leave it to time out.
