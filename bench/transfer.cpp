@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
   Link link(&port, &notifier);
   Session session(form, link);
   Dispatcher dispatcher(form);
-  link.dispatch = [&](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
+  dispatcher.attach(link);
   Measure m;
   link.trace = [&](bool, const Bytes& frame) {
     m.wireBytes += frame.size();

@@ -8,21 +8,7 @@
 #include "base/notifier.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
-
-namespace {
-
-bool sameState(const dovu::Form& a, const dovu::Form& b) {
-  for (int i = 0; i < a.size(); ++i) {
-    const dovu::FieldState& x = a.state(i);
-    const dovu::FieldState& y = b.state(i);
-    if (x.text != y.text || x.checked != y.checked || x.index != y.index || x.enabled != y.enabled ||
-        x.colour != y.colour)
-      return false;
-  }
-  return a.sensors() == b.sensors();
-}
-
-}  // namespace
+#include "support/formsnapshot.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
@@ -38,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool loaded = dovu::loadConfigFile(form, file, silent);
   if (loaded != parsed.has_value()) std::abort();
   if (!loaded) {
-    if (!sameState(form, untouched)) std::abort();
+    if (!dovu::test::FormSnapshot(untouched).diff(form).empty()) std::abort();
     return 0;
   }
   // The items hold every byte of the file.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "support/sim.h"
@@ -70,6 +72,32 @@ TEST(CliTransfer, BadFilesAndUsageAreRefusedBeforeTheLine) {
   CliRun r = runCli({"upload", "--port", sim.port(), bad});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains(QStringLiteral("BoxCA"))) << r.err.toStdString();
+  // Number fields as strings beyond a byte or no number at all: refused by every command.  A text
+  // longer than the controller keeps still shows and converts, but is never sent.
+  struct Edit {
+    const char* field;
+    const char* value;
+    bool fileOk;
+  };
+  for (const Edit& e : {Edit{"Edit_LimitSMS", "\"300\"", false}, Edit{"EditT1opu", "\"999999999\"", false},
+                        Edit{"IleTest", "\"abc\"", false}, Edit{"Edit_pin", "\"12345678\"", true}}) {
+    const QByteArray edited = QString::fromUtf8(readAll(good))
+                                  .replace(QRegularExpression(QStringLiteral("\"%1\": [^,\n]*").arg(e.field)),
+                                           QStringLiteral("\"%1\": %2").arg(e.field, e.value))
+                                  .toUtf8();
+    const QString path = dir.filePath(QStringLiteral("%1.json").arg(e.field));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(edited);
+    f.close();
+    for (const QStringList& args : {QStringList{"show", path}, QStringList{"convert", path, dir.filePath("out.dvc")},
+                                    QStringList{"upload", "--port", sim.port(), path}}) {
+      r = runCli(args);
+      const bool refused = !e.fileOk || args.first() == QLatin1String("upload");
+      EXPECT_EQ(r.code, refused ? 1 : 0) << e.field << " " << args.first().toStdString();
+      EXPECT_TRUE(!refused || r.err.contains(QLatin1String(e.field))) << r.err.toStdString();
+    }
+  }
   r = runCli({"upload", "--port", sim.port(), dir.filePath("absent.json")});
   EXPECT_EQ(r.code, 1);
   r = runCli({"download", "--port", sim.port(), "-o", dir.filePath("x.txt")});

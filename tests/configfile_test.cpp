@@ -46,6 +46,12 @@ Bytes resum(Bytes f) {
   return f;
 }
 
+unsigned modeOf(const QString& path) {
+  struct stat st {};
+  ::stat(QFile::encodeName(path).constData(), &st);
+  return st.st_mode & 0777;
+}
+
 struct Snapshot {
   std::vector<FieldState> fields;
   SensorSettings sensors;
@@ -502,22 +508,88 @@ TEST_F(ConfigFileTest, FailedSaveKeepsTheOldFile) {
   EXPECT_EQ(n.texts(), QStringList{QString::fromUtf8(kConfigNotSavedText)});
   EXPECT_TRUE(n.events.back().detail.contains(QStringLiteral("gone")));
 
-  // A successful save replaces the file whole and leaves it to its owner alone.
+  // A successful save replaces the file whole and keeps its mode; a new file is its owner's alone.
   EXPECT_TRUE(saveConfigFile(form, path, n));
   EXPECT_NE(contents(), old);
-  struct stat st {};
-  ::stat(QFile::encodeName(path).constData(), &st);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(modeOf(path), 0644u);
+  const QString fresh = dir.filePath(QStringLiteral("fresh.dvc"));
+  EXPECT_TRUE(saveConfigFile(form, fresh, n));
+  EXPECT_EQ(modeOf(fresh), 0600u);
+}
 
-  // Saving through a symbolic link replaces the file it points to.
-  const QString link = dir.filePath(QStringLiteral("link.dvc"));
-  ASSERT_TRUE(QFile::link(path, link));
-  form.setText("Edit_Tel1", QStringLiteral("+48111"));
-  EXPECT_TRUE(saveConfigFile(form, link, n));
-  EXPECT_TRUE(QFileInfo(link).isSymLink());
-  Form back;
-  ASSERT_TRUE(loadConfigFile(back, path, n));
-  EXPECT_EQ(back.text("Edit_Tel1"), QStringLiteral("+48111"));
+// Saving into a folder shared with other users (sticky and writable by everyone, like /tmp): a
+// link is followed only where the kernel would follow it, and a replaced file stays its owner's.
+TEST_F(ConfigFileTest, SaveFollowsOnlyTheLinksTheSystemWouldAndKeepsTheOwner) {
+  QTemporaryDir dir;
+  const QString shared = dir.filePath(QStringLiteral("shared"));
+  ASSERT_TRUE(QDir().mkdir(shared));
+  ::chmod(QFile::encodeName(shared).constData(), 01777);
+  const QString mine = dir.filePath(QStringLiteral("mine.dvc"));
+  const Bytes old = emptyFile();
+  auto write = [](const QString& path, const Bytes& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data.data(), static_cast<qint64>(data.size()));
+  };
+  write(mine, old);
+  ::chmod(QFile::encodeName(mine).constData(), 0640);
+  const Bytes data = Bytes("new file");
+  QString why;
+
+  // The user's own chain of links in the shared folder: followed to its end, every link stays one.
+  const QString first = shared + QStringLiteral("/report.dvc"), middle = shared + QStringLiteral("/middle.dvc");
+  ASSERT_TRUE(QFile::link(mine, middle));
+  ASSERT_TRUE(QFile::link(QStringLiteral("middle.dvc"), first));
+  EXPECT_TRUE(saveFileAtomically(first, data, &why)) << why.toStdString();
+  EXPECT_TRUE(QFileInfo(first).isSymLink());
+  EXPECT_TRUE(QFileInfo(middle).isSymLink());
+  EXPECT_EQ(readWholeFile(mine, &why), data);
+  EXPECT_EQ(modeOf(mine), 0640u);
+
+  if (::geteuid() != 0) GTEST_SKIP() << "planting another user's link and giving files away need root";
+  // Another user's link planted in the shared folder, pointing at the user's file: refused.
+  write(mine, old);
+  const QString planted = shared + QStringLiteral("/planted.dvc");
+  ASSERT_TRUE(QFile::link(mine, planted));
+  ASSERT_EQ(::lchown(QFile::encodeName(planted).constData(), 4321, 4321), 0);
+  EXPECT_FALSE(saveFileAtomically(planted, data, &why));
+  EXPECT_TRUE(why.contains(QStringLiteral("innego użytkownika"))) << why.toStdString();
+  EXPECT_EQ(readWholeFile(mine, &why), old);
+  EXPECT_TRUE(QFileInfo(planted).isSymLink());
+  // The same link outside a shared folder is followed, as the kernel would.
+  ::chmod(QFile::encodeName(shared).constData(), 0755);
+  EXPECT_TRUE(saveFileAtomically(planted, data, &why)) << why.toStdString();
+  EXPECT_EQ(readWholeFile(mine, &why), data);
+
+  // Saving as root over a user's file leaves it the user's, with its mode.
+  ASSERT_EQ(::chown(QFile::encodeName(mine).constData(), 4321, 4322), 0);
+  EXPECT_TRUE(saveFileAtomically(mine, old, &why)) << why.toStdString();
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(mine).constData(), &st), 0);
+  EXPECT_EQ(st.st_uid, 4321u);
+  EXPECT_EQ(st.st_gid, 4322u);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(readWholeFile(mine, &why), old);
+}
+
+// A FIFO or a device given as a configuration or firmware file is refused at once, not waited on.
+TEST_F(ConfigFileTest, ReadingRefusesWhatIsNoRegularFile) {
+  QTemporaryDir dir;
+  const QString fifo = dir.filePath(QStringLiteral("fifo.dvc"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  for (const QString& path : {fifo, QStringLiteral("/dev/zero"), dir.path()}) {
+    QString why;
+    EXPECT_FALSE(readWholeFile(path, &why)) << path.toStdString();
+    EXPECT_TRUE(why.startsWith(path)) << why.toStdString();
+    Form form;
+    RecordingNotifier n;
+    EXPECT_FALSE(loadConfigFile(form, path, n));
+    EXPECT_EQ(n.events.size(), 1u);
+  }
+  // Nor is a save allowed to write into one.
+  QString why;
+  EXPECT_FALSE(saveFileAtomically(fifo, Bytes("x"), &why));
+  EXPECT_TRUE(QFileInfo(fifo).exists());
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ void configure(Form& f) {
   f.setText("Edit_Tel8", QString());
   f.setText("Edit_operator", QStringLiteral("+48790998250"));
   f.setText("Out2Czas", QStringLiteral("05"));  // not the plain form of a number: stays a string
-  f.setText("EditT3opu", QString());
+  f.setText("EditT3opu", QStringLiteral("000"));
   f.setText("EditWopu", QStringLiteral("200"));
   f.setChecked("BoxCA", true);
   f.setChecked("BoxOut1sygn", true);
@@ -48,7 +48,7 @@ TEST(ConfigJson, HoldsEveryFieldByNameWithItsType) {
   EXPECT_TRUE(o.value("Out1Czas").isDouble());
   EXPECT_EQ(o.value("Out1Czas").toInt(), 5);
   EXPECT_EQ(o.value("Out2Czas").toString(), QStringLiteral("05"));
-  EXPECT_EQ(o.value("EditT3opu").toString(), QString());
+  EXPECT_EQ(o.value("EditT3opu").toString(), QStringLiteral("000"));
   EXPECT_EQ(o.value("EditWopu").toInt(), 200);
   EXPECT_EQ(o.value("BoxCA").toBool(), true);
   EXPECT_EQ(o.value("BoxDCS8").toBool(), true);
@@ -138,6 +138,11 @@ TEST(ConfigJson, MalformedInputIsRefusedWithoutChangingAnything) {
       {"number above a byte", with("Edit_LimitSMS", 256), "Edit_LimitSMS"},
       {"negative number", with("IleTest", -1), "IleTest"},
       {"fraction", with("Out1Czas", 2.5), "Out1Czas"},
+      {"number text above a byte", with("Edit_LimitSMS", QStringLiteral("300")), "Edit_LimitSMS"},
+      {"number text far above a byte", with("EditT1opu", QStringLiteral("999999999")), "EditT1opu"},
+      {"number text that is no number", with("IleTest", QStringLiteral("abc")), "IleTest"},
+      {"empty number text", with("EditT3opu", QString()), "EditT3opu"},
+      {"signed number text", with("Out4Czas", QStringLiteral("+5")), "Out4Czas"},
       {"index beyond the list", with("ComboOut2", 9), "ComboOut2"},
       {"index below -1", with("ComboOut2", -2), "ComboOut2"},
       {"sensor byte out of range", withSensor("T1Max", 300), "T1Max"},
@@ -155,6 +160,17 @@ TEST(ConfigJson, MalformedInputIsRefusedWithoutChangingAnything) {
     QString error;
     EXPECT_FALSE(configFromJson(target, c.json, &error)) << c.what;
     EXPECT_TRUE(error.contains(QLatin1String(c.mention))) << c.what << ": " << error.toStdString();
+  }
+  // A name given twice, also when spelt with an escape, at the top or inside SensorSettings.
+  const QByteArray goodText = configToJsonText(source);
+  QByteArray twiceTop = goodText;
+  twiceTop.replace("{", "{\"Edit_p\\u0069n\": \"0000\", ");
+  QByteArray twiceSensor = goodText;
+  twiceSensor.replace("\"WMax\"", "\"WMax\": 1, \"WMax\"");
+  for (const QByteArray& text : {twiceTop, twiceSensor}) {
+    QString error;
+    EXPECT_FALSE(configFromJsonText(target, text, &error));
+    EXPECT_TRUE(error.contains(QLatin1String("twice"))) << error.toStdString();
   }
   for (const char* text : {"{", "[1, 2]", "", "{\"Edit_pin\": \"1234\""}) {
     QString error;

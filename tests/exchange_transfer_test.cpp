@@ -34,7 +34,7 @@ Bytes payloadOf(const dovu::test::LoggedFrame& f) { return f.bytes.size() >= 4 ?
 // The session rig with the answer dispatch, the transfer, and every frame the link writes.
 struct Rig : dovu::test::SimSession {
   explicit Rig(QStringList simArgs = {}) : SimSession(std::move(simArgs)) {
-    link->dispatch = [this](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
+    dispatcher.attach(*link);
     link->trace = [this](bool out, const Bytes& frame) {
       if (out) sent.push_back(frame);
     };
@@ -230,6 +230,13 @@ TEST(Transfer, FullUpload) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
   ASSERT_TRUE(r.login());
+  // A text longer than the controller keeps (a loaded file may hold 255 characters): nothing is sent.
+  r.form.setText("Edit_Tel3", QString(14, QLatin1Char('1')));
+  EXPECT_FALSE(r.transfer->upload());
+  EXPECT_TRUE(r.paramCodes().empty());
+  ASSERT_EQ(r.notifier.count(QString::fromUtf8(kTextTooLongText)), 1);
+  EXPECT_TRUE(r.notifier.events.back().detail.contains(QStringLiteral("Edit_Tel3")));
+  r.notifier.events.clear();
   fillDistinct(r.form);
   // The user is still in IleTest and has emptied it: the exit check runs before anything is sent.
   r.form.userEdited(Form::idOf("IleTest"), QString());
@@ -396,10 +403,45 @@ const std::vector<QStringList> kLineFaults = {
     {QStringLiteral("--split")},
     {QStringLiteral("--noise")},
     {QStringLiteral("--drop-code"), QStringLiteral("40:1"), QStringLiteral("--drop-code"), QStringLiteral("41:1")},
+    {QStringLiteral("--short-answer"), QStringLiteral("54:1"), QStringLiteral("--short-answer"), QStringLiteral("104:2")},
+    {QStringLiteral("--unsolicited"), QStringLiteral("8"), QStringLiteral("--unsolicited"), QStringLiteral("54")},
+    {QStringLiteral("--noisy-line")},
 };
-const char* const kLineFaultNames[] = {"Split", "Noise", "DroppedAnswers"};
+const char* const kLineFaultNames[] = {"Split", "Noise", "DroppedAnswers", "ShortBlocks", "Unsolicited", "NoisyLine"};
 
 INSTANTIATE_TEST_SUITE_P(Modes, TransferOnFaultyLine, ::testing::ValuesIn(kLineFaults),
                          [](const ::testing::TestParamInfo<QStringList>& info) {
                            return std::string(kLineFaultNames[info.index]);
                          });
+
+TEST(Transfer, AShortBlockAnswerIsNoAnswer) {
+  Rig r({QStringLiteral("--short-answer"), QStringLiteral("104")});
+  ASSERT_TRUE(r.sim.started());
+  r.tickMs(10);
+  ASSERT_TRUE(r.login());
+  const QString before = r.form.text("EditT1opu");
+  EXPECT_FALSE(r.transfer->download());
+  const auto codes = r.paramCodes();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 104), 3);
+  EXPECT_EQ(r.notifier.count(kNoAnswer), 1);
+  EXPECT_EQ(r.form.state("Bar").value, 98);
+  EXPECT_EQ(r.form.text("EditT1opu"), before);
+  EXPECT_FALSE(r.session->loggedIn());
+}
+
+TEST(Transfer, AnIdleWindowKeepsTheUsersEditWhenAFrameComesUnasked) {
+  Rig r({QStringLiteral("--unsolicited"), QStringLiteral("6")});
+  ASSERT_TRUE(r.sim.started());
+  r.tickMs(20);
+  ASSERT_TRUE(r.login());
+  r.form.setText("Edit_operator", QStringLiteral("+48111222333"));
+  ASSERT_EQ(r.form.colour("Edit_operator"), kRed);
+  // Status polls, each followed by a code-6 frame with another number, which the link drops.
+  int dropped = 0;
+  r.link->dropped = [&](std::uint8_t code) { dropped += code == 6; };
+  ASSERT_TRUE(waitFor([&] { return dropped >= 2; }, 5000));
+  EXPECT_EQ(r.form.text("Edit_operator"), QStringLiteral("+48111222333"));
+  EXPECT_EQ(r.form.colour("Edit_operator"), kRed);
+  EXPECT_TRUE(r.session->loggedIn());
+  EXPECT_TRUE(r.notifier.events.empty());
+}

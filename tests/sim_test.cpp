@@ -297,6 +297,34 @@ TEST(SimFailureModes, AnswersAreLostOrDamagedAsTold) {
   EXPECT_EQ(answered, 6);
 }
 
+// Frames that answer nothing: they follow the answer, are well formed, and never carry the code
+// the program asks next (no receiver could tell them from its answer).  A short block comes as
+// often as told.
+TEST(SimFailureModes, ShortBlocksAndFramesNobodyAskedFor) {
+  ControllerOptions o;
+  o.shortAnswer = {{54, 1}};
+  o.unsolicited = 8;
+  o.noisyLine = true;
+  Sim s(o);
+  EXPECT_EQ(decode(s.c.onFrame(54, "T").front()).payload.size(), 7u);
+  EXPECT_EQ(decode(s.c.onFrame(54, "T").front()).payload.size(), 14u);
+  for (int code = 4; code <= 105; ++code) {
+    const auto out = s.c.handle(static_cast<std::uint8_t>(code), code % 2 ? Bytes("x") : Bytes("T"));
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(decode(out.front().wire()).code, code);
+    const std::size_t unasked = out.size() - 1;
+    EXPECT_EQ(unasked, code == 6 ? 1u : 2u) << code;
+    for (std::size_t i = 1; i < out.size(); ++i) {
+      const Frame f = decode(out[i].wire());
+      EXPECT_TRUE(f.ok && out[i].sentBy) << code;
+      EXPECT_NE(f.code, code + 2) << code;
+      if (f.code == 8) {
+        EXPECT_NE(f.payload, s.c.parameter(8)) << "a value unlike the stored one";
+      }
+    }
+  }
+}
+
 TEST(SimOptions, ParsesFailureModesAndRejectsBadValues) {
   const auto r = parseArguments({"--drop-code", "80:2", "--drop-code", "4", "--miss-ack", "300:3", "--bad-checksum",
                                  "all", "--password=1111", "--firmware-version", "2", "--baud-pace", "--split",

@@ -70,6 +70,19 @@ void showStatus(Form& form, const Bytes& payload) {
 
 }  // namespace
 
+void Dispatcher::attach(Link& link) {
+  link.accept = [&link](std::uint8_t code, const Bytes& payload) { return accepts(code, payload, link.awaitedCode()); };
+  link.dispatch = [this](std::uint8_t code, const Bytes& payload) { dispatch(code, payload); };
+}
+
+bool Dispatcher::accepts(std::uint8_t code, const Bytes& payload, int awaited) {
+  if (code == kCodeStatus) return true;
+  if (code != awaited) return false;
+  // Acknowledgements of set codes carry no value; only a read answer has a layout to fill.
+  const ParamDef* p = code % 2 == 0 ? paramByCode(code) : nullptr;
+  return !p || p->kind == PayloadKind::Text || payload.size() >= static_cast<std::size_t>(p->limit);
+}
+
 void Dispatcher::dispatch(std::uint8_t code, const Bytes& payload) {
   // Events already pending (ticks, clicks) run before this frame is acted on; the payload is the
   // caller's copy, so nothing they do can change the value shown.

@@ -9,9 +9,19 @@
 
 namespace dovu {
 
+class Link;
+
 class Dispatcher {
  public:
   explicit Dispatcher(Form& form) : form_(form) {}
+  // Takes the link's frames: only those accepts() lets through reach dispatch().
+  void attach(Link& link);
+  // Whether a frame from the controller is taken.  A status record (253) is drawn whenever it
+  // arrives.  Any other frame only as the answer the running wait expects (awaited), and a block
+  // answer (52, 54, 80, 104) only when it carries its whole layout: a short one is no answer, so
+  // the request is repeated instead of the fields keeping what they held.  Frames nobody asked
+  // for, a corrupted or unsolicited one, never reach the fields.
+  static bool accepts(std::uint8_t code, const Bytes& payload, int awaited);
   // Lets pending events run once, then acts on the code.
   void dispatch(std::uint8_t code, const Bytes& payload);
   // The same without running events first (for callers outside an event loop, and tests).

@@ -23,6 +23,16 @@ struct Running {
 
 }  // namespace
 
+std::optional<QString> textTooLong(const Form& form) {
+  const ParamDef* p = textOverLimit(form);
+  if (!p) return std::nullopt;
+  const FieldDef& d = Form::def(Form::idOf(p->field));
+  return QStringLiteral("%1 (%2): %3 znaków, sterownik przyjmuje najwyżej %4")
+      .arg(QString::fromUtf8(d.name), QString::fromUtf8(d.caption))
+      .arg(form.text(p->field).size())
+      .arg(p->limit);
+}
+
 ConfigTransfer::ConfigTransfer(Form& form, Link& link, Session& session, QObject* parent)
     : QObject(parent), form_(form), link_(link), session_(session) {}
 
@@ -93,6 +103,10 @@ bool ConfigTransfer::upload() {
 
   // What goes out is what the window shows once the field being edited has been left.
   form_.commitEditing();
+  if (const auto why = textTooLong(form_)) {
+    if (Notifier* n = link_.notifier()) n->message(MessageKind::Error, QString::fromUtf8(kTextTooLongText), *why);
+    return false;
+  }
 
   form_.setEnabled("Icon_get", false);
   form_.setEnabled("Icon_put", false);

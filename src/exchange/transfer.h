@@ -2,6 +2,7 @@
 // Download and upload of the whole configuration, parameter by parameter, under the progress
 // dialog (the FormProgres, Panel_bar, Label_Bar and Bar entries of the form).
 #include <QObject>
+#include <optional>
 
 #include "link/link.h"
 #include "session/session.h"
@@ -9,12 +10,21 @@
 
 namespace dovu {
 
+inline const char* kTextTooLongText = "Tekst dłuższy niż przyjmuje sterownik: nic nie wysłano";
+
+// Which text is longer than its field in the controller, and by how much (the detail that goes
+// with kTextTooLongText); nullopt when every text fits.
+std::optional<QString> textTooLong(const Form& form);
+
 class ConfigTransfer : public QObject {
   Q_OBJECT
  public:
   ConfigTransfer(Form& form, Link& link, Session& session, QObject* parent = nullptr);
 
-  // Each returns true when every parameter was answered.  A transfer that is running refuses to
+  // Each returns true when every parameter was answered.  The upload first refuses, before
+  // anything is sent, a text longer than its field in the controller (kTextTooLongText, naming
+  // the field): the controller keeps no more than its field holds, so the rest would be lost
+  // while the window showed it synchronised.  A transfer that is running refuses to
   // start another one (returns false at once), and so does a wait of another exchange under way
   // (a click that arrived inside the status poll's wait): the nested transfer would take over
   // that wait's answer and leave it to time out.

@@ -17,4 +17,10 @@ void traceFrame(bool outgoing, const Bytes& frame) {
   if (lcLink().isDebugEnabled()) qCDebug(lcLink).noquote() << frameTraceLine(outgoing, frame);
 }
 
+void traceDropped(std::uint8_t code) {
+  if (lcLink().isDebugEnabled())
+    qCDebug(lcLink).noquote()
+        << QStringLiteral("   code %1: dropped (not the awaited answer, or a short block)").arg(code, 3);
+}
+
 }  // namespace dovu

@@ -16,5 +16,7 @@ QString frameTraceLine(bool outgoing, const Bytes& frame);
 
 // Logs the frame to "dovu.link" when its debug output is enabled.
 void traceFrame(bool outgoing, const Bytes& frame);
+// Logs that a received frame changed nothing: no wait expected it, or its block was short.
+void traceDropped(std::uint8_t code);
 
 }  // namespace dovu

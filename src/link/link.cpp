@@ -27,14 +27,23 @@ struct SendingGuard {
 Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
     : QObject(parent), port_(port), notifier_(notifier) {
   assembler_.setHandler([this](std::uint8_t code, const Bytes& payload) {
-    // The answer is recorded before it is dispatched, so a wait that sees the code also sees the
-    // dispatcher's effects complete.
-    rxPayload_ = payload;
-    rxCommand_ = code;
     if (trace || lcLink().isDebugEnabled()) {
       const Bytes frame = buildFrame(code, payload, kControllerStart);
       traceFrame(false, frame);
       if (trace) trace(false, frame);
+    }
+    if (accept && !accept(code, payload)) {
+      traceDropped(code);
+      if (dropped) dropped(code);
+      return;
+    }
+    // Only the first frame with the awaited code answers the wait; a repetition or a frame
+    // nobody waits for is no answer.  The answer is recorded before it is dispatched, so a wait
+    // that sees the code also sees the dispatcher's effects complete.
+    if (code == awaited_) {
+      awaited_ = kNothingAwaited;
+      rxPayload_ = payload;
+      rxCommand_ = code;
     }
     if (dispatch) {
       const Bytes copy = payload;
@@ -151,13 +160,17 @@ void Link::releaseWhile(const std::function<void()>& modal) {
 bool Link::waitForAnswer(std::uint16_t ticks, std::uint8_t expected) {
   ++waitDepth_;
   SendingGuard guard{sending_, pollTicks_};
+  // A nested wait (a dialog's exchange inside another wait) hands the outer expectation back.
   struct Depth {
     Link& link;
+    int outer;
     ~Depth() {
       --link.waitDepth_;
+      link.awaited_ = outer;
       link.scheduleQueue();
     }
-  } depth{*this};
+  } depth{*this, awaited_};
+  awaited_ = expected;
 
   waitTicks_ = ticks;
   int repetitions = kRepetitions;

@@ -89,12 +89,19 @@ class Link : public QObject {
   void setLastRxChar(std::uint8_t c) { lastRxChar_ = c; }
   std::uint16_t waitTicks() const { return waitTicks_; }
   void setWaitTicks(std::uint16_t t) { waitTicks_ = t; }
+  // The code the running wait still expects; kNothingAwaited when no wait runs or its answer came.
+  static constexpr int kNothingAwaited = -1;
+  int awaitedCode() const { return awaited_; }
 
   // The 100 ms tick runs from construction; start() enables it again after a stop.
   QTimer& timer() { return timer_; }
 
   // Hooks set by the owner.
-  std::function<void(std::uint8_t code, const Bytes& payload)> dispatch;  // every good frame
+  // Decides whether a good frame is taken at all (unset: every frame is).  A refused frame is not
+  // an answer and is not dispatched; it is traced and reported to dropped.
+  std::function<bool(std::uint8_t code, const Bytes& payload)> accept;
+  std::function<void(std::uint8_t code, const Bytes& payload)> dispatch;  // every frame taken
+  std::function<void(std::uint8_t code)> dropped;
   std::function<void()> onNoAnswer;   // after the third time-out (ShowLoggedOut)
   std::function<void()> onPollDue;    // PollTicks reached 10 and no frame is being sent
   // Every frame written or read, for --trace and the frame log.  outgoing = PC to controller.
@@ -120,6 +127,7 @@ class Link : public QObject {
   int pollTicks_ = 0;
   std::uint8_t lastRxChar_ = 0x2E;
   std::uint16_t waitTicks_ = 0;
+  int awaited_ = kNothingAwaited;
   bool aborted_ = false;
   int waitDepth_ = 0;
 

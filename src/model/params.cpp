@@ -226,6 +226,12 @@ Bytes buildPayload(const Form& form, const ParamDef& p) {
   return {};
 }
 
+const ParamDef* textOverLimit(const Form& form) {
+  for (const ParamDef& p : paramTable())
+    if (p.kind == PayloadKind::Text && form.text(p.field).size() > p.limit) return &p;
+  return nullptr;
+}
+
 void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload) {
   // A block answer shorter than its layout is ignored as a whole: a value is never read past the
   // end of what arrived, and half a block is not taken for the controller's state.  Texts take any

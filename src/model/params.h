@@ -43,6 +43,10 @@ const ParamDef* paramByCode(std::uint8_t code);
 // once the parameter is read or acknowledged).
 std::vector<Form::Id> paramFields(const ParamDef& p);
 
+// The first text parameter whose field holds more characters than the controller keeps (a file
+// may carry up to 255); nullptr when every text fits.
+const ParamDef* textOverLimit(const Form& form);
+
 // The set payload built from the fields as they stand.
 Bytes buildPayload(const Form& form, const ParamDef& p);
 // Writes a read answer into the fields and gives them their synchronised colour.

@@ -32,8 +32,10 @@ std::uint8_t xorChecksum(const Bytes& data, std::size_t n);
 // order.  An empty file has no check byte and fails both.  True when neither failed.
 bool checkFileBytes(const Bytes& data, std::string_view magic, Notifier& notifier);
 
-// Reads a whole file, at most kFileBufferSize bytes.  A file that cannot be opened or read, or
-// that is larger, yields nullopt and a reason for the user in *error; *tooLarge tells the last case.
+// Reads a whole file, at most kFileBufferSize bytes.  Only a regular file is read: a FIFO, a
+// device or a folder is refused at once, without waiting for it.  A file that cannot be opened or
+// read, or that is larger, yields nullopt and a reason for the user in *error; *tooLarge tells
+// the last case.
 std::optional<Bytes> readWholeFile(const QString& path, QString* error, bool* tooLarge = nullptr);
 
 // ReadCheckedFile: reads the file and checks it.  Every failure, an unreadable or oversized file
@@ -43,15 +45,21 @@ std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic
 std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, Notifier& notifier);
 
 // Writes up to n bytes to a descriptor like ::write: the count written, or -1 with errno set.
-// Tests inject one to simulate a full disk.
+// Tests inject one to simulate a full disk; the save then writes through it instead of the file.
 using FileWriteFn = std::function<long(int fd, const char* data, std::size_t n)>;
 
 // Replaces the file at path with data so that a reader sees either the old or the new file, never
 // a mixture: the bytes go to a temporary file in the same folder, which is flushed to the disk and
-// then renamed over the target (a symbolic link is followed to its target).  A read-only target
-// is refused, not replaced.  The new file is
-// readable and writable by its owner only.  On any failure the old file is left as it was, the
-// temporary file is removed and *error names the reason.
+// then renamed over the target (QSaveFile).
+// - A symbolic link is followed only where the system itself would follow it: not a link of
+//   another user in a folder that everyone may write to and that is sticky (/tmp), which could
+//   steer the save onto a file of the user's own.  A chain of links is followed to its end, and
+//   the links in it stay links.
+// - A folder, a device, a FIFO or a read-only file is refused, not replaced.
+// - A replaced file keeps its owner, group and mode (a file of another user, which only root
+//   could give back, is refused); a new file is readable and writable by its owner only.
+// On any failure the old file is left as it was, the temporary file is removed and *error names
+// the reason.
 bool saveFileAtomically(const QString& path, const Bytes& data, QString* error,
                         const FileWriteFn& write = {});
 

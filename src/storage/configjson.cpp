@@ -1,7 +1,9 @@
 #include "storage/configjson.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QSet>
 #include <cmath>
 #include <variant>
 
@@ -85,6 +87,50 @@ std::optional<QString> checkText(const JsonField& f, const QString& t) {
 
 using Value = std::variant<QString, bool, int>;
 
+// A number field travels as one byte: as a JSON number or as a string of decimal digits, its
+// value must fit that byte, or the file would convert and upload as some other number.
+std::optional<QString> checkNumberText(const JsonField& f, const QString& t) {
+  const int n = Form::parseNumber(t);
+  if (n < 0 || n > 255) return QStringLiteral("%1: \"%2\" is not a whole number 0..255").arg(f.name, t);
+  return std::nullopt;
+}
+
+// Qt's parser keeps the last of two equal names in an object; a file holding both says two things
+// at once, so it is refused.  The text has parsed already, so strings and brackets are well formed.
+std::optional<QString> firstDuplicateName(const QByteArray& text) {
+  struct Level {
+    bool object;
+    bool expectName;
+    QSet<QString> names;
+  };
+  std::vector<Level> stack;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char c = text.at(i);
+    if (c == '"') {
+      qsizetype end = i + 1;
+      while (end < text.size() && text.at(end) != '"') end += text.at(end) == '\\' ? 2 : 1;
+      if (!stack.empty() && stack.back().object && stack.back().expectName) {
+        // The parser decodes the escapes, so "\u0041" and "A" are the same name.
+        const QByteArray raw = text.mid(i + 1, end - i - 1);
+        const QString name = raw.contains('\\')
+                                 ? QJsonDocument::fromJson('[' + text.mid(i, end - i + 1) + ']').array().at(0).toString()
+                                 : QString::fromUtf8(raw);
+        if (stack.back().names.contains(name)) return name;
+        stack.back().names.insert(name);
+        stack.back().expectName = false;
+      }
+      i = end;
+    } else if (c == '{' || c == '[') {
+      stack.push_back({c == '{', c == '{', {}});
+    } else if (c == '}' || c == ']') {
+      if (!stack.empty()) stack.pop_back();
+    } else if (c == ',' && !stack.empty() && stack.back().object) {
+      stack.back().expectName = true;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 QJsonObject configToJson(const Form& form) {
@@ -134,7 +180,8 @@ bool configFromJson(Form& form, const QJsonObject& json, QString* error) {
       case Type::String:
       case Type::Number:
         if (v.isString()) {
-          if (auto why = checkText(f, v.toString())) return fail(*why);
+          if (auto why = f.type == Type::Number ? checkNumberText(f, v.toString()) : checkText(f, v.toString()))
+            return fail(*why);
           values.emplace_back(v.toString());
         } else if (f.type == Type::Number && v.isDouble()) {
           const auto n = wholeNumber(v, 0, 255);
@@ -218,6 +265,10 @@ bool configFromJsonText(Form& form, const QByteArray& text, QString* error) {
   }
   if (!doc.isObject()) {
     if (error) *error = QStringLiteral("expected a JSON object");
+    return false;
+  }
+  if (const auto name = firstDuplicateName(text)) {
+    if (error) *error = QStringLiteral("the name %1 appears twice in one object").arg(*name);
     return false;
   }
   return configFromJson(form, doc.object(), error);

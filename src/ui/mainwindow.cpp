@@ -102,7 +102,7 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
       portSource_(ports ? std::move(ports) : systemPortSource()) {
   setObjectName(QStringLiteral("TMain"));
   setWindowTitle(QStringLiteral("DOVU Konfig v 1.42"));
-  link_.dispatch = [this](std::uint8_t code, const Bytes& payload) { dispatcher_.dispatch(code, payload); };
+  dispatcher_.attach(link_);
   loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
   saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
   confirm = [this](const QString& text) { return askYesNo(this, text); };

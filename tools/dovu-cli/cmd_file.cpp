@@ -110,7 +110,7 @@ std::optional<ConfigValues> readSide(const QString& side, const QString& passwor
   const QString port = side.mid(5);
   Controller c(port, password);
   Dispatcher dispatcher(c.form);
-  c.link->dispatch = [&dispatcher](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
+  dispatcher.attach(*c.link);
   if (!c.login()) {
     *error = QStringLiteral("%1: no configuration read").arg(port);
     return std::nullopt;

@@ -47,7 +47,7 @@ int cmdDownload(const QStringList& args) {
 
   Controller c(cmd.port(), password);
   Dispatcher dispatcher(c.form);
-  c.link->dispatch = [&dispatcher](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
+  dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
@@ -91,12 +91,16 @@ int cmdUpload(const QStringList& args) {
     err(why);
     return kFailure;
   }
+  if (const auto tooLong = textTooLong(c.form)) {
+    err(QStringLiteral("%1: %2").arg(file, *tooLong));
+    return kFailure;
+  }
   // The login uses the password given, else the one the file holds.
   if (given) c.form.setText("Edit_haslo", *given);
   if (!checkPassword(c.form.text("Edit_haslo"))) return kFailure;
 
   Dispatcher dispatcher(c.form);
-  c.link->dispatch = [&dispatcher](std::uint8_t code, const Bytes& payload) { dispatcher.dispatch(code, payload); };
+  dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);

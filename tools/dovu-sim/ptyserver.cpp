@@ -10,12 +10,14 @@
 
 #include <QSaveFile>
 #include <QString>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "dovu-sim/simcontroller.h"
 #include "link/framecodec.h"
@@ -33,6 +35,7 @@ using std::chrono::nanoseconds;
 constexpr nanoseconds kByteTime{10LL * 1000000000LL / 4800};
 // Long enough apart that the program's reads see the bytes one at a time.
 constexpr nanoseconds kSplitGap = std::chrono::milliseconds(3);
+constexpr nanoseconds kUnaskedGap = std::chrono::milliseconds(5);
 // Before an unplug the program gets this long to read the last answer, checked this often.
 constexpr nanoseconds kUnplugGrace = std::chrono::seconds(1);
 constexpr nanoseconds kUnplugCheck = std::chrono::milliseconds(5);
@@ -73,6 +76,7 @@ class PtyServer {
     Bytes bytes;
     std::string log;           // log line text after "<ms> ", written with the chunk's first byte
     bool endsAnswers = false;  // last chunk of the answers to one request
+    unsigned unasked = 0;      // frame number of a frame nobody asked for, else 0
   };
 
   bool setUp();
@@ -102,6 +106,7 @@ class PtyServer {
   std::FILE* log_ = nullptr;
 
   std::deque<Chunk> queue_;
+  unsigned unaskedFrames_ = 0;
   bool waitWritable_ = false;
   TimePoint frameStart_{};   // when the start byte of the request being received went on the line
   TimePoint inLineFree_{};   // end of the last request on the line (paced input)
@@ -230,6 +235,14 @@ void PtyServer::onRequest(std::uint8_t code, const Bytes& payload) {
 
   // On a real line the request has not fully arrived before its last byte has.
   const TimePoint requestEnd = frameStart_ + kByteTime * static_cast<long long>(request.size());
+  // A frame nobody asked for that has not started by the next request is not sent: chosen for the
+  // request before, it could carry exactly the code the program now waits for.
+  std::vector<unsigned> notStarted;
+  for (const Chunk& c : queue_)
+    if (c.unasked && !c.log.empty()) notStarted.push_back(c.unasked);
+  std::erase_if(queue_, [&](const Chunk& c) {
+    return c.unasked && std::find(notStarted.begin(), notStarted.end(), c.unasked) != notStarted.end();
+  });
   inLineFree_ = requestEnd;
   TimePoint t = SteadyClock::now();
   if (opt_.baudPace) t = std::max(t, requestEnd);
@@ -246,15 +259,22 @@ void PtyServer::onRequest(std::uint8_t code, const Bytes& payload) {
       logLine("x " + text + " lost by " + a.lostBy);
       continue;
     }
+    if (a.sentBy) {
+      // Frames nobody asked for go out a little later in writes of their own, as a separate
+      // event on the line, before the program's next request has arrived.
+      t += kUnaskedGap;
+      text += std::string(" unasked, by ") + a.sentBy;
+    }
     const std::string log = "< " + text + (a.noise.empty() ? "" : ", after noise " + toHex(a.noise));
     const Bytes wire = a.wire();
+    const unsigned unasked = a.sentBy ? ++unaskedFrames_ : 0;
     if (!opt_.baudPace && !opt_.split) {
-      queue_.push_back({t, wire, log});
+      queue_.push_back({t, wire, log, false, unasked});
       continue;
     }
     for (std::size_t i = 0; i < wire.size(); ++i) {
       if (opt_.baudPace) t = std::max(t, outLineFree_);
-      queue_.push_back({t, Bytes(1, wire[i]), i == 0 ? log : std::string()});
+      queue_.push_back({t, Bytes(1, wire[i]), i == 0 ? log : std::string(), false, unasked});
       t += opt_.split ? std::max(kSplitGap, opt_.baudPace ? kByteTime : nanoseconds(0)) : kByteTime;
       if (opt_.baudPace) outLineFree_ = t;
     }

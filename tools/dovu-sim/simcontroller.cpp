@@ -217,7 +217,49 @@ std::vector<Answer> SimController::handle(std::uint8_t code, const Bytes& payloa
   if (opt_.silentFrom && code == *opt_.silentFrom) silenced_ = true;
   auto answers = bootloader_ ? bootloaderFrame(code, payload) : answer(code, payload);
   applyFailures(code, answers);
+  addUnasked(code, answers);
   return answers;
+}
+
+unsigned SimController::nextNoise() {
+  // A short linear congruential sequence: reproducible from run to run.
+  noiseSeed_ = noiseSeed_ * 1103515245u + 12345u;
+  return noiseSeed_ >> 16;
+}
+
+void SimController::addUnasked(std::uint8_t code, std::vector<Answer>& answers) {
+  const bool answered = std::any_of(answers.begin(), answers.end(), [](const Answer& a) {
+    return !a.lostBy && a.kind == Answer::Kind::Frame;
+  });
+  if (!answered) return;
+  // A frame with the code the program asks next could not be told from its answer by anyone.
+  const auto next = static_cast<std::uint8_t>(code + 2);
+  if (opt_.unsolicited && *opt_.unsolicited != next) {
+    // Every byte of the stored value changed, so a frame that lands in a field shows.
+    Bytes value = parameter(*opt_.unsolicited & ~1);
+    for (char& c : value) c = static_cast<char>(c ^ 0x01);
+    if (value.empty()) value = "?";
+    Answer a = frame(*opt_.unsolicited, value);
+    a.sentBy = "--unsolicited";
+    answers.push_back(a);
+  }
+  if (opt_.noisyLine) {
+    // Half the bursts repeat the code just answered with another value, half carry a random one.
+    std::uint8_t c = code;
+    if (nextNoise() % 2 || code < kFirstReadCode + 2 || code > kLastSetCode) {
+      do c = static_cast<std::uint8_t>(kFirstReadCode + 2 + nextNoise() % (kLastSetCode - kFirstReadCode - 1));
+      while (c == next);
+    }
+    Bytes payload;
+    for (unsigned i = 0, n = nextNoise() % 21; i < n; ++i) payload.push_back(static_cast<char>(nextNoise()));
+    Answer a = frame(c, payload);
+    for (unsigned i = 0, n = 1 + nextNoise() % 8; i < n; ++i) {
+      const auto b = static_cast<std::uint8_t>(nextNoise());
+      a.noise.push_back(static_cast<char>(b == kControllerStart ? 0 : b));
+    }
+    a.sentBy = "--noisy-line";
+    answers.push_back(a);
+  }
 }
 
 Answer SimController::frame(std::uint8_t code, const Bytes& payload) const {
@@ -345,16 +387,19 @@ void SimController::applyFailures(std::uint8_t code, std::vector<Answer>& answer
       payload.resize(std::max(payload.size(), kLongLength), ' ');
       a.bytes = buildFrame(code, payload, kControllerStart);
     }
+    for (auto& d : opt_.shortAnswer) {
+      if (d.code != code || d.count == 0) continue;
+      if (d.count > 0) --d.count;
+      a.bytes = buildFrame(code, a.bytes.substr(3, (a.bytes.size() - 4) / 2), kControllerStart);
+      break;
+    }
     const bool corrupt = std::any_of(opt_.badChecksum.begin(), opt_.badChecksum.end(),
                                      [code](int c) { return c == kAllCodes || c == code; });
     if (corrupt) a.bytes.back() = static_cast<char>(~byteAt(a.bytes, a.bytes.size() - 1));
     if (opt_.noise) {
-      // A short linear congruential sequence: reproducible from run to run.
-      noiseSeed_ = noiseSeed_ * 1103515245u + 12345u;
-      const unsigned count = 1 + (noiseSeed_ >> 16) % 4;
+      const unsigned count = 1 + nextNoise() % 4;
       for (unsigned i = 0; i < count; ++i) {
-        noiseSeed_ = noiseSeed_ * 1103515245u + 12345u;
-        auto b = static_cast<std::uint8_t>(noiseSeed_ >> 16);
+        auto b = static_cast<std::uint8_t>(nextNoise());
         if (b == kControllerStart) b = 0x00;
         a.noise.push_back(static_cast<char>(b));
       }

@@ -50,6 +50,7 @@ struct Answer {
   Bytes noise;                 // bytes sent just ahead of it (--noise)
   Bytes bytes;                 // the whole frame, or the single acknowledgement byte
   const char* lostBy = nullptr;  // option of the failure mode that loses it; nullptr: it is sent
+  const char* sentBy = nullptr;  // option of the failure mode that adds it unasked
 
   Bytes wire() const { return noise + bytes; }
 };
@@ -95,6 +96,9 @@ class SimController {
   std::vector<Answer> answer(std::uint8_t code, const Bytes& payload);
   std::vector<Answer> bootloaderFrame(std::uint8_t code, const Bytes& payload);
   void applyFailures(std::uint8_t code, std::vector<Answer>& answers);
+  // Frames nobody asked for that follow the answers to code (--unsolicited, --noisy-line).
+  void addUnasked(std::uint8_t code, std::vector<Answer>& answers);
+  unsigned nextNoise();
   Answer frame(std::uint8_t code, const Bytes& payload) const;
   long long now() const { return clock_().count(); }
   long long secondsSinceBoot() const { return (now() - bootAt_) / 1000; }

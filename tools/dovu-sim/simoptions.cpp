@@ -185,6 +185,30 @@ const std::vector<FailureModeInfo>& failureModes() {
           return true;
         }},
        FailureMode::UnplugAfter},
+      {{"--short-answer", "CODE[:COUNT]",
+        "answer CODE with only the first half of its payload, the next COUNT times (default: always)",
+        [](ServerOptions& o, const std::string& v) {
+          long n = 0, m = -1;
+          if (!parsePair(v, 255, n, 1000000, m)) return false;
+          ctl(o).shortAnswer.push_back({static_cast<std::uint8_t>(n), static_cast<int>(m)});
+          return true;
+        }},
+       FailureMode::ShortAnswer},
+      {{"--unsolicited", "CODE",
+        "after every answer, a frame of CODE that nobody asked for, holding a value unlike the stored "
+        "one (not after an answer to CODE-2, where it would pass for the next answer)",
+        [](ServerOptions& o, const std::string& v) {
+          std::uint8_t code = 0;
+          if (!parseCode(v, code)) return false;
+          ctl(o).unsolicited = code;
+          return true;
+        }},
+       FailureMode::Unsolicited},
+      {{"--noisy-line", "",
+        "after every answer, a burst of random bytes and a well-formed frame of a random parameter code "
+        "(never the code asked next, where it would pass for the answer)",
+        [](ServerOptions& o, const std::string&) { return ctl(o).noisyLine = true; }},
+       FailureMode::NoisyLine},
   };
   return modes;
 }

@@ -29,6 +29,9 @@ enum class FailureMode {
   Delay,           // holds every answer back a number of milliseconds
   DelayCode,       // holds the answers to one code back a number of milliseconds
   UnplugAfter,     // after K answered frames closes the line (an unplugged adapter) and exits
+  ShortAnswer,     // answers one code with half its payload, the next COUNT times
+  Unsolicited,     // after every answer sends an answer to a given code that nobody asked for
+  NoisyLine,       // after every answer sends random bytes with a well-formed frame among them
 };
 
 struct ServerOptions;
@@ -81,6 +84,9 @@ struct ControllerOptions {
   // After 255 "B" the bootloader waits this long for a first block; until then, and until the
   // application has started again, nothing but firmware blocks is answered.
   int bootMs = 3000;
+  std::vector<CodeCount> shortAnswer;
+  std::optional<std::uint8_t> unsolicited;
+  bool noisyLine = false;
 };
 
 // What the pty server around it does.
