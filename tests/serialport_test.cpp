@@ -21,6 +21,8 @@
 #include <string>
 #include <thread>
 
+#include "link/framecodec.h"
+#include "link/link.h"
 #include "link/serialport.h"
 #include "support/pty.h"
 #include "support/testapp.h"
@@ -406,4 +408,33 @@ TEST_F(SerialPortTest, UnplugIsReportedOnceAndTheEventThreadStopsWaiting) {
   port.close();
   EXPECT_FALSE(port.isOpen());
   EXPECT_EQ(lost, 1);
+}
+
+// The link over the port: a frame nobody asked for that was still unread when the request went
+// out arrives in one read with the answer.  The assembler keeps one frame per buffer, so the
+// answer must be assembled apart from the bytes that were waiting before it, and both are seen.
+TEST_F(SerialPortTest, AnswerReadTogetherWithAFrameFromBeforeTheRequestIsNotLost) {
+  Link link(&port, nullptr);
+  link.timer().setInterval(10);  // a lost answer fails after three short attempts
+  std::vector<int> dispatched;
+  link.dispatch = [&](std::uint8_t code, const Bytes&) { dispatched.push_back(code); };
+  port.open();
+
+  // Noise and an unasked frame arrive while the owner leaves them unread (the pause before a
+  // request); the edge-triggered notification does not come again for them.
+  const auto bound = port.onRxChar;
+  int notified = 0;
+  port.onRxChar = [&](int) { ++notified; };
+  const Bytes stale = Bytes("\x8E\xDC\x29", 3) + buildFrame(60, Bytes(), kControllerStart);
+  ASSERT_TRUE(pty.write(stale));
+  ASSERT_TRUE(waitFor([&] { return notified > 0; }, 3000));
+  ASSERT_EQ(port.waitingInputCount(), static_cast<int>(stale.size()));
+  port.onRxChar = bound;
+
+  link.sendFrame(6, "T");
+  ASSERT_EQ(pty.read(5, 3000), buildFrame(6, "T"));
+  ASSERT_TRUE(pty.write(buildFrame(6, "+48601", kControllerStart)));
+  EXPECT_TRUE(link.waitForAnswer(5, 6));
+  EXPECT_EQ(link.rxPayload(), "+48601");
+  EXPECT_EQ(dispatched, (std::vector<int>{60, 6}));
 }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <algorithm>
 #include <thread>
 
 #include "link/frametrace.h"
@@ -65,6 +66,12 @@ void Link::writeFrame(const Bytes& frame) {
   traceFrame(true, frame);
   if (trace) trace(true, frame);
   if (!port_) throw SerialPortError(kErrNotOpen);
+  // What already waits was sent before this frame.  A failing count leaves the error to the write.
+  try {
+    staleBytes_ = static_cast<std::size_t>(std::max(port_->waitingInputCount(), 0));
+  } catch (const SerialPortError&) {
+    staleBytes_ = 0;
+  }
   port_->write(frame);
 }
 
@@ -229,6 +236,16 @@ void Link::portRxChar(int count) {
   port_->read(chunk, count);
   // A read of exactly one byte is the bootloader's acknowledgement channel.
   if (chunk.size() == 1) lastRxChar_ = byteAt(chunk, 0);
+  // The assembler keeps one frame per buffer and drops what follows it.  Bytes that were waiting
+  // when the request went out (a frame nobody asked for, left unread during the pause before the
+  // request) would otherwise take the answer behind them in the same read down with them, and a
+  // later frame with the same code would pass for the answer.  They are assembled on their own.
+  const std::size_t stale = std::min(staleBytes_, chunk.size());
+  staleBytes_ -= stale;
+  if (stale > 0 && stale < chunk.size()) {
+    assembler_.feed(chunk.substr(0, stale));
+    chunk.erase(0, stale);
+  }
   assembler_.feed(chunk);
 }
 

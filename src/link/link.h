@@ -119,6 +119,9 @@ class Link : public QObject {
   Notifier* notifier_;
   QTimer timer_;
   FrameAssembler assembler_;
+  // Bytes that were already waiting in the port when the last frame was written: they cannot
+  // answer it and are assembled apart from what follows them.
+  std::size_t staleBytes_ = 0;
 
   Bytes txFrame_;
   std::uint8_t rxCommand_ = 0;
