@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need, when any is missing.
-# Usage: scripts/deps.sh [--fuzz] [--screenshot]
+# Usage: scripts/deps.sh [--fuzz] [--screenshot] [--wine]
 set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libturbojpeg0-dev)
 for a in "$@"; do
   case "$a" in
     --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
+    --wine) pkgs+=(g++-mingw-w64-x86-64-posix wine64 googletest) ;;
     --screenshot) pkgs+=(xvfb xauth x11-apps imagemagick fonts-dejavu-core) ;;
   esac
 done
