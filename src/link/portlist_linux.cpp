@@ -162,6 +162,11 @@ std::unique_ptr<PortSource> systemPortSource() {
   return std::make_unique<LinuxPortSource>(sys.isEmpty() ? QStringLiteral("/sys") : sys, devRoot());
 }
 
+bool portExists(const QString& port) {
+  if (port.isEmpty()) return false;
+  return QFileInfo::exists(port.contains(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port);
+}
+
 namespace detail {
 
 // udev (or devtmpfs) makes and removes the nodes of ttyUSB*, ttyACM* and friends in /dev.

@@ -42,6 +42,15 @@ class WindowsPortSource : public PortSource {
 
 std::unique_ptr<PortSource> systemPortSource() { return std::make_unique<WindowsPortSource>(); }
 
+// "COM3" or "\\.\COM3": the name is a DOS device of this session.
+bool portExists(const QString& port) {
+  QString name = port;
+  if (name.startsWith(QLatin1String("\\\\.\\"))) name = name.mid(4);
+  if (name.isEmpty()) return false;
+  wchar_t target[512];
+  return ::QueryDosDeviceW(reinterpret_cast<const wchar_t*>(name.utf16()), target, 512) != 0;
+}
+
 namespace detail {
 
 bool processAlive(qint64 pid) {

@@ -1,9 +1,9 @@
 #include "cli.h"
 
-#include <QFileInfo>
 #include <cstdio>
 
 #include "link/framecodec.h"
+#include "link/portlist.h"
 
 namespace dovu::cli {
 
@@ -57,9 +57,7 @@ Controller::~Controller() {
 }
 
 bool Controller::login() {
-  // A bare name such as "ttyUSB0" is a device under /dev, as the port opens it.
-  const QString path = port.port().contains(QLatin1Char('/')) ? port.port() : QStringLiteral("/dev/") + port.port();
-  if (!QFileInfo::exists(path)) {
+  if (!portExists(port.port())) {
     err(QStringLiteral("no such port: %1 (see 'dovu-cli ports')").arg(port.port()));
     return false;
   }

@@ -1,12 +1,12 @@
 // flash: replaces the controller's firmware from a .dvf file through its bootloader, with the same
 // file check and transfer as the window's firmware dialog.
-#include <QFileInfo>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
 
 #include "cli.h"
 #include "firmware/bootloader.h"
+#include "link/portlist.h"
 
 namespace dovu::cli {
 
@@ -61,7 +61,7 @@ int cmdFlash(Args& a) {
   StderrNotifier notifier;
   const auto file = readFirmwareFile(a.rest().first(), notifier);
   if (!file) return kFailure;
-  if (!QFileInfo::exists(*port)) {
+  if (!portExists(*port)) {
     err(QStringLiteral("no such port: %1 (see 'dovu-cli ports')").arg(*port));
     return kFailure;
   }
