@@ -91,8 +91,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   link.trace = nullptr;
-  Link::pauseMs(100);  // let "K" leave before the port is closed
-  port.close();
+  port.close();  // the write of "K" returned once it had left
   sim.terminate();
   sim.waitForFinished(3000);
   return rc;

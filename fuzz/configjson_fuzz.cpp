@@ -6,7 +6,7 @@
 
 #include <QJsonObject>
 
-#include "link/notifier.h"
+#include "base/notifier.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
 #include "support/formsnapshot.h"

@@ -9,7 +9,7 @@
 
 #include "exchange/dispatcher.h"
 #include "link/link.h"
-#include "link/notifier.h"
+#include "base/notifier.h"
 #include "model/params.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need, when any is missing.
-# Usage: scripts/deps.sh [--fuzz] [--screenshot]
+# Usage: scripts/deps.sh [--fuzz] [--screenshot] [--wine]
 set -euo pipefail
 # The build and tests; help2man makes the manual pages, desktop-file-utils and appstream check the
 # desktop entry and metainfo, dpkg-dev finds the package's library dependencies, and the window
@@ -10,6 +10,7 @@ pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libturbojpeg0-d
 for a in "$@"; do
   case "$a" in
     --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
+    --wine) pkgs+=(g++-mingw-w64-x86-64-posix wine64 googletest) ;;
     --screenshot) pkgs+=(fonts-dejavu-core) ;;
   esac
 done

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test.  Installs missing Debian packages first.
+# Builds everything and runs every test, then the Win32 serial layer's tests under wine.
+# Installs missing Debian packages first.
 # Usage: scripts/test.sh [--asan]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,3 +13,5 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)"
 ctest --preset "$preset"
+# The Win32 serial layer, cross-built and run under wine (not under the sanitizers).
+if [ "$preset" = default ]; then scripts/wine-test.sh "build/$preset"; fi

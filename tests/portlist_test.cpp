@@ -12,6 +12,9 @@
 
 #include "link/portlist.h"
 #include "link/portlist_linux.h"
+#include "link/portwatcher.h"
+#include "support/pty.h"
+#include "support/testapp.h"
 
 using namespace dovu;
 
@@ -306,4 +309,46 @@ TEST(PortSelection, AdaptersThenSimulatorsThenBuiltInUarts) {
     EXPECT_EQ(preferredPortIndex(*list, QStringLiteral("/dev/gone"), false, true), -1) << "an open port is not switched";
   }
   EXPECT_EQ(preferredPortIndex({}, QString(), false, false), -1);
+}
+
+TEST(PortWatcher, SignalsWhenAdaptersAndSimulatorsComeAndGo) {
+  test::app();
+  FakeSystem fake;
+  QDir().mkpath(fake.dev());
+  QTemporaryDir runtime;
+  const QString adverts = runtime.filePath(QStringLiteral("dovu-sim"));  // made by the first simulator
+  EnvGuard sys("DOVU_SYSFS_ROOT", QFile::encodeName(fake.sys()));
+  EnvGuard dev("DOVU_DEV_ROOT", QFile::encodeName(fake.dev()));
+  EnvGuard sim("DOVU_SIM_DIR", QFile::encodeName(adverts));
+
+  PortWatcher watcher;
+  int changes = 0;
+  QObject::connect(&watcher, &PortWatcher::portsChanged, [&] { ++changes; });
+  auto ports = [] {
+    QStringList names;
+    for (const PortEntry& p : listComPorts(*systemPortSource()).value_or(std::vector<PortEntry>{})) names << p.port;
+    return names;
+  };
+  // Each step is seen by a change signal, after which the list shows it.
+  auto seen = [&](const QStringList& expected) {
+    const int before = changes;
+    return test::waitFor([&] { return changes > before && ports() == expected; }, 5000);
+  };
+
+  const QString usb = fake.dev() + QStringLiteral("/ttyUSB0");
+  fake.tty(QStringLiteral("ttyUSB0"), fake.hardware(QStringLiteral("usb1/1-1/1-1:1.0"), QStringLiteral("ftdi_sio"),
+                                                    QStringLiteral("usb-serial")));
+  EXPECT_TRUE(seen({usb})) << "adapter plugged in";
+
+  test::Pty pty;
+  ASSERT_TRUE(advertiseSimulatorPort(pty.slavePath(), QStringLiteral("sim")));
+  EXPECT_TRUE(seen({usb, pty.slavePath()})) << "simulator started (its folder new)";
+  withdrawSimulatorPort();
+  EXPECT_TRUE(seen({usb})) << "simulator ended";
+  ASSERT_TRUE(advertiseSimulatorPort(pty.slavePath(), QStringLiteral("sim")));
+  EXPECT_TRUE(seen({usb, pty.slavePath()})) << "simulator started again (folder watched)";
+
+  ASSERT_TRUE(QFile::remove(usb));
+  EXPECT_TRUE(seen({pty.slavePath()})) << "adapter pulled out";
+  withdrawSimulatorPort();
 }

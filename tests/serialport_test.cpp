@@ -139,7 +139,15 @@ TEST_F(SerialPortTest, OpenFailuresLeaveThePortClosed) {
   EXPECT_TRUE(port.isOpen());
 }
 
-TEST_F(SerialPortTest, OpensRawExclusive4800WithoutFlowControl) {
+TEST_F(SerialPortTest, OpensRawExclusive4800WithoutFlowControlAndClosingRestoresTheLine) {
+  // The line as someone left it: a canonical terminal at 9600 bit/s.
+  termios before{};
+  ASSERT_EQ(tcgetattr(pty.master(), &before), 0);
+  before.c_lflag |= ICANON | ECHO;
+  cfsetospeed(&before, B9600);
+  cfsetispeed(&before, B9600);
+  ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &before), 0);
+
   port.open();
   termios t{};
   ASSERT_EQ(tcgetattr(pty.master(), &t), 0);  // the master reports the slave's settings
@@ -183,6 +191,12 @@ TEST_F(SerialPortTest, OpensRawExclusive4800WithoutFlowControl) {
   EXPECT_EQ(ioctl(again, TIOCGEXCL, &excl), 0);
   EXPECT_EQ(excl, 0);
   ::close(again);
+
+  // Closing gave the line back its own settings.
+  ASSERT_EQ(tcgetattr(pty.master(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), tcflag_t(ICANON | ECHO));
+  EXPECT_EQ(t.c_oflag & OPOST, before.c_oflag & OPOST);
 }
 
 TEST_F(SerialPortTest, ReadTakesOnlyWhatWaitsAndWriteDeliversEverything) {

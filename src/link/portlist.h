@@ -43,6 +43,10 @@ class PortSource {
 // The source of this platform.
 std::unique_ptr<PortSource> systemPortSource();
 
+// The port names a device that exists now: "/dev/ttyUSB0" or "ttyUSB0" (found in /dev) on Linux,
+// "COM3" on Windows.  Lets a tool say "no such port" before trying to open it.
+bool portExists(const QString& port);
+
 // ListComPorts: the system's ports followed by the advertised simulator ports.
 std::optional<std::vector<PortEntry>> listComPorts(PortSource& source);
 

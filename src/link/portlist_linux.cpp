@@ -10,6 +10,7 @@
 // Since Linux 6.5 a serial port sits on "serial-base" port and controller devices (drivers
 // "port" and "ctrl") below the actual hardware; the driver shown is the hardware's.
 #include "link/portlist_linux.h"
+#include "link/portlist_p.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -149,12 +150,33 @@ std::optional<std::vector<PortEntry>> LinuxPortSource::list() {
   return ports;
 }
 
-std::unique_ptr<PortSource> systemPortSource() {
-  // The roots can be moved for trying the program against a prepared tree.
-  QString sys = qEnvironmentVariable("DOVU_SYSFS_ROOT");
-  QString dev = qEnvironmentVariable("DOVU_DEV_ROOT");
-  return std::make_unique<LinuxPortSource>(sys.isEmpty() ? QStringLiteral("/sys") : sys,
-                                           dev.isEmpty() ? QStringLiteral("/dev") : dev);
+namespace {
+
+// The roots can be moved for trying the program against a prepared tree.
+QString devRoot() {
+  const QString dev = qEnvironmentVariable("DOVU_DEV_ROOT");
+  return dev.isEmpty() ? QStringLiteral("/dev") : dev;
 }
+
+}  // namespace
+
+std::unique_ptr<PortSource> systemPortSource() {
+  const QString sys = qEnvironmentVariable("DOVU_SYSFS_ROOT");
+  return std::make_unique<LinuxPortSource>(sys.isEmpty() ? QStringLiteral("/sys") : sys, devRoot());
+}
+
+bool portExists(const QString& port) {
+  if (port.isEmpty()) return false;
+  return QFileInfo::exists(port.contains(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port);
+}
+
+namespace detail {
+
+// udev (or devtmpfs) makes and removes the nodes of ttyUSB*, ttyACM* and friends in /dev.
+QStringList deviceFolders() { return {devRoot()}; }
+
+std::shared_ptr<void> hookDeviceChanges(std::function<void()>) { return nullptr; }
+
+}  // namespace detail
 
 }  // namespace dovu

@@ -1,6 +1,9 @@
 #pragma once
 // Platform helpers of the port list (portlist_<os>.cpp).
 #include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
 
 namespace dovu::detail {
 
@@ -13,5 +16,12 @@ QString fallbackAdvertDir();
 bool isPrivateDir(const QString& dir);
 // Creates the folder with mode 0700 (its parents as needed) or accepts an existing private one.
 bool makePrivateDir(const QString& dir, QString* error);
+
+// Folders in which device nodes appear and vanish as adapters come and go (none where the
+// system announces devices otherwise).
+QStringList deviceFolders();
+// Calls changed on the owning thread whenever the system announces a device change, for as long as
+// the returned hook is kept; null where device folders tell instead.
+std::shared_ptr<void> hookDeviceChanges(std::function<void()> changed);
 
 }  // namespace dovu::detail

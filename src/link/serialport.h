@@ -4,67 +4,18 @@
 // thread that owns the object (the GUI/main thread).  Reads are non-blocking, writes return once
 // the bytes have been written.  Every failure of a system call raises SerialPortError.
 //
-// The platform part lives in serialport_<os>.cpp.
+// The system's device lies beneath in SerialDevice (serialdevice_<os>.cpp); this class adds the event
+// thread and its hand-over, which are the same on every system.
 #include <QObject>
 #include <QString>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 
 #include "base/bytes.h"
+#include "link/serialdevice.h"
+#include "link/serialerror.h"
 
 namespace dovu {
-
-// ESerialPort: the component's error code (1..24) and the system's error number (-1: none).
-class SerialPortError : public std::runtime_error {
- public:
-  SerialPortError(int code, int systemError = -1);
-  int code() const { return code_; }
-  int systemError() const { return systemError_; }
-  // The numbered text alone, e.g. "Unable to open com port".
-  static const char* text(int code);
-
- private:
-  int code_;
-  int systemError_;
-};
-
-// Error codes used by the component (the full table is in SerialPortError::text).
-enum SerialPortErrorCode : int {
-  kErrOpen = 1,
-  kErrWrite = 2,
-  kErrRead = 3,
-  kErrPurge = 5,
-  kErrSetState = 7,
-  kErrSetTimeouts = 8,
-  kErrSetup = 9,
-  kErrClearCommError = 10,
-  kErrEscape = 12,
-  kErrConnected = 14,
-  kErrNotOpen = 24,
-};
-
-enum class Parity { None, Odd, Even, Mark, Space };
-enum class StopBits { One, OneAndHalf, Two };
-enum class DtrControl { Disable, Enable, Handshake };
-enum class RtsControl { Disable, Enable, Handshake, Toggle };
-
-struct FlowControl {
-  bool outCtsFlow = false;
-  bool outDsrFlow = false;
-  DtrControl controlDtr = DtrControl::Disable;
-  RtsControl controlRts = RtsControl::Disable;
-  bool xonXoffOut = false;
-  bool xonXoffIn = false;
-  bool operator==(const FlowControl&) const = default;
-};
-
-struct Timeouts {
-  // A write may last at most writeTotalMultiplier ms per byte plus writeTotalConstant ms.
-  int writeTotalMultiplier = 100;
-  int writeTotalConstant = 1000;
-  bool operator==(const Timeouts&) const = default;
-};
 
 class SerialPort : public QObject {
   Q_OBJECT
@@ -72,7 +23,7 @@ class SerialPort : public QObject {
   explicit SerialPort(QObject* parent = nullptr);
   ~SerialPort() override;  // closes the port
 
-  // Device path, e.g. "/dev/ttyUSB0".  Changing it while open closes and reopens under the new name;
+  // Device path, e.g. "/dev/ttyUSB0" or "COM3".  Changing it while open closes and reopens under the new name;
   // setting the same name does nothing.
   void setPort(const QString& name);
   QString port() const;
@@ -97,7 +48,8 @@ class SerialPort : public QObject {
   // Bytes waiting in the driver's input queue.
   int waitingInputCount();
 
-  // Lines without modem control (a pseudo-terminal) take these as done.
+  // Lines without modem control (a pseudo-terminal) take these as done.  Closing gives the line
+  // back the settings it had when it was opened.
   void setDtrLine(bool on);
   void setRtsLine(bool on);
 

@@ -25,6 +25,7 @@
 #include <string>
 #include <utility>
 
+#include "link/portwatcher.h"
 #include "model/layout.h"
 #include "ui/application.h"
 #include "ui/configfileui.h"
@@ -166,6 +167,12 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
   // 8.-9. The connect button waits for a port.
   form_.setEnabled("Button_polacz", false);
   refreshPorts();
+  // The list follows adapters and simulators as they come and go; an open port is left alone.
+  connect(new PortWatcher(this), &PortWatcher::portsChanged, this, [this] {
+    if (port_.isOpen()) return;
+    guarded([this] { refreshPorts(); });
+    if (jakieCom_ && jakieCom_->isVisible()) jakieCom_->showPorts(portList_);
+  });
 }
 
 Main::~Main() {

@@ -7,6 +7,9 @@
 #include <string>
 #include <unistd.h>
 
+#include "link/framecodec.h"
+#include "link/portlist.h"
+
 namespace dovu::cli {
 
 namespace {
@@ -195,8 +198,7 @@ bool checkPassword(const QString& password) {
 }
 
 bool checkPortExists(const QString& port) {
-  const QString path = port.contains(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
-  if (QFileInfo::exists(path)) return true;
+  if (portExists(port)) return true;
   err(QStringLiteral("no such port: %1 (see 'dovu-cli ports')").arg(port));
   return false;
 }

@@ -47,9 +47,8 @@ int cmdFlash(const QStringList& args) {
   update.onProgress = [&bar](int v) { bar.show(v); };
   const auto result = update.run(*file);
   bar.finish();
-  // Closing discards what the driver still holds: give the last frame time to leave, as the
-  // window's dialog does before it closes.
-  Link::pauseMs(kCloseDelayMs);
+  // A write returns once the driver has sent its bytes (within the write's time-out), so the
+  // final "K" is on the line and closing at once loses nothing.
   com.close();
   return result == FirmwareUpdate::Result::Done ? kOk : kFailure;
 }

@@ -1,0 +1,102 @@
+#pragma once
+// The platform layer beneath SerialPort: one serial device of the operating system, in plain C++
+// without Qt, so that each system's layer can be built and tested on its own.  Implemented once
+// per system (serialdevice_linux.cpp, serialdevice_win.cpp); SerialPort adds the event thread's
+// hand-over to the owning thread on top.
+//
+// Two threads use an open device: the event thread only calls waitForInput(); the owner calls
+// everything else, stopWaiting() included, and closes only after the event thread has ended.
+#include <memory>
+#include <string>
+
+#include "base/bytes.h"
+#include "link/serialerror.h"
+
+namespace dovu {
+
+enum class Parity { None, Odd, Even, Mark, Space };
+enum class StopBits { One, OneAndHalf, Two };
+enum class DtrControl { Disable, Enable, Handshake };
+enum class RtsControl { Disable, Enable, Handshake, Toggle };
+
+struct FlowControl {
+  bool outCtsFlow = false;
+  bool outDsrFlow = false;
+  DtrControl controlDtr = DtrControl::Disable;
+  RtsControl controlRts = RtsControl::Disable;
+  bool xonXoffOut = false;
+  bool xonXoffIn = false;
+  bool operator==(const FlowControl&) const = default;
+};
+
+struct Timeouts {
+  // A write may last at most writeTotalMultiplier ms per byte plus writeTotalConstant ms; both
+  // zero: no limit.
+  int writeTotalMultiplier = 100;
+  int writeTotalConstant = 1000;
+  bool operator==(const Timeouts&) const = default;
+  // The limit of a write of n bytes in milliseconds; 0 when there is none.
+  long long limitMs(std::size_t n) const {
+    return static_cast<long long>(writeTotalMultiplier) * static_cast<long long>(n) + writeTotalConstant;
+  }
+};
+
+struct LineSettings {
+  int baudRate = 9600;
+  int dataBits = 8;
+  Parity parity = Parity::None;
+  StopBits stopBits = StopBits::One;
+  FlowControl flow;
+};
+
+class SerialDevice {
+ public:
+  SerialDevice();
+  ~SerialDevice();  // closes
+  SerialDevice(const SerialDevice&) = delete;
+  SerialDevice& operator=(const SerialDevice&) = delete;
+
+  // Opens the device for reading and writing, exclusively, drops whatever an earlier user left in
+  // its queues, applies the line settings and drives DTR and RTS as the flow control asks.  The
+  // line's own settings found at open are kept for close().  Names: "/dev/ttyUSB0" or "ttyUSB0"
+  // (found in /dev); "COM7" or "\\.\COM7".  Throws SerialPortError and stays closed on failure.
+  void open(const std::string& name, const LineSettings& settings);
+  // Drops both queues, gives the line back the settings found at open and closes.  Nothing when
+  // closed; never throws (a device that is already gone cannot be restored).
+  void close();
+  bool isOpen() const;
+
+  // Speed, framing and flow control; modemLines also sets DTR and RTS as the flow control asks.
+  void applyLineSettings(const LineSettings& settings, bool modemLines);
+  // Writes every byte and waits until the driver has sent them, all within the time-out; a write
+  // that cannot finish in time fails with code 2 and the system's time-out error.
+  int write(const Bytes& data, const Timeouts& timeouts);
+  // Up to count bytes that have already arrived, at once; out gets exactly the bytes read.
+  int read(Bytes& out, int count);
+  // Bytes waiting in the input queue.
+  int inputCount();
+  // A line without modem control (a pseudo-terminal) takes these as done.
+  enum class Line { Dtr, Rts };
+  void setModemLine(Line line, bool on);
+
+  // Event thread: blocks until bytes arrive (Input), stopWaiting() is called (Stopped) or the
+  // device is gone (Lost, with the system's error number or -1).  Every arrival is reported once;
+  // bytes a reader leaves in the queue are reported again only with the next arrival.
+  enum class Wait { Input, Stopped, Lost };
+  struct WaitResult {
+    Wait what;
+    int systemError = -1;
+  };
+  WaitResult waitForInput();
+  // Makes the current and every later waitForInput() of this open period return Stopped.
+  void stopWaiting();
+  // A notification found the input queue empty: 0 when the line is only quiet, -1 when it has
+  // reached its end (hung up), else the system's error number.
+  int probeEnd();
+
+ private:
+  struct Os;
+  std::unique_ptr<Os> os_;
+};
+
+}  // namespace dovu
