@@ -31,8 +31,9 @@ QString description() {
     d += QStringLiteral("  %1 %2\n").arg(QLatin1String(c.name), -10).arg(QLatin1String(c.summary));
   d += QStringLiteral(
       "\nErrors go to stderr as one line; the exit status is 0 on success, 1 when a step failed\n"
-      "(diff: when the sides differ) and 2 on a usage error.  The access password may also come\n"
-      "from the environment variable DOVU_PASSWORD or from standard input (--password-stdin).");
+      "and 2 on a usage error (diff: 1 when the sides differ, 2 when a side cannot be read).\n"
+      "The access password may also come from the environment variable DOVU_PASSWORD or from\n"
+      "standard input (--password-stdin).");
   return d;
 }
 
