@@ -164,7 +164,8 @@ int cmdStatus(const QStringList& args) {
   dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
   Poll poll = pollOnce(c, json);
-  while (poll == Poll::Done && stream && stop.wait(1000)) poll = pollOnce(c, json);
+  // A lost device has been reported and its port closed: nothing more to poll.
+  while (poll == Poll::Done && stream && stop.wait(1000) && c.port.isOpen()) poll = pollOnce(c, json);
   // A failed logout fails the command even after good polls.
   const bool loggedOut = c.logout();
   return loggedOut && poll != Poll::Failed ? kOk : kFailure;
