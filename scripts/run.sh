@@ -7,6 +7,10 @@ scripts/deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)"
 bin=build/default
+# The simulator's own help and version need no window.
+for a in "$@"; do
+  case "$a" in -h | --help | --version) exec "$bin/tools/dovu-sim" "$@" ;; esac
+done
 # The simulator advertises its port in a folder of its own, shared with the window only, so the
 # window selects this simulator and not another one already running.
 DOVU_SIM_DIR=$(mktemp -d)
