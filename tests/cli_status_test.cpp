@@ -70,6 +70,20 @@ TEST(CliStatus, ErrorsGiveOneLineReasons) {
   EXPECT_TRUE(r.err.contains(QStringLiteral("no answer"))) << r.err.toStdString();
   EXPECT_EQ(r.err.trimmed().count(QLatin1Char('\n')), 0) << r.err.toStdString();
 
+  // A controller unplugged under a running command: one line in the user's words, exit 1.
+  for (const char* command : {"status", "download"}) {
+    SimProcess unplugging({QStringLiteral("--unplug-after"), QStringLiteral("4")});
+    QStringList args{QString::fromLatin1(command), QStringLiteral("--port"), unplugging.port()};
+    args << (args.first() == QLatin1String("status") ? QStringList{QStringLiteral("--json")}
+                                                     : QStringList{QStringLiteral("-o"), unplugging.dir() + QStringLiteral("/c.json")});
+    r = cli(args);
+    EXPECT_EQ(r.code, 1) << command;
+    const QString errors = r.err.split(QLatin1Char('\n')).filter(QStringLiteral("dovu-cli:")).join(QLatin1Char('\n'));
+    EXPECT_TRUE(errors.contains(QStringLiteral("urządzenie odłączone"))) << command << ": " << r.err.toStdString();
+    EXPECT_EQ(errors.count(QLatin1Char('\n')), 0) << command << ": " << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("function failed"))) << command << ": " << r.err.toStdString();
+  }
+
   r = cli({QStringLiteral("status")});
   EXPECT_EQ(r.code, 2);
 }

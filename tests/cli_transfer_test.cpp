@@ -113,4 +113,5 @@ TEST(CliTransfer, BadFilesAndUsageAreRefusedBeforeTheLine) {
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains(QStringLiteral("Brak odpowiedzi z Sterownika DOVU"))) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(QStringLiteral("upload stopped after 2 of 51"))) << r.err.toStdString();
+  EXPECT_EQ(r.err.split(QLatin1Char('\n')).filter(QStringLiteral("dovu-cli:")).size(), 1) << r.err.toStdString();
 }

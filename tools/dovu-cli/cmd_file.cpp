@@ -112,7 +112,7 @@ std::optional<ConfigValues> readSide(const QString& side, const QString& passwor
   Dispatcher dispatcher(c.form);
   dispatcher.attach(*c.link);
   if (!c.login()) {
-    *error = QStringLiteral("%1: no configuration read").arg(port);
+    error->clear();  // the login said why
     return std::nullopt;
   }
   ConfigTransfer transfer(c.form, *c.link, *c.session);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "exchange/dispatcher.h"
 #include "exchange/status.h"
 #include "link/portlist.h"
 
@@ -158,9 +159,13 @@ int cmdStatus(const QStringList& args) {
 
   StopSignals stop;
   Controller c(cmd.port(), password);
+  // The same gate as everywhere: a frame no wait expects is dropped (and traced as such).
+  Dispatcher dispatcher(c.form);
+  dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
   Poll poll = pollOnce(c, json);
-  while (poll == Poll::Done && stream && stop.wait(1000)) poll = pollOnce(c, json);
+  // A lost device has been reported and its port closed: nothing more to poll.
+  while (poll == Poll::Done && stream && stop.wait(1000) && c.port.isOpen()) poll = pollOnce(c, json);
   // A failed logout fails the command even after good polls.
   const bool loggedOut = c.logout();
   return loggedOut && poll != Poll::Failed ? kOk : kFailure;

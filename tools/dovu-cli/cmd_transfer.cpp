@@ -1,5 +1,7 @@
 // download / upload: the whole configuration between the controller and a file, over the same
 // parameter table, dispatcher and transfer as the window.
+#include <functional>
+
 #include "cli.h"
 #include "configfiles.h"
 #include "exchange/dispatcher.h"
@@ -20,6 +22,30 @@ bool writeConfigFile(const QString& path, const Form& form, QString* error) {
 }
 
 bool supportedForWrite(const QString& path) { return configFormatOf(path) != ConfigFormat::Unknown; }
+
+// Runs a transfer with the waits' messages held back, so that a failure is one line: where the
+// transfer stopped, then what was reported (the threshold block's read fails without a message).
+bool transferOrSay(Controller& c, Progress& line, const std::function<bool()>& transfer,
+                   const std::function<QString()>& where) {
+  c.notifier.quiet = true;
+  c.notifier.lastText.clear();
+  c.notifier.lastDetail.clear();
+  bool ok = false;
+  try {
+    ok = transfer();
+  } catch (const SerialPortError&) {
+    c.notifier.quiet = false;
+    line.finish();
+    if (c.notifier.lastText.isEmpty()) throw;  // nothing said yet: the tool's own line names it
+  }
+  c.notifier.quiet = false;
+  line.finish();
+  if (ok) return true;
+  QString why = c.notifier.lastText.isEmpty() ? QStringLiteral("no answer from the controller") : c.notifier.lastText;
+  if (!c.notifier.lastDetail.isEmpty()) why += QStringLiteral(": ") + QString(c.notifier.lastDetail).replace(QLatin1Char('\n'), QLatin1Char(' '));
+  err(QStringLiteral("%1: %2").arg(where(), why));
+  return false;
+}
 
 }  // namespace
 
@@ -53,14 +79,10 @@ int cmdDownload(const QStringList& args) {
   ConfigTransfer transfer(c.form, *c.link, *c.session);
   Progress line("download", 100);
   QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
-  const bool ok = transfer.download();
-  line.finish();
-  if (!ok) {
-    // The wait has said so, except for the threshold block, which fails without a message.
-    err(QStringLiteral("download stopped at the bar value %1: no answer from the controller")
-            .arg(c.form.state("Bar").value));
-    return kFailure;
-  }
+  const bool ok = transferOrSay(c, line, [&transfer] { return transfer.download(); }, [&c] {
+    return QStringLiteral("download stopped at the bar value %1").arg(c.form.state("Bar").value);
+  });
+  if (!ok) return kFailure;
   c.session->liveOff();  // the tool does not poll
   if (!c.logout()) return kFailure;
   QString why;
@@ -106,12 +128,10 @@ int cmdUpload(const QStringList& args) {
   ConfigTransfer transfer(c.form, *c.link, *c.session);
   Progress line("upload", static_cast<int>(paramTable().size()));
   QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
-  const bool ok = transfer.upload();
-  line.finish();
-  if (!ok) {
-    err(QStringLiteral("upload stopped after %1 of %2 parameters").arg(c.form.state("Bar").value).arg(paramTable().size()));
-    return kFailure;
-  }
+  const bool ok = transferOrSay(c, line, [&transfer] { return transfer.upload(); }, [&c] {
+    return QStringLiteral("upload stopped after %1 of %2 parameters").arg(c.form.state("Bar").value).arg(paramTable().size());
+  });
+  if (!ok) return kFailure;
   c.session->liveOff();
   return c.logout() ? kOk : kFailure;
 }

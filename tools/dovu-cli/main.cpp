@@ -1,8 +1,11 @@
 // dovu-cli: the DOVU controller from the command line, on the same core as the window.
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <cstdio>
 
 #include "cli.h"
+#include "link/serialport.h"
+#include "session/session.h"
 
 namespace {
 
@@ -31,8 +34,9 @@ QString description() {
     d += QStringLiteral("  %1 %2\n").arg(QLatin1String(c.name), -10).arg(QLatin1String(c.summary));
   d += QStringLiteral(
       "\nErrors go to stderr as one line; the exit status is 0 on success, 1 when a step failed\n"
-      "(diff: when the sides differ) and 2 on a usage error.  The access password may also come\n"
-      "from the environment variable DOVU_PASSWORD or from standard input (--password-stdin).");
+      "and 2 on a usage error (diff: 1 when the sides differ, 2 when a side cannot be read).\n"
+      "The access password may also come from the environment variable DOVU_PASSWORD or from\n"
+      "standard input (--password-stdin).");
   return d;
 }
 
@@ -42,6 +46,9 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("dovu-cli"));
   QCoreApplication::setApplicationVersion(QStringLiteral(DOVU_VERSION));
+  // The session's log names the port component's error; the user reads the reason in the one
+  // error line instead.  --trace (or QT_LOGGING_RULES) brings the log back.
+  QLoggingCategory::setFilterRules(QStringLiteral("dovu.session.warning=false"));
   const QStringList args = dovu::cli::argumentsOf(argc, argv);
 
   dovu::cli::Command top("", "");
@@ -78,6 +85,10 @@ int main(int argc, char** argv) {
     if (name == QLatin1String(c.name)) {
       try {
         return c.run(rest);
+      } catch (const dovu::SerialPortError& e) {
+        dovu::cli::err(QStringLiteral("%1: %2").arg(QString::fromUtf8(dovu::kPortUnavailableText),
+                                                     dovu::Session::portErrorReason(e)));
+        return dovu::cli::kFailure;
       } catch (const std::exception& e) {
         dovu::cli::err(QString::fromLocal8Bit(e.what()));
         return dovu::cli::kFailure;
