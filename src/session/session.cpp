@@ -293,7 +293,9 @@ void Session::liveOff() {
 }
 
 void Session::closePortDelayed() {
-  // Lets the pending notifications drain for about a second before the port goes.
+  // Lets the pending notifications drain for about a second before the port goes; a closed port
+  // has none to drain, so closing the window then does not wait.
+  if (!portOpen()) return;
   for (int i = 0; i < 10; ++i) {
     Link::pauseMs(100);
     Link::processPending();
