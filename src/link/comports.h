@@ -8,7 +8,7 @@
 
 namespace dovu {
 
-struct ComPort {
+struct RegistryPort {
   std::string port;    // the value's data, e.g. "COM3"
   std::string device;  // the value's name, e.g. "\Device\Serial0"
   std::string friendlyName;  // e.g. "USB Serial Port (COM3)", or "" when the system has none
@@ -16,6 +16,6 @@ struct ComPort {
 
 // nullopt when the key cannot be opened (the caller keeps its previous list).  Enumeration ends
 // at the first value that cannot be read; values that are not strings are passed over.
-std::optional<std::vector<ComPort>> listRegistryComPorts();
+std::optional<std::vector<RegistryPort>> listRegistryComPorts();
 
 }  // namespace dovu

@@ -61,11 +61,11 @@ std::map<std::string, std::string> friendlyNames() {
 
 }  // namespace
 
-std::optional<std::vector<ComPort>> listRegistryComPorts() {
+std::optional<std::vector<RegistryPort>> listRegistryComPorts() {
   HKEY key = nullptr;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
     return std::nullopt;
-  std::vector<ComPort> ports;
+  std::vector<RegistryPort> ports;
   for (DWORD i = 0;; ++i) {
     wchar_t name[kNameChars] = {};
     wchar_t data[kNameChars / sizeof(wchar_t)] = {};  // 256 bytes
@@ -80,7 +80,7 @@ std::optional<std::vector<ComPort>> listRegistryComPorts() {
   ::RegCloseKey(key);
   if (!ports.empty()) {
     const auto friendly = friendlyNames();
-    for (ComPort& p : ports)
+    for (RegistryPort& p : ports)
       if (auto it = friendly.find(p.port); it != friendly.end()) p.friendlyName = it->second;
   }
   return ports;

@@ -27,7 +27,7 @@ class WindowsPortSource : public PortSource {
     if (!ports) return std::nullopt;
     std::vector<PortEntry> entries;
     entries.reserve(ports->size());
-    for (const ComPort& p : *ports) {
+    for (const RegistryPort& p : *ports) {
       const QString device = QString::fromStdString(p.device);
       entries.push_back({QString::fromStdString(p.port),
                          p.friendlyName.empty()

@@ -244,7 +244,7 @@ TEST_F(Win32Serial, RegistryListShowsTheMappedPort) {
   const auto ports = listRegistryComPorts();
   ASSERT_TRUE(ports);
   bool found = false;
-  for (const ComPort& p : *ports) {
+  for (const RegistryPort& p : *ports) {
     EXPECT_FALSE(p.device.empty()) << p.port;
     found = found || p.port == port;
   }
