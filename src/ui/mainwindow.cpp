@@ -671,7 +671,6 @@ void Main::resetLimitClick() { session_.resetCounters(); }
 // The transfer queues itself behind the exchange under way; while a transfer runs or waits to
 // run, another one is not started.
 void Main::downloadClick() {
-  if (transfer_.busy()) return;
   createDialogs();
   transfer_.requestDownload();
 }

@@ -191,8 +191,7 @@ std::optional<QString> Command::password() {
 }
 
 bool checkPassword(const QString& password) {
-  bool ok = password.size() == 4;
-  for (const QChar c : password) ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+  const bool ok = Session::validPassword(password);
   if (!ok) err(QStringLiteral("the access password must be exactly four digits"));
   return ok;
 }

@@ -13,16 +13,6 @@ namespace dovu::cli {
 
 namespace {
 
-// The configuration file formats, chosen by extension (.json, .dvc): configfiles.h.  Both leave
-// the form untouched and say why when they fail.
-bool readConfigFile(const QString& path, Form& form, QString* error) { return readConfigAny(path, form, error); }
-
-bool writeConfigFile(const QString& path, const Form& form, QString* error) {
-  return writeConfigAny(path, form, error);
-}
-
-bool supportedForWrite(const QString& path) { return configFormatOf(path) != ConfigFormat::Unknown; }
-
 // Runs a transfer with the waits' messages held back, so that a failure is one line: where the
 // transfer stopped, then what was reported (the threshold block's read fails without a message).
 bool transferOrSay(Controller& c, Progress& line, const std::function<bool()>& transfer,
@@ -64,7 +54,7 @@ int cmdDownload(const QStringList& args) {
     return kUsage;
   }
   const QString out = files.first();
-  if (!supportedForWrite(out)) {
+  if (configFormatOf(out) == ConfigFormat::Unknown) {
     err(unsupportedFormat(out));
     return kUsage;
   }
@@ -86,7 +76,7 @@ int cmdDownload(const QStringList& args) {
   c.session->liveOff();  // the tool does not poll
   if (!c.logout()) return kFailure;
   QString why;
-  if (!writeConfigFile(out, c.form, &why)) {
+  if (!writeConfigAny(out, c.form, &why)) {
     err(why);
     return kFailure;
   }
@@ -109,7 +99,7 @@ int cmdUpload(const QStringList& args) {
   Controller c(cmd.port(), QLatin1String(kDefaultPassword));
   // The file is checked before the port is touched.
   QString why;
-  if (!readConfigFile(file, c.form, &why)) {
+  if (!readConfigAny(file, c.form, &why)) {
     err(why);
     return kFailure;
   }
