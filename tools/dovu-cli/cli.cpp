@@ -7,50 +7,11 @@
 #include <string>
 #include <unistd.h>
 
+#include "base/filename.h"
 #include "link/framecodec.h"
 #include "link/portlist.h"
 
 namespace dovu::cli {
-
-namespace {
-
-constexpr char16_t kKeptByte = 0xDC00;
-
-// Length of the valid UTF-8 sequence at raw[i], or 0 when the byte there does not start one.
-int utf8SequenceAt(const QByteArray& raw, qsizetype i) {
-  const auto b = static_cast<unsigned char>(raw[i]);
-  const int n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
-  if (n == 0 || i + n > raw.size()) return 0;
-  if (n == 1) return 1;
-  // The decoder refuses overlong forms, surrogates and values beyond U+10FFFF: a round trip tells.
-  const QByteArray seq = raw.mid(i, n);
-  const QString s = QString::fromUtf8(seq);
-  return s.size() >= 1 && !s.contains(QChar::ReplacementCharacter) && s.toUtf8() == seq ? n : 0;
-}
-
-QString decodeArgument(const QByteArray& raw) {
-  const QString plain = QString::fromUtf8(raw);
-  if (plain.toUtf8() == raw) return plain;
-  QString out;
-  for (qsizetype i = 0; i < raw.size();) {
-    const int n = utf8SequenceAt(raw, i);
-    if (n > 0) {
-      out += QString::fromUtf8(raw.mid(i, n));
-      i += n;
-    } else {
-      out += QChar(static_cast<char16_t>(kKeptByte + static_cast<unsigned char>(raw[i])));
-      ++i;
-    }
-  }
-  return out;
-}
-
-// A low surrogate with no high surrogate before it: a byte kept by decodeArgument().
-bool isKeptByte(const QString& s, qsizetype i) {
-  return s[i].isLowSurrogate() && (i == 0 || !s[i - 1].isHighSurrogate());
-}
-
-}  // namespace
 
 QStringList argumentsOf(int argc, char** argv) {
 #ifdef Q_OS_WIN
@@ -59,29 +20,14 @@ QStringList argumentsOf(int argc, char** argv) {
   return QCoreApplication::arguments();  // already UTF-16 from the system
 #else
   QStringList args;
-  for (int i = 0; i < argc; ++i) args << decodeArgument(QByteArray(argv[i]));
+  for (int i = 0; i < argc; ++i) args << fileNameFromNative(QByteArray(argv[i]));
   return args;
 #endif
 }
 
-QByteArray nativeName(const QString& arg) {
-  QByteArray out;
-  qsizetype start = 0;
-  for (qsizetype i = 0; i < arg.size(); ++i) {
-    if (!isKeptByte(arg, i)) continue;
-    out += arg.mid(start, i - start).toUtf8();
-    out += static_cast<char>(arg[i].unicode() - kKeptByte);
-    start = i + 1;
-  }
-  return out + arg.mid(start).toUtf8();
-}
+QByteArray nativeName(const QString& arg) { return nativeFileName(arg); }
 
-QString displayName(const QString& arg) {
-  QString out = arg;
-  for (qsizetype i = 0; i < out.size(); ++i)
-    if (isKeptByte(out, i)) out[i] = QChar::ReplacementCharacter;
-  return out;
-}
+QString displayName(const QString& arg) { return displayFileName(arg); }
 
 void err(const QString& line) {
   std::fprintf(stderr, "dovu-cli: %s\n", line.toUtf8().constData());

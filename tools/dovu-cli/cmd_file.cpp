@@ -180,7 +180,7 @@ int cmdConvert(const QStringList& args) {
   }
   // Say what the fields cannot carry when they do not give the same bytes back.
   if (configFormatOf(in) == ConfigFormat::Dvc) {
-    if (const auto original = readNamedFile(in, &why))
+    if (const auto original = readWholeFile(in, &why))
       for (const QString& line : configNormalisations(*original, form))
         err(QStringLiteral("%1: %2").arg(displayName(in), line));
   }

@@ -20,7 +20,7 @@ int cmdFlash(const QStringList& args) {
   StderrNotifier notifier;
   QString why;
   bool tooLarge = false;
-  const auto data = readNamedFile(cmd.positional().first(), &why, &tooLarge);
+  const auto data = readWholeFile(cmd.positional().first(), &why, &tooLarge);
   if (!data) {
     notifier.message(MessageKind::Error, QString::fromUtf8(tooLarge ? kFirmwareTooLargeText : kCannotReadText), why);
     return kFailure;
