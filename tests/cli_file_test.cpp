@@ -215,7 +215,9 @@ TEST(CliFlash, SendsTheImageWithAProgressBar) {
   writeAll(path, f);
   const CliResult bad = cli({QStringLiteral("flash"), QStringLiteral("--port"), QStringLiteral("/nonexistent"), path});
   EXPECT_EQ(bad.code, 1);
-  EXPECT_TRUE(bad.err.contains(QString::fromUtf8(kBadCrcText)));
+  EXPECT_TRUE(bad.err.contains(QStringLiteral("Błąd CRC pliku firmware"))) << bad.err.toStdString();
+  EXPECT_TRUE(bad.err.contains(path)) << bad.err.toStdString();
+  EXPECT_EQ(bad.err.count(QLatin1Char('\n')), 1) << bad.err.toStdString();
   EXPECT_FALSE(bad.err.contains(QStringLiteral("no such port")));
 }
 
@@ -333,6 +335,36 @@ TEST(CliFile, NamesThatAreNotUtf8KeepTheSavingRules) {
     EXPECT_EQ(st.st_gid, 4322u);
   }
   sh("rm -f '" + d + "'/*");
+}
+
+}  // namespace
+}  // namespace dovu
+
+namespace dovu {
+namespace {
+
+// A controller's text holding terminal escapes is shown escaped on a terminal by show and diff,
+// and as it is in a pipe.
+TEST(CliFile, ControlCharactersAreEscapedOnATerminal) {
+  QTemporaryDir dir;
+  Form f;
+  f.setText("Edit_IN1A", QStringLiteral("\x1b]0;owned\x07line\nforged\\"));
+  QString why;
+  const QString odd = dir.filePath(QStringLiteral("odd.dvc")), plain = dir.filePath(QStringLiteral("plain.dvc"));
+  writeAll(odd, *buildConfigFile(f, &why));
+  writeAll(plain, *buildConfigFile(Form(), &why));
+  const QString shown = QStringLiteral("\"\\x1B]0;owned\\x07line\\x0Aforged\\\\\"");
+  for (const QStringList& args : {QStringList{QStringLiteral("show"), odd}, QStringList{QStringLiteral("diff"), plain, odd}}) {
+    // script(1) gives the tool a terminal for its standard output.
+    const auto r = test::runTool(QStringLiteral("script"),
+                                 {QStringLiteral("-qec"), QStringLiteral("'" DOVU_CLI_PATH "' ") + args.join(QLatin1Char(' ')),
+                                  QStringLiteral("/dev/null")});
+    EXPECT_TRUE(r.out.contains(shown)) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(QChar(0x1b))) << args.first().toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("\nforged"))) << args.first().toStdString();
+    // A pipe gets the bytes themselves.
+    EXPECT_TRUE(cli(args).out.contains(QStringLiteral("\x1b]0;owned\x07"))) << args.first().toStdString();
+  }
 }
 
 }  // namespace

@@ -65,4 +65,8 @@ using FileWriteFn = std::function<long(int fd, const char* data, std::size_t n)>
 bool saveFileAtomically(const QString& path, const Bytes& data, QString* error,
                         const FileWriteFn& write = {});
 
+// Whether a save to path would be allowed and could create its file there, by the rules above,
+// without writing anything: for a check before a long operation whose result is to be saved.
+bool canSaveFile(const QString& path, QString* error);
+
 }  // namespace dovu

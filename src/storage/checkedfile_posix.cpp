@@ -49,6 +49,9 @@ QByteArray folderOf(const QByteArray& absolute) {
   return slash <= 0 ? QByteArray("/") : absolute.left(slash);
 }
 
+// The pattern of a temporary file in the same folder (mkostemp fills in the X's).
+QByteArray tempNameBeside(const QByteArray& target) { return folderOf(target) + "/.dovu-save-XXXXXX"; }
+
 // The kernel's rule for following a link (fs.protected_symlinks): in a folder that is sticky and
 // writable by everyone, only a link of the follower's own or of the folder's owner is followed, so
 // another user cannot steer a save onto the victim's file.
@@ -164,7 +167,7 @@ bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, 
 
   // The bytes go to a new file beside the target, which is synced to the disk and only then
   // renamed over the target; on any failure it is removed and the target stays as it was.
-  QByteArray temp = folderOf(target->path) + "/.dovu-save-XXXXXX";
+  QByteArray temp = tempNameBeside(target->path);
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // created owner-only
   if (fd < 0) return failErr(error, target->path, errno);
   auto abandon = [&](int err) {
@@ -200,6 +203,18 @@ bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, 
     ::fsync(dir);
     ::close(dir);
   }
+  return true;
+}
+
+bool canSaveFile(const QString& path, QString* error) {
+  const auto target = saveTarget(nativeFileName(path), error);
+  if (!target) return false;
+  // The one way to know that the folder takes the temporary file: create it, and remove it.
+  QByteArray temp = tempNameBeside(target->path);
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return failErr(error, target->path, errno);
+  ::close(fd);
+  ::unlink(temp.constData());
   return true;
 }
 

@@ -1,6 +1,7 @@
 // The Windows half of the file access.  Links, owners and modes are the file system's business
 // there: the save writes to the named file (QSaveFile replaces it with ReplaceFile semantics), and
 // only a regular file is read or replaced.
+#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -33,7 +34,7 @@ bool openRegularFile(QFile& file, const QString& path, QString* error) {
 
 namespace dovu {
 
-bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, const FileWriteFn& write) {
+bool canSaveFile(const QString& path, QString* error) {
   const QFileInfo info(path);
   auto fail = [&](const QString& why) {
     if (error) *error = QStringLiteral("%1: %2").arg(path, why);
@@ -41,6 +42,17 @@ bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, 
   };
   if (info.exists() && !info.isFile()) return fail(QStringLiteral("to nie jest zwykły plik"));
   if (info.exists() && !info.isWritable()) return fail(QStringLiteral("plik jest tylko do odczytu"));
+  if (!info.absoluteDir().exists()) return fail(QStringLiteral("folder nie istnieje"));
+  return true;
+}
+
+bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, const FileWriteFn& write) {
+  if (!canSaveFile(path, error)) return false;
+  const QFileInfo info(path);
+  auto fail = [&](const QString& why) {
+    if (error) *error = QStringLiteral("%1: %2").arg(path, why);
+    return false;
+  };
   // QSaveFile writes a temporary file and replaces the target only on commit(); without commit()
   // the temporary file is removed.  Its writes are buffered and commit() renames even after a
   // failed one, so the buffer is flushed and its error checked first.

@@ -3,7 +3,6 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <cstdio>
-#include <iostream>
 #include <string>
 #include <unistd.h>
 
@@ -127,8 +126,11 @@ std::optional<int> Command::parse(const QStringList& args, int minPositional, in
 std::optional<QString> Command::password() {
   if (parser.isSet(QStringLiteral("password"))) return parser.value(QStringLiteral("password"));
   if (parser.isSet(QStringLiteral("password-stdin"))) {
+    // At most a short line: a password is four digits, and standard input may be endless
+    // (/dev/zero, a pipe from a runaway program).  Anything longer fails the password check.
+    constexpr std::size_t kMaxLine = 64;
     std::string line;
-    std::getline(std::cin, line);
+    for (int c; line.size() < kMaxLine && (c = std::getchar()) != EOF && c != '\n';) line += static_cast<char>(c);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return QString::fromStdString(line);
   }
@@ -223,9 +225,16 @@ bool Controller::login() {
     case Session::ConnectResult::NoAnswer:
       err(QStringLiteral("no answer from the controller on %1").arg(port.port()));
       return false;
-    case Session::ConnectResult::Refused:
-      err(QStringLiteral("wrong password"));
+    case Session::ConnectResult::Refused: {
+      // Only the controller's "N" says the password is wrong; anything else is a garbled answer.
+      const Bytes& answer = link->rxPayload();
+      if (!answer.empty() && byteAt(answer, 0) == kLoginRefused)
+        err(QStringLiteral("wrong password"));
+      else
+        err(QStringLiteral("the controller's answer to the login was not understood (%1)")
+                .arg(answer.empty() ? QStringLiteral("empty") : QString::fromStdString(toHex(answer))));
       return false;
+    }
   }
   return false;
 }

@@ -32,6 +32,8 @@ enum class FailureMode {
   ShortAnswer,     // answers one code with half its payload, the next COUNT times
   Unsolicited,     // after every answer sends an answer to a given code that nobody asked for
   NoisyLine,       // after every answer sends random bytes with a well-formed frame among them
+  GarbledAnswer,   // answers one code with every payload byte inverted, the next COUNT times
+  DuplicateEvery,  // sends every Nth answer twice (acknowledgements included)
 };
 
 struct ServerOptions;
@@ -87,6 +89,8 @@ struct ControllerOptions {
   std::vector<CodeCount> shortAnswer;
   std::optional<std::uint8_t> unsolicited;
   bool noisyLine = false;
+  std::vector<CodeCount> garbledAnswer;
+  unsigned duplicateEvery = 0;  // 0: off
 };
 
 // What the pty server around it does.
