@@ -41,6 +41,7 @@ start_sim() {
 start_sim; healthy=$sim_port
 start_sim --unplug-after 5; unplug=$sim_port
 start_sim; stalled=$sim_port
+start_sim --baud-pace --log "$work/paced.log"; paced=$sim_port
 kill -STOP "${pids[2]}"  # a controller that no longer reads the line
 
 # wine starts once for the whole run.  COM ports are mapped through the registry, which the mount
@@ -49,8 +50,10 @@ kill -STOP "${pids[2]}"  # a controller that no longer reads the line
 "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM7 /t REG_SZ /d "$healthy" /f >/dev/null
 "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM8 /t REG_SZ /d "$unplug" /f >/dev/null
 "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM9 /t REG_SZ /d "$stalled" /f >/dev/null
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM12 /t REG_SZ /d "$paced" /f >/dev/null
 "$server" -k
 "$server" -p 2>/dev/null  # started here so that its messages at exit stay out of the log
 
 DOVU_TEST_COM=COM7 DOVU_TEST_COM_UNPLUG=COM8 DOVU_TEST_COM_STALLED=COM9 \
+  DOVU_TEST_COM_PACED=COM12 DOVU_TEST_PACED_LOG="Z:$work/paced.log" \
   "$wine" "$out/win32_serial_test.exe" --gtest_color=no
