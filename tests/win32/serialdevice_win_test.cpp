@@ -369,15 +369,42 @@ TEST_F(Win32Serial, CloseRightAfterTheLastFrameOfAFlashLetsItReachTheController)
   EXPECT_EQ(loggedFrames(log, 102), kRounds);
 }
 
-TEST_F(Win32Serial, RegistryListShowsTheMappedPort) {
+TEST_F(Win32Serial, RegistryListShowsTheMappedPortsWithTheirFriendlyNames) {
+  // A device of the Ports class for COM12, as an adapter's driver installs it, with a friendly name
+  // outside ASCII.  Wine keeps such a device in its registry.
+  const wchar_t kFriendly[] = L"Port szeregowy USB – łącze Żółw (COM12)";
+  const char kFriendlyUtf8[] = "Port szeregowy USB \u2013 \u0142\u0105cze \u017b\u00f3\u0142w (COM12)";
+  const HDEVINFO set = ::SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr);
+  ASSERT_NE(set, INVALID_HANDLE_VALUE);
+  SP_DEVINFO_DATA info{};
+  info.cbSize = sizeof info;
+  bool made = ::SetupDiCreateDeviceInfoW(set, L"Ports", &GUID_DEVCLASS_PORTS, nullptr, nullptr, DICD_GENERATE_ID, &info) &&
+              ::SetupDiRegisterDeviceInfo(set, &info, 0, nullptr, nullptr, nullptr) &&
+              ::SetupDiSetDeviceRegistryPropertyW(set, &info, SPDRP_FRIENDLYNAME, reinterpret_cast<const BYTE*>(kFriendly),
+                                                  sizeof kFriendly);
+  if (made) {
+    const HKEY key = ::SetupDiCreateDevRegKeyW(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
+    made = key != INVALID_HANDLE_VALUE &&
+           ::RegSetValueExW(key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"COM12"), sizeof L"COM12") ==
+               ERROR_SUCCESS;
+    if (key != INVALID_HANDLE_VALUE) ::RegCloseKey(key);
+  }
+
   const auto ports = listRegistryComPorts();
+  if (made) ::SetupDiRemoveDevice(set, &info);
+  ::SetupDiDestroyDeviceInfoList(set);
   ASSERT_TRUE(ports);
-  bool found = false;
+  const RegistryPort* com12 = nullptr;
+  bool healthy = false;
   for (const RegistryPort& p : *ports) {
     EXPECT_FALSE(p.device.empty()) << p.port;
-    found = found || p.port == port;
+    healthy = healthy || p.port == port;
+    if (p.port == "COM12") com12 = &p;
   }
-  EXPECT_TRUE(found) << port << " not in HARDWARE\\DEVICEMAP\\SERIALCOMM";
+  EXPECT_TRUE(healthy) << port << " not in HARDWARE\\DEVICEMAP\\SERIALCOMM";
+  ASSERT_TRUE(com12) << "COM12 not in HARDWARE\\DEVICEMAP\\SERIALCOMM";
+  if (!made) GTEST_SKIP() << "wine made no device for the friendly name: error " << ::GetLastError();
+  EXPECT_EQ(com12->friendlyName, kFriendlyUtf8);
 }
 
 }  // namespace
