@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "storage/checkedfile_p.h"
 
@@ -80,10 +79,10 @@ bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, 
     return false;
   };
 
-  // QSaveFile writes a temporary file beside the target and renames it over the target only on
-  // commit(), after flushing it to the disk; without commit() the temporary file is removed.  It
-  // never falls back to writing the target in place.
-  QSaveFile file(target->path);
+  // The save file is a temporary file beside the target, renamed over the target only on commit(),
+  // after flushing it to the disk; without commit() it is removed.  It never falls back to writing
+  // the target in place.
+  detail::SaveFile file(target->path);
   if (!detail::openPrivately(file)) return fail(file.errorString());
   if (!detail::takeOverAttributes(file, *target, error)) {
     file.cancelWriting();

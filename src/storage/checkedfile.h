@@ -50,14 +50,16 @@ using FileWriteFn = std::function<long(int fd, const char* data, std::size_t n)>
 
 // Replaces the file at path with data so that a reader sees either the old or the new file, never
 // a mixture: the bytes go to a temporary file in the same folder, which is flushed to the disk and
-// then renamed over the target (QSaveFile).
+// then renamed over the target (QSaveFile; on Windows ReplaceFileW, see checkedfile_p.h).
 // - A symbolic link is followed only where the system itself would follow it: not a link of
 //   another user in a folder that everyone may write to and that is sticky (/tmp), which could
 //   steer the save onto a file of the user's own.  A chain of links is followed to its end, and
 //   the links in it stay links.
 // - A folder, a device, a FIFO or a read-only file is refused, not replaced.
 // - A replaced file keeps its owner, group and mode (a file of another user, which only root
-//   could give back, is refused); a new file is readable and writable by its owner only.
+//   could give back, is refused); a new file is readable and writable by its owner only.  On
+//   Windows it keeps its attributes and permissions, and a target that another process holds for
+//   a moment is tried again for up to about a second.
 // On any failure the old file is left as it was, the temporary file is removed and *error names
 // the reason.
 bool saveFileAtomically(const QString& path, const Bytes& data, QString* error,

@@ -5,6 +5,9 @@
 #include <QSaveFile>
 #include <QString>
 #include <optional>
+#ifdef Q_OS_WIN
+#include <QTemporaryFile>
+#endif
 
 namespace dovu::detail {
 
@@ -25,12 +28,32 @@ struct SaveTarget {
 // FIFO or a read-only file.  nullopt with the reason in *error.
 std::optional<SaveTarget> saveTarget(const QString& path, QString* error);
 
+#ifdef Q_OS_WIN
+// The temporary file of a save, beside its target, which commit() moves over the target with
+// ReplaceFileW: the file keeps the replaced one's attributes, permissions and creation time, which
+// QSaveFile's rename (MoveFileEx) drops, and a target another process holds for a moment (an
+// indexer, a virus scanner) is tried again.
+class SaveFile : public QTemporaryFile {
+ public:
+  explicit SaveFile(const QString& target);
+  // false with the reason in errorString(); the target is then as it was, or, when it could not be
+  // put back, the new content stays in fileName() and the reason says so.
+  bool commit();
+  void cancelWriting();
+
+ private:
+  QString target_;
+};
+#else
+using SaveFile = QSaveFile;
+#endif
+
 // Opens the temporary file of a save so that nobody else can read it at any moment.
-bool openPrivately(QSaveFile& file);
+bool openPrivately(SaveFile& file);
 
 // Gives the temporary file the owner, group and mode of the file it replaces, or owner-only
 // access for a new file, before any byte is written.  false with the reason in *error.
-bool takeOverAttributes(QSaveFile& file, const SaveTarget& target, QString* error);
+bool takeOverAttributes(SaveFile& file, const SaveTarget& target, QString* error);
 
 // Makes the rename itself durable (the folder's entry).
 void syncFolder(const QString& folder);
