@@ -195,6 +195,10 @@ struct SerialDevice::Os {
     return queues(in, out);
   }
 
+  // A write's error as the user should read it: a device pulled out cancels or fails its pending
+  // requests and answers nothing more, which is a lost device whatever the request reported.
+  int writeError(DWORD err) { return answers() ? static_cast<int>(err) : ERROR_DEVICE_NOT_CONNECTED; }
+
   // Bytes that have arrived since the device was opened; false when the device no longer
   // answers.  The read count is taken first: a read in between can only make this too low,
   // which delays a report, never too high, which would swallow one.
@@ -392,18 +396,14 @@ int SerialDevice::write(const Bytes& data, const Timeouts& timeouts) {
     ::GetOverlappedResult(v.h, &r->ov, &c.bytes, FALSE);
   } else {
     const DWORD err = ::GetLastError();
-    if (err != ERROR_IO_PENDING) throw SerialPortError(kErrWrite, static_cast<int>(err));
+    if (err != ERROR_IO_PENDING) throw SerialPortError(kErrWrite, v.writeError(err));
     // The driver ends the write at the same limit; this wait holds it to it where it does not.
     c = finish(v.h, *r, msLeft());
   }
   if (!c.done) abandon(v.writeRec);
-  if (!c.done || c.error != ERROR_SUCCESS) {
-    // A device pulled out cancels its pending requests and answers nothing more: that is a lost
-    // device, not a slow one.  Only a write that ran out of time is a time-out.
-    if (!v.answers()) throw SerialPortError(kErrWrite, ERROR_DEVICE_NOT_CONNECTED);
-    if (c.cancelled) throw SerialPortError(kErrWrite, ERROR_TIMEOUT);
-    throw SerialPortError(kErrWrite, static_cast<int>(c.error));
-  }
+  // Only a write that ran out of time is a time-out; one the driver aborted by itself was not.
+  if (!c.done || c.error != ERROR_SUCCESS)
+    throw SerialPortError(kErrWrite, v.writeError(c.cancelled ? ERROR_TIMEOUT : c.error));
   if (c.bytes < data.size()) throw SerialPortError(kErrWrite, ERROR_TIMEOUT);
 
   // Done means sent: wait until the driver's output queue is empty, within the same limit,
@@ -411,7 +411,7 @@ int SerialDevice::write(const Bytes& data, const Timeouts& timeouts) {
   const DWORD msPerKiloByte = static_cast<DWORD>(std::max(1, 10 * 1000 * 1000 / std::max(1, v.baudRate)));
   for (;;) {
     DWORD in = 0, out = 0;
-    if (!v.queues(in, out)) throw SerialPortError(kErrWrite, lastError());
+    if (!v.queues(in, out)) throw SerialPortError(kErrWrite, ERROR_DEVICE_NOT_CONNECTED);
     if (out == 0) break;
     const DWORD left = msLeft();
     if (left == 0) throw SerialPortError(kErrWrite, ERROR_TIMEOUT);

@@ -3,6 +3,8 @@
 //   DOVU_TEST_COM          a healthy controller
 //   DOVU_TEST_COM_UNPLUG   a controller that hangs up after a few answers
 //   DOVU_TEST_COM_STALLED  a controller that has stopped reading the line
+//   DOVU_TEST_COM_PULLED   a controller that has stopped reading and is pulled out once the file
+//                          DOVU_TEST_PULL is created
 //   DOVU_TEST_COM_PACED    a controller that keeps to 4800 bit/s (mapped as COM12), logging the
 //                          frames it receives to the file DOVU_TEST_PACED_LOG
 #ifndef NOMINMAX
@@ -294,6 +296,29 @@ class EventThread {
   HANDLE done_;
   std::thread thread_;
 };
+
+TEST_F(Win32Serial, AdapterPulledOutDuringAWriteIsALostDeviceNotATimeOut) {
+  const std::string pulled = env("DOVU_TEST_COM_PULLED"), pull = env("DOVU_TEST_PULL");
+  if (pulled.empty() || pull.empty()) GTEST_SKIP() << "DOVU_TEST_COM_PULLED or DOVU_TEST_PULL is not set";
+  SerialDevice dev;
+  dev.open(pulled, controllerLine());
+  // The write waits for a controller that does not read; 200 ms into it the adapter is pulled out.
+  std::thread puller([&] {
+    ::Sleep(200);
+    std::ofstream(pull) << "now\n";
+  });
+  const auto t0 = std::chrono::steady_clock::now();
+  try {
+    dev.write(Bytes(200000, '\0'), Timeouts{0, 10000});
+    ADD_FAILURE() << "write completed";
+  } catch (const SerialPortError& e) {
+    EXPECT_EQ(e.code(), kErrWrite);
+    EXPECT_EQ(e.systemError(), ERROR_DEVICE_NOT_CONNECTED) << e.what();
+  }
+  puller.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s) << "the write waited for its time limit";
+  dev.close();
+}
 
 TEST_F(Win32Serial, ControllerGoneMidExchangeEndsTheWaitingEventThreadWithoutSpinning) {
   const std::string unplug = env("DOVU_TEST_COM_UNPLUG");
