@@ -134,6 +134,11 @@ TEST_F(Win32Serial, OpensAt4800WithoutFlowControlThenLogsInAndReadsEveryParamete
   // A line without modem lines takes DTR and RTS as done.
   EXPECT_NO_THROW(dev.setModemLine(SerialDevice::Line::Dtr, true));
   EXPECT_NO_THROW(dev.setModemLine(SerialDevice::Line::Rts, true));
+  // A change of speed keeps them raised, which such a line takes as done as well.
+  LineSettings faster = controllerLine();
+  faster.baudRate = 9600;
+  EXPECT_NO_THROW(dev.applyLineSettings(faster, false));
+  EXPECT_NO_THROW(dev.applyLineSettings(controllerLine(), false));
 
   Watchdog watchdog(dev, 30000);
   Exchange x(dev);
