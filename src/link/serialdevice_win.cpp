@@ -3,7 +3,8 @@
 // The device is opened for overlapped I/O, so that the event thread's WaitCommEvent and the
 // owner's ReadFile/WriteFile run side by side, each with a completion record and an event of its
 // own.  A manual-reset stop event ends the event thread's wait from any thread, so closing never
-// waits for a line event that will not come.
+// waits for a line event that will not come.  Every wait on the driver is bounded: a request it
+// does not give back after a cancel leaves its record (and buffer) abandoned, never reused.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
