@@ -62,8 +62,8 @@ int cmdFlash(const QStringList& args) {
   update.onProgress = [&bar](int v) { bar.show(v); };
   const auto result = update.run(*file);
   bar.finish();
-  // A write returns once the driver has sent its bytes (within the write's time-out), so the
-  // final "K" is on the line and closing at once loses nothing.
+  // A write returns once the driver has taken its bytes, and closing lets them leave the line
+  // before it resets it, so closing right after the final "K" loses nothing.
   com.close();
   return result == FirmwareUpdate::Result::Done ? kOk : kFailure;
 }
