@@ -26,8 +26,12 @@ $reuse || rm -rf "$out"
 build_in() {
   local src="$1/dovu-konfigurator-$version"
   mkdir -p "$src"
-  git ls-files -z --cached --others --exclude-standard |
-    tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$src"
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files -z --cached --others --exclude-standard |
+      tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$src"
+  else
+    tar --exclude=./build --exclude='./build-*' --exclude='./obj-*' -cf - . | tar -xf - -C "$src"
+  fi
   echo "package test: building in $src" >&2
   (cd "$src" && DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" dpkg-buildpackage -us -uc -b -Pnocheck) \
     >"$1/build.log" 2>&1 || { tail -n 40 "$1/build.log" >&2; fail "dpkg-buildpackage failed in $1"; }
