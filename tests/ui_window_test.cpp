@@ -755,7 +755,8 @@ TEST_F(Window, AboutDialogIsFreshEachTimeAndShowsOurPicture) {
   const QString name = runModal([this] { main_->aboutClick(); }, [&](QDialog* d) {
     first = d;
     EXPECT_EQ(d->windowTitle(), "O programie");
-    EXPECT_EQ(d->findChild<QLabel*>("Label2")->text(), "Konfigurator DOVU v1.41");
+    EXPECT_EQ(d->findChild<QLabel*>("Label2")->text(), "Konfigurator DOVU v1.42");
+    EXPECT_EQ(d->findChild<QLabel*>("LabelLicencja")->text(), "Licencja: MIT");
     auto* image = d->findChild<QLabel*>("Image1");
     ASSERT_TRUE(image);
     EXPECT_EQ(image->size(), QSize(130, 90));

@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "dovu/version.h"
 #include "link/portlist.h"
 #include "session/session.h"
 #include "ui/application.h"
@@ -102,7 +103,7 @@ void FormJakieCOM::showPorts(const std::vector<PortEntry>& ports) {
 
 // ---- FInfo -------------------------------------------------------------------------------------
 
-const char* FInfo::webAddress() { return "https://dovu.example.com"; }
+const char* FInfo::webAddress() { return DOVU_HOMEPAGE; }
 
 FInfo::FInfo(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("FInfo"));
@@ -131,13 +132,15 @@ FInfo::FInfo(QWidget* parent) : QDialog(parent) {
   outer->addWidget(panel, 0, Qt::AlignTop);
 
   auto* texts = new QVBoxLayout;
-  auto* name = new QLabel(QStringLiteral("Konfigurator DOVU v1.41"), this);
+  auto* name = new QLabel(QStringLiteral("Konfigurator DOVU v" DOVU_VERSION), this);
   name->setObjectName(QStringLiteral("Label2"));
   QFont bold = name->font();
   bold.setBold(true);
   name->setFont(bold);
   auto* author = new QLabel(QStringLiteral("Autor: zespół DOVU Konfigurator"), this);
   author->setObjectName(QStringLiteral("Label3"));
+  auto* licence = new QLabel(QStringLiteral("Licencja: " DOVU_LICENSE), this);
+  licence->setObjectName(QStringLiteral("LabelLicencja"));
   auto* link = new QLabel(this);
   link->setObjectName(QStringLiteral("Label1"));
   const QString url = QString::fromLatin1(webAddress());
@@ -152,6 +155,7 @@ FInfo::FInfo(QWidget* parent) : QDialog(parent) {
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   texts->addWidget(name);
   texts->addWidget(author);
+  texts->addWidget(licence);
   texts->addWidget(link);
   texts->addStretch(1);
   texts->addWidget(ok, 0, Qt::AlignRight);

@@ -25,6 +25,7 @@
 #include <string>
 #include <utility>
 
+#include "dovu/version.h"
 #include "link/portwatcher.h"
 #include "model/layout.h"
 #include "ui/application.h"
@@ -102,7 +103,7 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
       binder_(form_),
       portSource_(ports ? std::move(ports) : systemPortSource()) {
   setObjectName(QStringLiteral("TMain"));
-  setWindowTitle(QStringLiteral("DOVU Konfig v 1.42"));
+  setWindowTitle(QStringLiteral("DOVU Konfig v " DOVU_VERSION));
   dispatcher_.attach(link_);
   loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
   saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
