@@ -32,6 +32,9 @@ enum class FailureMode {
   ShortAnswer,     // answers one code with half its payload, the next COUNT times
   Unsolicited,     // after every answer sends an answer to a given code that nobody asked for
   NoisyLine,       // after every answer sends random bytes with a well-formed frame among them
+  UnaskedAtOnce,   // right behind every answer sends an answer to a given code, even the one asked next
+  LateAck,         // acknowledges transfer block K a number of milliseconds late, every time
+  GarbleBlock,     // takes the first copy of transfer block K as garbled on the line: not kept, not acknowledged
 };
 
 struct ServerOptions;
@@ -87,6 +90,10 @@ struct ControllerOptions {
   std::vector<CodeCount> shortAnswer;
   std::optional<std::uint8_t> unsolicited;
   bool noisyLine = false;
+  std::optional<std::uint8_t> unaskedAtOnce;
+  std::optional<std::size_t> lateAckBlock;
+  int lateAckMs = 0;
+  std::optional<std::size_t> garbleBlock;
 };
 
 // What the pty server around it does.
