@@ -406,8 +406,11 @@ const std::vector<QStringList> kLineFaults = {
     {QStringLiteral("--short-answer"), QStringLiteral("54:1"), QStringLiteral("--short-answer"), QStringLiteral("104:2")},
     {QStringLiteral("--unsolicited"), QStringLiteral("8"), QStringLiteral("--unsolicited"), QStringLiteral("54")},
     {QStringLiteral("--noisy-line")},
+    // On a paced line the unasked frame is still arriving when the next request is due.
+    {QStringLiteral("--baud-pace"), QStringLiteral("--unasked-at-once"), QStringLiteral("8")},
 };
-const char* const kLineFaultNames[] = {"Split", "Noise", "DroppedAnswers", "ShortBlocks", "Unsolicited", "NoisyLine"};
+const char* const kLineFaultNames[] = {"Split", "Noise", "DroppedAnswers", "ShortBlocks", "Unsolicited", "NoisyLine",
+                                       "UnaskedFrameStillArriving"};
 
 INSTANTIATE_TEST_SUITE_P(Modes, TransferOnFaultyLine, ::testing::ValuesIn(kLineFaults),
                          [](const ::testing::TestParamInfo<QStringList>& info) {

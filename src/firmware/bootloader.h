@@ -24,7 +24,6 @@ class Session;
 
 constexpr std::size_t kFirmwareBlockSize = 128;
 constexpr std::uint8_t kBlockAck = 0x21;    // "!"
-constexpr std::uint8_t kNoRxChar = 0x2E;    // "."
 constexpr std::uint8_t kBlockFill = 0xFF;
 constexpr std::uint16_t kBlockTicks = 10;   // one attempt, about a second
 constexpr int kBlockRepetitions = 2;        // for the whole transfer, not per block
