@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/bytes.h"
+#include "support/formsnapshot.h"
 
 #include <QTimer>
 
@@ -205,10 +206,49 @@ TEST(Transfer, DownloadStopsWhereTheControllerFallsSilent) {
   EXPECT_FALSE(r.form.state("FormProgres").visible);
   EXPECT_FALSE(r.form.state("Icon_get").enabled);
   EXPECT_FALSE(r.form.state("Icon_put").enabled);
-  // What was read before stays; the rest keeps what it held.
-  EXPECT_EQ(r.form.text("Edit_Out2zal"), QStringLiteral("ZAŁ2"));
-  EXPECT_EQ(r.form.text("Edit_Out1wyl"), QString());
   EXPECT_FALSE(r.transfer->busy());
+}
+
+// The configuration entries among the names a snapshot reports as changed.
+std::vector<std::string> configurationChanges(const dovu::test::FormSnapshot& before, const Form& form) {
+  std::vector<std::string> out;
+  for (const std::string& name : before.diff(form)) {
+    const Form::Id id = Form::idOf(name);
+    bool config = name == "SensorSettings" || name == "Combo_operator";
+    for (const ParamDef& p : paramTable())
+      for (Form::Id f : paramFields(p)) config = config || f == id;
+    if (config) out.push_back(name);
+  }
+  return out;
+}
+
+// A download that does not finish leaves every configuration field as it was, values and colours,
+// whether the controller falls silent or the line goes away; asked for from the window, it says so.
+TEST(Transfer, AnUnfinishedDownloadLeavesTheFormAsItWas) {
+  for (const QStringList& fault : {QStringList{QStringLiteral("--silent-from"), QStringLiteral("40")},
+                                   QStringList{QStringLiteral("--unplug-after"), QStringLiteral("20")}}) {
+    SCOPED_TRACE(fault.join(QLatin1Char(' ')).toStdString());
+    Rig r(fault);
+    ASSERT_TRUE(r.sim.started());
+    r.tickMs(10);
+    ASSERT_TRUE(r.login());
+    fillDistinct(r.form);
+    for (const ParamDef& p : paramTable())
+      if (p.readCode % 4 == 0) applySyncColours(r.form, p);
+    const dovu::test::FormSnapshot before(r.form);
+    bool finished = false, ok = true;
+    QObject::connect(r.transfer.get(), &ConfigTransfer::finished, [&](bool result) {
+      finished = true;
+      ok = result;
+    });
+    r.transfer->requestDownload();
+    ASSERT_TRUE(waitFor([&] { return finished; }, 10000));
+    EXPECT_FALSE(ok);
+    EXPECT_GT(r.paramCodes().size(), 10u);
+    EXPECT_EQ(configurationChanges(before, r.form), std::vector<std::string>{});
+    EXPECT_TRUE(r.notifier.texts().contains(QString::fromUtf8(kDownloadInterruptedText)));
+    EXPECT_TRUE(waitFor([&] { return !r.session->loggedIn(); }, 3000));
+  }
 }
 
 TEST(Transfer, NoAnswerToTheThresholdBlockLogsOutSilently) {
@@ -406,8 +446,11 @@ const std::vector<QStringList> kLineFaults = {
     {QStringLiteral("--short-answer"), QStringLiteral("54:1"), QStringLiteral("--short-answer"), QStringLiteral("104:2")},
     {QStringLiteral("--unsolicited"), QStringLiteral("8"), QStringLiteral("--unsolicited"), QStringLiteral("54")},
     {QStringLiteral("--noisy-line")},
+    // On a paced line the unasked frame is still arriving when the next request is due.
+    {QStringLiteral("--baud-pace"), QStringLiteral("--unasked-at-once"), QStringLiteral("8")},
 };
-const char* const kLineFaultNames[] = {"Split", "Noise", "DroppedAnswers", "ShortBlocks", "Unsolicited", "NoisyLine"};
+const char* const kLineFaultNames[] = {"Split", "Noise", "DroppedAnswers", "ShortBlocks", "Unsolicited", "NoisyLine",
+                                       "UnaskedFrameStillArriving"};
 
 INSTANTIATE_TEST_SUITE_P(Modes, TransferOnFaultyLine, ::testing::ValuesIn(kLineFaults),
                          [](const ::testing::TestParamInfo<QStringList>& info) {

@@ -281,6 +281,19 @@ TEST(FirmwareTransfer, ALaterMissAfterBothRepetitionsFails) {
   EXPECT_LT(r.bar.back(), 100);
 }
 
+TEST(FirmwareTransfer, ALateAcknowledgementNeverCountsForTheNextBlock) {
+  // Block 5 is acknowledged 1.3 s late, after its repetition went out; the first copy of block 6
+  // is lost on the line.  The second late acknowledgement of block 5 must not pass for block 6's.
+  Rig r({QStringLiteral("--late-ack"), QStringLiteral("5:1300"), QStringLiteral("--garble-block"), QStringLiteral("6")});
+  ASSERT_TRUE(r.sim.started());
+  const Bytes image = pattern(1000);
+  EXPECT_EQ(r.update->run(*checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
+  EXPECT_TRUE(r.receivedImage() == padded(image));
+  std::vector<int> numbers;
+  for (const auto& b : r.framesWithCode(101)) numbers.push_back(byteAt(b.bytes, 3));
+  EXPECT_EQ(numbers, (std::vector<int>{0, 1, 2, 3, 4, 5, 5, 6, 6, 7}));
+}
+
 TEST(FirmwareTransfer, NeverAcknowledgedFailsAfterAboutThreeSeconds) {
   Rig r({QStringLiteral("--never-ack")});
   ASSERT_TRUE(r.sim.started());

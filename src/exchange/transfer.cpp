@@ -21,6 +21,14 @@ struct Running {
   }
 };
 
+// Every field a download writes: the parameters' fields and the operator list picked from one.
+std::vector<Form::Id> configurationFields() {
+  std::vector<Form::Id> ids{Form::idOf("Combo_operator")};
+  for (const ParamDef& p : paramTable())
+    for (Form::Id id : paramFields(p)) ids.push_back(id);
+  return ids;
+}
+
 }  // namespace
 
 std::optional<QString> textTooLong(const Form& form) {
@@ -60,7 +68,17 @@ void ConfigTransfer::request(bool up) {
   link_.submit(
       [this, up] {
         pending_ = false;
-        const bool ok = up ? upload() : download();
+        bool ok = false;
+        QString why;
+        try {
+          ok = up ? upload() : download();
+        } catch (const SerialPortError& e) {
+          if (up) throw;
+          why = Session::portErrorReason(e);
+        }
+        if (!ok && !up && !link_.aborted())
+          if (Notifier* n = link_.notifier())
+            n->message(MessageKind::Warning, QString::fromUtf8(kDownloadInterruptedText), why);
         emit finished(ok);
       },
       Link::Queued::DropIfSessionChanged, [this] { pending_ = false; });
@@ -71,7 +89,19 @@ bool ConfigTransfer::download() {
   // frames with the first one's on the line.
   if (busy_ || link_.waiting() || link_.aborted()) return false;
   Running running(busy_, form_);
+  const Form::Values before = form_.values(configurationFields());
+  bool ok = false;
+  try {
+    ok = readAll();
+  } catch (...) {
+    form_.restore(before);
+    throw;
+  }
+  if (!ok) form_.restore(before);
+  return ok;
+}
 
+bool ConfigTransfer::readAll() {
   form_.setEnabled("Icon_get", false);
   form_.setEnabled("Icon_put", false);
   session_.liveOff();

@@ -10,6 +10,7 @@
 
 namespace dovu {
 
+inline const char* kDownloadInterruptedText = "Odczyt przerwany: okno pokazuje konfigurację sprzed odczytu";
 inline const char* kTextTooLongText = "Tekst dłuższy niż przyjmuje sterownik: nic nie wysłano";
 
 // Which text is longer than its field in the controller, and by how much (the detail that goes
@@ -28,13 +29,16 @@ class ConfigTransfer : public QObject {
   // start another one (returns false at once), and so does a wait of another exchange under way
   // (a click that arrived inside the status poll's wait): the nested transfer would take over
   // that wait's answer and leave it to time out.
+  // A download that does not finish puts every configuration field back as it was before it
+  // started, so that the window never shows (nor an upload sends) a mix of two configurations.
   bool download();
   bool upload();
   bool busy() const { return busy_ || pending_; }
 
   // For the window's buttons and menu items: runs the transfer now, or as soon as the wait under
   // way has ended, and reports the outcome with finished().  Ignored while a transfer runs or is
-  // already waiting to run.
+  // already waiting to run.  A requested download that does not finish says so
+  // (kDownloadInterruptedText).
   void requestDownload();
   void requestUpload();
 
@@ -46,6 +50,7 @@ class ConfigTransfer : public QObject {
   void request(bool up);
   void showProgress(const QString& label);
   void setBar(int value);
+  bool readAll();
 
   Form& form_;
   Link& link_;

@@ -110,10 +110,11 @@ FirmwareUpdate::Result FirmwareUpdate::transfer(const FirmwareFile& file) {
   int repetitionsLeft = kBlockRepetitions;
   std::size_t sent = 0;
   for (const Bytes& block : blocks) {
-    // Only an acknowledgement that arrives after this block went out counts for it.
-    link_.setLastRxChar(kNoRxChar);
+    // Only an acknowledgement that arrives after this block went out counts for it (the write
+    // forgets the one read before).
     link_.sendFrame(kCodeBlock, block);
     link_.setWaitTicks(kBlockTicks);
+    int copies = 1;
     for (;;) {
       Link::processPending();
       // Stopped by the dialog, or the window is closing.
@@ -129,12 +130,26 @@ FirmwareUpdate::Result FirmwareUpdate::transfer(const FirmwareFile& file) {
           return Result::NoAnswer;
         }
         --repetitionsLeft;
+        ++copies;
         link_.sendFrame(kCodeBlock, block);
         link_.setWaitTicks(kBlockTicks);
         continue;
       }
       // Nothing to do until the acknowledgement or the next tick arrives.
       Link::processUntilEvent();
+    }
+    // Acknowledgements carry no block number: the one just taken may be a late one of an earlier
+    // copy, and each copy may still be acknowledged.  Before the next block goes out, each further
+    // acknowledgement is let in, or the line stays quiet for as long as it can take to come, so
+    // that none can pass for the next block's.
+    for (int echoes = copies - 1; echoes > 0; --echoes) {
+      link_.setLastRxChar(kNoRxChar);
+      link_.setWaitTicks(kLateAckTicks);
+      while (link_.lastRxChar() != kBlockAck && link_.waitTicks() > 0) {
+        Link::processUntilEvent();
+        if (stop_ || link_.aborted()) return Result::Stopped;
+      }
+      if (link_.lastRxChar() != kBlockAck) break;
     }
     link_.setLastRxChar(kNoRxChar);
     sent = std::min(sent + kFirmwareBlockSize, file.image.size());

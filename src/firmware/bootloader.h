@@ -24,9 +24,11 @@ class Session;
 
 constexpr std::size_t kFirmwareBlockSize = 128;
 constexpr std::uint8_t kBlockAck = 0x21;    // "!"
-constexpr std::uint8_t kNoRxChar = 0x2E;    // "."
 constexpr std::uint8_t kBlockFill = 0xFF;
 constexpr std::uint16_t kBlockTicks = 10;   // one attempt, about a second
+// After a repeated block, how long the acknowledgement of a further copy may still take: the copies
+// went out one attempt apart, and the acknowledgement taken may be the late one of the first copy.
+constexpr std::uint16_t kLateAckTicks = 2 * kBlockTicks;
 constexpr int kBlockRepetitions = 2;        // for the whole transfer, not per block
 constexpr int kBootloaderStartMs = 2000;    // after "B", while the controller restarts
 constexpr int kBeforeEndMs = 2000;          // after the last block, before "K"

@@ -33,7 +33,7 @@ Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
       traceFrame(false, frame);
       if (trace) trace(false, frame);
     }
-    if (accept && !accept(code, payload)) {
+    if (preRequestFrame_ || (accept && !accept(code, payload))) {
       traceDropped(code);
       if (dropped) dropped(code);
       return;
@@ -62,10 +62,38 @@ Link::~Link() {
   if (port_) port_->onRxChar = nullptr;
 }
 
+void Link::waitForQuietLine() {
+  QElapsedTimer waited;
+  waited.start();
+  for (;;) {
+    int waiting = 0;
+    try {
+      waiting = port_->waitingInputCount();
+    } catch (const SerialPortError&) {
+      return;  // the write reports the port's failure
+    }
+    if (waiting > 0) portRxChar(waiting);
+    const qint64 quiet = lastRead_.isValid() ? lastRead_.elapsed() : kQuietLineMs;
+    if (quiet >= kQuietLineMs || waited.elapsed() >= kQuietLineLimitMs) return;
+    pauseMs(static_cast<int>(kQuietLineMs - quiet));
+  }
+}
+
 void Link::writeFrame(const Bytes& frame) {
+  if (!port_) {
+    traceFrame(true, frame);
+    if (trace) trace(true, frame);
+    throw SerialPortError(kErrNotOpen);
+  }
+  // Bytes on their way in would collide with the request or pass for its answer: let them end
+  // first.  What arrives meanwhile is assembled and, answering nothing asked yet, dropped.
+  if (port_->isOpen()) waitForQuietLine();
   traceFrame(true, frame);
   if (trace) trace(true, frame);
-  if (!port_) throw SerialPortError(kErrNotOpen);
+  // A frame already begun, or an acknowledgement already read, was sent before this request saw
+  // the line and cannot answer it.
+  preRequestFrame_ = assembler_.startFound();
+  lastRxChar_ = kNoRxChar;
   // What already waits was sent before this frame.  A failing count leaves the error to the write.
   try {
     staleBytes_ = static_cast<std::size_t>(std::max(port_->waitingInputCount(), 0));
@@ -230,23 +258,27 @@ bool Link::sendAndWait(std::uint8_t code, const Bytes& payload, std::uint16_t ti
 }
 
 void Link::portRxChar(int count) {
-  lastRxChar_ = 0x2E;
+  lastRxChar_ = kNoRxChar;
   Bytes chunk;
   if (!port_) return;
   port_->read(chunk, count);
+  if (chunk.empty()) return;
+  lastRead_.start();
   // A read of exactly one byte is the bootloader's acknowledgement channel.
   if (chunk.size() == 1) lastRxChar_ = byteAt(chunk, 0);
-  // The assembler keeps one frame per buffer and drops what follows it.  Bytes that were waiting
-  // when the request went out (a frame nobody asked for, left unread during the pause before the
-  // request) would otherwise take the answer behind them in the same read down with them, and a
-  // later frame with the same code would pass for the answer.  They are assembled on their own.
+  // Bytes that were waiting when the request went out were sent before it: whatever frame they
+  // begin is no answer.  The assembler keeps one frame per buffer and drops what follows it, so
+  // they are fed a byte at a time until that frame has ended, and the answer behind them in the
+  // same read survives.
   const std::size_t stale = std::min(staleBytes_, chunk.size());
   staleBytes_ -= stale;
-  if (stale > 0 && stale < chunk.size()) {
-    assembler_.feed(chunk.substr(0, stale));
-    chunk.erase(0, stale);
+  std::size_t pos = 0;
+  while (pos < chunk.size() && (pos < stale || preRequestFrame_)) {
+    if (pos < stale && !assembler_.startFound()) preRequestFrame_ = true;
+    assembler_.feed(chunk.substr(pos++, 1));
+    if (!assembler_.startFound()) preRequestFrame_ = false;
   }
-  assembler_.feed(chunk);
+  if (pos < chunk.size()) assembler_.feed(chunk.substr(pos));
 }
 
 void Link::tick() {

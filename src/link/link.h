@@ -5,6 +5,7 @@
 //
 // A wait processes pending events in a loop, so receive notifications, timer ticks and even clicks
 // run nested inside it.  It blocks in the event loop until an event comes; it never spins.
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
@@ -25,6 +26,13 @@ constexpr int kRepetitions = 2;               // a request is written at most th
 constexpr int kPollEveryTicks = 10;           // the poll comes one second after the last send or answer
 constexpr int kTickMs = 100;
 constexpr std::uint8_t kNoAnswerSilentCode = 80;  // the threshold block read fails without a message
+// A request goes out only after the line has been quiet this long: 3.5 character times at
+// 4800 bit/s (7.3 ms), so that a frame still arriving ends before the request starts.
+constexpr int kQuietLineMs = 8;
+// A line that never falls quiet for that long (a stream of noise) is written to anyway after this.
+constexpr int kQuietLineLimitMs = 500;
+// lastRxChar() when the last read was not a single byte.
+constexpr std::uint8_t kNoRxChar = 0x2E;  // "."
 
 inline const char* kNoAnswerText = "Brak odpowiedzi z Sterownika DOVU";
 
@@ -114,6 +122,9 @@ class Link : public QObject {
 
  private:
   void writeFrame(const Bytes& frame);
+  // Reads what has arrived and returns once nothing has come for kQuietLineMs.
+  void waitForQuietLine();
+  void feed(const Bytes& chunk);
 
   SerialPort* port_;
   Notifier* notifier_;
@@ -122,13 +133,16 @@ class Link : public QObject {
   // Bytes that were already waiting in the port when the last frame was written: they cannot
   // answer it and are assembled apart from what follows them.
   std::size_t staleBytes_ = 0;
+  // The frame being assembled began before the last request was written: it is no answer.
+  bool preRequestFrame_ = false;
+  QElapsedTimer lastRead_;  // when bytes were last read
 
   Bytes txFrame_;
   std::uint8_t rxCommand_ = 0;
   Bytes rxPayload_;
   bool sending_ = false;
   int pollTicks_ = 0;
-  std::uint8_t lastRxChar_ = 0x2E;
+  std::uint8_t lastRxChar_ = kNoRxChar;
   std::uint16_t waitTicks_ = 0;
   int awaited_ = kNothingAwaited;
   bool aborted_ = false;

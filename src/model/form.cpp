@@ -174,6 +174,26 @@ void Form::applyCaColours() {
   }
 }
 
+Form::Values Form::values(const std::vector<Id>& ids) const {
+  Values v{{}, sensors_, configurationReceived_};
+  for (Id id : ids) v.fields.emplace_back(id, state(id));
+  return v;
+}
+
+void Form::restore(const Values& v) {
+  for (const auto& [id, st] : v.fields) {
+    store(id, &FieldState::text, st.text);
+    store(id, &FieldState::checked, st.checked);
+    store(id, &FieldState::index, st.index);
+    store(id, &FieldState::value, st.value);
+    store(id, &FieldState::colour, st.colour);
+    store(id, &FieldState::textColour, st.textColour);
+    state_.at(static_cast<std::size_t>(id)).edited = st.edited;
+  }
+  sensors_ = v.sensors;
+  configurationReceived_ = v.configurationReceived;
+}
+
 void Form::setSmsCentre(const QString& number) {
   setText("Edit_operator", number);
   setIndex("Combo_operator", operatorIndexOf(number));

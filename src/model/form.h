@@ -152,6 +152,17 @@ class Form : public QObject {
   // Whether the window holds a configuration from the controller or a file, not just its defaults.
   bool configurationReceived() const { return configurationReceived_; }
   void markConfigurationReceived() { configurationReceived_ = true; }
+  // The values and colours of some fields, with the threshold bytes, to be put back as a whole
+  // (a download that did not finish).
+  struct Values {
+    std::vector<std::pair<Id, FieldState>> fields;
+    SensorSettings sensors{};
+    bool configurationReceived = false;
+  };
+  Values values(const std::vector<Id>& ids) const;
+  // Puts them back as they were, without the editing rules; whether a field is enabled or
+  // visible stays as it is now.
+  void restore(const Values& v);
   // Whether any configuration field is red: a value the controller does not hold yet.
   bool hasUnsentEdits() const;
 

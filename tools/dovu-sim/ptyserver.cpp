@@ -259,12 +259,13 @@ void PtyServer::onRequest(std::uint8_t code, const Bytes& payload) {
       logLine("x " + text + " lost by " + a.lostBy);
       continue;
     }
-    if (a.sentBy) {
+    t += std::chrono::milliseconds(a.delayMs);
+    if (a.sentBy && !a.atOnce) {
       // Frames nobody asked for go out a little later in writes of their own, as a separate
       // event on the line, before the program's next request has arrived.
       t += kUnaskedGap;
-      text += std::string(" unasked, by ") + a.sentBy;
     }
+    if (a.sentBy) text += std::string(" unasked, by ") + a.sentBy;
     const std::string log = "< " + text + (a.noise.empty() ? "" : ", after noise " + toHex(a.noise));
     const Bytes wire = a.wire();
     const unsigned unasked = a.sentBy ? ++unaskedFrames_ : 0;

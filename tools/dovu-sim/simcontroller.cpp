@@ -233,15 +233,18 @@ void SimController::addUnasked(std::uint8_t code, std::vector<Answer>& answers) 
   if (!answered) return;
   // A frame with the code the program asks next could not be told from its answer by anyone.
   const auto next = static_cast<std::uint8_t>(code + 2);
-  if (opt_.unsolicited && *opt_.unsolicited != next) {
-    // Every byte of the stored value changed, so a frame that lands in a field shows.
-    Bytes value = parameter(*opt_.unsolicited & ~1);
-    for (char& c : value) c = static_cast<char>(c ^ 0x01);
+  // Every byte of the stored value changed, so a frame that lands in a field shows.
+  auto unasked = [&](std::uint8_t c, const char* by, bool atOnce) {
+    Bytes value = parameter(c & ~1);
+    for (char& b : value) b = static_cast<char>(b ^ 0x01);
     if (value.empty()) value = "?";
-    Answer a = frame(*opt_.unsolicited, value);
-    a.sentBy = "--unsolicited";
+    Answer a = frame(c, value);
+    a.sentBy = by;
+    a.atOnce = atOnce;
     answers.push_back(a);
-  }
+  };
+  if (opt_.unsolicited && *opt_.unsolicited != next) unasked(*opt_.unsolicited, "--unsolicited", false);
+  if (opt_.unaskedAtOnce) unasked(*opt_.unaskedAtOnce, "--unasked-at-once", true);
   if (opt_.noisyLine) {
     // Half the bursts repeat the code just answered with another value, half carry a random one.
     std::uint8_t c = code;
@@ -336,6 +339,10 @@ std::vector<Answer> SimController::bootloaderFrame(std::uint8_t code, const Byte
     image_.replace(index * kBlockSize, kBlockSize, data);
   } else if (number == static_cast<std::uint8_t>(haveBlock_ ? lastBlockNumber_ + 1 : 0)) {
     index = image_.size() / kBlockSize;
+    if (opt_.garbleBlock && index == *opt_.garbleBlock && !garbled_) {
+      garbled_ = true;  // its checksum did not add up: the bootloader never saw it
+      return {};
+    }
     image_ += data;
     lastBlockNumber_ = number;
     haveBlock_ = true;
@@ -352,6 +359,7 @@ std::vector<Answer> SimController::bootloaderFrame(std::uint8_t code, const Byte
   ack.kind = Answer::Kind::Ack;
   ack.code = code;
   ack.bytes = Bytes(1, static_cast<char>(kAck));
+  if (opt_.lateAckBlock && index == *opt_.lateAckBlock) ack.delayMs = opt_.lateAckMs;
   return {ack};
 }
 

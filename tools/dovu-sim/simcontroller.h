@@ -51,6 +51,8 @@ struct Answer {
   Bytes bytes;                 // the whole frame, or the single acknowledgement byte
   const char* lostBy = nullptr;  // option of the failure mode that loses it; nullptr: it is sent
   const char* sentBy = nullptr;  // option of the failure mode that adds it unasked
+  bool atOnce = false;           // an unasked frame that follows the answer without a pause
+  int delayMs = 0;               // held back this long (--late-ack)
 
   Bytes wire() const { return noise + bytes; }
 };
@@ -127,6 +129,7 @@ class SimController {
   bool haveBlock_ = false;
   std::uint8_t lastBlockNumber_ = 0;
   int missAckSeen_ = 0;
+  bool garbled_ = false;
   unsigned completedTransfers_ = 0;
   unsigned rejectedBlocks_ = 0;
 

@@ -227,6 +227,33 @@ const std::vector<FailureModeInfo>& failureModes() {
           return true;
         }},
        FailureMode::DuplicateEvery},
+      {{"--unasked-at-once", "CODE",
+        "right behind every answer, with no pause, a frame of CODE that nobody asked for (also behind "
+        "the answer to CODE-2: the program must not take it for the next answer)",
+        [](ServerOptions& o, const std::string& v) {
+          std::uint8_t code = 0;
+          if (!parseCode(v, code)) return false;
+          ctl(o).unaskedAtOnce = code;
+          return true;
+        }},
+       FailureMode::UnaskedAtOnce},
+      {{"--late-ack", "K:MS", "acknowledge block K (from 0) MS milliseconds late, every time it arrives",
+        [](ServerOptions& o, const std::string& v) {
+          long n = 0, m = 0;
+          if (v.find(':') == std::string::npos || !parsePair(v, 1000000, n, 600000, m)) return false;
+          ctl(o).lateAckBlock = static_cast<std::size_t>(n);
+          ctl(o).lateAckMs = static_cast<int>(m);
+          return true;
+        }},
+       FailureMode::LateAck},
+      {{"--garble-block", "K", "the first copy of block K (from 0) is garbled on the line: neither kept nor acknowledged",
+        [](ServerOptions& o, const std::string& v) {
+          long n = 0;
+          if (!parseNumber(v, 0, 1000000, n)) return false;
+          ctl(o).garbleBlock = static_cast<std::size_t>(n);
+          return true;
+        }},
+       FailureMode::GarbleBlock},
   };
   return modes;
 }

@@ -34,6 +34,9 @@ enum class FailureMode {
   NoisyLine,       // after every answer sends random bytes with a well-formed frame among them
   GarbledAnswer,   // answers one code with every payload byte inverted, the next COUNT times
   DuplicateEvery,  // sends every Nth answer twice (acknowledgements included)
+  UnaskedAtOnce,   // right behind every answer sends an answer to a given code, even the one asked next
+  LateAck,         // acknowledges transfer block K a number of milliseconds late, every time
+  GarbleBlock,     // takes the first copy of transfer block K as garbled on the line: not kept, not acknowledged
 };
 
 struct ServerOptions;
@@ -91,6 +94,10 @@ struct ControllerOptions {
   bool noisyLine = false;
   std::vector<CodeCount> garbledAnswer;
   unsigned duplicateEvery = 0;  // 0: off
+  std::optional<std::uint8_t> unaskedAtOnce;
+  std::optional<std::size_t> lateAckBlock;
+  int lateAckMs = 0;
+  std::optional<std::size_t> garbleBlock;
 };
 
 // What the pty server around it does.
