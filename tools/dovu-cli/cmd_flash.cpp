@@ -61,7 +61,6 @@ int cmdFlash(const QStringList& args) {
 
   FirmwareUpdate update(link, notifier);
   stop.onSignal = [&update] { update.stop(); };
-  if (stop.signal()) update.stop();
   Progress bar("flash", 100);
   bool restarted = false;  // the controller was sent into its bootloader
   int reached = 0;
@@ -72,7 +71,8 @@ int cmdFlash(const QStringList& args) {
   };
   // The failure's own message is folded into the one line below.
   notifier.quietErrors = true;
-  const auto result = update.run(*file);
+  // A signal that came while the port opened ends the command before the controller is touched.
+  const auto result = stop.signal() ? FirmwareUpdate::Result::Stopped : update.run(*file);
   notifier.quietErrors = false;
   bar.finish();
   // A write returns once the driver has sent its bytes (within the write's time-out), so the
