@@ -50,8 +50,9 @@ using FileWriteFn = std::function<long(int fd, const char* data, std::size_t n)>
 
 // Replaces the file at path with data so that a reader sees either the old or the new file, never
 // a mixture: the bytes go to a temporary file in the same folder, which is synced to the disk and
-// then renamed over the target.  Every failed write or sync (a full disk, a file size limit) fails
-// the save with the system's reason.  The name is taken as its own bytes (base/filename.h), so a
+// then renamed over the target (on Windows moved over it with ReplaceFileW, which keeps the old
+// file's attributes).  Every failed write or sync (a full disk, a file size limit) fails the save
+// with the system's reason.  The name is taken as its own bytes (base/filename.h), so a
 // name that is not UTF-8 is saved by the same rules.
 // - A symbolic link is followed only where the system itself would follow it: not a link of
 //   another user in a folder that everyone may write to and that is sticky (/tmp), which could

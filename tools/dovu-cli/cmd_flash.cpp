@@ -75,8 +75,8 @@ int cmdFlash(const QStringList& args) {
   const auto result = stop.signal() ? FirmwareUpdate::Result::Stopped : update.run(*file);
   notifier.quietErrors = false;
   bar.finish();
-  // A write returns once the driver has sent its bytes (within the write's time-out), so the
-  // final "K" is on the line and closing at once loses nothing.
+  // A write returns once the driver has taken its bytes, and closing lets them leave the line
+  // before it resets it, so closing right after the final "K" loses nothing.
   com.close();
   if (result == FirmwareUpdate::Result::Done) return kOk;
   const int sig = stop.signal();
