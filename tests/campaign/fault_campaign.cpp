@@ -39,6 +39,9 @@ using dovu::Bytes;
 using dovu::test::SimProcess;
 using Clock = std::chrono::steady_clock;
 
+// The tool under test (--cli: another build of it, to see what the campaign finds there).
+QByteArray toolPath = QByteArrayLiteral(DOVU_CLI_PATH);
+
 // Seeds that found a fault, run first in every slice.  Mended ones must pass; a case whose fault
 // belongs to work still under way is listed with what it shows and counts as expected until it
 // passes.
@@ -128,7 +131,7 @@ bool chance(std::mt19937& rng, double p) { return std::bernoulli_distribution(p)
 Run Campaign::runTool(const QStringList& args, long fileLimit,
                       const std::vector<Event>& events, SimProcess* sim, int boundMs) {
   Run r;
-  std::vector<QByteArray> argv8{QByteArrayLiteral(DOVU_CLI_PATH)};
+  std::vector<QByteArray> argv8{toolPath};
   for (const QString& a : args) argv8.push_back(a.toUtf8());
   std::vector<char*> argv;
   for (auto& a : argv8) argv.push_back(a.data());
@@ -213,7 +216,9 @@ Run Campaign::runTool(const QStringList& args, long fileLimit,
 }
 
 // The simulator's failure modes a case may draw, for the codes the command uses.
-QStringList drawModes(std::mt19937& rng, Command c, QString* text) {
+// lostAnswers: how many answers the modes may lose, each of which costs the tool a whole wait.
+QStringList drawModes(std::mt19937& rng, Command c, QString* text, int* lostAnswers) {
+  *lostAnswers = 0;
   QStringList args{QStringLiteral("--baud-pace")};
   const int codeLo = c == Command::Upload ? 5 : 4;
   auto paramCode = [&] { return QString::number(codeLo + 2 * pick(rng, 0, 50)); };
@@ -227,8 +232,18 @@ QStringList drawModes(std::mt19937& rng, Command c, QString* text) {
         args << QStringLiteral("--delay-code")
              << QStringLiteral("%1:%2").arg(c == Command::Flash ? QStringLiteral("101") : paramCode()).arg(pick(rng, 200, 1400));
         break;
-      case 4: args << QStringLiteral("--drop-code") << QStringLiteral("%1:%2").arg(paramCode()).arg(pick(rng, 1, 2)); break;
-      case 5: args << QStringLiteral("--drop-every") << QString::number(pick(rng, 6, 25)); break;
+      case 4: {
+        const int n = pick(rng, 1, 2);
+        args << QStringLiteral("--drop-code") << QStringLiteral("%1:%2").arg(paramCode()).arg(n);
+        *lostAnswers += n;
+        break;
+      }
+      case 5: {
+        const int every = pick(rng, 8, 30);
+        args << QStringLiteral("--drop-every") << QString::number(every);
+        *lostAnswers += 60 / every + 1;
+        break;
+      }
       case 6: args << QStringLiteral("--duplicate-every") << QString::number(pick(rng, 3, 15)); break;
       case 7: {
         // A text answered with half its characters is still a text: nobody could tell.  Only a
@@ -286,8 +301,9 @@ QString Campaign::runCase(unsigned seed, QString* description) {
   QTemporaryDir work;
   QString text = QStringLiteral("%1: ").arg(QLatin1String(nameOf(c)));
   std::unique_ptr<SimProcess> sim;
+  int lostAnswers = 0;
   if (c != Command::Save) {
-    sim = std::make_unique<SimProcess>(drawModes(rng, c, &text));
+    sim = std::make_unique<SimProcess>(drawModes(rng, c, &text, &lostAnswers));
     if (!sim->started()) return QStringLiteral("the simulator did not start");
   }
   // Faults done to the controller and the tool while the command runs.
@@ -309,7 +325,10 @@ QString Campaign::runCase(unsigned seed, QString* description) {
   if (oldFile) writeFile(target, old);
   const auto freshDump = sim ? sim->dump() : decltype(sim->dump()){};
   QStringList args;
-  int bound = 90000;
+  // A transfer on a clean paced line takes seconds; each lost answer costs a whole wait (11 s for a
+  // configuration read), a stopped controller its pause.
+  int bound = 60000 + 12000 * lostAnswers;
+  for (const Event& e : events) bound += e.forMs;
   std::size_t variant = 0, firmware = 0;
   switch (c) {
     case Command::Download: args = {QStringLiteral("download"), QStringLiteral("--port"), sim->port(), QStringLiteral("-o"), target}; break;
@@ -324,7 +343,7 @@ QString Campaign::runCase(unsigned seed, QString* description) {
       break;
     case Command::Status:
       args = {QStringLiteral("status"), QStringLiteral("--port"), sim->port(), QStringLiteral("--json"), QStringLiteral("--once")};
-      bound = 30000;
+      bound = 30000 + 3000 * lostAnswers;
       break;
     case Command::Save:
       args = {QStringLiteral("convert"), ref_.dvc, target};
@@ -466,10 +485,12 @@ int main(int argc, char** argv) {
     else if (a == QLatin1String("--cases")) cases = v.toUInt(), ++i;
     else if (a == QLatin1String("--budget")) budgetS = v.toInt(), ++i;
     else if (a == QLatin1String("--no-known")) known = false;
+    else if (a == QLatin1String("--cli")) toolPath = QFile::encodeName(v), ++i;
     else {
       std::fprintf(stderr,
-                   "usage: fault_campaign [--seed S] [--cases N] [--budget SECONDS] [--no-known]\n"
-                   "  runs the known cases, then seeds S, S+1, ... until N cases ran or the budget is spent\n");
+                   "usage: fault_campaign [--seed S] [--cases N] [--budget SECONDS] [--no-known] [--cli PATH]\n"
+                   "  runs the known cases, then seeds S, S+1, ... until N cases ran or the budget is spent;\n"
+                   "  --cli tests another dovu-cli (the clean reference runs use this build's)\n");
       return 2;
     }
   }
