@@ -56,6 +56,11 @@ void ConfigTransfer::setBar(int value) {
   emit progress(value);
 }
 
+bool ConfigTransfer::stopAsked() {
+  stopped_ = stopped_ || (stopRequested && stopRequested());
+  return stopped_;
+}
+
 void ConfigTransfer::requestDownload() { request(false); }
 
 void ConfigTransfer::requestUpload() { request(true); }
@@ -89,6 +94,7 @@ bool ConfigTransfer::download() {
   // frames with the first one's on the line.
   if (busy_ || link_.waiting() || link_.aborted()) return false;
   Running running(busy_, form_);
+  stopped_ = false;
   const Form::Values before = form_.values(configurationFields());
   bool ok = false;
   try {
@@ -111,7 +117,7 @@ bool ConfigTransfer::readAll() {
   for (const ParamDef& p : paramTable()) {
     link_.setPollTicks(0);
     Link::pauseMs(10);
-    if (link_.aborted()) return false;
+    if (link_.aborted() || stopAsked()) return false;
     link_.sendFrame(p.readCode, kReadPayload);
     // The answer is written into its fields by the dispatcher while the wait runs.  A missing one
     // has already logged the window out (silently for the threshold block).
@@ -130,6 +136,7 @@ bool ConfigTransfer::readAll() {
 bool ConfigTransfer::upload() {
   if (busy_ || link_.waiting() || link_.aborted()) return false;
   Running running(busy_, form_);
+  stopped_ = false;
 
   // What goes out is what the window shows once the field being edited has been left.
   form_.commitEditing();
@@ -147,7 +154,7 @@ bool ConfigTransfer::upload() {
   bool ok = true;
   int acknowledged = 0;
   for (const ParamDef& p : paramTable()) {
-    if (link_.aborted()) {
+    if (link_.aborted() || stopAsked()) {
       ok = false;
       break;
     }

@@ -2,6 +2,7 @@
 // Download and upload of the whole configuration, parameter by parameter, under the progress
 // dialog (the FormProgres, Panel_bar, Label_Bar and Bar entries of the form).
 #include <QObject>
+#include <functional>
 #include <optional>
 
 #include "link/link.h"
@@ -35,6 +36,11 @@ class ConfigTransfer : public QObject {
   bool upload();
   bool busy() const { return busy_ || pending_; }
 
+  // Asked before each parameter: true ends the transfer there, after the exchange of the one
+  // before it has finished (the command-line tool's SIGINT).  stopped() then tells.
+  std::function<bool()> stopRequested;
+  bool stopped() const { return stopped_; }
+
   // For the window's buttons and menu items: runs the transfer now, or as soon as the wait under
   // way has ended, and reports the outcome with finished().  Ignored while a transfer runs or is
   // already waiting to run.  A requested download that does not finish says so
@@ -55,8 +61,10 @@ class ConfigTransfer : public QObject {
   Form& form_;
   Link& link_;
   Session& session_;
+  bool stopAsked();
   bool busy_ = false;
   bool pending_ = false;
+  bool stopped_ = false;
 };
 
 }  // namespace dovu
