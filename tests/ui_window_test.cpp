@@ -782,12 +782,13 @@ TEST_F(Window, ProgressDialogFollowsTheFormAndCannotBeClosed) {
   ui::FormProgres* p = main_->progressDialog();
   form().setVisible("FormProgres", true);
   form().setVisible("Panel_bar", true);
-  form().setText("Label_Bar", QStringLiteral("Pobieram konfiguracje sterownika"));
+  form().setText("Label_Bar", QStringLiteral("Pobieram konfigurację sterownika"));
   form().setValue("Bar", 40);
   EXPECT_TRUE(p->isVisible());
-  EXPECT_EQ(p->findChild<QLabel*>("Label_Bar")->text(), "Pobieram konfiguracje sterownika");
+  EXPECT_EQ(p->findChild<QLabel*>("Label_Bar")->text(), "Pobieram konfigurację sterownika");
   EXPECT_EQ(p->findChild<QProgressBar*>("Bar")->value(), 40);
   EXPECT_FALSE(p->isModal());
+  EXPECT_EQ(p->windowTitle(), "Przesyłanie konfiguracji");
   p->close();
   key(p, Qt::Key_Escape);
   EXPECT_TRUE(p->isVisible());
@@ -801,7 +802,7 @@ TEST_F(Window, PasswordDialogTakesExactlyFourDigits) {
   bool liveInside = true;
   const QString name = runModal([this] { main_->changePasswordClick(); }, [&](QDialog* d) {
     liveInside = main_->session().liveDisplay();
-    EXPECT_EQ(d->windowTitle(), "Fhaslo_nowe");
+    EXPECT_EQ(d->windowTitle(), "Zmiana hasła");
     auto* edit = d->findChild<QLineEdit*>("Edit_haslo_nowe");
     auto* save = d->findChild<QPushButton*>("Button1");
     ASSERT_TRUE(edit && save);
@@ -832,7 +833,7 @@ TEST_F(Window, FirmwareButtonOpensItsDialogWithTheLiveViewOff) {
     title = d->windowTitle();
   });
   EXPECT_FALSE(liveInside);
-  EXPECT_EQ(title, "Bootloader");
+  EXPECT_EQ(title, "Aktualizacja firmware sterownika");
 }
 
 TEST_F(Window, ConversionErrorsInTheEventLoopTellThePortIsUnavailable) {

@@ -26,7 +26,7 @@ constexpr int kPollEveryTicks = 10;           // the poll comes one second after
 constexpr int kTickMs = 100;
 constexpr std::uint8_t kNoAnswerSilentCode = 80;  // the threshold block read fails without a message
 
-inline const char* kNoAnswerText = "Brak odpowiedzi z Sterownika DOVU";
+inline const char* kNoAnswerText = "Brak odpowiedzi ze sterownika DOVU";
 
 class Link : public QObject {
   Q_OBJECT
