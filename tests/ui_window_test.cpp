@@ -21,6 +21,9 @@
 #include <QRegularExpression>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTabWidget>
+#include <QScrollBar>
+#include <QScrollArea>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -155,9 +158,92 @@ TEST_F(Window, EveryEntryHasANamedWidgetWithAnAccessibleName) {
                         "GroupBox4", "GroupBox5", "GroupBox6", "GroupBox7", "GroupBox9", "TabSMSVoice",
                         "TabSheet1", "TabSheet2", "PageControl1", "TabSheet3", "TabSheet6"})
     EXPECT_TRUE(main_->findChild<QWidget*>(QString::fromLatin1(n))) << n;
-  // Fits a 1366 x 768 screen.
-  EXPECT_LE(main_->preferredSize().width(), 1366);
-  EXPECT_LE(main_->preferredSize().height(), 700);
+}
+
+// A 1366 x 768 laptop screen (less a title bar and a panel) shows the whole window without a
+// scroll bar, the "Stan" panel drawn inside it, also while the port list is empty and says so.
+TEST_F(Window, TheWholeWindowFitsALaptopScreen) {
+  for (bool ports : {true, false}) {
+    SCOPED_TRACE(ports ? "with ports" : "without ports");
+    if (!ports) start({});
+    const QSize size = main_->preferredSize();
+    EXPECT_LE(size.width(), 1366);
+    EXPECT_LE(size.height(), 768 - 70);
+    main_->resize(size);
+    auto* scroll = find<QScrollArea>("FormScroll");
+    ASSERT_TRUE(waitFor([&] { return scroll->viewport()->size() == scroll->widget()->size(); }, 3000))
+        << "a scroll bar takes room";
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+    // Drawn: the grey readouts of the "Stan" panel's last row are inside the window's picture.
+    const QImage shot = main_->grab().toImage();
+    QWidget* state = find("GroupBox6");
+    EXPECT_TRUE(QRect(QPoint(0, 0), shot.size()).contains(QRect(state->mapTo(main_.get(), QPoint(0, 0)), state->size())));
+    for (const char* readout : {"Temp1", "Uac"}) {
+      QWidget* r = find(readout);
+      const QPoint centre = r->mapTo(main_.get(), r->rect().center());
+      ASSERT_TRUE(shot.rect().contains(centre)) << readout;
+      EXPECT_EQ(shot.pixelColor(centre), rgb(kGrey)) << readout;
+    }
+  }
+}
+
+// Tab runs through every field once (the notification matrix is one stop), without a stop that
+// shows nothing; on a 1024 x 768 screen the window scrolls to whatever has the focus.  In the
+// matrix the arrow keys move between the enabled cells and Space toggles one.
+TEST_F(Window, KeyboardReachesEveryFieldOnASmallScreen) {
+  main_->resize(1008, 700);
+  auto* scroll = find<QScrollArea>("FormScroll");
+  QWidget* first = find("SpeedButton2");
+  first->setFocus(Qt::TabFocusReason);
+  QStringList chain;
+  for (int i = 0; i < 200; ++i) {
+    QWidget* f = QApplication::focusWidget();
+    ASSERT_TRUE(f && f->isVisible() && !f->objectName().isEmpty()) << chain.join(u' ').toStdString();
+    chain << f->objectName();
+    if (f->window() == main_.get()) {
+      const QRect at(f->mapTo(scroll->viewport(), QPoint(0, 0)), f->size());
+      // Whole, or (a wide text field) its start where the cursor stands, as the scroll area shows it.
+      const QRect shown = scroll->viewport()->rect().intersected(at);
+      EXPECT_TRUE(shown.height() == at.height() && shown.left() == at.left() && shown.width() >= std::min(at.width(), 100))
+          << f->objectName().toStdString();
+    }
+    QTest::keyClick(f, Qt::Key_Tab);
+    if (QApplication::focusWidget() == first) break;
+  }
+  EXPECT_EQ(QApplication::focusWidget(), first) << "the chain comes round";
+  const QRegularExpression cell(QStringLiteral("^Box(IN[1-5]|T[123]|W|AC|DC)[TS][1-8]$"));
+  EXPECT_EQ(chain.filter(cell), QStringList{"BoxIN1T1"});
+  EXPECT_FALSE(chain.contains("FormScroll"));
+  for (const FieldDef& d : Form::catalogue()) {
+    auto* w = main_->findChild<QWidget*>(QString::fromUtf8(d.name));
+    const bool editable = d.kind == FieldKind::Text || d.kind == FieldKind::NoSpaceText || d.kind == FieldKind::Digits ||
+                          d.kind == FieldKind::PhoneDigits || d.kind == FieldKind::Choice || d.kind == FieldKind::Spin ||
+                          d.kind == FieldKind::Check;
+    if (!editable || !w->isVisible() || !w->isEnabled() || cell.match(QString::fromUtf8(d.name)).hasMatch()) continue;
+    EXPECT_TRUE(chain.contains(QString::fromUtf8(d.name))) << d.name;
+  }
+
+  auto* start = find<QCheckBox>("BoxIN1T1");
+  start->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(start, Qt::Key_Left);  // the edge stops
+  EXPECT_TRUE(start->hasFocus());
+  QTest::keyClick(start, Qt::Key_Right);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), "BoxIN2T2");
+  EXPECT_TRUE(form().checked("BoxIN2T2"));
+  EXPECT_EQ(form().colour("BoxIN2T2"), kRed);
+  // The cell last used is the matrix's Tab stop; Shift+Tab from the next field comes back to it.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), "BoxIN2T2");
+  // On the voice page Down from IN5 passes the disabled rows T1 .. Wil. to EX.
+  find<QTabWidget>("TabSMSVoice")->setCurrentIndex(1);
+  auto* in5 = find<QCheckBox>("BoxIN5S3");
+  in5->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(in5, Qt::Key_Down);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), "BoxACS3");
 }
 
 TEST_F(Window, StartsWithDefaultsBaseColoursAndDisconnectedControls) {
