@@ -304,7 +304,7 @@ TEST_F(Window, PortListAtStartAndThroughTheDialog) {
   start({{"/dev/ttyS3", "COM3 device"}, {"/dev/ttyS1", "COM1 device"}});
   auto* combo = main_->comCombo();
   ASSERT_EQ(combo->count(), 2);
-  EXPECT_EQ(combo->itemText(0), "/dev/ttyS3");
+  EXPECT_EQ(combo->itemText(0), "/dev/ttyS3 — COM3 device");
   EXPECT_EQ(combo->currentIndex(), 0);
   EXPECT_EQ(main_->port().port(), "/dev/ttyS3");
   EXPECT_TRUE(find("Button_polacz")->isEnabled());

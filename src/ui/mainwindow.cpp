@@ -612,7 +612,8 @@ void Main::refreshPorts() {
     const QSignalBlocker block(comCombo_);
     comCombo_->clear();
     for (const PortEntry& p : portList_) {
-      comCombo_->addItem(p.port);
+      // What the port is, beside its name, so that the user finds the adapter just plugged in.
+      comCombo_->addItem(QStringLiteral("%1 — %2").arg(p.port, portLabel(p)), p.port);
       comCombo_->setItemData(comCombo_->count() - 1, p.device, Qt::ToolTipRole);
     }
   }
@@ -627,7 +628,7 @@ void Main::refreshPorts() {
     comCombo_->setCurrentIndex(index);
   }
   if (index < 0) return;
-  session_.selectPort(comCombo_->itemText(index));
+  session_.selectPort(comCombo_->itemData(index).toString());
   if (!session_.loggedIn()) form_.setEnabled("Button_polacz", true);
 }
 
@@ -635,7 +636,7 @@ void Main::comComboChange(int index) {
   if (index < 0) return;
   userPicked_ = true;
   if (!session_.loggedIn()) form_.setEnabled("Button_polacz", true);
-  session_.selectPort(comCombo_->itemText(index));
+  session_.selectPort(comCombo_->itemData(index).toString());
 }
 
 void Main::buttonComClick() {
