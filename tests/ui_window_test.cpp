@@ -310,7 +310,7 @@ TEST_F(Window, PortListAtStartAndThroughTheDialog) {
   EXPECT_TRUE(find("Button_polacz")->isEnabled());
   EXPECT_TRUE(find("LabelBrakPortow")->isHidden());
 
-  main_->comComboChange(1);
+  ASSERT_TRUE(test::pickInPopup(combo, 1));
   EXPECT_EQ(main_->port().port(), "/dev/ttyS1");
 
   auto* com = find<QPushButton>("ButtonCom");
@@ -847,7 +847,10 @@ TEST_F(Window, AboutDialogIsFreshEachTimeAndShowsOurPicture) {
     EXPECT_EQ(image->size(), QSize(130, 90));
     EXPECT_FALSE(image->pixmap().isNull());
     auto* link = d->findChild<QLabel*>("Label1");
-    QMetaObject::invokeMethod(link, "linkActivated", Q_ARG(QString, QString::fromLatin1(ui::FInfo::webAddress())));
+    // A click on the address itself (the label's text starts at its left edge).
+    const QPoint onText(link->contentsRect().left() + link->fontMetrics().horizontalAdvance(QStringLiteral("https")),
+                        link->height() / 2);
+    QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, onText);
   });
   QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
   EXPECT_EQ(name, "FInfo");
