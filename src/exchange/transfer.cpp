@@ -112,7 +112,7 @@ bool ConfigTransfer::readAll() {
   form_.setEnabled("Icon_put", false);
   session_.liveOff();
   Link::processPending();
-  showProgress(QStringLiteral("Pobieram konfiguracje sterownika"));
+  showProgress(QStringLiteral("Pobieram konfigurację sterownika"));
 
   for (const ParamDef& p : paramTable()) {
     link_.setPollTicks(0);
@@ -148,7 +148,7 @@ bool ConfigTransfer::upload() {
   form_.setEnabled("Icon_get", false);
   form_.setEnabled("Icon_put", false);
   session_.liveOff();
-  showProgress(QStringLiteral("Wysyłam konfiguracje do nadajnika"));
+  showProgress(QStringLiteral("Wysyłam konfigurację do sterownika"));
   Link::processPending();
 
   bool ok = true;

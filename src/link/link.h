@@ -34,7 +34,7 @@ constexpr int kQuietLineLimitMs = 500;
 // lastRxChar() when the last read was not a single byte.
 constexpr std::uint8_t kNoRxChar = 0x2E;  // "."
 
-inline const char* kNoAnswerText = "Brak odpowiedzi z Sterownika DOVU";
+inline const char* kNoAnswerText = "Brak odpowiedzi ze sterownika DOVU";
 
 class Link : public QObject {
   Q_OBJECT

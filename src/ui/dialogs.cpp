@@ -53,6 +53,7 @@ FormProgres::FormProgres(FieldBinder& binder, QWidget* parent)
   setFixedSize(sizeHint());  // measured with the bar panel shown
   binder.bind(panel, "Panel_bar");
   binder.bind(this, "FormProgres");
+  setWindowTitle(QStringLiteral("Przesyłanie konfiguracji"));
 }
 
 void FormProgres::closeEvent(QCloseEvent* e) {
@@ -85,7 +86,7 @@ FormJakieCOM::FormJakieCOM(QWidget* parent)
   lists->addWidget(portyCom_);
   lists->addWidget(devCom_, 1);
   box->addLayout(lists);
-  auto* refresh = new QPushButton(QStringLiteral("Odświerz"), this);
+  auto* refresh = new QPushButton(QStringLiteral("Odśwież"), this);
   refresh->setObjectName(QStringLiteral("Button1"));
   box->addWidget(refresh, 0, Qt::AlignRight);
   connect(refresh, &QPushButton::clicked, this, &FormJakieCOM::refreshRequested);
@@ -168,10 +169,10 @@ FInfo::FInfo(QWidget* parent) : QDialog(parent) {
 Fhaslo_nowe::Fhaslo_nowe(Session& session, QWidget* parent)
     : QDialog(parent), session_(session), edit_(new QLineEdit(this)), save_(new QPushButton(this)) {
   setObjectName(QStringLiteral("Fhaslo_nowe"));
-  setWindowTitle(QStringLiteral("Fhaslo_nowe"));
+  setWindowTitle(QStringLiteral("Zmiana hasła"));
   session_.dialogOpened();
 
-  auto* label = new QLabel(QStringLiteral("Nowe haslo :"), this);
+  auto* label = new QLabel(QStringLiteral("Nowe hasło:"), this);
   edit_->setObjectName(QStringLiteral("Edit_haslo_nowe"));
   edit_->setAccessibleName(QStringLiteral("Nowe hasło"));
   edit_->setToolTip(QStringLiteral("Hasło dostępu (4 cyfry)"));
