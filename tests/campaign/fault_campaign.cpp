@@ -29,6 +29,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "firmware/bootloader.h"
+
 #include "storage/checkedfile.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -99,8 +101,8 @@ bool writeFile(const QString& path, const QByteArray& data) {
 QStringList errorLines(const QString& err) {
   QStringList lines;
   for (const QString& l : err.split(QLatin1Char('\n')))
-    if (l.startsWith(QLatin1String("dovu-cli:")) && !l.contains(QStringLiteral("NIE WYŁĄCZAJ")) &&
-        !l.contains(QStringLiteral("Aktualizacja zakonczona")))
+    if (l.startsWith(QLatin1String("dovu-cli:")) && !l.contains(QString::fromUtf8(dovu::kKeepPoweredText)) &&
+        !l.contains(QString::fromUtf8(dovu::kFlashDoneText)))
       lines << l;
   return lines;
 }
