@@ -297,6 +297,23 @@ TEST_F(Session, OneShotCommandsAndARestartAskedFor) {
   EXPECT_TRUE(logged(253, polls + 1)) << "the poll runs again";
 }
 
+// A controller that does not come back: after the bound the window shows logged out, without
+// the no-answer box, and POŁĄCZ can be pressed again.
+TEST_F(Session, ARestartWithoutAnAnswerEndsLoggedOutWithoutABox) {
+  start({QStringLiteral("--boot-ms"), QStringLiteral("600000")});
+  main_->confirm = [](const QString&) { return true; };
+  main_->session().restartTiming = {1, 1};
+  connectClick();
+  ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
+  find<QPushButton>("ButtonRestart")->click();
+  ASSERT_TRUE(waitFor([&] { return !main_->session().restarting(); }, 15000));
+  EXPECT_TRUE(logged(1, 2 + 2)) << "the login and one attempt of three writes";
+  EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
+  EXPECT_TRUE(find("Button_polacz")->isEnabled());
+  EXPECT_TRUE(find("StatusBar")->isHidden());
+  EXPECT_TRUE(notes_.events.empty()) << notes_.texts().join(QLatin1Char('/')).toStdString();
+}
+
 // Each press lands 0.2 s into a status poll whose answer comes 1.5 s late (the poll writes its
 // request again after one second).  The press must run once that wait is over: nothing but the
 // poll goes out before the poll's answer, the controller gets exactly one frame of a one-shot
