@@ -18,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <optional>
 #include <vector>
@@ -77,7 +78,26 @@ struct Reference {
   QString dvc;                                // a configuration file to save as JSON
   QByteArray saved;                           // its clean conversion
   std::vector<Bytes> firmware;                // whole .dvf files
+  QString fullDir;                            // a small file system of its own (root only)
+  ~Reference() {
+    if (!fullDir.isEmpty()) std::system(("umount '" + QFile::encodeName(fullDir) + "'").constData());
+  }
 };
+
+// Fills a small file system up to its last byte.
+void fillUp(const QString& dir) {
+  QFile filler(dir + QStringLiteral("/filler"));
+  if (!filler.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+  const QByteArray block(4096, 'f');
+  while (filler.write(block) == block.size() && filler.flush()) {
+  }
+  filler.close();
+  // What no whole block filled.
+  QFile rest(dir + QStringLiteral("/rest"));
+  if (rest.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    while (rest.write("r", 1) == 1 && rest.flush()) {
+    }
+}
 
 struct Run {
   int status = -1;  // exit code; -1 when killed by a signal or past its bound
@@ -318,13 +338,20 @@ QString Campaign::runCase(unsigned seed, QString* description) {
             : e.kind == Event::KillController ? QStringLiteral(", controller killed at %1 ms").arg(e.atMs)
                                               : QStringLiteral(", %1 at %2 ms").arg(e.signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM")).arg(e.atMs);
   const bool fullDisk = (c == Command::Download || c == Command::Save) && chance(rng, 0.2);
-  if (fullDisk) text += QStringLiteral(", full disk");
+  // A full disk is a file size limit, or (where a small file system could be mounted) a really
+  // full one.
+  const bool fullTmpfs = fullDisk && !ref_.fullDir.isEmpty() && chance(rng, 0.5);
+  if (fullDisk) text += fullTmpfs ? QStringLiteral(", full file system") : QStringLiteral(", full disk");
   const bool oldFile = chance(rng, 0.5);
   *description = text;
 
-  const QString target = work.filePath(c == Command::Save ? QStringLiteral("saved.json") : QStringLiteral("out.json"));
+  const QString folder = fullTmpfs ? ref_.fullDir : work.path();
+  const QString target = folder + (c == Command::Save ? QStringLiteral("/saved.json") : QStringLiteral("/out.json"));
   const QByteArray old("{\"old\": true}\n");
+  for (const QString& name : {QStringLiteral("/filler"), QStringLiteral("/rest")}) QFile::remove(folder + name);
+  QFile::remove(target);
   if (oldFile) writeFile(target, old);
+  if (fullTmpfs) fillUp(ref_.fullDir);
   const auto freshDump = sim ? sim->dump() : decltype(sim->dump()){};
   QStringList args;
   // A transfer on a clean paced line takes seconds; each lost answer costs a whole wait (11 s for a
@@ -352,7 +379,7 @@ QString Campaign::runCase(unsigned seed, QString* description) {
       bound = 10000;
       break;
   }
-  const Run r = runTool(args, fullDisk ? 512 : 0, events, sim.get(), bound);
+  const Run r = runTool(args, fullDisk && !fullTmpfs ? 512 : 0, events, sim.get(), bound);
   const bool signalled = std::any_of(events.begin(), events.end(), [](const Event& e) { return e.kind == Event::SignalTool; });
   const QStringList lines = errorLines(r.err);
   auto fail = [&](const QString& what) {
@@ -368,7 +395,7 @@ QString Campaign::runCase(unsigned seed, QString* description) {
     return fail(QStringLiteral("unexpected exit status"));
   if (r.status != 0 && lines.size() != 1) return fail(QStringLiteral("%1 error lines instead of one").arg(lines.size()));
   if (r.status == 0 && !lines.isEmpty()) return fail(QStringLiteral("error lines on success"));
-  if (!QDir(work.path()).entryList({QStringLiteral(".dovu-save-*")}, QDir::Files | QDir::Hidden).isEmpty())
+  if (!QDir(folder).entryList({QStringLiteral(".dovu-save-*")}, QDir::Files | QDir::Hidden).isEmpty())
     return fail(QStringLiteral("a temporary file was left"));
   const bool simAlive = sim && sim->process().state() == QProcess::Running;
   if (simAlive && !portFree(sim->port())) return fail(QStringLiteral("the port is still locked or exclusive"));
@@ -461,6 +488,12 @@ bool prepare(Reference& ref) {
     if (!clean.started() || !cli({QStringLiteral("upload"), QStringLiteral("--port"), clean.port(), path})) return false;
     ref.uploadFiles.push_back(path);
     ref.uploaded.push_back(clean.dump());
+  }
+  if (::geteuid() == 0) {
+    const QString full = ref.dir.filePath(QStringLiteral("full"));
+    QDir().mkdir(full);
+    if (std::system(("mount -t tmpfs -o size=64k dovu-full '" + QFile::encodeName(full) + "' 2>/dev/null").constData()) == 0)
+      ref.fullDir = full;
   }
   for (int size : {300, 1000}) {
     Bytes fw = "dvf";
