@@ -151,6 +151,8 @@ TEST(ConfigJson, MalformedInputIsRefusedWithoutChangingAnything) {
       {"text outside Windows-1250", with("Edit_IN1A", QStringLiteral("Alarm ✓")), "Edit_IN1A"},
       {"null", with("Edit_IN1A", QJsonValue()), "Edit_IN1A"},
       {"array", with("BoxCA", QJsonArray{true}), "BoxCA"},
+      {"meta that is no object", with("meta", QStringLiteral("DOVU v 2.3")), "meta"},
+      {"meta as an array", with("meta", QJsonArray{}), "meta"},
   };
 
   Form target;
@@ -178,4 +180,38 @@ TEST(ConfigJson, MalformedInputIsRefusedWithoutChangingAnything) {
     EXPECT_FALSE(error.isEmpty());
   }
   EXPECT_EQ(before.diff(target), std::vector<std::string>{});
+}
+
+// The meta object says where a file came from and nothing else: a reader takes no field from it,
+// even one named like a field, and a file without it loads as before.
+TEST(ConfigJson, MetaSaysWhereTheFileCameFromAndIsIgnoredOnLoad) {
+  dovu::test::app();
+  Form source;
+  configure(source);
+  const QDateTime when(QDate(2026, 12, 8), QTime(17, 50, 3), Qt::OffsetFromUTC, 3600);
+  const QByteArray text =
+      configToJsonText(source, configMeta({QStringLiteral("DOVU v 2.3"), QStringLiteral("/dev/ttyUSB0")}, when));
+  const QJsonObject meta = QJsonDocument::fromJson(text).object().value("meta").toObject();
+  EXPECT_EQ(meta.value("date").toString(), QStringLiteral("2026-12-08T17:50:03+01:00"));
+  EXPECT_TRUE(meta.value("program").toString().startsWith(QLatin1String("dovu-konfig ")));
+  EXPECT_EQ(meta.value("firmware").toString(), QStringLiteral("DOVU v 2.3"));
+  EXPECT_EQ(meta.value("port").toString(), QStringLiteral("/dev/ttyUSB0"));
+  // Not read from a controller: no firmware or port entry at all.
+  const QJsonObject fileMeta = configMeta({}, when);
+  EXPECT_FALSE(fileMeta.contains("firmware"));
+  EXPECT_FALSE(fileMeta.contains("port"));
+
+  QJsonObject withFieldNames = QJsonDocument::fromJson(text).object();
+  withFieldNames.insert("meta", QJsonObject{{"Edit_Tel1", "+48111"}, {"BoxCA", false}, {"future", QJsonArray{1}}});
+  for (const QJsonObject& o : {QJsonDocument::fromJson(text).object(), withFieldNames, configToJson(source)}) {
+    Form loaded;
+    QString error;
+    ASSERT_TRUE(configFromJson(loaded, o, &error)) << error.toStdString();
+    EXPECT_EQ(configToJson(loaded), configToJson(source));
+  }
+  // A fresh form shows no firmware version; a status record's version is taken as shown.
+  Form f;
+  EXPECT_EQ(firmwareShown(f), QString());
+  f.setText("TextWersja", QStringLiteral("DOVU v 2.3"));
+  EXPECT_EQ(firmwareShown(f), QStringLiteral("DOVU v 2.3"));
 }

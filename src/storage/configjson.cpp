@@ -7,6 +7,7 @@
 #include <cmath>
 #include <variant>
 
+#include "dovu/version.h"
 #include "model/cp1250.h"
 #include "model/params.h"
 
@@ -15,6 +16,7 @@ namespace dovu {
 namespace {
 
 const QString kSensorKey = QStringLiteral("SensorSettings");
+const QString kMetaKey = QStringLiteral("meta");
 
 enum class Type { String, Number, Bool, Index };
 
@@ -225,7 +227,10 @@ bool configFromJson(Form& form, const QJsonObject& json, QString* error) {
   }
   for (auto it = so.begin(); it != so.end(); ++it)
     if (!sensorNames.contains(it.key())) return fail(QStringLiteral("%1: unknown name %2").arg(kSensorKey, it.key()));
-  known << kSensorKey;
+  // Where the file came from says nothing about the configuration; only its type is checked.
+  if (const QJsonValue mv = json.value(kMetaKey); !mv.isUndefined() && !mv.isObject())
+    return fail(QStringLiteral("%1: expected an object, got %2").arg(kMetaKey, typeName(mv)));
+  known << kSensorKey << kMetaKey;
   for (auto it = json.begin(); it != json.end(); ++it)
     if (!known.contains(it.key())) return fail(QStringLiteral("unknown field %1").arg(it.key()));
 
@@ -252,8 +257,29 @@ bool configFromJson(Form& form, const QJsonObject& json, QString* error) {
   return true;
 }
 
+QString firmwareShown(const Form& form) {
+  // The label holds its placeholder "DOVU v ..." until a status record gives the version.
+  const QString shown = form.state("TextWersja").text;
+  return shown == QString::fromUtf8(Form::def(Form::idOf("TextWersja")).defaultText) ? QString() : shown;
+}
+
+QJsonObject configMeta(const ConfigOrigin& origin, const QDateTime& when) {
+  QJsonObject meta;
+  meta.insert(QStringLiteral("date"), when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODate));
+  meta.insert(QStringLiteral("program"), QStringLiteral("dovu-konfig " DOVU_VERSION));
+  if (!origin.firmware.isEmpty()) meta.insert(QStringLiteral("firmware"), origin.firmware);
+  if (!origin.port.isEmpty()) meta.insert(QStringLiteral("port"), origin.port);
+  return meta;
+}
+
 QByteArray configToJsonText(const Form& form) {
   return QJsonDocument(configToJson(form)).toJson(QJsonDocument::Indented);
+}
+
+QByteArray configToJsonText(const Form& form, const QJsonObject& meta) {
+  QJsonObject o = configToJson(form);
+  o.insert(kMetaKey, meta);
+  return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
 bool configFromJsonText(Form& form, const QByteArray& text, QString* error) {

@@ -62,7 +62,7 @@ bool readConfigAny(const QString& path, Form& form, QString* error) {
   return true;
 }
 
-bool writeConfigAny(const QString& path, const Form& form, QString* error) {
+bool writeConfigAny(const QString& path, const Form& form, QString* error, const ConfigOrigin& origin) {
   Bytes data;
   QString why;
   switch (configFormatOf(path)) {
@@ -76,7 +76,7 @@ bool writeConfigAny(const QString& path, const Form& form, QString* error) {
       break;
     }
     case ConfigFormat::Json: {
-      const QByteArray text = configToJsonText(form);
+      const QByteArray text = configToJsonText(form, configMeta(origin));
       data.assign(text.constData(), static_cast<std::size_t>(text.size()));
       break;
     }

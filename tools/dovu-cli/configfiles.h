@@ -8,6 +8,7 @@
 
 #include "base/bytes.h"
 #include "model/form.h"
+#include "storage/configjson.h"
 
 namespace dovu::cli {
 
@@ -19,7 +20,9 @@ QString unsupportedFormat(const QString& path);
 // Paths are command-line arguments: a name that is not UTF-8 is opened by its own bytes
 // (base/filename.h).
 bool readConfigAny(const QString& path, Form& form, QString* error);
-bool writeConfigAny(const QString& path, const Form& form, QString* error);
+// A .json file gets a meta object: the date, the program's version and the origin (a configuration
+// read from a controller: its firmware version and port).
+bool writeConfigAny(const QString& path, const Form& form, QString* error, const ConfigOrigin& origin = {});
 
 // What a .dvc file loses when it is read into the fields and written again, one line per item
 // (list indexes beyond their list become "no selection", flag bits without a check box are
