@@ -47,7 +47,7 @@ TEST(CliConventions, HelpVersionAndUsageErrorsOfBothTools) {
   }
 
   // Every command has its own help, naming itself; a bad option or value is a usage error.
-  for (const char* command : {"ports", "status", "download", "upload", "show", "convert", "diff", "flash"}) {
+  for (const char* command : {"ports", "status", "download", "upload", "show", "convert", "diff", "backups", "flash"}) {
     const ToolResult r = runCli({QLatin1String(command), QStringLiteral("--help")});
     EXPECT_EQ(r.code, 0) << command;
     EXPECT_TRUE(r.out.startsWith(QStringLiteral("Usage: dovu-cli ") + QLatin1String(command))) << r.out.toStdString();

@@ -166,6 +166,9 @@ int cmdStatus(const QStringList& args);    // cmd_status.cpp
 int cmdDownload(const QStringList& args);  // cmd_transfer.cpp
 int cmdUpload(const QStringList& args);    // cmd_transfer.cpp
 int cmdShow(const QStringList& args);      // cmd_file.cpp
+int cmdBackups(const QStringList& args);   // cmd_backups.cpp
+// Every field of a .dvc or .json file in words (or its JSON form) on stdout: what "show" prints.
+int showConfig(const QString& path, bool json);
 int cmdConvert(const QStringList& args);   // cmd_file.cpp
 int cmdDiff(const QStringList& args);      // cmd_file.cpp
 int cmdFlash(const QStringList& args);     // cmd_flash.cpp

@@ -159,10 +159,13 @@ int cmdShow(const QStringList& args) {
                                    QStringLiteral("FILE.dvc|FILE.json"));
   cmd.parser.addOption({QStringLiteral("json"), QStringLiteral("print the JSON form instead")});
   if (const auto exit = cmd.parse(args, 1, 1)) return *exit;
-  const bool json = cmd.parser.isSet(QStringLiteral("json"));
+  return showConfig(cmd.positional().first(), cmd.parser.isSet(QStringLiteral("json")));
+}
+
+int showConfig(const QString& path, bool json) {
   Form form;
   QString why;
-  if (!readConfigAny(cmd.positional().first(), form, &why)) {
+  if (!readConfigAny(path, form, &why)) {
     err(why);
     return kFailure;
   }

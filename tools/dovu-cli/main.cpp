@@ -25,6 +25,7 @@ const CommandEntry kCommands[] = {
     {"show", dovu::cli::cmdShow, "every field of a configuration file in words"},
     {"convert", dovu::cli::cmdConvert, "convert a configuration between .dvc and .json"},
     {"diff", dovu::cli::cmdDiff, "the fields that differ between two files or controllers"},
+    {"backups", dovu::cli::cmdBackups, "the configurations kept before each write: list, show N"},
     {"flash", dovu::cli::cmdFlash, "replace the controller's firmware from a .dvf file"},
 };
 
