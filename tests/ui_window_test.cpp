@@ -1,6 +1,6 @@
 // The main window without a controller: fields found by name, defaults and colours at start, the
 // step buttons, key filters for typed and pasted text, exit checks, change markers, the option
-// boxes, the operator choice, the port list and the dialogs.
+// boxes, the operator choice, the port list, the dialogs, and undo and redo.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -32,6 +33,7 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include "support/formsnapshot.h"
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "support/uiinput.h"
@@ -99,6 +101,10 @@ double drawnShare(QWidget* w, const QColor& c) {
     }
   return image.isNull() ? 0.0 : static_cast<double>(near) / static_cast<double>(image.width() * image.height());
 }
+
+// Ctrl+Z / Ctrl+Shift+Z where the focus is, as the keyboard sends them.
+void pressUndo() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier); }
+void pressRedo() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier); }
 
 // Runs `inside` once the modal dialog opened by `open` is up, then closes it.
 QString runModal(const std::function<void()>& open, const std::function<void(QDialog*)>& inside) {
@@ -971,3 +977,78 @@ TEST_F(Window, ConversionErrorsInTheEventLoopTellThePortIsUnavailable) {
 }  // namespace
 
 #include "ui_window_test.moc"
+
+// Undo and redo by the keys a user presses: an edit and a file load are put back with their
+// colours, and a change the program made since leaves nothing to undo.
+TEST_F(Window, AnEditIsUndoneAndRedoneWithItsColourInTheFieldAndElsewhere) {
+  auto* tel = find<QLineEdit>("Edit_Tel1");
+  const QString was = tel->text();
+  tel->setFocus(Qt::TabFocusReason);
+  QTest::keyClicks(tel, "123");
+  ASSERT_EQ(tel->text(), was + "123");
+  ASSERT_GT(drawnShare(tel, rgb(kRed)), 0.25);
+
+  pressUndo();  // the typing of one field is one step
+  EXPECT_EQ(tel->text(), was);
+  EXPECT_EQ(form().text("Edit_Tel1"), was);
+  EXPECT_LT(drawnShare(tel, rgb(kRed)), 0.02);
+  pressRedo();
+  EXPECT_EQ(tel->text(), was + "123");
+  EXPECT_GT(drawnShare(tel, rgb(kRed)), 0.25);
+
+  // A click on a check box, undone while the focus stays on it.
+  auto* box = find<QCheckBox>("BoxIN1T1");
+  const bool on = box->isChecked();
+  const Colour colour = form().colour("BoxIN1T1");
+  box->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(box, Qt::Key_Space);
+  ASSERT_NE(box->isChecked(), on);
+  pressUndo();
+  EXPECT_EQ(box->isChecked(), on);
+  EXPECT_EQ(form().colour("BoxIN1T1"), colour);
+  // The menu entries follow what can be done.
+  EXPECT_TRUE(find<QAction>("Cofnij")->isEnabled());
+  EXPECT_TRUE(find<QAction>("Ponow")->isEnabled());
+  EXPECT_EQ(find<QMenu>("Edycja")->title(), QStringLiteral("&Edycja"));
+  EXPECT_EQ(find<QAction>("Ponow")->text(), QStringLiteral("&Ponów"));
+}
+
+TEST_F(Window, AFileLoadIsUndoneWholeAndAProgramChangeEndsTheHistory) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("other.dvc");
+  {
+    Form other;
+    other.setText("Edit_Tel2", QStringLiteral("+48500100200"));
+    other.setText("Edit_IN1A", QStringLiteral("Napad"));
+    other.setChecked("BoxCA", true);
+    other.setIndex("ComboOut3", 6);
+    other.setSensor(SensorByte::T1Max, 200);
+    ASSERT_TRUE(ui::saveConfigFileToPath(other, notes_, path));
+  }
+  main_->loadFile = [&] { ui::loadConfigFileFromPath(form(), notes_, path); };
+  auto* tel = find<QLineEdit>("Edit_Tel1");
+  tel->setFocus(Qt::TabFocusReason);
+  QTest::keyClicks(tel, "7");
+  const test::FormSnapshot beforeLoad(form());
+
+  QTest::keyClick(tel, Qt::Key_O, Qt::ControlModifier);  // Ctrl+O loads
+  ASSERT_EQ(form().text("Edit_Tel2"), QStringLiteral("+48500100200"));
+  const test::FormSnapshot afterLoad(form());
+  ASSERT_FALSE(beforeLoad.diff(form()).empty());
+
+  pressUndo();  // every value and colour as before the load, the typed 7 still there and red
+  EXPECT_EQ(beforeLoad.diff(form()), std::vector<std::string>{});
+  EXPECT_EQ(tel->text(), form().text("Edit_Tel1"));
+  EXPECT_LT(drawnShare(find("Edit_IN1A"), rgb(kRed)), 0.02);
+  pressRedo();
+  EXPECT_EQ(afterLoad.diff(form()), std::vector<std::string>{});
+  EXPECT_GT(drawnShare(find("Edit_IN1A"), rgb(kRed)), 0.25);
+
+  // The controller took the values (an upload turns them back to their own colours): an undo
+  // now would put back a value the controller does not hold, so there is none.
+  form().applySyncColour("Edit_IN1A");
+  const test::FormSnapshot synced(form());
+  pressUndo();
+  EXPECT_EQ(synced.diff(form()), std::vector<std::string>{});
+  EXPECT_FALSE(find<QAction>("Cofnij")->isEnabled());
+}

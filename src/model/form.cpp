@@ -192,6 +192,9 @@ void Form::restore(const Values& v) {
   }
   sensors_ = v.sensors;
   configurationReceived_ = v.configurationReceived;
+  // A field that a check box enables follows the box put back.
+  for (const auto& [box, field] : {std::pair{"BoxCA", "BoxOut1sygn"}, {"BoxPotw", "EditPotw"}, {"BoxAutoTest", "EditAutotest"}})
+    setEnabled(field, checked(box));
 }
 
 void Form::setSmsCentre(const QString& number) {

@@ -161,7 +161,7 @@ class Form : public QObject {
   };
   Values values(const std::vector<Id>& ids) const;
   // Puts them back as they were, without the editing rules; whether a field is enabled or
-  // visible stays as it is now.
+  // visible stays as it is now, except for the fields a check box enables, which follow the box.
   void restore(const Values& v);
   // Whether any configuration field is red: a value the controller does not hold yet.
   bool hasUnsentEdits() const;

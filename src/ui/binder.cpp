@@ -15,11 +15,13 @@
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QToolTip>
+#include <QUndoStack>
 #include <QWheelEvent>
 #include <stdexcept>
 #include <string>
 
 #include "ui/application.h"
+#include "ui/edithistory.h"
 #include "ui/widgets.h"
 
 namespace dovu::ui {
@@ -228,6 +230,12 @@ void FieldBinder::bind(QAction* a, std::string_view name) {
   refresh(id);
 }
 
+template <class F>
+void FieldBinder::act(Form::Id id, bool joins, F&& f) {
+  if (!history_) return guarded(f);
+  history_->record(QString::fromUtf8(Form::def(id).caption), joins ? id : Form::kNoField, [&] { guarded(f); });
+}
+
 void FieldBinder::bind(QWidget* w, std::string_view name) {
   const Form::Id id = idOrThrow(name);
   const FieldDef& d = Form::def(id);
@@ -242,13 +250,13 @@ void FieldBinder::bind(QWidget* w, std::string_view name) {
     e->installEventFilter(this);
   } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
     connect(c, &QCheckBox::clicked, this, [this, id](bool on) {
-      guarded([&] { form_.userToggled(id, on); });
+      act(id, false, [&] { form_.userToggled(id, on); });
       refresh(id);
     });
     c->installEventFilter(this);
   } else if (auto* c = qobject_cast<QComboBox*>(w)) {
     connect(c, &QComboBox::activated, this, [this, id](int index) {
-      guarded([&] { form_.userPicked(id, index); });
+      act(id, false, [&] { form_.userPicked(id, index); });
       refresh(id);
     });
     if (QLineEdit* e = c->lineEdit()) takeListEdits(c, e, id);
@@ -267,7 +275,7 @@ void FieldBinder::takeEdits(QLineEdit* e, Form::Id id) {
   // program sets it) is the user's: typing, pasting, undo, and a text set or inserted through
   // the accessibility interface.  All of them take the key filter and the limit, and are stored.
   connect(e, &QLineEdit::textChanged, this, [this, e, id](const QString& t) {
-    guarded([&] {
+    act(id, true, [&] {
       const Form::Edit f = form_.filterEdit(id, form_.state(id).text, t, e->cursorPosition());
       if (f.accepted) form_.userEdited(id, f.text);
     });
@@ -281,7 +289,7 @@ void FieldBinder::takeListEdits(QComboBox* c, QLineEdit* e, Form::Id id) {
   // the form as one, before the refresh could put the form's old selection back.  Any other
   // change is typing.
   connect(e, &QLineEdit::textChanged, this, [this, c, e, id](const QString& t) {
-    guarded([&] {
+    act(id, true, [&] {
       const int i = c->currentIndex();
       if (i >= 0 && t == c->itemText(i) && (i != form_.state(id).index || form_.state(id).text != t)) {
         form_.userPicked(id, i);
@@ -297,7 +305,7 @@ void FieldBinder::takeListEdits(QComboBox* c, QLineEdit* e, Form::Id id) {
 void FieldBinder::step(Form::Id id, bool up) {
   const SensorInfo* s = steppedBy(id);
   if (!s || !form_.state(id).enabled) return;
-  guarded([&] { up ? form_.spinUp(s->spinButton) : form_.spinDown(s->spinButton); });
+  act(id, true, [&] { up ? form_.spinUp(s->spinButton) : form_.spinDown(s->spinButton); });
 }
 
 bool FieldBinder::eventFilter(QObject* watched, QEvent* event) {
@@ -309,18 +317,32 @@ bool FieldBinder::eventFilter(QObject* watched, QEvent* event) {
       if (!movedInsideWindow(static_cast<QFocusEvent*>(event))) break;
       const bool in = event->type() == QEvent::FocusIn;
       if (qobject_cast<QCheckBox*>(watched)) {
-        if (in) guarded([&] { form_.userEnter(id); });
+        if (in) act(id, true, [&] { form_.userEnter(id); });
       } else if (in) {
         form_.setEditing(id);
       } else {
-        guarded([&] { form_.userExit(id); });
+        act(id, true, [&] { form_.userExit(id); });
         if (form_.editing() == id) form_.setEditing(Form::kNoField);
       }
       break;
     }
+    case QEvent::ShortcutOverride:
     case QEvent::KeyPress: {
+      // Undo and redo are the window's, not a line edit's own: they put back whole steps with
+      // their colours.  The override is taken so that the key reaches this filter in a field too.
+      auto* k = static_cast<QKeyEvent*>(event);
+      const bool undo = k->matches(QKeySequence::Undo), redo = k->matches(QKeySequence::Redo);
+      if (history_ && (undo || redo)) {
+        if (event->type() == QEvent::ShortcutOverride) {
+          event->accept();
+        } else {
+          undo ? history_->stack().undo() : history_->stack().redo();
+        }
+        return true;
+      }
+      if (event->type() == QEvent::ShortcutOverride) break;
       // Up and Down step a threshold like its step buttons.
-      const int key = static_cast<QKeyEvent*>(event)->key();
+      const int key = k->key();
       if (steppedBy(id) && (key == Qt::Key_Up || key == Qt::Key_Down)) {
         step(id, key == Qt::Key_Up);
         return true;

@@ -16,6 +16,8 @@ class QWidget;
 
 namespace dovu::ui {
 
+class EditHistory;
+
 class FieldBinder : public QObject {
   Q_OBJECT
  public:
@@ -29,6 +31,10 @@ class FieldBinder : public QObject {
 
   QObject* view(std::string_view name) const;
   Form& form() { return form_; }
+
+  // From now on every user action is recorded in the history as an undoable step, and Ctrl+Z /
+  // Ctrl+Shift+Z in a field undo and redo those steps rather than the field's own typing.
+  void setHistory(EditHistory* history) { history_ = history; }
 
   // Redraws one view from the form's state.
   void refresh(Form::Id id);
@@ -46,12 +52,17 @@ class FieldBinder : public QObject {
   void takeEdits(QLineEdit* e, Form::Id id);
   // The same for the line edit of a list, where a change may also be a pick.
   void takeListEdits(QComboBox* c, QLineEdit* e, Form::Id id);
+  // Runs a user action on the field, recorded in the history when there is one.  `joins`: a step
+  // that may merge with the step before it on the same field (typing, stepping).
+  template <class F>
+  void act(Form::Id id, bool joins, F&& f);
   // One press of the step button of a threshold field or step pair.
   void step(Form::Id id, bool up);
 
   Form& form_;
   std::vector<QObject*> views_;  // by id
   int wheelRest_ = 0;            // wheel turn not yet worth a step
+  EditHistory* history_ = nullptr;
 };
 
 }  // namespace dovu::ui

@@ -101,10 +101,12 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
       session_(form_, link_),
       transfer_(form_, link_, session_),
       binder_(form_),
+      history_(form_),
       portSource_(ports ? std::move(ports) : systemPortSource()) {
   setObjectName(QStringLiteral("TMain"));
   setWindowTitle(QStringLiteral("DOVU Konfig v " DOVU_VERSION));
   dispatcher_.attach(link_);
+  binder_.setHistory(&history_);
   loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
   saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
   confirm = [this](const QString& text) { return askYesNo(this, text); };
@@ -245,6 +247,7 @@ void Main::buildMenu() {
     QAction* a = menu->addAction(QLatin1Char('&') + QString::fromUtf8(d.caption));
     binder_.bind(a, d.name);
   }
+  menuBar()->insertMenu(menuBar()->actions().value(1), history_.createMenu(this));
   qobject_cast<QAction*>(binder_.view("Odczyt1"))->setShortcut(QKeySequence::Open);
   qobject_cast<QAction*>(binder_.view("Zapis1"))->setShortcut(QKeySequence::Save);
   onClick("Odczyt1", &Main::loadFileClick);
@@ -701,7 +704,8 @@ bool Main::uploadAgreed() {
 }
 
 void Main::loadFileClick() {
-  if (loadFile) loadFile();
+  // A file load is one step of the edit history: undo puts every value and colour back.
+  if (loadFile) history_.record(QStringLiteral("Odczyt"), Form::kNoField, loadFile);
 }
 
 void Main::saveFileClick() {

@@ -19,6 +19,7 @@
 #include "ui/binder.h"
 #include "ui/boxnotifier.h"
 #include "ui/dialogs.h"
+#include "ui/edithistory.h"
 
 class QComboBox;
 class QDialog;
@@ -125,6 +126,7 @@ class Main : public QMainWindow {
   Session session_;
   ConfigTransfer transfer_;
   FieldBinder binder_;
+  EditHistory history_;
   std::unique_ptr<PortSource> portSource_;
   std::vector<PortEntry> portList_;  // PortNames and DeviceNames, in the system's order
   QComboBox* comCombo_ = nullptr;
