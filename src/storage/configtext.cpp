@@ -1,0 +1,94 @@
+#include "storage/configtext.h"
+
+#include "model/cp1250.h"
+#include "model/form.h"
+#include "model/sensors.h"
+
+namespace dovu {
+
+namespace {
+
+using F = ConfigItemForm;
+
+// Event sources of the matrix image, in image order (two bytes each: SMS, voice).
+constexpr const char* kImageSources[] = {"IN1", "IN2", "IN3", "IN4", "IN5", "T1",
+                                         "T2",  "EX",  "DC",  "T3",  "humidity"};
+
+QString phonesOf(std::uint8_t mask) {
+  QStringList p;
+  for (int c = 1; c <= 8; ++c)
+    if (mask & (0x80 >> (c - 1))) p << QString::number(c);
+  return p.isEmpty() ? QStringLiteral("-") : p.join(QLatin1Char(' '));
+}
+
+QString choiceText(const char* field, std::uint8_t index) {
+  const QStringList items = Form::items(Form::idOf(field));
+  if (index < items.size()) return QStringLiteral("%1 (%2)").arg(index).arg(items.at(index));
+  return QStringLiteral("none");
+}
+
+QString sensorValue(SensorByte b, std::uint8_t v) {
+  const SensorInfo& s = sensorTable()[static_cast<std::size_t>(b)];
+  return QStringLiteral("%1 (%2)").arg(v).arg(sensorText(s.encoding, v));
+}
+
+QString itemHead(const ConfigItem& it) {
+  return QStringLiteral("%1  %2").arg(it.number, 2).arg(QString::fromUtf8(it.description), -30);
+}
+
+}  // namespace
+
+QString quotedText(const Bytes& text) { return QLatin1Char('"') + fromCp1250(text) + QLatin1Char('"'); }
+
+QString configValueText(const ConfigItem& it, const Bytes& v, const TextQuoter& quote) {
+  switch (it.form) {
+    case F::Text: return quote(v);
+    case F::Number: return QString::number(byteAt(v, 0));
+    case F::Choice: return choiceText(it.field, byteAt(v, 0));
+    case F::Sensor: return sensorValue(it.sensor, byteAt(v, 0));
+    default: return {};
+  }
+}
+
+QStringList describeConfig(const ConfigValues& values, const TextQuoter& quote) {
+  QStringList lines;
+  auto out = [&lines](const QString& line) { lines << line; };
+  const auto& items = configItems();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const ConfigItem& it = items[i];
+    const Bytes& v = values.values[i];
+    switch (it.form) {
+      case F::Magic:
+      case F::Checksum:
+        break;
+      case F::Matrix:
+        out(itemHead(it).trimmed() + QStringLiteral(" (telephones told)"));
+        for (std::size_t s = 0; s < std::size(kImageSources); ++s)
+          out(QStringLiteral("      %1 %2 voice: %3")
+                  .arg(QString::fromLatin1(kImageSources[s]), -9)
+                  .arg(QStringLiteral("SMS: ") + phonesOf(byteAt(v, 2 * s)), -21)
+                  .arg(phonesOf(byteAt(v, 2 * s + 1))));
+        break;
+      case F::Flags: {
+        QStringList boxes;
+        for (int bit = 7; bit >= 0; --bit)
+          if (const char* box = it.bits[static_cast<std::size_t>(bit)])
+            boxes << QStringLiteral("%1 %2").arg(QString::fromLatin1(box),
+                                                  (byteAt(v, 0) >> bit) & 1 ? QStringLiteral("yes") : QStringLiteral("no"));
+        out(itemHead(it) + QLatin1Char(' ') + boxes.join(QStringLiteral(", ")));
+        break;
+      }
+      case F::Sensor:
+        out(itemHead(it) + QStringLiteral(" %1 %2")
+                               .arg(QStringLiteral("SensorSettings.") + QString::fromLatin1(it.field).mid(5), -26)
+                               .arg(configValueText(it, v, quote)));
+        break;
+      default:
+        out(itemHead(it) + QStringLiteral(" %1 %2").arg(QString::fromLatin1(it.field), -26).arg(configValueText(it, v, quote)));
+        break;
+    }
+  }
+  return lines;
+}
+
+}  // namespace dovu
