@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QScrollBar>
 #include <QScrollArea>
 #include <QStyleFactory>
@@ -38,6 +39,7 @@
 #include "support/testapp.h"
 #include "support/uiinput.h"
 #include "support/uiapp.h"
+#include "storage/backupstore.h"
 #include "storage/configfile.h"
 #include "ui/application.h"
 #include "ui/configfileui.h"
@@ -1051,4 +1053,51 @@ TEST_F(Window, AFileLoadIsUndoneWholeAndAProgramChangeEndsTheHistory) {
   pressUndo();
   EXPECT_EQ(synced.diff(form()), std::vector<std::string>{});
   EXPECT_FALSE(find<QAction>("Cofnij")->isEnabled());
+}
+
+TEST_F(Window, TheBackupsDialogListsShowsAndLoadsABackup) {
+  QTemporaryDir home;
+  const QByteArray oldHome = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+  {
+    BackupStore store;  // where the window looks: the data folder of dovu-konfig
+    ASSERT_TRUE(store.folder().startsWith(home.path() + "/dovu-konfig/")) << store.folder().toStdString();
+    Form older, newer;
+    newer.setText("Edit_Tel1", QStringLiteral("+48999"));
+    newer.setText("Edit_IN1A", QStringLiteral("Napad"));
+    QString error;
+    ASSERT_TRUE(store.add(older, BackupReason::Manual, "/dev/ttyS3", &error, QDateTime::currentDateTime().addDays(-1)));
+    ASSERT_TRUE(store.add(newer, BackupReason::BeforeUpload, "/dev/ttyS3", &error)) << error.toStdString();
+  }
+  find<QAction>("KopieZapasoweMenu")->trigger();
+  QDialog* d = nullptr;
+  ASSERT_TRUE(waitFor([&] { return (d = main_->findChild<QDialog*>("KopieZapasowe")) && d->isVisible(); }, 5000));
+  auto* table = d->findChild<QTableWidget*>("ListaKopii");
+  ASSERT_TRUE(table);
+  ASSERT_EQ(table->rowCount(), 2);
+  EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("przed zapisem konfiguracji"));
+  EXPECT_EQ(table->item(0, 2)->text(), QStringLiteral("Napad | +48999"));
+  EXPECT_EQ(table->item(1, 1)->text(), QStringLiteral("ręczna"));
+  auto* load = d->findChild<QPushButton*>("WczytajKopie");
+  EXPECT_FALSE(load->isEnabled());  // nothing chosen yet
+
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 2)).center());
+  QTest::mouseClick(d->findChild<QPushButton*>("PokazPola"), Qt::LeftButton);
+  const QString shown = d->findChild<QPlainTextEdit*>("PolaKopii")->toPlainText();
+  EXPECT_TRUE(shown.contains("Edit_Tel1") && shown.contains("\"+48999\"")) << shown.toStdString();
+
+  const QString tel2 = form().text("Edit_Tel2");
+  QTest::mouseClick(load, Qt::LeftButton);
+  EXPECT_EQ(form().text("Edit_Tel1"), QStringLiteral("+48999"));
+  EXPECT_GT(drawnShare(find("Edit_Tel1"), rgb(kRed)), 0.25);  // differs from what the window held
+  EXPECT_EQ(form().text("Edit_Tel2"), tel2);
+  EXPECT_NE(form().colour("Edit_Tel2"), kRed);                // the same: not marked
+  QTest::mouseClick(d->findChild<QPushButton*>("ZamknijKopie"), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return main_->findChild<QDialog*>("KopieZapasowe") == nullptr; }, 5000));
+
+  QTest::keyClick(find("Edit_Tel2"), Qt::Key_Z, Qt::ControlModifier);  // the load was one step
+  EXPECT_NE(form().text("Edit_Tel1"), QStringLiteral("+48999"));
+  EXPECT_NE(form().colour("Edit_Tel1"), kRed);
+  if (oldHome.isNull()) qunsetenv("XDG_DATA_HOME");
+  else qputenv("XDG_DATA_HOME", oldHome);
 }

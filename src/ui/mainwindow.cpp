@@ -29,6 +29,7 @@
 #include "link/portwatcher.h"
 #include "model/layout.h"
 #include "ui/application.h"
+#include "ui/backupsdialog.h"
 #include "ui/configfileui.h"
 #include "ui/dialogs.h"
 #include "ui/widgets.h"
@@ -247,6 +248,9 @@ void Main::buildMenu() {
     QAction* a = menu->addAction(QLatin1Char('&') + QString::fromUtf8(d.caption));
     binder_.bind(a, d.name);
   }
+  QAction* backups = menuBar()->actions().value(0)->menu()->addAction(QStringLiteral("&Kopie zapasowe…"));
+  backups->setObjectName(QStringLiteral("KopieZapasoweMenu"));
+  connect(backups, &QAction::triggered, this, [this] { guarded([this] { backupsClick(); }); });
   menuBar()->insertMenu(menuBar()->actions().value(1), history_.createMenu(this));
   qobject_cast<QAction*>(binder_.view("Odczyt1"))->setShortcut(QKeySequence::Open);
   qobject_cast<QAction*>(binder_.view("Zapis1"))->setShortcut(QKeySequence::Save);
@@ -710,6 +714,16 @@ void Main::loadFileClick() {
 
 void Main::saveFileClick() {
   if (saveFile) saveFile();
+}
+
+void Main::backupsClick() {
+  // Loading a backup is a file load: the fields that differ from what the window holds turn red,
+  // and undo puts the window back.
+  auto* d = new BackupsDialog(BackupStore(), [this](const QString& path) {
+    history_.record(QStringLiteral("Kopia zapasowa"), Form::kNoField, [&] { loadConfigFileFromPath(form_, *notifier_, path); });
+  }, this);
+  d->setAttribute(Qt::WA_DeleteOnClose);
+  d->open();
 }
 
 void Main::aboutClick() {

@@ -85,6 +85,7 @@ class Main : public QMainWindow {
   void downloadClick();
   void uploadClick();
   void aboutClick();
+  void backupsClick();
   void loadFileClick();
   void saveFileClick();
 
