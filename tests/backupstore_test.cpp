@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <memory>
@@ -126,6 +127,14 @@ TEST(BackupStore, AStoreThatCannotBeWrittenFailsWithTheReasonAndChangesNothing) 
   // An index that is not ours is neither overwritten nor read past; no backup file is left.
   BackupStore store(dir.filePath("store"));
   ASSERT_TRUE(store.add(*controller("A", "1"), BackupReason::BeforeUpload, "p", &error));
+  {
+    // Another program storing at the same moment: refused at once, not waited for.
+    QLockFile other(dir.filePath("store/index.lock"));
+    ASSERT_TRUE(other.tryLock(0));
+    EXPECT_FALSE(store.add(*controller("A", "1"), BackupReason::BeforeUpload, "p", &error));
+    EXPECT_TRUE(error.contains("another program")) << error.toStdString();
+  }
+  ASSERT_TRUE(store.add(*controller("A", "1"), BackupReason::BeforeUpload, "p", &error));
   const QString index = dir.filePath("store/index.json");
   for (const QByteArray& bad : {QByteArray("{\"next\": 2, \"backups\": [{\"number\": 1}]}"), QByteArray("[1"),
                                 QByteArray("{\"next\": 5, \"backups\": [{\"number\": 1, \"file\": \"../../x.dvc\", "
@@ -141,6 +150,6 @@ TEST(BackupStore, AStoreThatCannotBeWrittenFailsWithTheReasonAndChangesNothing) 
     EXPECT_FALSE(store.list(&error));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), bad);
-    EXPECT_EQ(dvcFiles(dir.filePath("store")).size(), 1);
+    EXPECT_EQ(dvcFiles(dir.filePath("store")).size(), 2);
   }
 }

@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QStandardPaths>
 #include <algorithm>
 #include <map>
@@ -108,6 +109,8 @@ BackupStore::BackupStore(QString folder, int limit) : folder_(std::move(folder))
 
 QString BackupStore::indexPath() const { return folder_ + QLatin1Char('/') + kIndexName; }
 
+QString BackupStore::lockPath() const { return folder_ + QStringLiteral("/index.lock"); }
+
 QString BackupStore::pathOf(const BackupEntry& entry) const { return folder_ + QLatin1Char('/') + entry.file; }
 
 std::optional<std::vector<BackupEntry>> BackupStore::readIndex(int* next, QString* error) const {
@@ -175,6 +178,15 @@ std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reaso
   const auto file = buildConfigFile(form, &why);
   if (!file) return fail(why);
   if (!QDir().mkpath(folder_)) return fail(QStringLiteral("%1: the folder cannot be made").arg(QDir::toNativeSeparators(folder_)));
+  // The window and the tool may store at once; the second would write an index without the
+  // first one's backup.  It is not waited for: a write is about to start, and the reason is shown.
+  QLockFile lock(lockPath());
+  lock.setStaleLockTime(0);  // a lock is stale only when its process is gone
+  if (!lock.tryLock(0)) {
+    return fail(lock.error() == QLockFile::LockFailedError
+                    ? QStringLiteral("another program is storing a backup in %1 right now").arg(QDir::toNativeSeparators(folder_))
+                    : QStringLiteral("%1: the lock file cannot be made").arg(QDir::toNativeSeparators(lockPath())));
+  }
   int next = 1;
   auto entries = readIndex(&next, &why);
   if (!entries) return fail(why);

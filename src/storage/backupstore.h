@@ -63,7 +63,8 @@ class BackupStore {
 
   // Stores the form's configuration as a new backup (the firmware version as the form shows it),
   // then removes the oldest ones beyond the limit that are not a controller's only backup.  On
-  // failure (the folder cannot be made, a file cannot be written, the index is unreadable) nothing
+  // failure (the folder cannot be made, a file cannot be written, the index is unreadable, another
+  // program is storing a backup there at the same moment) nothing
   // of the history has changed and *error says why: the write that asked for the backup must not
   // start.
   std::optional<BackupEntry> add(const Form& form, BackupReason reason, const QString& port, QString* error,
@@ -71,6 +72,7 @@ class BackupStore {
 
  private:
   QString indexPath() const;
+  QString lockPath() const;
   bool saveIndex(const std::vector<BackupEntry>& entries, int next, QString* error) const;
   std::optional<std::vector<BackupEntry>> readIndex(int* next, QString* error) const;
 
