@@ -26,7 +26,8 @@ int cmdBackups(const QStringList& args) {
   cmd.parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("list or show"), QStringLiteral("list | show N"));
   cmd.parser.addOption({QStringLiteral("json"), QStringLiteral("show: print the JSON form instead")});
   cmd.parser.addOption({QStringLiteral("folder"),
-                        QStringLiteral("the backup folder (default: %1)").arg(QDir::toNativeSeparators(BackupStore::defaultFolder())),
+                        // Not the folder itself: the manual page is made from this help.
+                        QStringLiteral("the backup folder (default: $XDG_DATA_HOME/dovu-konfig/backups)"),
                         QStringLiteral("DIR")});
   if (const auto exit = cmd.parse(args, 1, 2)) return *exit;
   const QStringList pos = cmd.positional();
