@@ -38,4 +38,26 @@ QString statusCsvRow(const QDateTime& when, const StatusRecord& s) {
   return cells.join(QLatin1Char(','));
 }
 
+bool StatusCsvLog::open(const QString& path, QString* error) {
+  file_.close();
+  file_.setFileName(path);
+  if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    *error = QStringLiteral("%1: %2").arg(path, file_.errorString());
+    return false;
+  }
+  return file_.size() > 0 || write(statusCsvHeader(), error);
+}
+
+bool StatusCsvLog::append(const QDateTime& when, const StatusRecord& s, QString* error) {
+  return write(statusCsvRow(when, s), error);
+}
+
+bool StatusCsvLog::write(const QString& line, QString* error) {
+  const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+  if (file_.write(bytes) == bytes.size() && file_.flush()) return true;
+  *error = QStringLiteral("%1: %2").arg(file_.fileName(), file_.errorString());
+  file_.close();
+  return false;
+}
+
 }  // namespace dovu
