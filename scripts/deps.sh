@@ -14,7 +14,7 @@ for a in "$@"; do
   case "$a" in
     --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
     --wine) pkgs+=(g++-mingw-w64-x86-64-posix wine64 googletest) ;;
-    --screenshot) pkgs+=(fonts-dejavu-core) ;;
+    --screenshot) pkgs+=(fonts-dejavu-core poppler-utils) ;;
   esac
 done
 missing=()

@@ -8,9 +8,14 @@
 #include <QTest>
 #include <QtCharts/QLineSeries>
 
+#include <QAction>
+#include <QDockWidget>
+
 #include "support/sim.h"
+#include "support/testapp.h"
 #include "support/uiapp.h"
 #include "ui/chartview.h"
+#include "ui/mainwindow.h"
 
 namespace dovu {
 namespace {
@@ -127,6 +132,44 @@ TEST(ChartPanel, SavesWhatItHoldsAndLogsEveryRecordWhileTicked) {
   QTest::mouseClick(panel.logBox(), Qt::LeftButton);
   EXPECT_FALSE(panel.logBox()->isChecked());
   EXPECT_EQ(notes.events.size(), 1u);
+}
+
+// Logged in to the simulator: every status record it sends is one point of each series and one
+// row of the running log, until the logout.
+TEST(ChartWindow, PollsOfTheSessionReachTheChartAndTheLog) {
+  test::uiApp("ui_chart_test");
+  test::SimProcess sim;
+  ASSERT_TRUE(sim.started());
+  test::RecordingNotifier notes;
+  ui::Main window(std::make_unique<test::FixedPorts>(std::vector<PortEntry>{
+                      {sim.port(), QStringLiteral("dovu-sim"), PortKind::Simulator}}),
+                  &notes);
+  window.createDialogs();
+  window.show();
+  auto* dock = window.findChild<QDockWidget*>(QStringLiteral("DockWykres"));
+  ASSERT_TRUE(dock);
+  EXPECT_TRUE(dock->isHidden());
+  window.findChild<QAction*>(QStringLiteral("PokazWykres1"))->trigger();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dock));
+  ChartPanel* panel = window.chart();
+  QTemporaryDir dir;
+  const QString logPath = dir.filePath(QStringLiteral("na-bieżąco.csv"));
+  panel->askLogPath = [&] { return logPath; };
+  QTest::mouseClick(panel->logBox(), Qt::LeftButton);
+  ASSERT_TRUE(panel->logBox()->isChecked());
+
+  window.findChild<QPushButton*>(QStringLiteral("Button_polacz"))->click();
+  ASSERT_TRUE(test::waitFor([&] { return panel->history().size() >= 3; }, 8000));
+  window.findChild<QPushButton*>(QStringLiteral("Button_rozlacz"))->click();
+  ASSERT_FALSE(window.port().isOpen());
+
+  int sent = 0;
+  for (const test::LoggedFrame& f : sim.frames()) sent += !f.fromPc && f.code() == 253;
+  EXPECT_EQ(panel->history().size(), static_cast<std::size_t>(sent));
+  EXPECT_EQ(lines(logPath).size(), sent + 1);
+  panel->redrawNow();
+  EXPECT_EQ(panel->series(4)->count(), sent);  // AC: a reading in every record
+  EXPECT_EQ(notes.texts(), QStringList{QStringLiteral("Wylogowano ze sterownika DOVU")});
 }
 
 }  // namespace

@@ -33,17 +33,18 @@ struct SeriesDef {
   const char* name;  // legend text with its unit
   bool rightAxis;    // volts and signal on the right, degrees and percent on the left
   std::optional<int> (*tenths)(const StatusRecord&);
+  QRgb colour;       // each its own: the theme's palette repeats after five
 };
 
 constexpr SeriesDef kSeriesDefs[ChartPanel::kSeries] = {
-    {"T1 [°C]", false, [](const StatusRecord& s) { return analogTemperatureTenths(s.t1Raw); }},
-    {"T2 [°C]", false, [](const StatusRecord& s) { return analogTemperatureTenths(s.t2Raw); }},
-    {"T3 [°C]", false, [](const StatusRecord& s) { return signedTenths(s.t3); }},
-    {"Wilgotność [%]", false, [](const StatusRecord& s) { return humidityTenths(s.humidity); }},
-    {"AC [V]", true, [](const StatusRecord& s) { return std::optional<int>(s.exVolts); }},
-    {"DC [V]", true, [](const StatusRecord& s) { return std::optional<int>(s.dcVolts); }},
+    {"T1 [°C]", false, [](const StatusRecord& s) { return analogTemperatureTenths(s.t1Raw); }, 0xd62728},
+    {"T2 [°C]", false, [](const StatusRecord& s) { return analogTemperatureTenths(s.t2Raw); }, 0xff7f0e},
+    {"T3 [°C]", false, [](const StatusRecord& s) { return signedTenths(s.t3); }, 0x8c564b},
+    {"Wilgotność [%]", false, [](const StatusRecord& s) { return humidityTenths(s.humidity); }, 0x1f77b4},
+    {"AC [V]", true, [](const StatusRecord& s) { return std::optional<int>(s.exVolts); }, 0x9467bd},
+    {"DC [V]", true, [](const StatusRecord& s) { return std::optional<int>(s.dcVolts); }, 0x2ca02c},
     {"Sygnał GSM [0–31]", true,
-     [](const StatusRecord& s) { return s.rssi == 99 ? std::nullopt : std::optional<int>(s.rssi * 10); }},
+     [](const StatusRecord& s) { return s.rssi == 99 ? std::nullopt : std::optional<int>(s.rssi * 10); }, 0x7f7f7f},
 };
 
 // Fits an axis to the points drawn on it, with a little room; a fixed range when it has none.
@@ -54,6 +55,7 @@ void fit(QValueAxis* axis, double lo, double hi, double emptyLo, double emptyHi)
   }
   const double pad = std::max(1.0, (hi - lo) * 0.05);
   axis->setRange(std::floor(lo - pad), std::ceil(hi + pad));
+  axis->applyNiceNumbers();
 }
 
 }  // namespace
@@ -77,6 +79,7 @@ ChartPanel::ChartPanel(Notifier& notifier, QWidget* parent) : QWidget(parent), n
   for (int i = 0; i < kSeries; ++i) {
     auto* s = new QLineSeries;
     s->setName(QString::fromUtf8(kSeriesDefs[i].name));
+    s->setColor(QColor::fromRgb(kSeriesDefs[i].colour));
     chart_->addSeries(s);
     s->attachAxis(time);
     s->attachAxis(kSeriesDefs[i].rightAxis ? right : left);
