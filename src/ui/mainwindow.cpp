@@ -31,7 +31,9 @@
 #include "ui/application.h"
 #include "ui/backupsdialog.h"
 #include "ui/configfileui.h"
+#include "ui/chartview.h"
 #include "ui/dialogs.h"
+#include "ui/reportui.h"
 #include "ui/widgets.h"
 
 namespace dovu::ui {
@@ -113,6 +115,8 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
   confirm = [this](const QString& text) { return askYesNo(this, text); };
 
   buildMenu();
+  addSheetActions(*this, form_, *notifier_);
+  chart_ = addChartDock(*this, dispatcher_, *notifier_);
   auto* body = new QWidget;
   auto* outer = new QVBoxLayout(body);
   outer->setContentsMargins(4, 4, 4, 4);

@@ -28,6 +28,8 @@ class QLabel;
 
 namespace dovu::ui {
 
+class ChartPanel;
+
 // The questions of the window.
 inline constexpr const char* kUploadDefaultsText =
     "Kontroler otrzyma domyślną konfigurację okna. Kontynuować?";
@@ -64,6 +66,7 @@ class Main : public QMainWindow {
   FormJakieCOM* portDialog() const { return jakieCom_; }
   QComboBox* comCombo() const { return comCombo_; }
   const std::vector<PortEntry>& ports() const { return portList_; }
+  ChartPanel* chart() const { return chart_; }
 
   // Configuration file load and save (Plik menu and the two file buttons); by default they ask
   // for a file name and go through the configuration file of the storage.
@@ -135,6 +138,7 @@ class Main : public QMainWindow {
   bool userPicked_ = false;     // the selection is the user's choice, kept by refreshes
   QPointer<FormProgres> progres_;
   QPointer<FormJakieCOM> jakieCom_;
+  ChartPanel* chart_ = nullptr;  // in the "Wykres" dock
 };
 
 }  // namespace dovu::ui
