@@ -77,6 +77,14 @@ TEST(CliConventions, PasswordFromEnvironmentOrStdinIsCheckedBeforeSending) {
   EXPECT_EQ(runCli(status, envWith(QStringLiteral("DOVU_PASSWORD"), QStringLiteral("43a1"))).code, 2);
   EXPECT_EQ(runCli(status + QStringList{QStringLiteral("--password"), QStringLiteral("43210")}).code, 2);
   EXPECT_EQ(runCli(status + QStringList{QStringLiteral("--password-stdin")}, {}, "431\n").code, 2);
+  // An endless standard input is read only as far as a password could go.
+  EXPECT_EQ(runTool(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"), QStringLiteral("exec '" DOVU_CLI_PATH
+                                                          "' status --port '%1' --password-stdin </dev/zero")
+                                               .arg(sim.port())},
+                    {}, {}, 20000)
+                .code,
+            2);
   EXPECT_TRUE(sim.framesFromPc().empty());
 
   ToolResult r = runCli(status, envWith(QStringLiteral("DOVU_PASSWORD"), QStringLiteral("4321")));

@@ -8,6 +8,9 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <cerrno>
+#include <cstring>
 #include <string_view>
 #include <unistd.h>
 
@@ -212,8 +215,156 @@ TEST(CliFlash, SendsTheImageWithAProgressBar) {
   writeAll(path, f);
   const CliResult bad = cli({QStringLiteral("flash"), QStringLiteral("--port"), QStringLiteral("/nonexistent"), path});
   EXPECT_EQ(bad.code, 1);
-  EXPECT_TRUE(bad.err.contains(QString::fromUtf8(kBadCrcText)));
+  EXPECT_TRUE(bad.err.contains(QStringLiteral("Błąd CRC pliku firmware"))) << bad.err.toStdString();
+  EXPECT_TRUE(bad.err.contains(path)) << bad.err.toStdString();
+  EXPECT_EQ(bad.err.count(QLatin1Char('\n')), 1) << bad.err.toStdString();
   EXPECT_FALSE(bad.err.contains(QStringLiteral("no such port")));
+}
+
+}  // namespace
+}  // namespace dovu
+
+namespace dovu {
+namespace {
+
+// Runs a shell line: QProcess cannot hand over arguments whose bytes are not UTF-8, and ulimit
+// applies to what the shell starts.
+test::ToolResult sh(const QByteArray& line, int timeoutMs = 60000) {
+  return test::runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromLatin1(line)}, {}, {},
+                       timeoutMs);
+}
+
+QStringList filesIn(const QString& dir) {
+  return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// A save that cannot be written (a file size limit, a full disk) fails with the system's reason,
+// the old file stays byte for byte, and no temporary file is left: convert and download -o.
+TEST(CliFile, ASaveThatCannotBeWrittenKeepsTheOldFileWhole) {
+  QTemporaryDir dir;
+  const QString in = dir.filePath(QStringLiteral("in.dvc"));
+  writeAll(in, sampleFile());
+  const QString keep = dir.filePath(QStringLiteral("keep.json"));
+  const Bytes old("{\"old\": true}\n");
+  writeAll(keep, old);
+  const QByteArray limited = "ulimit -f 1; exec '" DOVU_CLI_PATH "' ";  // 512 bytes: the JSON form is larger
+  const QByteArray keepArg = " '" + QFile::encodeName(keep) + "'";
+
+  auto r = sh(limited + "convert '" + QFile::encodeName(in) + "'" + keepArg);
+  EXPECT_EQ(r.code, 1) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QString::fromLocal8Bit(std::strerror(EFBIG)))) << r.err.toStdString();
+  EXPECT_EQ(r.err.count(QLatin1Char('\n')), 1) << r.err.toStdString();
+  EXPECT_EQ(readAll(keep), old);
+  EXPECT_EQ(filesIn(dir.path()), (QStringList{QStringLiteral("in.dvc"), QStringLiteral("keep.json")}));
+
+  SimProcess sim;
+  ASSERT_TRUE(sim.started());
+  r = sh(limited + "download --port '" + QFile::encodeName(sim.port()) + "' -o" + keepArg);
+  EXPECT_EQ(r.code, 1) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QString::fromLocal8Bit(std::strerror(EFBIG)))) << r.err.toStdString();
+  EXPECT_EQ(readAll(keep), old);
+  EXPECT_EQ(filesIn(dir.path()), (QStringList{QStringLiteral("in.dvc"), QStringLiteral("keep.json")}));
+
+  // A really full file system: a small tmpfs, filled up (mounting needs root, as in CI).
+  QTemporaryDir mountDir;
+  const QByteArray mnt = QFile::encodeName(mountDir.path());
+  if (::geteuid() != 0 || sh("mount -t tmpfs -o size=64k dovu-full '" + mnt + "'").code != 0)
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  const QString full = mountDir.filePath(QStringLiteral("keep.json"));
+  writeAll(full, old);
+  sh("cat /dev/zero > '" + mnt + "/filler' 2>/dev/null");
+  r = cli({QStringLiteral("convert"), in, full});
+  EXPECT_EQ(r.code, 1) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))) << r.err.toStdString();
+  EXPECT_EQ(readAll(full), old);
+  EXPECT_EQ(filesIn(mountDir.path()), (QStringList{QStringLiteral("filler"), QStringLiteral("keep.json")}));
+  sh("umount '" + mnt + "'");
+}
+
+// A name that is not UTF-8 takes the same path as any other: a read-only target is refused, a
+// link is followed and stays a link, a FIFO is refused at once, a foreign file keeps its owner.
+TEST(CliFile, NamesThatAreNotUtf8KeepTheSavingRules) {
+  QTemporaryDir dir;
+  const QByteArray d = QFile::encodeName(dir.path());
+  const QString in = dir.filePath(QStringLiteral("in.dvc"));
+  writeAll(in, sampleFile());
+  const QByteArray convert = "'" DOVU_CLI_PATH "' convert '" + QFile::encodeName(in) + "' ";
+  auto named = [&](const char* name) { return "\"$(printf '" + d + "/" + name + "')\""; };
+  auto raw = [&](const char* name) { return d + "/" + QByteArray(name).replace("\\377", "\xff"); };
+  auto bytesOf = [](const QByteArray& path) {
+    QFile f;
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return QByteArray("<none>");
+    return f.readAll();
+  };
+
+  // Read-only: refused, unchanged.
+  ASSERT_EQ(sh("printf old > " + named("ro\\377.json") + " && chmod 0444 " + named("ro\\377.json")).code, 0);
+  auto r = sh(convert + named("ro\\377.json"));
+  EXPECT_EQ(r.code, 1) << r.err.toStdString();
+  EXPECT_EQ(bytesOf(raw("ro\\377.json")), QByteArray("old"));
+
+  // A link: its target is written, the link stays.
+  ASSERT_EQ(sh("printf old > " + named("target\\377.json") + " && ln -s " + named("target\\377.json") + " " +
+               named("link\\377.json"))
+                .code,
+            0);
+  r = sh(convert + named("link\\377.json"));
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  struct stat st {};
+  ASSERT_EQ(::lstat(raw("link\\377.json").constData(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_TRUE(bytesOf(raw("target\\377.json")).startsWith("{"));
+
+  // A FIFO: show and convert refuse it at once instead of waiting for a writer.
+  ASSERT_EQ(::mkfifo(raw("fifo\\377.dvc").constData(), 0600), 0);
+  r = sh("'" DOVU_CLI_PATH "' show " + named("fifo\\377.dvc"), 10000);
+  EXPECT_EQ(r.code, 1) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("fifo\uFFFD.dvc"))) << r.err.toStdString();
+  r = sh(convert + named("fifo\\377.dvc"), 10000);
+  EXPECT_EQ(r.code, 1) << r.err.toStdString();
+
+  if (::geteuid() == 0) {
+    // Root saving over another user's file leaves it that user's.
+    ASSERT_EQ(sh("printf old > " + named("theirs\\377.json") + " && chown 4321:4322 " + named("theirs\\377.json")).code,
+              0);
+    r = sh(convert + named("theirs\\377.json"));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_EQ(::stat(raw("theirs\\377.json").constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4322u);
+  }
+  sh("rm -f '" + d + "'/*");
+}
+
+}  // namespace
+}  // namespace dovu
+
+namespace dovu {
+namespace {
+
+// A controller's text holding terminal escapes is shown escaped on a terminal by show and diff,
+// and as it is in a pipe.
+TEST(CliFile, ControlCharactersAreEscapedOnATerminal) {
+  QTemporaryDir dir;
+  Form f;
+  f.setText("Edit_IN1A", QStringLiteral("\x1b]0;owned\x07line\nforged\\"));
+  QString why;
+  const QString odd = dir.filePath(QStringLiteral("odd.dvc")), plain = dir.filePath(QStringLiteral("plain.dvc"));
+  writeAll(odd, *buildConfigFile(f, &why));
+  writeAll(plain, *buildConfigFile(Form(), &why));
+  const QString shown = QStringLiteral("\"\\x1B]0;owned\\x07line\\x0Aforged\\\\\"");
+  for (const QStringList& args : {QStringList{QStringLiteral("show"), odd}, QStringList{QStringLiteral("diff"), plain, odd}}) {
+    // script(1) gives the tool a terminal for its standard output.
+    const auto r = test::runTool(QStringLiteral("script"),
+                                 {QStringLiteral("-qec"), QStringLiteral("'" DOVU_CLI_PATH "' ") + args.join(QLatin1Char(' ')),
+                                  QStringLiteral("/dev/null")});
+    EXPECT_TRUE(r.out.contains(shown)) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(QChar(0x1b))) << args.first().toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("\nforged"))) << args.first().toStdString();
+    // A pipe gets the bytes themselves.
+    EXPECT_TRUE(cli(args).out.contains(QStringLiteral("\x1b]0;owned\x07"))) << args.first().toStdString();
+  }
 }
 
 }  // namespace

@@ -44,7 +44,8 @@ TEST(CliStatus, PrintsTheRecordInWords) {
 
 TEST(CliStatus, SurvivesLineFaults) {
   for (const QStringList& fault : {QStringList{QStringLiteral("--split")}, QStringList{QStringLiteral("--noise")},
-                                   QStringList{QStringLiteral("--drop-code"), QStringLiteral("253:1")}}) {
+                                   QStringList{QStringLiteral("--drop-code"), QStringLiteral("253:1")},
+                                   QStringList{QStringLiteral("--short-answer"), QStringLiteral("253:1")}}) {
     SimProcess sim(fault);
     ASSERT_TRUE(sim.started());
     const CliResult r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port()});
@@ -63,6 +64,13 @@ TEST(CliStatus, ErrorsGiveOneLineReasons) {
   EXPECT_NE(r.code, 0);
   EXPECT_TRUE(r.err.contains(QStringLiteral("wrong password"))) << r.err.toStdString();
   EXPECT_EQ(r.err.trimmed().count(QLatin1Char('\n')), 0) << r.err.toStdString();
+
+  // A login answer that is neither yes nor no is not a wrong password.
+  SimProcess garbled({QStringLiteral("--garbled-answer"), QStringLiteral("1")});
+  r = cli({QStringLiteral("status"), QStringLiteral("--port"), garbled.port()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("not understood"))) << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains(QStringLiteral("wrong password"))) << r.err.toStdString();
 
   SimProcess silent({QStringLiteral("--silent")});
   r = cli({QStringLiteral("status"), QStringLiteral("--port"), silent.port()});

@@ -2,6 +2,7 @@
 // are refused before the port is touched.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -104,6 +105,14 @@ TEST(CliTransfer, BadFilesAndUsageAreRefusedBeforeTheLine) {
   EXPECT_EQ(r.code, 2);
   r = runCli({"download", "--port", sim.port()});
   EXPECT_EQ(r.code, 2);
+  // A file that could not be saved is found before the transfer, not after it.
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.json")));
+  for (const QString& target : {QStringLiteral("/nonexistent/x.json"), dir.filePath(QStringLiteral("folder.json")),
+                                QStringLiteral("/proc/version.json")}) {
+    r = runCli({"download", "--port", sim.port(), "-o", target});
+    EXPECT_EQ(r.code, 1) << target.toStdString();
+    EXPECT_EQ(r.err.count(QLatin1Char('\n')), 1) << r.err.toStdString();
+  }
   EXPECT_EQ(sim.framesFromPc().size(), framesBefore);
 
   // A controller that stops answering: the upload fails with the controller's message.

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "support/bytes.h"
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 
 #include <QDir>
 #include <QFile>
@@ -490,6 +493,28 @@ TEST_F(ConfigFileTest, FailedSaveKeepsTheOldFile) {
   EXPECT_EQ(contents(), old);
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("old.dvc")})
       << "no temporary file is left behind";
+
+  // A file size limit fails the real write with EFBIG: the window's save says so, and the old
+  // file stays whole.
+  {
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit was {};
+    ::getrlimit(RLIMIT_FSIZE, &was);
+    struct rlimit small = was;
+    small.rlim_cur = 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    Form form;
+    RecordingNotifier n;
+    const bool saved = saveConfigFile(form, path, n);
+    ::setrlimit(RLIMIT_FSIZE, &was);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(n.texts(), QStringList{QString::fromUtf8(kConfigNotSavedText)});
+    EXPECT_TRUE(n.events.back().detail.contains(QString::fromLocal8Bit(std::strerror(EFBIG))))
+        << n.events.back().detail.toStdString();
+    EXPECT_EQ(contents(), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("old.dvc")});
+  }
 
   // A read-only file is not replaced.
   ::chmod(QFile::encodeName(path).constData(), 0444);

@@ -24,6 +24,7 @@
 #include "link/framecodec.h"
 #include "link/link.h"
 #include "link/serialport.h"
+#include "session/session.h"
 #include "support/pty.h"
 #include "support/testapp.h"
 
@@ -197,6 +198,54 @@ TEST_F(SerialPortTest, OpensRawExclusive4800WithoutFlowControlAndClosingRestores
   EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO), tcflag_t(ICANON | ECHO));
   EXPECT_EQ(t.c_oflag & OPOST, before.c_oflag & OPOST);
+}
+
+// One program on the line: a second opener is refused with "in use by another program", root
+// included, and neither it nor its failed open takes the holder's exclusivity away.
+TEST_F(SerialPortTest, ASecondProgramIsRefusedAndLeavesTheHolderExclusive) {
+  port.open();
+  const QByteArray slave = pty.slavePath().toLocal8Bit();
+  auto marked = [&] {
+    // Root may open an exclusive terminal; others see EBUSY, which says as much.
+    const int fd = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return errno == EBUSY;
+    int excl = 0;
+    ::ioctl(fd, TIOCGEXCL, &excl);
+    ::close(fd);
+    return excl == 1;
+  };
+  SerialPort second;
+  second.setPort(pty.slavePath());
+  try {
+    second.open();
+    ADD_FAILURE() << "the second open succeeded";
+  } catch (const SerialPortError& e) {
+    EXPECT_EQ(e.systemError(), EBUSY);
+    EXPECT_EQ(Session::portErrorReason(e), QStringLiteral("port jest używany przez inny program"));
+  }
+  EXPECT_FALSE(second.isOpen());
+  EXPECT_TRUE(marked());
+  ASSERT_TRUE(pty.write("ok"));
+  EXPECT_TRUE(waitFor([&] { return port.waitingInputCount() == 2; }, 3000));
+
+  // Once the holder is gone, the line is free again.
+  port.close();
+  EXPECT_FALSE(marked());
+  EXPECT_NO_THROW(second.open());
+  second.close();
+
+  // A program that only marks the line exclusive (no lock): not joined, and its mark stays.
+  const int other = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+  if (::geteuid() == 0) {
+    EXPECT_THROW(second.open(), SerialPortError);
+    int excl = 0;
+    EXPECT_EQ(::ioctl(other, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 1);
+  }
+  ::ioctl(other, TIOCNXCL);
+  ::close(other);
 }
 
 TEST_F(SerialPortTest, ReadTakesOnlyWhatWaitsAndWriteDeliversEverything) {

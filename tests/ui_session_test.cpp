@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <utility>
@@ -264,16 +265,36 @@ TEST_F(Session, UploadOfTheWindowDefaultsAsksFirstAnUploadOfALoadedFileDoesNot) 
   EXPECT_EQ(sim_->dumped(8), "+48500600700");
 }
 
-TEST_F(Session, OneShotCommands) {
+TEST_F(Session, OneShotCommandsAndARestartAskedFor) {
   start();
+  QStringList asked;
+  bool agree = false;
+  main_->confirm = [&](const QString& t) {
+    asked << t;
+    return agree;
+  };
   connectClick();
   ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
   find<QPushButton>("ButtonResetlimit")->click();
-  find<QPushButton>("ButtonRestart")->click();
+  find<QPushButton>("ButtonRestart")->click();  // asked, refused: nothing sent
   EXPECT_TRUE(logged(254, 1));
+  EXPECT_EQ(asked, QStringList{QStringLiteral("Uruchomić sterownik ponownie?")});
+  agree = true;
+  find<QPushButton>("ButtonRestart")->click();
   EXPECT_TRUE(logged(255, 1));
   EXPECT_EQ(countFrames(*sim_, 254, "G"), 1);
   EXPECT_EQ(countFrames(*sim_, 255, "B"), 1);
+  // The controller boots (the simulator's bootloader stays silent for 3 s): the window says so,
+  // does not poll meanwhile, and logs in again once the controller answers, without a box.
+  const int polls = countFrames(*sim_, 253);
+  EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
+  EXPECT_EQ(find<QStatusBar>("StatusBar")->findChild<QLabel*>("panel")->text(), "Sterownik uruchamia się ponownie…");
+  EXPECT_FALSE(find("StatusBar")->isHidden());
+  EXPECT_FALSE(find("Button_polacz")->isEnabled());
+  ASSERT_TRUE(waitFor([&] { return text("Edit_logon") == "ZALOGOWANY"; }, 15000));
+  EXPECT_EQ(countFrames(*sim_, 253), polls);
+  EXPECT_TRUE(notes_.events.empty()) << notes_.texts().join(QLatin1Char('/')).toStdString();
+  EXPECT_TRUE(logged(253, polls + 1)) << "the poll runs again";
 }
 
 // Each press lands 0.2 s into a status poll whose answer comes 1.5 s late (the poll writes its
@@ -301,6 +322,7 @@ TEST_F(Session, PressesInsideThePollsWaitRunOnceItIsOver) {
     d->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
   });
 
+  main_->confirm = [](const QString&) { return true; };
   const struct {
     const char* button;
     int code;  // the frame the press sends, 0: none
@@ -334,7 +356,8 @@ TEST_F(Session, PressesInsideThePollsWaitRunOnceItIsOver) {
     notes_.events.clear();
     EXPECT_EQ(main_->port().port(), sim_->port());
     EXPECT_TRUE(main_->port().isOpen());
-    EXPECT_EQ(text("Edit_logon"), "ZALOGOWANY");
+    // A restart logs in again once the controller has booted.
+    EXPECT_TRUE(waitFor([&] { return text("Edit_logon") == "ZALOGOWANY"; }, 15000));
   }
   EXPECT_EQ(text("Edit_haslo"), "4321");
   main_->link().trace = nullptr;

@@ -31,6 +31,7 @@
 
 #include "support/sim.h"
 #include "support/testapp.h"
+#include "support/uiinput.h"
 #include "support/uiapp.h"
 #include "storage/configfile.h"
 #include "ui/application.h"
@@ -425,7 +426,7 @@ TEST_F(Window, TypingIntoAListNeitherSelectsNorMarks) {
   leave();
   EXPECT_EQ(form().index("ComboOut1"), -1);
   EXPECT_NE(form().colour("ComboOut1"), kRed);
-  emit out->activated(2);
+  ASSERT_TRUE(test::pickInPopup(out, 2));
   EXPECT_EQ(form().index("ComboOut1"), 2);
   EXPECT_EQ(out->currentText(), "T1 MAX");
   EXPECT_EQ(form().colour("ComboOut1"), kRed);
@@ -446,11 +447,11 @@ TEST_F(Window, TypingIntoAListNeitherSelectsNorMarks) {
   EXPECT_EQ(op->currentText(), "PLAY");
   EXPECT_EQ(text("Edit_operator"), "+48501200777");
   EXPECT_EQ(base("Combo_operator"), rgb(kYellow));
-  // Confirming a typed item's exact name (leaving the list, or Enter) picks that item; only
-  // closing the drop-down fills the number.
+  // Confirming a typed item's exact name (leaving the list, or Enter) picks that item and brings
+  // its number.
   leave();
   EXPECT_EQ(form().index("Combo_operator"), 3);
-  EXPECT_EQ(text("Edit_operator"), "+48501200777");
+  EXPECT_EQ(text("Edit_operator"), "+48790998250");
 }
 
 TEST_F(Window, TheFlagLampIsNotUnderTheInputsHint) {
@@ -534,29 +535,67 @@ TEST_F(Window, CheckBoxesMarkEnableAndSwapColours) {
   EXPECT_EQ(base("Edit_IN2N"), rgb(kGreen));
 }
 
-TEST_F(Window, OperatorChoiceAndOutputListsMarkOnlyWhatTheUserDid) {
-  auto* op = find<ui::ChoiceBox>("Combo_operator");
-  auto pick = [op](int index) {
-    op->showPopup();
-    op->setCurrentIndex(index);  // what the list's highlight does
-    emit op->activated(index);
-    op->hidePopup();
+TEST_F(Window, ListsTakePicksByPopUpKeysAndWheelBeforeAndAfterADownload) {
+  auto* out = find<QComboBox>("ComboOut1");
+  auto shows = [&](int index) {
+    EXPECT_EQ(out->currentText(), out->itemText(index));
+    EXPECT_EQ(form().index("ComboOut1"), index);
+    EXPECT_EQ(form().colour("ComboOut1"), kRed);
   };
+  // Without a selection the list shows "Brak": Down goes on to the next item, Up stays put.
+  enter("ComboOut1");
+  QTest::keyClick(out, Qt::Key_Up);
+  EXPECT_EQ(out->currentText(), "Brak");
+  EXPECT_EQ(form().index("ComboOut1"), -1);
+  EXPECT_NE(form().colour("ComboOut1"), kRed);
+  QTest::keyClick(out, Qt::Key_Down);
+  shows(1);
+  for (bool downloaded : {false, true}) {
+    SCOPED_TRACE(downloaded ? "after a download" : "before a download");
+    if (downloaded) {  // as the controller's answer sets it
+      form().setIndex("ComboOut1", 3);
+      form().applySyncColour("ComboOut1");
+    }
+    ASSERT_TRUE(test::pickInPopup(out, 5));
+    shows(5);
+    enter("ComboOut1");
+    QTest::keyClick(out, Qt::Key_Down);
+    shows(6);
+    QTest::keyClick(out, Qt::Key_Up);
+    QTest::keyClick(out, Qt::Key_Up);
+    shows(4);
+    test::wheel(out, -1);
+    shows(5);
+    test::wheel(out, 1);
+    shows(4);
+    leave();
+    shows(4);
+  }
+
+  // The operator: each pick shows the operator and brings its number; "inny" empties it.
+  auto* op = find<QComboBox>("Combo_operator");
   form().setColour("Edit_operator", kYellow);
-  pick(4);  // "inny"
-  ASSERT_TRUE(waitFor([this] { return text("Edit_operator").isEmpty(); }, 2000));
+  ASSERT_TRUE(test::pickInPopup(op, 3));
+  EXPECT_EQ(op->currentText(), "PLAY");
+  EXPECT_EQ(text("Edit_operator"), "+48790998250");
   EXPECT_EQ(base("Edit_operator"), rgb(kRed));
   EXPECT_EQ(base("Combo_operator"), rgb(kYellow));
-  pick(2);  // "PLUS"
-  ASSERT_TRUE(waitFor([this] { return text("Edit_operator") == "+48601000310"; }, 2000));
-
-  auto* out = find<QComboBox>("ComboOut2");
-  form().setIndex("ComboOut2", 3);
-  EXPECT_EQ(out->currentText(), "T2 MIN");
-  EXPECT_NE(form().colour("ComboOut2"), kRed);
-  emit out->activated(5);
-  EXPECT_EQ(form().index("ComboOut2"), 5);
-  EXPECT_EQ(form().colour("ComboOut2"), kRed);
+  ASSERT_TRUE(test::pickInPopup(op, 4));
+  EXPECT_EQ(op->currentText(), "inny");
+  EXPECT_EQ(text("Edit_operator"), "");
+  ASSERT_TRUE(test::pickInPopup(op, 3));  // from "inny" too
+  EXPECT_EQ(text("Edit_operator"), "+48790998250");
+  // A number from the controller or a file selects its operator; a pick then replaces it.
+  form().setSmsCentre(QStringLiteral("+48123"));
+  EXPECT_EQ(op->currentText(), "inny");
+  ASSERT_TRUE(test::pickInPopup(op, 2));
+  EXPECT_EQ(op->currentText(), "PLUS");
+  EXPECT_EQ(text("Edit_operator"), "+48601000310");
+  enter("Combo_operator");
+  QTest::keyClick(op, Qt::Key_Up);
+  EXPECT_EQ(op->currentText(), "T-MOBILE");
+  EXPECT_EQ(text("Edit_operator"), "+48602951111");
+  leave();
 }
 
 TEST_F(Window, EditedAndSynchronisedStatesAreDrawn) {
@@ -579,7 +618,7 @@ TEST_F(Window, EditedAndSynchronisedStatesAreDrawn) {
            find("BoxCA")->setFocus(Qt::TabFocusReason);
          }, window},  // and its caption
         {"Edit_Tel1", [this] { type(find("Edit_Tel1"), "5"); }, rgb(kYellow)},
-        {"ComboOut1", [this] { emit find<QComboBox>("ComboOut1")->activated(3); }, window},
+        {"ComboOut1", [this] { ASSERT_TRUE(test::pickInPopup(find<QComboBox>("ComboOut1"), 3)); }, window},
     };
     for (const auto& c : cases) {
       QWidget* w = find(c.field);
@@ -612,7 +651,7 @@ TEST_F(Window, TextsSetThroughAccessibilityAreFilteredStoredAndMarked) {
 
   // A list: typed text that names no item does not stay on screen once the list is left.
   auto* out = find<QComboBox>("ComboOut3");
-  emit out->activated(4);
+  ASSERT_TRUE(test::pickInPopup(out, 4));
   enter("ComboOut3");
   QAccessible::queryAccessibleInterface(out->lineEdit())->setText(QAccessible::Value, QStringLiteral("T9"));
   EXPECT_EQ(form().text("ComboOut3"), "T9");

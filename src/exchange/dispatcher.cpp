@@ -76,7 +76,8 @@ void Dispatcher::attach(Link& link) {
 }
 
 bool Dispatcher::accepts(std::uint8_t code, const Bytes& payload, int awaited) {
-  if (code == kCodeStatus) return true;
+  // A short status record is no answer either: the poll is repeated.
+  if (code == kCodeStatus) return payload.size() >= kStatusRecordSize;
   if (code != awaited) return false;
   // Acknowledgements of set codes carry no value; only a read answer has a layout to fill.
   const ParamDef* p = code % 2 == 0 ? paramByCode(code) : nullptr;

@@ -16,8 +16,8 @@ class Dispatcher {
   explicit Dispatcher(Form& form) : form_(form) {}
   // Takes the link's frames: only those accepts() lets through reach dispatch().
   void attach(Link& link);
-  // Whether a frame from the controller is taken.  A status record (253) is drawn whenever it
-  // arrives.  Any other frame only as the answer the running wait expects (awaited), and a block
+  // Whether a frame from the controller is taken.  A whole status record (253) is drawn whenever
+  // it arrives.  Any other frame only as the answer the running wait expects (awaited), and a block
   // answer (52, 54, 80, 104) only when it carries its whole layout: a short one is no answer, so
   // the request is repeated instead of the fields keeping what they held.  Frames nobody asked
   // for, a corrupted or unsolicited one, never reach the fields.

@@ -23,5 +23,7 @@ inline constexpr const char* kReadPayload = "T";  // the read request of a param
 
 // First byte of the login answer when the password is right ("T"); any other byte refuses.
 constexpr std::uint8_t kLoginAccepted = 0x54;
+// The byte a controller refuses a wrong password with ("N").
+constexpr std::uint8_t kLoginRefused = 0x4E;
 
 }  // namespace dovu

@@ -1,6 +1,6 @@
 // SerialDevice on a Linux terminal device (termios, epoll, eventfd).
 //
-// The device is opened non-blocking, exclusively and without becoming the controlling terminal.
+// The device is opened non-blocking, locked, exclusively and without becoming the controlling terminal.
 // The event thread waits in epoll for arriving bytes.  The wait is edge-triggered, like the
 // received-characters event of a serial driver: arriving bytes raise one report, bytes a reader
 // leaves unread are reported again with the next arrival.  A level-triggered wait would
@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -102,6 +103,7 @@ struct SerialDevice::Os {
   Bytes pushback;  // a byte taken by the end-of-file probe, handed out before the queue
   bool hungUp = false;  // the line hung up after bytes that are still being handed out
   bool outputStuck = false;  // a write missed its time-out with bytes still queued
+  bool exclusive = false;    // the terminal's exclusive mark is ours
 
   void closeAll() {
     closeQuietly(epollFd);
@@ -115,8 +117,9 @@ struct SerialDevice::Os {
       if (original) ::tcsetattr(fd, TCSANOW, &*original);
       // The exclusive mark belongs to the terminal, not to this descriptor: it would outlive the
       // close while anyone else (the simulator) holds the line, and keep every later open out.
-      ::ioctl(fd, TIOCNXCL);
+      if (exclusive) ::ioctl(fd, TIOCNXCL);
     }
+    exclusive = false;
     closeQuietly(fd);
     original.reset();
     pushback.clear();
@@ -140,13 +143,20 @@ void SerialDevice::open(const std::string& name, const LineSettings& settings) {
     v.closeAll();
     throw SerialPortError(code, err);
   };
-  // No second open of the line while it is ours (root may still do it).  A path that is not a
-  // terminal fails here, before anything was changed on it.
-  if (::ioctl(v.fd, TIOCEXCL) != 0) {
-    const int err = errno;
+  // One program on the line at a time.  The lock is on the device and dies with its holder, so
+  // a killed program leaves none behind; it keeps out root and every program that locks too.  The
+  // terminal's exclusive mark keeps out the other programs (root excepted): a mark already set
+  // means another holder, whose mark is never cleared.  A path that is not a terminal fails here,
+  // before anything was changed on it.
+  auto busy = [&v](int err) {
     closeQuietly(v.fd);
     throw SerialPortError(kErrOpen, err);
-  }
+  };
+  if (::flock(v.fd, LOCK_EX | LOCK_NB) != 0) busy(errno == EWOULDBLOCK ? EBUSY : errno);
+  int marked = 0;
+  if (::ioctl(v.fd, TIOCGEXCL, &marked) == 0 && marked) busy(EBUSY);
+  if (::ioctl(v.fd, TIOCEXCL) != 0) busy(errno);
+  v.exclusive = true;
   termios found{};
   if (::tcgetattr(v.fd, &found) != 0) fail(kErrSetState, errno);
   v.original = found;

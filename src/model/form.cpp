@@ -265,6 +265,9 @@ void Form::userPicked(Id id, int index) {
   if (d.kind != FieldKind::Choice || !state(id).enabled) return;
   setIndex(id, index);
   if (d.marker == Marker::OnUserPick) setColour(id, kRed);
+  // An operator picked by keys, the wheel or its typed name brings its number as the closing of
+  // the drop-down does, so the list never shows one operator while the other number is sent.
+  if (is(d, "Combo_operator")) operatorCloseUp();
 }
 
 void Form::userEnter(Id id) {

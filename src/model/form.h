@@ -177,7 +177,7 @@ class Form : public QObject {
   // text is stored as typed and leaves its selection alone (only a pick selects).
   void userEdited(Id id, const QString& text);
   void userToggled(Id id, bool on);             // the user clicked a check box
-  void userPicked(Id id, int index);            // the user picked a list item
+  void userPicked(Id id, int index);            // the user picked a list item (an operator brings its number)
   void userEnter(Id id);                        // a check box received the focus
   // A field lost the focus: the exit checks of a text the user edited since the program last set
   // it (a value from the controller or a file is left as it is); a list whose typed text names

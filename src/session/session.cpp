@@ -219,9 +219,53 @@ bool Session::changePassword(const QString& newPassword) {
 
 void Session::restart() { link_.sendFrame(kCodeRestart, kRestartPayload); }
 
+void Session::restartDevice() {
+  link_.sendFrame(kCodeRestart, kRestartPayload);
+  // The controller forgets the login while it boots; only the poll brings it back.
+  showLoggedOut();
+  form_.setEnabled("Button_polacz", false);
+  form_.setVisible("StatusBar", true);
+  form_.setText("StatusBar", QString::fromUtf8(kRestartingText));
+  restartPolls_ = 0;
+}
+
+void Session::restartStep() {
+  if (!portOpen()) {
+    endRestart();
+    return;
+  }
+  if (++restartPolls_ <= kRestartBootPolls) return;
+  if (restartPolls_ > kRestartBootPolls + kRestartLoginAttempts) {
+    endRestart();
+    showLoggedOut();
+    return;
+  }
+  // A login attempt (three writes a second apart); its silence is expected while the controller
+  // boots, so it shows no box.
+  Notifier* notifier = link_.notifier();
+  link_.setNotifier(nullptr);
+  const bool answered = link_.sendAndWait(kCodeLogin, form_.text("Edit_haslo").toLatin1().toStdString(), kSessionTicks);
+  link_.setNotifier(notifier);
+  if (!restarting()) return;  // disconnected, or logged in by the user, meanwhile
+  if (!answered) {
+    form_.setEnabled("Button_polacz", false);
+    form_.setVisible("StatusBar", true);
+    form_.setText("StatusBar", QString::fromUtf8(kRestartingText));
+    return;
+  }
+  endRestart();
+  const Bytes& answer = link_.rxPayload();
+  if (!answer.empty() && byteAt(answer, 0) == kLoginAccepted) showLoggedIn();
+  else showLoggedOut();
+}
+
 void Session::resetCounters() { link_.sendFrame(kCodeResetCounters, kResetCountersPayload); }
 
 void Session::poll() {
+  if (restarting()) {
+    if (!link_.busy() && !link_.aborted()) restartStep();
+    return;
+  }
   // Never inside another exchange, nor ahead of a press that waits for the line.
   if (loggedIn_ && liveDisplay_ && !link_.busy() && !link_.aborted())
     link_.sendAndWait(kCodeStatus, kStatusPayload, kSessionTicks);
@@ -237,6 +281,7 @@ void Session::showConnected() {
 
 void Session::showDisconnected() {
   link_.sessionChanged();
+  endRestart();
   form_.setText("Edit_status", QStringLiteral("ROZŁĄCZONY"));
   form_.setColour("Edit_status", kRed);
   form_.setEnabled("Button_rozlacz", false);
@@ -245,6 +290,7 @@ void Session::showDisconnected() {
 
 void Session::showLoggedIn() {
   link_.sessionChanged();
+  endRestart();
   link_.setPollTicks(0);
   loggedIn_ = true;
   form_.setText("Edit_logon", QStringLiteral("ZALOGOWANY"));

@@ -43,6 +43,11 @@ class Session : public QObject {
   void dialogClosed() { liveOn(); }
 
   void restart();        // 255 "B", no answer awaited
+  // The restart the user asked for: 255 "B", then the poll rests while the controller boots and
+  // the session logs in again once it answers; without an answer within the bound the window
+  // shows logged out, without the no-answer box.  Driven by the once-a-second poll.
+  void restartDevice();
+  bool restarting() const { return restartPolls_ >= 0; }
   void resetCounters();  // 254 "G", no answer awaited
 
   void showLoggedIn();
@@ -66,6 +71,8 @@ class Session : public QObject {
   void showConnected();
   void showDisconnected();
   void poll();
+  void restartStep();
+  void endRestart() { restartPolls_ = -1; }
   void onDeviceLost(const QString& reason);
   void reportPortUnavailable(const QString& port, const QString& detail);
 
@@ -73,6 +80,13 @@ class Session : public QObject {
   Link& link_;
   bool loggedIn_ = false;
   bool liveDisplay_ = false;
+  int restartPolls_ = -1;  // seconds since the restart the user asked for; -1: none under way
 };
+
+inline const char* kRestartingText = "Sterownik uruchamia się ponownie…";
+// Seconds of silence while the controller boots, then login attempts (each up to three writes a
+// second apart) before the window gives up: about 22 s in all.
+constexpr int kRestartBootPolls = 2;
+constexpr int kRestartLoginAttempts = 5;
 
 }  // namespace dovu

@@ -1,13 +1,10 @@
 #include "storage/checkedfile.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
+#include "base/filename.h"
 #include "storage/checkedfile_p.h"
 
-#include <cerrno>
-#include <cstring>
 
 namespace dovu {
 
@@ -37,13 +34,13 @@ std::optional<Bytes> readWholeFile(const QString& path, QString* error, bool* to
   // pipes and devices.
   const QByteArray data = f.read(static_cast<qint64>(kFileBufferSize) + 1);
   if (f.error() != QFileDevice::NoError) {
-    if (error) *error = QStringLiteral("%1: %2").arg(path, f.errorString());
+    if (error) *error = QStringLiteral("%1: %2").arg(displayFileName(path), f.errorString());
     return std::nullopt;
   }
   if (static_cast<std::size_t>(data.size()) > kFileBufferSize) {
     if (tooLarge) *tooLarge = true;
     if (error)
-      *error = QStringLiteral("%1: plik jest większy niż %2 bajtów").arg(path).arg(kFileBufferSize);
+      *error = QStringLiteral("%1: plik jest większy niż %2 bajtów").arg(displayFileName(path)).arg(kFileBufferSize);
     return std::nullopt;
   }
   return Bytes(data.constData(), static_cast<std::size_t>(data.size()));
@@ -70,40 +67,6 @@ std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, 
   }
   if (!checkFileBytes(data, magic, notifier)) return std::nullopt;
   return data;
-}
-
-bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, const FileWriteFn& write) {
-  const auto target = detail::saveTarget(path, error);
-  if (!target) return false;
-  auto fail = [&](const QString& why) {
-    if (error) *error = QStringLiteral("%1: %2").arg(target->path, why);
-    return false;
-  };
-
-  // QSaveFile writes a temporary file beside the target and renames it over the target only on
-  // commit(), after flushing it to the disk; without commit() the temporary file is removed.  It
-  // never falls back to writing the target in place.
-  QSaveFile file(target->path);
-  if (!detail::openPrivately(file)) return fail(file.errorString());
-  if (!detail::takeOverAttributes(file, *target, error)) {
-    file.cancelWriting();
-    return false;
-  }
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const long n = write ? write(file.handle(), data.data() + done, data.size() - done)
-                         : static_cast<long>(file.write(data.data() + done, static_cast<qint64>(data.size() - done)));
-    if (n <= 0) {
-      // A write that makes no progress is a full disk too.
-      const QString why = n < 0 && !write ? file.errorString() : QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENOSPC));
-      file.cancelWriting();
-      return fail(why);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (!file.commit()) return fail(file.errorString());
-  detail::syncFolder(QFileInfo(target->path).absolutePath());
-  return true;
 }
 
 }  // namespace dovu

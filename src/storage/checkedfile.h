@@ -49,8 +49,10 @@ std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, 
 using FileWriteFn = std::function<long(int fd, const char* data, std::size_t n)>;
 
 // Replaces the file at path with data so that a reader sees either the old or the new file, never
-// a mixture: the bytes go to a temporary file in the same folder, which is flushed to the disk and
-// then renamed over the target (QSaveFile).
+// a mixture: the bytes go to a temporary file in the same folder, which is synced to the disk and
+// then renamed over the target.  Every failed write or sync (a full disk, a file size limit) fails
+// the save with the system's reason.  The name is taken as its own bytes (base/filename.h), so a
+// name that is not UTF-8 is saved by the same rules.
 // - A symbolic link is followed only where the system itself would follow it: not a link of
 //   another user in a folder that everyone may write to and that is sticky (/tmp), which could
 //   steer the save onto a file of the user's own.  A chain of links is followed to its end, and
@@ -62,5 +64,9 @@ using FileWriteFn = std::function<long(int fd, const char* data, std::size_t n)>
 // the reason.
 bool saveFileAtomically(const QString& path, const Bytes& data, QString* error,
                         const FileWriteFn& write = {});
+
+// Whether a save to path would be allowed and could create its file there, by the rules above,
+// without writing anything: for a check before a long operation whose result is to be saved.
+bool canSaveFile(const QString& path, QString* error);
 
 }  // namespace dovu

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QHelpEvent>
@@ -250,7 +251,7 @@ void FieldBinder::bind(QWidget* w, std::string_view name) {
       guarded([&] { form_.userPicked(id, index); });
       refresh(id);
     });
-    if (QLineEdit* e = c->lineEdit()) takeEdits(e, id);
+    if (QLineEdit* e = c->lineEdit()) takeListEdits(c, e, id);
     // The focus of an editable list goes to the list itself, not to its line edit.
     c->installEventFilter(this);
   } else if (auto* s = qobject_cast<SpinPair*>(w)) {
@@ -267,6 +268,25 @@ void FieldBinder::takeEdits(QLineEdit* e, Form::Id id) {
   // the accessibility interface.  All of them take the key filter and the limit, and are stored.
   connect(e, &QLineEdit::textChanged, this, [this, e, id](const QString& t) {
     guarded([&] {
+      const Form::Edit f = form_.filterEdit(id, form_.state(id).text, t, e->cursorPosition());
+      if (f.accepted) form_.userEdited(id, f.text);
+    });
+    refresh(id);
+  });
+}
+
+void FieldBinder::takeListEdits(QComboBox* c, QLineEdit* e, Form::Id id) {
+  // The list moves its selection before it shows the item's text, so a text change that shows
+  // the item now selected is a pick (pop-up, Up/Down, wheel, Enter on a typed name): it goes to
+  // the form as one, before the refresh could put the form's old selection back.  Any other
+  // change is typing.
+  connect(e, &QLineEdit::textChanged, this, [this, c, e, id](const QString& t) {
+    guarded([&] {
+      const int i = c->currentIndex();
+      if (i >= 0 && t == c->itemText(i) && (i != form_.state(id).index || form_.state(id).text != t)) {
+        form_.userPicked(id, i);
+        return;
+      }
       const Form::Edit f = form_.filterEdit(id, form_.state(id).text, t, e->cursorPosition());
       if (f.accepted) form_.userEdited(id, f.text);
     });

@@ -10,6 +10,7 @@
 #include "model/form.h"
 
 class QAction;
+class QComboBox;
 class QLineEdit;
 class QWidget;
 
@@ -43,6 +44,8 @@ class FieldBinder : public QObject {
   void attach(QObject* view, Form::Id id);
   // Hands every change of the line edit's text that the program did not make to the form.
   void takeEdits(QLineEdit* e, Form::Id id);
+  // The same for the line edit of a list, where a change may also be a pick.
+  void takeListEdits(QComboBox* c, QLineEdit* e, Form::Id id);
   // One press of the step button of a threshold field or step pair.
   void step(Form::Id id, bool up);
 

@@ -1,6 +1,7 @@
 // dovu-konfig: the DOVU controller configurator.
 #include <QIcon>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,6 +9,10 @@
 #include "ui/mainwindow.h"
 
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+  // A file size limit fails a save with EFBIG, reported like a full disk.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   dovu::ui::Application app(argc, argv);
   app.setApplicationName(QStringLiteral("dovu-konfig"));
   // The installed desktop entry and icon theme, with the built-in pictures when not installed.

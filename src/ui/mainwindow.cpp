@@ -662,7 +662,9 @@ void Main::firmwareClick() {
   link_.releaseWhile([&] { dialog->exec(); });
 }
 
-void Main::restartClick() { session_.restart(); }
+void Main::restartClick() {
+  if (confirm(QString::fromUtf8(kRestartQuestionText))) session_.restartDevice();
+}
 
 void Main::resetLimitClick() { session_.resetCounters(); }
 

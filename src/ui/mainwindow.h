@@ -32,6 +32,7 @@ inline constexpr const char* kUploadDefaultsText =
     "Kontroler otrzyma domyślną konfigurację okna. Kontynuować?";
 inline constexpr const char* kDiscardEditsText =
     "Zmiany zaznaczone na czerwono nie zostały wysłane do sterownika. Zamknąć program i porzucić je?";
+inline constexpr const char* kRestartQuestionText = "Uruchomić sterownik ponownie?";
 
 // The firmware dialog for one use, owned by parent.
 QDialog* createFirmwareDialog(Session& session, Link& link, Notifier& notifier, QWidget* parent);

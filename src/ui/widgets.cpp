@@ -1,6 +1,10 @@
 #include "ui/widgets.h"
 
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 namespace dovu::ui {
 
@@ -29,6 +33,41 @@ void ChoiceBox::hidePopup() {
   QComboBox::hidePopup();
   // The list hides before the picked item is applied; report once the pick has gone through.
   QMetaObject::invokeMethod(this, &ChoiceBox::closedUp, Qt::QueuedConnection);
+}
+
+template <class Step>
+void ChoiceBox::stepFromShownItem(Step step) {
+  const bool none = currentIndex() < 0 && count() > 0 && isEditable() && currentText() == itemText(0);
+  auto select = [this](int i) {
+    const QSignalBlocker block(this);
+    const QSignalBlocker blockEdit(lineEdit());
+    setCurrentIndex(i);
+    if (i < 0) setEditText(itemText(0));
+  };
+  if (none) select(0);
+  step();
+  if (none && currentIndex() == 0) select(-1);
+}
+
+void ChoiceBox::keyPressEvent(QKeyEvent* e) {
+  switch (e->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+      if (!(e->modifiers() & (Qt::AltModifier | Qt::ControlModifier))) {
+        stepFromShownItem([&] { QComboBox::keyPressEvent(e); });
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  QComboBox::keyPressEvent(e);
+}
+
+void ChoiceBox::wheelEvent(QWheelEvent* e) {
+  stepFromShownItem([&] { QComboBox::wheelEvent(e); });
 }
 
 QValidator::State FieldValidator::validate(QString& input, int& pos) const {

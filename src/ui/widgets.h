@@ -34,6 +34,16 @@ class ChoiceBox : public QComboBox {
   using QComboBox::QComboBox;
   void hidePopup() override;
 
+ protected:
+  void keyPressEvent(QKeyEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
+
+ private:
+  // A list without a selection shows its first item ("Brak"): the keys and the wheel step on
+  // from that item, as the user sees it, and a step that goes nowhere leaves no selection.
+  template <class Step>
+  void stepFromShownItem(Step step);
+
  signals:
   void closedUp();
 };

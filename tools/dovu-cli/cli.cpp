@@ -3,54 +3,14 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <cstdio>
-#include <iostream>
 #include <string>
 #include <unistd.h>
 
+#include "base/filename.h"
 #include "link/framecodec.h"
 #include "link/portlist.h"
 
 namespace dovu::cli {
-
-namespace {
-
-constexpr char16_t kKeptByte = 0xDC00;
-
-// Length of the valid UTF-8 sequence at raw[i], or 0 when the byte there does not start one.
-int utf8SequenceAt(const QByteArray& raw, qsizetype i) {
-  const auto b = static_cast<unsigned char>(raw[i]);
-  const int n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
-  if (n == 0 || i + n > raw.size()) return 0;
-  if (n == 1) return 1;
-  // The decoder refuses overlong forms, surrogates and values beyond U+10FFFF: a round trip tells.
-  const QByteArray seq = raw.mid(i, n);
-  const QString s = QString::fromUtf8(seq);
-  return s.size() >= 1 && !s.contains(QChar::ReplacementCharacter) && s.toUtf8() == seq ? n : 0;
-}
-
-QString decodeArgument(const QByteArray& raw) {
-  const QString plain = QString::fromUtf8(raw);
-  if (plain.toUtf8() == raw) return plain;
-  QString out;
-  for (qsizetype i = 0; i < raw.size();) {
-    const int n = utf8SequenceAt(raw, i);
-    if (n > 0) {
-      out += QString::fromUtf8(raw.mid(i, n));
-      i += n;
-    } else {
-      out += QChar(static_cast<char16_t>(kKeptByte + static_cast<unsigned char>(raw[i])));
-      ++i;
-    }
-  }
-  return out;
-}
-
-// A low surrogate with no high surrogate before it: a byte kept by decodeArgument().
-bool isKeptByte(const QString& s, qsizetype i) {
-  return s[i].isLowSurrogate() && (i == 0 || !s[i - 1].isHighSurrogate());
-}
-
-}  // namespace
 
 QStringList argumentsOf(int argc, char** argv) {
 #ifdef Q_OS_WIN
@@ -59,29 +19,14 @@ QStringList argumentsOf(int argc, char** argv) {
   return QCoreApplication::arguments();  // already UTF-16 from the system
 #else
   QStringList args;
-  for (int i = 0; i < argc; ++i) args << decodeArgument(QByteArray(argv[i]));
+  for (int i = 0; i < argc; ++i) args << fileNameFromNative(QByteArray(argv[i]));
   return args;
 #endif
 }
 
-QByteArray nativeName(const QString& arg) {
-  QByteArray out;
-  qsizetype start = 0;
-  for (qsizetype i = 0; i < arg.size(); ++i) {
-    if (!isKeptByte(arg, i)) continue;
-    out += arg.mid(start, i - start).toUtf8();
-    out += static_cast<char>(arg[i].unicode() - kKeptByte);
-    start = i + 1;
-  }
-  return out + arg.mid(start).toUtf8();
-}
+QByteArray nativeName(const QString& arg) { return nativeFileName(arg); }
 
-QString displayName(const QString& arg) {
-  QString out = arg;
-  for (qsizetype i = 0; i < out.size(); ++i)
-    if (isKeptByte(out, i)) out[i] = QChar::ReplacementCharacter;
-  return out;
-}
+QString displayName(const QString& arg) { return displayFileName(arg); }
 
 void err(const QString& line) {
   std::fprintf(stderr, "dovu-cli: %s\n", line.toUtf8().constData());
@@ -181,8 +126,11 @@ std::optional<int> Command::parse(const QStringList& args, int minPositional, in
 std::optional<QString> Command::password() {
   if (parser.isSet(QStringLiteral("password"))) return parser.value(QStringLiteral("password"));
   if (parser.isSet(QStringLiteral("password-stdin"))) {
+    // At most a short line: a password is four digits, and standard input may be endless
+    // (/dev/zero, a pipe from a runaway program).  Anything longer fails the password check.
+    constexpr std::size_t kMaxLine = 64;
     std::string line;
-    std::getline(std::cin, line);
+    for (int c; line.size() < kMaxLine && (c = std::getchar()) != EOF && c != '\n';) line += static_cast<char>(c);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return QString::fromStdString(line);
   }
@@ -277,9 +225,16 @@ bool Controller::login() {
     case Session::ConnectResult::NoAnswer:
       err(QStringLiteral("no answer from the controller on %1").arg(port.port()));
       return false;
-    case Session::ConnectResult::Refused:
-      err(QStringLiteral("wrong password"));
+    case Session::ConnectResult::Refused: {
+      // Only the controller's "N" says the password is wrong; anything else is a garbled answer.
+      const Bytes& answer = link->rxPayload();
+      if (!answer.empty() && byteAt(answer, 0) == kLoginRefused)
+        err(QStringLiteral("wrong password"));
+      else
+        err(QStringLiteral("the controller's answer to the login was not understood (%1)")
+                .arg(answer.empty() ? QStringLiteral("empty") : QString::fromStdString(toHex(answer))));
       return false;
+    }
   }
   return false;
 }

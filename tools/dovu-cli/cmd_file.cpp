@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 #include "cli.h"
 #include "configfiles.h"
@@ -34,7 +35,27 @@ QString phonesOf(std::uint8_t mask) {
   return p.isEmpty() ? QStringLiteral("-") : p.join(QLatin1Char(' '));
 }
 
-QString quoted(const Bytes& text) { return QLatin1Char('"') + fromCp1250(text) + QLatin1Char('"'); }
+// A controller's text may hold anything.  On a terminal its control characters are shown as
+// \xNN (and a backslash as \\), so that an escape sequence can neither retitle the terminal nor
+// forge lines; a pipe or file gets the text as it is.
+QString quoted(const Bytes& text) {
+  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  QString t = fromCp1250(text);
+  if (terminal) {
+    QString shown;
+    for (const QChar c : t) {
+      const char16_t u = c.unicode();
+      if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+        shown += QStringLiteral("\\x%1").arg(QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0')));
+      else if (u == '\\')
+        shown += QLatin1String("\\\\");
+      else
+        shown += c;
+    }
+    t = shown;
+  }
+  return QLatin1Char('"') + t + QLatin1Char('"');
+}
 
 QString choiceText(const char* field, std::uint8_t index) {
   const QStringList items = Form::items(Form::idOf(field));
@@ -180,7 +201,7 @@ int cmdConvert(const QStringList& args) {
   }
   // Say what the fields cannot carry when they do not give the same bytes back.
   if (configFormatOf(in) == ConfigFormat::Dvc) {
-    if (const auto original = readNamedFile(in, &why))
+    if (const auto original = readWholeFile(in, &why))
       for (const QString& line : configNormalisations(*original, form))
         err(QStringLiteral("%1: %2").arg(displayName(in), line));
   }

@@ -20,13 +20,28 @@ int cmdFlash(const QStringList& args) {
   StderrNotifier notifier;
   QString why;
   bool tooLarge = false;
-  const auto data = readNamedFile(cmd.positional().first(), &why, &tooLarge);
+  const auto data = readWholeFile(cmd.positional().first(), &why, &tooLarge);
   if (!data) {
     notifier.message(MessageKind::Error, QString::fromUtf8(tooLarge ? kFirmwareTooLargeText : kCannotReadText), why);
     return kFailure;
   }
-  const auto file = checkFirmwareFile(*data, notifier);
-  if (!file) return kFailure;
+  // The file's checks as one line that names the firmware file (the window's check-byte message
+  // speaks of a configuration file).
+  QStringList problems;
+  struct : Notifier {
+    void beep() override {}
+    void message(MessageKind, const QString& text, const QString& detail) override {
+      const QString t = text == QString::fromUtf8(kBadCrcText) ? QStringLiteral("Błąd CRC pliku firmware") : text;
+      (*lines) << (detail.isEmpty() ? t : QStringLiteral("%1 (%2)").arg(t, detail));
+    }
+    QStringList* lines = nullptr;
+  } collect;
+  collect.lines = &problems;
+  const auto file = checkFirmwareFile(*data, collect);
+  if (!file) {
+    err(QStringLiteral("%1: %2").arg(displayName(cmd.positional().first()), problems.join(QStringLiteral("; "))));
+    return kFailure;
+  }
   if (!checkPortExists(port)) return kFailure;
 
   SerialPort com;

@@ -7,6 +7,7 @@
 #include "exchange/dispatcher.h"
 #include "exchange/transfer.h"
 #include "model/params.h"
+#include "storage/checkedfile.h"
 #include "storage/configjson.h"
 
 namespace dovu::cli {
@@ -60,6 +61,12 @@ int cmdDownload(const QStringList& args) {
   }
   const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
   if (!checkPassword(password)) return kUsage;
+  // A file that could not be saved fails at once, not after the whole transfer.
+  QString why;
+  if (!canSaveFile(out, &why)) {
+    err(why);
+    return kFailure;
+  }
 
   Controller c(cmd.port(), password);
   Dispatcher dispatcher(c.form);
@@ -75,7 +82,6 @@ int cmdDownload(const QStringList& args) {
   if (!ok) return kFailure;
   c.session->liveOff();  // the tool does not poll
   if (!c.logout()) return kFailure;
-  QString why;
   if (!writeConfigAny(out, c.form, &why)) {
     err(why);
     return kFailure;

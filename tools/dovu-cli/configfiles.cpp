@@ -1,11 +1,6 @@
 #include "configfiles.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "cli.h"
 #include "storage/checkedfile.h"
@@ -27,16 +22,6 @@ class CollectingNotifier : public Notifier {
   QString line;
 };
 
-// True when the name reaches the file system unchanged through Qt's own file name encoding.
-bool plainName(const QString& path) { return QFile::encodeName(path) == nativeName(path); }
-
-QString systemError(const QString& path, int code) {
-  return QStringLiteral("%1: %2").arg(displayName(path), QString::fromLocal8Bit(std::strerror(code)));
-}
-
-// An open descriptor's path, so that the shared file routines reach a file whose name Qt cannot
-// spell.
-QString descriptorPath(int fd) { return QStringLiteral("/dev/fd/%1").arg(fd); }
 }  // namespace
 
 ConfigFormat configFormatOf(const QString& path) {
@@ -50,44 +35,6 @@ QString unsupportedFormat(const QString& path) {
   return QStringLiteral("%1: unsupported file type (expected .dvc or .json)").arg(displayName(path));
 }
 
-std::optional<Bytes> readNamedFile(const QString& path, QString* error, bool* tooLarge) {
-  if (plainName(path)) return readWholeFile(path, error, tooLarge);
-  if (tooLarge) *tooLarge = false;
-  const int fd = ::open(nativeName(path).constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (error) *error = systemError(path, errno);
-    return std::nullopt;
-  }
-  auto data = readWholeFile(descriptorPath(fd), error, tooLarge);
-  if (error) error->replace(descriptorPath(fd), displayName(path));
-  ::close(fd);
-  return data;
-}
-
-bool writeNamedFile(const QString& path, const Bytes& data, QString* error) {
-  if (plainName(path)) return saveFileAtomically(path, data, error);
-  // The file is saved under a plain temporary name in its folder, then renamed to its own bytes.
-  const QByteArray raw = nativeName(path);
-  const auto slash = raw.lastIndexOf('/');
-  const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : raw.left(slash);
-  const QByteArray base = raw.mid(slash + 1);
-  const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) {
-    *error = systemError(path, errno);
-    return false;
-  }
-  const QByteArray staged = ".dovu-cli-" + QByteArray::number(::getpid()) + ".tmp";
-  bool ok = saveFileAtomically(descriptorPath(dir) + QLatin1Char('/') + QString::fromLatin1(staged), data, error);
-  if (ok && ::renameat(dir, staged.constData(), dir, base.constData()) != 0) {
-    *error = systemError(path, errno);
-    ::unlinkat(dir, staged.constData(), 0);
-    ok = false;
-  }
-  if (!ok) error->replace(descriptorPath(dir) + QLatin1Char('/') + QString::fromLatin1(staged), displayName(path));
-  ::close(dir);
-  return ok;
-}
-
 bool readConfigAny(const QString& path, Form& form, QString* error) {
   const ConfigFormat format = configFormatOf(path);
   if (format == ConfigFormat::Unknown) {
@@ -96,7 +43,7 @@ bool readConfigAny(const QString& path, Form& form, QString* error) {
   }
   QString why;
   bool tooLarge = false;
-  const auto data = readNamedFile(path, &why, &tooLarge);
+  const auto data = readWholeFile(path, &why, &tooLarge);
   if (!data) {
     *error = QStringLiteral("%1: %2 (%3)")
                  .arg(displayName(path), QString::fromUtf8(tooLarge ? kBadFormatText : kCannotReadText), why);
@@ -137,7 +84,7 @@ bool writeConfigAny(const QString& path, const Form& form, QString* error) {
       *error = unsupportedFormat(path);
       return false;
   }
-  return writeNamedFile(path, data, error);
+  return saveFileAtomically(path, data, error);
 }
 
 QStringList configNormalisations(const Bytes& file, const Form& form) {

@@ -17,14 +17,9 @@ ConfigFormat configFormatOf(const QString& path);
 QString unsupportedFormat(const QString& path);
 
 // Paths are command-line arguments: a name that is not UTF-8 is opened by its own bytes
-// (nativeName() in cli.h).
+// (base/filename.h).
 bool readConfigAny(const QString& path, Form& form, QString* error);
 bool writeConfigAny(const QString& path, const Form& form, QString* error);
-
-// The whole file (readWholeFile: at most the file buffer's size), named by an argument.
-std::optional<Bytes> readNamedFile(const QString& path, QString* error, bool* tooLarge = nullptr);
-// Replaces the file named by an argument atomically (saveFileAtomically).
-bool writeNamedFile(const QString& path, const Bytes& data, QString* error);
 
 // What a .dvc file loses when it is read into the fields and written again, one line per item
 // (list indexes beyond their list become "no selection", flag bits without a check box are

@@ -1,6 +1,7 @@
 // dovu-cli: the DOVU controller from the command line, on the same core as the window.
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <csignal>
 #include <cstdio>
 
 #include "cli.h"
@@ -43,6 +44,11 @@ QString description() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+  // A file size limit fails the save's write with EFBIG and the save reports it, instead of the
+  // signal ending the tool half-way.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("dovu-cli"));
   QCoreApplication::setApplicationVersion(QStringLiteral(DOVU_VERSION));

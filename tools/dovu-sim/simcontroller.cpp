@@ -11,7 +11,6 @@ namespace {
 
 constexpr std::uint8_t kFirstReadCode = 4;
 constexpr std::uint8_t kLastSetCode = 105;
-constexpr std::uint8_t kRefused = 0x4E;   // "N"
 constexpr std::size_t kLongLength = 101;  // one over what the program accepts
 
 std::size_t slot(std::uint8_t readCode) { return readCode / 2 - 2; }
@@ -276,7 +275,7 @@ std::vector<Answer> SimController::answer(std::uint8_t code, const Bytes& payloa
   switch (code) {
     case kCodeLogin: {
       const bool ok = !opt_.refusePassword && payload == password_;
-      return {frame(code, bytesOf({ok ? kLoginAccepted : kRefused, static_cast<std::uint8_t>(opt_.version)}))};
+      return {frame(code, bytesOf({ok ? kLoginAccepted : kLoginRefused, static_cast<std::uint8_t>(opt_.version)}))};
     }
     case kCodeLogout:
       return {frame(code, kLogoutPayload)};
@@ -365,8 +364,11 @@ std::vector<Answer> SimController::bootloaderFrame(std::uint8_t code, const Byte
 }
 
 void SimController::applyFailures(std::uint8_t code, std::vector<Answer>& answers) {
+  std::vector<std::size_t> twice;
   for (auto& a : answers) {
     ++answersMade_;
+    if (opt_.duplicateEvery && answersMade_ % opt_.duplicateEvery == 0)
+      twice.push_back(static_cast<std::size_t>(&a - answers.data()));
     if (opt_.silent) {
       a.lostBy = "--silent";
       continue;
@@ -401,6 +403,14 @@ void SimController::applyFailures(std::uint8_t code, std::vector<Answer>& answer
       a.bytes = buildFrame(code, a.bytes.substr(3, (a.bytes.size() - 4) / 2), kControllerStart);
       break;
     }
+    for (auto& d : opt_.garbledAnswer) {
+      if (d.code != code || d.count == 0) continue;
+      if (d.count > 0) --d.count;
+      Bytes payload = a.bytes.substr(3, a.bytes.size() - 4);
+      for (char& c : payload) c = static_cast<char>(~c);
+      a.bytes = buildFrame(code, payload, kControllerStart);
+      break;
+    }
     const bool corrupt = std::any_of(opt_.badChecksum.begin(), opt_.badChecksum.end(),
                                      [code](int c) { return c == kAllCodes || c == code; });
     if (corrupt) a.bytes.back() = static_cast<char>(~byteAt(a.bytes, a.bytes.size() - 1));
@@ -412,6 +422,13 @@ void SimController::applyFailures(std::uint8_t code, std::vector<Answer>& answer
         a.noise.push_back(static_cast<char>(b));
       }
     }
+  }
+  // The copies go right after their originals, latest first so the indexes stay valid.
+  for (auto i = twice.rbegin(); i != twice.rend(); ++i) {
+    if (answers[*i].lostBy) continue;
+    Answer copy = answers[*i];
+    copy.sentBy = "--duplicate-every";
+    answers.insert(answers.begin() + static_cast<std::ptrdiff_t>(*i) + 1, copy);
   }
 }
 

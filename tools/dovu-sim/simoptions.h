@@ -35,6 +35,8 @@ enum class FailureMode {
   UnaskedAtOnce,   // right behind every answer sends an answer to a given code, even the one asked next
   LateAck,         // acknowledges transfer block K a number of milliseconds late, every time
   GarbleBlock,     // takes the first copy of transfer block K as garbled on the line: not kept, not acknowledged
+  GarbledAnswer,   // answers one code with every payload byte inverted, the next COUNT times
+  DuplicateEvery,  // sends every Nth answer twice (acknowledgements included)
 };
 
 struct ServerOptions;
@@ -94,6 +96,8 @@ struct ControllerOptions {
   std::optional<std::size_t> lateAckBlock;
   int lateAckMs = 0;
   std::optional<std::size_t> garbleBlock;
+  std::vector<CodeCount> garbledAnswer;
+  unsigned duplicateEvery = 0;  // 0: off
 };
 
 // What the pty server around it does.
