@@ -9,6 +9,9 @@
 #include <QTemporaryDir>
 #include <QKeyEvent>
 #include <QTimer>
+#include <chrono>
+#include <optional>
+#include <thread>
 
 #include "firmware/bootloader.h"
 #include "link/serialport.h"
@@ -157,6 +160,7 @@ TEST(Fboot, PressesDuringATransferDoNothing) {
     child<QPushButton>(dlg, "ButtonStart")->click();
   });
   child<QPushButton>(dlg, "ButtonStart")->click();
+  ASSERT_TRUE(test::waitFor([&] { return dlg.lastResult().has_value() && !dlg.isVisible(); }, 30000));
 
   EXPECT_TRUE(pressedDuring);
   EXPECT_EQ(chooserCalls, 0);
@@ -194,6 +198,7 @@ TEST(Fboot, EscAndCloseDuringATransferAreRefusedAndTheTransferCompletes) {
     openAfter = dlg.isVisible() && dlg.transferRunning();
   });
   child<QPushButton>(dlg, "ButtonStart")->click();
+  ASSERT_TRUE(test::waitFor([&] { return dlg.lastResult().has_value() && !dlg.isVisible(); }, 30000));
 
   EXPECT_TRUE(openAfter);
   EXPECT_EQ(dlg.lastResult(), FirmwareUpdate::Result::Done);
@@ -202,6 +207,46 @@ TEST(Fboot, EscAndCloseDuringATransferAreRefusedAndTheTransferCompletes) {
   EXPECT_EQ(r.notifier.count(QString::fromUtf8(kFlashDoneText)), 1);
   EXPECT_FALSE(dlg.isVisible()) << "closed once the transfer is over";
   EXPECT_TRUE(r.session->liveDisplay());
+}
+
+// Counts the paint events a widget receives and when the first one after a request came.
+struct PaintWatch : QObject {
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint && requested && !painted) painted = std::chrono::steady_clock::now();
+    return false;
+  }
+  std::optional<std::chrono::steady_clock::time_point> requested, painted;
+};
+
+TEST(Fboot, TheDialogRepaintsWhileTheTransferPauses) {
+  Rig r;
+  ASSERT_TRUE(r.sim.started());
+  Fboot dlg(*r.session, *r.link, r.notifier, nullptr);
+  dlg.show();
+  ASSERT_TRUE(dlg.chooseFile(writeFirmware(r.dir, "fw.dvf", 300)));
+  auto* bar = child<QProgressBar>(dlg, "BarBoot");
+  PaintWatch watch;
+  bar->installEventFilter(&watch);
+  child<QPushButton>(dlg, "ButtonStart")->click();
+  // 700 ms into the 2000 ms pause before the first block, another thread asks for a repaint.
+  std::thread poster([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const auto posted = std::chrono::steady_clock::now();
+    QMetaObject::invokeMethod(
+        bar,
+        [&, posted] {
+          watch.requested = posted;
+          bar->update();
+        },
+        Qt::QueuedConnection);
+  });
+  const bool ended = test::waitFor([&] { return dlg.lastResult().has_value() && !dlg.isVisible(); }, 30000);
+  poster.join();
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(dlg.lastResult(), FirmwareUpdate::Result::Done);
+  ASSERT_TRUE(watch.requested && watch.painted);
+  EXPECT_LT(*watch.painted - *watch.requested, std::chrono::milliseconds(100));
+  EXPECT_EQ(r.sent(101), 3);
 }
 
 }  // namespace

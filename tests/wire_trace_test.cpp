@@ -198,10 +198,8 @@ TEST(Wire, FirmwareFlows) {
     bool done = false;
     const auto file = checkFirmwareFile(firmwareImage(), r.notifier);
     ASSERT_TRUE(file);
-    QTimer::singleShot(0, [&] {
-      update.run(*file);
-      done = true;
-    });
+    update.onFinished = [&](FirmwareUpdate::Result) { done = true; };
+    ASSERT_TRUE(update.start(*file));
     ASSERT_TRUE(waitFor([&] { return done; }, 30000));
     r.settle(500);
     expectTrace(flow, r.lines);

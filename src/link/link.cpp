@@ -41,10 +41,12 @@ Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
     // Only the first frame with the awaited code answers the wait; a repetition or a frame
     // nobody waits for is no answer.  The answer is recorded before it is dispatched, so a wait
     // that sees the code also sees the dispatcher's effects complete.
-    if (code == awaited_) {
+    const bool answers = code == awaited_;
+    if (answers) {
       awaited_ = kNothingAwaited;
       rxPayload_ = payload;
       rxCommand_ = code;
+      if (current_ && stage_ == Stage::Waiting && current_->awaits == Request::Awaits::Answer) answered();
     }
     if (dispatch) {
       const Bytes copy = payload;
@@ -56,9 +58,17 @@ Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
   timer_.setTimerType(Qt::CoarseTimer);
   connect(&timer_, &QTimer::timeout, this, &Link::tick);
   timer_.start();
+  stageTimer_.setSingleShot(true);
+  stageTimer_.setTimerType(Qt::PreciseTimer);
+  connect(&stageTimer_, &QTimer::timeout, this, [this] {
+    if (!current_) return;
+    if (stage_ == Stage::Quiet) whenQuiet();
+    else if (stage_ == Stage::Pausing) finish(Request::Outcome::Answered);
+  });
 }
 
 Link::~Link() {
+  *alive_ = false;
   if (port_) port_->onRxChar = nullptr;
 }
 
@@ -80,16 +90,16 @@ void Link::waitForQuietLine() {
 }
 
 void Link::writeFrame(const Bytes& frame) {
-  if (!port_) {
-    traceFrame(true, frame);
-    if (trace) trace(true, frame);
-    throw SerialPortError(kErrNotOpen);
-  }
   // Bytes on their way in would collide with the request or pass for its answer: let them end
   // first.  What arrives meanwhile is assembled and, answering nothing asked yet, dropped.
-  if (port_->isOpen()) waitForQuietLine();
+  if (port_ && port_->isOpen()) waitForQuietLine();
+  writeNow(frame);
+}
+
+void Link::writeNow(const Bytes& frame) {
   traceFrame(true, frame);
   if (trace) trace(true, frame);
+  if (!port_) throw SerialPortError(kErrNotOpen);
   // A frame already begun, or an acknowledgement already read, was sent before this request saw
   // the line and cannot answer it.
   preRequestFrame_ = assembler_.startFound();
@@ -123,6 +133,8 @@ void Link::pauseMs(int ms) { std::this_thread::sleep_for(std::chrono::millisecon
 
 void Link::abortWaits() {
   aborted_ = true;
+  requests_.clear();
+  if (current_) finish(Request::Outcome::Cancelled);
   std::deque<QueuedCommand> dropped;
   dropped.swap(queue_);
   for (const QueuedCommand& q : dropped)
@@ -155,14 +167,16 @@ void Link::runCommand(const std::function<void()>& command) {
 
 void Link::scheduleQueue() {
   // Run from the event loop, once the stack of the exchange that ended has unwound.
-  if (queueScheduled_ || queue_.empty() || commandDepth_ > 0 || waitDepth_ > 0) return;
+  if (queueScheduled_ || queue_.empty() || commandDepth_ > 0 || waitDepth_ > 0 || holds_ > 0 || current_ ||
+      !requests_.empty())
+    return;
   queueScheduled_ = true;
   QMetaObject::invokeMethod(this, &Link::runQueued, Qt::QueuedConnection);
 }
 
 void Link::runQueued() {
   queueScheduled_ = false;
-  while (!queue_.empty() && commandDepth_ == 0 && waitDepth_ == 0) {
+  while (!queue_.empty() && commandDepth_ == 0 && waitDepth_ == 0 && holds_ == 0 && !current_ && requests_.empty()) {
     QueuedCommand next = std::move(queue_.front());
     queue_.pop_front();
     if (aborted_ || (next.queued == Queued::DropIfSessionChanged && next.epoch != sessionEpoch_)) {
@@ -257,6 +271,142 @@ bool Link::sendAndWait(std::uint8_t code, const Bytes& payload, std::uint16_t ti
   return ok;
 }
 
+void Link::send(Request request) {
+  requests_.push_back(std::move(request));
+  if (!current_) QMetaObject::invokeMethod(this, &Link::startNext, Qt::QueuedConnection);
+}
+
+std::shared_ptr<void> Link::hold() {
+  ++holds_;
+  std::weak_ptr<bool> alive = alive_;
+  return std::shared_ptr<void>(nullptr, [this, alive](void*) {
+    if (alive.expired() || !*alive.lock()) return;
+    --holds_;
+    scheduleQueue();
+  });
+}
+
+void Link::startNext() {
+  if (current_ || requests_.empty()) return;
+  if (aborted_) {
+    // The window is closing: nothing more goes out.
+    std::deque<Request> dropped;
+    dropped.swap(requests_);
+    for (Request& r : dropped)
+      if (r.done) r.done(Request::Outcome::Cancelled);
+    return;
+  }
+  current_ = std::move(requests_.front());
+  requests_.pop_front();
+  attemptsLeft_ = current_->repetitions;
+  txFrame_ = buildFrame(current_->code, current_->payload);
+  beginAttempt();
+}
+
+void Link::beginAttempt() {
+  if (!current_->write) {
+    // Listening only: an acknowledgement read before this point does not count.
+    lastRxChar_ = kNoRxChar;
+    stage_ = Stage::Waiting;
+    waitTicks_ = current_->ticks;
+    return;
+  }
+  stage_ = Stage::Quiet;
+  sending_ = true;
+  quietWait_.start();
+  whenQuiet();
+}
+
+void Link::whenQuiet() {
+  // Bytes on their way in would collide with the request or pass for its answer: let them end
+  // first.  What arrives meanwhile is assembled and, answering nothing asked yet, dropped.
+  if (port_ && port_->isOpen()) {
+    int waiting = 0;
+    try {
+      waiting = port_->waitingInputCount();
+    } catch (const SerialPortError&) {
+      waiting = 0;  // the write reports the port's failure
+    }
+    if (waiting > 0) portRxChar(waiting);
+    if (!current_ || stage_ != Stage::Quiet) return;  // ended by what was read (a closing window)
+    const qint64 quiet = lastRead_.isValid() ? lastRead_.elapsed() : kQuietLineMs;
+    if (quiet < kQuietLineMs && quietWait_.elapsed() < kQuietLineLimitMs) {
+      stageTimer_.start(static_cast<int>(kQuietLineMs - quiet));
+      return;
+    }
+  }
+  writeRequest();
+}
+
+void Link::writeRequest() {
+  // An earlier answer must not satisfy this request.
+  rxCommand_ = 0;
+  rxPayload_.clear();
+  awaited_ = current_->awaits == Request::Awaits::Answer ? current_->code : kNothingAwaited;
+  try {
+    writeNow(txFrame_);
+  } catch (const SerialPortError& e) {
+    lastError_ = e;
+    finish(Request::Outcome::PortError);
+    return;
+  }
+  if (current_->awaits == Request::Awaits::Nothing) {
+    stage_ = Stage::Pausing;
+    stageTimer_.start(current_->pauseAfterMs);
+    return;
+  }
+  stage_ = Stage::Waiting;
+  waitTicks_ = current_->ticks;
+}
+
+void Link::answered() {
+  awaited_ = kNothingAwaited;
+  waitTicks_ = 0;
+  stage_ = Stage::Pausing;
+  // The pause also lets the notification that brought the answer unwind before the next request.
+  stageTimer_.start(current_->pauseAfterMs);
+}
+
+void Link::attemptTimedOut() {
+  if (attemptsLeft_ > 0 && current_->write) {
+    --attemptsLeft_;
+    beginAttempt();
+    return;
+  }
+  // The last attempt went unanswered.  The box and the logout run from the event loop, not inside
+  // the tick.
+  awaited_ = kNothingAwaited;
+  stage_ = Stage::Pausing;
+  const bool show = current_->showNoAnswer && current_->write;
+  const bool logOut = current_->logOutOnNoAnswer && current_->write;
+  QMetaObject::invokeMethod(
+      this,
+      [this, show, logOut] {
+        if (show && notifier_) {
+          notifier_->beep();
+          notifier_->message(MessageKind::Error, QString::fromUtf8(kNoAnswerText));
+        }
+        if (logOut && onNoAnswer && !aborted_) onNoAnswer();
+        if (current_) finish(Request::Outcome::NoAnswer);
+      },
+      Qt::QueuedConnection);
+}
+
+void Link::finish(Request::Outcome outcome) {
+  stageTimer_.stop();
+  Request done = std::move(*current_);
+  current_.reset();
+  awaited_ = kNothingAwaited;
+  waitTicks_ = 0;
+  sending_ = false;
+  pollTicks_ = 0;
+  if (done.done) done.done(outcome);
+  if (!current_) {
+    if (!requests_.empty()) QMetaObject::invokeMethod(this, &Link::startNext, Qt::QueuedConnection);
+    scheduleQueue();
+  }
+}
+
 void Link::portRxChar(int count) {
   lastRxChar_ = kNoRxChar;
   Bytes chunk;
@@ -265,7 +415,13 @@ void Link::portRxChar(int count) {
   if (chunk.empty()) return;
   lastRead_.start();
   // A read of exactly one byte is the bootloader's acknowledgement channel.
-  if (chunk.size() == 1) lastRxChar_ = byteAt(chunk, 0);
+  if (chunk.size() == 1) {
+    lastRxChar_ = byteAt(chunk, 0);
+    if (lastRxChar_ == kBlockAck && current_ && stage_ == Stage::Waiting && current_->awaits == Request::Awaits::Ack) {
+      answered();
+      return;
+    }
+  }
   // Bytes that were waiting when the request went out were sent before it: whatever frame they
   // begin is no answer.  The assembler keeps one frame per buffer and drops what follows it, so
   // they are fed a byte at a time until that frame has ended, and the answer behind them in the
@@ -282,7 +438,13 @@ void Link::portRxChar(int count) {
 }
 
 void Link::tick() {
-  if (waitTicks_ > 0) --waitTicks_;
+  if (waitTicks_ > 0) {
+    --waitTicks_;
+    if (waitTicks_ == 0 && current_ && stage_ == Stage::Waiting) attemptTimedOut();
+  }
+  // The port went away under a request (the owner reported that): it ends without an answer.
+  if (current_ && stage_ == Stage::Waiting && current_->write && (!port_ || !port_->isOpen()))
+    finish(Request::Outcome::Cancelled);
   if (++pollTicks_ >= kPollEveryTicks) {
     pollTicks_ = 0;
     // The poll waits for its answer; run it from the event loop rather than inside this tick,

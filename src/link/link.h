@@ -1,16 +1,23 @@
 #pragma once
-// The request-and-answer layer over the frame codec: the link state, SendFrame, the waits with
-// their time-out and two repetitions, and the 100 ms tick that counts every time-out and triggers
-// the once-a-second poll.
+// The request-and-answer layer over the frame codec.  The link owns a queue of requests and runs
+// one at a time as a state machine on the event loop: it waits for the line to fall quiet, writes
+// the frame, counts the attempt's time-out in the 100 ms tick, writes it again or gives up, pauses
+// after the answer, and then reports the outcome to the request's callback and starts the next.
+// Nothing blocks: every wait is a state, every pause a timer.
 //
-// A wait processes pending events in a loop, so receive notifications, timer ticks and even clicks
-// run nested inside it.  It blocks in the event loop until an event comes; it never spins.
+// A sequence of requests (a download, a firmware transfer) holds the line with hold() so that
+// presses submitted meanwhile run after it, never between its requests.
+//
+// The older blocking waits (waitForAnswer, sendAndWait) remain for the exchanges not yet moved
+// onto requests; they process events in a loop until their answer or time-out.
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <optional>
 
 #include "base/bytes.h"
 #include "base/notifier.h"
@@ -33,8 +40,31 @@ constexpr int kQuietLineMs = 8;
 constexpr int kQuietLineLimitMs = 500;
 // lastRxChar() when the last read was not a single byte.
 constexpr std::uint8_t kNoRxChar = 0x2E;  // "."
+// The bootloader's acknowledgement of a block, a byte read by itself.
+constexpr std::uint8_t kBlockAck = 0x21;  // "!"
 
 inline const char* kNoAnswerText = "Brak odpowiedzi z Sterownika DOVU";
+
+// One request on the line and what answers it.
+struct Request {
+  enum class Awaits {
+    Nothing,  // written, then done
+    Answer,   // a frame with the request's code
+    Ack,      // a lone "!" of the bootloader
+  };
+  enum class Outcome { Answered, NoAnswer, PortError, Cancelled };
+
+  std::uint8_t code = 0;
+  Bytes payload;
+  Awaits awaits = Awaits::Answer;
+  std::uint16_t ticks = 10;    // one attempt, in 100 ms ticks
+  int repetitions = 2;         // further writes after a time-out
+  bool write = true;           // false: only listens for the awaited acknowledgement
+  bool showNoAnswer = true;      // the beep and the no-answer box after the last attempt
+  bool logOutOnNoAnswer = true;  // and onNoAnswer
+  int pauseAfterMs = 10;       // after the answer, before the next request
+  std::function<void(Outcome)> done;
+};
 
 class Link : public QObject {
   Q_OBJECT
@@ -55,6 +85,14 @@ class Link : public QObject {
   bool sendAndWait(std::uint8_t code, const Bytes& payload, std::uint16_t ticks);
   // Writes the last frame again unchanged.
   void resend();
+
+  // Queues a request; it runs once those before it, and the exchange under way, are over.
+  void send(Request request);
+  // Reserves the line for a sequence of requests: while a token lives, presses submitted are
+  // queued behind the sequence and the poll stays away.
+  std::shared_ptr<void> hold();
+  // The port's failure that ended the last request with PortError.
+  const std::optional<SerialPortError>& lastError() const { return lastError_; }
 
   // Lets the pending events run once (never blocks).
   static void processPending();
@@ -79,7 +117,9 @@ class Link : public QObject {
   void submit(std::function<void()> command, Queued queued = Queued::DropIfSessionChanged,
               std::function<void()> dropped = {});
   // True while a command or a wait runs: a new command would be queued.
-  bool busy() const { return commandDepth_ > 0 || waitDepth_ > 0 || !queue_.empty(); }
+  bool busy() const {
+    return commandDepth_ > 0 || waitDepth_ > 0 || !queue_.empty() || holds_ > 0 || current_ || !requests_.empty();
+  }
   // The session's state changed (logged in or out, connected or disconnected).
   void sessionChanged() { ++sessionEpoch_; }
   // Frees the line while a modal dialog that a command opened is shown: presses inside it run at
@@ -121,7 +161,16 @@ class Link : public QObject {
   void tick();
 
  private:
+  // The request engine's states.
+  void startNext();
+  void beginAttempt();
+  void whenQuiet();
+  void writeRequest();
+  void answered();
+  void attemptTimedOut();
+  void finish(Request::Outcome outcome);
   void writeFrame(const Bytes& frame);
+  void writeNow(const Bytes& frame);
   // Reads what has arrived and returns once nothing has come for kQuietLineMs.
   void waitForQuietLine();
   void feed(const Bytes& chunk);
@@ -161,6 +210,16 @@ class Link : public QObject {
   int commandDepth_ = 0;
   unsigned sessionEpoch_ = 0;
   bool queueScheduled_ = false;
+
+  std::deque<Request> requests_;
+  std::optional<Request> current_;
+  enum class Stage { Quiet, Waiting, Pausing } stage_ = Stage::Quiet;
+  int attemptsLeft_ = 0;
+  QTimer stageTimer_;        // the quiet line and the pause after an answer
+  QElapsedTimer quietWait_;  // how long the current request has waited for a quiet line
+  int holds_ = 0;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  std::optional<SerialPortError> lastError_;
 };
 
 }  // namespace dovu

@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPointer>
+#include <QTimer>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -77,6 +78,7 @@ Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
 
 Fboot::~Fboot() {
   update_->onProgress = nullptr;
+  update_->onFinished = nullptr;
   update_->stop();
   if (!closed_) closed();
 }
@@ -109,26 +111,27 @@ bool Fboot::chooseFile(const QString& path) {
 }
 
 void Fboot::buttonStartClick() {
-  if (update_->running() || !file_) return;
-  // The dialog may be asked to close inside the transfer's waits; it then stays alive until the
-  // transfer has unwound, and closes right after.
+  if (update_->running() || closing_ || !file_) return;
   QPointer<Fboot> self(this);
-  std::shared_ptr<FirmwareUpdate> update = update_;
-  const FirmwareFile file = *file_;
-  const auto result = update->run(file);
-  if (!self) return;
-  lastResult_ = result;
-  if (result == FirmwareUpdate::Result::Busy) return;
-  Link::pauseMs(kCloseDelayMs);
-  QDialog::done(result == FirmwareUpdate::Result::Done ? Accepted : Rejected);
-  if (!closed_) closed();
+  update_->onFinished = [self](FirmwareUpdate::Result result) {
+    if (!self) return;
+    self->lastResult_ = result;
+    // The bar stays a moment at its last value before the dialog closes.
+    self->closing_ = true;
+    QTimer::singleShot(kCloseDelayMs, self, [self, result] {
+      self->closing_ = false;
+      self->QDialog::done(result == FirmwareUpdate::Result::Done ? Accepted : Rejected);
+      if (!self->closed_) self->closed();
+    });
+  };
+  update_->start(*file_);
 }
 
 void Fboot::done(int result) {
   // Esc and the title bar's close do nothing while blocks are being sent: abandoning the transfer
   // would leave the controller in its bootloader with part of an image.  The transfer ends by
   // itself within seconds when the controller stops answering.
-  if (update_->running()) return;
+  if (update_->running() || closing_) return;
   QDialog::done(result);
   if (!closed_) closed();
 }

@@ -1,5 +1,6 @@
 // flash: replaces the controller's firmware from a .dvf file through its bootloader, with the same
 // file check and transfer as the window's firmware dialog.
+#include <QEventLoop>
 #include <cstdio>
 
 #include "cli.h"
@@ -60,7 +61,14 @@ int cmdFlash(const QStringList& args) {
   FirmwareUpdate update(link, notifier);
   Progress bar("flash", 100);
   update.onProgress = [&bar](int v) { bar.show(v); };
-  const auto result = update.run(*file);
+  // The transfer runs on the event loop; the command has nothing else to do until it ends.
+  QEventLoop loop;
+  auto result = FirmwareUpdate::Result::Busy;
+  update.onFinished = [&](FirmwareUpdate::Result r) {
+    result = r;
+    loop.quit();
+  };
+  if (update.start(*file) && update.running()) loop.exec();
   bar.finish();
   // A write returns once the driver has sent its bytes (within the write's time-out), so the
   // final "K" is on the line and closing at once loses nothing.
