@@ -42,8 +42,7 @@ struct Rig : dovu::test::SimSession {
     };
   }
   bool login() {
-    session->connectAndLogin();
-    return waitFor([&] { return session->loggedIn() || !link->busy(); }, 10000) && session->loggedIn();
+    return connect() == Session::ConnectResult::LoggedIn;
   }
   bool runTransfer(bool up) {
     bool done = false, ok = false;
@@ -119,16 +118,16 @@ TEST(Wire, SessionFlows) {
     ASSERT_TRUE(r.sim.started());
     ASSERT_TRUE(r.login());
     ASSERT_TRUE(waitFor([&] { return r.lines.size() >= 6; }, 5000));
-    r.session->changePassword(QStringLiteral("8617"));
-    ASSERT_TRUE(waitFor([&] { return !r.link->busy(); }, 5000));
+    ASSERT_TRUE(r.changePassword(QStringLiteral("8617")));
     r.session->resetCounters();
     r.settle(300);
-    r.session->logoutAndDisconnect();
+    r.logout();
     ASSERT_TRUE(waitFor([&] { return !r.session->portOpen(); }, 5000));
     expectTrace("session", r.lines);
   }
   {
-    Rig r;
+    // The controller answers again 3.5 s after the restart: between two login attempts.
+    Rig r({QStringLiteral("--boot-ms"), QStringLiteral("3500")});
     ASSERT_TRUE(r.sim.started());
     ASSERT_TRUE(r.login());
     // The restart the window asks for: two silent seconds, then logins until the controller has

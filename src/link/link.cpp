@@ -1,29 +1,10 @@
 #include "link/link.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <algorithm>
-#include <thread>
 
 #include "link/frametrace.h"
 
 namespace dovu {
-
-namespace {
-// Clears the sending flag however the write ends, so that a failed write cannot silence the poll
-// for good.
-struct SendingGuard {
-  bool& flag;
-  int& pollTicks;
-  bool active = true;
-  ~SendingGuard() {
-    if (active) {
-      flag = false;
-      pollTicks = 0;
-    }
-  }
-};
-}  // namespace
 
 Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
     : QObject(parent), port_(port), notifier_(notifier) {
@@ -72,30 +53,6 @@ Link::~Link() {
   if (port_) port_->onRxChar = nullptr;
 }
 
-void Link::waitForQuietLine() {
-  QElapsedTimer waited;
-  waited.start();
-  for (;;) {
-    int waiting = 0;
-    try {
-      waiting = port_->waitingInputCount();
-    } catch (const SerialPortError&) {
-      return;  // the write reports the port's failure
-    }
-    if (waiting > 0) portRxChar(waiting);
-    const qint64 quiet = lastRead_.isValid() ? lastRead_.elapsed() : kQuietLineMs;
-    if (quiet >= kQuietLineMs || waited.elapsed() >= kQuietLineLimitMs) return;
-    pauseMs(static_cast<int>(kQuietLineMs - quiet));
-  }
-}
-
-void Link::writeFrame(const Bytes& frame) {
-  // Bytes on their way in would collide with the request or pass for its answer: let them end
-  // first.  What arrives meanwhile is assembled and, answering nothing asked yet, dropped.
-  if (port_ && port_->isOpen()) waitForQuietLine();
-  writeNow(frame);
-}
-
 void Link::writeNow(const Bytes& frame) {
   traceFrame(true, frame);
   if (trace) trace(true, frame);
@@ -112,24 +69,6 @@ void Link::writeNow(const Bytes& frame) {
   }
   port_->write(frame);
 }
-
-void Link::sendFrame(std::uint8_t code, const Bytes& payload) {
-  sending_ = true;
-  SendingGuard guard{sending_, pollTicks_};
-  txFrame_ = buildFrame(code, payload);
-  // An earlier answer must not satisfy the next wait.
-  rxCommand_ = 0;
-  rxPayload_.clear();
-  writeFrame(txFrame_);
-}
-
-void Link::resend() { writeFrame(txFrame_); }
-
-void Link::processPending() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
-
-void Link::processUntilEvent() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
-
-void Link::pauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void Link::abortWaits() {
   aborted_ = true;
@@ -167,7 +106,7 @@ void Link::runCommand(const std::function<void()>& command) {
 
 void Link::scheduleQueue() {
   // Run from the event loop, once the stack of the exchange that ended has unwound.
-  if (queueScheduled_ || queue_.empty() || commandDepth_ > 0 || waitDepth_ > 0 || holds_ > 0 || current_ ||
+  if (queueScheduled_ || queue_.empty() || commandDepth_ > 0 || holds_ > 0 || current_ ||
       !requests_.empty())
     return;
   queueScheduled_ = true;
@@ -176,7 +115,7 @@ void Link::scheduleQueue() {
 
 void Link::runQueued() {
   queueScheduled_ = false;
-  while (!queue_.empty() && commandDepth_ == 0 && waitDepth_ == 0 && holds_ == 0 && !current_ && requests_.empty()) {
+  while (!queue_.empty() && commandDepth_ == 0 && holds_ == 0 && !current_ && requests_.empty()) {
     QueuedCommand next = std::move(queue_.front());
     queue_.pop_front();
     if (aborted_ || (next.queued == Queued::DropIfSessionChanged && next.epoch != sessionEpoch_)) {
@@ -206,71 +145,6 @@ void Link::releaseWhile(const std::function<void()>& modal) {
   modal();
 }
 
-bool Link::waitForAnswer(std::uint16_t ticks, std::uint8_t expected) {
-  ++waitDepth_;
-  SendingGuard guard{sending_, pollTicks_};
-  // A nested wait (a dialog's exchange inside another wait) hands the outer expectation back.
-  struct Depth {
-    Link& link;
-    int outer;
-    ~Depth() {
-      --link.waitDepth_;
-      link.awaited_ = outer;
-      link.scheduleQueue();
-    }
-  } depth{*this, awaited_};
-  awaited_ = expected;
-
-  waitTicks_ = ticks;
-  int repetitions = kRepetitions;
-  bool ok = false;
-  for (;;) {
-    processPending();
-    if (rxCommand_ == expected) {
-      ok = true;
-      break;
-    }
-    // The window is closing, or the port went away under the wait (the owner reported that).
-    if (aborted_ || !port_ || !port_->isOpen()) break;
-    if (waitTicks_ == 0) {
-      if (repetitions > 0) {
-        --repetitions;
-        waitTicks_ = ticks;
-        resend();
-        processPending();
-        continue;
-      }
-      if (notifier_) {
-        if (expected != kNoAnswerSilentCode) {
-          notifier_->beep();
-          notifier_->message(MessageKind::Error, QString::fromUtf8(kNoAnswerText));
-        }
-      }
-      processPending();
-      if (onNoAnswer && !aborted_) onNoAnswer();
-      break;
-    }
-    // Nothing to do until the next receive notification or timer tick.
-    processUntilEvent();
-  }
-  return ok;
-}
-
-bool Link::sendAndWait(std::uint8_t code, const Bytes& payload, std::uint16_t ticks) {
-  sending_ = true;
-  {
-    SendingGuard guard{sending_, pollTicks_};
-    txFrame_ = buildFrame(code, payload);
-    rxCommand_ = 0;
-    rxPayload_.clear();
-    writeFrame(txFrame_);
-    guard.active = false;  // the wait clears the flag when it ends
-  }
-  const bool ok = waitForAnswer(ticks, code);
-  pauseMs(10);
-  return ok;
-}
-
 void Link::send(Request request) {
   requests_.push_back(std::move(request));
   if (!current_) QMetaObject::invokeMethod(this, &Link::startNext, Qt::QueuedConnection);
@@ -298,8 +172,17 @@ void Link::startNext() {
   }
   current_ = std::move(requests_.front());
   requests_.pop_front();
+  ++serial_;
   attemptsLeft_ = current_->repetitions;
   txFrame_ = buildFrame(current_->code, current_->payload);
+  lastError_.reset();
+  if (current_->pauseBeforeMs > 0 && current_->write) {
+    stage_ = Stage::Quiet;
+    sending_ = true;
+    quietWait_.start();
+    stageTimer_.start(current_->pauseBeforeMs);
+    return;
+  }
   beginAttempt();
 }
 
@@ -381,13 +264,14 @@ void Link::attemptTimedOut() {
   const bool logOut = current_->logOutOnNoAnswer && current_->write;
   QMetaObject::invokeMethod(
       this,
-      [this, show, logOut] {
+      [this, show, logOut, serial = serial_] {
+        if (!current_ || serial != serial_) return;  // ended meanwhile (the window closing)
         if (show && notifier_) {
           notifier_->beep();
           notifier_->message(MessageKind::Error, QString::fromUtf8(kNoAnswerText));
         }
         if (logOut && onNoAnswer && !aborted_) onNoAnswer();
-        if (current_) finish(Request::Outcome::NoAnswer);
+        if (current_ && serial == serial_) finish(Request::Outcome::NoAnswer);
       },
       Qt::QueuedConnection);
 }
@@ -447,8 +331,7 @@ void Link::tick() {
     finish(Request::Outcome::Cancelled);
   if (++pollTicks_ >= kPollEveryTicks) {
     pollTicks_ = 0;
-    // The poll waits for its answer; run it from the event loop rather than inside this tick,
-    // because a timer's slot is not re-entered and its wait would never see another tick.
+    // The poll is a request of its own, queued from the event loop rather than inside this tick.
     if (!sending_ && onPollDue)
       QMetaObject::invokeMethod(
           this,

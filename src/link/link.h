@@ -7,9 +7,7 @@
 //
 // A sequence of requests (a download, a firmware transfer) holds the line with hold() so that
 // presses submitted meanwhile run after it, never between its requests.
-//
-// The older blocking waits (waitForAnswer, sendAndWait) remain for the exchanges not yet moved
-// onto requests; they process events in a loop until their answer or time-out.
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
@@ -62,6 +60,7 @@ struct Request {
   bool write = true;           // false: only listens for the awaited acknowledgement
   bool showNoAnswer = true;      // the beep and the no-answer box after the last attempt
   bool logOutOnNoAnswer = true;  // and onNoAnswer
+  int pauseBeforeMs = 0;       // before the first write
   int pauseAfterMs = 10;       // after the answer, before the next request
   std::function<void(Outcome)> done;
 };
@@ -76,36 +75,22 @@ class Link : public QObject {
   Notifier* notifier() const { return notifier_; }
   void setNotifier(Notifier* n) { notifier_ = n; }
 
-  // SendFrame: build, reset the last answer, write in one operation.
-  void sendFrame(std::uint8_t code, const Bytes& payload);
-  // WaitForAnswer: true when a frame with the expected code arrived; on the third time-out it beeps,
-  // shows the no-answer box (not for code 80) and calls the no-answer hook.
-  bool waitForAnswer(std::uint16_t ticks, std::uint8_t expected);
-  // SendAndWait: send, wait, pause 10 ms without pumping events.
-  bool sendAndWait(std::uint8_t code, const Bytes& payload, std::uint16_t ticks);
-  // Writes the last frame again unchanged.
-  void resend();
-
   // Queues a request; it runs once those before it, and the exchange under way, are over.
   void send(Request request);
   // Reserves the line for a sequence of requests: while a token lives, presses submitted are
   // queued behind the sequence and the poll stays away.
   std::shared_ptr<void> hold();
+  // A request is under way or queued.
+  bool exchanging() const { return current_ || !requests_.empty(); }
   // The port's failure that ended the last request with PortError.
   const std::optional<SerialPortError>& lastError() const { return lastError_; }
-
-  // Lets the pending events run once (never blocks).
-  static void processPending();
-  // Blocks in the event loop until at least one event was processed.
-  static void processUntilEvent();
-  // Pauses without running events.
-  static void pauseMs(int ms);
 
   // Ends every running wait with failure and keeps new ones from starting (window closing); the
   // commands still queued are dropped.
   void abortWaits();
   bool aborted() const { return aborted_; }
-  bool waiting() const { return waitDepth_ > 0; }
+  // A wait or a request is under way.
+  bool waiting() const { return current_.has_value(); }
 
   // Every exchange the user starts (a press that sends a frame or changes the port) goes through
   // here, so that a wait is never disturbed by work nested inside it.  The command runs at once
@@ -118,7 +103,7 @@ class Link : public QObject {
               std::function<void()> dropped = {});
   // True while a command or a wait runs: a new command would be queued.
   bool busy() const {
-    return commandDepth_ > 0 || waitDepth_ > 0 || !queue_.empty() || holds_ > 0 || current_ || !requests_.empty();
+    return commandDepth_ > 0 || !queue_.empty() || holds_ > 0 || current_ || !requests_.empty();
   }
   // The session's state changed (logged in or out, connected or disconnected).
   void sessionChanged() { ++sessionEpoch_; }
@@ -134,9 +119,7 @@ class Link : public QObject {
   int pollTicks() const { return pollTicks_; }
   void setPollTicks(int t) { pollTicks_ = t; }
   std::uint8_t lastRxChar() const { return lastRxChar_; }
-  void setLastRxChar(std::uint8_t c) { lastRxChar_ = c; }
   std::uint16_t waitTicks() const { return waitTicks_; }
-  void setWaitTicks(std::uint16_t t) { waitTicks_ = t; }
   // The code the running wait still expects; kNothingAwaited when no wait runs or its answer came.
   static constexpr int kNothingAwaited = -1;
   int awaitedCode() const { return awaited_; }
@@ -169,10 +152,7 @@ class Link : public QObject {
   void answered();
   void attemptTimedOut();
   void finish(Request::Outcome outcome);
-  void writeFrame(const Bytes& frame);
   void writeNow(const Bytes& frame);
-  // Reads what has arrived and returns once nothing has come for kQuietLineMs.
-  void waitForQuietLine();
   void feed(const Bytes& chunk);
 
   SerialPort* port_;
@@ -195,7 +175,6 @@ class Link : public QObject {
   std::uint16_t waitTicks_ = 0;
   int awaited_ = kNothingAwaited;
   bool aborted_ = false;
-  int waitDepth_ = 0;
 
   void runCommand(const std::function<void()>& command);
   void scheduleQueue();
@@ -215,6 +194,7 @@ class Link : public QObject {
   std::optional<Request> current_;
   enum class Stage { Quiet, Waiting, Pausing } stage_ = Stage::Quiet;
   int attemptsLeft_ = 0;
+  unsigned serial_ = 0;      // counts the requests started
   QTimer stageTimer_;        // the quiet line and the pause after an answer
   QElapsedTimer quietWait_;  // how long the current request has waited for a quiet line
   int holds_ = 0;

@@ -173,7 +173,7 @@ Fhaslo_nowe::Fhaslo_nowe(Session& session, QWidget* parent)
   edit_->setToolTip(QStringLiteral("Hasło dostępu (4 cyfry)"));
   // The same filter as the login box: whatever is set here must be typeable there.
   edit_->setValidator(new FieldValidator(session_.form(), Form::idOf("Edit_haslo"), edit_));
-  edit_->setText(QStringLiteral("8617"));
+  edit_->setText(QString::fromLatin1(kDefaultPassword));
   label->setBuddy(edit_);
 
   save_->setText(QStringLiteral("Zapisz"));
@@ -196,14 +196,20 @@ Fhaslo_nowe::Fhaslo_nowe(Session& session, QWidget* parent)
   connect(edit_, &QLineEdit::textChanged, this, enableSave);
   enableSave();
   connect(save_, &QPushButton::clicked, this, [this] {
-    // One exchange at a time: a second press waits for the first one's answer.
+    // One exchange at a time: a second press waits until the first one's request has ended.
     QPointer<Fhaslo_nowe> self(this);
     const QString password = edit_->text();
     session_.link().submit([self, password] {
       if (!self || !self->isVisible()) return;  // closed meanwhile: nothing to send
-      bool changed = false;
-      guarded([&] { changed = self->session_.changePassword(password); });
-      if (changed && self) self->accept();
+      guarded([&] {
+        if (!self->session_.changePassword(password)) return;
+        QObject::connect(
+            &self->session_, &Session::passwordChangeFinished, self,
+            [self](bool changed) {
+              if (changed && self) self->accept();
+            },
+            Qt::SingleShotConnection);
+      });
     });
   });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

@@ -156,7 +156,7 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
   // 2. The port lists.
   portList_.clear();
   // 3. The controller's line settings.
-  port_.setBaudRate(4800);
+  port_.setBaudRate(kLineBitsPerSecond);
   port_.setDataBits(8);
   port_.setParity(Parity::None);
   port_.setStopBits(StopBits::One);

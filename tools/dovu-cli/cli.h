@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "link/serialport.h"
+#include "exchange/transfer.h"
 #include "link/link.h"
 #include "base/notifier.h"
 #include "session/session.h"
@@ -20,7 +21,6 @@ namespace dovu::cli {
 // Exit codes.
 enum Exit : int { kOk = 0, kFailure = 1, kUsage = 2 };
 
-constexpr const char* kDefaultPassword = "8617";
 constexpr const char* kPasswordEnv = "DOVU_PASSWORD";
 
 // The arguments as the system gives them.  A byte that is not part of valid UTF-8 is kept as the
@@ -128,6 +128,13 @@ class Controller {
   std::unique_ptr<Link> link;
   std::unique_ptr<Session> session;
 };
+
+// Runs one request to its end in an event loop of the tool's own.
+Request::Outcome runRequest(Link& link, Request request);
+
+// Runs a download (up false) or an upload to its end in an event loop of the tool's own; true when
+// every parameter was answered.  A failure of the port is thrown as it came.
+bool runTransfer(ConfigTransfer& transfer, bool up);
 
 // Commands: the arguments after the command's name.
 int cmdPorts(const QStringList& args);     // cmd_status.cpp

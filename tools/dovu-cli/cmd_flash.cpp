@@ -47,7 +47,7 @@ int cmdFlash(const QStringList& args) {
 
   SerialPort com;
   com.setPort(port);
-  com.setBaudRate(4800);
+  com.setBaudRate(kLineBitsPerSecond);
   try {
     com.open();
   } catch (const SerialPortError& e) {

@@ -113,7 +113,12 @@ enum class Poll { Done, Failed, ReaderGone };
 
 // One poll: the record on stdout, as text or as one line of JSON.
 Poll pollOnce(Controller& c, bool json) {
-  if (!c.link->sendAndWait(kCodeStatus, kStatusPayload, kSessionTicks)) return Poll::Failed;  // the notifier reported it
+  Request status;
+  status.code = kCodeStatus;
+  status.payload = kStatusPayload;
+  status.ticks = kSessionTicks;
+  // The notifier reports a missing answer.
+  if (runRequest(*c.link, std::move(status)) != Request::Outcome::Answered) return Poll::Failed;
   const auto s = StatusRecord::decode(c.link->rxPayload());
   if (!s) {
     err(QStringLiteral("short status record (%1 bytes)").arg(c.link->rxPayload().size()));

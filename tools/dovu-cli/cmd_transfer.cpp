@@ -76,7 +76,7 @@ int cmdDownload(const QStringList& args) {
   ConfigTransfer transfer(c.form, *c.link, *c.session);
   Progress line("download", 100);
   QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
-  const bool ok = transferOrSay(c, line, [&transfer] { return transfer.download(); }, [&c] {
+  const bool ok = transferOrSay(c, line, [&transfer] { return runTransfer(transfer, false); }, [&c] {
     return QStringLiteral("download stopped at the bar value %1").arg(c.form.state("Bar").value);
   });
   if (!ok) return kFailure;
@@ -124,7 +124,7 @@ int cmdUpload(const QStringList& args) {
   ConfigTransfer transfer(c.form, *c.link, *c.session);
   Progress line("upload", static_cast<int>(paramTable().size()));
   QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
-  const bool ok = transferOrSay(c, line, [&transfer] { return transfer.upload(); }, [&c] {
+  const bool ok = transferOrSay(c, line, [&transfer] { return runTransfer(transfer, true); }, [&c] {
     return QStringLiteral("upload stopped after %1 of %2 parameters").arg(c.form.state("Bar").value).arg(paramTable().size());
   });
   if (!ok) return kFailure;
