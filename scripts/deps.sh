@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need, when any is missing.
-# Usage: scripts/deps.sh [--fuzz] [--screenshot] [--wine]
+# Usage: scripts/deps.sh [--fuzz] [--screenshot] [--wine] [--package]
 set -euo pipefail
 # The build and tests; help2man makes the manual pages, desktop-file-utils and appstream check the
 # desktop entry and metainfo, dpkg-dev finds the package's library dependencies, and the window
@@ -11,6 +11,9 @@ for a in "$@"; do
   case "$a" in
     --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
     --wine) pkgs+=(g++-mingw-w64-x86-64-posix wine64 googletest) ;;
+    # The Debian packages' build, lintian and hardening-check; the cross compiler configures the
+    # Windows branch of the CMake files.
+    --package) pkgs+=(debhelper devscripts lintian pkgconf g++-mingw-w64-x86-64-posix) ;;
     --screenshot) pkgs+=(fonts-dejavu-core) ;;
   esac
 done

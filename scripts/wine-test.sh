@@ -19,7 +19,9 @@ work=$(mktemp -d)
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export DOVU_SIM_DIR="$work/sims"  # the simulators advertise nowhere the user's programs look
 pids=()
+puller=""
 cleanup() {
+  [ -z "$puller" ] || kill "$puller" 2>/dev/null || true
   for p in "${pids[@]}"; do kill -CONT "$p" 2>/dev/null || true; kill "$p" 2>/dev/null || true; done
   "$server" -k 2>/dev/null || true
   rm -rf "$work"
@@ -41,7 +43,12 @@ start_sim() {
 start_sim; healthy=$sim_port
 start_sim --unplug-after 5; unplug=$sim_port
 start_sim; stalled=$sim_port
-kill -STOP "${pids[2]}"  # a controller that no longer reads the line
+start_sim --baud-pace --log "$work/paced.log"; paced=$sim_port
+start_sim; pulled=$sim_port
+kill -STOP "${pids[2]}" "${pids[4]}"  # controllers that no longer read the line
+# The last one is pulled out once the test asks for it (a file appears), at most 60 s from now.
+( for _ in $(seq 1200); do [ -e "$work/pull" ] && break; sleep 0.05; done; kill -KILL "${pids[4]}" ) &
+puller=$!
 
 # wine starts once for the whole run.  COM ports are mapped through the registry, which the mount
 # manager reads when wine starts (it rewrites hand-made dosdevices links).
@@ -49,8 +56,12 @@ kill -STOP "${pids[2]}"  # a controller that no longer reads the line
 "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM7 /t REG_SZ /d "$healthy" /f >/dev/null
 "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM8 /t REG_SZ /d "$unplug" /f >/dev/null
 "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM9 /t REG_SZ /d "$stalled" /f >/dev/null
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM12 /t REG_SZ /d "$paced" /f >/dev/null
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM10 /t REG_SZ /d "$pulled" /f >/dev/null
 "$server" -k
 "$server" -p 2>/dev/null  # started here so that its messages at exit stay out of the log
 
 DOVU_TEST_COM=COM7 DOVU_TEST_COM_UNPLUG=COM8 DOVU_TEST_COM_STALLED=COM9 \
+  DOVU_TEST_COM_PACED=COM12 DOVU_TEST_PACED_LOG="Z:$work/paced.log" \
+  DOVU_TEST_COM_PULLED=COM10 DOVU_TEST_PULL="Z:$work/pull" \
   "$wine" "$out/win32_serial_test.exe" --gtest_color=no

@@ -204,7 +204,7 @@ TEST(CliFlash, SendsTheImageWithAProgressBar) {
   const CliResult r = cli({QStringLiteral("flash"), QStringLiteral("--port"), sim.port(), path});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(QStringLiteral("] 100%"))) << r.err.toStdString();
-  EXPECT_TRUE(r.err.contains(QStringLiteral("Aktualizacja zakonczona")));
+  EXPECT_TRUE(r.err.contains(QStringLiteral("Aktualizacja zakończona")));
   ASSERT_TRUE(test::waitFor([&] { return QFile::exists(sim.imagePath()); }, 3000));
   Bytes expected = f.substr(3, 700);
   expected.resize(768, static_cast<char>(0xFF));

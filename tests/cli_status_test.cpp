@@ -1,6 +1,7 @@
 // dovu-cli ports and status against the simulated controller, including its fault modes.
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <QProcessEnvironment>
 
 #include "support/sim.h"
@@ -71,6 +72,23 @@ TEST(CliStatus, ErrorsGiveOneLineReasons) {
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains(QStringLiteral("not understood"))) << r.err.toStdString();
   EXPECT_FALSE(r.err.contains(QStringLiteral("wrong password"))) << r.err.toStdString();
+
+  // A second program on a port in use is told so (root included), and the first one goes on.
+  {
+    SimProcess held;
+    QProcess first;
+    first.start(QStringLiteral(DOVU_CLI_PATH), {QStringLiteral("status"), QStringLiteral("--port"), held.port(),
+                                                QStringLiteral("--json")});
+    ASSERT_TRUE(dovu::test::waitFor([&] { return first.canReadLine(); }, 10000));
+    r = cli({QStringLiteral("status"), QStringLiteral("--port"), held.port()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("port jest używany przez inny program"))) << r.err.toStdString();
+    first.readAll();
+    ASSERT_TRUE(dovu::test::waitFor([&] { return first.canReadLine(); }, 5000)) << "the first program goes on";
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(10000));
+    EXPECT_EQ(first.exitCode(), 0);
+  }
 
   SimProcess silent({QStringLiteral("--silent")});
   r = cli({QStringLiteral("status"), QStringLiteral("--port"), silent.port()});

@@ -8,7 +8,12 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <functional>
+
+#include "storage/checkedfile.h"
 #include "support/sim.h"
+#include "support/testapp.h"
 #include "support/tool.h"
 
 using dovu::test::SimProcess;
@@ -120,7 +125,108 @@ TEST(CliTransfer, BadFilesAndUsageAreRefusedBeforeTheLine) {
   ASSERT_TRUE(silent.started());
   r = runCli({"upload", "--port", silent.port(), good});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.contains(QStringLiteral("Brak odpowiedzi z Sterownika DOVU"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("Brak odpowiedzi ze sterownika DOVU"))) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(QStringLiteral("upload stopped after 2 of 51"))) << r.err.toStdString();
   EXPECT_EQ(r.err.split(QLatin1Char('\n')).filter(QStringLiteral("dovu-cli:")).size(), 1) << r.err.toStdString();
+}
+
+namespace {
+
+// Starts dovu-cli, sends it sig once cond holds, and collects how it ended.
+CliRun interrupt(const QStringList& args, int sig, const std::function<bool()>& cond) {
+  QProcess p;
+  p.start(QStringLiteral(DOVU_CLI_PATH), args);
+  CliRun r;
+  if (!p.waitForStarted(10000)) return r;
+  const bool reached = dovu::test::waitFor(cond, 60000);
+  ::kill(static_cast<pid_t>(p.processId()), sig);
+  if (!p.waitForFinished(20000)) {
+    p.kill();
+    p.waitForFinished();
+  }
+  r.code = reached && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = QString::fromUtf8(p.readAllStandardOutput());
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+}  // namespace
+
+// SIGINT or SIGTERM in the middle of an upload: the exchange under way finishes, the session logs
+// out, and one line says which parameters the controller now holds, which the controller confirms.
+// The same for a flash: the controller stays in its bootloader, and the update run again recovers it.
+TEST(CliTransfer, ASignalEndsTheTransferSayingWhatTheControllerHolds) {
+  QTemporaryDir dir;
+  // The new configuration, and what a controller holds once it is uploaded whole.
+  SimProcess reference;
+  ASSERT_TRUE(reference.started());
+  const QString file = dir.filePath("new.json");
+  ASSERT_EQ(runCli({"download", "--port", reference.port(), "-o", file}).code, 0);
+  QString text = QString::fromUtf8(readAll(file));
+  for (const auto& [field, value] : {std::pair{"Edit_pin", "\"4321\""}, std::pair{"Edit_IN1A", "\"Nowy\""},
+                                     std::pair{"Edit_Tel8", "\"+48123\""}, std::pair{"Edit_LimitSMS", "7"}})
+    text.replace(QRegularExpression(QStringLiteral("\"%1\": [^,\n]*").arg(QLatin1String(field))),
+                 QStringLiteral("\"%1\": %2").arg(QLatin1String(field), QLatin1String(value)));
+  QFile f(file);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(text.toUtf8());
+  f.close();
+  const CliRun up = runCli({"upload", "--port", reference.port(), file});
+  ASSERT_EQ(up.code, 0) << up.err.toStdString();
+  const auto whole = reference.dump();
+
+  for (const int sig : {SIGINT, SIGTERM}) {
+    SimProcess sim({"--baud-pace", "--delay", "20"});
+    ASSERT_TRUE(sim.started());
+    const auto old = sim.dump();
+    ASSERT_NE(old, whole);
+    const CliRun r = interrupt({"upload", "--port", sim.port(), file}, sig, [&] { return setFrames(sim) >= 20; });
+    ASSERT_EQ(r.code, 128 + sig) << r.err.toStdString();
+    const QStringList lines = r.err.split(QLatin1Char('\n')).filter(QStringLiteral("dovu-cli:"));
+    ASSERT_EQ(lines.size(), 1) << r.err.toStdString();
+    const auto m = QRegularExpression(QStringLiteral("parameters 1–(\\d+) written, (\\d+)–51 unchanged$")).match(lines[0]);
+    ASSERT_TRUE(m.hasMatch()) << lines[0].toStdString();
+    const int written = m.captured(1).toInt();
+    EXPECT_EQ(m.captured(2).toInt(), written + 1);
+    EXPECT_GE(written, 20);
+    const auto now = sim.dump();
+    ASSERT_EQ(now.size(), whole.size());
+    for (std::size_t i = 0; i < now.size(); ++i)
+      EXPECT_EQ(now[i], static_cast<int>(i) < written ? whole[i] : old[i]) << "parameter " << i + 1;
+    const auto frames = sim.framesFromPc();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.back().code(), 2) << "the session logged out last";
+    // The port is free again, the line usable.
+    EXPECT_EQ(runCli({"download", "--port", sim.port(), "-o", dir.filePath("after.json")}).code, 0);
+  }
+
+  // A flash interrupted half-way leaves the controller in its bootloader; the update again
+  // recovers it.
+  SimProcess sim({"--baud-pace"});
+  ASSERT_TRUE(sim.started());
+  dovu::Bytes fw = "dvf";
+  for (int i = 0; i < 3000; ++i) fw.push_back(static_cast<char>(i * 7));
+  fw.push_back(static_cast<char>(dovu::xorChecksum(fw, fw.size())));
+  const QString fwPath = dir.filePath("fw.dvf");
+  QFile w(fwPath);
+  ASSERT_TRUE(w.open(QIODevice::WriteOnly));
+  w.write(fw.data(), static_cast<qint64>(fw.size()));
+  w.close();
+  auto blocks = [&] {
+    int n = 0;
+    for (const auto& fr : sim.framesFromPc()) n += fr.code() == 101;
+    return n;
+  };
+  CliRun r = interrupt({"flash", "--port", sim.port(), fwPath}, SIGINT, [&] { return blocks() >= 5; });
+  EXPECT_EQ(r.code, 130) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("stays in its bootloader"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("running the update again"))) << r.err.toStdString();
+  EXPECT_FALSE(QFile::exists(sim.imagePath()));
+  r = runCli({"flash", "--port", sim.port(), fwPath});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  ASSERT_TRUE(dovu::test::waitFor([&] { return QFile::exists(sim.imagePath()); }, 5000));
+  dovu::Bytes expected = fw.substr(3, 3000);
+  expected.resize(24 * 128, static_cast<char>(0xFF));
+  const QByteArray image = readAll(sim.imagePath());
+  EXPECT_EQ(dovu::Bytes(image.constData(), static_cast<std::size_t>(image.size())), expected);
 }

@@ -110,7 +110,7 @@ TEST_F(FormTest, StartState) {
   EXPECT_EQ(f.state("TextWersja").textColour, kGrey);
   EXPECT_EQ(txt("LabelZd"), "Zd: 0");
   EXPECT_EQ(txt("LabelSMS"), "0 z");
-  EXPECT_EQ(txt("Label_Bar"), "Pobieram konfiguracje");
+  EXPECT_EQ(txt("Label_Bar"), "Pobieram konfigurację");
   EXPECT_EQ(f.index("Combo_operator"), 0);
   EXPECT_EQ(f.index("ComboOut1"), -1);
   EXPECT_EQ(txt("ComboOut1"), "Brak");

@@ -119,6 +119,11 @@ TEST(LinuxPortSource, ListsDriverBackedPortsInNaturalOrder) {
   const QString ftdi = fs.hardware(QStringLiteral("pci0000:00/usb1/1-2/1-2:1.0/ttyUSB0"), QStringLiteral("ftdi_sio"),
                                    QStringLiteral("usb-serial"));
   fs.tty(QStringLiteral("ttyUSB0"), ftdi);
+  // The USB device above the interface names itself.
+  const QString usbDevice = fs.sys() + QStringLiteral("/devices/pci0000:00/usb1/1-2");
+  touch(usbDevice + QStringLiteral("/idVendor"), "0403\n");
+  touch(usbDevice + QStringLiteral("/product"), "FT232R USB UART\n");
+  touch(usbDevice + QStringLiteral("/manufacturer"), "FTDI\n");
   fs.byId(QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"), QStringLiteral("ttyUSB0"));
   // Unplugged meanwhile: sysfs still has it, /dev no longer.
   fs.tty(QStringLiteral("ttyUSB1"), fs.hardware(QStringLiteral("usb1/1-3/ttyUSB1"), QStringLiteral("pl2303"),
@@ -152,8 +157,11 @@ TEST(LinuxPortSource, ListsDriverBackedPortsInNaturalOrder) {
   EXPECT_EQ(ports(*list), (std::vector<QString>{d + "ttyACM2", d + "ttyACM10", d + "ttyS0", d + "ttyS4", d + "ttyUSB0"}));
   ASSERT_EQ(list->size(), 5u);
   EXPECT_EQ((*list)[0].device, QStringLiteral("cdc_acm"));
-  EXPECT_EQ((*list)[2].device, QStringLiteral("serial"));
-  EXPECT_EQ((*list)[4].device, QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 (ftdi_sio)"));
+  EXPECT_EQ((*list)[2].device, QStringLiteral("port płyty głównej"));
+  EXPECT_EQ((*list)[4].device, QStringLiteral("FT232R USB UART (FTDI)"));
+  EXPECT_EQ(portLabel((*list)[4]), QStringLiteral("FT232R USB UART (FTDI)"));
+  EXPECT_EQ(portLabel({QStringLiteral("/dev/pts/3"), QStringLiteral("DOVU simulator A"), PortKind::Simulator}),
+            QStringLiteral("symulator DOVU"));
 
   const auto again = source.list();
   ASSERT_TRUE(again);

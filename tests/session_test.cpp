@@ -93,7 +93,7 @@ TEST(Session, NoAnswerWritesLoginThreeTimes) {
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_EQ(frames[0].bytes, frames[1].bytes);
   EXPECT_EQ(frames[1].bytes, frames[2].bytes);
-  EXPECT_EQ(r.notifier.count(QStringLiteral("Brak odpowiedzi z Sterownika DOVU")), 1);
+  EXPECT_EQ(r.notifier.count(QStringLiteral("Brak odpowiedzi ze sterownika DOVU")), 1);
   EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
 }

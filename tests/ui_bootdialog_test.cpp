@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QKeyEvent>
+#include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <optional>
@@ -92,8 +93,8 @@ TEST(Fboot, ControlsAndTheFileCheckThatGatesStart) {
     Fboot dlg(session, link, n, nullptr);
     EXPECT_FALSE(session.liveDisplay()) << "the poll stops while the dialog is open";
     EXPECT_TRUE(link.timer().isActive());
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Bootloader"));
-    EXPECT_EQ(child<QLabel>(dlg, "Label1")->text(), QStringLiteral("Aktualizacja frimware"));
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Aktualizacja firmware sterownika"));
+    EXPECT_EQ(child<QLabel>(dlg, "Label1")->text(), QStringLiteral("Aktualizacja firmware"));
     auto* plik = child<QPushButton>(dlg, "Button1");
     auto* start = child<QPushButton>(dlg, "ButtonStart");
     auto* label = child<QLabel>(dlg, "LabelNazwaPliku");
@@ -183,7 +184,7 @@ TEST(Fboot, PressesDuringATransferDoNothing) {
   EXPECT_EQ(got.readAll(), file.mid(3, file.size() - 4) + QByteArray(84, '\xFF'));
 }
 
-TEST(Fboot, EscAndCloseDuringATransferAreRefusedAndTheTransferCompletes) {
+TEST(Fboot, EscCloseAndZamknijDuringATransferAreRefusedAndTheTransferCompletes) {
   // Block 0 waits one attempt: the presses land in that wait.
   Rig r({QStringLiteral("--miss-ack"), QStringLiteral("0:1")});
   ASSERT_TRUE(r.sim.started());
@@ -195,6 +196,7 @@ TEST(Fboot, EscAndCloseDuringATransferAreRefusedAndTheTransferCompletes) {
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(&dlg, &esc);
     dlg.close();
+    QTest::mouseClick(child<QPushButton>(dlg, "ButtonZamknij"), Qt::LeftButton);
     openAfter = dlg.isVisible() && dlg.transferRunning();
   });
   child<QPushButton>(dlg, "ButtonStart")->click();

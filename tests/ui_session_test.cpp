@@ -146,7 +146,7 @@ TEST_F(Session, NoAnswerAfterThreeIdenticalLoginFrames) {
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_EQ(frames[0].bytes, frames[1].bytes);
   EXPECT_EQ(frames[1].bytes, frames[2].bytes);
-  EXPECT_EQ(notes_.count("Brak odpowiedzi z Sterownika DOVU"), 1);
+  EXPECT_EQ(notes_.count("Brak odpowiedzi ze sterownika DOVU"), 1);
   EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
   EXPECT_EQ(text("Edit_status"), "POŁĄCZONY");
   EXPECT_TRUE(main_->port().isOpen());
@@ -303,6 +303,23 @@ TEST_F(Session, OneShotCommandsAndARestartAskedFor) {
   EXPECT_EQ(countFrames(*sim_, 253), polls);
   EXPECT_TRUE(notes_.events.empty()) << notes_.texts().join(QLatin1Char('/')).toStdString();
   EXPECT_TRUE(logged(253, polls + 1)) << "the poll runs again";
+}
+
+// A controller that does not come back: after the bound the window shows logged out, without
+// the no-answer box, and POŁĄCZ can be pressed again.
+TEST_F(Session, ARestartWithoutAnAnswerEndsLoggedOutWithoutABox) {
+  start({QStringLiteral("--boot-ms"), QStringLiteral("600000")});
+  main_->confirm = [](const QString&) { return true; };
+  main_->session().restartTiming = {1, 1};
+  connectClick();
+  ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
+  find<QPushButton>("ButtonRestart")->click();
+  ASSERT_TRUE(waitFor([&] { return !main_->session().restarting(); }, 15000));
+  EXPECT_TRUE(logged(1, 2 + 2)) << "the login and one attempt of three writes";
+  EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
+  EXPECT_TRUE(find("Button_polacz")->isEnabled());
+  EXPECT_TRUE(find("StatusBar")->isHidden());
+  EXPECT_TRUE(notes_.events.empty()) << notes_.texts().join(QLatin1Char('/')).toStdString();
 }
 
 // Each press lands 0.2 s into a status poll whose answer comes 1.5 s late (the poll writes its

@@ -21,6 +21,9 @@
 #include <QRegularExpression>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTabWidget>
+#include <QScrollBar>
+#include <QScrollArea>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -53,6 +56,19 @@ class UrlRecorder : public QObject {
 
  public:
   QUrl opened;
+};
+}  // namespace uitest
+
+namespace uitest {
+// Records the windows shown while it is installed.
+class ShownWindows : public QObject {
+ public:
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() == QEvent::Show && o->isWidgetType() && static_cast<QWidget*>(o)->isWindow())
+      names << o->objectName();
+    return false;
+  }
+  QStringList names;
 };
 }  // namespace uitest
 
@@ -155,9 +171,104 @@ TEST_F(Window, EveryEntryHasANamedWidgetWithAnAccessibleName) {
                         "GroupBox4", "GroupBox5", "GroupBox6", "GroupBox7", "GroupBox9", "TabSMSVoice",
                         "TabSheet1", "TabSheet2", "PageControl1", "TabSheet3", "TabSheet6"})
     EXPECT_TRUE(main_->findChild<QWidget*>(QString::fromLatin1(n))) << n;
-  // Fits a 1366 x 768 screen.
-  EXPECT_LE(main_->preferredSize().width(), 1366);
-  EXPECT_LE(main_->preferredSize().height(), 700);
+}
+
+// On a window system every window shown costs round trips: the fields, made before their place
+// in the window, must not be shown as windows of their own on the way (that made the start on X
+// several times slower than a bare window's).
+TEST_F(Window, StartingShowsNoWindowButTheMainOne) {
+  main_.reset();
+  uitest::ShownWindows shown;
+  qApp->installEventFilter(&shown);
+  start({{QStringLiteral("/dev/ttyS3"), QStringLiteral("ttyS3 (serial)")}});
+  qApp->removeEventFilter(&shown);
+  EXPECT_EQ(shown.names, QStringList{"TMain"});
+}
+
+// A 1366 x 768 laptop screen (less a title bar and a panel) shows the whole window without a
+// scroll bar, the "Stan" panel drawn inside it, also while the port list is empty and says so.
+TEST_F(Window, TheWholeWindowFitsALaptopScreen) {
+  for (bool ports : {true, false}) {
+    SCOPED_TRACE(ports ? "with ports" : "without ports");
+    if (!ports) start({});
+    const QSize size = main_->preferredSize();
+    EXPECT_LE(size.width(), 1366);
+    EXPECT_LE(size.height(), 768 - 70);
+    main_->resize(size);
+    auto* scroll = find<QScrollArea>("FormScroll");
+    ASSERT_TRUE(waitFor([&] { return scroll->viewport()->size() == scroll->widget()->size(); }, 3000))
+        << "a scroll bar takes room";
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+    // Drawn: the grey readouts of the "Stan" panel's last row are inside the window's picture.
+    const QImage shot = main_->grab().toImage();
+    QWidget* state = find("GroupBox6");
+    EXPECT_TRUE(QRect(QPoint(0, 0), shot.size()).contains(QRect(state->mapTo(main_.get(), QPoint(0, 0)), state->size())));
+    for (const char* readout : {"Temp1", "Uac"}) {
+      QWidget* r = find(readout);
+      const QPoint centre = r->mapTo(main_.get(), r->rect().center());
+      ASSERT_TRUE(shot.rect().contains(centre)) << readout;
+      EXPECT_EQ(shot.pixelColor(centre), rgb(kGrey)) << readout;
+    }
+  }
+}
+
+// Tab runs through every field once (the notification matrix is one stop), without a stop that
+// shows nothing; on a 1024 x 768 screen the window scrolls to whatever has the focus.  In the
+// matrix the arrow keys move between the enabled cells and Space toggles one.
+TEST_F(Window, KeyboardReachesEveryFieldOnASmallScreen) {
+  main_->resize(1008, 700);
+  auto* scroll = find<QScrollArea>("FormScroll");
+  QWidget* first = find("SpeedButton2");
+  first->setFocus(Qt::TabFocusReason);
+  QStringList chain;
+  for (int i = 0; i < 200; ++i) {
+    QWidget* f = QApplication::focusWidget();
+    ASSERT_TRUE(f && f->isVisible() && !f->objectName().isEmpty()) << chain.join(u' ').toStdString();
+    chain << f->objectName();
+    if (f->window() == main_.get()) {
+      const QRect at(f->mapTo(scroll->viewport(), QPoint(0, 0)), f->size());
+      // Whole, or (a wide text field) its start where the cursor stands, as the scroll area shows it.
+      const QRect shown = scroll->viewport()->rect().intersected(at);
+      EXPECT_TRUE(shown.height() == at.height() && shown.left() == at.left() && shown.width() >= std::min(at.width(), 100))
+          << f->objectName().toStdString();
+    }
+    QTest::keyClick(f, Qt::Key_Tab);
+    if (QApplication::focusWidget() == first) break;
+  }
+  EXPECT_EQ(QApplication::focusWidget(), first) << "the chain comes round";
+  const QRegularExpression cell(QStringLiteral("^Box(IN[1-5]|T[123]|W|AC|DC)[TS][1-8]$"));
+  EXPECT_EQ(chain.filter(cell), QStringList{"BoxIN1T1"});
+  EXPECT_FALSE(chain.contains("FormScroll"));
+  for (const FieldDef& d : Form::catalogue()) {
+    auto* w = main_->findChild<QWidget*>(QString::fromUtf8(d.name));
+    const bool editable = d.kind == FieldKind::Text || d.kind == FieldKind::NoSpaceText || d.kind == FieldKind::Digits ||
+                          d.kind == FieldKind::PhoneDigits || d.kind == FieldKind::Choice || d.kind == FieldKind::Spin ||
+                          d.kind == FieldKind::Check;
+    if (!editable || !w->isVisible() || !w->isEnabled() || cell.match(QString::fromUtf8(d.name)).hasMatch()) continue;
+    EXPECT_TRUE(chain.contains(QString::fromUtf8(d.name))) << d.name;
+  }
+
+  auto* start = find<QCheckBox>("BoxIN1T1");
+  start->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(start, Qt::Key_Left);  // the edge stops
+  EXPECT_TRUE(start->hasFocus());
+  QTest::keyClick(start, Qt::Key_Right);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), "BoxIN2T2");
+  EXPECT_TRUE(form().checked("BoxIN2T2"));
+  EXPECT_EQ(form().colour("BoxIN2T2"), kRed);
+  // The cell last used is the matrix's Tab stop; Shift+Tab from the next field comes back to it.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), "BoxIN2T2");
+  // On the voice page Down from IN5 passes the disabled rows T1 .. Wil. to EX.
+  find<QTabWidget>("TabSMSVoice")->setCurrentIndex(1);
+  auto* in5 = find<QCheckBox>("BoxIN5S3");
+  in5->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(in5, Qt::Key_Down);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), "BoxACS3");
 }
 
 TEST_F(Window, StartsWithDefaultsBaseColoursAndDisconnectedControls) {
@@ -218,13 +329,13 @@ TEST_F(Window, PortListAtStartAndThroughTheDialog) {
   start({{"/dev/ttyS3", "COM3 device"}, {"/dev/ttyS1", "COM1 device"}});
   auto* combo = main_->comCombo();
   ASSERT_EQ(combo->count(), 2);
-  EXPECT_EQ(combo->itemText(0), "/dev/ttyS3");
+  EXPECT_EQ(combo->itemText(0), "/dev/ttyS3 — COM3 device");
   EXPECT_EQ(combo->currentIndex(), 0);
   EXPECT_EQ(main_->port().port(), "/dev/ttyS3");
   EXPECT_TRUE(find("Button_polacz")->isEnabled());
   EXPECT_TRUE(find("LabelBrakPortow")->isHidden());
 
-  main_->comComboChange(1);
+  ASSERT_TRUE(test::pickInPopup(combo, 1));
   EXPECT_EQ(main_->port().port(), "/dev/ttyS1");
 
   auto* com = find<QPushButton>("ButtonCom");
@@ -755,13 +866,17 @@ TEST_F(Window, AboutDialogIsFreshEachTimeAndShowsOurPicture) {
   const QString name = runModal([this] { main_->aboutClick(); }, [&](QDialog* d) {
     first = d;
     EXPECT_EQ(d->windowTitle(), "O programie");
-    EXPECT_EQ(d->findChild<QLabel*>("Label2")->text(), "Konfigurator DOVU v1.41");
+    EXPECT_EQ(d->findChild<QLabel*>("Label2")->text(), "Konfigurator DOVU v1.42");
+    EXPECT_EQ(d->findChild<QLabel*>("LabelLicencja")->text(), "Licencja: MIT");
     auto* image = d->findChild<QLabel*>("Image1");
     ASSERT_TRUE(image);
     EXPECT_EQ(image->size(), QSize(130, 90));
     EXPECT_FALSE(image->pixmap().isNull());
     auto* link = d->findChild<QLabel*>("Label1");
-    QMetaObject::invokeMethod(link, "linkActivated", Q_ARG(QString, QString::fromLatin1(ui::FInfo::webAddress())));
+    // A click on the address itself (the label's text starts at its left edge).
+    const QPoint onText(link->contentsRect().left() + link->fontMetrics().horizontalAdvance(QStringLiteral("https")),
+                        link->height() / 2);
+    QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, onText);
   });
   QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
   EXPECT_EQ(name, "FInfo");
@@ -782,12 +897,13 @@ TEST_F(Window, ProgressDialogFollowsTheFormAndCannotBeClosed) {
   ui::FormProgres* p = main_->progressDialog();
   form().setVisible("FormProgres", true);
   form().setVisible("Panel_bar", true);
-  form().setText("Label_Bar", QStringLiteral("Pobieram konfiguracje sterownika"));
+  form().setText("Label_Bar", QStringLiteral("Pobieram konfigurację sterownika"));
   form().setValue("Bar", 40);
   EXPECT_TRUE(p->isVisible());
-  EXPECT_EQ(p->findChild<QLabel*>("Label_Bar")->text(), "Pobieram konfiguracje sterownika");
+  EXPECT_EQ(p->findChild<QLabel*>("Label_Bar")->text(), "Pobieram konfigurację sterownika");
   EXPECT_EQ(p->findChild<QProgressBar*>("Bar")->value(), 40);
   EXPECT_FALSE(p->isModal());
+  EXPECT_EQ(p->windowTitle(), "Przesyłanie konfiguracji");
   p->close();
   key(p, Qt::Key_Escape);
   EXPECT_TRUE(p->isVisible());
@@ -801,7 +917,7 @@ TEST_F(Window, PasswordDialogTakesExactlyFourDigits) {
   bool liveInside = true;
   const QString name = runModal([this] { main_->changePasswordClick(); }, [&](QDialog* d) {
     liveInside = main_->session().liveDisplay();
-    EXPECT_EQ(d->windowTitle(), "Fhaslo_nowe");
+    EXPECT_EQ(d->windowTitle(), "Zmiana hasła");
     auto* edit = d->findChild<QLineEdit*>("Edit_haslo_nowe");
     auto* save = d->findChild<QPushButton*>("Button1");
     ASSERT_TRUE(edit && save);
@@ -832,7 +948,7 @@ TEST_F(Window, FirmwareButtonOpensItsDialogWithTheLiveViewOff) {
     title = d->windowTitle();
   });
   EXPECT_FALSE(liveInside);
-  EXPECT_EQ(title, "Bootloader");
+  EXPECT_EQ(title, "Aktualizacja firmware sterownika");
 }
 
 TEST_F(Window, ConversionErrorsInTheEventLoopTellThePortIsUnavailable) {

@@ -61,10 +61,16 @@ void ConfigTransfer::request(bool up) {
       Link::Queued::DropIfSessionChanged, [this] { pending_ = false; });
 }
 
+bool ConfigTransfer::stopAsked() {
+  stopped_ = stopped_ || (stopRequested && stopRequested());
+  return stopped_;
+}
+
 bool ConfigTransfer::begin() {
   // A second exchange under way would interleave its frames with this one's on the line.
   if (busy_ || link_.waiting() || link_.exchanging() || link_.aborted()) return false;
   busy_ = true;
+  stopped_ = false;
   requested_ = false;
   portError_.reset();
   hold_ = link_.hold();
@@ -79,12 +85,13 @@ bool ConfigTransfer::startDownload() {
   form_.setEnabled("Icon_get", false);
   form_.setEnabled("Icon_put", false);
   session_.liveOff();
-  showProgress(QStringLiteral("Pobieram konfiguracje sterownika"));
+  showProgress(QStringLiteral("Pobieram konfigurację sterownika"));
   readNext();
   return true;
 }
 
 void ConfigTransfer::readNext() {
+  if (stopAsked()) return end(false);
   const ParamDef& p = paramTable()[index_];
   link_.setPollTicks(0);
   Request r;
@@ -125,12 +132,13 @@ bool ConfigTransfer::startUpload() {
   form_.setEnabled("Icon_get", false);
   form_.setEnabled("Icon_put", false);
   session_.liveOff();
-  showProgress(QStringLiteral("Wysyłam konfiguracje do nadajnika"));
+  showProgress(QStringLiteral("Wysyłam konfigurację do sterownika"));
   writeNext();
   return true;
 }
 
 void ConfigTransfer::writeNext() {
+  if (stopAsked()) return end(false);
   const ParamDef& p = paramTable()[index_];
   Request r;
   r.code = p.setCode();

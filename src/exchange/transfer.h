@@ -2,6 +2,7 @@
 // Download and upload of the whole configuration, parameter by parameter, under the progress
 // dialog (the FormProgres, Panel_bar, Label_Bar and Bar entries of the form).
 #include <QObject>
+#include <functional>
 #include <optional>
 
 #include "link/link.h"
@@ -37,6 +38,11 @@ class ConfigTransfer : public QObject {
   // The port's failure that ended the last transfer, if one did.
   const std::optional<SerialPortError>& portError() const { return portError_; }
 
+  // Asked before each parameter: true ends the transfer there, after the exchange of the one
+  // before it has finished (the command-line tool's SIGINT).  stopped() then tells.
+  std::function<bool()> stopRequested;
+  bool stopped() const { return stopped_; }
+
   // For the window's buttons and menu items: starts the transfer now, or as soon as the exchange
   // under way has ended.  Ignored while a transfer runs or is already waiting to run.  A requested
   // download that does not finish says so (kDownloadInterruptedText).
@@ -55,6 +61,7 @@ class ConfigTransfer : public QObject {
   void readNext();
   void writeNext();
   void end(bool ok);
+  bool stopAsked();
 
   Form& form_;
   Link& link_;
@@ -62,6 +69,7 @@ class ConfigTransfer : public QObject {
   bool busy_ = false;
   bool pending_ = false;
   bool up_ = false;
+  bool stopped_ = false;
   bool requested_ = false;  // started by a press: a download that fails says so
   std::size_t index_ = 0;   // the parameter under way
   Form::Values before_;

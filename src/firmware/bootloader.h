@@ -39,7 +39,7 @@ constexpr std::size_t kMinFirmwareFileSize = 5;
 
 inline const char* kKeepPoweredText = "NIE WYŁĄCZAJ STEROWNIKA DOVU Z ZASILANIA";
 inline const char* kFlashFailedText = "Brak odpowiedzi z DOVU, aktualizacja nieudana";
-inline const char* kFlashDoneText = "Aktualizacja zakonczona";
+inline const char* kFlashDoneText = "Aktualizacja zakończona";
 inline const char* kFirmwareTooLargeText = "Plik firmware jest za duży";
 inline const char* kFirmwareEmptyText = "Plik firmware nie zawiera programu";
 

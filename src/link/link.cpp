@@ -222,6 +222,8 @@ void Link::whenQuiet() {
 }
 
 void Link::writeRequest() {
+  // The port went away meanwhile, and its owner has said so: the request ends without a word.
+  if (port_ && !port_->isOpen()) return finish(Request::Outcome::Cancelled);
   // An earlier answer must not satisfy this request.
   rxCommand_ = 0;
   rxPayload_.clear();

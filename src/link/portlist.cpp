@@ -11,6 +11,10 @@
 
 namespace dovu {
 
+QString portLabel(const PortEntry& entry) {
+  return entry.kind == PortKind::Simulator ? QStringLiteral("symulator DOVU") : entry.device;
+}
+
 namespace {
 
 // An advertisement is two short lines; anything longer is not one of ours.

@@ -18,9 +18,13 @@ enum class PortKind {
 
 struct PortEntry {
   QString port;    // what SerialPort::setPort() takes, e.g. "/dev/ttyUSB0"
-  QString device;  // what the user reads, e.g. "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 (ftdi_sio)"
+  QString device;  // what the user reads, e.g. "FT232R USB UART (FTDI)", "port płyty głównej"
   PortKind kind = PortKind::BuiltIn;
 };
+
+// What the user reads beside a port's name: a running simulator is "symulator DOVU", any other
+// port shows its device name.
+QString portLabel(const PortEntry& entry);
 
 // Shown while the port list is empty, so that the greyed POŁĄCZ explains itself.
 inline const char* kNoPortsText = "Nie znaleziono portów COM — podłącz adapter i naciśnij COM?";

@@ -52,6 +52,25 @@ Hardware hardwareOf(const QString& deviceLink) {
   return {};
 }
 
+// "Product (maker)" of the USB device a tty hangs off, from its sysfs attributes; "" when the
+// tty is not on USB or the device names neither.
+QString usbProductOf(const QString& deviceLink) {
+  QString dir = QFileInfo(deviceLink).canonicalFilePath();
+  // Interface (or usb-serial port) -> interface -> USB device: a few steps at most.
+  for (int step = 0; step < 4 && !dir.isEmpty(); ++step, dir = QFileInfo(dir).absolutePath()) {
+    if (!QFileInfo::exists(dir + QStringLiteral("/idVendor"))) continue;
+    auto read = [&dir](const char* attribute) {
+      QFile f(dir + QLatin1Char('/') + QLatin1String(attribute));
+      return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.read(256)).trimmed() : QString();
+    };
+    const QString product = read("product");
+    const QString maker = read("manufacturer");
+    if (product.isEmpty() || maker.isEmpty()) return product.isEmpty() ? maker : product;
+    return QStringLiteral("%1 (%2)").arg(product, maker);
+  }
+  return {};
+}
+
 // False for a serial-core port without a UART behind it.
 bool uartPresent(const QString& name, const QString& ttyDir, const QString& node, const Hardware& hw) {
   QFile typeFile(ttyDir + QStringLiteral("/type"));
@@ -116,6 +135,7 @@ std::optional<std::vector<PortEntry>> LinuxPortSource::list() {
     QString node;
     QString driver;
     PortKind kind;
+    QString product;  // a USB adapter's product and maker
   };
   std::vector<Found> found;
   const QStringList names = QDir(classDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
@@ -128,7 +148,12 @@ std::optional<std::vector<PortEntry>> LinuxPortSource::list() {
     if (!uartPresent(name, ttyDir, node, hw)) continue;
     // USB serial converters sit on "usb-serial", ACM modems and adapters on "usb" itself.
     const bool usb = hw.subsystem == QLatin1String("usb-serial") || hw.subsystem == QLatin1String("usb");
-    found.push_back({name, node, hw.driver, usb ? PortKind::Adapter : PortKind::BuiltIn});
+    QString product;
+    if (usb) product = usbProductOf(ttyDir + QStringLiteral("/device"));
+    // A UART of the machine itself (ACPI/PnP or a platform device), not a card or an adapter.
+    else if (hw.subsystem == QLatin1String("pnp") || hw.subsystem == QLatin1String("platform"))
+      product = QStringLiteral("port płyty głównej");
+    found.push_back({name, node, hw.driver, usb ? PortKind::Adapter : PortKind::BuiltIn, product});
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return naturalLess(a.name, b.name); });
 
@@ -145,7 +170,10 @@ std::optional<std::vector<PortEntry>> LinuxPortSource::list() {
   ports.reserve(found.size());
   for (const Found& f : found) {
     const QString id = byId.value(QFileInfo(f.node).canonicalFilePath());
-    ports.push_back({f.node, id.isEmpty() ? f.driver : QStringLiteral("%1 (%2)").arg(id, f.driver), f.kind});
+    const QString device = !f.product.isEmpty() ? f.product
+                           : id.isEmpty()       ? f.driver
+                                                : QStringLiteral("%1 (%2)").arg(id, f.driver);
+    ports.push_back({f.node, device, f.kind});
   }
   return ports;
 }

@@ -61,8 +61,9 @@ class SerialDevice {
   // line's own settings found at open are kept for close().  Names: "/dev/ttyUSB0" or "ttyUSB0"
   // (found in /dev); "COM7" or "\\.\COM7".  Throws SerialPortError and stays closed on failure.
   void open(const std::string& name, const LineSettings& settings);
-  // Drops both queues, gives the line back the settings found at open and closes.  Nothing when
-  // closed; never throws (a device that is already gone cannot be restored).
+  // Drops the input queue, gives the line back the settings found at open and closes.  The last
+  // write's bytes reach the line first; only those of a write that failed are dropped.  Nothing
+  // when closed; never throws (a device that is already gone cannot be restored).
   void close();
   bool isOpen() const;
 

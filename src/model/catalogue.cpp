@@ -78,10 +78,10 @@ constexpr D kConnection[] = {
     D(K::Readout, "Edit_status", "Stan połączenia").text("ROZŁĄCZONY").base(kRed),
     D(K::Readout, "Edit_logon", "Stan logowania").text("WYLOGOWANY").base(kRed),
     button("ButtonCom", "COM?"),
-    button("SpeedButton2", "Otwórz konfiguracje z pliku", "Otwórz konfiguracje z pliku"),
-    button("SpeedButton1", "Zapisz konfiguracje do pliku", "Zapisz konfiguracje do pliku"),
-    button("Icon_get", "Odczytaj konfiguracje z DOVU", "Odczytaj konfiguracje z DOVU").disabled(),
-    button("Icon_put", "Zapisz konfiguracje do DOVU", "Zapisz konfiguracje do DOVU").disabled(),
+    button("SpeedButton2", "Otwórz konfigurację z pliku", "Otwórz konfigurację z pliku"),
+    button("SpeedButton1", "Zapisz konfigurację do pliku", "Zapisz konfigurację do pliku"),
+    button("Icon_get", "Odczytaj konfigurację z DOVU", "Odczytaj konfigurację z DOVU").disabled(),
+    button("Icon_put", "Zapisz konfigurację do DOVU", "Zapisz konfigurację do DOVU").disabled(),
 };
 
 constexpr D kOutputsShared[] = {
@@ -108,7 +108,7 @@ constexpr D kDeviceOptions[] = {
     check("BoxWyslijStan", "Wyślij stan po starcie", M::OnEnter),
     check("BoxCA", "tryb mini CA", M::OnEnter),
     check("BoxOut1sygn", "Out1 - sygnalizator", M::OnEnter).disabled(),
-    D(K::Label, "TextWersja", "Firmware versja:", "Wersja frimware w sterowniku DOVU")
+    D(K::Label, "TextWersja", "Wersja firmware:", "Wersja firmware w sterowniku DOVU")
         .text("DOVU v ...")
         .ink(kGrey),
     button("ButtonFirmware", "Aktualizacja").disabled(),
@@ -135,7 +135,7 @@ constexpr D kStatusQuery = text("JakiStan", "Zapytanie o stan:", 4, kDefaultColo
 constexpr D kProgress[] = {
     D(K::Container, "FormProgres", "").hidden(),
     D(K::Container, "Panel_bar", "").hidden(),
-    D(K::Label, "Label_Bar", "Postęp").text("Pobieram konfiguracje"),
+    D(K::Label, "Label_Bar", "Postęp").text("Pobieram konfigurację"),
     D(K::Gauge, "Bar", "Postęp").range(100),
 };
 

@@ -277,8 +277,8 @@ void Session::restartStep() {
     endRestart();
     return;
   }
-  if (++restartPolls_ <= kRestartBootPolls) return;
-  if (restartPolls_ > kRestartBootPolls + kRestartLoginAttempts) {
+  if (++restartPolls_ <= restartTiming.bootPolls) return;
+  if (restartPolls_ > restartTiming.bootPolls + restartTiming.loginAttempts) {
     endRestart();
     showLoggedOut();
     return;

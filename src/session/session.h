@@ -53,6 +53,12 @@ class Session : public QObject {
   // shows logged out, without the no-answer box.  Driven by the once-a-second poll.
   void restartDevice();
   bool restarting() const { return restartPolls_ >= 0; }
+  // Seconds of silence while the controller boots, then login attempts (each up to three writes
+  // a second apart) before the window gives up: about 22 s in all.
+  struct RestartTiming {
+    int bootPolls = 2;
+    int loginAttempts = 5;
+  } restartTiming;
   void resetCounters();  // 254 "G", no answer awaited
 
   void showLoggedIn();
@@ -98,9 +104,5 @@ class Session : public QObject {
 constexpr int kClosePortDelayMs = 1000;
 
 inline const char* kRestartingText = "Sterownik uruchamia się ponownie…";
-// Seconds of silence while the controller boots, then login attempts (each up to three writes a
-// second apart) before the window gives up: about 22 s in all.
-constexpr int kRestartBootPolls = 2;
-constexpr int kRestartLoginAttempts = 5;
 
 }  // namespace dovu

@@ -20,15 +20,15 @@ constexpr std::size_t kMagicSize = 3;
 inline constexpr std::string_view kConfigMagic = "dvc";
 inline constexpr std::string_view kFirmwareMagic = "dvf";
 
-inline const char* kBadFormatText = "Zly format pliku";
-inline const char* kBadCrcText = "Bląd CRC pliku konfiguracji";  // also for firmware files
+inline const char* kBadFormatText = "Zły format pliku";
+inline const char* kBadCrcText = "Błąd CRC pliku konfiguracji";  // also for firmware files
 inline const char* kCannotReadText = "Nie można odczytać pliku";
 
 // XOR of the first n bytes.
 std::uint8_t xorChecksum(const Bytes& data, std::size_t n);
 
-// The two checks of a file held in memory.  A wrong magic shows "Zly format pliku"; a wrong check
-// byte beeps and shows "Bląd CRC pliku konfiguracji"; a file failing both shows both, in that
+// The two checks of a file held in memory.  A wrong magic shows "Zły format pliku"; a wrong check
+// byte beeps and shows "Błąd CRC pliku konfiguracji"; a file failing both shows both, in that
 // order.  An empty file has no check byte and fails both.  True when neither failed.
 bool checkFileBytes(const Bytes& data, std::string_view magic, Notifier& notifier);
 
@@ -50,8 +50,9 @@ using FileWriteFn = std::function<long(int fd, const char* data, std::size_t n)>
 
 // Replaces the file at path with data so that a reader sees either the old or the new file, never
 // a mixture: the bytes go to a temporary file in the same folder, which is synced to the disk and
-// then renamed over the target.  Every failed write or sync (a full disk, a file size limit) fails
-// the save with the system's reason.  The name is taken as its own bytes (base/filename.h), so a
+// then renamed over the target (on Windows moved over it with ReplaceFileW, which keeps the old
+// file's attributes).  Every failed write or sync (a full disk, a file size limit) fails the save
+// with the system's reason.  The name is taken as its own bytes (base/filename.h), so a
 // name that is not UTF-8 is saved by the same rules.
 // - A symbolic link is followed only where the system itself would follow it: not a link of
 //   another user in a folder that everyone may write to and that is sticky (/tmp), which could

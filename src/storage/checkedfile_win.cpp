@@ -1,12 +1,19 @@
 // The Windows half of the file access.  Links, owners and modes are the file system's business
-// there: the save writes to the named file (QSaveFile replaces it with ReplaceFile semantics), and
-// only a regular file is read or replaced.
+// there: the save writes a temporary file beside the named file and ReplaceFileW moves it over the
+// target, which keeps the target's attributes and permissions; only a regular file is read or
+// replaced.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <windows.h>
 
 #include "storage/checkedfile.h"
 #include "storage/checkedfile_p.h"
+#include "storage/replacefile_win.h"
 
 namespace dovu::detail {
 namespace {
@@ -15,6 +22,64 @@ bool fail(QString* error, const QString& text) {
   if (error) *error = text;
   return false;
 }
+
+std::wstring nativePath(const QString& path) { return QDir::toNativeSeparators(path).toStdWString(); }
+
+// The system's own text for an error, in the user's language.
+QString systemText(DWORD err) {
+  wchar_t* text = nullptr;
+  const DWORD n = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0,
+      reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const QString s = n ? QString::fromWCharArray(text, static_cast<int>(n)).trimmed()
+                      : QStringLiteral("błąd systemu %1").arg(err);
+  if (text) ::LocalFree(text);
+  return s;
+}
+
+// The temporary file of a save, beside its target, which commit() moves over the target with
+// ReplaceFileW: the file keeps the replaced one's attributes, permissions and creation time, which
+// QSaveFile's rename (MoveFileEx) drops, and a target another process holds for a moment (an
+// indexer, a virus scanner) is tried again.
+class SaveFile : public QTemporaryFile {
+ public:
+  explicit SaveFile(const QString& target) : QTemporaryFile(target + QStringLiteral(".XXXXXX")), target_(target) {}
+
+  // false with the reason in errorString(); the target is then as it was, or, when it could not be
+  // put back, the new content stays in fileName() and the reason says so.
+  bool commit() {
+    if (!isOpen()) return false;
+    auto giveUp = [this](const QString& why) {
+      close();
+      remove();
+      setErrorString(why);  // closing may have cleared it
+      return false;
+    };
+    // A write that failed in the buffer must not replace the target.
+    if (!flush() || error() != QFileDevice::NoError) return giveUp(errorString());
+    const QString written = fileName();
+    close();
+    if (error() != QFileDevice::NoError) return giveUp(errorString());
+    if (const DWORD err = syncToDisk(nativePath(written))) return giveUp(systemText(err));
+    if (const DWORD err = replaceKeepingAttributes(nativePath(target_), nativePath(written))) {
+      if (QFileInfo::exists(target_) || !QFileInfo::exists(written)) return giveUp(systemText(err));
+      // The old file is gone and the new one could not take its name: it is kept where it is.
+      setAutoRemove(false);
+      setErrorString(QStringLiteral("%1; zapisane dane są w pliku %2").arg(systemText(err), QDir::toNativeSeparators(written)));
+      return false;
+    }
+    setAutoRemove(false);
+    return true;
+  }
+
+  void cancelWriting() {
+    close();
+    remove();
+  }
+
+ private:
+  QString target_;
+};
 
 }  // namespace
 
@@ -53,11 +118,10 @@ bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, 
     if (error) *error = QStringLiteral("%1: %2").arg(path, why);
     return false;
   };
-  // QSaveFile writes a temporary file and replaces the target only on commit(); without commit()
-  // the temporary file is removed.  Its writes are buffered and commit() renames even after a
-  // failed one, so the buffer is flushed and its error checked first.
-  QSaveFile file(info.absoluteFilePath());
-  if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString());
+  // The temporary file replaces the target only on commit(), which checks the buffered writes
+  // first; without commit() it is removed.
+  detail::SaveFile file(info.absoluteFilePath());
+  if (!file.open()) return fail(file.errorString());
   std::size_t done = 0;
   while (done < data.size()) {
     const long n = write ? write(file.handle(), data.data() + done, data.size() - done)
@@ -68,11 +132,6 @@ bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, 
       return fail(why);
     }
     done += static_cast<std::size_t>(n);
-  }
-  if (!file.flush() || file.error() != QFileDevice::NoError) {
-    const QString why = file.errorString();
-    file.cancelWriting();
-    return fail(why);
   }
   return file.commit() || fail(file.errorString());
 }

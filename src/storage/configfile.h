@@ -74,7 +74,7 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error);
 void applyConfig(Form& form, const ConfigValues& values);
 
 // Checks and loads a file held in memory: the magic and check byte messages, then
-// "Zly format pliku" with the reason for a file that is wrong in any other way.  True when loaded;
+// "Zły format pliku" with the reason for a file that is wrong in any other way.  True when loaded;
 // on false no field has changed.  Shows nothing on success.
 bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier);
 // The same, reading the file first (a file that cannot be read is reported).

@@ -364,7 +364,14 @@ void FieldBinder::refresh(Form::Id id) {
   auto* w = qobject_cast<QWidget*>(view);
   if (!w) return;
   w->setEnabled(s.enabled);
-  if (w->isHidden() == s.visible) w->setVisible(s.visible);
+  // A field made before its place in the window is a window of its own until it is laid out:
+  // showing it then would map it on the screen (an X window of its own, for a moment).  It is
+  // shown with its parent; only a hidden one is hidden now.  Dialogs are windows by design.
+  if (w->isWindow() && d.kind != FieldKind::Container) {
+    if (!s.visible) w->setVisible(false);
+  } else if (w->isHidden() == s.visible) {
+    w->setVisible(s.visible);
+  }
 
   if (auto* e = qobject_cast<QLineEdit*>(w)) {
     if (e->text() != s.text) {

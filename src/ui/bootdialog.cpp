@@ -28,11 +28,11 @@ Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
       link_(link),
       notifier_(notifier),
       update_(std::make_shared<FirmwareUpdate>(link, notifier, &session)) {
-  named(this, "Fboot", QStringLiteral("Bootloader"));
-  setWindowTitle(QStringLiteral("Bootloader"));
+  named(this, "Fboot", QStringLiteral("Aktualizacja firmware sterownika"));
+  setWindowTitle(QStringLiteral("Aktualizacja firmware sterownika"));
 
-  label1_ = named(new QLabel(QStringLiteral("Aktualizacja frimware"), this), "Label1",
-                  QStringLiteral("Aktualizacja frimware"));
+  label1_ = named(new QLabel(QStringLiteral("Aktualizacja firmware"), this), "Label1",
+                  QStringLiteral("Aktualizacja firmware"));
   QFont big = label1_->font();
   big.setBold(true);
   big.setPointSizeF(big.pointSizeF() * 1.3);
@@ -49,6 +49,10 @@ Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
   barBoot_->setRange(0, 100);
   barBoot_->setValue(0);
   barBoot_->setVisible(false);
+  // Refused while blocks are being sent, as Esc is (done()).
+  auto* close = named(new QPushButton(QStringLiteral("Zamknij"), this), "ButtonZamknij", QStringLiteral("Zamknij"));
+  close->setAutoDefault(false);
+  connect(close, &QPushButton::clicked, this, &QDialog::reject);
 
   auto* grid = new QGridLayout(this);
   grid->addWidget(label1_, 0, 0, 1, 2, Qt::AlignHCenter);
@@ -56,6 +60,7 @@ Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
   grid->addWidget(buttonStart_, 1, 1);
   grid->addWidget(labelNazwaPliku_, 2, 0, 1, 2);
   grid->addWidget(barBoot_, 3, 0, 1, 2);
+  grid->addWidget(close, 4, 1, Qt::AlignRight);
   grid->setSizeConstraint(QLayout::SetFixedSize);  // sized to its contents
 
   connect(button1_, &QPushButton::clicked, this, &Fboot::button1Click);

@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "dovu/version.h"
 #include "link/portlist.h"
 #include "session/session.h"
 #include "ui/application.h"
@@ -52,6 +53,7 @@ FormProgres::FormProgres(FieldBinder& binder, QWidget* parent)
   setFixedSize(sizeHint());  // measured with the bar panel shown
   binder.bind(panel, "Panel_bar");
   binder.bind(this, "FormProgres");
+  setWindowTitle(QStringLiteral("Przesyłanie konfiguracji"));
 }
 
 void FormProgres::closeEvent(QCloseEvent* e) {
@@ -84,7 +86,7 @@ FormJakieCOM::FormJakieCOM(QWidget* parent)
   lists->addWidget(portyCom_);
   lists->addWidget(devCom_, 1);
   box->addLayout(lists);
-  auto* refresh = new QPushButton(QStringLiteral("Odświerz"), this);
+  auto* refresh = new QPushButton(QStringLiteral("Odśwież"), this);
   refresh->setObjectName(QStringLiteral("Button1"));
   box->addWidget(refresh, 0, Qt::AlignRight);
   connect(refresh, &QPushButton::clicked, this, &FormJakieCOM::refreshRequested);
@@ -102,7 +104,7 @@ void FormJakieCOM::showPorts(const std::vector<PortEntry>& ports) {
 
 // ---- FInfo -------------------------------------------------------------------------------------
 
-const char* FInfo::webAddress() { return "https://dovu.example.com"; }
+const char* FInfo::webAddress() { return DOVU_HOMEPAGE; }
 
 FInfo::FInfo(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("FInfo"));
@@ -131,13 +133,15 @@ FInfo::FInfo(QWidget* parent) : QDialog(parent) {
   outer->addWidget(panel, 0, Qt::AlignTop);
 
   auto* texts = new QVBoxLayout;
-  auto* name = new QLabel(QStringLiteral("Konfigurator DOVU v1.41"), this);
+  auto* name = new QLabel(QStringLiteral("Konfigurator DOVU v" DOVU_VERSION), this);
   name->setObjectName(QStringLiteral("Label2"));
   QFont bold = name->font();
   bold.setBold(true);
   name->setFont(bold);
   auto* author = new QLabel(QStringLiteral("Autor: zespół DOVU Konfigurator"), this);
   author->setObjectName(QStringLiteral("Label3"));
+  auto* licence = new QLabel(QStringLiteral("Licencja: " DOVU_LICENSE), this);
+  licence->setObjectName(QStringLiteral("LabelLicencja"));
   auto* link = new QLabel(this);
   link->setObjectName(QStringLiteral("Label1"));
   const QString url = QString::fromLatin1(webAddress());
@@ -152,6 +156,7 @@ FInfo::FInfo(QWidget* parent) : QDialog(parent) {
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   texts->addWidget(name);
   texts->addWidget(author);
+  texts->addWidget(licence);
   texts->addWidget(link);
   texts->addStretch(1);
   texts->addWidget(ok, 0, Qt::AlignRight);
@@ -164,10 +169,10 @@ FInfo::FInfo(QWidget* parent) : QDialog(parent) {
 Fhaslo_nowe::Fhaslo_nowe(Session& session, QWidget* parent)
     : QDialog(parent), session_(session), edit_(new QLineEdit(this)), save_(new QPushButton(this)) {
   setObjectName(QStringLiteral("Fhaslo_nowe"));
-  setWindowTitle(QStringLiteral("Fhaslo_nowe"));
+  setWindowTitle(QStringLiteral("Zmiana hasła"));
   session_.dialogOpened();
 
-  auto* label = new QLabel(QStringLiteral("Nowe haslo :"), this);
+  auto* label = new QLabel(QStringLiteral("Nowe hasło:"), this);
   edit_->setObjectName(QStringLiteral("Edit_haslo_nowe"));
   edit_->setAccessibleName(QStringLiteral("Nowe hasło"));
   edit_->setToolTip(QStringLiteral("Hasło dostępu (4 cyfry)"));

@@ -30,7 +30,7 @@ class FormProgres : public QDialog {
   void reject() override {}
 };
 
-// TFormJakieCOM: the ports and their device names; "Odświerz" lists them again.
+// TFormJakieCOM: the ports and their device names; "Odśwież" lists them again.
 class FormJakieCOM : public QDialog {
   Q_OBJECT
  public:

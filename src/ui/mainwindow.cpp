@@ -25,6 +25,7 @@
 #include <string>
 #include <utility>
 
+#include "dovu/version.h"
 #include "link/portwatcher.h"
 #include "model/layout.h"
 #include "ui/application.h"
@@ -102,7 +103,7 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
       binder_(form_),
       portSource_(ports ? std::move(ports) : systemPortSource()) {
   setObjectName(QStringLiteral("TMain"));
-  setWindowTitle(QStringLiteral("DOVU Konfig v 1.42"));
+  setWindowTitle(QStringLiteral("DOVU Konfig v " DOVU_VERSION));
   dispatcher_.attach(link_);
   loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
   saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
@@ -139,15 +140,10 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
   auto* scroll = new QScrollArea;
   scroll->setObjectName(QStringLiteral("FormScroll"));
   scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setFocusPolicy(Qt::NoFocus);  // a Tab stop that shows nothing
   scroll->setWidgetResizable(true);
   scroll->setWidget(body);
   setCentralWidget(scroll);
-
-  QSize size = preferredSize();
-  if (const QScreen* screen = this->screen())
-    size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
-  resize(size);
-  if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
 
   // FormCreate.
   // 1. HandleException.
@@ -173,6 +169,13 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
     guarded([this] { refreshPorts(); });
     if (jakieCom_ && jakieCom_->isVisible()) jakieCom_->showPorts(portList_);
   });
+
+  // Sized once the port list (or the note that there is none) is in place.
+  QSize size = preferredSize();
+  if (const QScreen* screen = this->screen())
+    size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
+  resize(size);
+  if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
 }
 
 Main::~Main() {
@@ -307,10 +310,11 @@ QWidget* Main::buildConnectionPanel() {
     e->setFixedWidth(charsWide(e, 13));
     row->addWidget(e);
   }
-  noPorts_ = new QLabel(QString::fromUtf8(kNoPortsText));
+  // Two lines at most, broken after the dash: wrapped freely it would make the panel, and so the
+  // window, taller than a laptop screen allows.
+  noPorts_ = new QLabel(QString::fromUtf8(kNoPortsText).replace(QStringLiteral("— "), QStringLiteral("—\n")));
   noPorts_->setObjectName(QStringLiteral("LabelBrakPortow"));
   noPorts_->setAccessibleName(QStringLiteral("Brak portów COM"));
-  noPorts_->setWordWrap(true);
   noPorts_->setVisible(false);
   row->addWidget(noPorts_, 1);
   row->addStretch(1);
@@ -454,13 +458,16 @@ QGroupBox* Main::buildMatrix() {
     grid->setVerticalSpacing(0);
     for (int tel = 1; tel <= kPhones; ++tel)
       grid->addWidget(caption(QString::number(tel)), 0, tel, Qt::AlignHCenter);
+    std::vector<std::vector<QCheckBox*>> cells(kMatrixRows.size());
     for (std::size_t r = 0; r < kMatrixRows.size(); ++r) {
       grid->addWidget(caption(QString::fromLatin1(layout::kMatrixRowLabels[r])), static_cast<int>(r) + 1, 0);
       for (int tel = 1; tel <= kPhones; ++tel) {
         const std::string name = std::string("Box") + kMatrixRows[r] + p.letter + std::to_string(tel);
-        grid->addWidget(check(name.c_str(), false), static_cast<int>(r) + 1, tel, Qt::AlignHCenter);
+        cells[r].push_back(static_cast<QCheckBox*>(check(name.c_str(), false)));
+        grid->addWidget(cells[r].back(), static_cast<int>(r) + 1, tel, Qt::AlignHCenter);
       }
     }
+    new CheckGrid(std::move(cells), page);
     grid->setColumnStretch(kPhones + 1, 1);
     tabs->addTab(page, QString::fromLatin1(p.caption));
   }
@@ -606,7 +613,8 @@ void Main::refreshPorts() {
     const QSignalBlocker block(comCombo_);
     comCombo_->clear();
     for (const PortEntry& p : portList_) {
-      comCombo_->addItem(p.port);
+      // What the port is, beside its name, so that the user finds the adapter just plugged in.
+      comCombo_->addItem(QStringLiteral("%1 — %2").arg(p.port, portLabel(p)), p.port);
       comCombo_->setItemData(comCombo_->count() - 1, p.device, Qt::ToolTipRole);
     }
   }
@@ -621,7 +629,7 @@ void Main::refreshPorts() {
     comCombo_->setCurrentIndex(index);
   }
   if (index < 0) return;
-  session_.selectPort(comCombo_->itemText(index));
+  session_.selectPort(comCombo_->itemData(index).toString());
   if (!session_.loggedIn()) form_.setEnabled("Button_polacz", true);
 }
 
@@ -629,7 +637,7 @@ void Main::comComboChange(int index) {
   if (index < 0) return;
   userPicked_ = true;
   if (!session_.loggedIn()) form_.setEnabled("Button_polacz", true);
-  session_.selectPort(comCombo_->itemText(index));
+  session_.selectPort(comCombo_->itemData(index).toString());
 }
 
 void Main::buttonComClick() {

@@ -70,6 +70,58 @@ void ChoiceBox::wheelEvent(QWheelEvent* e) {
   stepFromShownItem([&] { QComboBox::wheelEvent(e); });
 }
 
+CheckGrid::CheckGrid(std::vector<std::vector<QCheckBox*>> cells, QObject* parent)
+    : QObject(parent), cells_(std::move(cells)) {
+  for (const auto& row : cells_)
+    for (QCheckBox* c : row) {
+      c->setFocusPolicy(Qt::ClickFocus);
+      c->installEventFilter(this);
+    }
+  if (!cells_.empty() && !cells_.front().empty()) makeCurrent(cells_.front().front());
+}
+
+void CheckGrid::makeCurrent(QCheckBox* cell) {
+  if (cell == current_) return;
+  if (current_) current_->setFocusPolicy(Qt::ClickFocus);
+  current_ = cell;
+  current_->setFocusPolicy(Qt::StrongFocus);
+}
+
+bool CheckGrid::eventFilter(QObject* watched, QEvent* event) {
+  auto* cell = static_cast<QCheckBox*>(watched);
+  if (event->type() == QEvent::FocusIn) {
+    makeCurrent(cell);
+  } else if (event->type() == QEvent::KeyPress) {
+    const auto* k = static_cast<QKeyEvent*>(event);
+    int dr = 0, dc = 0;
+    switch (k->key()) {
+      case Qt::Key_Up: dr = -1; break;
+      case Qt::Key_Down: dr = 1; break;
+      case Qt::Key_Left: dc = -1; break;
+      case Qt::Key_Right: dc = 1; break;
+      default: return false;
+    }
+    for (std::size_t r = 0; r < cells_.size(); ++r)
+      for (std::size_t c = 0; c < cells_[r].size(); ++c) {
+        if (cells_[r][c] != cell) continue;
+        // The next enabled cell that way; disabled ones are passed over, the edge stops.
+        auto row = static_cast<long>(r) + dr, col = static_cast<long>(c) + dc;
+        for (; row >= 0 && col >= 0 && row < static_cast<long>(cells_.size()) &&
+               col < static_cast<long>(cells_[r].size());
+             row += dr, col += dc) {
+          QCheckBox* next = cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
+          if (next->isEnabled()) {
+            makeCurrent(next);
+            next->setFocus(Qt::OtherFocusReason);
+            break;
+          }
+        }
+        return true;
+      }
+  }
+  return false;
+}
+
 QValidator::State FieldValidator::validate(QString& input, int& pos) const {
   if (input == last_) return Acceptable;
   const Form::Edit e = form_.filterEdit(id_, last_, input, pos);

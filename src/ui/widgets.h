@@ -1,10 +1,12 @@
 #pragma once
 // Small widgets the form is built from: the up-and-down step pair, a drop-down list that reports
 // the closing of its list, and the key filter of the text fields.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QToolButton>
 #include <QValidator>
 #include <QWidget>
+#include <vector>
 
 #include "model/form.h"
 
@@ -46,6 +48,23 @@ class ChoiceBox : public QComboBox {
 
  signals:
   void closedUp();
+};
+
+// Makes a grid of check boxes one Tab stop: only the cell last used takes the Tab focus, the
+// arrow keys move between the enabled cells and Space toggles the focused one.
+class CheckGrid : public QObject {
+  Q_OBJECT
+ public:
+  // cells[row][column]; every row has the same number of columns.
+  CheckGrid(std::vector<std::vector<QCheckBox*>> cells, QObject* parent = nullptr);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void makeCurrent(QCheckBox* cell);
+  std::vector<std::vector<QCheckBox*>> cells_;
+  QCheckBox* current_ = nullptr;
 };
 
 // The key filter and length limit of a text field (Form::filterEdit), for typed and pasted text

@@ -27,6 +27,14 @@ inline bool pickInPopup(QComboBox* c, int row) {
   return waitFor([c] { return c->window()->isActiveWindow(); }, 3000);
 }
 
+// Types text key by key, letters beyond ASCII (ż, ł, ...) as the keyboard layout gives them.
+inline void typeText(QWidget* w, const QString& text) {
+  for (QChar c : text) {
+    if (c.unicode() >= 0x20 && c.unicode() < 0x7F) QTest::keyClick(w, static_cast<char>(c.unicode()));
+    else QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+  }
+}
+
 // One notch of the wheel over the widget (positive: away from the user).
 inline void wheel(QWidget* w, int notches) {
   const QPointF at(w->width() / 2.0, w->height() / 2.0);

@@ -6,6 +6,9 @@
 #include <QCoreApplication>
 #include <QString>
 #include <QStringList>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -80,13 +83,41 @@ bool checkPortExists(const QString& port);
 // Turns on the frame trace on stderr (the "dovu.link" logging category).
 void enableTrace();
 
+// SIGINT and SIGTERM while an object lives: the handler only writes the signal's number to a
+// pipe, which the event loop watches (the waits run it), so no work is done inside the handler.
+// A command looks at signal() between frames and ends in order: the frame in flight finishes, the
+// session logs out, the line is restored, and the exit status is 128 + the signal's number.
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+  // The first signal that came, 0 while none did.
+  int signal();
+  // Waits in the event loop until the time is up or a signal came; false after a signal.
+  bool wait(int ms);
+  // Called from the event loop when a signal has come.
+  std::function<void()> onSignal;
+  static int exitCode(int signal) { return 128 + signal; }
+
+ private:
+  void take();
+  int pipe_[2] = {-1, -1};
+  int signal_ = 0;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  QEventLoop* loop_ = nullptr;
+};
+
 class StderrNotifier : public Notifier {
  public:
   void beep() override {}
   void message(MessageKind kind, const QString& text, const QString& detail) override;
   int errors = 0;
-  // While quiet, messages are only kept (the caller words the one line itself).
+  // While quiet, messages are only kept (the caller words the one line itself); quietErrors keeps
+  // back errors alone.
   bool quiet = false;
+  bool quietErrors = false;
   QString lastText;
   QString lastDetail;
 };
@@ -134,7 +165,7 @@ Request::Outcome runRequest(Link& link, Request request);
 
 // Runs a download (up false) or an upload to its end in an event loop of the tool's own; true when
 // every parameter was answered.  A failure of the port is thrown as it came.
-bool runTransfer(ConfigTransfer& transfer, bool up);
+bool runToEnd(ConfigTransfer& transfer, bool up);
 
 // Commands: the arguments after the command's name.
 int cmdPorts(const QStringList& args);     // cmd_status.cpp

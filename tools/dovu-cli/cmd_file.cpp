@@ -137,7 +137,7 @@ std::optional<ConfigValues> readSide(const QString& side, const QString& passwor
     return std::nullopt;
   }
   ConfigTransfer transfer(c.form, *c.link, *c.session);
-  const bool ok = runTransfer(transfer, false);
+  const bool ok = runToEnd(transfer, false);
   c.session->liveOff();
   if (!ok) {
     *error = QStringLiteral("%1: the download stopped, no answer from the controller").arg(port);

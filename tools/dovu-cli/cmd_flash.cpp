@@ -1,6 +1,7 @@
 // flash: replaces the controller's firmware from a .dvf file through its bootloader, with the same
 // file check and transfer as the window's firmware dialog.
 #include <QEventLoop>
+#include <csignal>
 #include <cstdio>
 
 #include "cli.h"
@@ -45,6 +46,7 @@ int cmdFlash(const QStringList& args) {
   }
   if (!checkPortExists(port)) return kFailure;
 
+  StopSignals stop;
   SerialPort com;
   com.setPort(port);
   com.setBaudRate(kLineBitsPerSecond);
@@ -59,21 +61,47 @@ int cmdFlash(const QStringList& args) {
   Link link(&com, &notifier);
 
   FirmwareUpdate update(link, notifier);
+  stop.onSignal = [&update] { update.stop(); };
   Progress bar("flash", 100);
-  update.onProgress = [&bar](int v) { bar.show(v); };
-  // The transfer runs on the event loop; the command has nothing else to do until it ends.
-  QEventLoop loop;
-  auto result = FirmwareUpdate::Result::Busy;
-  update.onFinished = [&](FirmwareUpdate::Result r) {
-    result = r;
-    loop.quit();
+  bool restarted = false;  // the controller was sent into its bootloader
+  int reached = 0;
+  update.onProgress = [&](int v) {
+    restarted = true;
+    reached = v;
+    bar.show(v);
   };
-  if (update.start(*file) && update.running()) loop.exec();
+  // The failure's own message is folded into the one line below.
+  notifier.quietErrors = true;
+  // A signal that came while the port opened ends the command before the controller is touched.
+  // Otherwise the transfer runs on the event loop; the command has nothing else to do until it
+  // ends.
+  auto result = FirmwareUpdate::Result::Stopped;
+  if (!stop.signal()) {
+    QEventLoop loop;
+    update.onFinished = [&](FirmwareUpdate::Result r) {
+      result = r;
+      loop.quit();
+    };
+    if (update.start(*file) && update.running()) loop.exec();
+  }
+  notifier.quietErrors = false;
   bar.finish();
-  // A write returns once the driver has sent its bytes (within the write's time-out), so the
-  // final "K" is on the line and closing at once loses nothing.
+  // A write returns once the driver has taken its bytes, and closing lets them leave the line
+  // before it resets it, so closing right after the final "K" loses nothing.
   com.close();
-  return result == FirmwareUpdate::Result::Done ? kOk : kFailure;
+  if (result == FirmwareUpdate::Result::Done) return kOk;
+  const int sig = stop.signal();
+  const QString what = result == FirmwareUpdate::Result::Stopped
+                           ? QStringLiteral("flash interrupted by %1").arg(sig == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"))
+                           : QStringLiteral("flash failed: %1").arg(notifier.lastDetail.isEmpty()
+                                                                        ? notifier.lastText
+                                                                        : notifier.lastText + QStringLiteral(": ") + notifier.lastDetail);
+  if (!restarted)
+    err(what + QStringLiteral(" before the controller was restarted: it still runs its firmware"));
+  else
+    err(what + QStringLiteral(" at %1 %: the controller stays in its bootloader; running the update again "
+                              "(dovu-cli flash) recovers it").arg(reached));
+  return sig ? StopSignals::exitCode(sig) : kFailure;
 }
 
 }  // namespace dovu::cli

@@ -1,13 +1,8 @@
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <csignal>
-#include <memory>
 #include <cstdio>
-#include <unistd.h>
 
 #include "cli.h"
 #include "exchange/dispatcher.h"
@@ -17,58 +12,6 @@
 namespace dovu::cli {
 
 namespace {
-
-// SIGINT and SIGTERM end a running status stream after the logout: the handler only writes to a
-// pipe, which the event loop watches.
-int stopPipe[2] = {-1, -1};
-
-void onStopSignal(int) {
-  const char c = 0;
-  [[maybe_unused]] const auto n = ::write(stopPipe[1], &c, 1);
-}
-
-class StopSignals {
- public:
-  StopSignals() {
-    if (::pipe(stopPipe) != 0) return;
-    notifier_ = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
-      stopped = true;
-      if (loop_) loop_->quit();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    // A reader that goes away (| head -1) ends the stream like a signal, after the logout.
-    std::signal(SIGPIPE, SIG_IGN);
-  }
-  ~StopSignals() {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGPIPE, SIG_DFL);
-    notifier_.reset();
-    for (int& fd : stopPipe) {
-      if (fd >= 0) ::close(fd);
-      fd = -1;
-    }
-  }
-  // Waits in the event loop until the time is up or a stop signal came; false after a signal.
-  bool wait(int ms) {
-    if (stopped) return false;
-    QEventLoop l;
-    loop_ = &l;
-    QTimer::singleShot(ms, &l, &QEventLoop::quit);
-    l.exec(QEventLoop::WaitForMoreEvents);
-    loop_ = nullptr;
-    return !stopped;
-  }
-  bool stopped = false;
-
- private:
-  std::unique_ptr<QSocketNotifier> notifier_;
-  QEventLoop* loop_ = nullptr;
-};
 
 QJsonArray flags(const bool* b, int n) {
   QJsonArray a;
@@ -162,7 +105,10 @@ int cmdStatus(const QStringList& args) {
   const bool json = cmd.parser.isSet(QStringLiteral("json"));
   const bool stream = json && !cmd.parser.isSet(QStringLiteral("once"));
 
+  // SIGINT and SIGTERM end a running stream after the logout; a reader that goes away (| head -1)
+  // ends it too.
   StopSignals stop;
+  std::signal(SIGPIPE, SIG_IGN);
   Controller c(cmd.port(), password);
   // The same gate as everywhere: a frame no wait expects is dropped (and traced as such).
   Dispatcher dispatcher(c.form);

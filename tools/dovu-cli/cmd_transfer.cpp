@@ -1,5 +1,6 @@
 // download / upload: the whole configuration between the controller and a file, over the same
 // parameter table, dispatcher and transfer as the window.
+#include <csignal>
 #include <functional>
 
 #include "cli.h"
@@ -14,28 +15,66 @@ namespace dovu::cli {
 
 namespace {
 
-// Runs a transfer with the waits' messages held back, so that a failure is one line: where the
-// transfer stopped, then what was reported (the threshold block's read fails without a message).
-bool transferOrSay(Controller& c, Progress& line, const std::function<bool()>& transfer,
-                   const std::function<QString()>& where) {
+// How a transfer ended, for its one line.
+struct Outcome {
+  bool ok = false;
+  QString why;  // what was reported when it failed
+};
+
+// Runs a transfer with the waits' messages held back, so that a failure is one line worded by the
+// caller: what was reported, or the port's reason when the line itself failed.
+Outcome runTransfer(Controller& c, Progress& line, const std::function<bool()>& transfer) {
   c.notifier.quiet = true;
   c.notifier.lastText.clear();
   c.notifier.lastDetail.clear();
-  bool ok = false;
+  Outcome o;
   try {
-    ok = transfer();
-  } catch (const SerialPortError&) {
-    c.notifier.quiet = false;
-    line.finish();
-    if (c.notifier.lastText.isEmpty()) throw;  // nothing said yet: the tool's own line names it
+    o.ok = transfer();
+  } catch (const SerialPortError& e) {
+    c.notifier.lastText = Session::portErrorReason(e);
+    c.notifier.lastDetail.clear();
   }
   c.notifier.quiet = false;
   line.finish();
-  if (ok) return true;
-  QString why = c.notifier.lastText.isEmpty() ? QStringLiteral("no answer from the controller") : c.notifier.lastText;
-  if (!c.notifier.lastDetail.isEmpty()) why += QStringLiteral(": ") + QString(c.notifier.lastDetail).replace(QLatin1Char('\n'), QLatin1Char(' '));
-  err(QStringLiteral("%1: %2").arg(where(), why));
-  return false;
+  if (!o.ok) {
+    o.why = c.notifier.lastText.isEmpty() ? QStringLiteral("no answer from the controller") : c.notifier.lastText;
+    if (!c.notifier.lastDetail.isEmpty())
+      o.why += QStringLiteral(": ") + QString(c.notifier.lastDetail).replace(QLatin1Char('\n'), QLatin1Char(' '));
+  }
+  return o;
+}
+
+QString signalName(int sig) { return sig == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"); }
+
+QString range(int from, int to) {
+  return from == to ? QString::number(from) : QStringLiteral("%1–%2").arg(from).arg(to);
+}
+
+// What the controller holds after an upload that ended early: the parameters acknowledged, the
+// one whose exchange did not finish (it may or may not have been stored), and those never sent.
+QString heldAfterUpload(int written, bool inFlight) {
+  const int total = static_cast<int>(paramTable().size());
+  QStringList parts;
+  if (written > 0) parts << QStringLiteral("%1 written").arg(range(1, written));
+  int next = written + 1;
+  if (inFlight && next <= total) parts << QStringLiteral("%1 uncertain").arg(next++);
+  if (next <= total) parts << QStringLiteral("%1 unchanged").arg(range(next, total));
+  return QStringLiteral("the controller holds parameters ") + parts.join(QStringLiteral(", "));
+}
+
+// Logs out where the line still allows it; the logout's own failure is then not the story.
+void logoutQuietly(Controller& c) {
+  if (!c.port.isOpen() || !c.session->loggedIn()) return;
+  c.session->liveOff();
+  c.notifier.quiet = true;
+  Request logout;
+  logout.code = kCodeLogout;
+  logout.payload = kLogoutPayload;
+  logout.ticks = kSessionTicks;
+  logout.pauseAfterMs = 0;
+  runRequest(*c.link, std::move(logout));
+  c.notifier.quiet = false;
+  c.session->showLoggedOut();
 }
 
 }  // namespace
@@ -68,18 +107,28 @@ int cmdDownload(const QStringList& args) {
     return kFailure;
   }
 
+  StopSignals stop;
   Controller c(cmd.port(), password);
   Dispatcher dispatcher(c.form);
   dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
+  transfer.stopRequested = [&stop] { return stop.signal() != 0; };
   Progress line("download", 100);
   QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
-  const bool ok = transferOrSay(c, line, [&transfer] { return runTransfer(transfer, false); }, [&c] {
-    return QStringLiteral("download stopped at the bar value %1").arg(c.form.state("Bar").value);
-  });
-  if (!ok) return kFailure;
+  const Outcome o = runTransfer(c, line, [&transfer] { return runToEnd(transfer, false); });
+  if (const int sig = stop.signal(); sig && !o.ok) {
+    logoutQuietly(c);
+    c.port.close();
+    err(QStringLiteral("download interrupted by %1 at the bar value %2: no file written")
+            .arg(signalName(sig)).arg(c.form.state("Bar").value));
+    return StopSignals::exitCode(sig);
+  }
+  if (!o.ok) {
+    err(QStringLiteral("download stopped at the bar value %1: %2").arg(c.form.state("Bar").value).arg(o.why));
+    return kFailure;
+  }
   c.session->liveOff();  // the tool does not poll
   if (!c.logout()) return kFailure;
   if (!writeConfigAny(out, c.form, &why)) {
@@ -102,6 +151,7 @@ int cmdUpload(const QStringList& args) {
   const auto given = cmd.password();
   if (given && !checkPassword(*given)) return kUsage;
 
+  StopSignals stop;
   Controller c(cmd.port(), QLatin1String(kDefaultPassword));
   // The file is checked before the port is touched.
   QString why;
@@ -122,14 +172,31 @@ int cmdUpload(const QStringList& args) {
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
-  Progress line("upload", static_cast<int>(paramTable().size()));
-  QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
-  const bool ok = transferOrSay(c, line, [&transfer] { return runTransfer(transfer, true); }, [&c] {
-    return QStringLiteral("upload stopped after %1 of %2 parameters").arg(c.form.state("Bar").value).arg(paramTable().size());
+  transfer.stopRequested = [&stop] { return stop.signal() != 0; };
+  const int total = static_cast<int>(paramTable().size());
+  Progress line("upload", total);
+  int written = 0;
+  QObject::connect(&transfer, &ConfigTransfer::progress, [&](int v) {
+    written = v;
+    line.show(v);
   });
-  if (!ok) return kFailure;
-  c.session->liveOff();
-  return c.logout() ? kOk : kFailure;
+  const Outcome o = runTransfer(c, line, [&transfer] { return runToEnd(transfer, true); });
+  if (o.ok) {
+    c.session->liveOff();
+    return c.logout() ? kOk : kFailure;
+  }
+  if (transfer.stopped()) {
+    // Stopped between two parameters: every exchange that started has finished.
+    const int sig = stop.signal();
+    logoutQuietly(c);
+    c.port.close();
+    err(QStringLiteral("upload interrupted by %1: %2").arg(signalName(sig), heldAfterUpload(written, false)));
+    return StopSignals::exitCode(sig);
+  }
+  err(QStringLiteral("upload stopped after %1 of %2 parameters: %3; %4")
+          .arg(written).arg(total).arg(o.why, heldAfterUpload(written, true)));
+  const int sig = stop.signal();
+  return sig ? StopSignals::exitCode(sig) : kFailure;
 }
 
 }  // namespace dovu::cli

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "dovu/version.h"
 #include "link/serialport.h"
 #include "session/session.h"
 

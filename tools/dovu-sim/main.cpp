@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dovu-sim/ptyserver.h"
+#include "dovu/version.h"
 #include "dovu-sim/simoptions.h"
 
 int main(int argc, char** argv) {

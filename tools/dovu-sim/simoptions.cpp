@@ -209,6 +209,24 @@ const std::vector<FailureModeInfo>& failureModes() {
         "(never the code asked next, where it would pass for the answer)",
         [](ServerOptions& o, const std::string&) { return ctl(o).noisyLine = true; }},
        FailureMode::NoisyLine},
+      {{"--garbled-answer", "CODE[:COUNT]",
+        "answer CODE with every payload byte inverted in a well-formed frame, the next COUNT times "
+        "(default: always)",
+        [](ServerOptions& o, const std::string& v) {
+          long n = 0, m = -1;
+          if (!parsePair(v, 255, n, 1000000, m)) return false;
+          ctl(o).garbledAnswer.push_back({static_cast<std::uint8_t>(n), static_cast<int>(m)});
+          return true;
+        }},
+       FailureMode::GarbledAnswer},
+      {{"--duplicate-every", "N", "send every Nth answer twice, one right after the other (acknowledgements included)",
+        [](ServerOptions& o, const std::string& v) {
+          long n = 0;
+          if (!parseNumber(v, 1, 1000000, n)) return false;
+          ctl(o).duplicateEvery = static_cast<unsigned>(n);
+          return true;
+        }},
+       FailureMode::DuplicateEvery},
       {{"--unasked-at-once", "CODE",
         "right behind every answer, with no pause, a frame of CODE that nobody asked for (also behind "
         "the answer to CODE-2: the program must not take it for the next answer)",
@@ -236,24 +254,6 @@ const std::vector<FailureModeInfo>& failureModes() {
           return true;
         }},
        FailureMode::GarbleBlock},
-      {{"--garbled-answer", "CODE[:COUNT]",
-        "answer CODE with every payload byte inverted in a well-formed frame, the next COUNT times "
-        "(default: always)",
-        [](ServerOptions& o, const std::string& v) {
-          long n = 0, m = -1;
-          if (!parsePair(v, 255, n, 1000000, m)) return false;
-          ctl(o).garbledAnswer.push_back({static_cast<std::uint8_t>(n), static_cast<int>(m)});
-          return true;
-        }},
-       FailureMode::GarbledAnswer},
-      {{"--duplicate-every", "N", "send every Nth answer twice, one right after the other (acknowledgements included)",
-        [](ServerOptions& o, const std::string& v) {
-          long n = 0;
-          if (!parseNumber(v, 1, 1000000, n)) return false;
-          ctl(o).duplicateEvery = static_cast<unsigned>(n);
-          return true;
-        }},
-       FailureMode::DuplicateEvery},
   };
   return modes;
 }

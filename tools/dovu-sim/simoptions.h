@@ -32,11 +32,11 @@ enum class FailureMode {
   ShortAnswer,     // answers one code with half its payload, the next COUNT times
   Unsolicited,     // after every answer sends an answer to a given code that nobody asked for
   NoisyLine,       // after every answer sends random bytes with a well-formed frame among them
+  GarbledAnswer,   // answers one code with every payload byte inverted, the next COUNT times
+  DuplicateEvery,  // sends every Nth answer twice (acknowledgements included)
   UnaskedAtOnce,   // right behind every answer sends an answer to a given code, even the one asked next
   LateAck,         // acknowledges transfer block K a number of milliseconds late, every time
   GarbleBlock,     // takes the first copy of transfer block K as garbled on the line: not kept, not acknowledged
-  GarbledAnswer,   // answers one code with every payload byte inverted, the next COUNT times
-  DuplicateEvery,  // sends every Nth answer twice (acknowledgements included)
 };
 
 struct ServerOptions;
@@ -92,12 +92,12 @@ struct ControllerOptions {
   std::vector<CodeCount> shortAnswer;
   std::optional<std::uint8_t> unsolicited;
   bool noisyLine = false;
+  std::vector<CodeCount> garbledAnswer;
+  unsigned duplicateEvery = 0;  // 0: off
   std::optional<std::uint8_t> unaskedAtOnce;
   std::optional<std::size_t> lateAckBlock;
   int lateAckMs = 0;
   std::optional<std::size_t> garbleBlock;
-  std::vector<CodeCount> garbledAnswer;
-  unsigned duplicateEvery = 0;  // 0: off
 };
 
 // What the pty server around it does.
