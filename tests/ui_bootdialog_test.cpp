@@ -30,7 +30,7 @@ namespace {
 
 using test::RecordingNotifier;
 using test::SimProcess;
-using ui::Fboot;
+using ui::FirmwareDialog;
 
 void widgetApp() {
   if (QCoreApplication::instance()) return;
@@ -79,7 +79,7 @@ W* child(QWidget& parent, const char* name) {
   return w;
 }
 
-TEST(Fboot, ControlsAndTheFileCheckThatGatesStart) {
+TEST(FirmwareDialog, ControlsAndTheFileCheckThatGatesStart) {
   widgetApp();
   Form form;
   SilentNotifier silent;
@@ -90,7 +90,7 @@ TEST(Fboot, ControlsAndTheFileCheckThatGatesStart) {
   RecordingNotifier n;
   QTemporaryDir dir;
   {
-    Fboot dlg(session, link, n, nullptr);
+    FirmwareDialog dlg(session, link, n, nullptr);
     EXPECT_FALSE(session.liveDisplay()) << "the poll stops while the dialog is open";
     EXPECT_TRUE(link.timer().isActive());
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Aktualizacja firmware sterownika"));
@@ -138,11 +138,11 @@ TEST(Fboot, ControlsAndTheFileCheckThatGatesStart) {
   EXPECT_TRUE(session.liveDisplay()) << "closing switches the live display on again";
 }
 
-TEST(Fboot, PressesDuringATransferDoNothing) {
+TEST(FirmwareDialog, PressesDuringATransferDoNothing) {
   // Block 0 waits two attempts, which leaves time to press the buttons.
   Rig r({QStringLiteral("--miss-ack"), QStringLiteral("0:2")});
   ASSERT_TRUE(r.sim.started());
-  Fboot dlg(*r.session, *r.link, r.notifier, nullptr);
+  FirmwareDialog dlg(*r.session, *r.link, r.notifier, nullptr);
   dlg.show();
   const QString path = writeFirmware(r.dir, "fw.dvf", 300);
   ASSERT_TRUE(dlg.chooseFile(path));
@@ -184,11 +184,11 @@ TEST(Fboot, PressesDuringATransferDoNothing) {
   EXPECT_EQ(got.readAll(), file.mid(3, file.size() - 4) + QByteArray(84, '\xFF'));
 }
 
-TEST(Fboot, EscCloseAndZamknijDuringATransferAreRefusedAndTheTransferCompletes) {
+TEST(FirmwareDialog, EscCloseAndZamknijDuringATransferAreRefusedAndTheTransferCompletes) {
   // Block 0 waits one attempt: the presses land in that wait.
   Rig r({QStringLiteral("--miss-ack"), QStringLiteral("0:1")});
   ASSERT_TRUE(r.sim.started());
-  Fboot dlg(*r.session, *r.link, r.notifier, nullptr);
+  FirmwareDialog dlg(*r.session, *r.link, r.notifier, nullptr);
   dlg.show();
   ASSERT_TRUE(dlg.chooseFile(writeFirmware(r.dir, "fw.dvf", 300)));
   bool openAfter = false;
@@ -220,10 +220,10 @@ struct PaintWatch : QObject {
   std::optional<std::chrono::steady_clock::time_point> requested, painted;
 };
 
-TEST(Fboot, TheDialogRepaintsWhileTheTransferPauses) {
+TEST(FirmwareDialog, TheDialogRepaintsWhileTheTransferPauses) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
-  Fboot dlg(*r.session, *r.link, r.notifier, nullptr);
+  FirmwareDialog dlg(*r.session, *r.link, r.notifier, nullptr);
   dlg.show();
   ASSERT_TRUE(dlg.chooseFile(writeFirmware(r.dir, "fw.dvf", 300)));
   auto* bar = child<QProgressBar>(dlg, "BarBoot");

@@ -99,7 +99,7 @@ class Catalogue : public ::testing::Test {
     test::uiApp("ui_catalogue_test");
     sim_ = std::make_unique<test::SimProcess>();
     ASSERT_TRUE(sim_->started());
-    main_ = std::make_unique<ui::Main>(
+    main_ = std::make_unique<ui::MainWindow>(
         std::make_unique<test::FixedPorts>(std::vector<PortEntry>{{sim_->port(), QStringLiteral("dovu-sim"), PortKind::Simulator}}),
         &notes_);
     main_->createDialogs();
@@ -235,7 +235,7 @@ class Catalogue : public ::testing::Test {
 
   test::RecordingNotifier notes_;
   std::unique_ptr<test::SimProcess> sim_;
-  std::unique_ptr<ui::Main> main_;
+  std::unique_ptr<ui::MainWindow> main_;
 };
 
 TEST_F(Catalogue, EveryEditableFieldReachesTheControllerThroughRealInput) {

@@ -48,7 +48,7 @@ class Session : public ::testing::Test {
     sim_ = std::make_unique<SimProcess>(std::move(simArgs));
     ASSERT_TRUE(sim_->started());
     before.push_back({sim_->port(), QStringLiteral("dovu-sim"), PortKind::Simulator});
-    main_ = std::make_unique<ui::Main>(std::make_unique<test::FixedPorts>(std::move(before)), &notes_);
+    main_ = std::make_unique<ui::MainWindow>(std::make_unique<test::FixedPorts>(std::move(before)), &notes_);
     main_->createDialogs();
     main_->show();
   }
@@ -75,7 +75,7 @@ class Session : public ::testing::Test {
 
   test::RecordingNotifier notes_;
   std::unique_ptr<SimProcess> sim_;
-  std::unique_ptr<ui::Main> main_;
+  std::unique_ptr<ui::MainWindow> main_;
 };
 
 TEST_F(Session, LoginPollAndLogout) {

@@ -72,7 +72,7 @@ class FirmwareUpdate {
   FirmwareUpdate(Link& link, Notifier& notifier, Session* session = nullptr);
   ~FirmwareUpdate();
 
-  // Starts the whole transfer: ShowLoggedOut, the warning, "B", the blocks, and "K" on success,
+  // Starts the whole transfer: the window logged out, the warning, "B", the blocks, and "K" on success,
   // as a sequence of the link's requests with timers for the pauses; it holds the line until it
   // ends and reports the outcome to onFinished.  False, with nothing done, while one runs.
   bool start(const FirmwareFile& file);

@@ -133,14 +133,14 @@ class Link : public QObject {
   std::function<bool(std::uint8_t code, const Bytes& payload)> accept;
   std::function<void(std::uint8_t code, const Bytes& payload)> dispatch;  // every frame taken
   std::function<void(std::uint8_t code)> dropped;
-  std::function<void()> onNoAnswer;   // after the third time-out (ShowLoggedOut)
+  std::function<void()> onNoAnswer;   // after the third time-out (the session logs the window out)
   std::function<void()> onPollDue;    // PollTicks reached 10 and no frame is being sent
   // Every frame written or read, for --trace and the frame log.  outgoing = PC to controller.
   std::function<void(bool outgoing, const Bytes& frame)> trace;
 
-  // PortRxChar: bound to the port's characters-received notification.
+  // Bound to the port's characters-received notification.
   void portRxChar(int count);
-  // TimerTimer.
+  // The 100 ms tick: counts the request's time-out and the poll's second.
   void tick();
 
  private:

@@ -22,7 +22,7 @@ W* named(W* w, const char* name, const QString& accessible) {
 }
 }  // namespace
 
-Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
+FirmwareDialog::FirmwareDialog(Session& session, Link& link, Notifier& notifier, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       session_(session),
       link_(link),
@@ -63,10 +63,10 @@ Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
   grid->addWidget(close, 4, 1, Qt::AlignRight);
   grid->setSizeConstraint(QLayout::SetFixedSize);  // sized to its contents
 
-  connect(button1_, &QPushButton::clicked, this, &Fboot::button1Click);
+  connect(button1_, &QPushButton::clicked, this, &FirmwareDialog::button1Click);
   connect(buttonStart_, &QPushButton::clicked, this, [this] {
     // The transfer is an exchange like any other: it starts once the line is idle.
-    QPointer<Fboot> self(this);
+    QPointer<FirmwareDialog> self(this);
     link_.submit([self] {
       if (self && self->isVisible()) self->buttonStartClick();
     });
@@ -81,19 +81,19 @@ Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
   link_.timer().start();
 }
 
-Fboot::~Fboot() {
+FirmwareDialog::~FirmwareDialog() {
   update_->onProgress = nullptr;
   update_->onFinished = nullptr;
   update_->stop();
   if (!closed_) closed();
 }
 
-void Fboot::closed() {
+void FirmwareDialog::closed() {
   closed_ = true;
   session_.dialogClosed();
 }
 
-void Fboot::button1Click() {
+void FirmwareDialog::button1Click() {
   if (update_->running()) return;
   QString path;
   if (fileChooser) {
@@ -106,7 +106,7 @@ void Fboot::button1Click() {
   chooseFile(path);
 }
 
-bool Fboot::chooseFile(const QString& path) {
+bool FirmwareDialog::chooseFile(const QString& path) {
   if (update_->running()) return false;
   labelNazwaPliku_->setText(path);
   // A file that fails the check replaces the one chosen before: START never sends it.
@@ -115,9 +115,9 @@ bool Fboot::chooseFile(const QString& path) {
   return file_.has_value();
 }
 
-void Fboot::buttonStartClick() {
+void FirmwareDialog::buttonStartClick() {
   if (update_->running() || closing_ || !file_) return;
-  QPointer<Fboot> self(this);
+  QPointer<FirmwareDialog> self(this);
   update_->onFinished = [self](FirmwareUpdate::Result result) {
     if (!self) return;
     self->lastResult_ = result;
@@ -132,7 +132,7 @@ void Fboot::buttonStartClick() {
   update_->start(*file_);
 }
 
-void Fboot::done(int result) {
+void FirmwareDialog::done(int result) {
   // Esc and the title bar's close do nothing while blocks are being sent: abandoning the transfer
   // would leave the controller in its bootloader with part of an image.  The transfer ends by
   // itself within seconds when the controller stops answering.

@@ -20,11 +20,11 @@ class Session;
 
 namespace dovu::ui {
 
-class Fboot : public QDialog {
+class FirmwareDialog : public QDialog {
   Q_OBJECT
  public:
-  Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent = nullptr);
-  ~Fboot() override;
+  FirmwareDialog(Session& session, Link& link, Notifier& notifier, QWidget* parent = nullptr);
+  ~FirmwareDialog() override;
 
   // "Plik": asks for a file (through fileChooser when set, else the file dialog) and checks it.
   void button1Click();
