@@ -4,9 +4,12 @@
 set -euo pipefail
 # The build and tests; help2man makes the manual pages, desktop-file-utils and appstream check the
 # desktop entry and metainfo, dpkg-dev finds the package's library dependencies, and the window
-# loads Qt's own Polish texts.
+# loads Qt's own Polish texts.  Qt Charts draws the sensor chart (its CMake files need Qt OpenGL's,
+# which Debian does not pull in); poppler-utils reads the
+# configuration sheet's PDF back in the tests, whose Polish letters need the DejaVu fonts.
 pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libturbojpeg0-dev
-      help2man desktop-file-utils appstream dpkg-dev qt6-translations-l10n)
+      help2man desktop-file-utils appstream dpkg-dev qt6-translations-l10n qt6-charts-dev libqt6opengl6-dev
+      poppler-utils fonts-dejavu-core)
 for a in "$@"; do
   case "$a" in
     --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
@@ -14,7 +17,7 @@ for a in "$@"; do
     # The Debian packages' build, lintian and hardening-check; the cross compiler configures the
     # Windows branch of the CMake files.
     --package) pkgs+=(debhelper devscripts lintian pkgconf g++-mingw-w64-x86-64-posix) ;;
-    --screenshot) pkgs+=(fonts-dejavu-core) ;;
+    --screenshot) pkgs+=(fonts-dejavu-core poppler-utils) ;;
   esac
 done
 missing=()

@@ -89,6 +89,8 @@ void Dispatcher::apply(std::uint8_t code, const Bytes& payload) {
     showVersion(form_, payload);
   } else if (code == kCodeStatus) {
     showStatus(form_, payload);
+    if (onStatus)
+      if (const auto rec = StatusRecord::decode(payload)) onStatus(*rec);
   } else if (code % 2 == 0) {
     // Odd codes are acknowledgements: the exchange that sent the set code handles them.
     if (const ParamDef* p = paramByCode(code)) applyAnswer(form_, *p, payload);

@@ -3,6 +3,7 @@
 // their fields with the synchronised colour, code 1 shows the firmware version, code 6 also picks
 // the operator, and code 253 draws the live status view.  Odd and unknown codes change nothing.
 #include <cstdint>
+#include <functional>
 
 #include "base/bytes.h"
 #include "model/form.h"
@@ -10,6 +11,7 @@
 namespace dovu {
 
 class Link;
+struct StatusRecord;
 
 class Dispatcher {
  public:
@@ -25,6 +27,9 @@ class Dispatcher {
   // Acts on the code.
   void dispatch(std::uint8_t code, const Bytes& payload);
   void apply(std::uint8_t code, const Bytes& payload);
+
+  // Called with every whole status record once it has been drawn (the chart and the CSV log).
+  std::function<void(const StatusRecord&)> onStatus;
 
  private:
   Form& form_;

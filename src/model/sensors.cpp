@@ -84,15 +84,34 @@ QString sensorText(SensorEncoding e, std::uint8_t b) {
   return {};
 }
 
-QString analogTemperatureText(std::uint16_t r) {
-  if (r == 0) return {};
+std::optional<int> analogTemperatureTenths(std::uint16_t r) {
+  if (r == 0) return std::nullopt;
   const int x = static_cast<int>(r) * 2500 / 1024;  // millivolts at a 2.5 V reference
-  const int t = x - 500;                             // tenths of a degree
-  return t >= 0 ? decimal("+", unsigned(t) / 10, unsigned(t) % 10)
-                : decimal("-", unsigned(-t) / 10, unsigned(-t) % 10);
+  return x - 500;
 }
 
+std::optional<int> signedTenths(std::uint16_t w) {
+  if (w == 65000) return std::nullopt;
+  return w > 32767 ? -static_cast<int>(w - 32768u) : static_cast<int>(w);
+}
+
+std::optional<int> humidityTenths(std::uint16_t h) {
+  if (h > 64000) return std::nullopt;
+  return h;
+}
+
+namespace {
+QString signedTenthsOf(std::optional<int> t) {
+  if (!t) return {};
+  return *t >= 0 ? decimal("+", unsigned(*t) / 10, unsigned(*t) % 10)
+                 : decimal("-", unsigned(-*t) / 10, unsigned(-*t) % 10);
+}
+}  // namespace
+
+QString analogTemperatureText(std::uint16_t r) { return signedTenthsOf(analogTemperatureTenths(r)); }
+
 QString signedTenthsText(std::uint16_t w) {
+  // Sign and magnitude: 0x8000 reads "-0,0", as the controller means it.
   if (w == 65000) return {};
   const bool negative = w > 32767;
   const unsigned m = negative ? w - 32768u : w;
@@ -100,8 +119,9 @@ QString signedTenthsText(std::uint16_t w) {
 }
 
 QString humidityText(std::uint16_t h) {
-  if (h > 64000) return {};
-  return decimal("", h / 10u, h % 10u) + u'%';
+  const auto t = humidityTenths(h);
+  if (!t) return {};
+  return decimal("", unsigned(*t) / 10, unsigned(*t) % 10) + u'%';
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace dovu {
 
@@ -41,7 +42,12 @@ QString voltsText(std::uint8_t v);          // tenths of a volt: 105 -> "10,5V"
 QString percentText(std::uint8_t p);        // whole percent: "80"
 QString sensorText(SensorEncoding e, std::uint8_t b);
 
-// Live status readings; an empty text means "no reading".
+// Live status readings in tenths (of a degree, of a percent); nullopt means "no reading".
+std::optional<int> analogTemperatureTenths(std::uint16_t r);
+std::optional<int> signedTenths(std::uint16_t w);
+std::optional<int> humidityTenths(std::uint16_t h);
+
+// The same as texts; an empty text means "no reading".
 QString analogTemperatureText(std::uint16_t r);  // 0 -> "", 256 -> "+12,5"
 QString signedTenthsText(std::uint16_t w);       // 65000 -> "", 251 -> "+25,1"
 QString humidityText(std::uint16_t h);           // > 64000 -> "", 565 -> "56,5%"

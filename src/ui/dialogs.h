@@ -18,7 +18,7 @@ namespace dovu::ui {
 
 class FieldBinder;
 
-// TFormProgres: no title-bar buttons and no way for the user to close it; the transfers show and
+// The progress dialog: no title-bar buttons and no way for the user to close it; the transfers show and
 // hide it through the form entries ProgressDialog, Panel_bar, Label_Bar and Bar.
 class ProgressDialog : public QDialog {
   Q_OBJECT
@@ -30,7 +30,7 @@ class ProgressDialog : public QDialog {
   void reject() override {}
 };
 
-// TFormJakieCOM: the ports and their device names; "Odśwież" lists them again.
+// The port list: the ports and their device names; "Odśwież" lists them again.
 class PortListDialog : public QDialog {
   Q_OBJECT
  public:
@@ -45,7 +45,7 @@ class PortListDialog : public QDialog {
   QPlainTextEdit* devCom_;
 };
 
-// TFInfo: program name, author, web address and our picture.
+// About: program name, author, web address and our picture.
 class AboutDialog : public QDialog {
   Q_OBJECT
  public:
@@ -53,7 +53,7 @@ class AboutDialog : public QDialog {
   static const char* webAddress();
 };
 
-// TFhaslo_nowe: the new access password, exactly four digits.
+// The password dialog: the new access password, exactly four digits.
 class PasswordDialog : public QDialog {
   Q_OBJECT
  public:

@@ -30,7 +30,9 @@
 #include "model/layout.h"
 #include "ui/application.h"
 #include "ui/configfileui.h"
+#include "ui/chartview.h"
 #include "ui/dialogs.h"
+#include "ui/reportui.h"
 #include "ui/widgets.h"
 
 namespace dovu::ui {
@@ -110,6 +112,8 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   confirm = [this](const QString& text) { return askYesNo(this, text); };
 
   buildMenu();
+  addSheetActions(*this, form_, *notifier_);
+  chart_ = addChartDock(*this, dispatcher_, *notifier_);
   auto* body = new QWidget;
   auto* outer = new QVBoxLayout(body);
   outer->setContentsMargins(4, 4, 4, 4);

@@ -27,6 +27,8 @@ class QLabel;
 
 namespace dovu::ui {
 
+class ChartPanel;
+
 // The questions of the window.
 inline constexpr const char* kUploadDefaultsText =
     "Kontroler otrzyma domyślną konfigurację okna. Kontynuować?";
@@ -63,6 +65,7 @@ class MainWindow : public QMainWindow {
   PortListDialog* portDialog() const { return jakieCom_; }
   QComboBox* comCombo() const { return comCombo_; }
   const std::vector<PortEntry>& ports() const { return portList_; }
+  ChartPanel* chart() const { return chart_; }
 
   // Configuration file load and save (Plik menu and the two file buttons); by default they ask
   // for a file name and go through the configuration file of the storage.
@@ -132,6 +135,7 @@ class MainWindow : public QMainWindow {
   bool userPicked_ = false;     // the selection is the user's choice, kept by refreshes
   QPointer<ProgressDialog> progres_;
   QPointer<PortListDialog> jakieCom_;
+  ChartPanel* chart_ = nullptr;  // in the "Wykres" dock
 };
 
 }  // namespace dovu::ui

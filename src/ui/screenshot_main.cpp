@@ -2,9 +2,14 @@
 // polls arrive and saves a picture of the window.  With --idle it instead stays logged in and idle
 // for the given time and reports the processor time the window used meanwhile (start-up benchmark).
 //
+// With --chart-out it then also shows the "Wykres" dock for --chart-seconds (default 90) of status
+// polls and saves a picture of the chart.
+//
 //   dovu-screenshot --sim PATH/dovu-sim [--out FILE.png] [--download] [--idle SECONDS]
+//                   [--chart-out FILE.png [--chart-seconds N]]
 #include <QComboBox>
 #include <QDir>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
@@ -16,6 +21,7 @@
 #include <functional>
 
 #include "ui/application.h"
+#include "ui/chartview.h"
 #include "ui/mainwindow.h"
 
 namespace {
@@ -50,7 +56,8 @@ double cpuSeconds() {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: dovu-screenshot --sim PATH [--out FILE.png] [--download] [--idle SECONDS]\n");
+  std::fprintf(stderr, "usage: dovu-screenshot --sim PATH [--out FILE.png] [--download] [--idle SECONDS]\n"
+                       "                       [--chart-out FILE.png [--chart-seconds N]]\n");
   return 2;
 }
 
@@ -60,12 +67,16 @@ int main(int argc, char** argv) {
   QString simPath, outPath = QStringLiteral("screenshot.png");
   bool download = false;
   int idleSeconds = 0;
+  QString chartOut;
+  int chartSeconds = 90;
   for (int i = 1; i < argc; ++i) {
     const QString a = QString::fromLocal8Bit(argv[i]);
     if (a == QLatin1String("--sim") && i + 1 < argc) simPath = QString::fromLocal8Bit(argv[++i]);
     else if (a == QLatin1String("--out") && i + 1 < argc) outPath = QString::fromLocal8Bit(argv[++i]);
     else if (a == QLatin1String("--idle") && i + 1 < argc) idleSeconds = QString::fromLocal8Bit(argv[++i]).toInt();
     else if (a == QLatin1String("--download")) download = true;
+    else if (a == QLatin1String("--chart-out") && i + 1 < argc) chartOut = QString::fromLocal8Bit(argv[++i]);
+    else if (a == QLatin1String("--chart-seconds") && i + 1 < argc) chartSeconds = QString::fromLocal8Bit(argv[++i]).toInt();
     else return usage();
   }
   if (simPath.isEmpty()) return usage();
@@ -135,6 +146,19 @@ int main(int argc, char** argv) {
         } else if (window.grab().save(outPath)) {
           std::printf("saved %s\n", qPrintable(outPath));
           status = 0;
+        }
+        if (status == 0 && !chartOut.isEmpty()) {
+          // The chart in its own floating dock, filled by the polls that keep arriving.
+          auto* dock = window.findChild<QDockWidget*>(QStringLiteral("DockWykres"));
+          dock->setFloating(true);
+          dock->show();
+          dock->resize(960, 440);
+          QEventLoop collect;
+          QTimer::singleShot(chartSeconds * 1000, &collect, &QEventLoop::quit);
+          collect.exec();
+          window.chart()->redrawNow();
+          status = window.chart()->grab().save(chartOut) ? 0 : 1;
+          if (status == 0) std::printf("saved %s\n", qPrintable(chartOut));
         }
       }
     }

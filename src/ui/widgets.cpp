@@ -88,7 +88,9 @@ void CheckGrid::makeCurrent(QCheckBox* cell) {
 }
 
 bool CheckGrid::eventFilter(QObject* watched, QEvent* event) {
-  auto* cell = static_cast<QCheckBox*>(watched);
+  // A cell being destroyed is no longer a check box: its last events are not the grid's business.
+  auto* cell = qobject_cast<QCheckBox*>(watched);
+  if (!cell) return false;
   if (event->type() == QEvent::FocusIn) {
     makeCurrent(cell);
   } else if (event->type() == QEvent::KeyPress) {

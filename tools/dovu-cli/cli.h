@@ -167,6 +167,12 @@ Request::Outcome runRequest(Link& link, Request request);
 // every parameter was answered.  A failure of the port is thrown as it came.
 bool runToEnd(ConfigTransfer& transfer, bool up);
 
+// Logs in to the controller on port, downloads its whole configuration into the returned
+// controller's form and logs out.  Nullptr on failure: *error holds the reason, or is empty when
+// it has been reported already.  *firmware, when given, gets the version the login reported.
+std::unique_ptr<Controller> downloadFromController(const QString& port, const QString& password, QString* error,
+                                                  QString* firmware = nullptr);
+
 // Commands: the arguments after the command's name.
 int cmdPorts(const QStringList& args);     // cmd_status.cpp
 int cmdStatus(const QStringList& args);    // cmd_status.cpp
@@ -176,5 +182,6 @@ int cmdShow(const QStringList& args);      // cmd_file.cpp
 int cmdConvert(const QStringList& args);   // cmd_file.cpp
 int cmdDiff(const QStringList& args);      // cmd_file.cpp
 int cmdFlash(const QStringList& args);     // cmd_flash.cpp
+int cmdReport(const QStringList& args);    // cmd_report.cpp
 
 }  // namespace dovu::cli

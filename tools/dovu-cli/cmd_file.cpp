@@ -12,6 +12,7 @@
 #include "exchange/transfer.h"
 #include "model/cp1250.h"
 #include "model/matrix.h"
+#include "report/sheet.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
@@ -128,29 +129,41 @@ std::optional<ConfigValues> readSide(const QString& side, const QString& passwor
     if (!readConfigAny(side, form, error)) return std::nullopt;
     return configFromForm(form, error);
   }
-  const QString port = side.mid(5);
-  Controller c(port, password);
-  Dispatcher dispatcher(c.form);
-  dispatcher.attach(*c.link);
-  if (!c.login()) {
-    error->clear();  // the login said why
-    return std::nullopt;
-  }
-  ConfigTransfer transfer(c.form, *c.link, *c.session);
-  const bool ok = runToEnd(transfer, false);
-  c.session->liveOff();
-  if (!ok) {
-    *error = QStringLiteral("%1: the download stopped, no answer from the controller").arg(port);
-    return std::nullopt;
-  }
-  if (!c.logout()) {
-    error->clear();  // the logout said so
-    return std::nullopt;
-  }
-  return configFromForm(c.form, error);
+  const auto c = downloadFromController(side.mid(5), password, error);
+  if (!c) return std::nullopt;
+  return configFromForm(c->form, error);
 }
 
 }  // namespace
+
+std::unique_ptr<Controller> downloadFromController(const QString& port, const QString& password, QString* error,
+                                                  QString* firmware) {
+  auto c = std::make_unique<Controller>(port, password);
+  Dispatcher dispatcher(c->form);
+  dispatcher.attach(*c->link);
+  // The dispatcher ends here: the controller handed back takes no more frames into its form.
+  struct Detach {
+    Link& link;
+    ~Detach() { link.accept = [](std::uint8_t, const Bytes&) { return false; }; }
+  } detach{*c->link};
+  if (!c->login()) {
+    error->clear();  // the login said why
+    return nullptr;
+  }
+  ConfigTransfer transfer(c->form, *c->link, *c->session);
+  const bool ok = runToEnd(transfer, false);
+  c->session->liveOff();
+  if (!ok) {
+    *error = QStringLiteral("%1: the download stopped, no answer from the controller").arg(port);
+    return nullptr;
+  }
+  if (firmware) *firmware = report::firmwareVersion(c->form);  // the logout clears it
+  if (!c->logout()) {
+    error->clear();  // the logout said so
+    return nullptr;
+  }
+  return c;
+}
 
 int cmdShow(const QStringList& args) {
   Command cmd("show", "Every field of a configuration file in words, item by item in file order.",

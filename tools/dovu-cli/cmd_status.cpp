@@ -7,6 +7,7 @@
 #include "cli.h"
 #include "exchange/dispatcher.h"
 #include "exchange/status.h"
+#include "exchange/statuscsv.h"
 #include "link/portlist.h"
 
 namespace dovu::cli {
@@ -54,8 +55,10 @@ QJsonObject statusToJson(const StatusRecord& s) {
 
 enum class Poll { Done, Failed, ReaderGone };
 
-// One poll: the record on stdout, as text or as one line of JSON.
-Poll pollOnce(Controller& c, bool json) {
+enum class Format { Text, Json, Csv };
+
+// One poll: the record on stdout, as text, as one line of JSON or as one CSV row.
+Poll pollOnce(Controller& c, Format format) {
   Request status;
   status.code = kCodeStatus;
   status.payload = kStatusPayload;
@@ -67,8 +70,10 @@ Poll pollOnce(Controller& c, bool json) {
     err(QStringLiteral("short status record (%1 bytes)").arg(c.link->rxPayload().size()));
     return Poll::Failed;
   }
-  if (json) {
+  if (format == Format::Json) {
     std::printf("%s\n", QJsonDocument(statusToJson(*s)).toJson(QJsonDocument::Compact).constData());
+  } else if (format == Format::Csv) {
+    std::printf("%s\n", statusCsvRow(QDateTime::currentDateTime(), *s).toUtf8().constData());
   } else {
     for (const QString& line : describeStatus(*s)) std::printf("%s\n", line.toUtf8().constData());
   }
@@ -95,15 +100,23 @@ int cmdStatus(const QStringList& args) {
   Command cmd("status",
               "Log in, read the live status and log out.  The plain form prints the record once, one\n"
               "\"name: value\" line each.  --json prints one JSON object per line, once a second until\n"
-              "SIGINT or SIGTERM (or once with --once).");
+              "SIGINT or SIGTERM (or once with --once); --csv prints a header row, then one row per\n"
+              "record the same way (time, T1, T2, T3, humidity, AC, DC, GSM signal; an empty cell for\n"
+              "a missing reading).");
   cmd.addLinkOptions();
   cmd.parser.addOption({QStringLiteral("json"), QStringLiteral("one JSON object per poll, one a line")});
-  cmd.parser.addOption({QStringLiteral("once"), QStringLiteral("with --json: one object, then log out")});
+  cmd.parser.addOption({QStringLiteral("csv"), QStringLiteral("a CSV header row, then one row per poll")});
+  cmd.parser.addOption({QStringLiteral("once"), QStringLiteral("with --json or --csv: one record, then log out")});
   if (const auto exit = cmd.parse(args, 0, 0)) return *exit;
   const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
   if (!checkPassword(password)) return kUsage;
-  const bool json = cmd.parser.isSet(QStringLiteral("json"));
-  const bool stream = json && !cmd.parser.isSet(QStringLiteral("once"));
+  const bool json = cmd.parser.isSet(QStringLiteral("json")), csv = cmd.parser.isSet(QStringLiteral("csv"));
+  if (json && csv) {
+    err(QStringLiteral("--json and --csv exclude each other"));
+    return kUsage;
+  }
+  const Format format = json ? Format::Json : csv ? Format::Csv : Format::Text;
+  const bool stream = format != Format::Text && !cmd.parser.isSet(QStringLiteral("once"));
 
   // SIGINT and SIGTERM end a running stream after the logout; a reader that goes away (| head -1)
   // ends it too.
@@ -114,9 +127,10 @@ int cmdStatus(const QStringList& args) {
   Dispatcher dispatcher(c.form);
   dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
-  Poll poll = pollOnce(c, json);
+  if (format == Format::Csv) std::printf("%s\n", statusCsvHeader().toUtf8().constData());
+  Poll poll = pollOnce(c, format);
   // A lost device has been reported and its port closed: nothing more to poll.
-  while (poll == Poll::Done && stream && stop.wait(1000) && c.port.isOpen()) poll = pollOnce(c, json);
+  while (poll == Poll::Done && stream && stop.wait(1000) && c.port.isOpen()) poll = pollOnce(c, format);
   // A failed logout fails the command even after good polls.
   const bool loggedOut = c.logout();
   return loggedOut && poll != Poll::Failed ? kOk : kFailure;

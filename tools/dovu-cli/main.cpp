@@ -1,8 +1,11 @@
 // dovu-cli: the DOVU controller from the command line, on the same core as the window.
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "cli.h"
 #include "dovu/version.h"
@@ -26,6 +29,7 @@ const CommandEntry kCommands[] = {
     {"convert", dovu::cli::cmdConvert, "convert a configuration between .dvc and .json"},
     {"diff", dovu::cli::cmdDiff, "the fields that differ between two files or controllers"},
     {"flash", dovu::cli::cmdFlash, "replace the controller's firmware from a .dvf file"},
+    {"report", dovu::cli::cmdReport, "the configuration sheet of a file or controller as a PDF"},
 };
 
 QString description() {
@@ -50,7 +54,13 @@ int main(int argc, char** argv) {
   // signal ending the tool half-way.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
-  QCoreApplication app(argc, argv);
+  // The configuration sheet lays out text, which needs Qt Gui's fonts: that command alone runs
+  // a QGuiApplication, on the offscreen platform unless another is asked for, so no display is
+  // needed.
+  const bool gui = argc > 1 && std::strcmp(argv[1], "report") == 0;
+  if (gui && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  const std::unique_ptr<QCoreApplication> app =
+      gui ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("dovu-cli"));
   QCoreApplication::setApplicationVersion(QStringLiteral(DOVU_VERSION));
   // The session's log names the port component's error; the user reads the reason in the one

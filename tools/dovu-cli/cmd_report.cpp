@@ -1,0 +1,71 @@
+// report: the configuration sheet of a file or a controller as a PDF.
+#include "cli.h"
+#include "configfiles.h"
+#include "report/sheet.h"
+#include "storage/checkedfile.h"
+
+namespace dovu::cli {
+
+int cmdReport(const QStringList& args) {
+  Command cmd("report",
+              "The configuration sheet (one or two A4 pages, in Polish) of a configuration file or of\n"
+              "the configuration a controller holds (port:DEVICE), as a PDF.  The access password and\n"
+              "the SIM PIN are masked unless --show-secrets is given.",
+              "FILE.dvc|FILE.json|port:DEVICE -o SHEET.pdf");
+  cmd.parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("FILE.dvc, FILE.json or port:DEVICE"));
+  cmd.parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("the PDF file to write"),
+                        QStringLiteral("FILE")});
+  cmd.parser.addOption({QStringLiteral("site"), QStringLiteral("client or site name for the header"),
+                        QStringLiteral("NAME")});
+  cmd.parser.addOption({QStringLiteral("show-secrets"), QStringLiteral("print the access password and the SIM PIN")});
+  cmd.addPasswordOptions();
+  cmd.addTraceOption();
+  if (const auto exit = cmd.parse(args, 1, 1)) return *exit;
+  const QStringList outs = cmd.parser.values(QStringLiteral("o"));
+  if (outs.size() != 1) {
+    err(QStringLiteral("usage: dovu-cli report SOURCE -o SHEET.pdf"));
+    return kUsage;
+  }
+  const QString source = cmd.positional().first();
+  const QString out = outs.first();
+  QString why;
+  // Before a controller is asked for anything, the output must be writable.
+  if (!canSaveFile(out, &why)) {
+    err(why);
+    return kFailure;
+  }
+
+  report::SheetOptions options;
+  options.site = cmd.parser.value(QStringLiteral("site"));
+  options.programVersion = QCoreApplication::applicationVersion();
+  options.showSecrets = cmd.parser.isSet(QStringLiteral("show-secrets"));
+  QByteArray pdf;
+  if (source.startsWith(QLatin1String("port:"))) {
+    const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
+    if (!checkPassword(password)) return kUsage;
+    const auto c = downloadFromController(source.mid(5), password, &why, &options.firmware);
+    if (!c) {
+      if (!why.isEmpty()) err(why);
+      return kFailure;
+    }
+    pdf = report::sheetPdf(c->form, options);
+  } else {
+    Form form;
+    if (!readConfigAny(source, form, &why)) {
+      err(why);
+      return kFailure;
+    }
+    pdf = report::sheetPdf(form, options);
+  }
+  if (pdf.isEmpty()) {
+    err(QStringLiteral("%1: the sheet could not be made").arg(displayName(out)));
+    return kFailure;
+  }
+  if (!saveFileAtomically(out, Bytes(pdf.constData(), pdf.size()), &why)) {
+    err(why);
+    return kFailure;
+  }
+  return kOk;
+}
+
+}  // namespace dovu::cli
