@@ -6,6 +6,7 @@
 //   bench_flash [--kib N]
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -66,7 +67,13 @@ int main(int argc, char** argv) {
   };
   FirmwareUpdate update(link, notifier);
   const double cpu0 = cpuSeconds();
-  const auto result = update.run(*fw);
+  QEventLoop loop;
+  auto result = FirmwareUpdate::Result::Busy;
+  update.onFinished = [&](FirmwareUpdate::Result r) {
+    result = r;
+    loop.quit();
+  };
+  if (update.start(*fw) && update.running()) loop.exec();
   const double cpu = cpuSeconds() - cpu0;
 
   int rc = 0;

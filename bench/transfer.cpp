@@ -4,6 +4,7 @@
 // plus the 10 ms pause per parameter), and the CPU time the program used during the download.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -75,18 +76,38 @@ int main(int argc, char** argv) {
     m.wireBytes += frame.size();
     ++m.frames;
   };
-  if (session.connectAndLogin() != Session::ConnectResult::LoggedIn) {
+  auto login = session.connectAndLogin();
+  if (login == Session::ConnectResult::Started) {
+    QEventLoop loop;
+    QObject::connect(&session, &Session::loginFinished, &loop, [&](Session::ConnectResult r) {
+      login = r;
+      loop.quit();
+    });
+    loop.exec();
+  }
+  if (login != Session::ConnectResult::LoggedIn) {
     std::fprintf(stderr, "bench_transfer: login failed\n");
     return 1;
   }
   ConfigTransfer transfer(form, link, session);
   fillToLimits(form);
+  auto run = [&transfer](bool up) {
+    QEventLoop loop;
+    bool ok = false;
+    QObject::connect(&transfer, &ConfigTransfer::finished, &loop, [&](bool result) {
+      ok = result;
+      loop.quit();
+    });
+    if (up ? transfer.startUpload() : transfer.startDownload()) loop.exec();
+    QObject::disconnect(&transfer, &ConfigTransfer::finished, &loop, nullptr);
+    return ok;
+  };
 
   int rc = 0;
   m = {};
   QElapsedTimer clock;
   clock.start();
-  if (!transfer.upload()) {
+  if (!run(true)) {
     std::fprintf(stderr, "bench_transfer: upload failed\n");
     rc = 1;
   }
@@ -96,7 +117,7 @@ int main(int argc, char** argv) {
   m = {};
   const double cpu0 = cpuSeconds();
   clock.restart();
-  if (!transfer.download()) {
+  if (!run(false)) {
     std::fprintf(stderr, "bench_transfer: download failed\n");
     rc = 1;
   }

@@ -2,6 +2,8 @@
 // pseudo-terminal, with its failure modes.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "support/bytes.h"
 #include "support/formsnapshot.h"
 
@@ -43,7 +45,32 @@ struct Rig : dovu::test::SimSession {
   }
   // Time-outs are counted in ticks; a shorter tick keeps the no-answer cases quick.
   void tickMs(int ms) { link->timer().setInterval(ms); }
-  bool login() { return session->connectAndLogin() == Session::ConnectResult::LoggedIn; }
+  bool login() { return connect() == Session::ConnectResult::LoggedIn; }
+  // Runs a transfer to its end; false when it was refused or did not finish.
+  bool run(bool up) {
+    bool done = false, ok = false;
+    QObject context;
+    QObject::connect(transfer.get(), &ConfigTransfer::finished, &context, [&](bool result) {
+      done = true;
+      ok = result;
+    });
+    if (!(up ? transfer->startUpload() : transfer->startDownload())) return false;
+    return waitFor([&] { return done; }, 120000) && ok;
+  }
+  // One status request run to its end; true when answered.
+  bool poll() {
+    std::optional<Request::Outcome> outcome;
+    Request status;
+    status.code = 253;
+    status.payload = "G";
+    status.ticks = kSessionTicks;
+    status.done = [&](Request::Outcome o) { outcome = o; };
+    link->send(std::move(status));
+    waitFor([&] { return outcome.has_value(); }, 30000);
+    return outcome == Request::Outcome::Answered;
+  }
+  bool download() { return run(false); }
+  bool upload() { return run(true); }
   // Parameter requests the simulator received (session and poll codes left out), in order.
   std::vector<int> paramCodes() const {
     std::vector<int> out;
@@ -155,7 +182,7 @@ TEST(Transfer, FullDownload) {
     EXPECT_FALSE(r.form.state("Icon_get").enabled);
     EXPECT_FALSE(r.session->liveDisplay());
   });
-  ASSERT_TRUE(r.transfer->download());
+  ASSERT_TRUE(r.download());
 
   EXPECT_EQ(r.paramCodes(), evenCodes(4, 104));
   for (const auto& f : r.sim.framesFromPc())
@@ -192,7 +219,7 @@ TEST(Transfer, DownloadStopsWhereTheControllerFallsSilent) {
   ASSERT_TRUE(r.sim.started());
   r.tickMs(10);
   ASSERT_TRUE(r.login());
-  EXPECT_FALSE(r.transfer->download());
+  EXPECT_FALSE(r.download());
 
   std::vector<int> expect = evenCodes(4, 40);
   expect.push_back(40);
@@ -256,7 +283,7 @@ TEST(Transfer, NoAnswerToTheThresholdBlockLogsOutSilently) {
   ASSERT_TRUE(r.sim.started());
   r.tickMs(10);
   ASSERT_TRUE(r.login());
-  EXPECT_FALSE(r.transfer->download());
+  EXPECT_FALSE(r.download());
   const auto codes = r.paramCodes();
   EXPECT_EQ(std::count(codes.begin(), codes.end(), 80), 3);
   EXPECT_EQ(codes.back(), 80);
@@ -272,7 +299,7 @@ TEST(Transfer, FullUpload) {
   ASSERT_TRUE(r.login());
   // A text longer than the controller keeps (a loaded file may hold 255 characters): nothing is sent.
   r.form.setText("Edit_Tel3", QString(14, QLatin1Char('1')));
-  EXPECT_FALSE(r.transfer->upload());
+  EXPECT_FALSE(r.upload());
   EXPECT_TRUE(r.paramCodes().empty());
   ASSERT_EQ(r.notifier.count(QString::fromUtf8(kTextTooLongText)), 1);
   EXPECT_TRUE(r.notifier.events.back().detail.contains(QStringLiteral("Edit_Tel3")));
@@ -281,7 +308,7 @@ TEST(Transfer, FullUpload) {
   // The user is still in IleTest and has emptied it: the exit check runs before anything is sent.
   r.form.userEdited(Form::idOf("IleTest"), QString());
   r.form.setEditing(Form::idOf("IleTest"));
-  ASSERT_TRUE(r.transfer->upload());
+  ASSERT_TRUE(r.upload());
 
   const auto frames = r.sim.framesFromPc();
   std::vector<int> codes;
@@ -314,7 +341,7 @@ TEST(Transfer, UploadStopsWhereTheControllerFallsSilent) {
   r.tickMs(10);
   ASSERT_TRUE(r.login());
   fillDistinct(r.form);
-  EXPECT_FALSE(r.transfer->upload());
+  EXPECT_FALSE(r.upload());
 
   std::vector<int> expect = evenCodes(5, 63);
   expect.push_back(63);
@@ -352,14 +379,14 @@ TEST(Transfer, ClosingTheWindowEndsARunningTransfer) {
     r.link->abortWaits();
     r.session->formClose();
   });
-  EXPECT_FALSE(r.transfer->download());
+  EXPECT_FALSE(r.download());
   EXPECT_GT(sentAtClose, 1u);
   EXPECT_EQ(r.sent.size(), sentAtClose) << "no frame after the close";
   EXPECT_FALSE(r.transfer->busy());
   EXPECT_FALSE(r.form.state("FormProgres").visible);
-  EXPECT_FALSE(r.port.isOpen());
+  EXPECT_TRUE(waitFor([&] { return !r.port.isOpen(); }, 3000));
   EXPECT_TRUE(r.notifier.events.empty());
-  EXPECT_FALSE(r.transfer->upload());
+  EXPECT_FALSE(r.upload());
   EXPECT_EQ(r.sent.size(), sentAtClose);
 }
 
@@ -371,21 +398,21 @@ TEST(Transfer, ARunningExchangeRefusesAnother) {
   int refused = 0;
   QObject::connect(r.transfer.get(), &ConfigTransfer::progress, [&](int v) {
     if (v == 0 || v == 50) {
-      refused += !r.transfer->upload();
-      refused += !r.transfer->download();
+      refused += !r.transfer->startUpload();
+      refused += !r.transfer->startDownload();
     }
   });
   // Started from the menu while the download waits for an answer.
-  QTimer::singleShot(100, [&] { refused += !r.transfer->upload(); });
-  ASSERT_TRUE(r.transfer->download());
+  QTimer::singleShot(100, [&] { refused += !r.transfer->startUpload(); });
+  ASSERT_TRUE(r.download());
   EXPECT_EQ(refused, 5);
   for (int c : r.paramCodes()) EXPECT_EQ(c % 2, 0) << c;
 
   // Nor does a transfer start inside another wait (a poll under way): its waits would take over
   // the poll's answer and time-out.
   bool started = true;
-  QTimer::singleShot(0, [&] { started = r.transfer->download(); });
-  EXPECT_TRUE(r.link->sendAndWait(253, "G", kSessionTicks));
+  QTimer::singleShot(0, [&] { started = r.transfer->startDownload(); });
+  EXPECT_TRUE(r.poll());
   EXPECT_FALSE(started);
 
   // A click there is kept and runs once the poll's wait is over.
@@ -397,7 +424,7 @@ TEST(Transfer, ARunningExchangeRefusesAnother) {
     r.transfer->requestDownload();  // ignored: one is waiting to run
     EXPECT_TRUE(r.transfer->busy());
   });
-  EXPECT_TRUE(r.link->sendAndWait(253, "G", kSessionTicks));
+  EXPECT_TRUE(r.poll());
   EXPECT_EQ(r.sent.size(), before + 1) << "nothing but the poll inside its wait";
   ASSERT_TRUE(waitFor([&] { return !finished.empty(); }, 5000));
   EXPECT_EQ(finished, std::vector<bool>{true});
@@ -413,7 +440,7 @@ TEST(Transfer, AClickKeptDuringAFailingPollIsDroppedWithTheLogout) {
   r.session->liveOff();
   QTimer::singleShot(0, [&] { r.transfer->requestDownload(); });
   // The poll goes unanswered three times: the window logs out, so the kept click must not run.
-  EXPECT_FALSE(r.link->sendAndWait(253, "G", kSessionTicks));
+  EXPECT_FALSE(r.poll());
   EXPECT_FALSE(r.session->loggedIn());
   waitFor([] { return false; }, 300);
   EXPECT_FALSE(r.transfer->busy());
@@ -429,10 +456,10 @@ TEST_P(TransferOnFaultyLine, DownloadAndUploadComplete) {
   ASSERT_TRUE(r.sim.started());
   r.tickMs(20);
   ASSERT_TRUE(r.login());
-  ASSERT_TRUE(r.transfer->download());
+  ASSERT_TRUE(r.download());
   expectFieldsMatchSim(r);
   fillDistinct(r.form);
-  ASSERT_TRUE(r.transfer->upload());
+  ASSERT_TRUE(r.upload());
   for (const ParamDef& p : paramTable()) EXPECT_EQ(toHex(r.sim.dumped(p.readCode)), toHex(buildPayload(r.form, p))) << int(p.readCode);
   for (int id = 0; id < r.form.size(); ++id) EXPECT_NE(r.form.state(id).colour, kRed) << Form::def(id).name;
   EXPECT_TRUE(r.notifier.events.empty());
@@ -463,7 +490,7 @@ TEST(Transfer, AShortBlockAnswerIsNoAnswer) {
   r.tickMs(10);
   ASSERT_TRUE(r.login());
   const QString before = r.form.text("EditT1opu");
-  EXPECT_FALSE(r.transfer->download());
+  EXPECT_FALSE(r.download());
   const auto codes = r.paramCodes();
   EXPECT_EQ(std::count(codes.begin(), codes.end(), 104), 3);
   EXPECT_EQ(r.notifier.count(kNoAnswer), 1);

@@ -107,6 +107,16 @@ struct Rig {
   std::vector<int> bar;
 };
 
+// Runs a transfer to its end in the event loop.
+FirmwareUpdate::Result runToEnd(FirmwareUpdate& update, const FirmwareFile& file) {
+  std::optional<FirmwareUpdate::Result> result;
+  update.onFinished = [&](FirmwareUpdate::Result r) { result = r; };
+  if (!update.start(file)) return FirmwareUpdate::Result::Busy;
+  test::waitFor([&] { return result.has_value(); }, 120000);
+  update.onFinished = nullptr;
+  return result.value_or(FirmwareUpdate::Result::Busy);
+}
+
 Bytes padded(const Bytes& image) {
   Bytes p = image;
   p.resize((image.size() + 127) / 128 * 128, static_cast<char>(0xFF));
@@ -179,7 +189,7 @@ TEST(FirmwareFileCheck, ALineThatIsGoneIsReportedAsSuch) {
   RecordingNotifier n;
   Link link(nullptr, &n);  // no port: every write fails
   FirmwareUpdate update(link, n);
-  EXPECT_EQ(update.run(FirmwareFile{pattern(10), 14}), FirmwareUpdate::Result::PortError);
+  EXPECT_EQ(runToEnd(update, FirmwareFile{pattern(10), 14}), FirmwareUpdate::Result::PortError);
   EXPECT_EQ(n.texts(), (QStringList{QString::fromUtf8(kKeepPoweredText), QString::fromUtf8(kPortUnavailableText)}));
   EXPECT_FALSE(update.running());
 }
@@ -194,14 +204,14 @@ TEST(FirmwareTransfer, SendsTheImageInFilledBlocks) {
   FirmwareUpdate update(*r.link, r.notifier, &session);
   update.onProgress = [&](int v) {
     r.bar.push_back(v);
-    // Started again from inside its own waits, a transfer refuses.
+    // Started again while it runs, a transfer refuses.
     if (v == 42) {
-      EXPECT_EQ(update.run(FirmwareFile{pattern(10), 14}), FirmwareUpdate::Result::Busy);
+      EXPECT_FALSE(update.start(FirmwareFile{pattern(10), 14}));
     }
   };
 
   const Bytes image = pattern(300);
-  EXPECT_EQ(update.run(*checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(runToEnd(update, *checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
   EXPECT_FALSE(update.running());
   EXPECT_FALSE(session.loggedIn());
 
@@ -232,7 +242,7 @@ TEST(FirmwareTransfer, ExactMultipleOfTheBlockSizeSendsNoExtraBlock) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
   const Bytes image = pattern(256);
-  EXPECT_EQ(r.update->run(*checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
   EXPECT_EQ(r.framesWithCode(101).size(), 2u);
   EXPECT_EQ(r.receivedImage(), image);
 }
@@ -241,7 +251,7 @@ TEST(FirmwareTransfer, BlockNumbersWrapAfter256) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
   const Bytes image = pattern(33000);
-  EXPECT_EQ(r.update->run(*checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
   const auto blocks = r.framesWithCode(101);
   ASSERT_EQ(blocks.size(), 258u);
   EXPECT_EQ(byteAt(blocks[255].bytes, 3), 255);
@@ -257,7 +267,7 @@ TEST(FirmwareTransfer, TwoMissedAcknowledgementsAreToleratedInTheWholeTransfer) 
   Rig r({QStringLiteral("--miss-ack"), QStringLiteral("4:2")});
   ASSERT_TRUE(r.sim.started());
   const Bytes image = pattern(1000);
-  EXPECT_EQ(r.update->run(*checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
   const auto blocks = r.framesWithCode(101);
   ASSERT_EQ(blocks.size(), 10u);  // 8 blocks, the fifth three times
   for (int i : {4, 5, 6}) EXPECT_EQ(blocks[static_cast<std::size_t>(i)].bytes, blocks[4].bytes);
@@ -270,7 +280,7 @@ TEST(FirmwareTransfer, ALaterMissAfterBothRepetitionsFails) {
   // The same, and then the seventh acknowledgement is lost as well.
   Rig r({QStringLiteral("--miss-ack"), QStringLiteral("4:2"), QStringLiteral("--drop-every"), QStringLiteral("7")});
   ASSERT_TRUE(r.sim.started());
-  EXPECT_EQ(r.update->run(*checkFirmwareFile(firmwareFile(pattern(1000)), r.notifier)),
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(pattern(1000)), r.notifier)),
             FirmwareUpdate::Result::NoAnswer);
   const auto blocks = r.framesWithCode(101);
   ASSERT_EQ(blocks.size(), 9u);  // blocks 0..6, the fifth three times; the seventh is not repeated
@@ -287,7 +297,7 @@ TEST(FirmwareTransfer, ALateAcknowledgementNeverCountsForTheNextBlock) {
   Rig r({QStringLiteral("--late-ack"), QStringLiteral("5:1300"), QStringLiteral("--garble-block"), QStringLiteral("6")});
   ASSERT_TRUE(r.sim.started());
   const Bytes image = pattern(1000);
-  EXPECT_EQ(r.update->run(*checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
   EXPECT_TRUE(r.receivedImage() == padded(image));
   std::vector<int> numbers;
   for (const auto& b : r.framesWithCode(101)) numbers.push_back(byteAt(b.bytes, 3));
@@ -297,7 +307,7 @@ TEST(FirmwareTransfer, ALateAcknowledgementNeverCountsForTheNextBlock) {
 TEST(FirmwareTransfer, NeverAcknowledgedFailsAfterAboutThreeSeconds) {
   Rig r({QStringLiteral("--never-ack")});
   ASSERT_TRUE(r.sim.started());
-  EXPECT_EQ(r.update->run(*checkFirmwareFile(firmwareFile(pattern(300)), r.notifier)),
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(pattern(300)), r.notifier)),
             FirmwareUpdate::Result::NoAnswer);
   const auto blocks = r.framesWithCode(101);
   ASSERT_EQ(blocks.size(), 3u);  // the first block, written three times
@@ -313,7 +323,7 @@ TEST(FirmwareTransfer, StopEndsATransferWithoutTheEndFrame) {
   Rig r({QStringLiteral("--never-ack")});
   ASSERT_TRUE(r.sim.started());
   QTimer::singleShot(2500, [&] { r.update->stop(); });
-  EXPECT_EQ(r.update->run(*checkFirmwareFile(firmwareFile(pattern(300)), r.notifier)),
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(pattern(300)), r.notifier)),
             FirmwareUpdate::Result::Stopped);
   EXPECT_EQ(r.framesWithCode(101).size(), 1u) << "stopped in the first block's first attempt";
   EXPECT_TRUE(r.framesWithCode(102).empty());

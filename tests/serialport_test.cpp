@@ -2,6 +2,8 @@
 // the slave path like a serial device.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <cstring>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -494,10 +496,20 @@ TEST_F(SerialPortTest, AnswerReadTogetherWithAFrameFromBeforeTheRequestIsNotLost
   ASSERT_EQ(port.waitingInputCount(), static_cast<int>(stale.size()));
   port.onRxChar = bound;
 
-  link.sendFrame(6, "T");
+  bool written = false;
+  link.trace = [&](bool out, const Bytes&) { written = written || out; };
+  std::optional<Request::Outcome> outcome;
+  Request request;
+  request.code = 6;
+  request.payload = "T";
+  request.ticks = 5;
+  request.done = [&](Request::Outcome o) { outcome = o; };
+  link.send(std::move(request));
+  ASSERT_TRUE(waitFor([&] { return written; }, 3000));
   ASSERT_EQ(pty.read(5, 3000), buildFrame(6, "T"));
   ASSERT_TRUE(pty.write(buildFrame(6, "+48601", kControllerStart)));
-  EXPECT_TRUE(link.waitForAnswer(5, 6));
+  ASSERT_TRUE(waitFor([&] { return outcome.has_value(); }, 3000));
+  EXPECT_EQ(outcome, Request::Outcome::Answered);
   EXPECT_EQ(link.rxPayload(), "+48601");
   EXPECT_EQ(dispatched, (std::vector<int>{60, 6}));
 }

@@ -39,7 +39,7 @@ struct Rig : dovu::test::SimSession {
 TEST(Session, LoginAcceptedShowsLoggedInAndPolls) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
-  ASSERT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+  ASSERT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
   EXPECT_EQ(r.form.colour("Edit_status"), kBrightGreen);
   EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("ZALOGOWANY"));
@@ -70,7 +70,7 @@ TEST(Session, LoginAcceptedShowsLoggedInAndPolls) {
 TEST(Session, RefusedPasswordStaysConnected) {
   Rig r({QStringLiteral("--refuse-password")});
   ASSERT_TRUE(r.sim.started());
-  EXPECT_EQ(r.session->connectAndLogin(), Session::ConnectResult::Refused);
+  EXPECT_EQ(r.connect(), Session::ConnectResult::Refused);
   EXPECT_EQ(r.notifier.count(QStringLiteral("Błędne hasło")), 1);
   EXPECT_EQ(r.notifier.beeps(), 1);
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
@@ -84,7 +84,7 @@ TEST(Session, NoAnswerWritesLoginThreeTimes) {
   // Three attempts of ten ticks each, counted on the link's own tick.
   int ticks = 0;
   QObject::connect(&r.link->timer(), &QTimer::timeout, [&] { ++ticks; });
-  EXPECT_EQ(r.session->connectAndLogin(), Session::ConnectResult::NoAnswer);
+  EXPECT_EQ(r.connect(), Session::ConnectResult::NoAnswer);
   EXPECT_GE(ticks, 29);
   EXPECT_LE(ticks, 31);
   const auto sent = r.sim.framesFromPc();
@@ -101,7 +101,7 @@ TEST(Session, NoAnswerWritesLoginThreeTimes) {
 TEST(Session, AnswerDuringSecondAttemptEndsWait) {
   Rig r({QStringLiteral("--drop-code"), QStringLiteral("1:1")});
   ASSERT_TRUE(r.sim.started());
-  EXPECT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+  EXPECT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
   r.session->liveOff();
   waitFor([] { return false; }, 300);
   EXPECT_EQ(r.countFromPc(1), 2);
@@ -111,26 +111,27 @@ TEST(Session, AnswerDuringSecondAttemptEndsWait) {
 TEST(Session, ConnectAgainRepeatsOnlyTheLoginAndCloseSendsNoLogout) {
   Rig r({QStringLiteral("--refuse-password")});
   ASSERT_TRUE(r.sim.started());
-  r.session->connectAndLogin();
-  r.session->connectAndLogin();
+  r.connect();
+  r.connect();
   EXPECT_EQ(r.countFromPc(1), 2);
   EXPECT_TRUE(r.port.isOpen());
   QElapsedTimer t;
   t.start();
   r.session->formClose();
+  EXPECT_TRUE(r.port.isOpen()) << "open while the notifications drain";
+  ASSERT_TRUE(waitFor([&] { return !r.port.isOpen(); }, 3000));
   EXPECT_GE(t.elapsed(), 900);
-  EXPECT_FALSE(r.port.isOpen());
   EXPECT_EQ(r.countFromPc(2), 0);
 }
 
 TEST(Session, LogoutAnsweredShowsInformationAndCloses) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
-  ASSERT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
-  r.session->logoutAndDisconnect();
+  ASSERT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
+  r.logout();
   EXPECT_EQ(r.countFromPc(2), 1);
   EXPECT_EQ(r.notifier.count(QStringLiteral("Wylogowano ze sterownika DOVU")), 1);
-  EXPECT_FALSE(r.port.isOpen());
+  EXPECT_TRUE(waitFor([&] { return !r.port.isOpen(); }, 3000));
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
   EXPECT_EQ(r.form.colour("Edit_status"), kRed);
 }
@@ -138,21 +139,21 @@ TEST(Session, LogoutAnsweredShowsInformationAndCloses) {
 TEST(Session, PasswordChangeTakesOnlyFourDigits) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
-  ASSERT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+  ASSERT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
   r.session->liveOff();
-  EXPECT_FALSE(r.session->changePassword(QStringLiteral("12345")));
-  EXPECT_FALSE(r.session->changePassword(QStringLiteral("12a4")));
-  EXPECT_FALSE(r.session->changePassword(QString()));
+  EXPECT_FALSE(r.changePassword(QStringLiteral("12345")));
+  EXPECT_FALSE(r.changePassword(QStringLiteral("12a4")));
+  EXPECT_FALSE(r.changePassword(QString()));
   EXPECT_EQ(r.countFromPc(3), 0);
-  EXPECT_TRUE(r.session->changePassword(QStringLiteral("4321")));
+  EXPECT_TRUE(r.changePassword(QStringLiteral("4321")));
   EXPECT_EQ(r.form.text("Edit_haslo"), QStringLiteral("4321"));
   EXPECT_EQ(r.notifier.count(QStringLiteral("Hasło zmienione")), 1);
   // The controller now takes the new password only.
   r.session->formClose();
   r.form.setText("Edit_haslo", QStringLiteral("8617"));
-  EXPECT_EQ(r.session->connectAndLogin(), Session::ConnectResult::Refused);
+  EXPECT_EQ(r.connect(), Session::ConnectResult::Refused);
   r.form.setText("Edit_haslo", QStringLiteral("4321"));
-  EXPECT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+  EXPECT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
 }
 
 TEST(Session, PortThatCannotOpenSaysWhy) {
@@ -172,7 +173,7 @@ TEST(Session, PortThatCannotOpenSaysWhy) {
 TEST(Session, FailedPortSwitchWhileLoggedInLeavesDisconnectedWithTheReason) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
-  ASSERT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+  ASSERT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
   EXPECT_FALSE(r.session->selectPort(QStringLiteral("/dev/does-not-exist-dovu")));
   ASSERT_EQ(r.notifier.count(QStringLiteral("Port COM niedostępny")), 1);
   EXPECT_EQ(r.notifier.events.back().detail, QStringLiteral("/dev/does-not-exist-dovu: port nie istnieje"));
@@ -226,7 +227,7 @@ TEST(Session, PortErrorsInTheUsersWords) {
 TEST(Session, UnplugIsReportedOnceAndLeavesDisconnected) {
   Rig r({QStringLiteral("--unplug-after"), QStringLiteral("2")});
   ASSERT_TRUE(r.sim.started());
-  ASSERT_EQ(r.session->connectAndLogin(), Session::ConnectResult::LoggedIn);
+  ASSERT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
   ASSERT_TRUE(waitFor([&] { return !r.port.isOpen(); }, 8000));
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
   EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));

@@ -10,6 +10,9 @@
 #include <QKeyEvent>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
+#include <optional>
+#include <thread>
 
 #include "firmware/bootloader.h"
 #include "link/serialport.h"
@@ -27,7 +30,7 @@ namespace {
 
 using test::RecordingNotifier;
 using test::SimProcess;
-using ui::Fboot;
+using ui::FirmwareDialog;
 
 void widgetApp() {
   if (QCoreApplication::instance()) return;
@@ -76,7 +79,7 @@ W* child(QWidget& parent, const char* name) {
   return w;
 }
 
-TEST(Fboot, ControlsAndTheFileCheckThatGatesStart) {
+TEST(FirmwareDialog, ControlsAndTheFileCheckThatGatesStart) {
   widgetApp();
   Form form;
   SilentNotifier silent;
@@ -87,7 +90,7 @@ TEST(Fboot, ControlsAndTheFileCheckThatGatesStart) {
   RecordingNotifier n;
   QTemporaryDir dir;
   {
-    Fboot dlg(session, link, n, nullptr);
+    FirmwareDialog dlg(session, link, n, nullptr);
     EXPECT_FALSE(session.liveDisplay()) << "the poll stops while the dialog is open";
     EXPECT_TRUE(link.timer().isActive());
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Aktualizacja firmware sterownika"));
@@ -135,11 +138,11 @@ TEST(Fboot, ControlsAndTheFileCheckThatGatesStart) {
   EXPECT_TRUE(session.liveDisplay()) << "closing switches the live display on again";
 }
 
-TEST(Fboot, PressesDuringATransferDoNothing) {
+TEST(FirmwareDialog, PressesDuringATransferDoNothing) {
   // Block 0 waits two attempts, which leaves time to press the buttons.
   Rig r({QStringLiteral("--miss-ack"), QStringLiteral("0:2")});
   ASSERT_TRUE(r.sim.started());
-  Fboot dlg(*r.session, *r.link, r.notifier, nullptr);
+  FirmwareDialog dlg(*r.session, *r.link, r.notifier, nullptr);
   dlg.show();
   const QString path = writeFirmware(r.dir, "fw.dvf", 300);
   ASSERT_TRUE(dlg.chooseFile(path));
@@ -158,6 +161,7 @@ TEST(Fboot, PressesDuringATransferDoNothing) {
     child<QPushButton>(dlg, "ButtonStart")->click();
   });
   child<QPushButton>(dlg, "ButtonStart")->click();
+  ASSERT_TRUE(test::waitFor([&] { return dlg.lastResult().has_value() && !dlg.isVisible(); }, 30000));
 
   EXPECT_TRUE(pressedDuring);
   EXPECT_EQ(chooserCalls, 0);
@@ -180,11 +184,11 @@ TEST(Fboot, PressesDuringATransferDoNothing) {
   EXPECT_EQ(got.readAll(), file.mid(3, file.size() - 4) + QByteArray(84, '\xFF'));
 }
 
-TEST(Fboot, EscCloseAndZamknijDuringATransferAreRefusedAndTheTransferCompletes) {
+TEST(FirmwareDialog, EscCloseAndZamknijDuringATransferAreRefusedAndTheTransferCompletes) {
   // Block 0 waits one attempt: the presses land in that wait.
   Rig r({QStringLiteral("--miss-ack"), QStringLiteral("0:1")});
   ASSERT_TRUE(r.sim.started());
-  Fboot dlg(*r.session, *r.link, r.notifier, nullptr);
+  FirmwareDialog dlg(*r.session, *r.link, r.notifier, nullptr);
   dlg.show();
   ASSERT_TRUE(dlg.chooseFile(writeFirmware(r.dir, "fw.dvf", 300)));
   bool openAfter = false;
@@ -196,6 +200,7 @@ TEST(Fboot, EscCloseAndZamknijDuringATransferAreRefusedAndTheTransferCompletes) 
     openAfter = dlg.isVisible() && dlg.transferRunning();
   });
   child<QPushButton>(dlg, "ButtonStart")->click();
+  ASSERT_TRUE(test::waitFor([&] { return dlg.lastResult().has_value() && !dlg.isVisible(); }, 30000));
 
   EXPECT_TRUE(openAfter);
   EXPECT_EQ(dlg.lastResult(), FirmwareUpdate::Result::Done);
@@ -204,6 +209,46 @@ TEST(Fboot, EscCloseAndZamknijDuringATransferAreRefusedAndTheTransferCompletes) 
   EXPECT_EQ(r.notifier.count(QString::fromUtf8(kFlashDoneText)), 1);
   EXPECT_FALSE(dlg.isVisible()) << "closed once the transfer is over";
   EXPECT_TRUE(r.session->liveDisplay());
+}
+
+// Counts the paint events a widget receives and when the first one after a request came.
+struct PaintWatch : QObject {
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint && requested && !painted) painted = std::chrono::steady_clock::now();
+    return false;
+  }
+  std::optional<std::chrono::steady_clock::time_point> requested, painted;
+};
+
+TEST(FirmwareDialog, TheDialogRepaintsWhileTheTransferPauses) {
+  Rig r;
+  ASSERT_TRUE(r.sim.started());
+  FirmwareDialog dlg(*r.session, *r.link, r.notifier, nullptr);
+  dlg.show();
+  ASSERT_TRUE(dlg.chooseFile(writeFirmware(r.dir, "fw.dvf", 300)));
+  auto* bar = child<QProgressBar>(dlg, "BarBoot");
+  PaintWatch watch;
+  bar->installEventFilter(&watch);
+  child<QPushButton>(dlg, "ButtonStart")->click();
+  // 700 ms into the 2000 ms pause before the first block, another thread asks for a repaint.
+  std::thread poster([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const auto posted = std::chrono::steady_clock::now();
+    QMetaObject::invokeMethod(
+        bar,
+        [&, posted] {
+          watch.requested = posted;
+          bar->update();
+        },
+        Qt::QueuedConnection);
+  });
+  const bool ended = test::waitFor([&] { return dlg.lastResult().has_value() && !dlg.isVisible(); }, 30000);
+  poster.join();
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(dlg.lastResult(), FirmwareUpdate::Result::Done);
+  ASSERT_TRUE(watch.requested && watch.painted);
+  EXPECT_LT(*watch.painted - *watch.requested, std::chrono::milliseconds(100));
+  EXPECT_EQ(r.sent(101), 3);
 }
 
 }  // namespace

@@ -99,7 +99,7 @@ class Catalogue : public ::testing::Test {
     test::uiApp("ui_catalogue_test");
     sim_ = std::make_unique<test::SimProcess>();
     ASSERT_TRUE(sim_->started());
-    main_ = std::make_unique<ui::Main>(
+    main_ = std::make_unique<ui::MainWindow>(
         std::make_unique<test::FixedPorts>(std::vector<PortEntry>{{sim_->port(), QStringLiteral("dovu-sim"), PortKind::Simulator}}),
         &notes_);
     main_->createDialogs();
@@ -108,7 +108,7 @@ class Catalogue : public ::testing::Test {
     main_->activateWindow();
     ASSERT_TRUE(waitFor([this] { return main_->isActiveWindow(); }, 5000));
     QTest::mouseClick(widget<QPushButton>("Button_polacz"), Qt::LeftButton);
-    ASSERT_EQ(main_->form().text("Edit_logon"), "ZALOGOWANY");
+    ASSERT_TRUE(waitFor([this] { return main_->form().text("Edit_logon") == "ZALOGOWANY"; }, 5000));
     // The toolbar's download button comes with the first live-state answer.
     ASSERT_TRUE(waitFor([this] { return widget("Icon_get")->isEnabled(); }, 5000));
     ASSERT_TRUE(transfer([this] { QTest::mouseClick(widget<QToolButton>("Icon_get"), Qt::LeftButton); }));
@@ -235,7 +235,7 @@ class Catalogue : public ::testing::Test {
 
   test::RecordingNotifier notes_;
   std::unique_ptr<test::SimProcess> sim_;
-  std::unique_ptr<ui::Main> main_;
+  std::unique_ptr<ui::MainWindow> main_;
 };
 
 TEST_F(Catalogue, EveryEditableFieldReachesTheControllerThroughRealInput) {

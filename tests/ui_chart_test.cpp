@@ -141,7 +141,7 @@ TEST(ChartWindow, PollsOfTheSessionReachTheChartAndTheLog) {
   test::SimProcess sim;
   ASSERT_TRUE(sim.started());
   test::RecordingNotifier notes;
-  ui::Main window(std::make_unique<test::FixedPorts>(std::vector<PortEntry>{
+  ui::MainWindow window(std::make_unique<test::FixedPorts>(std::vector<PortEntry>{
                       {sim.port(), QStringLiteral("dovu-sim"), PortKind::Simulator}}),
                   &notes);
   window.createDialogs();
@@ -161,7 +161,7 @@ TEST(ChartWindow, PollsOfTheSessionReachTheChartAndTheLog) {
   window.findChild<QPushButton*>(QStringLiteral("Button_polacz"))->click();
   ASSERT_TRUE(test::waitFor([&] { return panel->history().size() >= 3; }, 8000));
   window.findChild<QPushButton*>(QStringLiteral("Button_rozlacz"))->click();
-  ASSERT_FALSE(window.port().isOpen());
+  ASSERT_TRUE(test::waitFor([&] { return !window.port().isOpen(); }, 5000));
 
   int sent = 0;
   for (const test::LoggedFrame& f : sim.frames()) sent += !f.fromPc && f.code() == 253;

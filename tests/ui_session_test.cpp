@@ -48,7 +48,7 @@ class Session : public ::testing::Test {
     sim_ = std::make_unique<SimProcess>(std::move(simArgs));
     ASSERT_TRUE(sim_->started());
     before.push_back({sim_->port(), QStringLiteral("dovu-sim"), PortKind::Simulator});
-    main_ = std::make_unique<ui::Main>(std::make_unique<test::FixedPorts>(std::move(before)), &notes_);
+    main_ = std::make_unique<ui::MainWindow>(std::make_unique<test::FixedPorts>(std::move(before)), &notes_);
     main_->createDialogs();
     main_->show();
   }
@@ -63,7 +63,11 @@ class Session : public ::testing::Test {
     return w;
   }
   QString text(const char* name) { return find<QLineEdit>(name)->text(); }
-  void connectClick() { find<QPushButton>("Button_polacz")->click(); }
+  // POŁĄCZ, and the login request run to its end.
+  void connectClick() {
+    find<QPushButton>("Button_polacz")->click();
+    waitFor([&] { return !main_->link().exchanging(); }, 10000);
+  }
   // Frames reach the simulator's log a moment after they are written.
   bool logged(int code, int count) {
     return waitFor([&] { return countFrames(*sim_, code) >= count; }, 2000);
@@ -71,7 +75,7 @@ class Session : public ::testing::Test {
 
   test::RecordingNotifier notes_;
   std::unique_ptr<SimProcess> sim_;
-  std::unique_ptr<ui::Main> main_;
+  std::unique_ptr<ui::MainWindow> main_;
 };
 
 TEST_F(Session, LoginPollAndLogout) {
@@ -101,9 +105,9 @@ TEST_F(Session, LoginPollAndLogout) {
   EXPECT_TRUE(notes_.events.empty());
 
   find<QPushButton>("Button_rozlacz")->click();
+  EXPECT_TRUE(waitFor([&] { return notes_.count("Wylogowano ze sterownika DOVU") == 1; }, 3000));
   EXPECT_EQ(countFrames(*sim_, 2), 1);
-  EXPECT_EQ(notes_.count("Wylogowano ze sterownika DOVU"), 1);
-  EXPECT_FALSE(main_->port().isOpen());
+  EXPECT_TRUE(waitFor([&] { return !main_->port().isOpen(); }, 3000));
   EXPECT_EQ(text("Edit_status"), "ROZŁĄCZONY");
   EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
   EXPECT_FALSE(find("Icon_get")->isEnabled());
@@ -163,6 +167,9 @@ TEST_F(Session, NoPollWhileThePasswordDialogIsOpenAndThePasswordChanges) {
   ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
   ASSERT_TRUE(logged(253, 1));
 
+  // Pressed while the line is idle, the dialog opens at once (a press during a poll would wait
+  // for it).
+  ASSERT_TRUE(waitFor([&] { return !main_->link().busy(); }, 3000));
   int pollsInside = -1;
   QTimer::singleShot(0, [&] {
     waitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000);
@@ -194,8 +201,8 @@ TEST_F(Session, ClosingWhileLoggedInSendsNoLogout) {
   QElapsedTimer clock;
   clock.start();
   main_->close();
+  EXPECT_TRUE(waitFor([&] { return !main_->port().isOpen(); }, 3000));
   EXPECT_GE(clock.elapsed(), 900);
-  EXPECT_FALSE(main_->port().isOpen());
   idle(300);
   EXPECT_EQ(countFrames(*sim_, 2), 0);
   EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
@@ -276,8 +283,9 @@ TEST_F(Session, OneShotCommandsAndARestartAskedFor) {
   connectClick();
   ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
   find<QPushButton>("ButtonResetlimit")->click();
-  find<QPushButton>("ButtonRestart")->click();  // asked, refused: nothing sent
   EXPECT_TRUE(logged(254, 1));
+  ASSERT_TRUE(waitFor([&] { return !main_->link().busy(); }, 2000));
+  find<QPushButton>("ButtonRestart")->click();  // asked, refused: nothing sent
   EXPECT_EQ(asked, QStringList{QStringLiteral("Uruchomić sterownik ponownie?")});
   agree = true;
   find<QPushButton>("ButtonRestart")->click();

@@ -130,7 +130,7 @@ class Window : public ::testing::Test {
   void start(std::vector<PortEntry> ports) {
     test::uiApp("ui_window_test");
     main_.reset();
-    main_ = std::make_unique<ui::Main>(std::make_unique<test::FixedPorts>(std::move(ports)), &notes_);
+    main_ = std::make_unique<ui::MainWindow>(std::make_unique<test::FixedPorts>(std::move(ports)), &notes_);
     main_->createDialogs();
     main_->show();
     main_->activateWindow();
@@ -160,7 +160,7 @@ class Window : public ::testing::Test {
   void leave() { find("JakiStan")->setFocus(Qt::TabFocusReason); }
 
   test::RecordingNotifier notes_;
-  std::unique_ptr<ui::Main> main_;
+  std::unique_ptr<ui::MainWindow> main_;
 };
 
 TEST_F(Window, EveryEntryHasANamedWidgetWithAnAccessibleName) {
@@ -349,7 +349,7 @@ TEST_F(Window, PortListAtStartAndThroughTheDialog) {
   auto* com = find<QPushButton>("ButtonCom");
   com->click();
   com->click();
-  ui::FormJakieCOM* dialog = main_->portDialog();
+  ui::PortListDialog* dialog = main_->portDialog();
   EXPECT_TRUE(dialog->isVisible());
   EXPECT_EQ(dialog->windowTitle(), "Porty COM");
   EXPECT_EQ(dialog->findChild<QPlainTextEdit*>("PortyCom")->toPlainText(), "/dev/ttyS3\n/dev/ttyS1");
@@ -357,7 +357,7 @@ TEST_F(Window, PortListAtStartAndThroughTheDialog) {
   // The user's choice stays selected through refreshes.
   EXPECT_EQ(main_->port().port(), "/dev/ttyS1");
   EXPECT_EQ(combo->currentIndex(), 1);
-  EXPECT_EQ(main_->findChildren<ui::FormJakieCOM*>().size(), 1);
+  EXPECT_EQ(main_->findChildren<ui::PortListDialog*>().size(), 1);
 }
 
 TEST_F(Window, StepButtonsKeepTheirLimitsAndCorrectionSteps) {
@@ -889,9 +889,9 @@ TEST_F(Window, AboutDialogIsFreshEachTimeAndShowsOurPicture) {
   QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
   EXPECT_EQ(name, "FInfo");
   EXPECT_TRUE(first.isNull());  // destroyed on closing
-  EXPECT_EQ(opener.opened, QUrl(QString::fromLatin1(ui::FInfo::webAddress())));
+  EXPECT_EQ(opener.opened, QUrl(QString::fromLatin1(ui::AboutDialog::webAddress())));
   EXPECT_EQ(runModal([this] { main_->aboutClick(); }, [](QDialog*) {}), "FInfo");
-  EXPECT_TRUE(main_->findChildren<ui::FInfo*>().isEmpty());
+  EXPECT_TRUE(main_->findChildren<ui::AboutDialog*>().isEmpty());
 
   QFile logo(QStringLiteral(":/dovu/logo.jpg"));
   ASSERT_TRUE(logo.open(QIODevice::ReadOnly));
@@ -902,7 +902,7 @@ TEST_F(Window, AboutDialogIsFreshEachTimeAndShowsOurPicture) {
 }
 
 TEST_F(Window, ProgressDialogFollowsTheFormAndCannotBeClosed) {
-  ui::FormProgres* p = main_->progressDialog();
+  ui::ProgressDialog* p = main_->progressDialog();
   form().setVisible("FormProgres", true);
   form().setVisible("Panel_bar", true);
   form().setText("Label_Bar", QStringLiteral("Pobieram konfigurację sterownika"));
@@ -959,18 +959,16 @@ TEST_F(Window, FirmwareButtonOpensItsDialogWithTheLiveViewOff) {
   EXPECT_EQ(title, "Aktualizacja firmware sterownika");
 }
 
-TEST_F(Window, ConversionErrorsInTheEventLoopTellThePortIsUnavailable) {
-  QTimer::singleShot(0, [] { throw ui::ConversionError("'COMx' is not a number"); });
+TEST_F(Window, APortThatCannotBeOpenedSaysWhy) {
+  // An exception that reaches the event loop ends its event without a word.
   QTimer::singleShot(0, [] { throw std::runtime_error("dropped"); });
-  ASSERT_TRUE(waitFor([this] { return !notes_.events.empty(); }, 2000));
   waitFor([] { return false; }, 100);
-  EXPECT_EQ(notes_.beeps(), 1);
-  EXPECT_EQ(notes_.texts(), QStringList{"Port COM niedostępny"});
+  EXPECT_TRUE(notes_.events.empty());
 
   // A port that cannot be opened says why, and the window stays disconnected.
   start({{"/nonexistent/ttyUSB9", "gone"}});
   find<QPushButton>("Button_polacz")->click();
-  EXPECT_EQ(notes_.count("Port COM niedostępny"), 2);
+  EXPECT_EQ(notes_.count("Port COM niedostępny"), 1);
   EXPECT_FALSE(notes_.events.back().detail.isEmpty());
   EXPECT_EQ(text("Edit_status"), "ROZŁĄCZONY");
   EXPECT_FALSE(main_->port().isOpen());

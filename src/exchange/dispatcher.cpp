@@ -1,6 +1,7 @@
 #include "exchange/dispatcher.h"
 
 #include "exchange/status.h"
+#include "link/commands.h"
 #include "link/link.h"
 #include "model/params.h"
 #include "model/sensors.h"
@@ -8,9 +9,6 @@
 namespace dovu {
 
 namespace {
-
-constexpr std::uint8_t kCodeLogin = 1;
-constexpr std::uint8_t kCodeStatus = 253;
 
 // Sensor state of the status record as a background colour.
 Colour stateColour(int state) {
@@ -84,12 +82,7 @@ bool Dispatcher::accepts(std::uint8_t code, const Bytes& payload, int awaited) {
   return !p || p->kind == PayloadKind::Text || payload.size() >= static_cast<std::size_t>(p->limit);
 }
 
-void Dispatcher::dispatch(std::uint8_t code, const Bytes& payload) {
-  // Events already pending (ticks, clicks) run before this frame is acted on; the payload is the
-  // caller's copy, so nothing they do can change the value shown.
-  Link::processPending();
-  apply(code, payload);
-}
+void Dispatcher::dispatch(std::uint8_t code, const Bytes& payload) { apply(code, payload); }
 
 void Dispatcher::apply(std::uint8_t code, const Bytes& payload) {
   if (code == kCodeLogin) {

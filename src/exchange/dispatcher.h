@@ -24,9 +24,8 @@ class Dispatcher {
   // the request is repeated instead of the fields keeping what they held.  Frames nobody asked
   // for, a corrupted or unsolicited one, never reach the fields.
   static bool accepts(std::uint8_t code, const Bytes& payload, int awaited);
-  // Lets pending events run once, then acts on the code.
+  // Acts on the code.
   void dispatch(std::uint8_t code, const Bytes& payload);
-  // The same without running events first (for callers outside an event loop, and tests).
   void apply(std::uint8_t code, const Bytes& payload);
 
   // Called with every whole status record once it has been drawn (the chart and the CSV log).

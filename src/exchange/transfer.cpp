@@ -8,19 +8,6 @@ namespace {
 
 constexpr std::uint8_t kLastReadCode = 104;
 
-// Marks the transfer as running for as long as it lasts, and hides the progress dialog however it
-// ends (a write error of the port leaves by an exception).
-struct Running {
-  bool& busy;
-  Form& form;
-  explicit Running(bool& b, Form& f) : busy(b), form(f) { busy = true; }
-  ~Running() {
-    form.setVisible("Panel_bar", false);
-    form.setVisible("FormProgres", false);
-    busy = false;
-  }
-};
-
 // Every field a download writes: the parameters' fields and the operator list picked from one.
 std::vector<Form::Id> configurationFields() {
   std::vector<Form::Id> ids{Form::idOf("Combo_operator")};
@@ -56,11 +43,6 @@ void ConfigTransfer::setBar(int value) {
   emit progress(value);
 }
 
-bool ConfigTransfer::stopAsked() {
-  stopped_ = stopped_ || (stopRequested && stopRequested());
-  return stopped_;
-}
-
 void ConfigTransfer::requestDownload() { request(false); }
 
 void ConfigTransfer::requestUpload() { request(true); }
@@ -73,108 +55,125 @@ void ConfigTransfer::request(bool up) {
   link_.submit(
       [this, up] {
         pending_ = false;
-        bool ok = false;
-        QString why;
-        try {
-          ok = up ? upload() : download();
-        } catch (const SerialPortError& e) {
-          if (up) throw;
-          why = Session::portErrorReason(e);
-        }
-        if (!ok && !up && !link_.aborted())
-          if (Notifier* n = link_.notifier())
-            n->message(MessageKind::Warning, QString::fromUtf8(kDownloadInterruptedText), why);
-        emit finished(ok);
+        const bool started = up ? startUpload() : startDownload();
+        if (started) requested_ = true;
       },
       Link::Queued::DropIfSessionChanged, [this] { pending_ = false; });
 }
 
-bool ConfigTransfer::download() {
-  // A second exchange nested inside a running one (the menu stays usable) would interleave its
-  // frames with the first one's on the line.
-  if (busy_ || link_.waiting() || link_.aborted()) return false;
-  Running running(busy_, form_);
-  stopped_ = false;
-  const Form::Values before = form_.values(configurationFields());
-  bool ok = false;
-  try {
-    ok = readAll();
-  } catch (...) {
-    form_.restore(before);
-    throw;
-  }
-  if (!ok) form_.restore(before);
-  return ok;
+bool ConfigTransfer::stopAsked() {
+  stopped_ = stopped_ || (stopRequested && stopRequested());
+  return stopped_;
 }
 
-bool ConfigTransfer::readAll() {
+bool ConfigTransfer::begin() {
+  // A second exchange under way would interleave its frames with this one's on the line.
+  if (busy_ || link_.waiting() || link_.exchanging() || link_.aborted()) return false;
+  busy_ = true;
+  stopped_ = false;
+  requested_ = false;
+  portError_.reset();
+  hold_ = link_.hold();
+  index_ = 0;
+  return true;
+}
+
+bool ConfigTransfer::startDownload() {
+  if (!begin()) return false;
+  up_ = false;
+  before_ = form_.values(configurationFields());
   form_.setEnabled("Icon_get", false);
   form_.setEnabled("Icon_put", false);
   session_.liveOff();
-  Link::processPending();
   showProgress(QStringLiteral("Pobieram konfigurację sterownika"));
+  readNext();
+  return true;
+}
 
-  for (const ParamDef& p : paramTable()) {
-    link_.setPollTicks(0);
-    Link::pauseMs(10);
-    if (link_.aborted() || stopAsked()) return false;
-    link_.sendFrame(p.readCode, kReadPayload);
-    // The answer is written into its fields by the dispatcher while the wait runs.  A missing one
-    // has already logged the window out (silently for the threshold block).
-    if (!link_.waitForAnswer(kReadTicks, p.readCode)) return false;
-    setBar(p.readCode * 100 / kLastReadCode);
-    if (p.readCode == kLastReadCode) {
+void ConfigTransfer::readNext() {
+  if (stopAsked()) return end(false);
+  const ParamDef& p = paramTable()[index_];
+  link_.setPollTicks(0);
+  Request r;
+  r.code = p.readCode;
+  r.payload = kReadPayload;
+  r.ticks = kReadTicks;
+  // A missing answer logs the window out, silently for the threshold block.
+  r.showNoAnswer = p.readCode != kNoAnswerSilentCode;
+  r.pauseBeforeMs = 10;
+  r.pauseAfterMs = 0;
+  // The answer is written into its fields by the dispatcher before the request ends.
+  r.done = [this, code = p.readCode](Request::Outcome outcome) {
+    if (outcome == Request::Outcome::PortError) portError_ = link_.lastError();
+    if (outcome != Request::Outcome::Answered || link_.aborted()) return end(false);
+    setBar(code * 100 / kLastReadCode);
+    if (code == kLastReadCode) {
       session_.liveOn();
       form_.setEnabled("Icon_get", true);
       form_.setEnabled("Icon_put", true);
+      return end(true);
     }
-    Link::processPending();
-  }
-  return !link_.aborted();
+    ++index_;
+    readNext();
+  };
+  link_.send(std::move(r));
 }
 
-bool ConfigTransfer::upload() {
-  if (busy_ || link_.waiting() || link_.aborted()) return false;
-  Running running(busy_, form_);
-  stopped_ = false;
-
+bool ConfigTransfer::startUpload() {
+  if (!begin()) return false;
+  up_ = true;
   // What goes out is what the window shows once the field being edited has been left.
   form_.commitEditing();
   if (const auto why = textTooLong(form_)) {
     if (Notifier* n = link_.notifier()) n->message(MessageKind::Error, QString::fromUtf8(kTextTooLongText), *why);
-    return false;
+    QMetaObject::invokeMethod(this, [this] { end(false); }, Qt::QueuedConnection);
+    return true;
   }
-
   form_.setEnabled("Icon_get", false);
   form_.setEnabled("Icon_put", false);
   session_.liveOff();
   showProgress(QStringLiteral("Wysyłam konfigurację do sterownika"));
-  Link::processPending();
+  writeNext();
+  return true;
+}
 
-  bool ok = true;
-  int acknowledged = 0;
-  for (const ParamDef& p : paramTable()) {
-    if (link_.aborted() || stopAsked()) {
-      ok = false;
-      break;
-    }
-    const Bytes payload = buildPayload(form_, p);
-    if (!link_.sendAndWait(p.setCode(), payload, p.setWait)) {
-      ok = false;
-      break;
-    }
-    setBar(++acknowledged);
+void ConfigTransfer::writeNext() {
+  if (stopAsked()) return end(false);
+  const ParamDef& p = paramTable()[index_];
+  Request r;
+  r.code = p.setCode();
+  r.payload = buildPayload(form_, p);
+  r.ticks = p.setWait;
+  r.done = [this](Request::Outcome outcome) {
+    if (outcome == Request::Outcome::PortError) portError_ = link_.lastError();
+    if (outcome != Request::Outcome::Answered || link_.aborted()) return end(false);
+    const ParamDef& done = paramTable()[index_];
+    setBar(static_cast<int>(++index_));
     // The controller now holds these fields' values.
-    applySyncColours(form_, p);
-  }
+    applySyncColours(form_, done);
+    if (index_ == paramTable().size()) return end(true);
+    writeNext();
+  };
+  link_.send(std::move(r));
+}
 
+void ConfigTransfer::end(bool ok) {
+  if (!up_ && !ok) form_.restore(before_);
   form_.setVisible("Panel_bar", false);
-  if (session_.loggedIn() && !link_.aborted()) {
+  form_.setVisible("FormProgres", false);
+  if (up_ && session_.loggedIn() && !link_.aborted()) {
     form_.setEnabled("Icon_get", true);
     form_.setEnabled("Icon_put", true);
     session_.liveOn();
   }
-  return ok;
+  busy_ = false;
+  hold_.reset();
+  if (!ok && !up_ && requested_ && !link_.aborted()) {
+    if (Notifier* n = link_.notifier())
+      n->message(MessageKind::Warning, QString::fromUtf8(kDownloadInterruptedText),
+                 portError_ ? Session::portErrorReason(*portError_) : QString());
+  }
+  emit finished(ok);
 }
 
 }  // namespace dovu

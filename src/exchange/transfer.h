@@ -23,48 +23,58 @@ class ConfigTransfer : public QObject {
  public:
   ConfigTransfer(Form& form, Link& link, Session& session, QObject* parent = nullptr);
 
-  // Each returns true when every parameter was answered.  The upload first refuses, before
-  // anything is sent, a text longer than its field in the controller (kTextTooLongText, naming
-  // the field): the controller keeps no more than its field holds, so the rest would be lost
-  // while the window showed it synchronised.  A transfer that is running refuses to
-  // start another one (returns false at once), and so does a wait of another exchange under way
-  // (a click that arrived inside the status poll's wait): the nested transfer would take over
-  // that wait's answer and leave it to time out.
-  // A download that does not finish puts every configuration field back as it was before it
-  // started, so that the window never shows (nor an upload sends) a mix of two configurations.
-  bool download();
-  bool upload();
+  // Each starts the transfer as a sequence of the link's requests, one a parameter, holding the
+  // line until it ends, and reports the outcome with finished() (true when every parameter was
+  // answered).  False, with nothing done, while a transfer runs or another exchange is under way.
+  // The upload first refuses, before anything is sent, a text longer than its field in the
+  // controller (kTextTooLongText, naming the field; finished(false) follows): the controller keeps
+  // no more than its field holds, so the rest would be lost while the window showed it
+  // synchronised.  A download that does not finish puts every configuration field back as it
+  // was before it started, so that the window never shows (nor an upload sends) a mix of two
+  // configurations.
+  bool startDownload();
+  bool startUpload();
   bool busy() const { return busy_ || pending_; }
+  // The port's failure that ended the last transfer, if one did.
+  const std::optional<SerialPortError>& portError() const { return portError_; }
 
   // Asked before each parameter: true ends the transfer there, after the exchange of the one
   // before it has finished (the command-line tool's SIGINT).  stopped() then tells.
   std::function<bool()> stopRequested;
   bool stopped() const { return stopped_; }
 
-  // For the window's buttons and menu items: runs the transfer now, or as soon as the wait under
-  // way has ended, and reports the outcome with finished().  Ignored while a transfer runs or is
-  // already waiting to run.  A requested download that does not finish says so
-  // (kDownloadInterruptedText).
+  // For the window's buttons and menu items: starts the transfer now, or as soon as the exchange
+  // under way has ended.  Ignored while a transfer runs or is already waiting to run.  A requested
+  // download that does not finish says so (kDownloadInterruptedText).
   void requestDownload();
   void requestUpload();
 
  signals:
   void progress(int value);  // the bar value after each parameter
-  void finished(bool ok);    // after a requested transfer
+  void finished(bool ok);
 
  private:
   void request(bool up);
+  bool begin();
   void showProgress(const QString& label);
   void setBar(int value);
-  bool readAll();
+  void readNext();
+  void writeNext();
+  void end(bool ok);
+  bool stopAsked();
 
   Form& form_;
   Link& link_;
   Session& session_;
-  bool stopAsked();
   bool busy_ = false;
   bool pending_ = false;
+  bool up_ = false;
   bool stopped_ = false;
+  bool requested_ = false;  // started by a press: a download that fails says so
+  std::size_t index_ = 0;   // the parameter under way
+  Form::Values before_;
+  std::shared_ptr<void> hold_;
+  std::optional<SerialPortError> portError_;
 };
 
 }  // namespace dovu

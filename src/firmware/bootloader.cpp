@@ -15,12 +15,6 @@ void reportTooLarge(Notifier& notifier, std::size_t size) {
                    QStringLiteral("Plik ma %1 bajtów, a może mieć najwyżej %2.").arg(size).arg(kMaxFirmwareFileSize));
 }
 
-// Clears a flag when the transfer ends, however it ends.
-struct RunningGuard {
-  bool& flag;
-  ~RunningGuard() { flag = false; }
-};
-
 }  // namespace
 
 std::optional<FirmwareFile> checkFirmwareFile(const Bytes& file, Notifier& notifier) {
@@ -72,97 +66,167 @@ int firmwareBarValue(std::size_t bytesSent, std::size_t fileSize) {
 }
 
 FirmwareUpdate::FirmwareUpdate(Link& link, Notifier& notifier, Session* session)
-    : link_(link), notifier_(notifier), session_(session) {}
-
-FirmwareUpdate::Result FirmwareUpdate::run(const FirmwareFile& file) {
-  if (running_) return Result::Busy;
-  running_ = true;
-  stop_ = false;
-  RunningGuard guard{running_};
-  try {
-    return transfer(file);
-  } catch (const SerialPortError& e) {
-    // The line is gone (adapter unplugged, port closed): not a missing answer, so say what it is.
-    notifier_.beep();
-    notifier_.message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText),
-                      QStringLiteral("Aktualizacja nieudana: %1").arg(Session::portErrorReason(e)));
-    return Result::PortError;
-  }
+    : link_(link), notifier_(notifier), session_(session) {
+  pause_.setSingleShot(true);
+  pause_.setTimerType(Qt::PreciseTimer);
 }
 
-FirmwareUpdate::Result FirmwareUpdate::transfer(const FirmwareFile& file) {
-  auto progress = [this](int v) {
-    if (onProgress) onProgress(v);
+FirmwareUpdate::~FirmwareUpdate() { *alive_ = false; }
+
+void FirmwareUpdate::progress(int value) {
+  if (onProgress) onProgress(value);
+}
+
+Request FirmwareUpdate::request(std::uint8_t code, const Bytes& payload, void (FirmwareUpdate::*then)(Request::Outcome)) {
+  Request r;
+  r.code = code;
+  r.payload = payload;
+  r.awaits = Request::Awaits::Ack;
+  r.ticks = kBlockTicks;
+  r.repetitions = 0;  // the transfer counts its repetitions itself
+  r.showNoAnswer = false;
+  r.logOutOnNoAnswer = false;
+  r.pauseAfterMs = 0;
+  std::weak_ptr<bool> alive = alive_;
+  r.done = [this, alive, then](Request::Outcome o) {
+    if (!alive.expired() && *alive.lock()) (this->*then)(o);
   };
+  return r;
+}
+
+bool FirmwareUpdate::start(const FirmwareFile& file) {
+  if (running_) return false;
+  running_ = true;
+  stop_ = false;
+  hold_ = link_.hold();
+  blocks_ = firmwareBlocks(file.image);
+  index_ = 0;
+  sent_ = 0;
+  imageSize_ = file.image.size();
+  fileSize_ = file.fileSize;
+  repetitionsLeft_ = kBlockRepetitions;
 
   // The controller leaves the application: the window shows the logged-out state, without a
   // logout request.
   if (session_) session_->showLoggedOut();
   notifier_.beep();
   notifier_.message(MessageKind::Warning, QString::fromUtf8(kKeepPoweredText));
-  if (stop_) return Result::Stopped;
-  progress(0);
-
-  link_.sendFrame(kCodeRestart, kRestartPayload);
-  Link::pauseMs(kBootloaderStartMs);
-
-  const std::vector<Bytes> blocks = firmwareBlocks(file.image);
-  int repetitionsLeft = kBlockRepetitions;
-  std::size_t sent = 0;
-  for (const Bytes& block : blocks) {
-    // Only an acknowledgement that arrives after this block went out counts for it (the write
-    // forgets the one read before).
-    link_.sendFrame(kCodeBlock, block);
-    link_.setWaitTicks(kBlockTicks);
-    int copies = 1;
-    for (;;) {
-      Link::processPending();
-      // Stopped by the dialog, or the window is closing.
-      if (stop_ || link_.aborted()) return Result::Stopped;
-      if (link_.lastRxChar() == kBlockAck) break;
-      if (link_.waitTicks() == 0) {
-        if (repetitionsLeft == 0) {
-          notifier_.beep();
-          notifier_.message(MessageKind::Error, QString::fromUtf8(kFlashFailedText));
-          Link::processPending();
-          // The bar still counts the block that failed, as it stands during the last pause.
-          progress(firmwareBarValue(std::min(sent + kFirmwareBlockSize, file.image.size()), file.fileSize));
-          return Result::NoAnswer;
-        }
-        --repetitionsLeft;
-        ++copies;
-        link_.sendFrame(kCodeBlock, block);
-        link_.setWaitTicks(kBlockTicks);
-        continue;
-      }
-      // Nothing to do until the acknowledgement or the next tick arrives.
-      Link::processUntilEvent();
-    }
-    // Acknowledgements carry no block number: the one just taken may be a late one of an earlier
-    // copy, and each copy may still be acknowledged.  Before the next block goes out, each further
-    // acknowledgement is let in, or the line stays quiet for as long as it can take to come, so
-    // that none can pass for the next block's.
-    for (int echoes = copies - 1; echoes > 0; --echoes) {
-      link_.setLastRxChar(kNoRxChar);
-      link_.setWaitTicks(kLateAckTicks);
-      while (link_.lastRxChar() != kBlockAck && link_.waitTicks() > 0) {
-        Link::processUntilEvent();
-        if (stop_ || link_.aborted()) return Result::Stopped;
-      }
-      if (link_.lastRxChar() != kBlockAck) break;
-    }
-    link_.setLastRxChar(kNoRxChar);
-    sent = std::min(sent + kFirmwareBlockSize, file.image.size());
-    progress(firmwareBarValue(sent, file.fileSize));
-    Link::processPending();
-    if (stop_) return Result::Stopped;
+  if (stop_) {
+    finish(Result::Stopped);
+    return true;
   }
+  progress(0);
+  Request restart = request(kCodeRestart, kRestartPayload, &FirmwareUpdate::blockDone);
+  restart.awaits = Request::Awaits::Nothing;
+  restart.done = [this, alive = std::weak_ptr<bool>(alive_)](Request::Outcome o) {
+    if (alive.expired() || !*alive.lock() || endedByPort(o)) return;
+    if (stop_ || o == Request::Outcome::Cancelled) return finish(Result::Stopped);
+    // The controller restarts into its bootloader meanwhile.
+    pause_.disconnect();
+    QObject::connect(&pause_, &QTimer::timeout, [this] { sendBlock(); });
+    pause_.start(kBootloaderStartMs);
+  };
+  link_.send(std::move(restart));
+  return true;
+}
 
+void FirmwareUpdate::stop() {
+  stop_ = true;
+  // A pause ends at once; a request ends at its answer or time-out.
+  if (running_ && pause_.isActive()) {
+    pause_.stop();
+    finish(Result::Stopped);
+  }
+}
+
+bool FirmwareUpdate::endedByPort(Request::Outcome outcome) {
+  if (outcome != Request::Outcome::PortError) return false;
+  // The line is gone (adapter unplugged, port closed): not a missing answer, so say what it is.
+  notifier_.beep();
+  const auto& e = link_.lastError();
+  notifier_.message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText),
+                    QStringLiteral("Aktualizacja nieudana: %1")
+                        .arg(e ? Session::portErrorReason(*e) : QStringLiteral("port nie jest otwarty")));
+  finish(Result::PortError);
+  return true;
+}
+
+void FirmwareUpdate::sendBlock() {
+  if (stop_) return finish(Result::Stopped);
+  copies_ = 1;
+  // Only an acknowledgement that arrives after this block went out counts for it (the write
+  // forgets the one read before).
+  link_.send(request(kCodeBlock, blocks_[index_], &FirmwareUpdate::blockDone));
+}
+
+void FirmwareUpdate::blockDone(Request::Outcome outcome) {
+  if (endedByPort(outcome)) return;
+  // Stopped by the dialog, or the window is closing.
+  if (stop_ || outcome == Request::Outcome::Cancelled) return finish(Result::Stopped);
+  if (outcome == Request::Outcome::Answered) {
+    // Acknowledgements carry no block number: the one just taken may be a late one of an earlier
+    // copy, and each copy may still be acknowledged.  Before the next block goes out, each
+    // further acknowledgement is let in, or the line stays quiet for as long as it can take to
+    // come, so that none can pass for the next block's.
+    furtherAcks_ = copies_ - 1;
+    return awaitFurtherAcks();
+  }
+  if (repetitionsLeft_ == 0) {
+    notifier_.beep();
+    notifier_.message(MessageKind::Error, QString::fromUtf8(kFlashFailedText));
+    // The bar still counts the block that failed, as it stands during the last pause.
+    progress(firmwareBarValue(std::min(sent_ + kFirmwareBlockSize, imageSize_), fileSize_));
+    return finish(Result::NoAnswer);
+  }
+  --repetitionsLeft_;
+  ++copies_;
+  link_.send(request(kCodeBlock, blocks_[index_], &FirmwareUpdate::blockDone));
+}
+
+void FirmwareUpdate::awaitFurtherAcks() {
+  if (furtherAcks_ <= 0) return nextBlock();
+  --furtherAcks_;
+  Request listen = request(kCodeBlock, {}, &FirmwareUpdate::blockDone);
+  listen.write = false;
+  listen.ticks = kLateAckTicks;
+  listen.done = [this, alive = std::weak_ptr<bool>(alive_)](Request::Outcome o) {
+    if (alive.expired() || !*alive.lock()) return;
+    if (stop_ || o == Request::Outcome::Cancelled) return finish(Result::Stopped);
+    if (o == Request::Outcome::Answered) return awaitFurtherAcks();
+    nextBlock();  // the line stayed quiet: no further acknowledgement is coming
+  };
+  link_.send(std::move(listen));
+}
+
+void FirmwareUpdate::nextBlock() {
+  sent_ = std::min(sent_ + kFirmwareBlockSize, imageSize_);
+  progress(firmwareBarValue(sent_, fileSize_));
+  if (stop_) return finish(Result::Stopped);
+  if (++index_ < blocks_.size()) return sendBlock();
   progress(100);
-  Link::pauseMs(kBeforeEndMs);
-  link_.sendFrame(kCodeEndTransfer, kEndTransferPayload);
-  notifier_.message(MessageKind::Information, QString::fromUtf8(kFlashDoneText));
-  return Result::Done;
+  pause_.disconnect();
+  QObject::connect(&pause_, &QTimer::timeout, [this] { sendEnd(); });
+  pause_.start(kBeforeEndMs);
+}
+
+void FirmwareUpdate::sendEnd() {
+  if (stop_) return finish(Result::Stopped);
+  Request end = request(kCodeEndTransfer, kEndTransferPayload, &FirmwareUpdate::blockDone);
+  end.awaits = Request::Awaits::Nothing;
+  end.done = [this, alive = std::weak_ptr<bool>(alive_)](Request::Outcome o) {
+    if (alive.expired() || !*alive.lock() || endedByPort(o)) return;
+    if (o == Request::Outcome::Cancelled) return finish(Result::Stopped);
+    notifier_.message(MessageKind::Information, QString::fromUtf8(kFlashDoneText));
+    finish(Result::Done);
+  };
+  link_.send(std::move(end));
+}
+
+void FirmwareUpdate::finish(Result result) {
+  pause_.stop();
+  running_ = false;
+  hold_.reset();
+  if (onFinished) onFinished(result);
 }
 
 }  // namespace dovu

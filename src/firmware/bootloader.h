@@ -7,6 +7,7 @@
 // "!", then after another 2000 ms ends it with 102 "K".  Acknowledgements may be missed twice in
 // the whole transfer; one attempt lasts 10 ticks.
 #include <QString>
+#include <QTimer>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -23,7 +24,6 @@ namespace dovu {
 class Session;
 
 constexpr std::size_t kFirmwareBlockSize = 128;
-constexpr std::uint8_t kBlockAck = 0x21;    // "!"
 constexpr std::uint8_t kBlockFill = 0xFF;
 constexpr std::uint16_t kBlockTicks = 10;   // one attempt, about a second
 // After a repeated block, how long the acknowledgement of a further copy may still take: the copies
@@ -70,27 +70,51 @@ class FirmwareUpdate {
 
   // session may be null (no window states to switch).
   FirmwareUpdate(Link& link, Notifier& notifier, Session* session = nullptr);
+  ~FirmwareUpdate();
 
-  // The whole transfer: ShowLoggedOut, the warning, "B", the blocks, and "K" on success.  It
-  // processes events while it waits for acknowledgements; a call from inside those events while
-  // it runs returns Busy at once.  The caller closes its dialog afterwards (LiveOn).
-  Result run(const FirmwareFile& file);
+  // Starts the whole transfer: the window logged out, the warning, "B", the blocks, and "K" on success,
+  // as a sequence of the link's requests with timers for the pauses; it holds the line until it
+  // ends and reports the outcome to onFinished.  False, with nothing done, while one runs.
+  bool start(const FirmwareFile& file);
   bool running() const { return running_; }
-  // Ends a running transfer at its next wake-up, without "K" (the dialog is closing).
-  void stop() { stop_ = true; }
+  // Ends a running transfer at its next step, without "K" (the dialog is closing).
+  void stop();
 
   // BarBoot: called with 0 when the bar appears, after each acknowledged block and with 100 at
   // the end.
   std::function<void(int value)> onProgress;
+  std::function<void(Result)> onFinished;
 
  private:
-  Result transfer(const FirmwareFile& file);
+  void progress(int value);
+  void sendBlock();
+  void blockDone(Request::Outcome outcome);
+  void awaitFurtherAcks();
+  void nextBlock();
+  void sendEnd();
+  void finish(Result result);
+  // Requests whose callbacks come back to this transfer while it still exists.
+  Request request(std::uint8_t code, const Bytes& payload, void (FirmwareUpdate::*then)(Request::Outcome));
+  // A request that failed on the port ends the transfer; true when it did.
+  bool endedByPort(Request::Outcome outcome);
 
   Link& link_;
   Notifier& notifier_;
   Session* session_;
   bool running_ = false;
   bool stop_ = false;
+  std::shared_ptr<void> hold_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  QTimer pause_;
+
+  std::vector<Bytes> blocks_;
+  std::size_t index_ = 0;      // the block being sent
+  std::size_t sent_ = 0;       // image bytes acknowledged
+  std::size_t imageSize_ = 0;
+  std::size_t fileSize_ = 0;
+  int repetitionsLeft_ = 0;    // for the whole transfer
+  int copies_ = 0;             // of the block being sent
+  int furtherAcks_ = 0;        // still to be let in before the next block
 };
 
 }  // namespace dovu

@@ -1,29 +1,10 @@
 #include "link/link.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <algorithm>
-#include <thread>
 
 #include "link/frametrace.h"
 
 namespace dovu {
-
-namespace {
-// Clears the sending flag however the write ends, so that a failed write cannot silence the poll
-// for good.
-struct SendingGuard {
-  bool& flag;
-  int& pollTicks;
-  bool active = true;
-  ~SendingGuard() {
-    if (active) {
-      flag = false;
-      pollTicks = 0;
-    }
-  }
-};
-}  // namespace
 
 Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
     : QObject(parent), port_(port), notifier_(notifier) {
@@ -41,10 +22,12 @@ Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
     // Only the first frame with the awaited code answers the wait; a repetition or a frame
     // nobody waits for is no answer.  The answer is recorded before it is dispatched, so a wait
     // that sees the code also sees the dispatcher's effects complete.
-    if (code == awaited_) {
+    const bool answers = code == awaited_;
+    if (answers) {
       awaited_ = kNothingAwaited;
       rxPayload_ = payload;
       rxCommand_ = code;
+      if (current_ && stage_ == Stage::Waiting && current_->awaits == Request::Awaits::Answer) answered();
     }
     if (dispatch) {
       const Bytes copy = payload;
@@ -56,40 +39,24 @@ Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
   timer_.setTimerType(Qt::CoarseTimer);
   connect(&timer_, &QTimer::timeout, this, &Link::tick);
   timer_.start();
+  stageTimer_.setSingleShot(true);
+  stageTimer_.setTimerType(Qt::PreciseTimer);
+  connect(&stageTimer_, &QTimer::timeout, this, [this] {
+    if (!current_) return;
+    if (stage_ == Stage::Quiet) whenQuiet();
+    else if (stage_ == Stage::Pausing) finish(Request::Outcome::Answered);
+  });
 }
 
 Link::~Link() {
+  *alive_ = false;
   if (port_) port_->onRxChar = nullptr;
 }
 
-void Link::waitForQuietLine() {
-  QElapsedTimer waited;
-  waited.start();
-  for (;;) {
-    int waiting = 0;
-    try {
-      waiting = port_->waitingInputCount();
-    } catch (const SerialPortError&) {
-      return;  // the write reports the port's failure
-    }
-    if (waiting > 0) portRxChar(waiting);
-    const qint64 quiet = lastRead_.isValid() ? lastRead_.elapsed() : kQuietLineMs;
-    if (quiet >= kQuietLineMs || waited.elapsed() >= kQuietLineLimitMs) return;
-    pauseMs(static_cast<int>(kQuietLineMs - quiet));
-  }
-}
-
-void Link::writeFrame(const Bytes& frame) {
-  if (!port_) {
-    traceFrame(true, frame);
-    if (trace) trace(true, frame);
-    throw SerialPortError(kErrNotOpen);
-  }
-  // Bytes on their way in would collide with the request or pass for its answer: let them end
-  // first.  What arrives meanwhile is assembled and, answering nothing asked yet, dropped.
-  if (port_->isOpen()) waitForQuietLine();
+void Link::writeNow(const Bytes& frame) {
   traceFrame(true, frame);
   if (trace) trace(true, frame);
+  if (!port_) throw SerialPortError(kErrNotOpen);
   // A frame already begun, or an acknowledgement already read, was sent before this request saw
   // the line and cannot answer it.
   preRequestFrame_ = assembler_.startFound();
@@ -103,26 +70,10 @@ void Link::writeFrame(const Bytes& frame) {
   port_->write(frame);
 }
 
-void Link::sendFrame(std::uint8_t code, const Bytes& payload) {
-  sending_ = true;
-  SendingGuard guard{sending_, pollTicks_};
-  txFrame_ = buildFrame(code, payload);
-  // An earlier answer must not satisfy the next wait.
-  rxCommand_ = 0;
-  rxPayload_.clear();
-  writeFrame(txFrame_);
-}
-
-void Link::resend() { writeFrame(txFrame_); }
-
-void Link::processPending() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
-
-void Link::processUntilEvent() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
-
-void Link::pauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
 void Link::abortWaits() {
   aborted_ = true;
+  requests_.clear();
+  if (current_) finish(Request::Outcome::Cancelled);
   std::deque<QueuedCommand> dropped;
   dropped.swap(queue_);
   for (const QueuedCommand& q : dropped)
@@ -155,14 +106,16 @@ void Link::runCommand(const std::function<void()>& command) {
 
 void Link::scheduleQueue() {
   // Run from the event loop, once the stack of the exchange that ended has unwound.
-  if (queueScheduled_ || queue_.empty() || commandDepth_ > 0 || waitDepth_ > 0) return;
+  if (queueScheduled_ || queue_.empty() || commandDepth_ > 0 || holds_ > 0 || current_ ||
+      !requests_.empty())
+    return;
   queueScheduled_ = true;
   QMetaObject::invokeMethod(this, &Link::runQueued, Qt::QueuedConnection);
 }
 
 void Link::runQueued() {
   queueScheduled_ = false;
-  while (!queue_.empty() && commandDepth_ == 0 && waitDepth_ == 0) {
+  while (!queue_.empty() && commandDepth_ == 0 && holds_ == 0 && !current_ && requests_.empty()) {
     QueuedCommand next = std::move(queue_.front());
     queue_.pop_front();
     if (aborted_ || (next.queued == Queued::DropIfSessionChanged && next.epoch != sessionEpoch_)) {
@@ -192,69 +145,152 @@ void Link::releaseWhile(const std::function<void()>& modal) {
   modal();
 }
 
-bool Link::waitForAnswer(std::uint16_t ticks, std::uint8_t expected) {
-  ++waitDepth_;
-  SendingGuard guard{sending_, pollTicks_};
-  // A nested wait (a dialog's exchange inside another wait) hands the outer expectation back.
-  struct Depth {
-    Link& link;
-    int outer;
-    ~Depth() {
-      --link.waitDepth_;
-      link.awaited_ = outer;
-      link.scheduleQueue();
-    }
-  } depth{*this, awaited_};
-  awaited_ = expected;
+void Link::send(Request request) {
+  requests_.push_back(std::move(request));
+  if (!current_) QMetaObject::invokeMethod(this, &Link::startNext, Qt::QueuedConnection);
+}
 
-  waitTicks_ = ticks;
-  int repetitions = kRepetitions;
-  bool ok = false;
-  for (;;) {
-    processPending();
-    if (rxCommand_ == expected) {
-      ok = true;
-      break;
+std::shared_ptr<void> Link::hold() {
+  ++holds_;
+  std::weak_ptr<bool> alive = alive_;
+  return std::shared_ptr<void>(nullptr, [this, alive](void*) {
+    if (alive.expired() || !*alive.lock()) return;
+    --holds_;
+    scheduleQueue();
+  });
+}
+
+void Link::startNext() {
+  if (current_ || requests_.empty()) return;
+  if (aborted_) {
+    // The window is closing: nothing more goes out.
+    std::deque<Request> dropped;
+    dropped.swap(requests_);
+    for (Request& r : dropped)
+      if (r.done) r.done(Request::Outcome::Cancelled);
+    return;
+  }
+  current_ = std::move(requests_.front());
+  requests_.pop_front();
+  ++serial_;
+  attemptsLeft_ = current_->repetitions;
+  txFrame_ = buildFrame(current_->code, current_->payload);
+  lastError_.reset();
+  if (current_->pauseBeforeMs > 0 && current_->write) {
+    stage_ = Stage::Quiet;
+    sending_ = true;
+    quietWait_.start();
+    stageTimer_.start(current_->pauseBeforeMs);
+    return;
+  }
+  beginAttempt();
+}
+
+void Link::beginAttempt() {
+  if (!current_->write) {
+    // Listening only: an acknowledgement read before this point does not count.
+    lastRxChar_ = kNoRxChar;
+    stage_ = Stage::Waiting;
+    waitTicks_ = current_->ticks;
+    return;
+  }
+  stage_ = Stage::Quiet;
+  sending_ = true;
+  quietWait_.start();
+  whenQuiet();
+}
+
+void Link::whenQuiet() {
+  // Bytes on their way in would collide with the request or pass for its answer: let them end
+  // first.  What arrives meanwhile is assembled and, answering nothing asked yet, dropped.
+  if (port_ && port_->isOpen()) {
+    int waiting = 0;
+    try {
+      waiting = port_->waitingInputCount();
+    } catch (const SerialPortError&) {
+      waiting = 0;  // the write reports the port's failure
     }
-    // The window is closing, or the port went away under the wait (the owner reported that).
-    if (aborted_ || !port_ || !port_->isOpen()) break;
-    if (waitTicks_ == 0) {
-      if (repetitions > 0) {
-        --repetitions;
-        waitTicks_ = ticks;
-        resend();
-        processPending();
-        continue;
-      }
-      if (notifier_) {
-        if (expected != kNoAnswerSilentCode) {
+    if (waiting > 0) portRxChar(waiting);
+    if (!current_ || stage_ != Stage::Quiet) return;  // ended by what was read (a closing window)
+    const qint64 quiet = lastRead_.isValid() ? lastRead_.elapsed() : kQuietLineMs;
+    if (quiet < kQuietLineMs && quietWait_.elapsed() < kQuietLineLimitMs) {
+      stageTimer_.start(static_cast<int>(kQuietLineMs - quiet));
+      return;
+    }
+  }
+  writeRequest();
+}
+
+void Link::writeRequest() {
+  // The port went away meanwhile, and its owner has said so: the request ends without a word.
+  if (port_ && !port_->isOpen()) return finish(Request::Outcome::Cancelled);
+  // An earlier answer must not satisfy this request.
+  rxCommand_ = 0;
+  rxPayload_.clear();
+  awaited_ = current_->awaits == Request::Awaits::Answer ? current_->code : kNothingAwaited;
+  try {
+    writeNow(txFrame_);
+  } catch (const SerialPortError& e) {
+    lastError_ = e;
+    finish(Request::Outcome::PortError);
+    return;
+  }
+  if (current_->awaits == Request::Awaits::Nothing) {
+    stage_ = Stage::Pausing;
+    stageTimer_.start(current_->pauseAfterMs);
+    return;
+  }
+  stage_ = Stage::Waiting;
+  waitTicks_ = current_->ticks;
+}
+
+void Link::answered() {
+  awaited_ = kNothingAwaited;
+  waitTicks_ = 0;
+  stage_ = Stage::Pausing;
+  // The pause also lets the notification that brought the answer unwind before the next request.
+  stageTimer_.start(current_->pauseAfterMs);
+}
+
+void Link::attemptTimedOut() {
+  if (attemptsLeft_ > 0 && current_->write) {
+    --attemptsLeft_;
+    beginAttempt();
+    return;
+  }
+  // The last attempt went unanswered.  The box and the logout run from the event loop, not inside
+  // the tick.
+  awaited_ = kNothingAwaited;
+  stage_ = Stage::Pausing;
+  const bool show = current_->showNoAnswer && current_->write;
+  const bool logOut = current_->logOutOnNoAnswer && current_->write;
+  QMetaObject::invokeMethod(
+      this,
+      [this, show, logOut, serial = serial_] {
+        if (!current_ || serial != serial_) return;  // ended meanwhile (the window closing)
+        if (show && notifier_) {
           notifier_->beep();
           notifier_->message(MessageKind::Error, QString::fromUtf8(kNoAnswerText));
         }
-      }
-      processPending();
-      if (onNoAnswer && !aborted_) onNoAnswer();
-      break;
-    }
-    // Nothing to do until the next receive notification or timer tick.
-    processUntilEvent();
-  }
-  return ok;
+        if (logOut && onNoAnswer && !aborted_) onNoAnswer();
+        if (current_ && serial == serial_) finish(Request::Outcome::NoAnswer);
+      },
+      Qt::QueuedConnection);
 }
 
-bool Link::sendAndWait(std::uint8_t code, const Bytes& payload, std::uint16_t ticks) {
-  sending_ = true;
-  {
-    SendingGuard guard{sending_, pollTicks_};
-    txFrame_ = buildFrame(code, payload);
-    rxCommand_ = 0;
-    rxPayload_.clear();
-    writeFrame(txFrame_);
-    guard.active = false;  // the wait clears the flag when it ends
+void Link::finish(Request::Outcome outcome) {
+  stageTimer_.stop();
+  Request done = std::move(*current_);
+  current_.reset();
+  awaited_ = kNothingAwaited;
+  waitTicks_ = 0;
+  sending_ = false;
+  pollTicks_ = 0;
+  if (done.done) done.done(outcome);
+  if (!current_) {
+    if (!requests_.empty()) QMetaObject::invokeMethod(this, &Link::startNext, Qt::QueuedConnection);
+    scheduleQueue();
   }
-  const bool ok = waitForAnswer(ticks, code);
-  pauseMs(10);
-  return ok;
 }
 
 void Link::portRxChar(int count) {
@@ -265,7 +301,13 @@ void Link::portRxChar(int count) {
   if (chunk.empty()) return;
   lastRead_.start();
   // A read of exactly one byte is the bootloader's acknowledgement channel.
-  if (chunk.size() == 1) lastRxChar_ = byteAt(chunk, 0);
+  if (chunk.size() == 1) {
+    lastRxChar_ = byteAt(chunk, 0);
+    if (lastRxChar_ == kBlockAck && current_ && stage_ == Stage::Waiting && current_->awaits == Request::Awaits::Ack) {
+      answered();
+      return;
+    }
+  }
   // Bytes that were waiting when the request went out were sent before it: whatever frame they
   // begin is no answer.  The assembler keeps one frame per buffer and drops what follows it, so
   // they are fed a byte at a time until that frame has ended, and the answer behind them in the
@@ -282,11 +324,16 @@ void Link::portRxChar(int count) {
 }
 
 void Link::tick() {
-  if (waitTicks_ > 0) --waitTicks_;
+  if (waitTicks_ > 0) {
+    --waitTicks_;
+    if (waitTicks_ == 0 && current_ && stage_ == Stage::Waiting) attemptTimedOut();
+  }
+  // The port went away under a request (the owner reported that): it ends without an answer.
+  if (current_ && stage_ == Stage::Waiting && current_->write && (!port_ || !port_->isOpen()))
+    finish(Request::Outcome::Cancelled);
   if (++pollTicks_ >= kPollEveryTicks) {
     pollTicks_ = 0;
-    // The poll waits for its answer; run it from the event loop rather than inside this tick,
-    // because a timer's slot is not re-entered and its wait would never see another tick.
+    // The poll is a request of its own, queued from the event loop rather than inside this tick.
     if (!sending_ && onPollDue)
       QMetaObject::invokeMethod(
           this,

@@ -1,16 +1,21 @@
 #pragma once
-// The request-and-answer layer over the frame codec: the link state, SendFrame, the waits with
-// their time-out and two repetitions, and the 100 ms tick that counts every time-out and triggers
-// the once-a-second poll.
+// The request-and-answer layer over the frame codec.  The link owns a queue of requests and runs
+// one at a time as a state machine on the event loop: it waits for the line to fall quiet, writes
+// the frame, counts the attempt's time-out in the 100 ms tick, writes it again or gives up, pauses
+// after the answer, and then reports the outcome to the request's callback and starts the next.
+// Nothing blocks: every wait is a state, every pause a timer.
 //
-// A wait processes pending events in a loop, so receive notifications, timer ticks and even clicks
-// run nested inside it.  It blocks in the event loop until an event comes; it never spins.
+// A sequence of requests (a download, a firmware transfer) holds the line with hold() so that
+// presses submitted meanwhile run after it, never between its requests.
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <optional>
 
 #include "base/bytes.h"
 #include "base/notifier.h"
@@ -33,8 +38,32 @@ constexpr int kQuietLineMs = 8;
 constexpr int kQuietLineLimitMs = 500;
 // lastRxChar() when the last read was not a single byte.
 constexpr std::uint8_t kNoRxChar = 0x2E;  // "."
+// The bootloader's acknowledgement of a block, a byte read by itself.
+constexpr std::uint8_t kBlockAck = 0x21;  // "!"
 
 inline const char* kNoAnswerText = "Brak odpowiedzi ze sterownika DOVU";
+
+// One request on the line and what answers it.
+struct Request {
+  enum class Awaits {
+    Nothing,  // written, then done
+    Answer,   // a frame with the request's code
+    Ack,      // a lone "!" of the bootloader
+  };
+  enum class Outcome { Answered, NoAnswer, PortError, Cancelled };
+
+  std::uint8_t code = 0;
+  Bytes payload;
+  Awaits awaits = Awaits::Answer;
+  std::uint16_t ticks = 10;    // one attempt, in 100 ms ticks
+  int repetitions = 2;         // further writes after a time-out
+  bool write = true;           // false: only listens for the awaited acknowledgement
+  bool showNoAnswer = true;      // the beep and the no-answer box after the last attempt
+  bool logOutOnNoAnswer = true;  // and onNoAnswer
+  int pauseBeforeMs = 0;       // before the first write
+  int pauseAfterMs = 10;       // after the answer, before the next request
+  std::function<void(Outcome)> done;
+};
 
 class Link : public QObject {
   Q_OBJECT
@@ -46,28 +75,22 @@ class Link : public QObject {
   Notifier* notifier() const { return notifier_; }
   void setNotifier(Notifier* n) { notifier_ = n; }
 
-  // SendFrame: build, reset the last answer, write in one operation.
-  void sendFrame(std::uint8_t code, const Bytes& payload);
-  // WaitForAnswer: true when a frame with the expected code arrived; on the third time-out it beeps,
-  // shows the no-answer box (not for code 80) and calls the no-answer hook.
-  bool waitForAnswer(std::uint16_t ticks, std::uint8_t expected);
-  // SendAndWait: send, wait, pause 10 ms without pumping events.
-  bool sendAndWait(std::uint8_t code, const Bytes& payload, std::uint16_t ticks);
-  // Writes the last frame again unchanged.
-  void resend();
-
-  // Lets the pending events run once (never blocks).
-  static void processPending();
-  // Blocks in the event loop until at least one event was processed.
-  static void processUntilEvent();
-  // Pauses without running events.
-  static void pauseMs(int ms);
+  // Queues a request; it runs once those before it, and the exchange under way, are over.
+  void send(Request request);
+  // Reserves the line for a sequence of requests: while a token lives, presses submitted are
+  // queued behind the sequence and the poll stays away.
+  std::shared_ptr<void> hold();
+  // A request is under way or queued.
+  bool exchanging() const { return current_ || !requests_.empty(); }
+  // The port's failure that ended the last request with PortError.
+  const std::optional<SerialPortError>& lastError() const { return lastError_; }
 
   // Ends every running wait with failure and keeps new ones from starting (window closing); the
   // commands still queued are dropped.
   void abortWaits();
   bool aborted() const { return aborted_; }
-  bool waiting() const { return waitDepth_ > 0; }
+  // A wait or a request is under way.
+  bool waiting() const { return current_.has_value(); }
 
   // Every exchange the user starts (a press that sends a frame or changes the port) goes through
   // here, so that a wait is never disturbed by work nested inside it.  The command runs at once
@@ -79,7 +102,9 @@ class Link : public QObject {
   void submit(std::function<void()> command, Queued queued = Queued::DropIfSessionChanged,
               std::function<void()> dropped = {});
   // True while a command or a wait runs: a new command would be queued.
-  bool busy() const { return commandDepth_ > 0 || waitDepth_ > 0 || !queue_.empty(); }
+  bool busy() const {
+    return commandDepth_ > 0 || !queue_.empty() || holds_ > 0 || current_ || !requests_.empty();
+  }
   // The session's state changed (logged in or out, connected or disconnected).
   void sessionChanged() { ++sessionEpoch_; }
   // Frees the line while a modal dialog that a command opened is shown: presses inside it run at
@@ -94,9 +119,7 @@ class Link : public QObject {
   int pollTicks() const { return pollTicks_; }
   void setPollTicks(int t) { pollTicks_ = t; }
   std::uint8_t lastRxChar() const { return lastRxChar_; }
-  void setLastRxChar(std::uint8_t c) { lastRxChar_ = c; }
   std::uint16_t waitTicks() const { return waitTicks_; }
-  void setWaitTicks(std::uint16_t t) { waitTicks_ = t; }
   // The code the running wait still expects; kNothingAwaited when no wait runs or its answer came.
   static constexpr int kNothingAwaited = -1;
   int awaitedCode() const { return awaited_; }
@@ -110,20 +133,26 @@ class Link : public QObject {
   std::function<bool(std::uint8_t code, const Bytes& payload)> accept;
   std::function<void(std::uint8_t code, const Bytes& payload)> dispatch;  // every frame taken
   std::function<void(std::uint8_t code)> dropped;
-  std::function<void()> onNoAnswer;   // after the third time-out (ShowLoggedOut)
+  std::function<void()> onNoAnswer;   // after the third time-out (the session logs the window out)
   std::function<void()> onPollDue;    // PollTicks reached 10 and no frame is being sent
   // Every frame written or read, for --trace and the frame log.  outgoing = PC to controller.
   std::function<void(bool outgoing, const Bytes& frame)> trace;
 
-  // PortRxChar: bound to the port's characters-received notification.
+  // Bound to the port's characters-received notification.
   void portRxChar(int count);
-  // TimerTimer.
+  // The 100 ms tick: counts the request's time-out and the poll's second.
   void tick();
 
  private:
-  void writeFrame(const Bytes& frame);
-  // Reads what has arrived and returns once nothing has come for kQuietLineMs.
-  void waitForQuietLine();
+  // The request engine's states.
+  void startNext();
+  void beginAttempt();
+  void whenQuiet();
+  void writeRequest();
+  void answered();
+  void attemptTimedOut();
+  void finish(Request::Outcome outcome);
+  void writeNow(const Bytes& frame);
   void feed(const Bytes& chunk);
 
   SerialPort* port_;
@@ -146,7 +175,6 @@ class Link : public QObject {
   std::uint16_t waitTicks_ = 0;
   int awaited_ = kNothingAwaited;
   bool aborted_ = false;
-  int waitDepth_ = 0;
 
   void runCommand(const std::function<void()>& command);
   void scheduleQueue();
@@ -161,6 +189,17 @@ class Link : public QObject {
   int commandDepth_ = 0;
   unsigned sessionEpoch_ = 0;
   bool queueScheduled_ = false;
+
+  std::deque<Request> requests_;
+  std::optional<Request> current_;
+  enum class Stage { Quiet, Waiting, Pausing } stage_ = Stage::Quiet;
+  int attemptsLeft_ = 0;
+  unsigned serial_ = 0;      // counts the requests started
+  QTimer stageTimer_;        // the quiet line and the pause after an answer
+  QElapsedTimer quietWait_;  // how long the current request has waited for a quiet line
+  int holds_ = 0;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  std::optional<SerialPortError> lastError_;
 };
 
 }  // namespace dovu

@@ -21,6 +21,10 @@ const char* kReadoutNames[] = {"Temp1", "Temp2", "Temp3", "Wilg", "Udc", "Uac"};
 }  // namespace
 
 Session::Session(Form& form, Link& link, QObject* parent) : QObject(parent), form_(form), link_(link) {
+  closeTimer_.setSingleShot(true);
+  connect(&closeTimer_, &QTimer::timeout, this, [this] {
+    if (portOpen()) link_.port()->close();
+  });
   link_.onNoAnswer = [this] { showLoggedOut(); };
   link_.onPollDue = [this] { poll(); };
   if (link_.port()) connect(link_.port(), &SerialPort::deviceLost, this, &Session::onDeviceLost);
@@ -145,6 +149,7 @@ bool Session::selectPort(const QString& name) {
 }
 
 Session::ConnectResult Session::connectAndLogin() {
+  closeTimer_.stop();  // the port stays open for this session
   SerialPort* port = link_.port();
   if (!port) return ConnectResult::PortUnavailable;
   if (!port->isOpen() && !port->port().isEmpty()) {
@@ -163,35 +168,53 @@ Session::ConnectResult Session::connectAndLogin() {
   port->setDtrLine(true);
   port->setRtsLine(true);
 
-  link_.sendFrame(kCodeLogin, form_.text("Edit_haslo").toLatin1().toStdString());
-  if (!link_.waitForAnswer(kSessionTicks, kCodeLogin)) return ConnectResult::NoAnswer;
-  const Bytes& answer = link_.rxPayload();
-  if (!answer.empty() && byteAt(answer, 0) == kLoginAccepted) {
-    showLoggedIn();
-    return ConnectResult::LoggedIn;
-  }
-  if (Notifier* n = link_.notifier()) {
-    n->beep();
-    n->message(MessageKind::Error, QStringLiteral("Błędne hasło"));
-  }
-  Link::processPending();
-  return ConnectResult::Refused;
+  Request login;
+  login.code = kCodeLogin;
+  login.payload = form_.text("Edit_haslo").toLatin1().toStdString();
+  login.ticks = kSessionTicks;
+  login.pauseAfterMs = 0;
+  login.done = [this](Request::Outcome outcome) {
+    // A missing answer has been reported by the link, which logged the window out.
+    if (outcome != Request::Outcome::Answered) return emit loginFinished(ConnectResult::NoAnswer);
+    const Bytes& answer = link_.rxPayload();
+    if (!answer.empty() && byteAt(answer, 0) == kLoginAccepted) {
+      showLoggedIn();
+      return emit loginFinished(ConnectResult::LoggedIn);
+    }
+    if (Notifier* n = link_.notifier()) {
+      n->beep();
+      n->message(MessageKind::Error, QStringLiteral("Błędne hasło"));
+    }
+    emit loginFinished(ConnectResult::Refused);
+  };
+  link_.send(std::move(login));
+  return ConnectResult::Started;
 }
 
 void Session::logoutAndDisconnect() {
   showDisconnected();
   showLoggedOut();
-  if (portOpen()) {
-    link_.sendFrame(kCodeLogout, kLogoutPayload);
-    if (link_.waitForAnswer(kSessionTicks, kCodeLogout)) {
+  auto after = [this] {
+    liveOff();
+    closePortDelayed();
+    emit logoutFinished();
+  };
+  if (!portOpen()) return after();
+  Request logout;
+  logout.code = kCodeLogout;
+  logout.payload = kLogoutPayload;
+  logout.ticks = kSessionTicks;
+  logout.pauseAfterMs = 0;
+  logout.done = [this, after](Request::Outcome outcome) {
+    if (outcome == Request::Outcome::Answered) {
       if (Notifier* n = link_.notifier()) {
         n->beep();
         n->message(MessageKind::Information, QStringLiteral("Wylogowano ze sterownika DOVU"));
       }
     }
-  }
-  liveOff();
-  closePortDelayed();
+    after();
+  };
+  link_.send(std::move(logout));
 }
 
 void Session::formClose() {
@@ -209,18 +232,38 @@ bool Session::validPassword(const QString& p) {
 
 bool Session::changePassword(const QString& newPassword) {
   if (!validPassword(newPassword)) return false;
-  link_.sendFrame(kCodePassword, newPassword.toLatin1().toStdString());
-  if (!link_.waitForAnswer(kSessionTicks, kCodePassword)) return false;
-  form_.setText("Edit_haslo", newPassword);
-  if (Notifier* n = link_.notifier()) n->message(MessageKind::Information, QStringLiteral("Hasło zmienione"));
-  showLoggedIn();
+  Request change;
+  change.code = kCodePassword;
+  change.payload = newPassword.toLatin1().toStdString();
+  change.ticks = kSessionTicks;
+  change.pauseAfterMs = 0;
+  change.done = [this, newPassword](Request::Outcome outcome) {
+    if (outcome != Request::Outcome::Answered) return emit passwordChangeFinished(false);
+    form_.setText("Edit_haslo", newPassword);
+    if (Notifier* n = link_.notifier()) n->message(MessageKind::Information, QStringLiteral("Hasło zmienione"));
+    showLoggedIn();
+    emit passwordChangeFinished(true);
+  };
+  link_.send(std::move(change));
   return true;
 }
 
-void Session::restart() { link_.sendFrame(kCodeRestart, kRestartPayload); }
+namespace {
+// A request that is only written.
+Request command(std::uint8_t code, const Bytes& payload) {
+  Request r;
+  r.code = code;
+  r.payload = payload;
+  r.awaits = Request::Awaits::Nothing;
+  r.pauseAfterMs = 0;
+  return r;
+}
+}  // namespace
+
+void Session::restart() { link_.send(command(kCodeRestart, kRestartPayload)); }
 
 void Session::restartDevice() {
-  link_.sendFrame(kCodeRestart, kRestartPayload);
+  link_.send(command(kCodeRestart, kRestartPayload));
   // The controller forgets the login while it boots; only the poll brings it back.
   showLoggedOut();
   form_.setEnabled("Button_polacz", false);
@@ -242,24 +285,28 @@ void Session::restartStep() {
   }
   // A login attempt (three writes a second apart); its silence is expected while the controller
   // boots, so it shows no box.
-  Notifier* notifier = link_.notifier();
-  link_.setNotifier(nullptr);
-  const bool answered = link_.sendAndWait(kCodeLogin, form_.text("Edit_haslo").toLatin1().toStdString(), kSessionTicks);
-  link_.setNotifier(notifier);
-  if (!restarting()) return;  // disconnected, or logged in by the user, meanwhile
-  if (!answered) {
-    form_.setEnabled("Button_polacz", false);
-    form_.setVisible("StatusBar", true);
-    form_.setText("StatusBar", QString::fromUtf8(kRestartingText));
-    return;
-  }
-  endRestart();
-  const Bytes& answer = link_.rxPayload();
-  if (!answer.empty() && byteAt(answer, 0) == kLoginAccepted) showLoggedIn();
-  else showLoggedOut();
+  Request login;
+  login.code = kCodeLogin;
+  login.payload = form_.text("Edit_haslo").toLatin1().toStdString();
+  login.ticks = kSessionTicks;
+  login.showNoAnswer = false;
+  login.done = [this](Request::Outcome outcome) {
+    if (!restarting()) return;  // disconnected, or logged in by the user, meanwhile
+    if (outcome != Request::Outcome::Answered) {
+      form_.setEnabled("Button_polacz", false);
+      form_.setVisible("StatusBar", true);
+      form_.setText("StatusBar", QString::fromUtf8(kRestartingText));
+      return;
+    }
+    endRestart();
+    const Bytes& answer = link_.rxPayload();
+    if (!answer.empty() && byteAt(answer, 0) == kLoginAccepted) showLoggedIn();
+    else showLoggedOut();
+  };
+  link_.send(std::move(login));
 }
 
-void Session::resetCounters() { link_.sendFrame(kCodeResetCounters, kResetCountersPayload); }
+void Session::resetCounters() { link_.send(command(kCodeResetCounters, kResetCountersPayload)); }
 
 void Session::poll() {
   if (restarting()) {
@@ -267,8 +314,13 @@ void Session::poll() {
     return;
   }
   // Never inside another exchange, nor ahead of a press that waits for the line.
-  if (loggedIn_ && liveDisplay_ && !link_.busy() && !link_.aborted())
-    link_.sendAndWait(kCodeStatus, kStatusPayload, kSessionTicks);
+  if (loggedIn_ && liveDisplay_ && !link_.busy() && !link_.aborted()) {
+    Request status;
+    status.code = kCodeStatus;
+    status.payload = kStatusPayload;
+    status.ticks = kSessionTicks;
+    link_.send(std::move(status));
+  }
 }
 
 void Session::showConnected() {
@@ -339,14 +391,8 @@ void Session::liveOff() {
 }
 
 void Session::closePortDelayed() {
-  // Lets the pending notifications drain for about a second before the port goes; a closed port
-  // has none to drain, so closing the window then does not wait.
-  if (!portOpen()) return;
-  for (int i = 0; i < 10; ++i) {
-    Link::pauseMs(100);
-    Link::processPending();
-  }
-  if (portOpen()) link_.port()->close();
+  // Lets the pending notifications drain for about a second before the port goes.
+  if (portOpen()) closeTimer_.start(kClosePortDelayMs);
 }
 
 void Session::onDeviceLost(const QString& reason) {

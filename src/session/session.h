@@ -4,6 +4,7 @@
 // they switch between (Disconnected, Connected, Logged in).
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include "link/commands.h"
 #include "link/link.h"
@@ -25,17 +26,21 @@ class Session : public QObject {
   bool liveDisplay() const { return liveDisplay_; }
   bool portOpen() const;
 
-  enum class ConnectResult { PortUnavailable, NoAnswer, Refused, LoggedIn };
-  // POŁĄCZ: opens the port unless it is open, raises DTR and RTS and logs in with Edit_haslo.
-  // A port that cannot be opened shows "Port COM niedostępny" with the system's reason.
+  enum class ConnectResult { PortUnavailable, NoAnswer, Refused, LoggedIn, Started };
+  // POŁĄCZ: opens the port unless it is open, raises DTR and RTS and sends the login with
+  // Edit_haslo.  A port that cannot be opened shows "Port COM niedostępny" with the system's
+  // reason and gives PortUnavailable; otherwise Started, and the outcome comes with
+  // loginFinished().
   ConnectResult connectAndLogin();
-  // ROZŁĄCZ: logout request, information box on its answer, port closed about a second later.
+  // ROZŁĄCZ: logout request, information box on its answer, port closed about a second later;
+  // logoutFinished() once the request has ended.
   void logoutAndDisconnect();
   // Closing the main window: no logout request, port closed about a second later.
   void formClose();
 
-  // "Zapisz" of the password dialog.  Only exactly four digits are sent: a longer or non-digit
-  // password could never be typed into the login box again.
+  // "Zapisz" of the password dialog.  Only exactly four digits are sent (false otherwise, with
+  // nothing sent): a longer or non-digit password could never be typed into the login box again.
+  // The outcome comes with passwordChangeFinished().
   bool changePassword(const QString& newPassword);
   static bool validPassword(const QString& p);
   // The password and firmware dialogs switch the live display off while they are open.
@@ -73,6 +78,11 @@ class Session : public QObject {
   // Why a port failed to open, for the user: the reason, and what to do about it.
   static QString portErrorDetail(const SerialPortError& e, const QString& port);
 
+ signals:
+  void loginFinished(dovu::Session::ConnectResult result);
+  void logoutFinished();
+  void passwordChangeFinished(bool changed);
+
  private:
   void showConnected();
   void showDisconnected();
@@ -87,7 +97,11 @@ class Session : public QObject {
   bool loggedIn_ = false;
   bool liveDisplay_ = false;
   int restartPolls_ = -1;  // seconds since the restart the user asked for; -1: none under way
+  QTimer closeTimer_;      // closes the port a while after the session ended
 };
+
+// How long the port stays open after the session ended, for the pending notifications.
+constexpr int kClosePortDelayMs = 1000;
 
 inline const char* kRestartingText = "Sterownik uruchamia się ponownie…";
 

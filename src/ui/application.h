@@ -1,19 +1,12 @@
 #pragma once
-// The application object of the window program.  Exceptions that reach the event loop end here
-// (HandleException): a conversion error beeps and tells the user "Port COM niedostępny", every
-// other exception is dropped and the event that raised it simply ends.
+// The application object of the window program.  Exceptions that reach the event loop end here:
+// they are logged, and the event that raised it simply ends.
 #include <QApplication>
 #include <exception>
 #include <functional>
 #include <stdexcept>
 
 namespace dovu::ui {
-
-// A text that should have been a number.
-class ConversionError : public std::invalid_argument {
- public:
-  using std::invalid_argument::invalid_argument;
-};
 
 class Application : public QApplication {
   Q_OBJECT

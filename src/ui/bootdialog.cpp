@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPointer>
+#include <QTimer>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -21,7 +22,7 @@ W* named(W* w, const char* name, const QString& accessible) {
 }
 }  // namespace
 
-Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
+FirmwareDialog::FirmwareDialog(Session& session, Link& link, Notifier& notifier, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       session_(session),
       link_(link),
@@ -62,10 +63,10 @@ Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
   grid->addWidget(close, 4, 1, Qt::AlignRight);
   grid->setSizeConstraint(QLayout::SetFixedSize);  // sized to its contents
 
-  connect(button1_, &QPushButton::clicked, this, &Fboot::button1Click);
+  connect(button1_, &QPushButton::clicked, this, &FirmwareDialog::button1Click);
   connect(buttonStart_, &QPushButton::clicked, this, [this] {
     // The transfer is an exchange like any other: it starts once the line is idle.
-    QPointer<Fboot> self(this);
+    QPointer<FirmwareDialog> self(this);
     link_.submit([self] {
       if (self && self->isVisible()) self->buttonStartClick();
     });
@@ -80,18 +81,19 @@ Fboot::Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent)
   link_.timer().start();
 }
 
-Fboot::~Fboot() {
+FirmwareDialog::~FirmwareDialog() {
   update_->onProgress = nullptr;
+  update_->onFinished = nullptr;
   update_->stop();
   if (!closed_) closed();
 }
 
-void Fboot::closed() {
+void FirmwareDialog::closed() {
   closed_ = true;
   session_.dialogClosed();
 }
 
-void Fboot::button1Click() {
+void FirmwareDialog::button1Click() {
   if (update_->running()) return;
   QString path;
   if (fileChooser) {
@@ -104,7 +106,7 @@ void Fboot::button1Click() {
   chooseFile(path);
 }
 
-bool Fboot::chooseFile(const QString& path) {
+bool FirmwareDialog::chooseFile(const QString& path) {
   if (update_->running()) return false;
   labelNazwaPliku_->setText(path);
   // A file that fails the check replaces the one chosen before: START never sends it.
@@ -113,27 +115,28 @@ bool Fboot::chooseFile(const QString& path) {
   return file_.has_value();
 }
 
-void Fboot::buttonStartClick() {
-  if (update_->running() || !file_) return;
-  // The dialog may be asked to close inside the transfer's waits; it then stays alive until the
-  // transfer has unwound, and closes right after.
-  QPointer<Fboot> self(this);
-  std::shared_ptr<FirmwareUpdate> update = update_;
-  const FirmwareFile file = *file_;
-  const auto result = update->run(file);
-  if (!self) return;
-  lastResult_ = result;
-  if (result == FirmwareUpdate::Result::Busy) return;
-  Link::pauseMs(kCloseDelayMs);
-  QDialog::done(result == FirmwareUpdate::Result::Done ? Accepted : Rejected);
-  if (!closed_) closed();
+void FirmwareDialog::buttonStartClick() {
+  if (update_->running() || closing_ || !file_) return;
+  QPointer<FirmwareDialog> self(this);
+  update_->onFinished = [self](FirmwareUpdate::Result result) {
+    if (!self) return;
+    self->lastResult_ = result;
+    // The bar stays a moment at its last value before the dialog closes.
+    self->closing_ = true;
+    QTimer::singleShot(kCloseDelayMs, self, [self, result] {
+      self->closing_ = false;
+      self->QDialog::done(result == FirmwareUpdate::Result::Done ? Accepted : Rejected);
+      if (!self->closed_) self->closed();
+    });
+  };
+  update_->start(*file_);
 }
 
-void Fboot::done(int result) {
+void FirmwareDialog::done(int result) {
   // Esc and the title bar's close do nothing while blocks are being sent: abandoning the transfer
   // would leave the controller in its bootloader with part of an image.  The transfer ends by
   // itself within seconds when the controller stops answering.
-  if (update_->running()) return;
+  if (update_->running() || closing_) return;
   QDialog::done(result);
   if (!closed_) closed();
 }

@@ -1,7 +1,6 @@
 #pragma once
-// TFboot: the firmware dialog.  "Plik" picks and checks a *.dvf file, "START" runs the transfer
-// inside its click handler (the waits keep the window's events running), BarBoot shows how far it
-// got.  Created for one use and shown modally; while it is open the live-state poll is off.
+// The firmware dialog.  "Plik" picks and checks a *.dvf file, "START" starts the transfer (it
+// runs on the event loop while the dialog stays responsive), BarBoot shows how far it got.  Created for one use and shown modally; while it is open the live-state poll is off.
 #include <QDialog>
 #include <functional>
 #include <memory>
@@ -21,18 +20,18 @@ class Session;
 
 namespace dovu::ui {
 
-class Fboot : public QDialog {
+class FirmwareDialog : public QDialog {
   Q_OBJECT
  public:
-  Fboot(Session& session, Link& link, Notifier& notifier, QWidget* parent = nullptr);
-  ~Fboot() override;
+  FirmwareDialog(Session& session, Link& link, Notifier& notifier, QWidget* parent = nullptr);
+  ~FirmwareDialog() override;
 
   // "Plik": asks for a file (through fileChooser when set, else the file dialog) and checks it.
   void button1Click();
   // The same for a given path: shows it, checks the file, and enables START only when it passed.
   bool chooseFile(const QString& path);
-  // "START": the transfer, then the pause of kCloseDelayMs and closing.  Does nothing without a
-  // checked file or while a transfer runs.
+  // "START": starts the transfer; once it ends, the dialog closes after kCloseDelayMs.  Does
+  // nothing without a checked file or while a transfer runs.
   void buttonStartClick();
 
   bool transferRunning() const { return update_->running(); }
@@ -54,6 +53,7 @@ class Fboot : public QDialog {
   std::optional<FirmwareFile> file_;
   std::optional<FirmwareUpdate::Result> lastResult_;
   bool closed_ = false;
+  bool closing_ = false;  // the transfer ended; the dialog closes after kCloseDelayMs
 
   QLabel* label1_;
   QPushButton* button1_;

@@ -29,9 +29,9 @@ static void initUiResources() { Q_INIT_RESOURCE(resources); }
 
 namespace dovu::ui {
 
-// ---- FormProgres -------------------------------------------------------------------------------
+// ---- ProgressDialog -------------------------------------------------------------------------------
 
-FormProgres::FormProgres(FieldBinder& binder, QWidget* parent)
+ProgressDialog::ProgressDialog(FieldBinder& binder, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint) {
   setModal(false);
   auto* outer = new QVBoxLayout(this);
@@ -56,14 +56,14 @@ FormProgres::FormProgres(FieldBinder& binder, QWidget* parent)
   setWindowTitle(QStringLiteral("Przesyłanie konfiguracji"));
 }
 
-void FormProgres::closeEvent(QCloseEvent* e) {
+void ProgressDialog::closeEvent(QCloseEvent* e) {
   // Only the transfer that showed it hides it.
   e->ignore();
 }
 
-// ---- FormJakieCOM ------------------------------------------------------------------------------
+// ---- PortListDialog ------------------------------------------------------------------------------
 
-FormJakieCOM::FormJakieCOM(QWidget* parent)
+PortListDialog::PortListDialog(QWidget* parent)
     : QDialog(parent), portyCom_(new QPlainTextEdit(this)), devCom_(new QPlainTextEdit(this)) {
   setObjectName(QStringLiteral("FormJakieCOM"));
   setWindowTitle(QStringLiteral("Porty COM"));
@@ -89,11 +89,11 @@ FormJakieCOM::FormJakieCOM(QWidget* parent)
   auto* refresh = new QPushButton(QStringLiteral("Odśwież"), this);
   refresh->setObjectName(QStringLiteral("Button1"));
   box->addWidget(refresh, 0, Qt::AlignRight);
-  connect(refresh, &QPushButton::clicked, this, &FormJakieCOM::refreshRequested);
+  connect(refresh, &QPushButton::clicked, this, &PortListDialog::refreshRequested);
   resize(480, 220);
 }
 
-void FormJakieCOM::showPorts(const std::vector<PortEntry>& ports) {
+void PortListDialog::showPorts(const std::vector<PortEntry>& ports) {
   portyCom_->clear();
   devCom_->clear();
   for (const PortEntry& p : ports) {
@@ -102,11 +102,11 @@ void FormJakieCOM::showPorts(const std::vector<PortEntry>& ports) {
   }
 }
 
-// ---- FInfo -------------------------------------------------------------------------------------
+// ---- AboutDialog -------------------------------------------------------------------------------------
 
-const char* FInfo::webAddress() { return DOVU_HOMEPAGE; }
+const char* AboutDialog::webAddress() { return DOVU_HOMEPAGE; }
 
-FInfo::FInfo(QWidget* parent) : QDialog(parent) {
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("FInfo"));
   setWindowTitle(QStringLiteral("O programie"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -164,9 +164,9 @@ FInfo::FInfo(QWidget* parent) : QDialog(parent) {
   setFixedSize(sizeHint());
 }
 
-// ---- Fhaslo_nowe -------------------------------------------------------------------------------
+// ---- PasswordDialog -------------------------------------------------------------------------------
 
-Fhaslo_nowe::Fhaslo_nowe(Session& session, QWidget* parent)
+PasswordDialog::PasswordDialog(Session& session, QWidget* parent)
     : QDialog(parent), session_(session), edit_(new QLineEdit(this)), save_(new QPushButton(this)) {
   setObjectName(QStringLiteral("Fhaslo_nowe"));
   setWindowTitle(QStringLiteral("Zmiana hasła"));
@@ -178,7 +178,7 @@ Fhaslo_nowe::Fhaslo_nowe(Session& session, QWidget* parent)
   edit_->setToolTip(QStringLiteral("Hasło dostępu (4 cyfry)"));
   // The same filter as the login box: whatever is set here must be typeable there.
   edit_->setValidator(new FieldValidator(session_.form(), Form::idOf("Edit_haslo"), edit_));
-  edit_->setText(QStringLiteral("8617"));
+  edit_->setText(QString::fromLatin1(kDefaultPassword));
   label->setBuddy(edit_);
 
   save_->setText(QStringLiteral("Zapisz"));
@@ -201,21 +201,27 @@ Fhaslo_nowe::Fhaslo_nowe(Session& session, QWidget* parent)
   connect(edit_, &QLineEdit::textChanged, this, enableSave);
   enableSave();
   connect(save_, &QPushButton::clicked, this, [this] {
-    // One exchange at a time: a second press waits for the first one's answer.
-    QPointer<Fhaslo_nowe> self(this);
+    // One exchange at a time: a second press waits until the first one's request has ended.
+    QPointer<PasswordDialog> self(this);
     const QString password = edit_->text();
     session_.link().submit([self, password] {
       if (!self || !self->isVisible()) return;  // closed meanwhile: nothing to send
-      bool changed = false;
-      guarded([&] { changed = self->session_.changePassword(password); });
-      if (changed && self) self->accept();
+      guarded([&] {
+        if (!self->session_.changePassword(password)) return;
+        QObject::connect(
+            &self->session_, &Session::passwordChangeFinished, self,
+            [self](bool changed) {
+              if (changed && self) self->accept();
+            },
+            Qt::SingleShotConnection);
+      });
     });
   });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   setFixedSize(sizeHint());
 }
 
-void Fhaslo_nowe::done(int result) {
+void PasswordDialog::done(int result) {
   QDialog::done(result);
   session_.dialogClosed();
 }

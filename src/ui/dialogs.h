@@ -18,23 +18,23 @@ namespace dovu::ui {
 
 class FieldBinder;
 
-// TFormProgres: no title-bar buttons and no way for the user to close it; the transfers show and
-// hide it through the form entries FormProgres, Panel_bar, Label_Bar and Bar.
-class FormProgres : public QDialog {
+// The progress dialog: no title-bar buttons and no way for the user to close it; the transfers show and
+// hide it through the form entries ProgressDialog, Panel_bar, Label_Bar and Bar.
+class ProgressDialog : public QDialog {
   Q_OBJECT
  public:
-  FormProgres(FieldBinder& binder, QWidget* parent);
+  ProgressDialog(FieldBinder& binder, QWidget* parent);
 
  protected:
   void closeEvent(QCloseEvent* e) override;
   void reject() override {}
 };
 
-// TFormJakieCOM: the ports and their device names; "Odśwież" lists them again.
-class FormJakieCOM : public QDialog {
+// The port list: the ports and their device names; "Odśwież" lists them again.
+class PortListDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit FormJakieCOM(QWidget* parent);
+  explicit PortListDialog(QWidget* parent);
   void showPorts(const std::vector<PortEntry>& ports);
 
  signals:
@@ -45,19 +45,19 @@ class FormJakieCOM : public QDialog {
   QPlainTextEdit* devCom_;
 };
 
-// TFInfo: program name, author, web address and our picture.
-class FInfo : public QDialog {
+// About: program name, author, web address and our picture.
+class AboutDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit FInfo(QWidget* parent);
+  explicit AboutDialog(QWidget* parent);
   static const char* webAddress();
 };
 
-// TFhaslo_nowe: the new access password, exactly four digits.
-class Fhaslo_nowe : public QDialog {
+// The password dialog: the new access password, exactly four digits.
+class PasswordDialog : public QDialog {
   Q_OBJECT
  public:
-  Fhaslo_nowe(Session& session, QWidget* parent);
+  PasswordDialog(Session& session, QWidget* parent);
   void done(int result) override;
 
  private:

@@ -5,7 +5,7 @@
 namespace dovu::ui {
 
 QDialog* createFirmwareDialog(Session& session, Link& link, Notifier& notifier, QWidget* parent) {
-  return new Fboot(session, link, notifier, parent);
+  return new FirmwareDialog(session, link, notifier, parent);
 }
 
 }  // namespace dovu::ui

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   QIcon icon;
   for (int size : {16, 32, 48, 256}) icon.addFile(QStringLiteral(":/dovu/icon-%1.png").arg(size));
   app.setWindowIcon(QIcon::fromTheme(QStringLiteral("dovu-konfig"), icon));
-  dovu::ui::Main window;
+  dovu::ui::MainWindow window;
   window.createDialogs();
   window.show();
   // For the start-up benchmark: report once the window is up and leave.

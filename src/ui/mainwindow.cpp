@@ -95,7 +95,7 @@ QWidget* compact(QWidget* w, int n) {
 
 // ---- creation ----------------------------------------------------------------------------------
 
-Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* parent)
+MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* parent)
     : QMainWindow(parent),
       boxNotifier_(this),
       notifier_(notifier ? notifier : &boxNotifier_),
@@ -152,22 +152,21 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
   scroll->setWidget(body);
   setCentralWidget(scroll);
 
-  // FormCreate.
-  // 1. HandleException.
+  // Exceptions that reach the event loop are reported here.
   if (Application* app = Application::instance())
     app->setExceptionHandler([this](std::exception_ptr e) { handleException(e); });
-  // 2. The port lists.
+  // No port listed yet.
   portList_.clear();
-  // 3. The controller's line settings.
-  port_.setBaudRate(4800);
+  // The controller's line: 4800 bit/s, 8N1, no flow control.
+  port_.setBaudRate(kLineBitsPerSecond);
   port_.setDataBits(8);
   port_.setParity(Parity::None);
   port_.setStopBits(StopBits::One);
   port_.setFlowControl(FlowControl{});
-  // 4.-6. The fields carry their group colours and the default thresholds from the form's creation.
-  // 7. The live view is off.
+  // The fields carry their group colours and the default thresholds from the form's creation;
+  // the live view is off.
   session_.liveOff();
-  // 8.-9. The connect button waits for a port.
+  // The connect button waits for a port.
   form_.setEnabled("Button_polacz", false);
   refreshPorts();
   // The list follows adapters and simulators as they come and go; an open port is left alone.
@@ -185,35 +184,35 @@ Main::Main(std::unique_ptr<PortSource> ports, Notifier* notifier, QWidget* paren
   if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
 }
 
-Main::~Main() {
+MainWindow::~MainWindow() {
   if (Application* app = Application::instance()) app->setExceptionHandler({});
   link_.dispatch = nullptr;
 }
 
-QSize Main::preferredSize() const {
+QSize MainWindow::preferredSize() const {
   const auto* scroll = static_cast<const QScrollArea*>(centralWidget());
   return scroll->widget()->sizeHint().expandedTo(QSize(969, 650 - menuBar()->sizeHint().height())) +
          QSize(0, menuBar()->sizeHint().height());
 }
 
-void Main::createDialogs() {
-  if (!progres_) progres_ = new FormProgres(binder_, this);
+void MainWindow::createDialogs() {
+  if (!progres_) progres_ = new ProgressDialog(binder_, this);
   if (!jakieCom_) {
-    jakieCom_ = new FormJakieCOM(this);
-    connect(jakieCom_, &FormJakieCOM::refreshRequested, this, [this] { press(Press::Link, [this] { buttonComClick(); }); });
+    jakieCom_ = new PortListDialog(this);
+    connect(jakieCom_, &PortListDialog::refreshRequested, this, [this] { press(Press::Link, [this] { buttonComClick(); }); });
   }
 }
 
-QWidget* Main::field(const char* name) { return binder_.create(name); }
+QWidget* MainWindow::field(const char* name) { return binder_.create(name); }
 
-QWidget* Main::check(const char* name, bool withCaption) {
+QWidget* MainWindow::check(const char* name, bool withCaption) {
   auto* box = static_cast<QCheckBox*>(binder_.create(name));
   if (withCaption) box->setText(QString::fromUtf8(Form::def(Form::idOf(name)).caption));
   return box;
 }
 
 // A threshold field with its step pair beside it.
-QWidget* Main::spinField(const char* name) {
+QWidget* MainWindow::spinField(const char* name) {
   auto* holder = new QWidget;
   auto* row = new QHBoxLayout(holder);
   row->setContentsMargins(0, 0, 0, 0);
@@ -225,20 +224,20 @@ QWidget* Main::spinField(const char* name) {
   return holder;
 }
 
-void Main::press(Press press, std::function<void()> handler) {
+void MainWindow::press(Press press, std::function<void()> handler) {
   auto run = [this, handler = std::move(handler)] { guarded(handler); };
   if (press == Press::Local) run();
   else link_.submit(run, press == Press::Link ? Link::Queued::Keep : Link::Queued::DropIfSessionChanged);
 }
 
-void Main::onClick(const char* name, void (Main::*handler)(), Press how) {
+void MainWindow::onClick(const char* name, void (MainWindow::*handler)(), Press how) {
   QObject* v = binder_.view(name);
   auto run = [this, handler, how] { press(how, [this, handler] { (this->*handler)(); }); };
   if (auto* a = qobject_cast<QAction*>(v)) connect(a, &QAction::triggered, this, run);
   else if (auto* b = qobject_cast<QAbstractButton*>(v)) connect(b, &QAbstractButton::clicked, this, run);
 }
 
-void Main::buildMenu() {
+void MainWindow::buildMenu() {
   menuBar()->setObjectName(QStringLiteral("MainMenu"));
   std::map<std::string, QMenu*> menus;
   for (const FieldDef& d : Form::catalogue()) {
@@ -258,14 +257,14 @@ void Main::buildMenu() {
   menuBar()->insertMenu(menuBar()->actions().value(1), history_.createMenu(this));
   qobject_cast<QAction*>(binder_.view("Odczyt1"))->setShortcut(QKeySequence::Open);
   qobject_cast<QAction*>(binder_.view("Zapis1"))->setShortcut(QKeySequence::Save);
-  onClick("Odczyt1", &Main::loadFileClick);
-  onClick("Zapis1", &Main::saveFileClick);
-  onClick("Pobierz1", &Main::downloadClick);
-  onClick("Zapisz1", &Main::uploadClick);
-  onClick("Oprogramie1", &Main::aboutClick);
+  onClick("Odczyt1", &MainWindow::loadFileClick);
+  onClick("Zapis1", &MainWindow::saveFileClick);
+  onClick("Pobierz1", &MainWindow::downloadClick);
+  onClick("Zapisz1", &MainWindow::uploadClick);
+  onClick("Oprogramie1", &MainWindow::aboutClick);
 }
 
-QWidget* Main::buildConnectionPanel() {
+QWidget* MainWindow::buildConnectionPanel() {
   auto* panel = new QFrame;
   panel->setObjectName(QStringLiteral("PanelKomunikacji"));
   panel->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
@@ -282,10 +281,10 @@ QWidget* Main::buildConnectionPanel() {
     row->addWidget(b);
     if (std::strcmp(t.name, "SpeedButton1") == 0) row->addSpacing(10);
   }
-  onClick("SpeedButton2", &Main::loadFileClick);
-  onClick("SpeedButton1", &Main::saveFileClick);
-  onClick("Icon_get", &Main::downloadClick);
-  onClick("Icon_put", &Main::uploadClick);
+  onClick("SpeedButton2", &MainWindow::loadFileClick);
+  onClick("SpeedButton1", &MainWindow::saveFileClick);
+  onClick("Icon_get", &MainWindow::downloadClick);
+  onClick("Icon_put", &MainWindow::uploadClick);
   row->addSpacing(16);
 
   comCombo_ = new QComboBox;
@@ -297,7 +296,7 @@ QWidget* Main::buildConnectionPanel() {
   row->addWidget(comCombo_);
   QWidget* com = field("ButtonCom");
   com->setMaximumWidth(charsWide(com, 5));
-  onClick("ButtonCom", &Main::buttonComClick, Press::Link);
+  onClick("ButtonCom", &MainWindow::buttonComClick, Press::Link);
   row->addWidget(com);
   row->addSpacing(16);
 
@@ -309,8 +308,8 @@ QWidget* Main::buildConnectionPanel() {
   row->addWidget(password);
   row->addWidget(field("Button_polacz"));
   row->addWidget(field("Button_rozlacz"));
-  onClick("Button_polacz", &Main::connectClick, Press::Exchange);
-  onClick("Button_rozlacz", &Main::disconnectClick, Press::Link);
+  onClick("Button_polacz", &MainWindow::connectClick, Press::Exchange);
+  onClick("Button_rozlacz", &MainWindow::disconnectClick, Press::Link);
   row->addSpacing(16);
   for (const char* state : {"Edit_status", "Edit_logon"}) {
     auto* e = static_cast<QLineEdit*>(field(state));
@@ -332,7 +331,7 @@ QWidget* Main::buildConnectionPanel() {
   return panel;
 }
 
-QGroupBox* Main::buildInputs() {
+QGroupBox* MainWindow::buildInputs() {
   QGroupBox* g = group(layout::kInputsGroup);
   auto* grid = tight(new QGridLayout(g));
   grid->addWidget(caption(QString::fromUtf8(layout::kActiveColumn)), 0, 1, Qt::AlignHCenter);
@@ -354,7 +353,7 @@ QGroupBox* Main::buildInputs() {
   return g;
 }
 
-QGroupBox* Main::buildOutputs() {
+QGroupBox* MainWindow::buildOutputs() {
   QGroupBox* g = group(layout::kOutputsGroup);
   auto* box = tight(new QVBoxLayout(g));
   for (const layout::OutputGroup& o : layout::kOutputGroups) {
@@ -387,7 +386,7 @@ QGroupBox* Main::buildOutputs() {
   return g;
 }
 
-QGroupBox* Main::buildDeviceOptions() {
+QGroupBox* MainWindow::buildDeviceOptions() {
   QGroupBox* g = group(layout::kDeviceGroup);
   auto* grid = tight(new QGridLayout(g));
   QWidget* op = field("Combo_operator");
@@ -402,7 +401,7 @@ QGroupBox* Main::buildDeviceOptions() {
   grid->addWidget(pin, 2, 1);
   grid->addWidget(field("Button_zmiana_hasla"), 2, 2, 1, 2);
   connect(static_cast<ChoiceBox*>(op), &ChoiceBox::closedUp, this, [this] { guarded([this] { form_.operatorCloseUp(); }); });
-  onClick("Button_zmiana_hasla", &Main::changePasswordClick, Press::Exchange);
+  onClick("Button_zmiana_hasla", &MainWindow::changePasswordClick, Press::Exchange);
 
   // Used today, then the daily limit.
   auto* limits = new QHBoxLayout;
@@ -432,14 +431,14 @@ QGroupBox* Main::buildDeviceOptions() {
   auto* buttons = new QHBoxLayout;
   for (const char* b : {"ButtonFirmware", "ButtonRestart", "ButtonResetlimit"}) buttons->addWidget(field(b));
   grid->addLayout(buttons, 7, 0, 1, 4);
-  onClick("ButtonFirmware", &Main::firmwareClick, Press::Exchange);
-  onClick("ButtonRestart", &Main::restartClick, Press::Exchange);
-  onClick("ButtonResetlimit", &Main::resetLimitClick, Press::Exchange);
+  onClick("ButtonFirmware", &MainWindow::firmwareClick, Press::Exchange);
+  onClick("ButtonRestart", &MainWindow::restartClick, Press::Exchange);
+  onClick("ButtonResetlimit", &MainWindow::resetLimitClick, Press::Exchange);
   grid->setColumnStretch(3, 1);
   return g;
 }
 
-QGroupBox* Main::buildPhones() {
+QGroupBox* MainWindow::buildPhones() {
   QGroupBox* g = group(layout::kPhonesGroup);
   auto* grid = tight(new QGridLayout(g));
   grid->setVerticalSpacing(0);
@@ -455,7 +454,7 @@ QGroupBox* Main::buildPhones() {
   return g;
 }
 
-QGroupBox* Main::buildMatrix() {
+QGroupBox* MainWindow::buildMatrix() {
   QGroupBox* g = group(layout::kMatrixGroup);
   auto* box = tight(new QVBoxLayout(g));
   auto* tabs = new QTabWidget;
@@ -496,7 +495,7 @@ QGroupBox* Main::buildMatrix() {
   return g;
 }
 
-QGroupBox* Main::buildState() {
+QGroupBox* MainWindow::buildState() {
   QGroupBox* g = group(layout::kStateGroup);
   auto* box = tight(new QVBoxLayout(g));
 
@@ -549,7 +548,7 @@ QGroupBox* Main::buildState() {
   return g;
 }
 
-QGroupBox* Main::buildSensors() {
+QGroupBox* MainWindow::buildSensors() {
   QGroupBox* g = group(layout::kSensorsGroup);
   auto* box = tight(new QVBoxLayout(g));
   auto* pages = new QTabWidget;
@@ -616,7 +615,7 @@ QGroupBox* Main::buildSensors() {
 
 // ---- port selection ----------------------------------------------------------------------------
 
-void Main::refreshPorts() {
+void MainWindow::refreshPorts() {
   // Button_polacz follows the selection; while logged in it stays as the session set it.
   if (!session_.loggedIn()) form_.setEnabled("Button_polacz", false);
   if (auto list = listComPorts(*portSource_)) {
@@ -644,14 +643,14 @@ void Main::refreshPorts() {
   if (!session_.loggedIn()) form_.setEnabled("Button_polacz", true);
 }
 
-void Main::comComboChange(int index) {
+void MainWindow::comComboChange(int index) {
   if (index < 0) return;
   userPicked_ = true;
   if (!session_.loggedIn()) form_.setEnabled("Button_polacz", true);
   session_.selectPort(comCombo_->itemData(index).toString());
 }
 
-void Main::buttonComClick() {
+void MainWindow::buttonComClick() {
   createDialogs();
   jakieCom_->show();
   jakieCom_->raise();
@@ -661,49 +660,49 @@ void Main::buttonComClick() {
 
 // ---- session -----------------------------------------------------------------------------------
 
-void Main::connectClick() {
+void MainWindow::connectClick() {
   if (comCombo_->currentIndex() < 0 && !port_.isOpen()) return;
   session_.connectAndLogin();
 }
 
-void Main::disconnectClick() { session_.logoutAndDisconnect(); }
+void MainWindow::disconnectClick() { session_.logoutAndDisconnect(); }
 
 // The dialogs open once the line is idle; while one is open its own presses run at once.
-void Main::changePasswordClick() {
+void MainWindow::changePasswordClick() {
   session_.liveOff();
-  Fhaslo_nowe dialog(session_, this);
+  PasswordDialog dialog(session_, this);
   link_.releaseWhile([&] { dialog.exec(); });
 }
 
-void Main::firmwareClick() {
+void MainWindow::firmwareClick() {
   session_.liveOff();
   std::unique_ptr<QDialog> dialog(createFirmwareDialog(session_, link_, *notifier_, this));
   link_.releaseWhile([&] { dialog->exec(); });
 }
 
-void Main::restartClick() {
+void MainWindow::restartClick() {
   if (confirm(QString::fromUtf8(kRestartQuestionText))) session_.restartDevice();
 }
 
-void Main::resetLimitClick() { session_.resetCounters(); }
+void MainWindow::resetLimitClick() { session_.resetCounters(); }
 
 // ---- configuration -----------------------------------------------------------------------------
 
 // The transfer queues itself behind the exchange under way; while a transfer runs or waits to
 // run, another one is not started.
-void Main::downloadClick() {
+void MainWindow::downloadClick() {
   createDialogs();
   transfer_.requestDownload();
 }
 
-void Main::uploadClick() {
+void MainWindow::uploadClick() {
   if (transfer_.busy()) return;
   if (!uploadAgreed()) return;
   createDialogs();
   transfer_.requestUpload();
 }
 
-bool Main::uploadAgreed() {
+bool MainWindow::uploadAgreed() {
   if (form_.configurationReceived()) return true;
   if (!confirm(QString::fromUtf8(kUploadDefaultsText))) return false;
   // The user chose the window's configuration for the controller: no need to ask again.
@@ -711,16 +710,16 @@ bool Main::uploadAgreed() {
   return true;
 }
 
-void Main::loadFileClick() {
+void MainWindow::loadFileClick() {
   // A file load is one step of the edit history: undo puts every value and colour back.
   if (loadFile) history_.record(QStringLiteral("Odczyt"), Form::kNoField, loadFile);
 }
 
-void Main::saveFileClick() {
+void MainWindow::saveFileClick() {
   if (saveFile) saveFile();
 }
 
-void Main::backupsClick() {
+void MainWindow::backupsClick() {
   // Loading a backup is a file load: the fields that differ from what the window holds turn red,
   // and undo puts the window back.
   auto* d = new BackupsDialog(BackupStore(), [this](const QString& path) {
@@ -730,14 +729,14 @@ void Main::backupsClick() {
   d->open();
 }
 
-void Main::aboutClick() {
-  FInfo dialog(this);
+void MainWindow::aboutClick() {
+  AboutDialog dialog(this);
   dialog.exec();
 }
 
 // ---- closing and errors ------------------------------------------------------------------------
 
-void Main::closeEvent(QCloseEvent* e) {
+void MainWindow::closeEvent(QCloseEvent* e) {
   if (form_.hasUnsentEdits() && !confirm(QString::fromUtf8(kDiscardEditsText))) {
     e->ignore();
     return;
@@ -750,12 +749,9 @@ void Main::closeEvent(QCloseEvent* e) {
   e->accept();
 }
 
-void Main::handleException(std::exception_ptr e) {
+void MainWindow::handleException(std::exception_ptr e) {
   try {
     std::rethrow_exception(e);
-  } catch (const ConversionError&) {
-    notifier_->beep();
-    notifier_->message(MessageKind::Plain, QString::fromUtf8(kPortUnavailableText));
   } catch (const std::exception& x) {
     qWarning("dovu-konfig: %s", x.what());
   } catch (...) {

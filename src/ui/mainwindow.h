@@ -1,5 +1,5 @@
 #pragma once
-// TMain: the main window.  It owns the form model, the serial port, the link, the dispatcher, the
+// The main window.  It owns the form model, the serial port, the link, the dispatcher, the
 // session and the configuration transfer, builds its widgets from the field catalogue and its own
 // layout tables, binds them to the form, and forwards every user action to the core.
 #include <QMainWindow>
@@ -40,14 +40,14 @@ inline constexpr const char* kRestartQuestionText = "Uruchomić sterownik ponown
 // The firmware dialog for one use, owned by parent.
 QDialog* createFirmwareDialog(Session& session, Link& link, Notifier& notifier, QWidget* parent);
 
-class Main : public QMainWindow {
+class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
   // ports: where the port list comes from (the system's by default); notifier: where messages go
   // (message boxes by default).
-  explicit Main(std::unique_ptr<PortSource> ports = nullptr, Notifier* notifier = nullptr,
+  explicit MainWindow(std::unique_ptr<PortSource> ports = nullptr, Notifier* notifier = nullptr,
                 QWidget* parent = nullptr);
-  ~Main() override;
+  ~MainWindow() override;
 
   // The size the whole form needs, at least 969 x 650.
   QSize preferredSize() const;
@@ -62,8 +62,8 @@ class Main : public QMainWindow {
   ConfigTransfer& transfer() { return transfer_; }
   FieldBinder& binder() { return binder_; }
   Notifier& notifier() { return *notifier_; }
-  FormProgres* progressDialog() const { return progres_; }
-  FormJakieCOM* portDialog() const { return jakieCom_; }
+  ProgressDialog* progressDialog() const { return progres_; }
+  PortListDialog* portDialog() const { return jakieCom_; }
   QComboBox* comCombo() const { return comCombo_; }
   const std::vector<PortEntry>& ports() const { return portList_; }
   ChartPanel* chart() const { return chart_; }
@@ -92,7 +92,7 @@ class Main : public QMainWindow {
   void loadFileClick();
   void saveFileClick();
 
-  // HandleException.
+  // An exception that reached the event loop: logged.
   void handleException(std::exception_ptr e);
 
  protected:
@@ -115,7 +115,7 @@ class Main : public QMainWindow {
   // exchanges (Exchange: dropped when the session changed before it could run; Link: a port pick
   // or a disconnect, which stay valid whatever the session did meanwhile).
   enum class Press { Local, Exchange, Link };
-  void onClick(const char* name, void (Main::*handler)(), Press press = Press::Local);
+  void onClick(const char* name, void (MainWindow::*handler)(), Press press = Press::Local);
   void press(Press press, std::function<void()> handler);
   // An upload of the window's defaults (nothing downloaded or loaded) replaces the controller's
   // whole configuration: only after the user agrees.
@@ -136,8 +136,8 @@ class Main : public QMainWindow {
   QComboBox* comCombo_ = nullptr;
   QLabel* noPorts_ = nullptr;   // kNoPortsText, shown while the list is empty
   bool userPicked_ = false;     // the selection is the user's choice, kept by refreshes
-  QPointer<FormProgres> progres_;
-  QPointer<FormJakieCOM> jakieCom_;
+  QPointer<ProgressDialog> progres_;
+  QPointer<PortListDialog> jakieCom_;
   ChartPanel* chart_ = nullptr;  // in the "Wykres" dock
 };
 

@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
   StderrNotifier notifier;
   int status = 1;
   {
-    dovu::ui::Main window(nullptr, &notifier);
+    dovu::ui::MainWindow window(nullptr, &notifier);
     window.createDialogs();
     window.show();
     // The offscreen screen is small; show the window at the size it asks for.

@@ -17,6 +17,10 @@ struct SimSession {
   // Ends any wait still running and closes the port.
   ~SimSession();
   SimSession(const SimSession&) = delete;
+  // The session's exchanges, each run to its end.
+  Session::ConnectResult connect();
+  bool changePassword(const QString& password);
+  void logout();
   SimSession& operator=(const SimSession&) = delete;
 
   SimProcess sim;

@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include <QEventLoop>
+
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -262,7 +264,7 @@ void Progress::draw(int value) {
 
 Controller::Controller(const QString& portName, const QString& password) {
   port.setPort(portName);
-  port.setBaudRate(4800);
+  port.setBaudRate(kLineBitsPerSecond);
   link = std::make_unique<Link>(&port, &notifier);
   session = std::make_unique<Session>(form, *link);
   form.setText("Edit_haslo", password);
@@ -276,7 +278,15 @@ bool Controller::login() {
   if (!checkPortExists(port.port())) return false;
   // One line says what went wrong, in the tool's words.
   notifier.quiet = true;
-  const Session::ConnectResult result = session->connectAndLogin();
+  Session::ConnectResult result = session->connectAndLogin();
+  if (result == Session::ConnectResult::Started) {
+    QEventLoop loop;
+    QObject::connect(session.get(), &Session::loginFinished, &loop, [&](Session::ConnectResult r) {
+      result = r;
+      loop.quit();
+    });
+    loop.exec();
+  }
   notifier.quiet = false;
   switch (result) {
     case Session::ConnectResult::LoggedIn:
@@ -286,6 +296,7 @@ bool Controller::login() {
     case Session::ConnectResult::PortUnavailable:
       err(QStringLiteral("cannot open %1").arg(QString(notifier.lastDetail).replace(QLatin1Char('\n'), QLatin1Char(' '))));
       return false;
+    case Session::ConnectResult::Started:  // ended above
     case Session::ConnectResult::NoAnswer:
       err(QStringLiteral("no answer from the controller on %1").arg(port.port()));
       return false;
@@ -305,15 +316,46 @@ bool Controller::login() {
 
 bool Controller::logout() {
   if (!port.isOpen()) return false;
-  link->sendFrame(kCodeLogout, kLogoutPayload);
-  // The wait's own message is replaced by the tool's line.
+  Request logout;
+  logout.code = kCodeLogout;
+  logout.payload = kLogoutPayload;
+  logout.ticks = kSessionTicks;
+  logout.pauseAfterMs = 0;
+  // The request's own message is replaced by the tool's line.
   notifier.quiet = true;
-  const bool answered = link->waitForAnswer(kSessionTicks, kCodeLogout);
+  const bool answered = runRequest(*link, std::move(logout)) == Request::Outcome::Answered;
   notifier.quiet = false;
   session->showLoggedOut();
   port.close();
   if (!answered) err(QStringLiteral("no answer to the logout on %1").arg(port.port()));
   return answered;
+}
+
+Request::Outcome runRequest(Link& link, Request request) {
+  QEventLoop loop;
+  auto outcome = Request::Outcome::Cancelled;
+  auto done = std::move(request.done);
+  request.done = [&](Request::Outcome o) {
+    outcome = o;
+    if (done) done(o);
+    loop.quit();
+  };
+  link.send(std::move(request));
+  loop.exec();
+  return outcome;
+}
+
+bool runToEnd(ConfigTransfer& transfer, bool up) {
+  QEventLoop loop;
+  bool ok = false;
+  const auto connection = QObject::connect(&transfer, &ConfigTransfer::finished, &loop, [&](bool result) {
+    ok = result;
+    loop.quit();
+  });
+  if (up ? transfer.startUpload() : transfer.startDownload()) loop.exec();
+  QObject::disconnect(connection);
+  if (!ok && transfer.portError()) throw *transfer.portError();
+  return ok;
 }
 
 }  // namespace dovu::cli

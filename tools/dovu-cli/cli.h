@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "link/serialport.h"
+#include "exchange/transfer.h"
 #include "link/link.h"
 #include "base/notifier.h"
 #include "session/session.h"
@@ -23,7 +24,6 @@ namespace dovu::cli {
 // Exit codes.
 enum Exit : int { kOk = 0, kFailure = 1, kUsage = 2 };
 
-constexpr const char* kDefaultPassword = "8617";
 constexpr const char* kPasswordEnv = "DOVU_PASSWORD";
 
 // The arguments as the system gives them.  A byte that is not part of valid UTF-8 is kept as the
@@ -159,6 +159,13 @@ class Controller {
   std::unique_ptr<Link> link;
   std::unique_ptr<Session> session;
 };
+
+// Runs one request to its end in an event loop of the tool's own.
+Request::Outcome runRequest(Link& link, Request request);
+
+// Runs a download (up false) or an upload to its end in an event loop of the tool's own; true when
+// every parameter was answered.  A failure of the port is thrown as it came.
+bool runToEnd(ConfigTransfer& transfer, bool up);
 
 // Logs in to the controller on port, downloads its whole configuration into the returned
 // controller's form and logs out.  Nullptr on failure: *error holds the reason, or is empty when

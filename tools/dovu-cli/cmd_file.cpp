@@ -79,7 +79,7 @@ std::unique_ptr<Controller> downloadFromController(const QString& port, const QS
     return nullptr;
   }
   ConfigTransfer transfer(c->form, *c->link, *c->session);
-  const bool ok = transfer.download();
+  const bool ok = runToEnd(transfer, false);
   c->session->liveOff();
   if (!ok) {
     *error = QStringLiteral("%1: the download stopped, no answer from the controller").arg(port);

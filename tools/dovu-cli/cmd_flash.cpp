@@ -1,5 +1,6 @@
 // flash: replaces the controller's firmware from a .dvf file through its bootloader, with the same
 // file check and transfer as the window's firmware dialog.
+#include <QEventLoop>
 #include <csignal>
 #include <cstdio>
 
@@ -48,7 +49,7 @@ int cmdFlash(const QStringList& args) {
   StopSignals stop;
   SerialPort com;
   com.setPort(port);
-  com.setBaudRate(4800);
+  com.setBaudRate(kLineBitsPerSecond);
   try {
     com.open();
   } catch (const SerialPortError& e) {
@@ -72,7 +73,17 @@ int cmdFlash(const QStringList& args) {
   // The failure's own message is folded into the one line below.
   notifier.quietErrors = true;
   // A signal that came while the port opened ends the command before the controller is touched.
-  const auto result = stop.signal() ? FirmwareUpdate::Result::Stopped : update.run(*file);
+  // Otherwise the transfer runs on the event loop; the command has nothing else to do until it
+  // ends.
+  auto result = FirmwareUpdate::Result::Stopped;
+  if (!stop.signal()) {
+    QEventLoop loop;
+    update.onFinished = [&](FirmwareUpdate::Result r) {
+      result = r;
+      loop.quit();
+    };
+    if (update.start(*file) && update.running()) loop.exec();
+  }
   notifier.quietErrors = false;
   bar.finish();
   // A write returns once the driver has taken its bytes, and closing lets them leave the line

@@ -59,7 +59,12 @@ enum class Format { Text, Json, Csv };
 
 // One poll: the record on stdout, as text, as one line of JSON or as one CSV row.
 Poll pollOnce(Controller& c, Format format) {
-  if (!c.link->sendAndWait(kCodeStatus, kStatusPayload, kSessionTicks)) return Poll::Failed;  // the notifier reported it
+  Request status;
+  status.code = kCodeStatus;
+  status.payload = kStatusPayload;
+  status.ticks = kSessionTicks;
+  // The notifier reports a missing answer.
+  if (runRequest(*c.link, std::move(status)) != Request::Outcome::Answered) return Poll::Failed;
   const auto s = StatusRecord::decode(c.link->rxPayload());
   if (!s) {
     err(QStringLiteral("short status record (%1 bytes)").arg(c.link->rxPayload().size()));

@@ -67,8 +67,12 @@ void logoutQuietly(Controller& c) {
   if (!c.port.isOpen() || !c.session->loggedIn()) return;
   c.session->liveOff();
   c.notifier.quiet = true;
-  c.link->sendFrame(kCodeLogout, kLogoutPayload);
-  c.link->waitForAnswer(kSessionTicks, kCodeLogout);
+  Request logout;
+  logout.code = kCodeLogout;
+  logout.payload = kLogoutPayload;
+  logout.ticks = kSessionTicks;
+  logout.pauseAfterMs = 0;
+  runRequest(*c.link, std::move(logout));
   c.notifier.quiet = false;
   c.session->showLoggedOut();
 }
@@ -113,7 +117,7 @@ int cmdDownload(const QStringList& args) {
   transfer.stopRequested = [&stop] { return stop.signal() != 0; };
   Progress line("download", 100);
   QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
-  const Outcome o = runTransfer(c, line, [&transfer] { return transfer.download(); });
+  const Outcome o = runTransfer(c, line, [&transfer] { return runToEnd(transfer, false); });
   if (const int sig = stop.signal(); sig && !o.ok) {
     logoutQuietly(c);
     c.port.close();
@@ -176,7 +180,7 @@ int cmdUpload(const QStringList& args) {
     written = v;
     line.show(v);
   });
-  const Outcome o = runTransfer(c, line, [&transfer] { return transfer.upload(); });
+  const Outcome o = runTransfer(c, line, [&transfer] { return runToEnd(transfer, true); });
   if (o.ok) {
     c.session->liveOff();
     return c.logout() ? kOk : kFailure;
