@@ -88,12 +88,12 @@ class SerialPortTest : public ::testing::Test {
 }  // namespace
 
 TEST(SerialPortError, MessageCarriesTheSystemErrorWhenThereIsOne) {
-  EXPECT_STREQ(SerialPortError(kErrOpen, 2).what(), "Unable to open com port (Error: 2)");
-  EXPECT_STREQ(SerialPortError(kErrNotOpen).what(), "Port Not Open");
-  EXPECT_STREQ(SerialPortError::text(kErrSetState), "SetCommState function failed");
-  EXPECT_STREQ(SerialPortError::text(kErrClearCommError), "ClearCommError function failed");
-  EXPECT_EQ(SerialPortError(kErrWrite, 5).systemError(), 5);
-  EXPECT_EQ(SerialPortError(kErrWrite).systemError(), -1);
+  EXPECT_STREQ(SerialPortError(kOpenFailed, 2).what(), "Unable to open com port (Error: 2)");
+  EXPECT_STREQ(SerialPortError(kNotOpen).what(), "Port Not Open");
+  EXPECT_STREQ(SerialPortError::text(kConfigureFailed), "SetCommState function failed");
+  EXPECT_STREQ(SerialPortError::text(kQueueStatusFailed), "ClearCommError function failed");
+  EXPECT_EQ(SerialPortError(kWriteFailed, 5).systemError(), 5);
+  EXPECT_EQ(SerialPortError(kWriteFailed).systemError(), -1);
 }
 
 TEST_F(SerialPortTest, OpenFailuresLeaveThePortClosed) {
@@ -102,8 +102,9 @@ TEST_F(SerialPortTest, OpenFailuresLeaveThePortClosed) {
     port.open();
     FAIL() << "open succeeded";
   } catch (const SerialPortError& e) {
-    EXPECT_EQ(e.code(), kErrOpen);
+    EXPECT_EQ(e.code(), kOpenFailed);
     EXPECT_EQ(e.systemError(), ENOENT);
+    EXPECT_EQ(e.fault(), SerialFault::NotFound);
     EXPECT_TRUE(std::string(e.what()).ends_with(" (Error: 2)")) << e.what();
   }
   EXPECT_FALSE(port.isOpen());
@@ -122,7 +123,7 @@ TEST_F(SerialPortTest, OpenFailuresLeaveThePortClosed) {
     port.open();
     FAIL() << "open succeeded";
   } catch (const SerialPortError& e) {
-    EXPECT_EQ(e.code(), kErrSetState);
+    EXPECT_EQ(e.code(), kConfigureFailed);
   }
   EXPECT_FALSE(port.isOpen());
   EXPECT_EQ(descriptorsOn(pty.slavePath()), 0);
@@ -133,7 +134,7 @@ TEST_F(SerialPortTest, OpenFailuresLeaveThePortClosed) {
     port.write("x");
     FAIL() << "write on a closed port";
   } catch (const SerialPortError& e) {
-    EXPECT_EQ(e.code(), kErrNotOpen);
+    EXPECT_EQ(e.code(), kNotOpen);
   }
   EXPECT_THROW(port.read(out, 1), SerialPortError);
 
@@ -223,6 +224,7 @@ TEST_F(SerialPortTest, ASecondProgramIsRefusedAndLeavesTheHolderExclusive) {
     ADD_FAILURE() << "the second open succeeded";
   } catch (const SerialPortError& e) {
     EXPECT_EQ(e.systemError(), EBUSY);
+    EXPECT_EQ(e.fault(), SerialFault::InUse);
     EXPECT_EQ(Session::portErrorReason(e), QStringLiteral("port jest używany przez inny program"));
   }
   EXPECT_FALSE(second.isOpen());
@@ -291,8 +293,9 @@ TEST_F(SerialPortTest, WriteThatCannotCompleteFailsAtItsTimeLimit) {
     port.write(Bytes(200000, 'x'));  // nobody reads the master
     FAIL() << "write completed";
   } catch (const SerialPortError& e) {
-    EXPECT_EQ(e.code(), kErrWrite);
+    EXPECT_EQ(e.code(), kWriteFailed);
     EXPECT_EQ(e.systemError(), ETIMEDOUT);
+    EXPECT_EQ(e.fault(), SerialFault::WriteTimedOut);
   }
   EXPECT_GE(clock.elapsed(), 150);
   EXPECT_LT(clock.elapsed(), 3000);

@@ -192,15 +192,15 @@ TEST(Session, FailedPortSwitchWhileLoggedInLeavesDisconnectedWithTheReason) {
 // What the user reads about a port error is Polish and names the reason; a refused port gets the
 // group hint only for a group other than root that may read and write it.
 TEST(Session, PortErrorsInTheUsersWords) {
-  EXPECT_EQ(Session::portErrorReason(SerialPortError(kErrClearCommError, EIO)), QStringLiteral("urządzenie odłączone"));
-  EXPECT_EQ(Session::portErrorReason(SerialPortError(kErrWrite, ETIMEDOUT)), QStringLiteral("upłynął czas zapisu do portu"));
-  EXPECT_EQ(Session::portErrorReason(SerialPortError(kErrNotOpen)), QStringLiteral("port nie jest otwarty"));
+  EXPECT_EQ(Session::portErrorReason(SerialPortError(kQueueStatusFailed, EIO)), QStringLiteral("urządzenie odłączone"));
+  EXPECT_EQ(Session::portErrorReason(SerialPortError(kWriteFailed, ETIMEDOUT)), QStringLiteral("upłynął czas zapisu do portu"));
+  EXPECT_EQ(Session::portErrorReason(SerialPortError(kNotOpen)), QStringLiteral("port nie jest otwarty"));
 
   QTemporaryDir dir;
   const QString device = dir.filePath(QStringLiteral("ttyFake"));
   QFile(device).open(QIODevice::WriteOnly);
   const QByteArray path = QFile::encodeName(device);
-  const SerialPortError refused(kErrOpen, EACCES);
+  const SerialPortError refused(kOpenFailed, EACCES);
   ASSERT_EQ(::chmod(path.constData(), 0600), 0);
   QString detail = Session::portErrorDetail(refused, device);
   EXPECT_FALSE(detail.contains(QStringLiteral("usermod"))) << detail.toStdString();

@@ -56,7 +56,7 @@ Link::~Link() {
 void Link::writeNow(const Bytes& frame) {
   traceFrame(true, frame);
   if (trace) trace(true, frame);
-  if (!port_) throw SerialPortError(kErrNotOpen);
+  if (!port_) throw SerialPortError(kNotOpen);
   // A frame already begun, or an acknowledgement already read, was sent before this request saw
   // the line and cannot answer it.
   preRequestFrame_ = assembler_.startFound();

@@ -138,7 +138,7 @@ void SerialDevice::open(const std::string& name, const LineSettings& settings) {
   Os& v = *os_;
   if (v.fd >= 0) return;
   v.fd = ::open(devicePath(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (v.fd < 0) throw SerialPortError(kErrOpen, errno);
+  if (v.fd < 0) throw SerialPortError(kOpenFailed, errno);
   auto fail = [&v](int code, int err) {
     v.closeAll();
     throw SerialPortError(code, err);
@@ -150,7 +150,7 @@ void SerialDevice::open(const std::string& name, const LineSettings& settings) {
   // before anything was changed on it.
   auto busy = [&v](int err) {
     closeQuietly(v.fd);
-    throw SerialPortError(kErrOpen, err);
+    throw SerialPortError(kOpenFailed, err);
   };
   if (::flock(v.fd, LOCK_EX | LOCK_NB) != 0) busy(errno == EWOULDBLOCK ? EBUSY : errno);
   int marked = 0;
@@ -158,7 +158,7 @@ void SerialDevice::open(const std::string& name, const LineSettings& settings) {
   if (::ioctl(v.fd, TIOCEXCL) != 0) busy(errno);
   v.exclusive = true;
   termios found{};
-  if (::tcgetattr(v.fd, &found) != 0) fail(kErrSetState, errno);
+  if (::tcgetattr(v.fd, &found) != 0) fail(kConfigureFailed, errno);
   v.original = found;
   ::tcflush(v.fd, TCIOFLUSH);  // nothing left over from an earlier user
   try {
@@ -168,16 +168,16 @@ void SerialDevice::open(const std::string& name, const LineSettings& settings) {
   }
 
   v.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (v.wakeFd < 0) fail(kErrOpen, errno);
+  if (v.wakeFd < 0) fail(kOpenFailed, errno);
   v.epollFd = ::epoll_create1(EPOLL_CLOEXEC);
-  if (v.epollFd < 0) fail(kErrOpen, errno);
+  if (v.epollFd < 0) fail(kOpenFailed, errno);
   epoll_event ev{};
   ev.events = EPOLLIN | EPOLLET;
   ev.data.fd = v.fd;
-  if (::epoll_ctl(v.epollFd, EPOLL_CTL_ADD, v.fd, &ev) != 0) fail(kErrOpen, errno);
+  if (::epoll_ctl(v.epollFd, EPOLL_CTL_ADD, v.fd, &ev) != 0) fail(kOpenFailed, errno);
   ev.events = EPOLLIN;
   ev.data.fd = v.wakeFd;
-  if (::epoll_ctl(v.epollFd, EPOLL_CTL_ADD, v.wakeFd, &ev) != 0) fail(kErrOpen, errno);
+  if (::epoll_ctl(v.epollFd, EPOLL_CTL_ADD, v.wakeFd, &ev) != 0) fail(kOpenFailed, errno);
 }
 
 void SerialDevice::close() { os_->closeAll(); }
@@ -185,7 +185,7 @@ void SerialDevice::close() { os_->closeAll(); }
 void SerialDevice::applyLineSettings(const LineSettings& settings, bool modemLines) {
   const int fd = os_->fd;
   termios t{};
-  if (::tcgetattr(fd, &t) != 0) throw SerialPortError(kErrSetState, errno);
+  if (::tcgetattr(fd, &t) != 0) throw SerialPortError(kConfigureFailed, errno);
   // Raw bytes both ways, VMIN 1 / VTIME 0: with O_NONBLOCK a read returns what is queued or
   // EAGAIN, so a 0-byte read only ever means the line was hung up.
   ::cfmakeraw(&t);
@@ -196,7 +196,7 @@ void SerialDevice::applyLineSettings(const LineSettings& settings, bool modemLin
     case 6: t.c_cflag |= CS6; break;
     case 7: t.c_cflag |= CS7; break;
     case 8: t.c_cflag |= CS8; break;
-    default: throw SerialPortError(kErrSetState, EINVAL);
+    default: throw SerialPortError(kConfigureFailed, EINVAL);
   }
   if (settings.stopBits != StopBits::One) t.c_cflag |= CSTOPB;  // 1.5 exists only with 5 bits: 2
   switch (settings.parity) {
@@ -218,18 +218,18 @@ void SerialDevice::applyLineSettings(const LineSettings& settings, bool modemLin
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   const speed_t speed = speedFor(settings.baudRate);
-  if (speed == B0) throw SerialPortError(kErrSetState, EINVAL);
+  if (speed == B0) throw SerialPortError(kConfigureFailed, EINVAL);
   ::cfsetispeed(&t, speed);
   ::cfsetospeed(&t, speed);
-  if (::tcsetattr(fd, TCSANOW, &t) != 0) throw SerialPortError(kErrSetState, errno);
+  if (::tcsetattr(fd, TCSANOW, &t) != 0) throw SerialPortError(kConfigureFailed, errno);
   os_->baudRate = settings.baudRate;
 
   if (modemLines) {
     // Opening a terminal raises DTR and RTS; "Disable" means low from the start.
     const bool dtr = f.controlDtr != DtrControl::Disable;
     const bool rts = f.controlRts == RtsControl::Enable || f.controlRts == RtsControl::Handshake;
-    if (int err = driveModemLine(fd, TIOCM_DTR, dtr)) throw SerialPortError(kErrSetState, err);
-    if (int err = driveModemLine(fd, TIOCM_RTS, rts)) throw SerialPortError(kErrSetState, err);
+    if (int err = driveModemLine(fd, TIOCM_DTR, dtr)) throw SerialPortError(kConfigureFailed, err);
+    if (int err = driveModemLine(fd, TIOCM_RTS, rts)) throw SerialPortError(kConfigureFailed, err);
   }
 }
 
@@ -249,15 +249,15 @@ int SerialDevice::write(const Bytes& data, const Timeouts& timeouts) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) throw SerialPortError(kErrWrite, errno);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) throw SerialPortError(kWriteFailed, errno);
     // The driver's queue is full: wait until it takes more, within the write's time limit.
     const std::optional<int> left = msLeft(deadline);
-    if (left && *left == 0) throw SerialPortError(kErrWrite, ETIMEDOUT);
+    if (left && *left == 0) throw SerialPortError(kWriteFailed, ETIMEDOUT);
     pollfd p{fd, POLLOUT, 0};
     const int r = ::poll(&p, 1, left.value_or(-1));
-    if (r < 0 && errno != EINTR) throw SerialPortError(kErrWrite, errno);
-    if (r == 0) throw SerialPortError(kErrWrite, ETIMEDOUT);
-    if (r > 0 && !(p.revents & POLLOUT)) throw SerialPortError(kErrWrite, EIO);
+    if (r < 0 && errno != EINTR) throw SerialPortError(kWriteFailed, errno);
+    if (r == 0) throw SerialPortError(kWriteFailed, ETIMEDOUT);
+    if (r > 0 && !(p.revents & POLLOUT)) throw SerialPortError(kWriteFailed, EIO);
   }
 
   // Done means sent: wait until the driver has put the bytes on the line, within the same limit.
@@ -268,14 +268,14 @@ int SerialDevice::write(const Bytes& data, const Timeouts& timeouts) {
     int queued = 0;
     if (::ioctl(fd, TIOCOUTQ, &queued) != 0) {
       if (noModemLines(errno)) break;  // a terminal without an output queue to measure
-      throw SerialPortError(kErrWrite, errno);
+      throw SerialPortError(kWriteFailed, errno);
     }
     if (queued <= 0) break;
     const std::optional<int> left = msLeft(deadline);
-    if (left && *left == 0) throw SerialPortError(kErrWrite, ETIMEDOUT);
+    if (left && *left == 0) throw SerialPortError(kWriteFailed, ETIMEDOUT);
     const int drainMs = std::max(1, static_cast<int>(static_cast<long long>(queued) * msPerKiloByte / 1000));
     if (::poll(nullptr, 0, std::min(drainMs, left.value_or(drainMs))) < 0 && errno != EINTR)
-      throw SerialPortError(kErrWrite, errno);
+      throw SerialPortError(kWriteFailed, errno);
   }
   os_->outputStuck = false;
   return static_cast<int>(done);
@@ -296,7 +296,7 @@ int SerialDevice::read(Bytes& out, int count) {
     const int err = errno;
     out.resize(have);
     if (err == EAGAIN || err == EWOULDBLOCK || have > 0) return static_cast<int>(have);
-    throw SerialPortError(kErrRead, err);
+    throw SerialPortError(kReadFailed, err);
   }
   out.resize(have + static_cast<std::size_t>(n));
   return static_cast<int>(out.size());
@@ -304,13 +304,13 @@ int SerialDevice::read(Bytes& out, int count) {
 
 int SerialDevice::inputCount() {
   int n = 0;
-  if (::ioctl(os_->fd, FIONREAD, &n) != 0) throw SerialPortError(kErrClearCommError, errno);
+  if (::ioctl(os_->fd, FIONREAD, &n) != 0) throw SerialPortError(kQueueStatusFailed, errno);
   return n + static_cast<int>(os_->pushback.size());
 }
 
 void SerialDevice::setModemLine(Line line, bool on) {
   if (int err = driveModemLine(os_->fd, line == Line::Dtr ? TIOCM_DTR : TIOCM_RTS, on))
-    throw SerialPortError(kErrEscape, err);
+    throw SerialPortError(kModemLineFailed, err);
 }
 
 SerialDevice::WaitResult SerialDevice::waitForInput() {
@@ -358,6 +358,24 @@ int SerialDevice::probeEnd() {
   }
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
   return n == 0 ? -1 : errno;
+}
+
+SerialFault faultFromSystemError(int, int systemError) {
+  switch (systemError) {
+    case ENOENT: return SerialFault::NotFound;
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+    case EPIPE: return SerialFault::DeviceLost;
+    case EACCES:
+    case EPERM: return SerialFault::PermissionDenied;
+    case EBUSY:
+    case EWOULDBLOCK: return SerialFault::InUse;  // the exclusive mark, or another holder's lock
+    case ETIMEDOUT: return SerialFault::WriteTimedOut;
+    case ENOTTY: return SerialFault::NotASerialPort;
+    case EINVAL: return SerialFault::SettingsRefused;
+    default: return SerialFault::Unknown;
+  }
 }
 
 }  // namespace dovu

@@ -177,7 +177,7 @@ struct SerialDevice::Os {
     ct.ReadTotalTimeoutConstant = 0;
     ct.WriteTotalTimeoutMultiplier = static_cast<DWORD>(std::max(0, t.writeTotalMultiplier));
     ct.WriteTotalTimeoutConstant = static_cast<DWORD>(std::max(0, t.writeTotalConstant));
-    if (!::SetCommTimeouts(h, &ct)) throw SerialPortError(kErrSetTimeouts, lastError());
+    if (!::SetCommTimeouts(h, &ct)) throw SerialPortError(kTimeoutsFailed, lastError());
     applied = t;
   }
 
@@ -286,17 +286,17 @@ void SerialDevice::open(const std::string& name, const LineSettings& settings) {
   if (v.open()) return;
   v.h = ::CreateFileW(devicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                       FILE_FLAG_OVERLAPPED, nullptr);
-  if (v.h == INVALID_HANDLE_VALUE) throw SerialPortError(kErrOpen, lastError());
+  if (v.h == INVALID_HANDLE_VALUE) throw SerialPortError(kOpenFailed, lastError());
   auto fail = [&v](int code, int err) {
     v.closeAll();
     throw SerialPortError(code, err);
   };
   v.stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!v.stopEvent || !record(v.waitRec) || !record(v.readRec) || !record(v.writeRec)) fail(kErrOpen, lastError());
-  if (!::SetupComm(v.h, kQueueSize, kQueueSize)) fail(kErrSetup, lastError());
+  if (!v.stopEvent || !record(v.waitRec) || !record(v.readRec) || !record(v.writeRec)) fail(kOpenFailed, lastError());
+  if (!::SetupComm(v.h, kQueueSize, kQueueSize)) fail(kBuffersFailed, lastError());
   DCB found{};
   found.DCBlength = sizeof found;
-  if (!::GetCommState(v.h, &found)) fail(kErrSetState, lastError());
+  if (!::GetCommState(v.h, &found)) fail(kConfigureFailed, lastError());
   v.original = found;
   COMMTIMEOUTS foundTimeouts{};
   if (::GetCommTimeouts(v.h, &foundTimeouts)) v.originalTimeouts = foundTimeouts;
@@ -308,7 +308,7 @@ void SerialDevice::open(const std::string& name, const LineSettings& settings) {
   } catch (const SerialPortError& e) {
     fail(e.code(), e.systemError());
   }
-  if (!::SetCommMask(v.h, EV_RXCHAR)) fail(kErrOpen, lastError());
+  if (!::SetCommMask(v.h, EV_RXCHAR)) fail(kOpenFailed, lastError());
 }
 
 void SerialDevice::close() { os_->closeAll(); }
@@ -318,9 +318,9 @@ void SerialDevice::applyLineSettings(const LineSettings& settings, bool modemLin
   // The DCB carries DTR and RTS control as well: SetCommState drives both lines by it at once.
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (!::GetCommState(v.h, &dcb)) throw SerialPortError(kErrSetState, lastError());
+  if (!::GetCommState(v.h, &dcb)) throw SerialPortError(kConfigureFailed, lastError());
   if (settings.dataBits < 5 || settings.dataBits > 8 || settings.baudRate <= 0)
-    throw SerialPortError(kErrSetState, ERROR_INVALID_PARAMETER);
+    throw SerialPortError(kConfigureFailed, ERROR_INVALID_PARAMETER);
   dcb.fBinary = TRUE;
   dcb.BaudRate = static_cast<DWORD>(settings.baudRate);
   dcb.ByteSize = static_cast<BYTE>(settings.dataBits);
@@ -367,7 +367,7 @@ void SerialDevice::applyLineSettings(const LineSettings& settings, bool modemLin
   dcb.fNull = FALSE;
   dcb.fAbortOnError = FALSE;
   dcb.EvtChar = 0;
-  if (!::SetCommState(v.h, &dcb)) throw SerialPortError(kErrSetState, lastError());
+  if (!::SetCommState(v.h, &dcb)) throw SerialPortError(kConfigureFailed, lastError());
   v.baudRate = settings.baudRate;
   const double bits = 1 + settings.dataBits + (dcb.fParity ? 1 : 0) + stopBits;
   v.charTimeMs = bits * 1000.0 / settings.baudRate;
@@ -386,7 +386,7 @@ int SerialDevice::write(const Bytes& data, const Timeouts& timeouts) {
     return now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, INFINITE - 1));
   };
   IoRecord* r = record(v.writeRec);
-  if (!r) throw SerialPortError(kErrWrite, lastError());
+  if (!r) throw SerialPortError(kWriteFailed, lastError());
   r->buffer = data;
 
   // Until the driver has sent them, a failure leaves bytes queued.
@@ -397,25 +397,25 @@ int SerialDevice::write(const Bytes& data, const Timeouts& timeouts) {
     ::GetOverlappedResult(v.h, &r->ov, &c.bytes, FALSE);
   } else {
     const DWORD err = ::GetLastError();
-    if (err != ERROR_IO_PENDING) throw SerialPortError(kErrWrite, v.writeError(err));
+    if (err != ERROR_IO_PENDING) throw SerialPortError(kWriteFailed, v.writeError(err));
     // The driver ends the write at the same limit; this wait holds it to it where it does not.
     c = finish(v.h, *r, msLeft());
   }
   if (!c.done) abandon(v.writeRec);
   // Only a write that ran out of time is a time-out; one the driver aborted by itself was not.
   if (!c.done || c.error != ERROR_SUCCESS)
-    throw SerialPortError(kErrWrite, v.writeError(c.cancelled ? ERROR_TIMEOUT : c.error));
-  if (c.bytes < data.size()) throw SerialPortError(kErrWrite, ERROR_TIMEOUT);
+    throw SerialPortError(kWriteFailed, v.writeError(c.cancelled ? ERROR_TIMEOUT : c.error));
+  if (c.bytes < data.size()) throw SerialPortError(kWriteFailed, ERROR_TIMEOUT);
 
   // Done means sent: wait until the driver's output queue is empty, within the same limit,
   // sleeping for as long as the bytes still in it take at the line's speed.
   const DWORD msPerKiloByte = static_cast<DWORD>(std::max(1, 10 * 1000 * 1000 / std::max(1, v.baudRate)));
   for (;;) {
     DWORD in = 0, out = 0;
-    if (!v.queues(in, out)) throw SerialPortError(kErrWrite, ERROR_DEVICE_NOT_CONNECTED);
+    if (!v.queues(in, out)) throw SerialPortError(kWriteFailed, ERROR_DEVICE_NOT_CONNECTED);
     if (out == 0) break;
     const DWORD left = msLeft();
-    if (left == 0) throw SerialPortError(kErrWrite, ERROR_TIMEOUT);
+    if (left == 0) throw SerialPortError(kWriteFailed, ERROR_TIMEOUT);
     ::Sleep(std::min(left, std::max<DWORD>(1, out * msPerKiloByte / 1000)));
   }
   v.outputStuck = false;
@@ -430,11 +430,11 @@ int SerialDevice::read(Bytes& out, int count) {
   // whatever the time-outs say).
   out.clear();
   DWORD in = 0, queued = 0;
-  if (!v.queues(in, queued)) throw SerialPortError(kErrRead, lastError());
+  if (!v.queues(in, queued)) throw SerialPortError(kReadFailed, lastError());
   count = static_cast<int>(std::min<DWORD>(in, static_cast<DWORD>(count)));
   if (count == 0) return 0;
   IoRecord* r = record(v.readRec);
-  if (!r) throw SerialPortError(kErrRead, lastError());
+  if (!r) throw SerialPortError(kReadFailed, lastError());
   r->buffer.assign(static_cast<std::size_t>(count), '\0');
   // With the read time-outs of the driver the read completes at once with what has arrived.
   Completion c;
@@ -443,13 +443,13 @@ int SerialDevice::read(Bytes& out, int count) {
     ::GetOverlappedResult(v.h, &r->ov, &c.bytes, FALSE);
   } else {
     const DWORD err = ::GetLastError();
-    if (err != ERROR_IO_PENDING) throw SerialPortError(kErrRead, static_cast<int>(err));
+    if (err != ERROR_IO_PENDING) throw SerialPortError(kReadFailed, static_cast<int>(err));
     c = finish(v.h, *r, kReadLimitMs);
   }
   if (!c.done) abandon(v.readRec);
   // A read cut short here still hands out what it got.
   if (!c.done || (c.error != ERROR_SUCCESS && !(c.cancelled && c.error == ERROR_OPERATION_ABORTED)))
-    throw SerialPortError(kErrRead, !v.answers() ? ERROR_DEVICE_NOT_CONNECTED
+    throw SerialPortError(kReadFailed, !v.answers() ? ERROR_DEVICE_NOT_CONNECTED
                                     : c.done    ? static_cast<int>(c.error)
                                                 : ERROR_TIMEOUT);
   out.assign(r->buffer, 0, c.bytes);
@@ -459,7 +459,7 @@ int SerialDevice::read(Bytes& out, int count) {
 
 int SerialDevice::inputCount() {
   DWORD in = 0, out = 0;
-  if (!os_->queues(in, out)) throw SerialPortError(kErrClearCommError, lastError());
+  if (!os_->queues(in, out)) throw SerialPortError(kQueueStatusFailed, lastError());
   return static_cast<int>(in);
 }
 
@@ -467,7 +467,7 @@ void SerialDevice::setModemLine(Line line, bool on) {
   const DWORD fn = line == Line::Dtr ? (on ? SETDTR : CLRDTR) : (on ? SETRTS : CLRRTS);
   if (!::EscapeCommFunction(os_->h, fn)) {
     const DWORD err = ::GetLastError();
-    if (!noModemLines(err)) throw SerialPortError(kErrEscape, static_cast<int>(err));
+    if (!noModemLines(err)) throw SerialPortError(kModemLineFailed, static_cast<int>(err));
   }
   (line == Line::Dtr ? os_->dtrOn : os_->rtsOn) = on;
 }
@@ -538,5 +538,21 @@ void SerialDevice::stopWaiting() { ::SetEvent(os_->stopEvent); }
 
 // A device that has gone away no longer answers ClearCommError.
 int SerialDevice::probeEnd() { return os_->answers() ? 0 : lastError(); }
+
+SerialFault faultFromSystemError(int code, int systemError) {
+  switch (static_cast<DWORD>(systemError)) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return SerialFault::NotFound;
+    // At opening, a port held by another program and one the user may not open look the same;
+    // later, it is what an unplugged adapter gives.
+    case ERROR_ACCESS_DENIED: return code == kOpenFailed ? SerialFault::InUseOrDenied : SerialFault::DeviceLost;
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED: return SerialFault::DeviceLost;
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_TIMEOUT: return SerialFault::WriteTimedOut;
+    case ERROR_INVALID_PARAMETER: return SerialFault::SettingsRefused;
+    default: return SerialFault::Unknown;
+  }
+}
 
 }  // namespace dovu

@@ -20,7 +20,12 @@ std::string composeMessage(int code, int systemError) {
 }  // namespace
 
 SerialPortError::SerialPortError(int code, int systemError)
-    : std::runtime_error(composeMessage(code, systemError)), code_(code), systemError_(systemError) {}
+    : std::runtime_error(composeMessage(code, systemError)),
+      code_(code),
+      systemError_(systemError),
+      fault_(code == kNotOpen          ? SerialFault::NotOpen
+             : systemError == -1       ? SerialFault::Unknown
+                                       : faultFromSystemError(code, systemError)) {}
 
 const char* SerialPortError::text(int code) {
   static const char* const kTexts[] = {

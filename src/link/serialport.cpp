@@ -75,7 +75,7 @@ void SerialPort::Impl::eventLoop(std::shared_ptr<Period> p, SerialPort* receiver
     if (r.what == SerialDevice::Wait::Lost) {
       // A line that is gone stays "ready" for ever: report it once and stop waiting on it.
       const QString reason = r.systemError == -1 ? QString::fromLatin1(kDisconnectedText)
-                                                 : QString::fromUtf8(SerialPortError(kErrRead, r.systemError).what());
+                                                 : QString::fromUtf8(SerialPortError(kReadFailed, r.systemError).what());
       QMetaObject::invokeMethod(receiver, [p, reason] { reportLost(*p, reason); }, Qt::QueuedConnection);
       return;
     }
@@ -114,7 +114,7 @@ void SerialPort::Impl::deliverInput(const std::shared_ptr<Period>& p) {
       const int end = d->dev.probeEnd();
       if (end != 0) {
         reportLost(*p, end < 0 ? QString::fromLatin1(kDisconnectedText)
-                               : QString::fromUtf8(SerialPortError(kErrRead, end).what()));
+                               : QString::fromUtf8(SerialPortError(kReadFailed, end).what()));
         return;
       }
       count = d->dev.inputCount();
@@ -222,30 +222,30 @@ void SerialPort::close() {
 bool SerialPort::isOpen() const { return d->dev.isOpen(); }
 
 int SerialPort::write(const Bytes& data) {
-  if (!isOpen()) throw SerialPortError(kErrNotOpen);
+  if (!isOpen()) throw SerialPortError(kNotOpen);
   if (data.empty()) return 0;
   return d->dev.write(data, d->timeouts);
 }
 
 int SerialPort::read(Bytes& out, int count) {
   out.clear();
-  if (!isOpen()) throw SerialPortError(kErrNotOpen);
+  if (!isOpen()) throw SerialPortError(kNotOpen);
   if (count <= 0) return 0;
   return d->dev.read(out, count);
 }
 
 int SerialPort::waitingInputCount() {
-  if (!isOpen()) throw SerialPortError(kErrNotOpen);
+  if (!isOpen()) throw SerialPortError(kNotOpen);
   return d->dev.inputCount();
 }
 
 void SerialPort::setDtrLine(bool on) {
-  if (!isOpen()) throw SerialPortError(kErrNotOpen);
+  if (!isOpen()) throw SerialPortError(kNotOpen);
   d->dev.setModemLine(SerialDevice::Line::Dtr, on);
 }
 
 void SerialPort::setRtsLine(bool on) {
-  if (!isOpen()) throw SerialPortError(kErrNotOpen);
+  if (!isOpen()) throw SerialPortError(kNotOpen);
   d->dev.setModemLine(SerialDevice::Line::Rts, on);
 }
 

@@ -34,49 +34,27 @@ bool Session::portOpen() const { return link_.port() && link_.port()->isOpen(); 
 
 QString Session::portErrorReason(const SerialPortError& e) {
   qCWarning(lcSession, "%s", e.what());
-  const int sys = e.systemError();
-#if defined(Q_OS_WIN)
-  switch (sys) {
-    case 2:  // ERROR_FILE_NOT_FOUND
-    case 3:  // ERROR_PATH_NOT_FOUND
-      return QStringLiteral("port nie istnieje");
-    case 5:  // ERROR_ACCESS_DENIED: at opening a port held by another program, later an unplugged one
-      return e.code() == kErrOpen ? QStringLiteral("port jest używany przez inny program lub brak uprawnień")
-                                  : QStringLiteral("urządzenie odłączone");
-    case 31:    // ERROR_GEN_FAILURE
-    case 1167:  // ERROR_DEVICE_NOT_CONNECTED
-      return QStringLiteral("urządzenie odłączone");
-    case 121:   // ERROR_SEM_TIMEOUT
-    case 1460:  // ERROR_TIMEOUT
-      return QStringLiteral("upłynął czas zapisu do portu");
-    default:
-      break;
+  switch (e.fault()) {
+    case SerialFault::NotFound: return QStringLiteral("port nie istnieje");
+    case SerialFault::DeviceLost: return QStringLiteral("urządzenie odłączone");
+    case SerialFault::PermissionDenied: return QStringLiteral("brak uprawnień do portu");
+    case SerialFault::InUse: return QStringLiteral("port jest używany przez inny program");
+    case SerialFault::InUseOrDenied: return QStringLiteral("port jest używany przez inny program lub brak uprawnień");
+    case SerialFault::WriteTimedOut: return QStringLiteral("upłynął czas zapisu do portu");
+    case SerialFault::NotASerialPort: return QStringLiteral("to nie jest port szeregowy");
+    case SerialFault::SettingsRefused: return QStringLiteral("port nie przyjmuje ustawień linii");
+    case SerialFault::NotOpen: return QStringLiteral("port nie jest otwarty");
+    case SerialFault::Unknown: break;
   }
-#else
-  switch (sys) {
-    case ENOENT: return QStringLiteral("port nie istnieje");
-    case ENODEV:
-    case ENXIO:
-    case EIO:
-    case EPIPE: return QStringLiteral("urządzenie odłączone");
-    case EACCES:
-    case EPERM: return QStringLiteral("brak uprawnień do portu");
-    case EBUSY: return QStringLiteral("port jest używany przez inny program");
-    case ETIMEDOUT: return QStringLiteral("upłynął czas zapisu do portu");
-    case ENOTTY: return QStringLiteral("to nie jest port szeregowy");
-    case EINVAL: return QStringLiteral("port nie przyjmuje ustawień linii");
-    default: break;
-  }
-#endif
   switch (e.code()) {
-    case kErrOpen: return QStringLiteral("nie można otworzyć portu");
-    case kErrWrite: return QStringLiteral("zapis do portu nieudany");
-    case kErrRead:
-    case kErrClearCommError: return QStringLiteral("odczyt z portu nieudany");
-    case kErrNotOpen: return QStringLiteral("port nie jest otwarty");
-    case kErrSetState:
-    case kErrSetTimeouts:
-    case kErrSetup: return QStringLiteral("nie można ustawić parametrów linii");
+    case kOpenFailed: return QStringLiteral("nie można otworzyć portu");
+    case kWriteFailed: return QStringLiteral("zapis do portu nieudany");
+    case kReadFailed:
+    case kQueueStatusFailed: return QStringLiteral("odczyt z portu nieudany");
+    case kNotOpen: return QStringLiteral("port nie jest otwarty");
+    case kConfigureFailed:
+    case kTimeoutsFailed:
+    case kBuffersFailed: return QStringLiteral("nie można ustawić parametrów linii");
     default: return QStringLiteral("błąd portu nr %1").arg(e.code());
   }
 }
@@ -84,9 +62,8 @@ QString Session::portErrorReason(const SerialPortError& e) {
 QString Session::portErrorDetail(const SerialPortError& e, const QString& port) {
   QString detail = portErrorReason(e);
 #if defined(Q_OS_UNIX)
-  const int sys = e.systemError();
   struct stat st {};
-  if ((sys == EACCES || sys == EPERM) && ::stat(QFile::encodeName(port).constData(), &st) == 0) {
+  if (e.fault() == SerialFault::PermissionDenied && ::stat(QFile::encodeName(port).constData(), &st) == 0) {
     auto groupName = [](gid_t gid) {
       const struct group* g = ::getgrgid(gid);
       return g ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
@@ -110,7 +87,7 @@ QString Session::portErrorDetail(const SerialPortError& e, const QString& port) 
                               : QStringLiteral("\nPort może otworzyć tylko: %1. Poproś administratora o dostęp.")
                                     .arg(who.join(QStringLiteral(", ")));
     }
-  } else if (sys == EBUSY) {
+  } else if (e.fault() == SerialFault::InUse) {
     detail += QStringLiteral("\nZamknij program, który go używa.");
   }
 #else

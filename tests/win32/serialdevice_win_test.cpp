@@ -172,8 +172,9 @@ TEST_F(Win32Serial, MissingPortIsErrorOneWithTheSystemsErrorAndStaysClosed) {
     dev.open("COM42", controllerLine());
     FAIL() << "COM42 opened";
   } catch (const SerialPortError& e) {
-    EXPECT_EQ(e.code(), kErrOpen);
+    EXPECT_EQ(e.code(), kOpenFailed);
     EXPECT_EQ(e.systemError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(e.fault(), SerialFault::NotFound);
     EXPECT_STREQ(e.what(), "Unable to open com port (Error: 2)");
   }
   EXPECT_FALSE(dev.isOpen());
@@ -214,8 +215,9 @@ TEST_F(Win32Serial, WriteThatCannotCompleteFailsAtItsTimeLimit) {
     dev.write(Bytes(200000, '\0'), Timeouts{0, 300});  // nobody reads the line
     FAIL() << "write completed";
   } catch (const SerialPortError& e) {
-    EXPECT_EQ(e.code(), kErrWrite);
+    EXPECT_EQ(e.code(), kWriteFailed);
     EXPECT_EQ(e.systemError(), ERROR_TIMEOUT);
+    EXPECT_EQ(e.fault(), SerialFault::WriteTimedOut);
   }
   const auto took = std::chrono::steady_clock::now() - t0;
   EXPECT_GE(took, 250ms);
@@ -317,8 +319,9 @@ TEST_F(Win32Serial, AdapterPulledOutDuringAWriteIsALostDeviceNotATimeOut) {
     dev.write(Bytes(200000, '\0'), Timeouts{0, 10000});
     ADD_FAILURE() << "write completed";
   } catch (const SerialPortError& e) {
-    EXPECT_EQ(e.code(), kErrWrite);
+    EXPECT_EQ(e.code(), kWriteFailed);
     EXPECT_EQ(e.systemError(), ERROR_DEVICE_NOT_CONNECTED) << e.what();
+    EXPECT_EQ(e.fault(), SerialFault::DeviceLost);
   }
   puller.join();
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s) << "the write waited for its time limit";
@@ -344,7 +347,7 @@ TEST_F(Win32Serial, ControllerGoneMidExchangeEndsTheWaitingEventThreadWithoutSpi
       try {
         dev.write(buildFrame(static_cast<std::uint8_t>(code), "T"), Timeouts{});
       } catch (const SerialPortError& e) {
-        EXPECT_EQ(e.code(), kErrWrite);
+        EXPECT_EQ(e.code(), kWriteFailed);
         break;
       }
       answered += events.awaitAnswer(static_cast<std::uint8_t>(code), 5000);
