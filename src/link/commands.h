@@ -8,8 +8,6 @@ namespace dovu {
 // The controller's line: 4800 bit/s, 8 data bits, no parity, one stop bit, no flow control (the
 // port's other settings default to the rest).
 constexpr int kLineBitsPerSecond = 4800;
-// The access password a controller leaves the factory with, and the window's and tool's default.
-inline constexpr const char* kDefaultPassword = "8617";
 
 constexpr std::uint8_t kCodeLogin = 1;           // payload: the access password
 constexpr std::uint8_t kCodeLogout = 2;          // payload: kLogoutPayload

@@ -72,7 +72,7 @@ constexpr D kMenu[] = {
 constexpr const char* kMenuGroups[] = {"Plik", "Plik", "Dane", "Dane", "Info"};
 
 constexpr D kConnection[] = {
-    D(K::Digits, "Edit_haslo", "HASŁO", "Hasło dostępu (4 cyfry)").max(4).text("8617"),
+    D(K::Digits, "Edit_haslo", "HASŁO", "Hasło dostępu (4 cyfry)").max(4).text(kDefaultPassword),
     button("Button_polacz", "POŁĄCZ", "Połącz do sterownika DOVU").disabled(),
     button("Button_rozlacz", "ROZŁĄCZ", "Rozłącz od sterownika  DOVU").disabled(),
     D(K::Readout, "Edit_status", "Stan połączenia").text("ROZŁĄCZONY").base(kRed),

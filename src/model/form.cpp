@@ -301,7 +301,8 @@ void Form::userExit(Id id) {
   auto startsWith = [&](std::string_view p) { return name.substr(0, p.size()) == p; };
 
   if (name == "Edit_haslo" || name == "Edit_pin") {
-    if (t.size() < 4) setText(id, QStringLiteral("8617"));
+    // A short password or PIN returns to the field's default.
+    if (t.size() < 4) setText(id, QString::fromUtf8(d.defaultText));
   } else if (name == "Edit_LimitSMS" || name == "Edit_LimitVoice") {
     if (t.isEmpty()) setText(id, QStringLiteral("0"));
   } else if ((startsWith("Out") && name.ends_with("Czas")) || name == "IleTest") {

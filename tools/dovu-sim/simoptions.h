@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "model/form.h"
 
 namespace dovu::sim {
 
@@ -67,7 +68,7 @@ constexpr int kAllCodes = -1;
 
 // What the in-memory controller does.  The defaults are a healthy controller.
 struct ControllerOptions {
-  Bytes password = "8617";
+  Bytes password = kDefaultPassword;
   char version = '1';  // second byte of the login answer
 
   struct CodeCount {
