@@ -26,7 +26,8 @@ enum class SerialFault {
 // platform file.
 SerialFault faultFromSystemError(int code, int systemError);
 
-// ESerialPort: the component's error code and the system's error number (-1: none).
+// An error of the serial port: the step that failed, the system's error number (-1: none) and what
+// it means.
 class SerialPortError : public std::runtime_error {
  public:
   SerialPortError(int code, int systemError = -1);
