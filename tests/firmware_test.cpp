@@ -147,7 +147,7 @@ TEST(FirmwareFileCheck, RefusesWhatCannotBeSent) {
   Bytes config = firmwareFile(pattern(50));
   config[2] = 'c';
   config.back() = static_cast<char>(xorChecksum(config, config.size() - 1));
-  const QString format = QString::fromUtf8(kBadFormatText), crc = QString::fromUtf8(kBadCrcText);
+  const QString format = QString::fromUtf8(kBadFormatText), crc = QString::fromUtf8(kBadFirmwareCrcText);
   const std::vector<Case> cases = {
       {"check byte", badSum, {crc}},
       {"configuration tag", config, {format}},

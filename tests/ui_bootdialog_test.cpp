@@ -124,7 +124,7 @@ TEST(FirmwareDialog, ControlsAndTheFileCheckThatGatesStart) {
     EXPECT_FALSE(dlg.chooseFile(bad));
     EXPECT_EQ(label->text(), bad);
     EXPECT_FALSE(start->isEnabled());
-    EXPECT_EQ(n.texts(), QStringList{QString::fromUtf8(kBadCrcText)});
+    EXPECT_EQ(n.texts(), QStringList{QString::fromUtf8(kBadFirmwareCrcText)});
     start->click();  // disabled: nothing happens
     dlg.buttonStartClick();
     EXPECT_FALSE(dlg.lastResult().has_value());

@@ -21,7 +21,7 @@ bool checkFileBytes(const Bytes& data, std::string_view magic, Notifier& notifie
   const bool sumOk = !data.empty() && xorChecksum(data, data.size() - 1) == byteAt(data, data.size() - 1);
   if (!sumOk) {
     notifier.beep();
-    notifier.message(MessageKind::Error, QString::fromUtf8(kBadCrcText));
+    notifier.message(MessageKind::Error, QString::fromUtf8(magic == kFirmwareMagic ? kBadFirmwareCrcText : kBadCrcText));
   }
   return magicOk && sumOk;
 }

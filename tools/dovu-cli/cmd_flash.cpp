@@ -27,14 +27,12 @@ int cmdFlash(const QStringList& args) {
     notifier.message(MessageKind::Error, QString::fromUtf8(tooLarge ? kFirmwareTooLargeText : kCannotReadText), why);
     return kFailure;
   }
-  // The file's checks as one line that names the firmware file (the window's check-byte message
-  // speaks of a configuration file).
+  // The file's checks as one line.
   QStringList problems;
   struct : Notifier {
     void beep() override {}
     void message(MessageKind, const QString& text, const QString& detail) override {
-      const QString t = text == QString::fromUtf8(kBadCrcText) ? QStringLiteral("Błąd CRC pliku firmware") : text;
-      (*lines) << (detail.isEmpty() ? t : QStringLiteral("%1 (%2)").arg(t, detail));
+      (*lines) << (detail.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, detail));
     }
     QStringList* lines = nullptr;
   } collect;
