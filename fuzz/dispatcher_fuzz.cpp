@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "exchange/dispatcher.h"
+#include "exchange/status.h"
 #include "link/link.h"
 #include "base/notifier.h"
 #include "model/params.h"
@@ -39,10 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     i += 3 + n;
 
     if (!dovu::Dispatcher::accepts(code, payload, awaited)) {
-      // A refused frame never reaches the dispatch; make sure it is refused for the right reason.
+      // A refused frame never reaches the dispatch; make sure it is refused for the right reason:
+      // not awaited, a block shorter than its layout, or a status record cut short.
       const dovu::ParamDef* p = code % 2 == 0 ? dovu::paramByCode(code) : nullptr;
       const bool shortBlock = p && p->kind != dovu::PayloadKind::Text && payload.size() < static_cast<std::size_t>(p->limit);
-      if (code == 253 || (code == awaited && !shortBlock)) std::abort();
+      const bool shortStatus = code == 253 && payload.size() < dovu::kStatusRecordSize;
+      if ((code == 253 && !shortStatus) || (code == awaited && code != 253 && !shortBlock)) std::abort();
       continue;
     }
     if (code != 253 && code != awaited) std::abort();
