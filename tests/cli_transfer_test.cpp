@@ -234,11 +234,98 @@ TEST(CliTransfer, ASignalEndsTheTransferSayingWhatTheControllerHolds) {
   EXPECT_TRUE(r.err.contains(QStringLiteral("stays in its bootloader"))) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(QStringLiteral("running the update again"))) << r.err.toStdString();
   EXPECT_FALSE(QFile::exists(sim.imagePath()));
-  r = runCli({"flash", "--port", sim.port(), fwPath});
+  r = runCli({"flash", "--no-backup", "--port", sim.port(), fwPath});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   ASSERT_TRUE(dovu::test::waitFor([&] { return QFile::exists(sim.imagePath()); }, 5000));
   dovu::Bytes expected = fw.substr(3, 3000);
   expected.resize(24 * 128, static_cast<char>(0xFF));
   const QByteArray image = readAll(sim.imagePath());
   EXPECT_EQ(dovu::Bytes(image.constData(), static_cast<std::size_t>(image.size())), expected);
+}
+
+TEST(CliBackup, EveryWriteKeepsWhatTheControllerHeldAndOneCommandPutsItBack) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.started());
+  QTemporaryDir dir;
+  const QString original = dir.filePath("original.json"), edited = dir.filePath("edited.json");
+  CliRun r = runCli({"download", "--port", sim.port(), "-o", original});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  QJsonObject meta;
+  fieldsOf(original, &meta);
+  EXPECT_EQ(meta.value("port").toString(), sim.port());
+  EXPECT_FALSE(meta.value("firmware").toString().isEmpty());
+  const auto held = sim.dump();
+
+  // Two telephones changed: two parameters that differ.
+  QJsonObject o = QJsonDocument::fromJson(readAll(original)).object();
+  o["Edit_Tel1"] = QStringLiteral("+48500100200");
+  o["Edit_Tel2"] = QStringLiteral("+48500100300");
+  QFile f(edited);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(QJsonDocument(o).toJson());
+  f.close();
+  const auto backupOf = [](const CliRun& run) {
+    const auto m = QRegularExpression(QStringLiteral("backup (\\d+) keeps what the controller held: (.*)")).match(run.err);
+    return m.hasMatch() ? m.captured(2).trimmed() : QString();
+  };
+  const auto changed = [&held](const std::vector<std::pair<int, dovu::Bytes>>& now) {
+    std::vector<int> codes;
+    for (std::size_t i = 0; i < now.size() && i < held.size(); ++i)
+      if (now[i] != held[i]) codes.push_back(now[i].first);
+    return codes;
+  };
+
+  // A selective upload sends the chosen field's parameter alone, after a backup of the controller.
+  const int setsBefore = setFrames(sim);
+  r = runCli({"upload", "--only", "Edit_Tel1", "--port", sim.port(), edited});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(setFrames(sim) - setsBefore, 1);
+  EXPECT_EQ(changed(sim.dump()).size(), 1u);
+  QString kept = backupOf(r);
+  ASSERT_FALSE(kept.isEmpty()) << r.err.toStdString();
+  EXPECT_EQ(runCli({"diff", kept, original}).code, 0) << "the backup is what the controller held";
+  EXPECT_EQ(runCli({"upload", "--only", "Edit_Nothing", "--port", sim.port(), edited}).code, 2);
+
+  // The whole file next, then the first backup back: the controller holds exactly what it held.
+  r = runCli({"upload", "--port", sim.port(), edited});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(changed(sim.dump()).size(), 2u);
+  r = runCli({"backups", "list"});
+  EXPECT_EQ(r.out.count(QStringLiteral("before upload")), 2) << r.out.toStdString();
+  r = runCli({"backups", "restore", "1", "--port", sim.port()});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(sim.dump(), held);
+  EXPECT_FALSE(backupOf(r).isEmpty()) << "a restore is a write: what it replaced is kept too";
+
+  // A flash keeps one too, with the firmware version the controller reported.
+  dovu::Bytes fw = "dvf";
+  for (int i = 0; i < 300; ++i) fw.push_back(static_cast<char>(i));
+  fw.push_back(static_cast<char>(dovu::xorChecksum(fw, fw.size())));
+  QFile w(dir.filePath("fw.dvf"));
+  ASSERT_TRUE(w.open(QIODevice::WriteOnly));
+  w.write(fw.data(), static_cast<qint64>(fw.size()));
+  w.close();
+  r = runCli({"flash", "--port", sim.port(), dir.filePath("fw.dvf")});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  kept = backupOf(r);
+  EXPECT_EQ(runCli({"diff", kept, original}).code, 0);
+  r = runCli({"backups", "list"});
+  EXPECT_TRUE(r.out.split(QLatin1Char('\n')).value(0).contains(QStringLiteral("before firmware update"))) << r.out.toStdString();
+  EXPECT_TRUE(r.out.split(QLatin1Char('\n')).value(0).contains(meta.value("firmware").toString())) << r.out.toStdString();
+
+  // A history that cannot be written stops the write before anything is sent.
+  QFile blocker(dir.filePath("not-a-folder"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  QProcessEnvironment env;
+  env.insert("XDG_DATA_HOME", blocker.fileName());
+  const int setsNow = setFrames(sim);
+  const auto now = sim.dump();
+  r = runCli({"upload", "--port", sim.port(), edited}, env);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("upload not started: the backup could not be saved"))) << r.err.toStdString();
+  EXPECT_EQ(setFrames(sim), setsNow);
+  EXPECT_EQ(sim.dump(), now);
+  r = runCli({"upload", "--no-backup", "--port", sim.port(), edited}, env);
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
 }

@@ -1,5 +1,7 @@
 #include "exchange/transfer.h"
 
+#include <algorithm>
+
 #include "model/params.h"
 
 namespace dovu {
@@ -45,17 +47,17 @@ void ConfigTransfer::setBar(int value) {
 
 void ConfigTransfer::requestDownload() { request(false); }
 
-void ConfigTransfer::requestUpload() { request(true); }
+void ConfigTransfer::requestUpload(std::vector<std::size_t> only) { request(true, std::move(only)); }
 
-void ConfigTransfer::request(bool up) {
+void ConfigTransfer::request(bool up, std::vector<std::size_t> only) {
   if (busy_ || pending_ || link_.aborted() || !session_.loggedIn()) return;
   // Queued behind the exchange under way, and dropped if that exchange (or a ROZŁĄCZ meanwhile)
   // logged the window out: the buttons that asked for it are disabled by now.
   pending_ = true;
   link_.submit(
-      [this, up] {
+      [this, up, only = std::move(only)] {
         pending_ = false;
-        const bool started = up ? startUpload() : startDownload();
+        const bool started = up ? startUpload(only) : startDownload();
         if (started) requested_ = true;
       },
       Link::Queued::DropIfSessionChanged, [this] { pending_ = false; });
@@ -119,9 +121,12 @@ void ConfigTransfer::readNext() {
   link_.send(std::move(r));
 }
 
-bool ConfigTransfer::startUpload() {
+bool ConfigTransfer::startUpload(std::vector<std::size_t> only) {
   if (!begin()) return false;
   up_ = true;
+  order_.clear();
+  for (std::size_t k = 0; k < paramTable().size(); ++k)
+    if (only.empty() || std::find(only.begin(), only.end(), k) != only.end()) order_.push_back(k);
   // What goes out is what the window shows once the field being edited has been left.
   form_.commitEditing();
   if (const auto why = textTooLong(form_)) {
@@ -139,7 +144,7 @@ bool ConfigTransfer::startUpload() {
 
 void ConfigTransfer::writeNext() {
   if (stopAsked()) return end(false);
-  const ParamDef& p = paramTable()[index_];
+  const ParamDef& p = paramTable()[order_[index_]];
   Request r;
   r.code = p.setCode();
   r.payload = buildPayload(form_, p);
@@ -147,11 +152,11 @@ void ConfigTransfer::writeNext() {
   r.done = [this](Request::Outcome outcome) {
     if (outcome == Request::Outcome::PortError) portError_ = link_.lastError();
     if (outcome != Request::Outcome::Answered || link_.aborted()) return end(false);
-    const ParamDef& done = paramTable()[index_];
+    const ParamDef& done = paramTable()[order_[index_]];
     setBar(static_cast<int>(++index_));
     // The controller now holds these fields' values.
     applySyncColours(form_, done);
-    if (index_ == paramTable().size()) return end(true);
+    if (index_ == order_.size()) return end(true);
     writeNext();
   };
   link_.send(std::move(r));

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "link/link.h"
 #include "session/session.h"
@@ -33,7 +34,8 @@ class ConfigTransfer : public QObject {
   // was before it started, so that the window never shows (nor an upload sends) a mix of two
   // configurations.
   bool startDownload();
-  bool startUpload();
+  // only: indexes into paramTable() of the parameters to send, ascending; empty sends them all.
+  bool startUpload(std::vector<std::size_t> only = {});
   bool busy() const { return busy_ || pending_; }
   // The port's failure that ended the last transfer, if one did.
   const std::optional<SerialPortError>& portError() const { return portError_; }
@@ -47,14 +49,16 @@ class ConfigTransfer : public QObject {
   // under way has ended.  Ignored while a transfer runs or is already waiting to run.  A requested
   // download that does not finish says so (kDownloadInterruptedText).
   void requestDownload();
-  void requestUpload();
+  void requestUpload(std::vector<std::size_t> only = {});
+  // How many parameters the upload under way sends (the progress bar's end).
+  int uploadCount() const { return static_cast<int>(order_.size()); }
 
  signals:
   void progress(int value);  // the bar value after each parameter
   void finished(bool ok);
 
  private:
-  void request(bool up);
+  void request(bool up, std::vector<std::size_t> only = {});
   bool begin();
   void showProgress(const QString& label);
   void setBar(int value);
@@ -71,7 +75,8 @@ class ConfigTransfer : public QObject {
   bool up_ = false;
   bool stopped_ = false;
   bool requested_ = false;  // started by a press: a download that fails says so
-  std::size_t index_ = 0;   // the parameter under way
+  std::size_t index_ = 0;   // the parameter under way (an upload: its place in order_)
+  std::vector<std::size_t> order_;  // the parameters an upload sends
   Form::Values before_;
   std::shared_ptr<void> hold_;
   std::optional<SerialPortError> portError_;

@@ -168,8 +168,14 @@ std::optional<BackupEntry> BackupStore::find(int number, QString* error) const {
   return std::nullopt;
 }
 
+int BackupStore::configuredLimit() {
+  bool ok = false;
+  const int n = qEnvironmentVariableIntValue("DOVU_BACKUP_LIMIT", &ok);
+  return ok && n >= 1 ? n : kDefaultLimit;
+}
+
 std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reason, const QString& port,
-                                            QString* error, const QDateTime& when) {
+                                            QString* error, const QDateTime& when, const QString& firmware) {
   QString why;
   auto fail = [&](const QString& text) {
     if (error) *error = QStringLiteral("the backup could not be saved: %1").arg(text);
@@ -196,7 +202,7 @@ std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reaso
   entry.date = when.toOffsetFromUtc(when.offsetFromUtc());
   entry.reason = reason;
   entry.port = port;
-  entry.firmware = firmwareShown(form);
+  entry.firmware = firmware.isEmpty() ? firmwareShown(form) : firmware;
   entry.summary = backupSummary(form);
   entry.file = QStringLiteral("%1-%2.dvc").arg(entry.date.toString(QStringLiteral("yyyyMMdd-HHmmss"))).arg(entry.number);
   if (!saveFileAtomically(pathOf(entry), *file, &why)) return fail(why);

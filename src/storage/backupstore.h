@@ -45,11 +45,14 @@ QString backupSummary(const Form& form);
 class BackupStore {
  public:
   static constexpr int kDefaultLimit = 100;
+  // The limit in use: the environment variable DOVU_BACKUP_LIMIT when it holds a whole number of at
+  // least 1, else kDefaultLimit.
+  static int configuredLimit();
   // The folder used by the window and the tool: QStandardPaths::AppDataLocation of "dovu-konfig"
   // and "backups" ($XDG_DATA_HOME/dovu-konfig/backups on Linux), whichever program asks.
   static QString defaultFolder();
 
-  explicit BackupStore(QString folder = defaultFolder(), int limit = kDefaultLimit);
+  explicit BackupStore(QString folder = defaultFolder(), int limit = configuredLimit());
   const QString& folder() const { return folder_; }
   int limit() const { return limit_; }
 
@@ -61,14 +64,15 @@ class BackupStore {
   // The full path of a backup's file.
   QString pathOf(const BackupEntry& entry) const;
 
-  // Stores the form's configuration as a new backup (the firmware version as the form shows it),
+  // Stores the form's configuration as a new backup (the firmware version given, else as the form
+  // shows it),
   // then removes the oldest ones beyond the limit that are not a controller's only backup.  On
   // failure (the folder cannot be made, a file cannot be written, the index is unreadable, another
   // program is storing a backup there at the same moment) nothing
   // of the history has changed and *error says why: the write that asked for the backup must not
   // start.
   std::optional<BackupEntry> add(const Form& form, BackupReason reason, const QString& port, QString* error,
-                                 const QDateTime& when = QDateTime::currentDateTime());
+                                 const QDateTime& when = QDateTime::currentDateTime(), const QString& firmware = {});
 
  private:
   QString indexPath() const;

@@ -1,10 +1,27 @@
 #include "support/testapp.h"
 
 #include <QElapsedTimer>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace dovu::test {
+
+namespace {
+
+// Every test process keeps its backups (the tool's and the window's, in $XDG_DATA_HOME) in a
+// folder of its own that goes with it: never in the user's data, never shared by two tests that
+// run at once.
+struct OwnDataHome {
+  OwnDataHome() {
+    if (dir.isValid()) qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
+  }
+  QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/dovu-test-data-XXXXXX")};
+} ownDataHome;
+
+}  // namespace
 
 QCoreApplication* app() {
   if (QCoreApplication::instance()) return QCoreApplication::instance();

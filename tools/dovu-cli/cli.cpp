@@ -34,7 +34,18 @@ QByteArray nativeName(const QString& arg) { return nativeFileName(arg); }
 
 QString displayName(const QString& arg) { return displayFileName(arg); }
 
+namespace {
+HeldErrors* heldErrors = nullptr;
+}
+
+HeldErrors::HeldErrors() : outer_(heldErrors) { heldErrors = this; }
+HeldErrors::~HeldErrors() { heldErrors = outer_; }
+
 void err(const QString& line) {
+  if (heldErrors) {
+    heldErrors->lines << line;
+    return;
+  }
   std::fprintf(stderr, "dovu-cli: %s\n", line.toUtf8().constData());
   std::fflush(stderr);
 }
@@ -60,6 +71,15 @@ void Command::addPasswordOptions() {
                     QStringLiteral("N")});
   parser.addOption({QStringLiteral("password-stdin"),
                     QStringLiteral("read the access password from the first line of standard input")});
+}
+
+void Command::addBackupOption() {
+  parser.addOption({QStringLiteral("no-backup"),
+                    QStringLiteral("do not keep what the controller holds in the backup history before writing")});
+}
+
+bool Command::backupSkipped() const {
+  return parser.optionNames().contains(QStringLiteral("no-backup"));
 }
 
 void Command::addTraceOption() {
@@ -345,14 +365,14 @@ Request::Outcome runRequest(Link& link, Request request) {
   return outcome;
 }
 
-bool runToEnd(ConfigTransfer& transfer, bool up) {
+bool runToEnd(ConfigTransfer& transfer, bool up, const std::vector<std::size_t>& only) {
   QEventLoop loop;
   bool ok = false;
   const auto connection = QObject::connect(&transfer, &ConfigTransfer::finished, &loop, [&](bool result) {
     ok = result;
     loop.quit();
   });
-  if (up ? transfer.startUpload() : transfer.startDownload()) loop.exec();
+  if (up ? transfer.startUpload(only) : transfer.startDownload()) loop.exec();
   QObject::disconnect(connection);
   if (!ok && transfer.portError()) throw *transfer.portError();
   return ok;

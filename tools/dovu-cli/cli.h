@@ -18,6 +18,7 @@
 #include "base/notifier.h"
 #include "session/session.h"
 #include "model/form.h"
+#include "storage/backupstore.h"
 
 namespace dovu::cli {
 
@@ -36,6 +37,20 @@ QString displayName(const QString& arg);
 
 void err(const QString& line);  // "dovu-cli: <line>" on stderr
 
+// While one lives, err() keeps its lines instead of printing them: for a step whose failure the
+// caller folds into its own one line.
+class HeldErrors {
+ public:
+  HeldErrors();
+  ~HeldErrors();
+  HeldErrors(const HeldErrors&) = delete;
+  HeldErrors& operator=(const HeldErrors&) = delete;
+  QStringList lines;
+
+ private:
+  HeldErrors* outer_;
+};
+
 // One subcommand's options.  parse() handles --help (stdout, exit 0) and reports a bad option or
 // a wrong number of arguments (exit 2).
 class Command {
@@ -46,8 +61,13 @@ class Command {
   // --port P, --password N / --password-stdin (and DOVU_PASSWORD), --trace: each alone, or all
   // three.
   void addPortOption();
+  // The port option stays, but parse() no longer asks for it.
+  void portOptional() { needsPort_ = false; }
   void addPasswordOptions();
   void addTraceOption();
+  // --no-backup: the write starts without keeping what the controller held.
+  void addBackupOption();
+  bool backupSkipped() const;
   void addLinkOptions() {
     addPortOption();
     addPasswordOptions();
@@ -165,13 +185,29 @@ Request::Outcome runRequest(Link& link, Request request);
 
 // Runs a download (up false) or an upload to its end in an event loop of the tool's own; true when
 // every parameter was answered.  A failure of the port is thrown as it came.
-bool runToEnd(ConfigTransfer& transfer, bool up);
+// only: an upload's chosen parameters (empty: all).
+bool runToEnd(ConfigTransfer& transfer, bool up, const std::vector<std::size_t>& only = {});
 
 // Logs in to the controller on port, downloads its whole configuration into the returned
 // controller's form and logs out.  Nullptr on failure: *error holds the reason, or is empty when
 // it has been reported already.  *firmware, when given, gets the version the login reported.
+// stop, when given, ends the download between two parameters when it returns true.
 std::unique_ptr<Controller> downloadFromController(const QString& port, const QString& password, QString* error,
-                                                  QString* firmware = nullptr);
+                                                  QString* firmware = nullptr,
+                                                  const std::function<bool()>& stop = {});
+
+// Before a write to the controller on port: downloads what it holds (a login of its own) and keeps
+// it in the backup history.  False after reporting why, with "<verb> not started": the write must
+// not start.  On success says on stderr which backup holds it.
+// A signal (stop) ends the backup's download between two parameters; the line then says the write
+// was interrupted before it started.
+bool backupBeforeWrite(const QString& port, const QString& password, BackupReason reason, const char* verb,
+                       StopSignals& stop);
+
+// Uploads a configuration file (or its chosen parameters, --only) to the controller, with the
+// backup before it; what "upload" and "backups restore" run.  cmd has the link, backup and --only
+// options parsed.
+int uploadFile(Command& cmd, const QString& file, const char* verb);
 
 // Commands: the arguments after the command's name.
 int cmdPorts(const QStringList& args);     // cmd_status.cpp

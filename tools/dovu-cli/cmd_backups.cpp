@@ -1,5 +1,6 @@
 // backups: the history of configurations kept before each write to a controller.
 #include <QDir>
+#include <csignal>
 #include <cstdio>
 
 #include "cli.h"
@@ -17,18 +18,65 @@ QString orDash(const QString& s) { return s.isEmpty() ? QStringLiteral("-") : s;
 
 }  // namespace
 
+bool backupBeforeWrite(const QString& port, const QString& password, BackupReason reason, const char* verb,
+                       StopSignals& stop) {
+  const QString notStarted = QStringLiteral("%1 not started: ").arg(QLatin1String(verb));
+  // A controller left in its bootloader by a failed update answers no login: the option is its way.
+  const QString skip = QStringLiteral(" (--no-backup writes without it, as a controller left in its bootloader needs)");
+  QString why, firmware;
+  std::unique_ptr<Controller> c;
+  {
+    HeldErrors held;  // the download's own failure becomes part of the one line below
+    c = downloadFromController(port, password, &why, &firmware, [&stop] { return stop.signal() != 0; });
+    if (why.isEmpty()) why = held.lines.join(QStringLiteral("; "));
+  }
+  if (const int sig = stop.signal()) {
+    const bool flash = reason == BackupReason::BeforeFirmware;
+    err(QStringLiteral("%1 interrupted by %2 during the backup, before it started: the controller is unchanged%3")
+            .arg(QLatin1String(verb), sig == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"),
+                 flash ? QStringLiteral(" and still runs its firmware") : QString()));
+    return false;
+  }
+  if (!c) {
+    err(notStarted + QStringLiteral("what the controller holds could not be read for the backup") +
+        (why.isEmpty() ? QString() : QStringLiteral(": ") + why) + skip);
+    return false;
+  }
+  BackupStore store;
+  const auto entry = store.add(c->form, reason, port, &why, QDateTime::currentDateTime(), firmware);
+  if (!entry) {
+    err(notStarted + why + skip);
+    return false;
+  }
+  // A note, not an error: the errors stay one "dovu-cli:" line each.
+  std::fprintf(stderr, "%s\n", QStringLiteral("backup %1 keeps what the controller held: %2")
+                                    .arg(entry->number).arg(QDir::toNativeSeparators(store.pathOf(*entry)))
+                                    .toUtf8().constData());
+  return true;
+}
+
 int cmdBackups(const QStringList& args) {
   Command cmd("backups",
               "The configurations kept before each upload and firmware update, newest first.\n"
-              "  list     one line a backup: number, date, reason, port, firmware, summary\n"
-              "  show N   backup N's date, reason and origin, then every field in words as 'show' prints",
-              "list | show N");
-  cmd.parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("list or show"), QStringLiteral("list | show N"));
+              "  list       one line a backup: number, date, reason, port, firmware, summary\n"
+              "  show N     backup N's date, reason and origin, then every field in words as 'show' prints\n"
+              "  restore N  upload backup N to the controller on --port (after a backup of what it holds)\n"
+              "The newest 100 are kept (DOVU_BACKUP_LIMIT sets another number), never a controller's only one.",
+              "list | show N | restore N --port P");
+  cmd.parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("list, show or restore"),
+                                   QStringLiteral("list | show N | restore N"));
   cmd.parser.addOption({QStringLiteral("json"), QStringLiteral("show: print the JSON form instead")});
   cmd.parser.addOption({QStringLiteral("folder"),
                         // Not the folder itself: the manual page is made from this help.
                         QStringLiteral("the backup folder (default: $XDG_DATA_HOME/dovu-konfig/backups)"),
                         QStringLiteral("DIR")});
+  cmd.addPortOption();
+  cmd.addPasswordOptions();
+  cmd.addTraceOption();
+  cmd.addBackupOption();
+  // Only restore needs a port.
+  const bool restore = args.value(0) == QLatin1String("restore");
+  if (!restore) cmd.portOptional();
   if (const auto exit = cmd.parse(args, 1, 2)) return *exit;
   const QStringList pos = cmd.positional();
   const BackupStore store(cmd.parser.isSet(QStringLiteral("folder")) ? cmd.parser.value(QStringLiteral("folder"))
@@ -51,11 +99,12 @@ int cmdBackups(const QStringList& args) {
               .arg(e.summary));
     return kOk;
   }
-  if (pos.at(0) == QLatin1String("show") && pos.size() == 2) {
+  if ((pos.at(0) == QLatin1String("show") || restore) && pos.size() == 2) {
     bool number = false;
     const int n = pos.at(1).toInt(&number);
     if (!number || n < 1) {
-      err(QStringLiteral("backups show: %1 is not a backup number (see 'dovu-cli backups list')").arg(displayName(pos.at(1))));
+      err(QStringLiteral("backups %1: %2 is not a backup number (see 'dovu-cli backups list')")
+              .arg(pos.at(0), displayName(pos.at(1))));
       return kUsage;
     }
     const auto e = store.find(n, &why);
@@ -63,6 +112,7 @@ int cmdBackups(const QStringList& args) {
       err(why);
       return kFailure;
     }
+    if (restore) return uploadFile(cmd, store.pathOf(*e), "restore");
     const bool json = cmd.parser.isSet(QStringLiteral("json"));
     if (!json) {
       out(QStringLiteral("backup %1, %2, %3").arg(e->number).arg(dateText(*e), backupReasonText(e->reason)));
@@ -72,7 +122,7 @@ int cmdBackups(const QStringList& args) {
     }
     return showConfig(store.pathOf(*e), json);
   }
-  err(QStringLiteral("backups: expected 'list' or 'show N' (see 'dovu-cli backups --help')"));
+  err(QStringLiteral("backups: expected 'list', 'show N' or 'restore N' (see 'dovu-cli backups --help')"));
   return kUsage;
 }
 

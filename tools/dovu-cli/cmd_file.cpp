@@ -14,6 +14,7 @@
 #include "model/matrix.h"
 #include "report/sheet.h"
 #include "storage/checkedfile.h"
+#include "storage/configdiff.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
 #include "storage/configtext.h"
@@ -48,8 +49,6 @@ QString quoted(const Bytes& text) {
   return QLatin1Char('"') + t + QLatin1Char('"');
 }
 
-QString valueText(const ConfigItem& it, const Bytes& v) { return configValueText(it, v, quoted); }
-
 // One side of a diff: a file, or "port:DEVICE" for the configuration a controller holds.
 std::optional<ConfigValues> readSide(const QString& side, const QString& password, QString* error) {
   if (!side.startsWith(QLatin1String("port:"))) {
@@ -65,7 +64,7 @@ std::optional<ConfigValues> readSide(const QString& side, const QString& passwor
 }  // namespace
 
 std::unique_ptr<Controller> downloadFromController(const QString& port, const QString& password, QString* error,
-                                                  QString* firmware) {
+                                                  QString* firmware, const std::function<bool()>& stop) {
   auto c = std::make_unique<Controller>(port, password);
   Dispatcher dispatcher(c->form);
   dispatcher.attach(*c->link);
@@ -79,6 +78,7 @@ std::unique_ptr<Controller> downloadFromController(const QString& port, const QS
     return nullptr;
   }
   ConfigTransfer transfer(c->form, *c->link, *c->session);
+  transfer.stopRequested = stop;
   const bool ok = runToEnd(transfer, false);
   c->session->liveOff();
   if (!ok) {
@@ -183,47 +183,9 @@ int cmdDiff(const QStringList& args) {
     return kUsage;  // trouble, as diff(1) has it
   }
 
-  int differences = 0;
-  auto line = [&](const QString& name, const QString& x, const QString& y) {
-    out(QStringLiteral("%1: %2 | %3").arg(name, x, y));
-    ++differences;
-  };
-  const auto yesNo = [](bool on) { return on ? QStringLiteral("yes") : QStringLiteral("no"); };
-  const auto& items = configItems();
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const ConfigItem& it = items[i];
-    const Bytes& x = va->values[i];
-    const Bytes& y = vb->values[i];
-    if (x == y) continue;
-    switch (it.form) {
-      case F::Magic:
-      case F::Checksum:
-        break;
-      case F::Matrix: {
-        const auto& cells = matrixCellsInImageOrder();
-        for (std::size_t c = 0; c < cells.size(); ++c) {
-          const bool cx = (byteAt(x, c / 8) >> (7 - c % 8)) & 1;
-          const bool cy = (byteAt(y, c / 8) >> (7 - c % 8)) & 1;
-          if (cx != cy) line(QString::fromLatin1(cells[c]), yesNo(cx), yesNo(cy));
-        }
-        break;
-      }
-      case F::Flags:
-        for (int bit = 7; bit >= 0; --bit) {
-          const char* box = it.bits[static_cast<std::size_t>(bit)];
-          const bool bx = (byteAt(x, 0) >> bit) & 1, by = (byteAt(y, 0) >> bit) & 1;
-          if (box && bx != by) line(QString::fromLatin1(box), yesNo(bx), yesNo(by));
-        }
-        break;
-      case F::Sensor:
-        line(QStringLiteral("SensorSettings.") + QString::fromLatin1(it.field).mid(5), valueText(it, x), valueText(it, y));
-        break;
-      default:
-        line(QString::fromLatin1(it.field), valueText(it, x), valueText(it, y));
-        break;
-    }
-  }
-  return differences ? kFailure : kOk;
+  const auto differences = diffConfigs(*va, *vb, quoted);
+  for (const FieldDifference& d : differences) out(QStringLiteral("%1: %2 | %3").arg(d.name, d.a, d.b));
+  return differences.empty() ? kOk : kFailure;
 }
 
 }  // namespace dovu::cli

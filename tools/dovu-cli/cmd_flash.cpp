@@ -12,9 +12,13 @@
 namespace dovu::cli {
 
 int cmdFlash(const QStringList& args) {
-  Command cmd("flash", "Replace the controller's firmware from a .dvf file through its bootloader.", "FILE.dvf");
-  cmd.addPortOption();
-  cmd.addTraceOption();
+  Command cmd("flash",
+              "Replace the controller's firmware from a .dvf file through its bootloader.  Before it, what the\n"
+              "controller holds is kept in the backup history (a login with the password given, see\n"
+              "'dovu-cli backups'); a controller left in its bootloader needs --no-backup.",
+              "FILE.dvf");
+  cmd.addLinkOptions();
+  cmd.addBackupOption();
   cmd.parser.addPositionalArgument(QStringLiteral("FILE.dvf"), QStringLiteral("the firmware file"));
   if (const auto exit = cmd.parse(args, 1, 1)) return *exit;
   const QString port = cmd.port();
@@ -43,8 +47,14 @@ int cmdFlash(const QStringList& args) {
     return kFailure;
   }
   if (!checkPortExists(port)) return kFailure;
-
   StopSignals stop;
+  if (!cmd.backupSkipped()) {
+    const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
+    if (!checkPassword(password)) return kUsage;
+    if (!backupBeforeWrite(port, password, BackupReason::BeforeFirmware, "flash", stop))
+      return stop.signal() ? StopSignals::exitCode(stop.signal()) : kFailure;
+  }
+
   SerialPort com;
   com.setPort(port);
   com.setBaudRate(kLineBitsPerSecond);
@@ -98,7 +108,7 @@ int cmdFlash(const QStringList& args) {
     err(what + QStringLiteral(" before the controller was restarted: it still runs its firmware"));
   else
     err(what + QStringLiteral(" at %1 %: the controller stays in its bootloader; running the update again "
-                              "(dovu-cli flash) recovers it").arg(reached));
+                              "(dovu-cli flash --no-backup: it answers no login) recovers it").arg(reached));
   return sig ? StopSignals::exitCode(sig) : kFailure;
 }
 

@@ -9,6 +9,7 @@
 #include "exchange/transfer.h"
 #include "model/params.h"
 #include "storage/checkedfile.h"
+#include "storage/configdiff.h"
 #include "storage/configjson.h"
 
 namespace dovu::cli {
@@ -130,8 +131,9 @@ int cmdDownload(const QStringList& args) {
     return kFailure;
   }
   c.session->liveOff();  // the tool does not poll
+  const ConfigOrigin origin{firmwareShown(c.form), cmd.port()};  // the logout clears the version
   if (!c.logout()) return kFailure;
-  if (!writeConfigAny(out, c.form, &why)) {
+  if (!writeConfigAny(out, c.form, &why, origin)) {
     err(why);
     return kFailure;
   }
@@ -140,16 +142,37 @@ int cmdDownload(const QStringList& args) {
 
 int cmdUpload(const QStringList& args) {
   Command cmd("upload",
-              "Write the whole configuration from a file to the controller.  The login uses the password\n"
-              "given (option, standard input or DOVU_PASSWORD), else the access password the file holds.",
+              "Write the whole configuration from a file to the controller, or with --only the parameters\n"
+              "that hold the named fields.  Before it, what the controller holds is kept in the backup\n"
+              "history (see 'dovu-cli backups').  The login uses the password given (option, standard\n"
+              "input or DOVU_PASSWORD), else the access password the file holds.",
               "FILE.json|FILE.dvc");
   cmd.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the file to send, .json or .dvc"),
                                    QStringLiteral("FILE.json|FILE.dvc"));
   cmd.addLinkOptions();
+  cmd.addBackupOption();
+  cmd.parser.addOption({QStringLiteral("only"),
+                        QStringLiteral("send only the parameters holding these fields (names as 'diff' prints "
+                                       "them, comma-separated); a block goes whole"),
+                        QStringLiteral("FIELD,...")});
   if (const auto exit = cmd.parse(args, 1, 1)) return *exit;
-  const QString file = cmd.positional().first();
+  return uploadFile(cmd, cmd.positional().first(), "upload");
+}
+
+int uploadFile(Command& cmd, const QString& file, const char* verb) {
+  const QString what = QString::fromLatin1(verb);
   const auto given = cmd.password();
   if (given && !checkPassword(*given)) return kUsage;
+  std::vector<std::size_t> only;
+  if (cmd.parser.optionNames().contains(QStringLiteral("only"))) {
+    QString why;
+    const auto chosen = paramsHolding(cmd.parser.value(QStringLiteral("only")).split(QLatin1Char(','), Qt::SkipEmptyParts), &why);
+    if (!chosen || chosen->empty()) {
+      err(QStringLiteral("%1 --only: %2").arg(what, chosen ? QStringLiteral("no field named") : why));
+      return kUsage;
+    }
+    only = *chosen;
+  }
 
   StopSignals stop;
   Controller c(cmd.port(), QLatin1String(kDefaultPassword));
@@ -166,6 +189,9 @@ int cmdUpload(const QStringList& args) {
   // The login uses the password given, else the one the file holds.
   if (given) c.form.setText("Edit_haslo", *given);
   if (!checkPassword(c.form.text("Edit_haslo"))) return kFailure;
+  if (!cmd.backupSkipped() &&
+      !backupBeforeWrite(cmd.port(), c.form.text("Edit_haslo"), BackupReason::BeforeUpload, verb, stop))
+    return stop.signal() ? StopSignals::exitCode(stop.signal()) : kFailure;
 
   Dispatcher dispatcher(c.form);
   dispatcher.attach(*c.link);
@@ -173,28 +199,35 @@ int cmdUpload(const QStringList& args) {
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
   transfer.stopRequested = [&stop] { return stop.signal() != 0; };
-  const int total = static_cast<int>(paramTable().size());
-  Progress line("upload", total);
+  const int total = only.empty() ? static_cast<int>(paramTable().size()) : static_cast<int>(only.size());
+  Progress line(verb, total);
   int written = 0;
   QObject::connect(&transfer, &ConfigTransfer::progress, [&](int v) {
     written = v;
     line.show(v);
   });
-  const Outcome o = runTransfer(c, line, [&transfer] { return runToEnd(transfer, true); });
+  const Outcome o = runTransfer(c, line, [&transfer, &only] { return runToEnd(transfer, true, only); });
   if (o.ok) {
     c.session->liveOff();
     return c.logout() ? kOk : kFailure;
   }
+  // Which parameters the controller holds is told by their place in the whole table; a selective
+  // upload names how many of its own it sent.
+  const auto held = [&](bool inFlight) {
+    return only.empty() ? heldAfterUpload(written, inFlight)
+                        : QStringLiteral("%1 of the %2 chosen parameters written%3")
+                              .arg(written).arg(total).arg(inFlight ? QStringLiteral(", the next uncertain") : QString());
+  };
   if (transfer.stopped()) {
     // Stopped between two parameters: every exchange that started has finished.
     const int sig = stop.signal();
     logoutQuietly(c);
     c.port.close();
-    err(QStringLiteral("upload interrupted by %1: %2").arg(signalName(sig), heldAfterUpload(written, false)));
+    err(QStringLiteral("%1 interrupted by %2: %3").arg(what, signalName(sig), held(false)));
     return StopSignals::exitCode(sig);
   }
-  err(QStringLiteral("upload stopped after %1 of %2 parameters: %3; %4")
-          .arg(written).arg(total).arg(o.why, heldAfterUpload(written, true)));
+  err(QStringLiteral("%1 stopped after %2 of %3 parameters: %4; %5")
+          .arg(what).arg(written).arg(total).arg(o.why, held(true)));
   const int sig = stop.signal();
   return sig ? StopSignals::exitCode(sig) : kFailure;
 }

@@ -28,7 +28,7 @@ const CommandEntry kCommands[] = {
     {"show", dovu::cli::cmdShow, "every field of a configuration file in words"},
     {"convert", dovu::cli::cmdConvert, "convert a configuration between .dvc and .json"},
     {"diff", dovu::cli::cmdDiff, "the fields that differ between two files or controllers"},
-    {"backups", dovu::cli::cmdBackups, "the configurations kept before each write: list, show N"},
+    {"backups", dovu::cli::cmdBackups, "the configurations kept before each write: list, show N, restore N"},
     {"flash", dovu::cli::cmdFlash, "replace the controller's firmware from a .dvf file"},
     {"report", dovu::cli::cmdReport, "the configuration sheet of a file or controller as a PDF"},
 };

@@ -1,0 +1,116 @@
+#include "storage/configdiff.h"
+
+#include <algorithm>
+
+#include "model/matrix.h"
+#include "model/params.h"
+
+namespace dovu {
+
+namespace {
+
+using F = ConfigItemForm;
+
+
+QString captionOf(const char* field, const char* fallback) {
+  const Form::Id id = Form::idOf(field);
+  if (id != Form::kNoField) {
+    const char* c = Form::def(id).caption;
+    if (c && *c) return QString::fromUtf8(c);
+  }
+  return QString::fromUtf8(fallback ? fallback : field);
+}
+
+}  // namespace
+
+std::vector<FieldDifference> diffConfigs(const ConfigValues& a, const ConfigValues& b, const TextQuoter& quote,
+                                         const OnOffWords& words) {
+  std::vector<FieldDifference> out;
+  const auto onOff = [&](bool on) { return on ? words.on : words.off; };
+  const auto& items = configItems();
+  for (std::size_t i = 0; i < items.size() && i < a.values.size() && i < b.values.size(); ++i) {
+    const ConfigItem& it = items[i];
+    const Bytes& x = a.values[i];
+    const Bytes& y = b.values[i];
+    if (x == y) continue;
+    switch (it.form) {
+      case F::Magic:
+      case F::Checksum:
+        break;
+      case F::Matrix: {
+        const auto& cells = matrixCellsInImageOrder();
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+          const bool cx = (byteAt(x, c / 8) >> (7 - c % 8)) & 1;
+          const bool cy = (byteAt(y, c / 8) >> (7 - c % 8)) & 1;
+          if (cx != cy) {
+            const QString name = QString::fromLatin1(cells[c]);
+            out.push_back({name, name, captionOf(cells[c], it.description), onOff(cx), onOff(cy)});
+          }
+        }
+        break;
+      }
+      case F::Flags:
+        for (int bit = 7; bit >= 0; --bit) {
+          const char* box = it.bits[static_cast<std::size_t>(bit)];
+          const bool bx = (byteAt(x, 0) >> bit) & 1, by = (byteAt(y, 0) >> bit) & 1;
+          if (box && bx != by) {
+            const QString name = QString::fromLatin1(box);
+            out.push_back({name, name, captionOf(box, it.description), onOff(bx), onOff(by)});
+          }
+        }
+        break;
+      case F::Sensor:
+        out.push_back({QStringLiteral("SensorSettings.") + QString::fromLatin1(it.field).mid(5),
+                       QString::fromLatin1(it.field), QString::fromUtf8(it.description),
+                       configValueText(it, x, quote), configValueText(it, y, quote)});
+        break;
+      default:
+        out.push_back({QString::fromLatin1(it.field), QString::fromLatin1(it.field), captionOf(it.field, it.description),
+                       configValueText(it, x, quote), configValueText(it, y, quote)});
+        break;
+    }
+  }
+  return out;
+}
+
+std::optional<std::vector<std::size_t>> paramsHolding(const QStringList& fields, QString* error) {
+  const auto& table = paramTable();
+  std::vector<std::size_t> chosen;
+  for (const QString& raw : fields) {
+    QString name = raw.trimmed();
+    // A sensor byte may be named as diff prints it.
+    if (name.startsWith(QLatin1String("SensorSettings."))) {
+      const QString rest = name.mid(15);
+      for (const ConfigItem& it : configItems())
+        if (it.form == F::Sensor && QString::fromLatin1(it.field).mid(5) == rest) name = QString::fromLatin1(it.field);
+    }
+    const QByteArray utf8 = name.toUtf8();
+    const Form::Id id = Form::idOf(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+    if (id == Form::kNoField) {
+      if (error) *error = QStringLiteral("%1 is no field (see 'dovu-cli show' for the names)").arg(raw);
+      return std::nullopt;
+    }
+    bool found = false;
+    for (std::size_t k = 0; k < table.size() && !found; ++k) {
+      const auto ids = paramFields(table[k]);
+      if (std::find(ids.begin(), ids.end(), id) == ids.end()) continue;
+      found = true;
+      if (std::find(chosen.begin(), chosen.end(), k) == chosen.end()) chosen.push_back(k);
+    }
+    if (!found) {
+      if (error) *error = QStringLiteral("%1 is not kept by the controller").arg(raw);
+      return std::nullopt;
+    }
+  }
+  std::sort(chosen.begin(), chosen.end());
+  return chosen;
+}
+
+QStringList fieldsOfParam(std::size_t param) {
+  QStringList names;
+  if (param >= paramTable().size()) return names;
+  for (Form::Id id : paramFields(paramTable()[param])) names << QString::fromUtf8(Form::def(id).name);
+  return names;
+}
+
+}  // namespace dovu
