@@ -13,13 +13,17 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <utility>
 
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "support/uiapp.h"
+#include "exchange/controllercopy.h"
 #include "exchange/transfer.h"
+#include "model/params.h"
+#include "storage/backupstore.h"
 #include "storage/configfile.h"
 #include "ui/application.h"
 #include "ui/configfileui.h"
@@ -386,6 +390,88 @@ TEST_F(Session, PressesInsideThePollsWaitRunOnceItIsOver) {
   }
   EXPECT_EQ(text("Edit_haslo"), "4321");
   main_->link().trace = nullptr;
+}
+
+
+// Before the window writes to the controller, what it holds goes to the backup history: read
+// afresh (the window's own fields untouched) or taken from the last complete download.  A history
+// that cannot be written stops the write before anything is sent.
+TEST_F(Session, EveryWriteFromTheWindowFirstKeepsWhatTheControllerHeld) {
+  start();
+  connectClick();
+  ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
+  ASSERT_TRUE(waitFor([this] { return find("Icon_put")->isEnabled(); }, 3000));
+  auto sets = [this] {
+    int n = 0;
+    for (const auto& f : sim_->framesFromPc()) n += f.code() >= 5 && f.code() <= 105 && f.code() % 2 == 1;
+    return n;
+  };
+  // What a backup holds, parameter by parameter as the controller's dump has them.
+  auto holds = [](const BackupEntry& e, const std::vector<std::pair<int, Bytes>>& dump) {
+    Form kept;
+    SilentNotifier silent;
+    if (!loadConfigFile(kept, BackupStore().pathOf(e), silent) || dump.size() != paramTable().size()) return false;
+    for (std::size_t i = 0; i < dump.size(); ++i)
+      if (buildPayload(kept, paramTable()[i]) != dump[i].second) return false;
+    return true;
+  };
+  const auto before = sim_->dump();
+
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("k.dvc"));
+  Form file;
+  file.setText("Edit_Tel1", QStringLiteral("+48500600700"));
+  ASSERT_TRUE(saveConfigFile(file, path, notes_));
+  ASSERT_TRUE(ui::loadConfigFileFromPath(main_->form(), notes_, path));
+  find<QAbstractButton>("Icon_put")->click();
+  ASSERT_TRUE(waitFor([&] { return sets() == 51 && !main_->transfer().busy(); }, 60000))
+      << sets() << " sets; " << notes_.texts().join("/").toStdString() << " reads " << countFrames(*sim_, 8);
+  EXPECT_EQ(sim_->dumped(8), "+48500600700");
+  EXPECT_EQ(text("Edit_Tel1"), "+48500600700") << "the backup's read left the window's fields alone";
+  QString why;
+  auto entries = BackupStore().list(&why);
+  ASSERT_TRUE(entries && entries->size() == 1) << why.toStdString();
+  EXPECT_EQ(entries->front().reason, BackupReason::BeforeUpload);
+  EXPECT_EQ(entries->front().port, sim_->port());
+  EXPECT_TRUE(holds(entries->front(), before));
+
+  // After a download the backup before the firmware update needs no read: no parameter is asked
+  // for twice.  The update's dialog then opens with the live view off.
+  find<QAction>("Pobierz1")->trigger();
+  ASSERT_TRUE(waitFor([this] { return !main_->transfer().busy() && find("Icon_get")->isEnabled(); }, 30000));
+  const int reads = countFrames(*sim_, 8);
+  bool liveInside = true;
+  QString title;
+  QTimer::singleShot(0, [&] {
+    waitFor([] { return QApplication::activeModalWidget() != nullptr; }, 30000);
+    if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      liveInside = main_->session().liveDisplay();
+      title = d->windowTitle();
+      d->reject();
+    }
+  });
+  QTest::mouseClick(find("ButtonFirmware"), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return !title.isEmpty(); }, 30000));
+  EXPECT_FALSE(liveInside);
+  EXPECT_EQ(title, "Aktualizacja firmware sterownika");
+  EXPECT_EQ(countFrames(*sim_, 8), reads);
+  entries = BackupStore().list(&why);
+  ASSERT_TRUE(entries && entries->size() == 2) << why.toStdString();
+  EXPECT_EQ(entries->front().reason, BackupReason::BeforeFirmware);
+  EXPECT_TRUE(holds(entries->front(), sim_->dump()));
+
+  QFile blocker(dir.filePath(QStringLiteral("not-a-folder")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  const QByteArray home = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", QFile::encodeName(blocker.fileName()));
+  const int setsBefore = sets();
+  ASSERT_TRUE(waitFor([this] { return find("Icon_put")->isEnabled(); }, 3000));
+  find<QAbstractButton>("Icon_put")->click();
+  ASSERT_TRUE(waitFor([this] { return notes_.count(QString::fromUtf8(kBackupFailedText)) == 1; }, 30000));
+  idle(300);
+  EXPECT_EQ(sets(), setsBefore);
+  qputenv("XDG_DATA_HOME", home);
 }
 
 }  // namespace

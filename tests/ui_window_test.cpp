@@ -947,18 +947,6 @@ TEST_F(Window, PasswordDialogTakesExactlyFourDigits) {
   EXPECT_TRUE(notes_.events.empty());
 }
 
-TEST_F(Window, FirmwareButtonOpensItsDialogWithTheLiveViewOff) {
-  main_->session().liveOn();
-  bool liveInside = true;
-  QString title;
-  runModal([this] { main_->firmwareClick(); }, [&](QDialog* d) {
-    liveInside = main_->session().liveDisplay();
-    title = d->windowTitle();
-  });
-  EXPECT_FALSE(liveInside);
-  EXPECT_EQ(title, "Aktualizacja firmware sterownika");
-}
-
 TEST_F(Window, APortThatCannotBeOpenedSaysWhy) {
   // An exception that reaches the event loop ends its event without a word.
   QTimer::singleShot(0, [] { throw std::runtime_error("dropped"); });

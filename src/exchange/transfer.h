@@ -37,6 +37,8 @@ class ConfigTransfer : public QObject {
   // only: indexes into paramTable() of the parameters to send, ascending; empty sends them all.
   bool startUpload(std::vector<std::size_t> only = {});
   bool busy() const { return busy_ || pending_; }
+  // Whether the transfer under way, or the last one, is an upload.
+  bool uploading() const { return up_; }
   // The port's failure that ended the last transfer, if one did.
   const std::optional<SerialPortError>& portError() const { return portError_; }
 

@@ -103,6 +103,7 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
       dispatcher_(form_),
       session_(form_, link_),
       transfer_(form_, link_, session_),
+      backup_(form_, link_, session_, dispatcher_),
       binder_(form_),
       history_(form_),
       portSource_(ports ? std::move(ports) : systemPortSource()) {
@@ -110,6 +111,11 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   setWindowTitle(QStringLiteral("DOVU Konfig v " DOVU_VERSION));
   dispatcher_.attach(link_);
   binder_.setHistory(&history_);
+  // After a complete download the window holds what the controller holds: the backup before the
+  // next write is taken from it, without a read of its own.
+  connect(&transfer_, &ConfigTransfer::finished, this, [this](bool ok) {
+    if (ok && !transfer_.uploading()) backup_.remember();
+  });
   loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
   saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
   confirm = [this](const QString& text) { return askYesNo(this, text); };
@@ -669,15 +675,22 @@ void MainWindow::disconnectClick() { session_.logoutAndDisconnect(); }
 
 // The dialogs open once the line is idle; while one is open its own presses run at once.
 void MainWindow::changePasswordClick() {
+  backup_.forget();  // the controller's password may change
   session_.liveOff();
   PasswordDialog dialog(session_, this);
   link_.releaseWhile([&] { dialog.exec(); });
 }
 
 void MainWindow::firmwareClick() {
-  session_.liveOff();
-  std::unique_ptr<QDialog> dialog(createFirmwareDialog(session_, link_, *notifier_, this));
-  link_.releaseWhile([&] { dialog->exec(); });
+  if (transfer_.busy() || backup_.busy()) return;
+  // What the controller holds goes to the backup history before the update may start.
+  backup_.take(BackupReason::BeforeFirmware, port_.port(), [this](bool ok) {
+    if (!ok) return;
+    backup_.forget();
+    session_.liveOff();
+    std::unique_ptr<QDialog> dialog(createFirmwareDialog(session_, link_, *notifier_, this));
+    link_.releaseWhile([&] { dialog->exec(); });
+  });
 }
 
 void MainWindow::restartClick() {
@@ -695,11 +708,18 @@ void MainWindow::downloadClick() {
   transfer_.requestDownload();
 }
 
-void MainWindow::uploadClick() {
-  if (transfer_.busy()) return;
+void MainWindow::uploadClick() { uploadParams({}); }
+
+void MainWindow::uploadParams(std::vector<std::size_t> only) {
+  if (transfer_.busy() || backup_.busy()) return;
   if (!uploadAgreed()) return;
   createDialogs();
-  transfer_.requestUpload();
+  // What the controller holds goes to the backup history first; a backup that fails sends nothing.
+  backup_.take(BackupReason::BeforeUpload, port_.port(), [this, only = std::move(only)](bool ok) {
+    if (!ok) return;
+    backup_.forget();
+    transfer_.requestUpload(only);
+  });
 }
 
 bool MainWindow::uploadAgreed() {

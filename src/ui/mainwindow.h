@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "exchange/dispatcher.h"
+#include "exchange/controllercopy.h"
 #include "exchange/transfer.h"
 #include "link/serialport.h"
 #include "link/link.h"
@@ -87,6 +88,8 @@ class MainWindow : public QMainWindow {
   void resetLimitClick();
   void downloadClick();
   void uploadClick();
+  // Uploads the chosen parameters (indexes into the parameter table; empty: all) after the backup.
+  void uploadParams(std::vector<std::size_t> only);
   void aboutClick();
   void backupsClick();
   void loadFileClick();
@@ -129,6 +132,7 @@ class MainWindow : public QMainWindow {
   Dispatcher dispatcher_;
   Session session_;
   ConfigTransfer transfer_;
+  BackupBeforeWrite backup_;
   FieldBinder binder_;
   EditHistory history_;
   std::unique_ptr<PortSource> portSource_;

@@ -1,0 +1,117 @@
+#include "exchange/controllercopy.h"
+
+#include <QTimer>
+
+#include "base/notifier.h"
+#include "storage/configfile.h"
+#include "storage/configjson.h"
+
+namespace dovu {
+
+ControllerRead::ControllerRead(Form& window, Link& link, Session& session, Dispatcher& windowDispatcher, QObject* parent)
+    : QObject(parent), window_(window), link_(link), session_(session), windowDispatcher_(windowDispatcher) {}
+
+ControllerRead::~ControllerRead() {
+  if (transfer_) windowDispatcher_.attach(link_);
+}
+
+bool ControllerRead::start() {
+  if (busy() || link_.aborted() || !session_.loggedIn()) return false;
+  // Runs once the exchange under way is over; dropped when that logged the window out.
+  queued_ = true;
+  link_.submit(
+      [this] {
+        queued_ = false;
+        if (!begin()) emit finished(false);
+      },
+      Link::Queued::DropIfSessionChanged,
+      [this] {
+        queued_ = false;
+        emit finished(false);
+      });
+  return true;
+}
+
+bool ControllerRead::begin() {
+  if (link_.waiting() || link_.exchanging() || link_.aborted() || !session_.loggedIn()) return false;
+  form_ = std::make_unique<Form>();
+  dispatcher_ = std::make_unique<Dispatcher>(*form_);
+  transfer_ = std::make_unique<ConfigTransfer>(*form_, link_, session_);
+  // The answers go to the read's own form; the window's bar shows how far it is.
+  dispatcher_->attach(link_);
+  window_.setVisible("FormProgres", true);
+  window_.setVisible("Panel_bar", true);
+  window_.setText("Label_Bar", QString::fromUtf8(kControllerReadText));
+  window_.setValue("Bar", 0);
+  connect(transfer_.get(), &ConfigTransfer::progress, this, [this](int v) { window_.setValue("Bar", v); });
+  connect(transfer_.get(), &ConfigTransfer::finished, this, [this](bool ok) {
+    // Ended from inside the transfer's own callback: the transfer goes once that has returned.
+    QTimer::singleShot(0, this, [this, ok] { end(ok); });
+  });
+  if (!transfer_->startDownload()) {
+    windowDispatcher_.attach(link_);
+    transfer_.reset();
+    window_.setVisible("Panel_bar", false);
+    window_.setVisible("FormProgres", false);
+    return false;
+  }
+  return true;
+}
+
+void ControllerRead::end(bool ok) {
+  windowDispatcher_.attach(link_);
+  transfer_.reset();
+  dispatcher_.reset();
+  window_.setVisible("Panel_bar", false);
+  window_.setVisible("FormProgres", false);
+  emit finished(ok);
+}
+
+BackupBeforeWrite::BackupBeforeWrite(Form& window, Link& link, Session& session, Dispatcher& windowDispatcher,
+                                     QObject* parent)
+    : QObject(parent), window_(window), link_(link), read_(window, link, session, windowDispatcher) {
+  connect(&read_, &ControllerRead::finished, this, [this](bool ok) {
+    if (!ok) return fail(QStringLiteral("sterownik nie oddał całej konfiguracji"));
+    store_(read_.result(), firmwareShown(window_));
+  });
+}
+
+void BackupBeforeWrite::remember() {
+  QString why;
+  const auto file = buildConfigFile(window_, &why);
+  if (file) known_ = Known{*file, firmwareShown(window_)};
+  else known_.reset();
+}
+
+void BackupBeforeWrite::take(BackupReason reason, const QString& port, std::function<void(bool)> done) {
+  if (busy() || done_) return;
+  reason_ = reason;
+  port_ = port;
+  done_ = std::move(done);
+  last_.reset();
+  if (known_) {
+    Form form;
+    SilentNotifier silent;
+    if (!loadConfigFile(form, known_->file, silent)) return fail(QStringLiteral("pamiętana konfiguracja jest nieczytelna"));
+    return store_(form, known_->firmware);
+  }
+  if (!read_.start()) fail(QStringLiteral("łącze jest zajęte innym poleceniem"));
+}
+
+void BackupBeforeWrite::store_(const Form& form, const QString& firmware) {
+  QString why;
+  last_ = store().add(form, reason_, port_, &why, QDateTime::currentDateTime(), firmware);
+  if (!last_) return fail(why);
+  auto done = std::move(done_);
+  done_ = nullptr;
+  done(true);
+}
+
+void BackupBeforeWrite::fail(const QString& why) {
+  if (Notifier* n = link_.notifier()) n->message(MessageKind::Error, QString::fromUtf8(kBackupFailedText), why);
+  auto done = std::move(done_);
+  done_ = nullptr;
+  if (done) done(false);
+}
+
+}  // namespace dovu

@@ -1,0 +1,92 @@
+#pragma once
+// What the controller holds, taken without touching the window: a download into a form of its own
+// (the window's fields, colours and edits stay as they are, its bar shows the progress), and the
+// backup kept before every write from the window.
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "base/bytes.h"
+#include "exchange/dispatcher.h"
+#include "exchange/transfer.h"
+#include "storage/backupstore.h"
+
+namespace dovu {
+
+inline const char* kBackupFailedText = "Nie zapisano kopii zapasowej konfiguracji sterownika: nic nie wysłano";
+inline const char* kControllerReadText = "Odczytuję konfigurację sterownika";
+
+class ControllerRead : public QObject {
+  Q_OBJECT
+ public:
+  // windowDispatcher is the one attached to the link; it gives way to the read's own while it runs.
+  ControllerRead(Form& window, Link& link, Session& session, Dispatcher& windowDispatcher, QObject* parent = nullptr);
+  ~ControllerRead() override;
+
+  // Starts the read once the exchange under way is over; false, with nothing done, when logged out
+  // or already reading.  finished() follows: true when every parameter was answered, result()
+  // then holds them.
+  bool start();
+  bool busy() const { return queued_ || transfer_ != nullptr; }
+  const Form& result() const { return *form_; }
+
+ signals:
+  void finished(bool ok);
+
+ private:
+  bool begin();
+  void end(bool ok);
+
+  bool queued_ = false;
+  Form& window_;
+  Link& link_;
+  Session& session_;
+  Dispatcher& windowDispatcher_;
+  std::unique_ptr<Form> form_;
+  std::unique_ptr<Dispatcher> dispatcher_;
+  std::unique_ptr<ConfigTransfer> transfer_;
+};
+
+class BackupBeforeWrite : public QObject {
+  Q_OBJECT
+ public:
+  BackupBeforeWrite(Form& window, Link& link, Session& session, Dispatcher& windowDispatcher, QObject* parent = nullptr);
+
+  // The window holds exactly what the controller holds (a download has just completed): a backup
+  // taken before the next write needs no read of its own.
+  void remember();
+  // Something was written to the controller (an upload, a password, a firmware): what was
+  // remembered is no longer what it holds.
+  void forget() { known_.reset(); }
+  bool knows() const { return known_.has_value(); }
+  bool busy() const { return read_.busy(); }
+
+  // Keeps what the controller on port holds in the backup history, then calls done(true).  When it
+  // cannot be read or stored, says why (kBackupFailedText) and calls done(false): the write must
+  // not start.  Ignored while a backup is under way.
+  void take(BackupReason reason, const QString& port, std::function<void(bool)> done);
+  // The backup the last take() stored.
+  const std::optional<BackupEntry>& last() const { return last_; }
+  // The history used; the window's default unless a test gives another.
+  std::function<BackupStore()> store = [] { return BackupStore(); };
+
+ private:
+  void store_(const Form& form, const QString& firmware);
+  void fail(const QString& why);
+
+  Form& window_;
+  Link& link_;
+  ControllerRead read_;
+  struct Known {
+    Bytes file;
+    QString firmware;
+  };
+  std::optional<Known> known_;
+  std::optional<BackupEntry> last_;
+  BackupReason reason_ = BackupReason::Manual;
+  QString port_;
+  std::function<void(bool)> done_;
+};
+
+}  // namespace dovu
