@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -26,6 +27,7 @@
 #include "storage/backupstore.h"
 #include "storage/configfile.h"
 #include "ui/application.h"
+#include "ui/comparedialog.h"
 #include "ui/configfileui.h"
 #include "ui/mainwindow.h"
 
@@ -472,6 +474,65 @@ TEST_F(Session, EveryWriteFromTheWindowFirstKeepsWhatTheControllerHeld) {
   idle(300);
   EXPECT_EQ(sets(), setsBefore);
   qputenv("XDG_DATA_HOME", home);
+}
+
+}  // namespace
+
+namespace {
+
+// Compared with the controller, the window lists the two telephones it changed; the user checks
+// one by mouse and keyboard and sends it: the controller takes that parameter alone.
+TEST_F(Session, ACheckedDifferenceIsSentAloneAfterItsBackup) {
+  start();
+  connectClick();
+  ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
+  find<QAction>("Pobierz1")->trigger();
+  ASSERT_TRUE(waitFor([this] { return !main_->transfer().busy() && find("Icon_get")->isEnabled(); }, 30000));
+  auto codeOf = [](const char* field) {
+    for (const ParamDef& p : paramTable())
+      if (p.field && std::string_view(p.field) == field) return static_cast<int>(p.readCode);
+    return -1;
+  };
+  const Bytes tel2 = sim_->dumped(codeOf("Edit_Tel2"));
+  for (const char* name : {"Edit_Tel1", "Edit_Tel2"}) {
+    auto* edit = find<QLineEdit>(name);
+    edit->setFocus(Qt::TabFocusReason);
+    edit->selectAll();
+    QTest::keyClicks(edit, name == std::string_view("Edit_Tel1") ? "+48500111222" : "+48500333444");
+  }
+  auto sets = [this] {
+    int n = 0;
+    for (const auto& f : sim_->framesFromPc()) n += f.code() >= 5 && f.code() <= 105 && f.code() % 2 == 1;
+    return n;
+  };
+  const int setsBefore = sets();
+  QString why;
+  const std::size_t backupsBefore = BackupStore().list(&why)->size();
+
+  find<QAction>("PorownajZeSterownikiemMenu")->trigger();
+  ui::CompareDialog* d = nullptr;
+  ASSERT_TRUE(waitFor([&] { return (d = main_->findChild<ui::CompareDialog*>("Porownanie")) && d->isVisible(); }, 30000));
+  auto* table = d->findChild<QTableWidget*>("TabelaRoznic");
+  ASSERT_EQ(table->rowCount(), 2);
+  int row = -1;
+  for (int r = 0; r < table->rowCount(); ++r)
+    if (table->item(r, 0)->text().contains("Edit_Tel1")) row = r;
+  ASSERT_GE(row, 0);
+  EXPECT_EQ(table->item(row, 1)->text(), "\"+48500111222\"");
+  auto* send = d->findChild<QPushButton*>("WyslijZaznaczone");
+  EXPECT_FALSE(send->isEnabled());
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 0)).center());
+  QTest::keyClick(table->viewport(), Qt::Key_Space);
+  ASSERT_EQ(table->item(row, 0)->checkState(), Qt::Checked);
+  ASSERT_TRUE(send->isEnabled());
+  QTest::mouseClick(send, Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return sets() > setsBefore && !main_->transfer().busy(); }, 30000));
+  idle(300);
+  EXPECT_EQ(sets(), setsBefore + 1);
+  EXPECT_EQ(sim_->dumped(codeOf("Edit_Tel1")), "+48500111222");
+  EXPECT_EQ(sim_->dumped(codeOf("Edit_Tel2")), tel2);
+  EXPECT_EQ(text("Edit_Tel2"), "+48500333444") << "the unsent edit stays in the window";
+  EXPECT_EQ(BackupStore().list(&why)->size(), backupsBefore + 1);
 }
 
 }  // namespace

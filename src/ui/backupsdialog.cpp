@@ -17,8 +17,9 @@
 
 namespace dovu::ui {
 
-BackupsDialog::BackupsDialog(BackupStore store, std::function<void(const QString&)> load, QWidget* parent)
-    : QDialog(parent), store_(std::move(store)), load_(std::move(load)) {
+BackupsDialog::BackupsDialog(BackupStore store, std::function<void(const QString&)> load,
+                             std::function<void(const QString&)> compare, QWidget* parent)
+    : QDialog(parent), store_(std::move(store)), load_(std::move(load)), compare_(std::move(compare)) {
   setObjectName(QStringLiteral("KopieZapasowe"));
   setWindowTitle(QStringLiteral("Kopie zapasowe"));
   setAccessibleName(windowTitle());
@@ -59,13 +60,19 @@ BackupsDialog::BackupsDialog(BackupStore store, std::function<void(const QString
   show_->setObjectName(QStringLiteral("PokazPola"));
   loadButton_ = buttons->addButton(QStringLiteral("Wczytaj do okna"), QDialogButtonBox::ActionRole);
   loadButton_->setObjectName(QStringLiteral("WczytajKopie"));
+  compareButton_ = buttons->addButton(QStringLiteral("Porównaj z oknem"), QDialogButtonBox::ActionRole);
+  compareButton_->setObjectName(QStringLiteral("PorownajKopie"));
   buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Zamknij"));
   buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("ZamknijKopie"));
-  for (QPushButton* b : {show_, loadButton_, buttons->button(QDialogButtonBox::Close)}) b->setAccessibleName(b->text());
+  for (QPushButton* b : {show_, loadButton_, compareButton_, buttons->button(QDialogButtonBox::Close)})
+    b->setAccessibleName(b->text());
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(show_, &QPushButton::clicked, this, &BackupsDialog::showFields);
   connect(loadButton_, &QPushButton::clicked, this, &BackupsDialog::loadSelected);
+  connect(compareButton_, &QPushButton::clicked, this, [this] {
+    if (const BackupEntry* e = selected()) compare_(store_.pathOf(*e));
+  });
 
   QString why;
   if (auto list = store_.list(&why)) {
@@ -85,6 +92,7 @@ BackupsDialog::BackupsDialog(BackupStore store, std::function<void(const QString
   auto enable = [this] {
     show_->setEnabled(selected() != nullptr);
     loadButton_->setEnabled(selected() != nullptr);
+    compareButton_->setEnabled(selected() != nullptr);
   };
   connect(table_, &QTableWidget::itemSelectionChanged, this, enable);
   enable();

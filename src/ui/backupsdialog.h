@@ -17,8 +17,9 @@ namespace dovu::ui {
 class BackupsDialog : public QDialog {
   Q_OBJECT
  public:
-  // load: puts the backup file at a path into the window.
-  BackupsDialog(BackupStore store, std::function<void(const QString& path)> load, QWidget* parent);
+  // load: puts the backup file at a path into the window; compare: compares it with the window.
+  BackupsDialog(BackupStore store, std::function<void(const QString& path)> load,
+                std::function<void(const QString& path)> compare, QWidget* parent);
 
  private:
   const BackupEntry* selected() const;
@@ -27,12 +28,14 @@ class BackupsDialog : public QDialog {
 
   BackupStore store_;
   std::function<void(const QString&)> load_;
+  std::function<void(const QString&)> compare_;
   std::vector<BackupEntry> entries_;
   QTableWidget* table_;
   QLabel* problem_;
   QPlainTextEdit* fields_;
   QPushButton* show_;
   QPushButton* loadButton_;
+  QPushButton* compareButton_;
 };
 
 }  // namespace dovu::ui

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -28,8 +30,11 @@
 #include "dovu/version.h"
 #include "link/portwatcher.h"
 #include "model/layout.h"
+#include "model/params.h"
+#include "storage/configfile.h"
 #include "ui/application.h"
 #include "ui/backupsdialog.h"
+#include "ui/comparedialog.h"
 #include "ui/configfileui.h"
 #include "ui/chartview.h"
 #include "ui/dialogs.h"
@@ -104,6 +109,7 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
       session_(form_, link_),
       transfer_(form_, link_, session_),
       backup_(form_, link_, session_, dispatcher_),
+      compareRead_(form_, link_, session_, dispatcher_),
       binder_(form_),
       history_(form_),
       portSource_(ports ? std::move(ports) : systemPortSource()) {
@@ -116,6 +122,7 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   connect(&transfer_, &ConfigTransfer::finished, this, [this](bool ok) {
     if (ok && !transfer_.uploading()) backup_.remember();
   });
+  connect(&compareRead_, &ControllerRead::finished, this, &MainWindow::showControllerComparison);
   loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
   saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
   confirm = [this](const QString& text) { return askYesNo(this, text); };
@@ -260,6 +267,13 @@ void MainWindow::buildMenu() {
   QAction* backups = menuBar()->actions().value(0)->menu()->addAction(QStringLiteral("&Kopie zapasowe…"));
   backups->setObjectName(QStringLiteral("KopieZapasoweMenu"));
   connect(backups, &QAction::triggered, this, [this] { guarded([this] { backupsClick(); }); });
+  QAction* compareController =
+      menuBar()->actions().value(0)->menu()->addAction(QStringLiteral("Porównaj ze &sterownikiem…"));
+  compareController->setObjectName(QStringLiteral("PorownajZeSterownikiemMenu"));
+  connect(compareController, &QAction::triggered, this, [this] { guarded([this] { compareControllerClick(); }); });
+  QAction* compareFile = menuBar()->actions().value(0)->menu()->addAction(QStringLiteral("Porównaj z &plikiem…"));
+  compareFile->setObjectName(QStringLiteral("PorownajZPlikiemMenu"));
+  connect(compareFile, &QAction::triggered, this, [this] { guarded([this] { compareFileClick(); }); });
   menuBar()->insertMenu(menuBar()->actions().value(1), history_.createMenu(this));
   qobject_cast<QAction*>(binder_.view("Odczyt1"))->setShortcut(QKeySequence::Open);
   qobject_cast<QAction*>(binder_.view("Zapis1"))->setShortcut(QKeySequence::Save);
@@ -742,9 +756,77 @@ void MainWindow::saveFileClick() {
 void MainWindow::backupsClick() {
   // Loading a backup is a file load: the fields that differ from what the window holds turn red,
   // and undo puts the window back.
-  auto* d = new BackupsDialog(BackupStore(), [this](const QString& path) {
-    history_.record(QStringLiteral("Kopia zapasowa"), Form::kNoField, [&] { loadConfigFileFromPath(form_, *notifier_, path); });
-  }, this);
+  auto* d = new BackupsDialog(
+      BackupStore(),
+      [this](const QString& path) {
+        history_.record(QStringLiteral("Kopia zapasowa"), Form::kNoField, [&] { loadConfigFileFromPath(form_, *notifier_, path); });
+      },
+      [this](const QString& path) { compareWithFile(path, QStringLiteral("W kopii")); }, this);
+  d->setAttribute(Qt::WA_DeleteOnClose);
+  d->open();
+}
+
+void MainWindow::compareControllerClick() {
+  if (!session_.loggedIn()) {
+    notifier_->message(MessageKind::Warning, QStringLiteral("Porównanie ze sterownikiem wymaga zalogowania"), QString());
+    return;
+  }
+  compareRead_.start();
+}
+
+void MainWindow::showControllerComparison(bool ok) {
+  if (!ok) return;  // the read said why, or the window was logged out
+  form_.commitEditing();
+  QString why;
+  const auto mine = configFromForm(form_, &why);
+  const auto theirs = mine ? configFromForm(compareRead_.result(), &why) : std::nullopt;
+  if (!theirs) {
+    notifier_->message(MessageKind::Error, QStringLiteral("Nie można porównać konfiguracji"), why);
+    return;
+  }
+  auto* d = new CompareDialog(QStringLiteral("Porównanie ze sterownikiem"), QStringLiteral("W sterowniku"), *mine, *theirs,
+                              QStringLiteral("Wyślij zaznaczone: wartości z okna trafią do sterownika."),
+                              [this](std::vector<std::size_t> params) { uploadParams(std::move(params)); }, this);
+  d->setAttribute(Qt::WA_DeleteOnClose);
+  d->open();
+}
+
+void MainWindow::compareFileClick() {
+  const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Porównaj z plikiem"), QString(),
+                                                    QString::fromUtf8(kConfigFileFilter));
+  if (!path.isEmpty()) compareWithFile(path, QStringLiteral("W pliku"));
+}
+
+void MainWindow::compareWithFile(const QString& path, const QString& otherSide) {
+  form_.commitEditing();
+  Form other;
+  if (!loadConfigFile(other, path, *notifier_)) return;  // the reason was shown
+  QString why;
+  const auto mine = configFromForm(form_, &why);
+  const auto theirs = mine ? configFromForm(other, &why) : std::nullopt;
+  const auto file = theirs ? buildConfigFile(other, &why) : std::nullopt;
+  if (!file) {
+    notifier_->message(MessageKind::Error, QStringLiteral("Nie można porównać konfiguracji"), why);
+    return;
+  }
+  auto send = [this, file = *file](std::vector<std::size_t> params) {
+    // The window's configuration with the chosen parameters as the file has them, loaded as a file
+    // is: the fields that change turn red, and undo puts them back.
+    SilentNotifier silent;
+    QString fault;
+    Form merged, source;
+    const auto own = buildConfigFile(form_, &fault);
+    if (!own || !loadConfigFile(merged, *own, silent) || !loadConfigFile(source, file, silent)) return;
+    for (std::size_t p : params) applyAnswer(merged, paramTable()[p], buildPayload(source, paramTable()[p]));
+    const auto result = buildConfigFile(merged, &fault);
+    if (!result) return;
+    history_.record(QStringLiteral("Porównanie"), Form::kNoField, [&] { loadConfigFile(form_, *result, silent); });
+    uploadParams(std::move(params));
+  };
+  auto* d = new CompareDialog(QStringLiteral("Porównanie z plikiem %1").arg(QFileInfo(path).fileName()), otherSide,
+                              *mine, *theirs,
+                              QStringLiteral("Wyślij zaznaczone: zaznaczone pola z pliku trafią do okna i do sterownika."),
+                              std::move(send), this);
   d->setAttribute(Qt::WA_DeleteOnClose);
   d->open();
 }

@@ -92,6 +92,15 @@ class MainWindow : public QMainWindow {
   void uploadParams(std::vector<std::size_t> only);
   void aboutClick();
   void backupsClick();
+  // "Porównaj ze sterownikiem…": reads what the controller holds (the window untouched) and lists
+  // the fields that differ.  "Porównaj z plikiem…": the same against a *.dvc file.
+  void compareControllerClick();
+  void compareFileClick();
+  // The comparison with a configuration file (a chosen file or a backup); its "Wyślij zaznaczone"
+  // takes the chosen parameters' fields from the file into the window (one undo step) and sends
+  // them.
+  void compareWithFile(const QString& path, const QString& otherSide);
+  void showControllerComparison(bool ok);
   void loadFileClick();
   void saveFileClick();
 
@@ -133,6 +142,7 @@ class MainWindow : public QMainWindow {
   Session session_;
   ConfigTransfer transfer_;
   BackupBeforeWrite backup_;
+  ControllerRead compareRead_;
   FieldBinder binder_;
   EditHistory history_;
   std::unique_ptr<PortSource> portSource_;
