@@ -546,6 +546,10 @@ SerialFault faultFromSystemError(int code, int systemError) {
     // At opening, a port held by another program and one the user may not open look the same;
     // later, it is what an unplugged adapter gives.
     case ERROR_ACCESS_DENIED: return code == kOpenFailed ? SerialFault::InUseOrDenied : SerialFault::DeviceLost;
+    // USB serial drivers report a pulled adapter in their own words: "not ready" and "bad
+    // command" as well as the general failure.
+    case ERROR_NOT_READY:
+    case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED: return SerialFault::DeviceLost;
     case ERROR_SEM_TIMEOUT:

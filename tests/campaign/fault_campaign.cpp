@@ -5,6 +5,8 @@
 //   the controller's image equals the firmware (flash), the saved file is the whole new one;
 // - exit != 0: one line says what happened, the controller holds the old configuration, the new
 //   one, or exactly the mix that line states, and a file is the old one or absent;
+// - a controller written to (an upload that changed it, a flash that ended) had what it held kept
+//   in the backup history first;
 // - nothing runs past its bound or spins, and neither a port lock nor a temporary file is left.
 // Each case is a seed: --seed S --cases 1 replays it.  Seeds found failing are kept below.
 #include <QCoreApplication>
@@ -15,6 +17,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -32,7 +35,11 @@
 
 #include "firmware/bootloader.h"
 
+#include "storage/backupstore.h"
 #include "storage/checkedfile.h"
+#include "storage/configfile.h"
+#include "model/params.h"
+#include "base/notifier.h"
 #include "support/sim.h"
 #include "support/testapp.h"
 
@@ -299,6 +306,27 @@ QStringList drawModes(std::mt19937& rng, Command c, QString* text, int* lostAnsw
   return args;
 }
 
+// Faults added after the kept cases were found, drawn from a stream of their own so that every
+// kept seed still runs exactly the case it was kept for: a frame nobody asked for right behind an
+// answer, an acknowledgement that comes late, a block garbled on the line.
+QStringList drawLaterModes(unsigned seed, Command c, QString* text) {
+  if (std::any_of(kKnownCases.begin(), kKnownCases.end(), [seed](const KnownCase& k) { return k.seed == seed; }))
+    return {};
+  std::mt19937 rng(seed ^ 0x5bd1e995u);
+  if (!chance(rng, 0.3)) return {};
+  QStringList args;
+  if (c == Command::Flash && chance(rng, 0.6)) {
+    if (chance(rng, 0.5))
+      args << QStringLiteral("--late-ack") << QStringLiteral("%1:%2").arg(pick(rng, 0, 7)).arg(pick(rng, 100, 2500));
+    else
+      args << QStringLiteral("--garble-block") << QString::number(pick(rng, 0, 7));
+  } else {
+    args << QStringLiteral("--unasked-at-once") << QString::number(4 + 2 * pick(rng, 0, 50));
+  }
+  *text += QLatin1Char(' ') + args.join(QLatin1Char(' '));
+  return args;
+}
+
 // "parameters 1–25 written, 26 uncertain, 27–51 unchanged": per parameter, 'w', 'u' or 'o'.
 std::optional<QString> statedMix(const QString& line) {
   const auto at = line.indexOf(QStringLiteral("holds parameters "));
@@ -327,6 +355,31 @@ bool portFree(const QString& port) {
   return unlocked && !excl;
 }
 
+// The newest backup the tool kept before a write, if it holds exactly what the controller's dump
+// held; the reason otherwise.
+QString newestBackupHolds(std::size_t before, const std::vector<std::pair<int, dovu::Bytes>>& dump) {
+  QString why;
+  const dovu::BackupStore store;
+  const auto entries = store.list(&why);
+  if (!entries) return why;
+  if (entries->empty() || entries->front().number <= static_cast<int>(before)) return QStringLiteral("no backup was kept");
+  dovu::Form kept;
+  dovu::SilentNotifier silent;
+  if (!dovu::loadConfigFile(kept, store.pathOf(entries->front()), silent)) return QStringLiteral("the backup cannot be read");
+  if (dump.size() != dovu::paramTable().size()) return QStringLiteral("no parameter dump");
+  for (std::size_t i = 0; i < dump.size(); ++i)
+    if (dovu::buildPayload(kept, dovu::paramTable()[i]) != dump[i].second)
+      return QStringLiteral("the backup's parameter %1 is not what the controller held").arg(i + 1);
+  return {};
+}
+
+// The number of the newest backup, 0 when there is none.
+std::size_t newestBackup() {
+  QString why;
+  const auto entries = dovu::BackupStore().list(&why);
+  return entries && !entries->empty() ? static_cast<std::size_t>(entries->front().number) : 0;
+}
+
 QString Campaign::runCase(unsigned seed, QString* description) {
   std::mt19937 rng(seed);
   const auto c = static_cast<Command>(pick(rng, 0, 4));
@@ -335,7 +388,9 @@ QString Campaign::runCase(unsigned seed, QString* description) {
   std::unique_ptr<SimProcess> sim;
   int lostAnswers = 0;
   if (c != Command::Save) {
-    sim = std::make_unique<SimProcess>(drawModes(rng, c, &text, &lostAnswers));
+    QStringList modes = drawModes(rng, c, &text, &lostAnswers);
+    modes << drawLaterModes(seed, c, &text);
+    sim = std::make_unique<SimProcess>(modes);
     if (!sim->started()) return QStringLiteral("the simulator did not start");
   }
   // Faults done to the controller and the tool while the command runs.
@@ -389,6 +444,7 @@ QString Campaign::runCase(unsigned seed, QString* description) {
       bound = 10000;
       break;
   }
+  const std::size_t backupBefore = newestBackup();
   const Run r = runTool(args, fullDisk && !fullTmpfs ? 512 : 0, events, sim.get(), bound);
   const bool signalled = std::any_of(events.begin(), events.end(), [](const Event& e) { return e.kind == Event::SignalTool; });
   const QStringList lines = errorLines(r.err);
@@ -427,6 +483,9 @@ QString Campaign::runCase(unsigned seed, QString* description) {
       const auto& whole = ref_.uploaded[variant];
       if (now.size() != whole.size() || freshDump.size() != whole.size()) return fail(QStringLiteral("no parameter dump"));
       if (r.status == 0 && now != whole) return fail(QStringLiteral("exit 0 but the controller differs from the file"));
+      // Nothing was written before what the controller held was kept.
+      if (now != freshDump)
+        if (const QString why = newestBackupHolds(backupBefore, freshDump); !why.isEmpty()) return fail(why);
       if (r.status != 0) {
         const auto mix = statedMix(lines.value(0));
         if (!mix) {
@@ -451,6 +510,7 @@ QString Campaign::runCase(unsigned seed, QString* description) {
         const bool arrived = dovu::test::waitFor([&] { return QFile::exists(sim->imagePath()); }, 3000);
         if (!arrived || readFile(sim->imagePath()) != QByteArray::fromStdString(expected))
           return fail(QStringLiteral("exit 0 but the controller's image differs from the firmware"));
+        if (const QString why = newestBackupHolds(backupBefore, freshDump); !why.isEmpty()) return fail(why);
       } else if (!lines.value(0).contains(QStringLiteral("bootloader")) &&
                  !lines.value(0).contains(QStringLiteral("still runs its firmware"))) {
         return fail(QStringLiteral("a failed flash that does not say where the controller stands"));

@@ -231,8 +231,11 @@ void SimController::addUnasked(std::uint8_t code, std::vector<Answer>& answers) 
     return !a.lostBy && a.kind == Answer::Kind::Frame;
   });
   if (!answered) return;
-  // A frame with the code the program asks next could not be told from its answer by anyone.
+  // A frame with the code the program asks next could not be told from its answer by anyone; nor
+  // could one with the code just asked when its answer was spoiled, as the program still waits.
   const auto next = static_cast<std::uint8_t>(code + 2);
+  const bool spoiled = std::any_of(answers.begin(), answers.end(), [](const Answer& a) { return a.spoiled; });
+  const auto awaited = [&](std::uint8_t c) { return c == next || (spoiled && c == code); };
   // Every byte of the stored value changed, so a frame that lands in a field shows.
   auto unasked = [&](std::uint8_t c, const char* by, bool atOnce) {
     Bytes value = parameter(c & ~1);
@@ -243,14 +246,14 @@ void SimController::addUnasked(std::uint8_t code, std::vector<Answer>& answers) 
     a.atOnce = atOnce;
     answers.push_back(a);
   };
-  if (opt_.unsolicited && *opt_.unsolicited != next) unasked(*opt_.unsolicited, "--unsolicited", false);
-  if (opt_.unaskedAtOnce) unasked(*opt_.unaskedAtOnce, "--unasked-at-once", true);
+  if (opt_.unsolicited && !awaited(*opt_.unsolicited)) unasked(*opt_.unsolicited, "--unsolicited", false);
+  if (opt_.unaskedAtOnce && !(spoiled && *opt_.unaskedAtOnce == code)) unasked(*opt_.unaskedAtOnce, "--unasked-at-once", true);
   if (opt_.noisyLine) {
     // Half the bursts repeat the code just answered with another value, half carry a random one.
     std::uint8_t c = code;
-    if (nextNoise() % 2 || code < kFirstReadCode + 2 || code > kLastSetCode) {
+    if (nextNoise() % 2 || code < kFirstReadCode + 2 || code > kLastSetCode || spoiled) {
       do c = static_cast<std::uint8_t>(kFirstReadCode + 2 + nextNoise() % (kLastSetCode - kFirstReadCode - 1));
-      while (c == next);
+      while (awaited(c));
     }
     Bytes payload;
     for (unsigned i = 0, n = nextNoise() % 21; i < n; ++i) payload.push_back(static_cast<char>(nextNoise()));
@@ -396,11 +399,14 @@ void SimController::applyFailures(std::uint8_t code, std::vector<Answer>& answer
       Bytes payload = a.bytes.substr(3, a.bytes.size() - 4);
       payload.resize(std::max(payload.size(), kLongLength), ' ');
       a.bytes = buildFrame(code, payload, kControllerStart);
+      a.spoiled = true;
     }
     for (auto& d : opt_.shortAnswer) {
       if (d.code != code || d.count == 0) continue;
       if (d.count > 0) --d.count;
       a.bytes = buildFrame(code, a.bytes.substr(3, (a.bytes.size() - 4) / 2), kControllerStart);
+      // A block or a status record cut short is refused; a text cut short is still a text.
+      a.spoiled = code == 52 || code == 54 || code == 80 || code == 104 || code == 253;
       break;
     }
     for (auto& d : opt_.garbledAnswer) {
@@ -413,7 +419,10 @@ void SimController::applyFailures(std::uint8_t code, std::vector<Answer>& answer
     }
     const bool corrupt = std::any_of(opt_.badChecksum.begin(), opt_.badChecksum.end(),
                                      [code](int c) { return c == kAllCodes || c == code; });
-    if (corrupt) a.bytes.back() = static_cast<char>(~byteAt(a.bytes, a.bytes.size() - 1));
+    if (corrupt) {
+      a.bytes.back() = static_cast<char>(~byteAt(a.bytes, a.bytes.size() - 1));
+      a.spoiled = true;
+    }
     if (opt_.noise) {
       const unsigned count = 1 + nextNoise() % 4;
       for (unsigned i = 0; i < count; ++i) {

@@ -52,6 +52,7 @@ struct Answer {
   const char* lostBy = nullptr;  // option of the failure mode that loses it; nullptr: it is sent
   const char* sentBy = nullptr;  // option of the failure mode that adds it unasked
   bool atOnce = false;           // an unasked frame that follows the answer without a pause
+  bool spoiled = false;          // sent, but no program takes it (too long, bad checksum, a short block)
   int delayMs = 0;               // held back this long (--late-ack)
 
   Bytes wire() const { return noise + bytes; }
