@@ -397,7 +397,7 @@ TEST_F(Session, PressesInsideThePollsWaitRunOnceItIsOver) {
 
 // Before the window writes to the controller, what it holds goes to the backup history: read
 // afresh (the window's own fields untouched) or taken from the last complete download.  A history
-// that cannot be written stops the write before anything is sent.
+// that cannot be written stops the write before anything is sent, unless the user chooses to go on.
 TEST_F(Session, EveryWriteFromTheWindowFirstKeepsWhatTheControllerHeld) {
   start();
   connectClick();
@@ -467,12 +467,25 @@ TEST_F(Session, EveryWriteFromTheWindowFirstKeepsWhatTheControllerHeld) {
   blocker.close();
   const QByteArray home = qgetenv("XDG_DATA_HOME");
   qputenv("XDG_DATA_HOME", QFile::encodeName(blocker.fileName()));
+  // The user is asked; "Nie" sends nothing, "Tak" sends without a backup.
+  QStringList asked;
+  bool answer = false;
+  main_->confirm = [&](const QString& t) {
+    asked << t;
+    return answer;
+  };
   const int setsBefore = sets();
   ASSERT_TRUE(waitFor([this] { return find("Icon_put")->isEnabled(); }, 3000));
   find<QAbstractButton>("Icon_put")->click();
-  ASSERT_TRUE(waitFor([this] { return notes_.count(QString::fromUtf8(kBackupFailedText)) == 1; }, 30000));
+  ASSERT_TRUE(waitFor([&] { return asked.size() == 1; }, 30000));
+  EXPECT_TRUE(asked.value(0).startsWith("Nie zapisano kopii zapasowej konfiguracji sterownika: ")) << asked.value(0).toStdString();
+  EXPECT_TRUE(asked.value(0).endsWith("Kontynuować bez kopii zapasowej?"));
   idle(300);
   EXPECT_EQ(sets(), setsBefore);
+  answer = true;
+  find<QAbstractButton>("Icon_put")->click();
+  ASSERT_TRUE(waitFor([&] { return sets() == setsBefore + 51 && !main_->transfer().busy(); }, 30000));
+  EXPECT_EQ(asked.size(), 2);
   qputenv("XDG_DATA_HOME", home);
 }
 

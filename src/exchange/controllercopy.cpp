@@ -108,9 +108,14 @@ void BackupBeforeWrite::store_(const Form& form, const QString& firmware) {
 }
 
 void BackupBeforeWrite::fail(const QString& why) {
-  if (Notifier* n = link_.notifier()) n->message(MessageKind::Error, QString::fromUtf8(kBackupFailedText), why);
   auto done = std::move(done_);
   done_ = nullptr;
+  if (writeWithout) {
+    const bool goOn = writeWithout(QString::fromUtf8(kWriteWithoutBackupQuestion).arg(why));
+    if (done) done(goOn);
+    return;
+  }
+  if (Notifier* n = link_.notifier()) n->message(MessageKind::Error, QString::fromUtf8(kBackupFailedText), why);
   if (done) done(false);
 }
 

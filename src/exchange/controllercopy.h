@@ -16,6 +16,9 @@ namespace dovu {
 
 inline const char* kBackupFailedText = "Nie zapisano kopii zapasowej konfiguracji sterownika: nic nie wysłano";
 inline const char* kControllerReadText = "Odczytuję konfigurację sterownika";
+// %1: why the backup failed.
+inline const char* kWriteWithoutBackupQuestion =
+    "Nie zapisano kopii zapasowej konfiguracji sterownika: %1.\nKontynuować bez kopii zapasowej?";
 
 class ControllerRead : public QObject {
   Q_OBJECT
@@ -68,6 +71,9 @@ class BackupBeforeWrite : public QObject {
   void take(BackupReason reason, const QString& port, std::function<void(bool)> done);
   // The backup the last take() stored.
   const std::optional<BackupEntry>& last() const { return last_; }
+  // Asked when the backup failed, with the reason: true goes on without it (the user's explicit
+  // choice; done(true) then follows with no backup).  Unset: the failure is reported, done(false).
+  std::function<bool(const QString& question)> writeWithout;
   // The history used; the window's default unless a test gives another.
   std::function<BackupStore()> store = [] { return BackupStore(); };
 

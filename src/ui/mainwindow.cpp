@@ -123,6 +123,8 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
     if (ok && !transfer_.uploading()) backup_.remember();
   });
   connect(&compareRead_, &ControllerRead::finished, this, &MainWindow::showControllerComparison);
+  // A backup that failed leaves the choice to the user; the question's default is "Nie".
+  backup_.writeWithout = [this](const QString& question) { return confirm(question); };
   loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
   saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
   confirm = [this](const QString& text) { return askYesNo(this, text); };
