@@ -463,6 +463,12 @@ QString Campaign::runCase(unsigned seed, QString* description) {
   if (r.status == 0 && !lines.isEmpty()) return fail(QStringLiteral("error lines on success"));
   if (!QDir(folder).entryList({QStringLiteral(".dovu-save-*")}, QDir::Files | QDir::Hidden).isEmpty())
     return fail(QStringLiteral("a temporary file was left"));
+  // A controller killed while the tool ran takes its line with it: its end is waited for, so that
+  // the port is not checked while the killed simulator is still going.
+  const bool killed = std::any_of(events.begin(), events.end(), [&r](const Event& e) {
+    return e.kind == Event::KillController && e.atMs <= r.wallS * 1000;
+  });
+  if (sim && killed) sim->process().waitForFinished(3000);
   const bool simAlive = sim && sim->process().state() == QProcess::Running;
   if (simAlive && !portFree(sim->port())) return fail(QStringLiteral("the port is still locked or exclusive"));
 
