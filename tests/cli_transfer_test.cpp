@@ -38,6 +38,17 @@ QJsonObject fieldsOf(const QString& path, QJsonObject* meta = nullptr) {
   return o;
 }
 
+// Writes a firmware file of n image bytes (byte i is i * step) with its check byte; its bytes.
+dovu::Bytes writeFirmware(const QString& path, int n, int step) {
+  dovu::Bytes fw = "dvf";
+  for (int i = 0; i < n; ++i) fw.push_back(static_cast<char>(i * step));
+  fw.push_back(static_cast<char>(dovu::xorChecksum(fw, fw.size())));
+  QFile w(path);
+  EXPECT_TRUE(w.open(QIODevice::WriteOnly)) << path.toStdString();
+  w.write(fw.data(), static_cast<qint64>(fw.size()));
+  return fw;
+}
+
 int setFrames(const SimProcess& sim) {
   int n = 0;
   for (const auto& f : sim.framesFromPc()) n += f.code() >= 5 && f.code() <= 105 && f.code() % 2;
@@ -216,14 +227,8 @@ TEST(CliTransfer, ASignalEndsTheTransferSayingWhatTheControllerHolds) {
   // recovers it.
   SimProcess sim({"--baud-pace"});
   ASSERT_TRUE(sim.started());
-  dovu::Bytes fw = "dvf";
-  for (int i = 0; i < 3000; ++i) fw.push_back(static_cast<char>(i * 7));
-  fw.push_back(static_cast<char>(dovu::xorChecksum(fw, fw.size())));
   const QString fwPath = dir.filePath("fw.dvf");
-  QFile w(fwPath);
-  ASSERT_TRUE(w.open(QIODevice::WriteOnly));
-  w.write(fw.data(), static_cast<qint64>(fw.size()));
-  w.close();
+  const dovu::Bytes fw = writeFirmware(fwPath, 3000, 7);
   auto blocks = [&] {
     int n = 0;
     for (const auto& fr : sim.framesFromPc()) n += fr.code() == 101;
@@ -298,13 +303,7 @@ TEST(CliBackup, EveryWriteKeepsWhatTheControllerHeldAndOneCommandPutsItBack) {
   EXPECT_FALSE(backupOf(r).isEmpty()) << "a restore is a write: what it replaced is kept too";
 
   // A flash keeps one too, with the firmware version the controller reported.
-  dovu::Bytes fw = "dvf";
-  for (int i = 0; i < 300; ++i) fw.push_back(static_cast<char>(i));
-  fw.push_back(static_cast<char>(dovu::xorChecksum(fw, fw.size())));
-  QFile w(dir.filePath("fw.dvf"));
-  ASSERT_TRUE(w.open(QIODevice::WriteOnly));
-  w.write(fw.data(), static_cast<qint64>(fw.size()));
-  w.close();
+  writeFirmware(dir.filePath("fw.dvf"), 300, 1);
   r = runCli({"flash", "--port", sim.port(), dir.filePath("fw.dvf")});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   kept = backupOf(r);

@@ -75,6 +75,12 @@ class Session : public ::testing::Test {
     waitFor([&] { return !main_->link().exchanging(); }, 10000);
   }
   // Frames reach the simulator's log a moment after they are written.
+  // The parameter set frames the simulator received.
+  int sets() const {
+    int n = 0;
+    for (const auto& f : sim_->framesFromPc()) n += f.code() >= 5 && f.code() <= 105 && f.code() % 2 == 1;
+    return n;
+  }
   bool logged(int code, int count) {
     return waitFor([&] { return countFrames(*sim_, code) >= count; }, 2000);
   }
@@ -237,10 +243,7 @@ TEST_F(Session, DownloadFromTheWindowStartsNoSecondTransferWhileItRuns) {
   EXPECT_FALSE(main_->progressDialog()->isVisible());
   EXPECT_GT(clicks, 2);
   EXPECT_EQ(countFrames(*sim_, 8), 1);  // Edit_Tel1 read once
-  int sets = 0;
-  for (const auto& f : sim_->framesFromPc())
-    if (f.code() >= 5 && f.code() <= 105 && f.code() % 2 == 1) ++sets;
-  EXPECT_EQ(sets, 0);
+  EXPECT_EQ(sets(), 0);
   EXPECT_FALSE(text("Edit_Tel1").isEmpty());
   EXPECT_EQ(sim_->dumped(8), text("Edit_Tel1").toStdString());
 }
@@ -254,12 +257,6 @@ TEST_F(Session, UploadOfTheWindowDefaultsAsksFirstAnUploadOfALoadedFileDoesNot) 
   main_->confirm = [&](const QString& t) {
     asked << t;
     return false;
-  };
-  auto sets = [this] {
-    int n = 0;
-    for (const auto& f : sim_->framesFromPc())
-      if (f.code() >= 5 && f.code() <= 105 && f.code() % 2 == 1) ++n;
-    return n;
   };
   find<QAbstractButton>("Icon_put")->click();
   EXPECT_EQ(asked, QStringList{QString::fromUtf8(ui::kUploadDefaultsText)});
@@ -403,11 +400,6 @@ TEST_F(Session, EveryWriteFromTheWindowFirstKeepsWhatTheControllerHeld) {
   connectClick();
   ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
   ASSERT_TRUE(waitFor([this] { return find("Icon_put")->isEnabled(); }, 3000));
-  auto sets = [this] {
-    int n = 0;
-    for (const auto& f : sim_->framesFromPc()) n += f.code() >= 5 && f.code() <= 105 && f.code() % 2 == 1;
-    return n;
-  };
   // What a backup holds, parameter by parameter as the controller's dump has them.
   auto holds = [](const BackupEntry& e, const std::vector<std::pair<int, Bytes>>& dump) {
     Form kept;
@@ -513,11 +505,6 @@ TEST_F(Session, ACheckedDifferenceIsSentAloneAfterItsBackup) {
     edit->selectAll();
     QTest::keyClicks(edit, name == std::string_view("Edit_Tel1") ? "+48500111222" : "+48500333444");
   }
-  auto sets = [this] {
-    int n = 0;
-    for (const auto& f : sim_->framesFromPc()) n += f.code() >= 5 && f.code() <= 105 && f.code() % 2 == 1;
-    return n;
-  };
   const int setsBefore = sets();
   QString why;
   const std::size_t backupsBefore = BackupStore().list(&why)->size();

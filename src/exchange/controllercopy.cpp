@@ -32,15 +32,20 @@ bool ControllerRead::start() {
   return true;
 }
 
+void ControllerRead::showPanel(bool on) {
+  window_.setVisible("FormProgres", on);
+  window_.setVisible("Panel_bar", on);
+}
+
 bool ControllerRead::begin() {
-  if (link_.waiting() || link_.exchanging() || link_.aborted() || !session_.loggedIn()) return false;
+  // The transfer refuses a line that is busy; a window logged out meanwhile has nothing to read.
+  if (!session_.loggedIn()) return false;
   form_ = std::make_unique<Form>();
   dispatcher_ = std::make_unique<Dispatcher>(*form_);
   transfer_ = std::make_unique<ConfigTransfer>(*form_, link_, session_);
   // The answers go to the read's own form; the window's bar shows how far it is.
   dispatcher_->attach(link_);
-  window_.setVisible("FormProgres", true);
-  window_.setVisible("Panel_bar", true);
+  showPanel(true);
   window_.setText("Label_Bar", QString::fromUtf8(kControllerReadText));
   window_.setValue("Bar", 0);
   connect(transfer_.get(), &ConfigTransfer::progress, this, [this](int v) { window_.setValue("Bar", v); });
@@ -51,8 +56,7 @@ bool ControllerRead::begin() {
   if (!transfer_->startDownload()) {
     windowDispatcher_.attach(link_);
     transfer_.reset();
-    window_.setVisible("Panel_bar", false);
-    window_.setVisible("FormProgres", false);
+    showPanel(false);
     return false;
   }
   return true;
@@ -62,8 +66,7 @@ void ControllerRead::end(bool ok) {
   windowDispatcher_.attach(link_);
   transfer_.reset();
   dispatcher_.reset();
-  window_.setVisible("Panel_bar", false);
-  window_.setVisible("FormProgres", false);
+  showPanel(false);
   emit finished(ok);
 }
 
@@ -88,20 +91,18 @@ void BackupBeforeWrite::take(BackupReason reason, const QString& port, std::func
   reason_ = reason;
   port_ = port;
   done_ = std::move(done);
-  last_.reset();
   if (known_) {
     Form form;
     SilentNotifier silent;
     if (!loadConfigFile(form, known_->file, silent)) return fail(QStringLiteral("pamiętana konfiguracja jest nieczytelna"));
     return store_(form, known_->firmware);
   }
-  if (!read_.start()) fail(QStringLiteral("łącze jest zajęte innym poleceniem"));
+  if (!read_.start()) fail(QStringLiteral("sterownik nie jest zalogowany"));
 }
 
 void BackupBeforeWrite::store_(const Form& form, const QString& firmware) {
   QString why;
-  last_ = store().add(form, reason_, port_, &why, QDateTime::currentDateTime(), firmware);
-  if (!last_) return fail(why);
+  if (!BackupStore().add(form, reason_, port_, &why, QDateTime::currentDateTime(), firmware)) return fail(why);
   auto done = std::move(done_);
   done_ = nullptr;
   done(true);

@@ -40,6 +40,7 @@ class ControllerRead : public QObject {
  private:
   bool begin();
   void end(bool ok);
+  void showPanel(bool on);
 
   bool queued_ = false;
   Form& window_;
@@ -62,20 +63,15 @@ class BackupBeforeWrite : public QObject {
   // Something was written to the controller (an upload, a password, a firmware): what was
   // remembered is no longer what it holds.
   void forget() { known_.reset(); }
-  bool knows() const { return known_.has_value(); }
   bool busy() const { return read_.busy(); }
 
   // Keeps what the controller on port holds in the backup history, then calls done(true).  When it
   // cannot be read or stored, says why (kBackupFailedText) and calls done(false): the write must
   // not start.  Ignored while a backup is under way.
   void take(BackupReason reason, const QString& port, std::function<void(bool)> done);
-  // The backup the last take() stored.
-  const std::optional<BackupEntry>& last() const { return last_; }
   // Asked when the backup failed, with the reason: true goes on without it (the user's explicit
   // choice; done(true) then follows with no backup).  Unset: the failure is reported, done(false).
   std::function<bool(const QString& question)> writeWithout;
-  // The history used; the window's default unless a test gives another.
-  std::function<BackupStore()> store = [] { return BackupStore(); };
 
  private:
   void store_(const Form& form, const QString& firmware);
@@ -89,7 +85,6 @@ class BackupBeforeWrite : public QObject {
     QString firmware;
   };
   std::optional<Known> known_;
-  std::optional<BackupEntry> last_;
   BackupReason reason_ = BackupReason::Manual;
   QString port_;
   std::function<void(bool)> done_;

@@ -52,8 +52,6 @@ class ConfigTransfer : public QObject {
   // download that does not finish says so (kDownloadInterruptedText).
   void requestDownload();
   void requestUpload(std::vector<std::size_t> only = {});
-  // How many parameters the upload under way sends (the progress bar's end).
-  int uploadCount() const { return static_cast<int>(order_.size()); }
 
  signals:
   void progress(int value);  // the bar value after each parameter

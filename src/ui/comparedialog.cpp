@@ -74,12 +74,16 @@ CompareDialog::CompareDialog(const QString& title, const QString& otherSide, con
   resize(820, 520);
 }
 
-std::vector<std::size_t> CompareDialog::chosenParams() const {
-  QStringList chosen;
+QStringList CompareDialog::checkedFields() const {
+  QStringList checked;
   for (int row = 0; row < table_->rowCount(); ++row)
-    if (table_->item(row, 0)->checkState() == Qt::Checked) chosen << rows_[static_cast<std::size_t>(row)].field;
+    if (table_->item(row, 0)->checkState() == Qt::Checked) checked << rows_[static_cast<std::size_t>(row)].field;
+  return checked;
+}
+
+std::vector<std::size_t> CompareDialog::chosenParams() const {
   QString why;
-  return paramsHolding(chosen, &why).value_or(std::vector<std::size_t>{});
+  return paramsHolding(checkedFields(), &why).value_or(std::vector<std::size_t>{});
 }
 
 void CompareDialog::update() {
@@ -87,9 +91,7 @@ void CompareDialog::update() {
   sendButton_->setEnabled(!params.empty());
   // The fields of the chosen parameters that differ but were not checked go too: a parameter is
   // sent whole.
-  QStringList checked;
-  for (int row = 0; row < table_->rowCount(); ++row)
-    if (table_->item(row, 0)->checkState() == Qt::Checked) checked << rows_[static_cast<std::size_t>(row)].field;
+  const QStringList checked = checkedFields();
   std::set<QString> travelling;
   for (std::size_t p : params)
     for (const QString& f : fieldsOfParam(p)) travelling.insert(f);

@@ -28,6 +28,7 @@ class CompareDialog : public QDialog {
   std::vector<std::size_t> chosenParams() const;
 
  private:
+  QStringList checkedFields() const;
   void update();
 
   std::vector<FieldDifference> rows_;

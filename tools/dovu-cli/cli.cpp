@@ -38,6 +38,10 @@ namespace {
 HeldErrors* heldErrors = nullptr;
 }
 
+QString StopSignals::name(int signal) {
+  return signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM");
+}
+
 HeldErrors::HeldErrors() : outer_(heldErrors) { heldErrors = this; }
 HeldErrors::~HeldErrors() { heldErrors = outer_; }
 

@@ -120,6 +120,8 @@ class StopSignals {
   // Called from the event loop when a signal has come.
   std::function<void()> onSignal;
   static int exitCode(int signal) { return 128 + signal; }
+  // "SIGINT" or "SIGTERM", for the one line that says what the signal ended.
+  static QString name(int signal);
 
  private:
   void take();

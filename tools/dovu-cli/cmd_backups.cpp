@@ -1,6 +1,5 @@
 // backups: the history of configurations kept before each write to a controller.
 #include <QDir>
-#include <csignal>
 #include <cstdio>
 
 #include "cli.h"
@@ -33,7 +32,7 @@ bool backupBeforeWrite(const QString& port, const QString& password, BackupReaso
   if (const int sig = stop.signal()) {
     const bool flash = reason == BackupReason::BeforeFirmware;
     err(QStringLiteral("%1 interrupted by %2 during the backup, before it started: the controller is unchanged%3")
-            .arg(QLatin1String(verb), sig == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"),
+            .arg(QLatin1String(verb), StopSignals::name(sig),
                  flash ? QStringLiteral(" and still runs its firmware") : QString()));
     return false;
   }

@@ -100,7 +100,7 @@ int cmdFlash(const QStringList& args) {
   if (result == FirmwareUpdate::Result::Done) return kOk;
   const int sig = stop.signal();
   const QString what = result == FirmwareUpdate::Result::Stopped
-                           ? QStringLiteral("flash interrupted by %1").arg(sig == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"))
+                           ? QStringLiteral("flash interrupted by %1").arg(StopSignals::name(sig))
                            : QStringLiteral("flash failed: %1").arg(notifier.lastDetail.isEmpty()
                                                                         ? notifier.lastText
                                                                         : notifier.lastText + QStringLiteral(": ") + notifier.lastDetail);

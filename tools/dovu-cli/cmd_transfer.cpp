@@ -45,8 +45,6 @@ Outcome runTransfer(Controller& c, Progress& line, const std::function<bool()>& 
   return o;
 }
 
-QString signalName(int sig) { return sig == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"); }
-
 QString range(int from, int to) {
   return from == to ? QString::number(from) : QStringLiteral("%1–%2").arg(from).arg(to);
 }
@@ -123,7 +121,7 @@ int cmdDownload(const QStringList& args) {
     logoutQuietly(c);
     c.port.close();
     err(QStringLiteral("download interrupted by %1 at the bar value %2: no file written")
-            .arg(signalName(sig)).arg(c.form.state("Bar").value));
+            .arg(StopSignals::name(sig)).arg(c.form.state("Bar").value));
     return StopSignals::exitCode(sig);
   }
   if (!o.ok) {
@@ -223,7 +221,7 @@ int uploadFile(Command& cmd, const QString& file, const char* verb) {
     const int sig = stop.signal();
     logoutQuietly(c);
     c.port.close();
-    err(QStringLiteral("%1 interrupted by %2: %3").arg(what, signalName(sig), held(false)));
+    err(QStringLiteral("%1 interrupted by %2: %3").arg(what, StopSignals::name(sig), held(false)));
     return StopSignals::exitCode(sig);
   }
   err(QStringLiteral("%1 stopped after %2 of %3 parameters: %4; %5")
