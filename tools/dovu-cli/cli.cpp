@@ -38,10 +38,6 @@ namespace {
 HeldErrors* heldErrors = nullptr;
 }
 
-QString StopSignals::name(int signal) {
-  return signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM");
-}
-
 HeldErrors::HeldErrors() : outer_(heldErrors) { heldErrors = this; }
 HeldErrors::~HeldErrors() { heldErrors = outer_; }
 
@@ -178,66 +174,6 @@ bool checkPortExists(const QString& port) {
   if (portExists(port)) return true;
   err(QStringLiteral("no such port: %1 (see 'dovu-cli ports')").arg(port));
   return false;
-}
-
-namespace {
-int stopPipe = -1;  // the write end, for the handler
-
-void onStopSignal(int sig) {
-  const int saved = errno;
-  const char c = static_cast<char>(sig);
-  [[maybe_unused]] const auto n = ::write(stopPipe, &c, 1);
-  errno = saved;
-}
-}  // namespace
-
-StopSignals::StopSignals() {
-  if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  stopPipe = pipe_[1];
-  notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
-  QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { take(); });
-  struct sigaction sa {};
-  sa.sa_handler = onStopSignal;
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
-}
-
-StopSignals::~StopSignals() {
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
-  notifier_.reset();
-  stopPipe = -1;
-  for (int& fd : pipe_) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
-}
-
-void StopSignals::take() {
-  char c = 0;
-  bool came = false;
-  while (pipe_[0] >= 0 && ::read(pipe_[0], &c, 1) == 1) {
-    if (!signal_) signal_ = static_cast<unsigned char>(c);
-    came = true;
-  }
-  if (!came) return;
-  if (loop_) loop_->quit();
-  if (onSignal) onSignal();
-}
-
-int StopSignals::signal() {
-  take();  // also when no event loop ran since
-  return signal_;
-}
-
-bool StopSignals::wait(int ms) {
-  if (signal()) return false;
-  QEventLoop l;
-  loop_ = &l;
-  QTimer::singleShot(ms, &l, &QEventLoop::quit);
-  l.exec(QEventLoop::WaitForMoreEvents);
-  loop_ = nullptr;
-  return signal() == 0;
 }
 
 void enableTrace() { QLoggingCategory::setFilterRules(QStringLiteral("dovu.link.debug=true")); }
