@@ -8,7 +8,7 @@ namespace {
 constexpr char16_t kKeptByte = 0xDC00;
 
 // Length of the valid UTF-8 sequence at raw[i], or 0 when the byte there does not start one.
-int utf8SequenceAt(const QByteArray& raw, qsizetype i) {
+[[maybe_unused]] int utf8SequenceAt(const QByteArray& raw, qsizetype i) {  // not on Windows
   const auto b = static_cast<unsigned char>(raw[i]);
   const int n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
   if (n == 0 || i + n > raw.size()) return 0;

@@ -7,7 +7,7 @@
 #endif
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 
 #include <windows.h>
 
@@ -40,18 +40,34 @@ QString systemText(DWORD err) {
 // The temporary file of a save, beside its target, which commit() moves over the target with
 // ReplaceFileW: the file keeps the replaced one's attributes, permissions and creation time, which
 // QSaveFile's rename (MoveFileEx) drops, and a target another process holds for a moment (an
-// indexer, a virus scanner) is tried again.
-class SaveFile : public QTemporaryFile {
+// indexer, a virus scanner) is tried again.  A plain QFile created with a fresh name: QTemporaryFile
+// keeps its handle open after close() (to hold the name), and an open handle makes the flush and
+// the replace fail with a sharing violation.
+class SaveFile : public QFile {
  public:
-  explicit SaveFile(const QString& target) : QTemporaryFile(target + QStringLiteral(".XXXXXX")), target_(target) {}
+  explicit SaveFile(const QString& target) : target_(target) {}
+  ~SaveFile() override { cancelWriting(); }
+
+  // Creates the file under a name no other file has; false with the reason in errorString().
+  bool create() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      setFileName(target_ + QStringLiteral(".%1").arg(QRandomGenerator::global()->generate() & 0xffffff, 6, 16,
+                                                        QLatin1Char('0')));
+      if (QFile::open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        owned_ = true;
+        return true;
+      }
+      if (!QFile::exists(fileName())) return false;  // not a name clash: the reason is in errorString()
+    }
+    return false;
+  }
 
   // false with the reason in errorString(); the target is then as it was, or, when it could not be
   // put back, the new content stays in fileName() and the reason says so.
   bool commit() {
     if (!isOpen()) return false;
     auto giveUp = [this](const QString& why) {
-      close();
-      remove();
+      cancelWriting();
       setErrorString(why);  // closing may have cleared it
       return false;
     };
@@ -64,21 +80,24 @@ class SaveFile : public QTemporaryFile {
     if (const DWORD err = replaceKeepingAttributes(nativePath(target_), nativePath(written))) {
       if (QFileInfo::exists(target_) || !QFileInfo::exists(written)) return giveUp(systemText(err));
       // The old file is gone and the new one could not take its name: it is kept where it is.
-      setAutoRemove(false);
+      owned_ = false;
       setErrorString(QStringLiteral("%1; zapisane dane są w pliku %2").arg(systemText(err), QDir::toNativeSeparators(written)));
       return false;
     }
-    setAutoRemove(false);
+    owned_ = false;
     return true;
   }
 
+  // Closes and removes the temporary file unless it has become the target.
   void cancelWriting() {
     close();
-    remove();
+    if (owned_) QFile::remove(fileName());
+    owned_ = false;
   }
 
  private:
   QString target_;
+  bool owned_ = false;  // the temporary file exists and is ours to remove
 };
 
 }  // namespace
@@ -121,7 +140,7 @@ bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, 
   // The temporary file replaces the target only on commit(), which checks the buffered writes
   // first; without commit() it is removed.
   detail::SaveFile file(info.absoluteFilePath());
-  if (!file.open()) return fail(file.errorString());
+  if (!file.create()) return fail(file.errorString());
   std::size_t done = 0;
   while (done < data.size()) {
     const long n = write ? write(file.handle(), data.data() + done, data.size() - done)

@@ -9,10 +9,13 @@ namespace dovu::ui {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
   // The interface is Polish, Qt's own texts included; without the translations they stay English.
+  // Every text of Qt the window shows is in qtbase's catalogue (qt_pl.qm would pull in those of
+  // modules the program does not have, and fails where they are not installed).
   const QLocale polish(QLocale::Polish, QLocale::Poland);
   QLocale::setDefault(polish);
   auto* qt = new QTranslator(this);
-  if (qt->load(polish, QStringLiteral("qt"), QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+  if (qt->load(polish, QStringLiteral("qtbase"), QStringLiteral("_"),
+               QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
     polish_ = installTranslator(qt);
   else
     delete qt;

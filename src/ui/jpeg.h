@@ -1,5 +1,5 @@
 #pragma once
-// JPEG pictures decoded with libjpeg-turbo.
+// JPEG pictures: libjpeg-turbo on Linux (jpeg.cpp), Qt's JPEG plugin on Windows (jpeg_win.cpp).
 #include <QByteArray>
 #include <QImage>
 

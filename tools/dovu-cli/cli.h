@@ -128,6 +128,7 @@ class StopSignals {
   int pipe_[2] = {-1, -1};
   int signal_ = 0;
   std::unique_ptr<QSocketNotifier> notifier_;
+  std::unique_ptr<QObject> platform_;  // Windows: the notifier of the console's stop event
   QEventLoop* loop_ = nullptr;
 };
 

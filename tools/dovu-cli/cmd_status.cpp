@@ -121,7 +121,9 @@ int cmdStatus(const QStringList& args) {
   // SIGINT and SIGTERM end a running stream after the logout; a reader that goes away (| head -1)
   // ends it too.
   StopSignals stop;
+#ifdef SIGPIPE
   std::signal(SIGPIPE, SIG_IGN);
+#endif
   Controller c(cmd.port(), password);
   // The same gate as everywhere: a frame no wait expects is dropped (and traced as such).
   Dispatcher dispatcher(c.form);

@@ -1,0 +1,40 @@
+# Install step: every DLL that a program, library or plugin of the Windows tree imports is in bin/
+# or belongs to Windows itself; otherwise the tree would not start on a machine without Qt and the
+# install fails, naming the DLL and who imports it.  DOVU_OBJDUMP is set by the caller.
+set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+# Windows' own libraries (and the API sets it resolves itself).
+set(system_dlls
+  advapi32 bcrypt comctl32 comdlg32 crypt32 d2d1 d3d11 d3d9 dwmapi dwrite dxgi gdi32 imm32 kernel32
+  msvcrt mpr netapi32 ntdll ole32 oleaut32 setupapi shcore shell32 shlwapi user32 userenv uxtheme
+  version winmm winspool.drv ws2_32 wtsapi32 authz cfgmgr32 dnsapi iphlpapi secur32 wininet)
+file(GLOB_RECURSE binaries LIST_DIRECTORIES false "${root}/*.exe" "${root}/*.dll")
+if(NOT binaries)
+  message(FATAL_ERROR "No program in the install tree ${root}")
+endif()
+file(GLOB shipped RELATIVE "${root}/bin" "${root}/bin/*.dll")
+string(TOLOWER "${shipped}" shipped)
+set(missing)
+foreach(binary IN LISTS binaries)
+  execute_process(COMMAND "${DOVU_OBJDUMP}" -p "${binary}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${DOVU_OBJDUMP} -p ${binary} failed")
+  endif()
+  string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
+  foreach(line IN LISTS imports)
+    string(REGEX REPLACE "^DLL Name: *" "" dll "${line}")
+    string(STRIP "${dll}" dll)
+    string(TOLOWER "${dll}" dll)
+    string(REGEX REPLACE "\\.dll$" "" base "${dll}")
+    if(dll IN_LIST shipped OR base IN_LIST system_dlls OR dll IN_LIST system_dlls OR dll MATCHES "^(api|ext)-ms-")
+      continue()
+    endif()
+    file(RELATIVE_PATH who "${root}" "${binary}")
+    list(APPEND missing "${dll} (imported by ${who})")
+  endforeach()
+endforeach()
+if(missing)
+  list(JOIN missing "\n  " text)
+  message(FATAL_ERROR "The install tree lacks DLLs its programs import:\n  ${text}")
+endif()
+list(LENGTH binaries count)
+message(STATUS "Imports checked: ${count} programs and libraries find every DLL they need")

@@ -1,0 +1,83 @@
+// Ctrl+C, Ctrl+Break and the console being closed on Windows.  The console's control handler runs
+// on a thread of its own that the system starts; it records the stop as SIGINT (Ctrl+C) or SIGTERM
+// (the others) and signals an event that the event loop watches through QWinEventNotifier, so the
+// commands end in the same order as after a POSIX signal, without polling.
+#include <QEventLoop>
+#include <QTimer>
+#include <QWinEventNotifier>
+#include <atomic>
+#include <csignal>
+#include <windows.h>
+
+#include "cli.h"
+
+namespace dovu::cli {
+
+QString StopSignals::name(int signal) {
+  return signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM");
+}
+
+namespace {
+std::atomic<int> pendingStop{0};
+// Automatic reset: the notifier's wait consumes it, so a stop is reported once, never spun on.
+HANDLE stopEvent = nullptr;
+// Set once the command has ended in order, so that closing the console waits for the logout.
+HANDLE endedEvent = nullptr;
+
+BOOL WINAPI onConsoleControl(DWORD type) {
+  const int sig = type == CTRL_C_EVENT ? SIGINT : SIGTERM;
+  int none = 0;
+  pendingStop.compare_exchange_strong(none, sig);
+  if (stopEvent) SetEvent(stopEvent);
+  // The system ends the process as soon as the handler returns from these (at the latest after
+  // about five seconds): give the command that time to log out and restore the line.
+  if ((type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) && endedEvent)
+    WaitForSingleObject(endedEvent, 4500);
+  return TRUE;
+}
+}  // namespace
+
+StopSignals::StopSignals() {
+  pendingStop = 0;
+  // Made once: a handler of an earlier object may still hold them.
+  if (!stopEvent) stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!endedEvent) endedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!stopEvent) return;
+  ResetEvent(stopEvent);
+  if (endedEvent) ResetEvent(endedEvent);
+  auto* notifier = new QWinEventNotifier(stopEvent);
+  QObject::connect(notifier, &QWinEventNotifier::activated, [this] { take(); });
+  platform_.reset(notifier);
+  SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+StopSignals::~StopSignals() {
+  SetConsoleCtrlHandler(onConsoleControl, FALSE);
+  platform_.reset();
+  if (endedEvent) SetEvent(endedEvent);
+}
+
+void StopSignals::take() {
+  const int sig = pendingStop.load();
+  if (!sig || signal_) return;
+  signal_ = sig;
+  if (loop_) loop_->quit();
+  if (onSignal) onSignal();
+}
+
+int StopSignals::signal() {
+  take();  // also when no event loop ran since
+  return signal_;
+}
+
+bool StopSignals::wait(int ms) {
+  if (signal()) return false;
+  QEventLoop l;
+  loop_ = &l;
+  QTimer::singleShot(ms, &l, &QEventLoop::quit);
+  l.exec(QEventLoop::WaitForMoreEvents);
+  loop_ = nullptr;
+  return signal() == 0;
+}
+
+}  // namespace dovu::cli
