@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need, when any is missing.
-# Usage: scripts/deps.sh [--fuzz] [--screenshot] [--wine] [--package]
+# Usage: scripts/deps.sh [--fuzz] [--screenshot] [--wine] [--windows] [--package]
 set -euo pipefail
 # The build and tests; help2man makes the manual pages, desktop-file-utils and appstream check the
 # desktop entry and metainfo, dpkg-dev finds the package's library dependencies, and the window
@@ -14,6 +14,9 @@ for a in "$@"; do
   case "$a" in
     --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
     --wine) pkgs+=(g++-mingw-w64-x86-64-posix wine64 googletest) ;;
+    # The Windows programs against Qt for Windows: the installer (makensis), the ZIP checked
+    # (unzip), the window under wine on an X server driven by real keys and clicks.
+    --windows) pkgs+=(g++-mingw-w64-x86-64-posix wine64 nsis unzip xvfb xdotool x11-utils) ;;
     # The Debian packages' build, lintian and hardening-check; the cross compiler configures the
     # Windows branch of the CMake files.
     --package) pkgs+=(debhelper devscripts lintian pkgconf g++-mingw-w64-x86-64-posix) ;;

@@ -2,9 +2,8 @@
 # Builds the Debian packages twice from copies of the tree (in two different folders) with
 # dpkg-buildpackage and checks that the .deb files are byte for byte the same, that lintian finds no
 # error or warning and that the installed programs are hardened; then installs the packages, starts
-# the installed programs and removes the packages again.  Last, configures the Windows branch of
-# the CMake files (scripts/windows-check.sh).  The test suite is not built here: scripts/test.sh
-# runs it.  Needs root or sudo.  The packages stay in build/deb/a.
+# the installed programs and removes the packages again.  The test suite is not built here:
+# scripts/test.sh runs it.  Needs root or sudo.  The packages stay in build/deb/a.
 # Usage: scripts/package-test.sh [--reuse]   (--reuse: check the packages the last run built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -90,5 +89,3 @@ for p in dovu-konfig dovu-cli dovu-sim; do
   [ ! -e "/usr/bin/$p" ] || fail "removing the packages left /usr/bin/$p behind"
 done
 echo "package test: installed, started and removed" $debs >&2
-
-scripts/windows-check.sh

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test, then the Win32 serial layer's tests under wine.
+# Builds everything and runs every test, then the Win32 serial layer's tests under wine, then the
+# Windows stage: the programs built against Qt for Windows, installed from their installer under
+# wine and run there (bounded: 20 minutes).
 # Installs missing Debian packages first.
 # Usage: scripts/test.sh [--asan]
 set -euo pipefail
@@ -14,4 +16,7 @@ cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)"
 ctest --preset "$preset"
 # The Win32 serial layer, cross-built and run under wine (not under the sanitizers).
-if [ "$preset" = default ]; then scripts/wine-test.sh "build/$preset"; fi
+if [ "$preset" = default ]; then
+  scripts/wine-test.sh "build/$preset"
+  timeout --kill-after=30 1200 scripts/windows-test.sh "build/$preset"
+fi

@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# The Windows stage: cross-builds dovu-konfig.exe and dovu-cli.exe against Qt for Windows (warnings
+# as errors), makes the install tree, the NSIS installer and the ZIP, installs the installer
+# silently into a fresh wine prefix and runs the installed programs there against simulated
+# controllers on COM ports mapped to pseudo-terminals.  Needs the Linux build (for dovu-sim and the
+# Linux dovu-cli, which reads the files back) first.
+# Usage: scripts/windows-test.sh [LINUX_BUILD_DIR]   (default build/default)
+# Qt for Windows: DOVU_WINQT (the tarball), else ../shared/winqt/qt-*-mingw-x86_64.tar.xz beside
+# the clone or one folder further up.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+started=$SECONDS
+linux="${1:-build/default}"
+sim="$linux/tools/dovu-sim"
+lcli="$linux/tools/dovu-cli"
+[ -x "$sim" ] && [ -x "$lcli" ] || { echo "windows-test: $sim or $lcli is missing: build first" >&2; exit 1; }
+
+tarball=${DOVU_WINQT:-}
+if [ -z "$tarball" ]; then
+  for d in ../shared/winqt ../../shared/winqt; do
+    for t in "$d"/qt-*-mingw-x86_64.tar.xz; do [ -f "$t" ] && tarball=$t && break 2; done
+  done
+fi
+if [ -z "$tarball" ] || [ ! -f "$tarball" ]; then
+  echo "windows-test: no Qt for Windows (set DOVU_WINQT to its tarball; README \"Building on Windows\" says how to make one)" >&2
+  [ -n "${CI:-}" ] && exit 1
+  exit 0
+fi
+scripts/deps.sh --wine --windows
+
+say() { printf 'windows-test: %s\n' "$*" >&2; }
+fail() { say "FAILED: $*"; exit 1; }
+passed=0
+ok() { passed=$((passed + 1)); say "ok: $*"; }
+
+# ---- build -------------------------------------------------------------------------------------
+qtdir=build/winqt
+qtname=$(basename "$tarball" .tar.xz)
+if [ ! -f "$qtdir/$qtname/.unpacked" ] || [ "$tarball" -nt "$qtdir/$qtname/.unpacked" ]; then
+  rm -rf "${qtdir:?}/$qtname"
+  mkdir -p "$qtdir"
+  tar -C "$qtdir" -xJf "$tarball"
+  touch "$qtdir/$qtname/.unpacked"
+fi
+out=build/windows
+cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/$qtdir/$qtname/lib/cmake/Qt6/qt.toolchain.cmake" >"$out.configure.log" 2>&1 ||
+  { cat "$out.configure.log" >&2; fail "configuring for Windows"; }
+! grep -q "CMake Warning" "$out.configure.log" || { cat "$out.configure.log" >&2; fail "warnings configuring for Windows"; }
+cmake --build "$out" -j "$(nproc)"
+rm -rf "$out/tree" "$out"/dovu-konfigurator-*-win64.*
+cmake --install "$out" --prefix "$PWD/$out/tree" >"$out.install.log" 2>&1 ||
+  { cat "$out.install.log" >&2; fail "the install tree"; }
+(cd "$out" && cpack -G "NSIS;ZIP" >cpack.log 2>&1) || { cat "$out/cpack.log" >&2; fail "cpack"; }
+installer=$(ls "$out"/dovu-konfigurator-*-win64.exe)
+zip=$(ls "$out"/dovu-konfigurator-*-win64.zip)
+say "built in $((SECONDS - started)) s: $installer ($(stat -c %s "$installer") bytes), $zip ($(stat -c %s "$zip") bytes)"
+# The ZIP holds the same tree as the install.
+diff <(cd "$out/tree" && find . -type f | sort) \
+     <(unzip -Z1 "$zip" | grep -v '/$' | sed 's|^[^/]*/|./|' | sort) >&2 || fail "the ZIP differs from the install tree"
+ok "the ZIP holds the install tree"
+
+# ---- wine --------------------------------------------------------------------------------------
+wine=/usr/lib/wine/wine64
+server=/usr/lib/wine/wineserver
+work=$(mktemp -d)
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export DOVU_SIM_DIR="$work/sims"  # the simulators advertise nowhere the user's programs look
+pids=()
+xvfb=""
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  "$server" -k 2>/dev/null || true
+  [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Starts a simulator with the given options into sim_port: its pseudo-terminal, from the first
+# line it prints.
+start_sim() {
+  local n=${#pids[@]} fd line
+  mkfifo "$work/sim$n.out"
+  "$sim" --no-advertise "$@" >"$work/sim$n.out" 2>"$work/sim$n.err" &
+  pids+=($!)
+  exec {fd}<"$work/sim$n.out"
+  sim_port=""
+  read -r -t 10 line <&"$fd" && sim_port=${line#PORT }
+  [ -n "$sim_port" ] || { cat "$work/sim$n.err" >&2; fail "dovu-sim $* did not start"; }
+}
+mkdir -p "$work/files"
+start_sim --dump "$work/dump" --image-out "$work/image" --boot-ms 1000; healthy=$sim_port
+start_sim --refuse-password; refusing=$sim_port
+
+"$wine" wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; fail "wineboot"; }
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$healthy" /f >/dev/null
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM6 /t REG_SZ /d "$refusing" /f >/dev/null
+"$server" -k
+"$server" -p 2>/dev/null
+
+# The installer, silently, into the 64-bit program folder.
+t=$SECONDS
+timeout 120 "$wine" "Z:$PWD/$installer" /S || fail "the installer ended with $?"
+prog="$WINEPREFIX/drive_c/Program Files/DOVU Konfigurator"
+[ -f "$prog/bin/dovu-cli.exe" ] && [ -f "$prog/bin/dovu-konfig.exe" ] || fail "the installer put no programs in $prog"
+"$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\DOVU Konfigurator' /v DisplayVersion |
+  grep -q "$(sed -n 's/^project(dovu-konfigurator VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ||
+  fail "no uninstall entry with the version"
+[ -f "$prog/Uninstall.exe" ] || fail "no uninstaller"
+ok "installed silently in $((SECONDS - t)) s, registered with its version"
+
+cli() { timeout 120 "$wine" 'C:\Program Files\DOVU Konfigurator\bin\dovu-cli.exe' "$@"; }
+winpath() { echo "Z:$1" | tr / '\\'; }
+
+version=$(cli --version | tr -d '\r')
+[[ "$version" =~ ^dovu-cli\ [0-9]+\.[0-9]+$ ]] || fail "--version said '$version'"
+ok "--version: $version"
+
+cli ports | tr -d '\r' >"$work/ports"
+grep -q "^COM5"$'\t' "$work/ports" && grep -q "^COM6"$'\t' "$work/ports" || { cat "$work/ports" >&2; fail "ports lacks COM5 or COM6"; }
+ok "ports lists the mapped COM5 and COM6"
+
+# Download; the Linux tool, checked against the simulator's dump by the Linux tests, reads the same
+# controller as the oracle.
+cli download --port COM5 -o "$(winpath "$work/files/a.json")" 2>"$work/err" || { cat "$work/err" >&2; fail "download"; }
+"$lcli" download --port "$healthy" -o "$work/files/oracle.json" 2>/dev/null || fail "the Linux download"
+"$lcli" diff "$work/files/a.json" "$work/files/oracle.json" >&2 || fail "the Windows download differs from the controller"
+ok "download to JSON equals the controller"
+
+# Upload of a changed file (the backup before it goes to the user's application data), then
+# download again.
+sed 's/"Edit_Tel1": *"[^"]*"/"Edit_Tel1": "600100200"/' "$work/files/a.json" >"$work/files/b.json"
+! cmp -s "$work/files/a.json" "$work/files/b.json" || fail "the test could not change Edit_Tel1"
+dump_before=$(cat "$work/dump")
+cli upload --port COM5 "$(winpath "$work/files/b.json")" 2>"$work/err" || { cat "$work/err" >&2; fail "upload"; }
+[ "$(cat "$work/dump")" != "$dump_before" ] || fail "the upload changed nothing on the controller"
+cli download --port COM5 -o "$(winpath "$work/files/c.json")" 2>"$work/err" || { cat "$work/err" >&2; fail "download after upload"; }
+"$lcli" diff "$work/files/b.json" "$work/files/c.json" >&2 || fail "the downloaded file differs from the uploaded one"
+  ls "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/dovu-konfig/backups/*.dvc >/dev/null 2>&1 ||
+  fail "no backup in the user's application data"
+ok "upload of a changed file, downloaded again equal; the backup in AppData"
+
+# Firmware: the image the simulator's bootloader received equals the file's.
+n=3000
+{
+  printf 'dvf'
+  x=$((0x64 ^ 0x76 ^ 0x66))
+  for ((i = 0; i < n; i++)); do b=$(((i * 7) & 255)); x=$((x ^ b)); printf "\\$(printf %03o $b)"; done
+  printf "\\$(printf %03o $x)"
+} >"$work/files/fw.dvf"
+cli flash --no-backup --port COM5 "$(winpath "$work/files/fw.dvf")" 2>"$work/err" || { cat "$work/err" >&2; fail "flash"; }
+for _ in $(seq 100); do [ -s "$work/image" ] && break; sleep 0.1; done
+{ tail -c +4 "$work/files/fw.dvf" | head -c $n; head -c $((24 * 128 - n)) /dev/zero | tr '\0' '\377'; } >"$work/files/expected.img"
+cmp "$work/image" "$work/files/expected.img" >&2 || fail "the simulator's image differs from the firmware file"
+ok "firmware update: the controller's image equals the file"
+
+# A save onto a read-only file is refused and the old file stays.
+cp "$work/files/a.json" "$work/files/ro.json"
+chmod 444 "$work/files/ro.json"
+sum=$(sha256sum <"$work/files/ro.json")
+if cli download --port COM5 -o "$(winpath "$work/files/ro.json")" 2>"$work/err"; then fail "a save onto a read-only file succeeded"; fi
+[ "$(sha256sum <"$work/files/ro.json")" = "$sum" ] || fail "the read-only file changed"
+[ -s "$work/err" ] || fail "no reason given for the refused save"
+ls "$work/files" | grep -q '^ro\.json\.' && fail "a temporary file was left beside the read-only file"
+ok "save onto a read-only file refused ($(tr -d '\r' <"$work/err" | head -1)), old file intact"
+
+# A refused password: a clear failure, no file.
+if cli download --port COM6 -o "$(winpath "$work/files/refused.json")" 2>"$work/err"; then fail "a refused login succeeded"; fi
+[ ! -e "$work/files/refused.json" ] || fail "a refused login left a file"
+grep -qi "password" "$work/err" || { cat "$work/err" >&2; fail "the refused login's message does not name the password"; }
+ok "refused password: $(tr -d '\r' <"$work/err" | head -1)"
+
+# ---- the window --------------------------------------------------------------------------------
+# dovu-konfig.exe with the windows platform plugin on an X server of its own, driven by keys and
+# clicks through the X server as a person would.
+exec {dfd}<> <(:)
+Xvfb -displayfd "$dfd" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+display=""
+read -r -t 20 display <&"$dfd" || true
+[ -n "$display" ] || { cat "$work/xvfb.log" >&2; fail "Xvfb did not start"; }
+export DISPLAY=":$display"
+# Waits up to $1 seconds for the command after it to succeed.
+within() {
+  local until=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $until ] || return 1
+    sleep 0.2
+  done
+}
+window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
+has_window() { [ -n "$(window "$1")" ]; }
+
+t=$SECONDS
+"$wine" 'C:\Program Files\DOVU Konfigurator\bin\dovu-konfig.exe' >"$work/gui.out" 2>"$work/gui.err" &
+gui=$!
+within 60 has_window '^DOVU Konfig v ' || { cat "$work/gui.err" >&2; fail "no main window within 60 s"; }
+main=$(window '^DOVU Konfig v ')
+ok "the main window is up in $((SECONDS - t)) s: $(xdotool getwindowname "$main")"
+
+say "$passed passed, 0 failed in $((SECONDS - started)) s"
