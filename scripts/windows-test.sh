@@ -89,7 +89,7 @@ start_sim() {
   [ -n "$sim_port" ] || { cat "$work/sim$n.err" >&2; fail "dovu-sim $* did not start"; }
 }
 mkdir -p "$work/files"
-start_sim --dump "$work/dump" --image-out "$work/image" --boot-ms 1000; healthy=$sim_port
+start_sim --dump "$work/dump" --image-out "$work/image" --log "$work/frames.log"; healthy=$sim_port
 start_sim --refuse-password; refusing=$sim_port
 
 "$wine" wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; fail "wineboot"; }
@@ -136,7 +136,7 @@ cli upload --port COM5 "$(winpath "$work/files/b.json")" 2>"$work/err" || { cat 
 [ "$(cat "$work/dump")" != "$dump_before" ] || fail "the upload changed nothing on the controller"
 cli download --port COM5 -o "$(winpath "$work/files/c.json")" 2>"$work/err" || { cat "$work/err" >&2; fail "download after upload"; }
 "$lcli" diff "$work/files/b.json" "$work/files/c.json" >&2 || fail "the downloaded file differs from the uploaded one"
-  ls "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/dovu-konfig/backups/*.dvc >/dev/null 2>&1 ||
+ls "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/dovu-konfig/backups/*.dvc >/dev/null 2>&1 ||
   fail "no backup in the user's application data"
 ok "upload of a changed file, downloaded again equal; the backup in AppData"
 
@@ -173,11 +173,11 @@ ok "refused password: $(tr -d '\r' <"$work/err" | head -1)"
 # ---- the window --------------------------------------------------------------------------------
 # dovu-konfig.exe with the windows platform plugin on an X server of its own, driven by keys and
 # clicks through the X server as a person would.
-exec {dfd}<> <(:)
-Xvfb -displayfd "$dfd" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+mkfifo "$work/xdisplay"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/xdisplay" >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 display=""
-read -r -t 20 display <&"$dfd" || true
+read -r -t 20 display <"$work/xdisplay" || true
 [ -n "$display" ] || { cat "$work/xvfb.log" >&2; fail "Xvfb did not start"; }
 export DISPLAY=":$display"
 # Waits up to $1 seconds for the command after it to succeed.
@@ -192,11 +192,59 @@ within() {
 window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
 has_window() { [ -n "$(window "$1")" ]; }
 
+key() { xdotool key "$@" 2>/dev/null; }
+# The simulator's frames since the window started: whether the session logged in and read the
+# whole configuration (its last read code is 104).
+frames_from=$(($(wc -l <"$work/frames.log") + 1))
+answered() { tail -n +"$frames_from" "$work/frames.log" | grep -q "^[0-9]* < .* code $1\$"; }
+# A picture of the screen for a person to look at (the last run's stay in build/windows).
+shot() { xwd -root -silent >"$out/wine-$1.xwd" 2>/dev/null || true; }
+
+# Wine draws no text in line edits with Qt's GDI font engine (labels and buttons are drawn); the
+# FreeType engine, which Qt for Windows also has, shows them.  Real Windows needs neither option.
 t=$SECONDS
-"$wine" 'C:\Program Files\DOVU Konfigurator\bin\dovu-konfig.exe' >"$work/gui.out" 2>"$work/gui.err" &
+"$wine" 'C:\Program Files\DOVU Konfigurator\bin\dovu-konfig.exe' -platform windows:fontengine=freetype \
+  >"$work/gui.out" 2>"$work/gui.err" &
 gui=$!
 within 60 has_window '^DOVU Konfig v ' || { cat "$work/gui.err" >&2; fail "no main window within 60 s"; }
 main=$(window '^DOVU Konfig v ')
 ok "the main window is up in $((SECONDS - t)) s: $(xdotool getwindowname "$main")"
+sleep 2  # the first paint: only the picture depends on it
+shot started
+
+# The port list: COM5 picked from the combo box's pop-up by typing its name, then POŁĄCZ.  The
+# positions are the combo box's and the button's in the window's connection panel.
+xdotool mousemove --window "$main" 262 40 click 1 2>/dev/null
+sleep 1
+xdotool type --delay 50 COM5 2>/dev/null
+key Return
+sleep 0.5
+xdotool mousemove --window "$main" 545 40 click 1 2>/dev/null
+within 30 answered 1 || { shot login; fail "the window did not log in on COM5 (pictures in $out)"; }
+ok "the window lists COM5 and logs in through it"
+
+# Dane → Odczyt by its keys; then the configuration saved through the file dialog (Ctrl+S).
+key alt+d
+sleep 0.5
+key o
+within 60 answered 104 || { shot download; fail "the window did not download the configuration"; }
+sleep 1
+key ctrl+s
+within 20 has_window '^Zapis$' || { shot save; fail "no save dialog"; }
+sleep 1
+xdotool type --delay 20 "$(winpath "$work/files/window.dvc")" 2>/dev/null
+key Return
+within 20 test -s "$work/files/window.dvc" || { shot save; fail "the window saved no file"; }
+shot downloaded
+
+# Closed by Alt+F4: the program ends by itself, with status 0.
+key alt+F4
+within 30 bash -c "! kill -0 $gui 2>/dev/null" || { shot close; fail "the window did not end within 30 s of Alt+F4"; }
+code=0
+wait "$gui" || code=$?
+[ "$code" = 0 ] || { cat "$work/gui.err" >&2; fail "dovu-konfig.exe ended with status $code"; }
+"$lcli" download --port "$healthy" -o "$work/files/after-window.json" 2>/dev/null || fail "the Linux download after the window"
+"$lcli" diff "$work/files/window.dvc" "$work/files/after-window.json" >&2 || fail "the window's download differs from the controller"
+ok "the window downloaded what the controller holds, saved it and ended cleanly"
 
 say "$passed passed, 0 failed in $((SECONDS - started)) s"

@@ -1,6 +1,8 @@
 # Install step: every DLL that a program, library or plugin of the Windows tree imports is in bin/
 # or belongs to Windows itself; otherwise the tree would not start on a machine without Qt and the
 # install fails, naming the DLL and who imports it.  DOVU_OBJDUMP is set by the caller.
+cmake_policy(PUSH)
+cmake_policy(VERSION 3.25)  # if(IN_LIST)
 set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 # Windows' own libraries (and the API sets it resolves itself).
 set(system_dlls
@@ -38,3 +40,4 @@ if(missing)
 endif()
 list(LENGTH binaries count)
 message(STATUS "Imports checked: ${count} programs and libraries find every DLL they need")
+cmake_policy(POP)
