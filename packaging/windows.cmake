@@ -113,9 +113,9 @@ set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/packaging/windows/dovu-konfig.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/packaging/windows/dovu-konfig.ico)
 set(CPACK_NSIS_URL_INFO_ABOUT ${DOVU_HOMEPAGE})
 set(CPACK_NSIS_CONTACT ${DOVU_CONTACT})
-# A 64-bit installer (Debian's makensis makes a 32-bit one by default, whose registry and program
-# folder are the 32-bit views), installing into the 64-bit program folder.  An administrator
-# installs for all users, anyone else into their own folder (the template's choice).
+# A 64-bit installer (Debian's makensis makes a 32-bit one by default, which wine64 starts and
+# leaves at once, and whose registry and program folder would be the 32-bit views), installing into
+# the 64-bit program folder for all users (CPack's template asks for administrator rights).
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 # The installer registers its uninstaller with Windows ("Apps", with the version) and puts it in

@@ -170,6 +170,19 @@ if cli download --port COM6 -o "$(winpath "$work/files/refused.json")" 2>"$work/
 grep -qi "password" "$work/err" || { cat "$work/err" >&2; fail "the refused login's message does not name the password"; }
 ok "refused password: $(tr -d '\r' <"$work/err" | head -1)"
 
+# Ctrl+C (wine hands SIGINT to the console's control handler) ends a status stream in order: the
+# session logs out (the last frame from the tool is code 2) and the tool ends with status 0.
+"$wine" 'C:\Program Files\DOVU Konfigurator\bin\dovu-cli.exe' status --port COM5 --json >"$work/status" 2>"$work/err" &
+st=$!
+for _ in $(seq 150); do [ -s "$work/status" ] && break; sleep 0.2; done
+[ -s "$work/status" ] || fail "status --json printed nothing"
+kill -INT "$st"
+code=0
+wait "$st" || code=$?
+[ "$code" = 0 ] || { cat "$work/err" >&2; fail "status ended with $code after Ctrl+C"; }
+grep ' > ' "$work/frames.log" | tail -1 | grep -q ' code 2$' || fail "no logout after Ctrl+C"
+ok "Ctrl+C ends a status stream after the logout"
+
 # ---- the window --------------------------------------------------------------------------------
 # dovu-konfig.exe with the windows platform plugin on an X server of its own, driven by keys and
 # clicks through the X server as a person would.
