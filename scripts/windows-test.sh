@@ -51,6 +51,17 @@ cmake --build "$out" -j "$(nproc)"
 rm -rf "$out/tree" "$out"/dovu-konfigurator-*-win64.*
 cmake --install "$out" --prefix "$PWD/$out/tree" >"$out.install.log" 2>&1 ||
   { cat "$out.install.log" >&2; fail "the install tree"; }
+# The install's import check fails on a tree that lacks a DLL a program imports.
+rm -rf "$out/tree-lacking" && cp -r "$out/tree" "$out/tree-lacking" && rm "$out/tree-lacking/bin/Qt6Charts.dll"
+if cmake -DCMAKE_INSTALL_PREFIX="$PWD/$out/tree-lacking" -DDOVU_OBJDUMP=x86_64-w64-mingw32-objdump \
+     -P packaging/windows/check-imports.cmake >"$out.lacking.log" 2>&1; then
+  fail "the import check passed a tree without Qt6Charts.dll"
+fi
+grep 'qt6charts.dll (imported by bin/dovu-konfig.exe)' "$out.lacking.log" >/dev/null ||
+  { cat "$out.lacking.log" >&2; fail "the import check did not name the missing DLL"; }
+rm -rf "$out/tree-lacking"
+ok "the install checks the imports: a tree without Qt6Charts.dll is refused"
+
 # Each program carries the version resource of project(VERSION) and the icon.
 version=$(sed -n 's/^project(dovu-konfigurator VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for exe in dovu-cli dovu-konfig; do
@@ -234,7 +245,12 @@ t=$SECONDS
 "$wine" 'C:\Program Files\DOVU Konfigurator\bin\dovu-konfig.exe' -platform windows:fontengine=freetype \
   >"$work/gui.out" 2>"$work/gui.err" &
 gui=$!
-within 60 has_window '^DOVU Konfig v ' || { cat "$work/gui.err" >&2; fail "no main window within 60 s"; }
+within 90 has_window '^DOVU Konfig v ' || {
+  shot start
+  cat "$work/gui.err" "$work/xvfb.log" >&2
+  say "DISPLAY=$DISPLAY; windows: $(xdotool search --name '.' getwindowname %@ 2>/dev/null | tr '\n' '|')"
+  fail "no main window within 90 s (pictures in $out)"
+}
 main=$(window '^DOVU Konfig v ')
 ok "the main window is up in $((SECONDS - t)) s: $(xdotool getwindowname "$main")"
 sleep 2  # the first paint: only the picture depends on it
