@@ -231,6 +231,15 @@ within() {
 window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
 has_window() { [ -n "$(window "$1")" ]; }
 
+# The configuration sheet: dovu-cli.exe lays it out with the system's fonts (the windows platform)
+# and the PDF holds its Polish text.
+cli report "$(winpath "$work/files/a.json")" -o "$(winpath "$work/files/sheet.pdf")" 2>"$work/err" ||
+  { cat "$work/err" >&2; fail "report"; }
+pdftotext "$work/files/sheet.pdf" - | grep "sterownika DOVU" >/dev/null ||
+  fail "the sheet's PDF lacks its title"
+pdftotext "$work/files/sheet.pdf" - | grep "Wejście" >/dev/null || fail "the sheet's PDF lacks its Polish letters"
+ok "report: the sheet's PDF holds its Polish text"
+
 key() { xdotool key "$@" 2>/dev/null; }
 # The simulator's frames since the window started: whether the session logged in and read the
 # whole configuration (its last read code is 104).

@@ -57,9 +57,12 @@ int main(int argc, char** argv) {
 #endif
   // The configuration sheet lays out text, which needs Qt Gui's fonts: that command alone runs
   // a QGuiApplication, on the offscreen platform unless another is asked for, so no display is
-  // needed.
+  // needed.  Windows always has its desktop and fonts: the windows platform serves there (the
+  // offscreen one would find no fonts, and the text of the sheet would be missing).
   const bool gui = argc > 1 && std::strcmp(argv[1], "report") == 0;
+#ifndef Q_OS_WIN
   if (gui && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
   const std::unique_ptr<QCoreApplication> app =
       gui ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("dovu-cli"));
