@@ -15,8 +15,9 @@ for a in "$@"; do
     --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
     --wine) pkgs+=(g++-mingw-w64-x86-64-posix wine64 googletest) ;;
     # The Windows programs against Qt for Windows: the installer (makensis), the ZIP checked
-    # (unzip), the window under wine on an X server driven by real keys and clicks.
-    --windows) pkgs+=(g++-mingw-w64-x86-64-posix wine64 nsis unzip xvfb xdotool x11-utils) ;;
+    # (unzip), the window under wine on an X server driven by real keys and clicks, pictures of
+    # the screen (xwd).
+    --windows) pkgs+=(g++-mingw-w64-x86-64-posix wine64 nsis unzip xvfb xdotool x11-utils x11-apps) ;;
     # The Debian packages' build, lintian and hardening-check; the cross compiler configures the
     # Windows branch of the CMake files.
     --package) pkgs+=(debhelper devscripts lintian pkgconf g++-mingw-w64-x86-64-posix) ;;
