@@ -18,9 +18,8 @@ for a in "$@"; do
     # (unzip), the window under wine on an X server driven by real keys and clicks, pictures of
     # the screen (xwd).
     --windows) pkgs+=(g++-mingw-w64-x86-64-posix wine64 nsis unzip xvfb xdotool x11-utils x11-apps) ;;
-    # The Debian packages' build, lintian and hardening-check; the cross compiler configures the
-    # Windows branch of the CMake files.
-    --package) pkgs+=(debhelper devscripts lintian pkgconf g++-mingw-w64-x86-64-posix) ;;
+    # The Debian packages' build, lintian and hardening-check.
+    --package) pkgs+=(debhelper devscripts lintian pkgconf) ;;
     --screenshot) pkgs+=(fonts-dejavu-core poppler-utils) ;;
   esac
 done
