@@ -156,6 +156,9 @@ TEST(CliConventions, OutputThatDoesNotArriveFailsTheCommand) {
   ASSERT_TRUE(saveFileAtomically(other, *buildConfigFile(form, &why), &why));
   ASSERT_EQ(runCli({QStringLiteral("upload"), QStringLiteral("--port"), sim.port(), dvc}).code, 0);
 
+  // In the test's folder: a report that took "-" for a file name leaves it there.
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(dir.path()));
   const QStringList status{QStringLiteral("status"), QStringLiteral("--port"), sim.port()};
   const QList<QStringList> commands{
       {QStringLiteral("show"), dvc},
@@ -183,8 +186,6 @@ TEST(CliConventions, OutputThatDoesNotArriveFailsTheCommand) {
   // The controller was left logged out.
   EXPECT_EQ(sim.framesFromPc().back().code(), 2);
 
-  const QString previous = QDir::currentPath();
-  ASSERT_TRUE(QDir::setCurrent(dir.path()));
   const ToolResult pdf = runCli({QStringLiteral("report"), dvc, QStringLiteral("-o"), QStringLiteral("-")});
   const bool dashFile = QFile::exists(QStringLiteral("-"));
   QDir::setCurrent(previous);

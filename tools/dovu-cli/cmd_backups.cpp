@@ -64,7 +64,8 @@ int cmdBackups(const QStringList& args) {
               "  list       one line a backup: number, date, reason, port, firmware, summary\n"
               "  show N     backup N's date, reason and origin, then every field in words as 'show' prints\n"
               "  restore N  upload backup N to the controller on --port (after a backup of what it holds)\n"
-              "The newest 100 are kept (DOVU_BACKUP_LIMIT sets another number), never a controller's only one.",
+              "The newest 100 are kept (DOVU_BACKUP_LIMIT sets another number), never the only backup of a\n"
+              "configuration, the newest one or the one being restored.",
               "list | show N | restore N --port P");
   cmd.parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("list, show or restore"),
                                    QStringLiteral("list | show N | restore N"));

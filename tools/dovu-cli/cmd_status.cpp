@@ -107,9 +107,9 @@ int cmdStatus(const QStringList& args) {
   Command cmd("status",
               "Log in, read the live status and log out.  The plain form prints the record once, one\n"
               "\"name: value\" line each.  --json prints one JSON object per line, once a second until\n"
-              "SIGINT or SIGTERM (or once with --once); --csv prints a header row, then one row per\n"
-              "record the same way (time, T1, T2, T3, humidity, AC, DC, GSM signal; an empty cell for\n"
-              "a missing reading).");
+              "SIGINT, SIGTERM or SIGHUP (or once with --once); --csv prints a header row, then one row\n"
+              "per record the same way (time, T1, T2, T3, humidity, AC, DC, GSM signal; an empty cell\n"
+              "for a missing reading).  A record with a value no controller reports is refused.");
   cmd.addLinkOptions();
   cmd.parser.addOption({QStringLiteral("json"), QStringLiteral("one JSON object per poll, one a line")});
   cmd.parser.addOption({QStringLiteral("csv"), QStringLiteral("a CSV header row, then one row per poll")});
