@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <map>
 
 #ifndef Q_OS_WIN
@@ -246,6 +247,30 @@ std::optional<int> BackupStore::configuredLimit(QString* error) {
   return std::nullopt;
 }
 
+QString BackupStore::pinPath(int number) const { return folder_ + QStringLiteral("/keep-%1.lock").arg(number); }
+
+void BackupStore::keep(int number) {
+  kept_ = number;
+  // Another program's store must not rotate it out either while the restore runs: a lock file
+  // names it for as long as this process holds it.
+  auto pin = std::make_shared<QLockFile>(pinPath(number));
+  pin->setStaleLockTime(0);
+  if (pin->tryLock(1000)) pin_ = std::move(pin);
+}
+
+bool BackupStore::pinned(int number) const {
+  if (number == kept_) return true;
+  const QString path = pinPath(number);
+  if (!QFileInfo::exists(path)) return false;
+  QLockFile probe(path);
+  probe.setStaleLockTime(0);
+  if (probe.tryLock(0)) {
+    probe.unlock();  // its restore has ended: the pin goes
+    return false;
+  }
+  return probe.error() == QLockFile::LockFailedError;
+}
+
 QString BackupStore::contentOf(const BackupEntry& entry) const {
   if (!entry.content.isEmpty()) return entry.content;
   QFile file(pathOf(entry));
@@ -317,14 +342,14 @@ std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reaso
   std::sort(entries->begin(), entries->end(), newestFirst);
 
   // Beyond the limit, the oldest go first, each only while another backup holds its configuration
-  // (a backup whose file is gone holds none); the new one and the one being restored always stay.
+  // (a backup whose file is gone holds none); the new one and any being restored always stay.
   std::vector<QString> keys;
   std::map<QString, int> holders;
   for (const BackupEntry& e : *entries) ++holders[keys.emplace_back(contentOf(e))];
   std::vector<BackupEntry> removed;
   for (std::size_t i = entries->size(); i-- > 1 && static_cast<int>(entries->size()) > limit_;) {
     const BackupEntry& e = (*entries)[i];
-    if (e.number == kept_ || (!keys[i].isEmpty() && holders[keys[i]] < 2)) continue;
+    if ((!keys[i].isEmpty() && holders[keys[i]] < 2) || pinned(e.number)) continue;
     --holders[keys[i]];
     removed.push_back(e);
     entries->erase(entries->begin() + static_cast<std::ptrdiff_t>(i));

@@ -15,11 +15,14 @@
 // puts back are never removed either.
 #include <QDateTime>
 #include <QString>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "base/bytes.h"
 #include "model/form.h"
+
+class QLockFile;
 
 namespace dovu {
 
@@ -61,8 +64,9 @@ class BackupStore {
   explicit BackupStore(QString folder = defaultFolder(), int limit = 0);
   const QString& folder() const { return folder_; }
   int limit() const { return limit_; }
-  // The backup with this number is never removed by the rotation (the one a restore puts back).
-  void keep(int number) { kept_ = number; }
+  // The backup with this number (the one a restore puts back) is never removed by the rotation:
+  // neither by this store nor, while this store and its copies live, by another program's.
+  void keep(int number);
   // Why add() would fail before looking at anything (a malformed DOVU_BACKUP_LIMIT); empty if not.
   const QString& problem() const { return limitError_; }
   // How long add() waits while another program stores a backup (0: not at all).
@@ -94,11 +98,14 @@ class BackupStore {
   bool saveIndex(const std::vector<BackupEntry>& entries, qint64 next, QString* error) const;
   std::optional<std::vector<BackupEntry>> readIndex(qint64* next, QString* error) const;
   QString contentOf(const BackupEntry& entry) const;
+  QString pinPath(int number) const;
+  bool pinned(int number) const;
 
   QString folder_;
   int limit_ = kDefaultLimit;
   QString limitError_;
   int kept_ = 0;
+  std::shared_ptr<QLockFile> pin_;  // held while a restore runs: keep-N.lock
   int lockWaitMs_ = kDefaultLockWaitMs;
 };
 
