@@ -212,12 +212,13 @@ TEST(BackupStore, RotationNeverLosesTheNewestTheRestoredOrAConfigurationsOnlyBac
     EXPECT_EQ(dvcFiles(dir.path()).size(), 3);
 
     // Backup 4 is being restored: a store meanwhile, the restore's own or another program's,
-    // rotates out an older copy instead.  Once the restore has ended, 4 is an ordinary backup.
+    // keeps it, and 5, the newest of its configuration, too.  Once the restore has ended, 4 is an
+    // ordinary backup.
     {
       BackupStore restoring(dir.path(), 3);
       restoring.keep(4);
       ASSERT_TRUE(store.add(*controller("Inny", "+489"), BackupReason::BeforeUpload, "p", &error, at(9)));
-      EXPECT_EQ(numbersIn(store), (std::vector<int>{6, 4, 1}));
+      EXPECT_EQ(numbersIn(store), (std::vector<int>{6, 5, 4, 1}));
     }
 
     // An index written before content keys: the files tell which configurations they hold.
@@ -231,7 +232,7 @@ TEST(BackupStore, RotationNeverLosesTheNewestTheRestoredOrAConfigurationsOnlyBac
     BackupStore legacy(dir.path(), 2);
     ASSERT_TRUE(legacy.add(*controller("Wejście", "+481"), BackupReason::BeforeUpload, "p", &error, at(10)))
         << error.toStdString();
-    // 4 goes: 7 holds its configuration; 6 and 1 hold configurations no other backup holds.
+    // 4 and 5 go: 7 holds their configuration; 6 and 1 hold configurations no other backup holds.
     EXPECT_EQ(numbersIn(legacy), (std::vector<int>{7, 6, 1}));
   }
 }

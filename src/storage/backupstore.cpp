@@ -341,16 +341,15 @@ std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reaso
   entries->insert(entries->begin(), entry);
   std::sort(entries->begin(), entries->end(), newestFirst);
 
-  // Beyond the limit, the oldest go first, each only while another backup holds its configuration
-  // (a backup whose file is gone holds none); the new one and any being restored always stay.
+  // Beyond the limit, the oldest go first, but never the newest backup of a configuration (a backup
+  // whose file is gone holds none) nor one being restored; the new one is the newest of all.
   std::vector<QString> keys;
-  std::map<QString, int> holders;
-  for (const BackupEntry& e : *entries) ++holders[keys.emplace_back(contentOf(e))];
+  std::map<QString, int> newestOf;  // entries are newest first: the first number seen
+  for (const BackupEntry& e : *entries) newestOf.try_emplace(keys.emplace_back(contentOf(e)), e.number);
   std::vector<BackupEntry> removed;
   for (std::size_t i = entries->size(); i-- > 1 && static_cast<int>(entries->size()) > limit_;) {
     const BackupEntry& e = (*entries)[i];
-    if ((!keys[i].isEmpty() && holders[keys[i]] < 2) || pinned(e.number)) continue;
-    --holders[keys[i]];
+    if ((!keys[i].isEmpty() && newestOf[keys[i]] == e.number) || pinned(e.number)) continue;
     removed.push_back(e);
     entries->erase(entries->begin() + static_cast<std::ptrdiff_t>(i));
     keys.erase(keys.begin() + static_cast<std::ptrdiff_t>(i));

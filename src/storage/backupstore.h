@@ -7,7 +7,7 @@
 // that a failure at any step leaves the previous history whole and the index never names a file
 // that is not there.  Backups are ordered by their number, which the index gives out in sequence:
 // a controller's clock that is wrong or was set back changes no order.  The newest backups are kept
-// up to a limit; an older one goes only while another backup holds the same configuration.  Nothing
+// up to a limit; an older one goes only while a newer backup holds the same configuration.  Nothing
 // a controller reports tells one unit from another (a port is shared by every controller an
 // installer attaches, a firmware version by a batch, a summary by every unit set up from one
 // template), so the configuration's own content stands for the controller: a configuration that no
@@ -82,7 +82,7 @@ class BackupStore {
 
   // Stores the form's configuration as a new backup (the firmware version given, else as the form
   // shows it),
-  // then removes the oldest ones beyond the limit whose configuration another backup still holds.
+  // then removes the oldest ones beyond the limit whose configuration a newer backup still holds.
   // Another program storing a backup at the same moment is waited for (up to the lock wait); a lock
   // left by a program that is gone, an empty one or one from another machine is cleared.  The
   // folder is made for the user alone; one that is a symbolic link, or that others may write, is
