@@ -141,5 +141,66 @@ TEST(CliConventions, StatusAsJsonAndAFailedLogoutFails) {
   EXPECT_TRUE(r.err.contains(QStringLiteral("logout"))) << r.err.toStdString();
 }
 
+// Standard output that does not arrive (a full disk) fails every command that prints, with the
+// reason; "report -o -" writes the sheet there instead of a file named "-"; an option that takes
+// one value is refused when it is given twice.
+TEST(CliConventions, OutputThatDoesNotArriveFailsTheCommand) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.started());
+  QTemporaryDir dir;
+  QString why;
+  const QString dvc = dir.filePath(QStringLiteral("a.dvc")), other = dir.filePath(QStringLiteral("b.dvc"));
+  Form form;
+  ASSERT_TRUE(saveFileAtomically(dvc, *buildConfigFile(form, &why), &why));
+  form.setText("Edit_Tel1", QStringLiteral("+48123"));
+  ASSERT_TRUE(saveFileAtomically(other, *buildConfigFile(form, &why), &why));
+  ASSERT_EQ(runCli({QStringLiteral("upload"), QStringLiteral("--port"), sim.port(), dvc}).code, 0);
+
+  // In the test's folder: a report that took "-" for a file name leaves it there.
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(dir.path()));
+  const QStringList status{QStringLiteral("status"), QStringLiteral("--port"), sim.port()};
+  const QList<QStringList> commands{
+      {QStringLiteral("show"), dvc},
+      {QStringLiteral("show"), QStringLiteral("--json"), dvc},
+      {QStringLiteral("backups"), QStringLiteral("list")},
+      {QStringLiteral("backups"), QStringLiteral("show"), QStringLiteral("1")},
+      {QStringLiteral("ports")},
+      {QStringLiteral("diff"), dvc, other},
+      {QStringLiteral("report"), dvc, QStringLiteral("-o"), QStringLiteral("-")},
+      status,
+      status + QStringList{QStringLiteral("--json"), QStringLiteral("--once")},
+      status + QStringList{QStringLiteral("--csv"), QStringLiteral("--once")},
+      status + QStringList{QStringLiteral("--json")},
+  };
+  for (const QStringList& args : commands) {
+    const ToolResult r = runTool(QStringLiteral("/bin/sh"),
+                                 QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" >/dev/full"),
+                                             QStringLiteral(DOVU_CLI_PATH)} + args,
+                                 envWith(QStringLiteral("DOVU_SIM_DIR"), sim.dir() + QStringLiteral("/advert")), {},
+                                 30000);
+    // diff says trouble (2), not "the sides differ" (1).
+    EXPECT_EQ(r.code, args.first() == QLatin1String("diff") ? 2 : 1) << args.join(' ').toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("standard output: No space left on device"))) << r.err.toStdString();
+  }
+  // The controller was left logged out.
+  EXPECT_EQ(sim.framesFromPc().back().code(), 2);
+
+  const ToolResult pdf = runCli({QStringLiteral("report"), dvc, QStringLiteral("-o"), QStringLiteral("-")});
+  const bool dashFile = QFile::exists(QStringLiteral("-"));
+  QDir::setCurrent(previous);
+  EXPECT_EQ(pdf.code, 0) << pdf.err.toStdString();
+  EXPECT_TRUE(pdf.out.startsWith(QStringLiteral("%PDF"))) << pdf.out.left(20).toStdString();
+  EXPECT_FALSE(dashFile);
+
+  for (const QStringList& twice : {QStringList{QStringLiteral("--port=/dev/null")},
+                                   QStringList{QStringLiteral("--password"), QStringLiteral("1111"),
+                                               QStringLiteral("--password=8617")}}) {
+    const ToolResult r = runCli(status + twice);
+    EXPECT_EQ(r.code, 2) << twice.join(' ').toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("given more than once"))) << r.err.toStdString();
+  }
+}
+
 }  // namespace
 }  // namespace dovu::test

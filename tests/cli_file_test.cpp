@@ -343,8 +343,9 @@ TEST(CliFile, NamesThatAreNotUtf8KeepTheSavingRules) {
 namespace dovu {
 namespace {
 
-// A controller's text holding terminal escapes is shown escaped on a terminal by show and diff,
-// and as it is in a pipe.
+// A controller's text holding terminal escapes is shown escaped on a terminal by show and diff;
+// show gives a pipe the text as it is, diff escapes there too (its lines are read by scripts, and a
+// value must not forge one).  A file name in an error line is escaped as well.
 TEST(CliFile, ControlCharactersAreEscapedOnATerminal) {
   QTemporaryDir dir;
   Form f;
@@ -362,9 +363,21 @@ TEST(CliFile, ControlCharactersAreEscapedOnATerminal) {
     EXPECT_TRUE(r.out.contains(shown)) << r.out.toStdString();
     EXPECT_FALSE(r.out.contains(QChar(0x1b))) << args.first().toStdString();
     EXPECT_FALSE(r.out.contains(QStringLiteral("\nforged"))) << args.first().toStdString();
-    // A pipe gets the bytes themselves.
-    EXPECT_TRUE(cli(args).out.contains(QStringLiteral("\x1b]0;owned\x07"))) << args.first().toStdString();
+    const bool diff = args.first() == QLatin1String("diff");
+    const CliResult piped = cli(args);
+    EXPECT_EQ(piped.out.contains(QStringLiteral("\x1b]0;owned\x07")), !diff) << args.first().toStdString();
+    EXPECT_EQ(piped.out.contains(shown), diff) << piped.out.toStdString();
   }
+  // A quote inside a value cannot close it early.
+  Form q;
+  q.setText("Edit_IN1A", QStringLiteral("a\" | \"b"));
+  const QString quotes = dir.filePath(QStringLiteral("quotes.dvc"));
+  writeAll(quotes, *buildConfigFile(q, &why));
+  EXPECT_TRUE(cli({QStringLiteral("diff"), plain, quotes}).out.contains(QStringLiteral("\"a\\\" | \\\"b\"")));
+  const CliResult named = cli({QStringLiteral("show"), dir.filePath(QStringLiteral("no\nsuch\x1b.dvc"))});
+  EXPECT_EQ(named.code, 1);
+  EXPECT_EQ(named.err.count(QLatin1Char('\n')), 1) << named.err.toStdString();
+  EXPECT_TRUE(named.err.contains(QStringLiteral("no\\x0Asuch\\x1B.dvc"))) << named.err.toStdString();
 }
 
 }  // namespace

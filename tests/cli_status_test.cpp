@@ -55,6 +55,20 @@ TEST(CliStatus, SurvivesLineFaults) {
   }
 }
 
+// A record garbled on the line into 18 other bytes (every byte inverted: signal level 156, T1 far
+// beyond its converter) is refused, not printed as readings; the next good one is shown again.
+TEST(CliStatus, ARecordWithImpossibleReadingsIsRefused) {
+  SimProcess sim({QStringLiteral("--garbled-answer"), QStringLiteral("253:1")});
+  ASSERT_TRUE(sim.started());
+  CliResult r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port(), QStringLiteral("--csv"),
+                     QStringLiteral("--once")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("status record refused: GSM signal level 156"))) << r.err.toStdString();
+  EXPECT_EQ(r.out.count(QLatin1Char('\n')), 1) << "the header alone: " << r.out.toStdString();
+  r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port(), QStringLiteral("--json"), QStringLiteral("--once")});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+}
+
 TEST(CliStatus, ErrorsGiveOneLineReasons) {
   CliResult r = cli({QStringLiteral("status"), QStringLiteral("--port"), QStringLiteral("/dev/no-such-dovu-port")});
   EXPECT_NE(r.code, 0);

@@ -8,12 +8,18 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <functional>
 
+#include "model/form.h"
+#include "model/params.h"
+#include "storage/backupstore.h"
 #include "storage/checkedfile.h"
+#include "storage/configdiff.h"
+#include "storage/configfile.h"
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "support/tool.h"
@@ -248,6 +254,97 @@ TEST(CliTransfer, ASignalEndsTheTransferSayingWhatTheControllerHolds) {
   EXPECT_EQ(dovu::Bytes(image.constData(), static_cast<std::size_t>(image.size())), expected);
 }
 
+// A signal while a login is under way (the controller answers it after 0.6 s): every command that
+// opens the port ends within seconds with 128 + the signal's number and one line, after a logout,
+// and the line is free again.  The stop was pending when the transfer started, whose end then came
+// before its event loop waited for it: the tool hung for good.
+TEST(CliTransfer, ASignalDuringALoginEndsEveryCommandInOrder) {
+  QTemporaryDir dir;
+  SimProcess sim({"--delay-code", "1:600"});
+  ASSERT_TRUE(sim.started());
+  const QString file = dir.filePath("held.json"), fw = dir.filePath("fw.dvf");
+  ASSERT_EQ(runCli({"download", "--port", sim.port(), "-o", file}).code, 0);
+  ASSERT_EQ(runCli({"upload", "--port", sim.port(), file}).code, 0);  // backup 1, for the restore
+  writeFirmware(fw, 300, 3);
+  const auto logins = [&] {
+    int n = 0;
+    for (const auto& f : sim.framesFromPc()) n += f.code() == 1;
+    return n;
+  };
+  struct Case {
+    QStringList args;
+    int login;  // which login of the command the signal meets
+  };
+  const std::vector<Case> cases = {
+      {{"download", "--port", sim.port(), "-o", dir.filePath("x.json")}, 1},
+      {{"upload", "--port", sim.port(), file}, 1},  // the backup's login
+      {{"upload", "--port", sim.port(), file}, 2},  // its own
+      {{"upload", "--no-backup", "--port", sim.port(), file}, 1},
+      {{"flash", "--port", sim.port(), fw}, 1},
+      {{"backups", "restore", "1", "--port", sim.port()}, 2},
+      {{"diff", "port:" + sim.port(), file}, 1},
+      {{"report", "port:" + sim.port(), "-o", dir.filePath("r.pdf")}, 1},
+  };
+  const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  const auto held = sim.dump();
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const int sig = kSignals[i % 3];
+    const std::string name = cases[i].args.join(' ').toStdString() + " / signal " + std::to_string(sig);
+    const int before = logins();
+    const CliRun r = interrupt(cases[i].args, sig, [&] { return logins() >= before + cases[i].login; });
+    ASSERT_EQ(r.code, 128 + sig) << name << ": " << r.err.toStdString();
+    const QStringList lines = r.err.split(QLatin1Char('\n')).filter(QStringLiteral("dovu-cli:"));
+    EXPECT_EQ(lines.size(), 1) << name << ": " << r.err.toStdString();
+    EXPECT_TRUE(lines.value(0).contains(QStringLiteral("interrupted"))) << name << ": " << r.err.toStdString();
+    EXPECT_EQ(sim.framesFromPc().back().code(), 2) << name << ": the session logged out last";
+    EXPECT_EQ(sim.dump(), held) << name;
+  }
+  EXPECT_FALSE(QFile::exists(dir.filePath("x.json")));
+  EXPECT_FALSE(QFile::exists(dir.filePath("r.pdf")));
+  EXPECT_EQ(runCli({"download", "--port", sim.port(), "-o", dir.filePath("after.json")}).code, 0);
+}
+
+// Every --only counts; a selective upload that fails names the fields it was given, each as
+// written, uncertain or unchanged.
+TEST(CliTransfer, EveryOnlyIsSentAndAFailureNamesTheFields) {
+  QTemporaryDir dir;
+  SimProcess sim;
+  ASSERT_TRUE(sim.started());
+  const QString file = dir.filePath("new.json");
+  ASSERT_EQ(runCli({"download", "--port", sim.port(), "-o", file}).code, 0);
+  QJsonObject o = QJsonDocument::fromJson(readAll(file)).object();
+  o["Edit_Tel1"] = QStringLiteral("+48500100200");
+  o["Edit_Tel2"] = QStringLiteral("+48500100300");
+  o["Edit_Tel3"] = QStringLiteral("+48500100400");
+  QFile f(file);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(QJsonDocument(o).toJson());
+  f.close();
+  const auto before = sim.dump();
+  const int sets = setFrames(sim);
+  CliRun r = runCli({"upload", "--no-backup", "--only", "Edit_Tel1", "--only", "Edit_Tel2,Edit_Tel3", "--port", sim.port(), file});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(setFrames(sim) - sets, 3);
+  int changed = 0;
+  const auto now = sim.dump();
+  for (std::size_t i = 0; i < now.size(); ++i) changed += now[i] != before[i];
+  EXPECT_EQ(changed, 3);
+
+  // The controller stops answering at Edit_Tel2's set code.
+  QString why;
+  const auto tel2 = dovu::paramsHolding({QStringLiteral("Edit_Tel2")}, &why);
+  ASSERT_TRUE(tel2 && tel2->size() == 1);
+  SimProcess failing({"--silent-from", QString::number(dovu::paramTable()[tel2->front()].setCode())});
+  ASSERT_TRUE(failing.started());
+  r = runCli({"upload", "--no-backup", "--only", "Edit_Tel3", "--only", "Edit_Tel1", "--only", "Edit_Tel2", "--port",
+              failing.port(), file});
+  EXPECT_EQ(r.code, 1);
+  const QStringList lines = r.err.split(QLatin1Char('\n')).filter(QStringLiteral("dovu-cli:"));
+  ASSERT_EQ(lines.size(), 1) << r.err.toStdString();
+  EXPECT_TRUE(lines[0].contains(QStringLiteral("Edit_Tel1 written; Edit_Tel2 uncertain; Edit_Tel3 unchanged")))
+      << lines[0].toStdString();
+}
+
 TEST(CliBackup, EveryWriteKeepsWhatTheControllerHeldAndOneCommandPutsItBack) {
   SimProcess sim;
   ASSERT_TRUE(sim.started());
@@ -306,6 +403,9 @@ TEST(CliBackup, EveryWriteKeepsWhatTheControllerHeldAndOneCommandPutsItBack) {
   writeFirmware(dir.filePath("fw.dvf"), 300, 1);
   r = runCli({"flash", "--port", sim.port(), dir.filePath("fw.dvf")});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  // Its news is a note, not an error line.
+  EXPECT_TRUE(r.err.contains(QStringLiteral("\nAktualizacja zakończona"))) << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains(QStringLiteral("dovu-cli: Aktualizacja"))) << r.err.toStdString();
   kept = backupOf(r);
   EXPECT_EQ(runCli({"diff", kept, original}).code, 0);
   r = runCli({"backups", "list"});
@@ -327,4 +427,53 @@ TEST(CliBackup, EveryWriteKeepsWhatTheControllerHeldAndOneCommandPutsItBack) {
   EXPECT_EQ(sim.dump(), now);
   r = runCli({"upload", "--no-backup", "--port", sim.port(), edited}, env);
   EXPECT_EQ(r.code, 0) << r.err.toStdString();
+}
+
+// A restore from a history at its limit: the backup taken before it goes into the folder asked
+// for and never rotates out the one being put back, so a restore that fails half-way can be run
+// again.  Options may come before the action, as the usage shows; the index's texts print
+// without control characters.
+TEST(CliBackup, ARestoreKeepsItsSourceInTheFolderAsked) {
+  dovu::test::app();
+  QTemporaryDir dir;
+  const QString folder = dir.filePath("history");
+  SimProcess reference;
+  ASSERT_TRUE(reference.started());
+  const QString file = dir.filePath("held.json");
+  ASSERT_EQ(runCli({"download", "--port", reference.port(), "-o", file}).code, 0);
+  const CliRun converted = runCli({"convert", file, dir.filePath("held.dvc")});
+  ASSERT_EQ(converted.code, 0) << converted.err.toStdString();
+  // Backups 1 and 2 hold one configuration (a copy may go), 3 another; the limit is 3.
+  dovu::BackupStore store(folder, 3);
+  QString why;
+  dovu::Form other;
+  dovu::SilentNotifier silent;
+  ASSERT_TRUE(dovu::loadConfigFile(other, dir.filePath("held.dvc"), silent));
+  other.setText("Edit_Tel5", QStringLiteral("+48999"));
+  ASSERT_TRUE(store.add(other, dovu::BackupReason::BeforeUpload, QStringLiteral("/dev/tty\x1b]0;x\x07\nforged"), &why));
+  ASSERT_TRUE(store.add(other, dovu::BackupReason::BeforeUpload, QStringLiteral("p"), &why));
+  ASSERT_TRUE(store.add(other, dovu::BackupReason::BeforeUpload, QStringLiteral("p"), &why));
+
+  // The controller stops answering half-way through the restore.
+  SimProcess sim({"--silent-from", "41"});
+  ASSERT_TRUE(sim.started());
+  QProcessEnvironment env;
+  env.insert("DOVU_BACKUP_LIMIT", "3");
+  const std::size_t defaultBefore = dovu::BackupStore().list(&why).value_or(std::vector<dovu::BackupEntry>{}).size();
+  CliRun r = runCli({"backups", "--folder", folder, "--port", sim.port(), "restore", "1"}, env);
+  EXPECT_EQ(r.code, 1) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("restore stopped"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("backup 4 keeps"))) << r.err.toStdString();
+  std::vector<int> numbers;
+  const auto listed = store.list(&why);
+  ASSERT_TRUE(listed) << why.toStdString();
+  for (const dovu::BackupEntry& e : *listed) numbers.push_back(e.number);
+  EXPECT_EQ(numbers, (std::vector<int>{4, 3, 1}));
+  EXPECT_EQ(dovu::BackupStore().list(&why).value_or(std::vector<dovu::BackupEntry>{}).size(), defaultBefore);
+
+  r = runCli({"backups", "--folder", folder, "list"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(r.out.count(QLatin1Char('\n')), 3) << r.out.toStdString();
+  EXPECT_FALSE(r.out.contains(QChar(0x1b))) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains(QStringLiteral("/dev/tty\\x1B]0;x\\x07\\x0Aforged"))) << r.out.toStdString();
 }

@@ -102,7 +102,10 @@ void BackupBeforeWrite::take(BackupReason reason, const QString& port, std::func
 
 void BackupBeforeWrite::store_(const Form& form, const QString& firmware) {
   QString why;
-  if (!BackupStore().add(form, reason_, port_, &why, QDateTime::currentDateTime(), firmware)) return fail(why);
+  // The window waits only briefly for another program's store: its thread draws the window.
+  BackupStore store;
+  store.setLockWait(500);
+  if (!store.add(form, reason_, port_, &why, QDateTime::currentDateTime(), firmware)) return fail(why);
   auto done = std::move(done_);
   done_ = nullptr;
   done(true);

@@ -42,6 +42,20 @@ std::optional<StatusRecord> StatusRecord::decode(const Bytes& p) {
   return s;
 }
 
+QString StatusRecord::impossibleValue() const {
+  if (rssi > 31 && rssi != 99) return QStringLiteral("GSM signal level %1 (0 to 31, or 99)").arg(rssi);
+  if (t1Raw > 1023) return QStringLiteral("T1 converter reading %1 (at most 1023)").arg(t1Raw);
+  if (t2Raw > 1023) return QStringLiteral("T2 converter reading %1 (at most 1023)").arg(t2Raw);
+  if (humidity > 1000 && humidity <= 64000) return QStringLiteral("humidity %1 tenths of a percent").arg(humidity);
+  if (t3 != 65000) {
+    const bool negative = t3 > 32767;
+    const int tenths = negative ? t3 - 32768 : t3;
+    if (tenths > (negative ? 400 : 1250))
+      return QStringLiteral("T3 %1%2 tenths of a degree").arg(negative ? QStringLiteral("-") : QStringLiteral("+")).arg(tenths);
+  }
+  return {};
+}
+
 QString modemStageText(int stage) {
   if (stage <= 2) return QStringLiteral("Załączenie modemu GSM");
   if (stage <= 6) return QStringLiteral("Wykrywanie modemu GSM");

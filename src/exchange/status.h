@@ -32,6 +32,10 @@ struct StatusRecord {
 
   // A record shorter than 18 bytes is not decoded at all.
   static std::optional<StatusRecord> decode(const Bytes& payload);
+  // The first value no controller reports ("GSM signal level 156"), empty when every one could
+  // be real: a signal level 0..31 or 99, temperature words of its 10-bit converter, a humidity of at
+  // most 100 %, a T3 reading within its sensor's range (-40..+125 °C); each "no reading" mark.
+  QString impossibleValue() const;
 };
 
 // The text of the status line for a modem stage ("" for unknown stages).

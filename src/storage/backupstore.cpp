@@ -1,7 +1,9 @@
 #include "storage/backupstore.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -9,8 +11,17 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <map>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
@@ -53,7 +64,8 @@ QJsonObject toJson(const BackupEntry& e) {
           {"reason", QLatin1String(reasonName(e.reason).key)},
           {"port", e.port},
           {"firmware", e.firmware},
-          {"summary", e.summary}};
+          {"summary", e.summary},
+          {"content", e.content}};
 }
 
 std::optional<BackupEntry> fromJson(const QJsonValue& v) {
@@ -80,11 +92,50 @@ std::optional<BackupEntry> fromJson(const QJsonValue& v) {
   e.port = o.value("port").toString();
   e.firmware = o.value("firmware").toString();
   e.summary = o.value("summary").toString();
+  e.content = o.value("content").toString();  // absent in older indexes
   return e;
 }
 
-bool newestFirst(const BackupEntry& a, const BackupEntry& b) {
-  return a.date != b.date ? a.date > b.date : a.number > b.number;
+// The history's own sequence, never the clock: a controller's date may be anything.
+bool newestFirst(const BackupEntry& a, const BackupEntry& b) { return a.number > b.number; }
+
+QString contentKey(const QByteArray& file) {
+  return QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex());
+}
+
+// Why the backup folder may not be used, empty when it may.  Others who could write into it could
+// plant a backup that a restore then sends to a controller.  On Windows the folder lies in the
+// user's own application data, which others cannot write.
+QString folderProblem(const QString& folder) {
+#ifdef Q_OS_WIN
+  Q_UNUSED(folder);
+  return {};
+#else
+  struct stat st {};
+  if (::lstat(QFile::encodeName(folder).constData(), &st) != 0) return {};  // not there yet
+  if (S_ISLNK(st.st_mode)) return QStringLiteral("the folder is a symbolic link");
+  if (!S_ISDIR(st.st_mode)) return QStringLiteral("not a folder");
+  if (st.st_uid != ::geteuid()) return QStringLiteral("the folder belongs to another user");
+  if (st.st_mode & (S_IWGRP | S_IWOTH))
+    return QStringLiteral("other users may write into the folder (mode %1; chmod 700 makes it yours alone)")
+        .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+  return {};
+#endif
+}
+
+// Clears a lock no program holds any more that QLockFile itself would keep: an empty or garbled
+// one (a program ended while writing it) and one from another machine, each once it is older than
+// a store takes.  A lock naming a process of this machine that is gone QLockFile clears itself.
+void clearDeadLock(const QString& path, int olderThanMs) {
+  const QFileInfo info(path);
+  if (!info.exists()) return;
+  QLockFile probe(path);
+  qint64 pid = 0;
+  QString host, app;
+  const bool named = probe.getLockInfo(&pid, &host, &app);
+  const qint64 age = std::abs(info.lastModified().msecsTo(QDateTime::currentDateTime()));
+  const bool foreign = named && !host.isEmpty() && host != QSysInfo::machineHostName();
+  if ((!named || foreign) && age > olderThanMs) probe.removeStaleLockFile();
 }
 
 }  // namespace
@@ -105,7 +156,13 @@ QString BackupStore::defaultFolder() {
   return base + QStringLiteral("/backups");
 }
 
-BackupStore::BackupStore(QString folder, int limit) : folder_(std::move(folder)), limit_(std::max(1, limit)) {}
+BackupStore::BackupStore(QString folder, int limit) : folder_(std::move(folder)) {
+  if (limit > 0) {
+    limit_ = limit;
+  } else if (const auto configured = configuredLimit(&limitError_)) {
+    limit_ = *configured;
+  }
+}
 
 QString BackupStore::indexPath() const { return folder_ + QLatin1Char('/') + kIndexName; }
 
@@ -113,9 +170,13 @@ QString BackupStore::lockPath() const { return folder_ + QStringLiteral("/index.
 
 QString BackupStore::pathOf(const BackupEntry& entry) const { return folder_ + QLatin1Char('/') + entry.file; }
 
-std::optional<std::vector<BackupEntry>> BackupStore::readIndex(int* next, QString* error) const {
+std::optional<std::vector<BackupEntry>> BackupStore::readIndex(qint64* next, QString* error) const {
   *next = 1;
   std::vector<BackupEntry> entries;
+  if (const QString problem = folderProblem(folder_); !problem.isEmpty()) {
+    if (error) *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(folder_), problem);
+    return std::nullopt;
+  }
   const QString path = indexPath();
   const QFileInfo info(path);
   if (!info.exists() && !info.isSymLink()) return entries;
@@ -134,28 +195,32 @@ std::optional<std::vector<BackupEntry>> BackupStore::readIndex(int* next, QStrin
   if (pe.error != QJsonParseError::NoError) return fail(QStringLiteral("not valid JSON (%1)").arg(pe.errorString()));
   const QJsonValue n = o.value("next");
   const QJsonValue list = o.value("backups");
-  if (!n.isDouble() || n.toInt() < 1 || !list.isArray()) return fail(QStringLiteral("not a backup index"));
-  *next = n.toInt();
+  // "next" may stand one past the last number an int holds: the numbers are then used up.
+  const double nv = n.toDouble();
+  if (!n.isDouble() || nv < 1 || nv > double(INT_MAX) + 1 || nv != std::floor(nv) || !list.isArray())
+    return fail(QStringLiteral("not a backup index"));
+  *next = static_cast<qint64>(nv);
   for (const QJsonValue& v : list.toArray()) {
     auto e = fromJson(v);
     if (!e) return fail(QStringLiteral("entry %1 is malformed").arg(entries.size() + 1));
     // A number at or above "next" would be given out again.
-    *next = std::max(*next, e->number + 1);
+    *next = std::max(*next, qint64(e->number) + 1);
     entries.push_back(*e);
   }
   std::sort(entries.begin(), entries.end(), newestFirst);
   return entries;
 }
 
-bool BackupStore::saveIndex(const std::vector<BackupEntry>& entries, int next, QString* error) const {
+bool BackupStore::saveIndex(const std::vector<BackupEntry>& entries, qint64 next, QString* error) const {
   QJsonArray list;
   for (const BackupEntry& e : entries) list.append(toJson(e));
-  const QByteArray text = QJsonDocument(QJsonObject{{"next", next}, {"backups", list}}).toJson(QJsonDocument::Indented);
+  const QByteArray text =
+      QJsonDocument(QJsonObject{{"next", double(next)}, {"backups", list}}).toJson(QJsonDocument::Indented);
   return saveFileAtomically(indexPath(), Bytes(text.constData(), static_cast<std::size_t>(text.size())), error);
 }
 
 std::optional<std::vector<BackupEntry>> BackupStore::list(QString* error) const {
-  int next = 0;
+  qint64 next = 0;
   return readIndex(&next, error);
 }
 
@@ -168,10 +233,50 @@ std::optional<BackupEntry> BackupStore::find(int number, QString* error) const {
   return std::nullopt;
 }
 
-int BackupStore::configuredLimit() {
-  bool ok = false;
-  const int n = qEnvironmentVariableIntValue("DOVU_BACKUP_LIMIT", &ok);
-  return ok && n >= 1 ? n : kDefaultLimit;
+std::optional<int> BackupStore::configuredLimit(QString* error) {
+  if (!qEnvironmentVariableIsSet("DOVU_BACKUP_LIMIT")) return kDefaultLimit;
+  const QString text = qEnvironmentVariable("DOVU_BACKUP_LIMIT");
+  // Decimal digits alone: "010" is ten, not an octal eight; a sign, a space or a word is refused.
+  bool digits = !text.isEmpty() && text.size() <= 9;
+  for (const QChar c : text) digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+  const int n = digits ? text.toInt() : 0;
+  if (n >= 1) return n;
+  if (error)
+    *error = QStringLiteral("DOVU_BACKUP_LIMIT=%1 is not a number of backups (a whole number from 1 to 999999999)")
+                 .arg(text);
+  return std::nullopt;
+}
+
+QString BackupStore::pinPath(int number) const { return folder_ + QStringLiteral("/keep-%1.lock").arg(number); }
+
+void BackupStore::keep(int number) {
+  kept_ = number;
+  // Another program's store must not rotate it out either while the restore runs: a lock file
+  // names it for as long as this process holds it.
+  auto pin = std::make_shared<QLockFile>(pinPath(number));
+  pin->setStaleLockTime(0);
+  if (pin->tryLock(1000)) pin_ = std::move(pin);
+}
+
+bool BackupStore::pinned(int number) const {
+  if (number == kept_) return true;
+  const QString path = pinPath(number);
+  if (!QFileInfo::exists(path)) return false;
+  QLockFile probe(path);
+  probe.setStaleLockTime(0);
+  if (probe.tryLock(0)) {
+    probe.unlock();  // its restore has ended: the pin goes
+    return false;
+  }
+  return probe.error() == QLockFile::LockFailedError;
+}
+
+QString BackupStore::contentOf(const BackupEntry& entry) const {
+  if (!entry.content.isEmpty()) return entry.content;
+  QFile file(pathOf(entry));
+  // A backup whose file is gone holds nothing that its removal could lose.
+  if (!file.open(QIODevice::ReadOnly)) return QString();
+  return contentKey(file.readAll());
 }
 
 std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reason, const QString& port,
@@ -181,46 +286,75 @@ std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reaso
     if (error) *error = QStringLiteral("the backup could not be saved: %1").arg(text);
     return std::nullopt;
   };
+  if (!limitError_.isEmpty()) return fail(limitError_);
   const auto file = buildConfigFile(form, &why);
   if (!file) return fail(why);
-  if (!QDir().mkpath(folder_)) return fail(QStringLiteral("%1: the folder cannot be made").arg(QDir::toNativeSeparators(folder_)));
-  // The window and the tool may store at once; the second would write an index without the
-  // first one's backup.  It is not waited for: a write is about to start, and the reason is shown.
+  const QString shown = QDir::toNativeSeparators(folder_);
+  if (const QString problem = folderProblem(folder_); !problem.isEmpty())
+    return fail(QStringLiteral("%1: %2").arg(shown, problem));
+  const QFileInfo place(folder_);
+  if (!place.exists() &&
+      (!QDir().mkpath(place.absolutePath()) ||
+       !QDir().mkdir(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) &&
+      !QFileInfo(folder_).isDir())
+    return fail(QStringLiteral("%1: the folder cannot be made").arg(shown));
+  // Several programs may store at once (the window, a tool for each of a series of controllers);
+  // each would write an index without the others' backups, so one waits for the other.  A store
+  // takes a fraction of a second, so the wait is bounded.
   QLockFile lock(lockPath());
-  lock.setStaleLockTime(0);  // a lock is stale only when its process is gone
-  if (!lock.tryLock(0)) {
-    return fail(lock.error() == QLockFile::LockFailedError
-                    ? QStringLiteral("another program is storing a backup in %1 right now").arg(QDir::toNativeSeparators(folder_))
-                    : QStringLiteral("%1: the lock file cannot be made").arg(QDir::toNativeSeparators(lockPath())));
+  lock.setStaleLockTime(0);  // a lock of this machine is stale only when its process is gone
+  QElapsedTimer waited;
+  waited.start();
+  for (;;) {
+    clearDeadLock(lockPath(), std::min(lockWaitMs_, 2000));
+    if (lock.tryLock(std::min(100, lockWaitMs_))) break;
+    if (lock.error() != QLockFile::LockFailedError)
+      return fail(QStringLiteral("%1: the lock file cannot be made").arg(QDir::toNativeSeparators(lockPath())));
+    if (waited.elapsed() >= lockWaitMs_) {
+      qint64 pid = 0;
+      QString host, app;
+      const QString holder = lock.getLockInfo(&pid, &host, &app)
+                                 ? QStringLiteral(" (%1, process %2 on %3)").arg(app).arg(pid).arg(host)
+                                 : QString();
+      return fail(QStringLiteral("another program%1 has been storing a backup in %2 for %3 s; its lock is %4")
+                      .arg(holder, shown).arg(waited.elapsed() / 1000.0, 0, 'f', 1)
+                      .arg(QDir::toNativeSeparators(lockPath())));
+    }
   }
-  int next = 1;
+  qint64 next = 1;
   auto entries = readIndex(&next, &why);
   if (!entries) return fail(why);
+  if (next > INT_MAX)
+    return fail(QStringLiteral("%1: every backup number has been given out; move the folder aside to start a new history")
+                    .arg(QDir::toNativeSeparators(indexPath())));
 
   BackupEntry entry;
-  entry.number = next;
+  entry.number = static_cast<int>(next);
   entry.date = when.toOffsetFromUtc(when.offsetFromUtc());
   entry.reason = reason;
   entry.port = port;
   entry.firmware = firmware.isEmpty() ? firmwareShown(form) : firmware;
   entry.summary = backupSummary(form);
+  entry.content = contentKey(QByteArray(file->data(), static_cast<qsizetype>(file->size())));
   entry.file = QStringLiteral("%1-%2.dvc").arg(entry.date.toString(QStringLiteral("yyyyMMdd-HHmmss"))).arg(entry.number);
   if (!saveFileAtomically(pathOf(entry), *file, &why)) return fail(why);
   entries->insert(entries->begin(), entry);
   std::sort(entries->begin(), entries->end(), newestFirst);
 
-  // Beyond the limit, the oldest go first, each only while its controller keeps another backup.
-  std::map<QString, int> perController;
-  for (const BackupEntry& e : *entries) ++perController[e.summary];
+  // Beyond the limit, the oldest go first, but never the newest backup of a configuration (a backup
+  // whose file is gone holds none) nor one being restored; the new one is the newest of all.
+  std::vector<QString> keys;
+  std::map<QString, int> newestOf;  // entries are newest first: the first number seen
+  for (const BackupEntry& e : *entries) newestOf.try_emplace(keys.emplace_back(contentOf(e)), e.number);
   std::vector<BackupEntry> removed;
-  for (auto it = entries->end(); it != entries->begin() && static_cast<int>(entries->size()) > limit_;) {
-    --it;
-    if (perController[it->summary] < 2) continue;
-    --perController[it->summary];
-    removed.push_back(*it);
-    it = entries->erase(it);
+  for (std::size_t i = entries->size(); i-- > 1 && static_cast<int>(entries->size()) > limit_;) {
+    const BackupEntry& e = (*entries)[i];
+    if ((!keys[i].isEmpty() && newestOf[keys[i]] == e.number) || pinned(e.number)) continue;
+    removed.push_back(e);
+    entries->erase(entries->begin() + static_cast<std::ptrdiff_t>(i));
+    keys.erase(keys.begin() + static_cast<std::ptrdiff_t>(i));
   }
-  if (!saveIndex(*entries, entry.number + 1, &why)) {
+  if (!saveIndex(*entries, next + 1, &why)) {
     QFile::remove(pathOf(entry));
     return fail(why);
   }

@@ -7,7 +7,13 @@
 //   one, or exactly the mix that line states, and a file is the old one or absent;
 // - a controller written to (an upload that changed it, a flash that ended) had what it held kept
 //   in the backup history first;
-// - nothing runs past its bound or spins, and neither a port lock nor a temporary file is left.
+// - nothing runs past its bound or spins, and neither a port lock nor a temporary file is left;
+// - the backup history (cases of their own: a history seeded with backups dated by a clock that
+//   jumps forward and back, at its limit, other programs storing at once, a signal at any moment
+//   including the logins, a restore of the oldest backup, standard output on a full disk): no run
+//   outlives its bound after a signal, every announced backup exists afterwards, a configuration's
+//   newest backup and the one being restored are never removed, and a failed output write never
+//   ends with exit 0.
 // Each case is a seed: --seed S --cases 1 replays it.  Seeds found failing are kept below.
 #include <QCoreApplication>
 #include <QDir>
@@ -18,6 +24,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <thread>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -38,6 +48,7 @@
 #include "storage/backupstore.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
+#include "storage/configjson.h"
 #include "model/params.h"
 #include "base/notifier.h"
 #include "support/sim.h"
@@ -161,7 +172,9 @@ class Campaign {
  private:
   Run runTool(const QStringList& args, long fileLimit, const std::vector<Event>& events,
               SimProcess* sim, int boundMs);
+  QString runHistoryCase(unsigned seed, QString* description);
   Reference& ref_;
+  QByteArray stdoutPath_;  // when set, the tool's standard output goes there (a full disk: /dev/full)
 };
 
 int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
@@ -185,6 +198,7 @@ Run Campaign::runTool(const QStringList& args, long fileLimit,
     ::dup2(in, 0);
     ::dup2(outPipe[1], 1);
     ::dup2(errPipe[1], 2);
+    if (!stdoutPath_.isEmpty()) ::dup2(::open(stdoutPath_.constData(), O_WRONLY), 1);
     if (fileLimit > 0) {
       struct rlimit l {static_cast<rlim_t>(fileLimit), static_cast<rlim_t>(fileLimit)};
       ::setrlimit(RLIMIT_FSIZE, &l);
@@ -380,7 +394,10 @@ std::size_t newestBackup() {
   return entries && !entries->empty() ? static_cast<std::size_t>(entries->front().number) : 0;
 }
 
+bool drawsHistory(unsigned seed);
+
 QString Campaign::runCase(unsigned seed, QString* description) {
+  if (drawsHistory(seed)) return runHistoryCase(seed, description);
   std::mt19937 rng(seed);
   const auto c = static_cast<Command>(pick(rng, 0, 4));
   QTemporaryDir work;
@@ -528,6 +545,261 @@ QString Campaign::runCase(unsigned seed, QString* description) {
         return fail(QStringLiteral("exit 0 without a status object"));
       break;
   }
+  return {};
+}
+
+// ---- The backup history under faults ----
+
+// History cases are drawn from a stream of their own, never for a seed kept before they were, so
+// that every such seed still runs exactly the case it was kept for; a seed kept since runs its
+// history case.
+constexpr unsigned kHistoryStream = 0x68697374u;
+
+bool drawsHistory(unsigned seed) {
+  static const unsigned kKeptBefore[] = {1, 12, 26, 38, 42, 50, 54, 2099, 3088};
+  if (std::find(std::begin(kKeptBefore), std::end(kKeptBefore), seed) != std::end(kKeptBefore)) return false;
+  std::mt19937 rng(seed ^ kHistoryStream);
+  return chance(rng, 0.25);
+}
+
+// A configuration of the reference runs: 0 a fresh controller's, 1.. the upload files'.
+std::shared_ptr<dovu::Form> referenceForm(const Reference& ref, std::size_t which) {
+  auto form = std::make_shared<dovu::Form>();
+  QString why;
+  const QByteArray text = which == 0 ? ref.download : readFile(ref.uploadFiles[which - 1]);
+  return dovu::configFromJsonText(*form, text, &why) ? form : nullptr;
+}
+
+// The parameters a backup file holds, as the simulator's dump lists them; empty when unreadable.
+std::vector<std::pair<int, Bytes>> payloadsOf(const QString& path) {
+  dovu::Form form;
+  dovu::SilentNotifier silent;
+  std::vector<std::pair<int, Bytes>> payloads;
+  if (!dovu::loadConfigFile(form, path, silent)) return payloads;
+  for (const dovu::ParamDef& p : dovu::paramTable()) payloads.emplace_back(p.readCode, dovu::buildPayload(form, p));
+  return payloads;
+}
+
+// Sets an environment variable for the tool of one case and puts it back afterwards.
+struct CaseEnv {
+  CaseEnv(const char* name, const QByteArray& value) : name_(name), old_(qgetenv(name)), had_(qEnvironmentVariableIsSet(name)) {
+    if (value.isNull()) qunsetenv(name);
+    else qputenv(name, value);
+  }
+  ~CaseEnv() {
+    if (had_) qputenv(name_, old_);
+    else qunsetenv(name_);
+  }
+  const char* name_;
+  QByteArray old_;
+  bool had_;
+};
+
+// Another program storing backups while the tool runs: its stores, each at its moment.
+struct Writer {
+  std::vector<int> atMs;
+  std::vector<std::shared_ptr<dovu::Form>> forms;
+  std::vector<dovu::BackupEntry> stored;
+  QString failed;
+};
+
+QString Campaign::runHistoryCase(unsigned seed, QString* description) {
+  std::mt19937 rng(seed ^ kHistoryStream);
+  (void)chance(rng, 0.25);  // the draw that made this a history case
+  enum Kind { Upload, Restore, Flash, Output };
+  const auto kind = static_cast<Kind>(pick(rng, 0, 3));
+  static const char* const kKindNames[] = {"upload", "restore of the oldest backup", "flash", "output to a full disk"};
+  QString text = QStringLiteral("history: %1").arg(QLatin1String(kKindNames[kind]));
+  QTemporaryDir home;  // the tool's data folder in this case
+  const QString folder = home.path() + QStringLiteral("/dovu-konfig/backups");
+  const int configurations = static_cast<int>(ref_.uploadFiles.size()) + 1;
+
+  // The history so far: backups of the reference configurations, dated by a clock that jumps
+  // forward and back by up to four years between them.
+  const int seeded = pick(rng, kind == Restore ? 1 : 0, 5);
+  dovu::BackupStore seeding(folder, 1000);
+  const QDateTime now = QDateTime::currentDateTime();
+  QString why;
+  for (int i = 0; i < seeded; ++i) {
+    const auto form = referenceForm(ref_, static_cast<std::size_t>(pick(rng, 0, configurations - 1)));
+    if (!form || !seeding.add(*form, dovu::BackupReason::BeforeUpload, QStringLiteral("campaign"), &why,
+                              now.addDays(pick(rng, -1500, 1500))))
+      return QStringLiteral("the history could not be seeded: %1").arg(why);
+  }
+  text += QStringLiteral(", %1 backups dated by a jumping clock").arg(seeded);
+  const int limit = chance(rng, 0.6) ? std::max(1, seeded) : 0;
+  if (limit) text += QStringLiteral(", limit %1").arg(limit);
+  std::vector<Writer> writers(chance(rng, 0.4) ? static_cast<std::size_t>(pick(rng, 1, 4)) : 0);
+  for (Writer& w : writers)
+    for (int n = pick(rng, 1, 3); n > 0; --n) {
+      w.atMs.push_back(pick(rng, 0, 6000));
+      w.forms.push_back(referenceForm(ref_, static_cast<std::size_t>(pick(rng, 0, configurations - 1))));
+    }
+  if (!writers.empty()) text += QStringLiteral(", %1 other programs storing").arg(writers.size());
+  // A signal at any moment from the tool's start on (its first 150 ms are the program's own start,
+  // before any handler can be in place), the logins included.
+  std::vector<Event> events;
+  static const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  if (chance(rng, 0.5)) {
+    const int sig = kSignals[pick(rng, 0, 2)];
+    events.push_back({Event::SignalTool, pick(rng, 150, 8000), 0, sig});
+  }
+  QStringList modes{QStringLiteral("--baud-pace")};
+  if (chance(rng, 0.5)) modes << QStringLiteral("--delay-code") << QStringLiteral("1:%1").arg(pick(rng, 100, 800));
+  text += QLatin1String(", ") + modes.join(QLatin1Char(' '));
+
+  SimProcess sim(modes);
+  if (!sim.started()) return QStringLiteral("the simulator did not start");
+  const auto before = seeding.list(&why);
+  if (!before) return QStringLiteral("the seeded history cannot be read: %1").arg(why);
+  const int oldest = before->empty() ? 0 : before->back().number;
+  const std::size_t variant = static_cast<std::size_t>(pick(rng, 0, configurations - 2));
+  QStringList args;
+  switch (kind) {
+    case Upload: args = {QStringLiteral("upload"), QStringLiteral("--port"), sim.port(), ref_.uploadFiles[variant]}; break;
+    case Restore:
+      args = {QStringLiteral("backups"), QStringLiteral("restore"), QString::number(oldest), QStringLiteral("--folder"),
+              folder, QStringLiteral("--port"), sim.port()};
+      break;
+    case Flash: {
+      const QString fw = home.path() + QStringLiteral("/fw.dvf");
+      writeFile(fw, QByteArray::fromStdString(ref_.firmware[static_cast<std::size_t>(pick(rng, 0, 1))]));
+      args = {QStringLiteral("flash"), QStringLiteral("--port"), sim.port(), fw};
+      break;
+    }
+    case Output: {
+      const QList<QStringList> printing{{QStringLiteral("backups"), QStringLiteral("list"), QStringLiteral("--folder"), folder},
+                                        {QStringLiteral("show"), ref_.dvc},
+                                        {QStringLiteral("status"), QStringLiteral("--port"), sim.port()},
+                                        {QStringLiteral("status"), QStringLiteral("--port"), sim.port(), QStringLiteral("--csv"), QStringLiteral("--once")}};
+      args = printing[pick(rng, 0, static_cast<int>(printing.size()) - 1)];
+      if (args.first() == QLatin1String("backups") && before->empty()) args = printing[1];
+      text += QStringLiteral(" (%1)").arg(args.first());
+      // Only a command that opens the port handles signals.
+      if (args.first() != QLatin1String("status")) events.clear();
+      break;
+    }
+  }
+  for (const Event& e : events)
+    text += QStringLiteral(", %1 at %2 ms")
+                .arg(e.signal == SIGINT ? QStringLiteral("SIGINT") : e.signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGHUP"))
+                .arg(e.atMs);
+  *description = text;
+
+  const auto freshDump = sim.dump();
+  // What the restore puts back, taken before anything can touch the history.
+  const auto restored = kind == Restore ? payloadsOf(seeding.pathOf(before->back())) : decltype(freshDump){};
+  Run r;
+  {
+    const CaseEnv data("XDG_DATA_HOME", QFile::encodeName(home.path()));
+    const CaseEnv limitEnv("DOVU_BACKUP_LIMIT", limit ? QByteArray::number(limit) : QByteArray());
+    stdoutPath_ = kind == Output ? QByteArrayLiteral("/dev/full") : QByteArray();
+    const auto start = Clock::now();
+    std::vector<std::thread> threads;
+    for (Writer& w : writers)
+      threads.emplace_back([&w, &folder, limit, start] {
+        for (std::size_t i = 0; i < w.atMs.size(); ++i) {
+          std::this_thread::sleep_until(start + std::chrono::milliseconds(w.atMs[i]));
+          QString failure;
+          dovu::BackupStore store(folder, limit ? limit : dovu::BackupStore::kDefaultLimit);
+          if (!w.forms[i]) {
+            w.failed = QStringLiteral("no form");
+          } else if (const auto e = store.add(*w.forms[i], dovu::BackupReason::Manual, QStringLiteral("other"), &failure)) {
+            w.stored.push_back(*e);
+          } else if (w.failed.isEmpty()) {
+            w.failed = failure;
+          }
+        }
+      });
+    r = runTool(args, 0, events, &sim, 90000);
+    for (std::thread& t : threads) t.join();
+    stdoutPath_.clear();
+  }
+  const QStringList lines = errorLines(r.err);
+  auto fail = [&](const QString& what) {
+    return QStringLiteral("%1 (exit %2%3; stderr: %4)")
+        .arg(what).arg(r.status).arg(r.signal ? QStringLiteral(", signal %1").arg(r.signal) : QString())
+        .arg(lines.join(QStringLiteral(" / ")));
+  };
+  const int sig = events.empty() ? 0 : events.front().signal;
+  if (r.hung) return fail(QStringLiteral("still running after 90 s"));
+  if (r.signal) return fail(QStringLiteral("ended by signal %1 without a word").arg(r.signal));
+  if (sig && r.wallS * 1000 > events.front().atMs + 20000)
+    return fail(QStringLiteral("ran %1 s past the signal").arg(r.wallS - events.front().atMs / 1000.0));
+  if (r.status != 0 && r.status != 1 && !(sig && r.status == 128 + sig)) return fail(QStringLiteral("unexpected exit status"));
+  if (r.status != 0 && lines.size() != 1) return fail(QStringLiteral("%1 error lines instead of one").arg(lines.size()));
+  if (r.status == 0 && !lines.isEmpty()) return fail(QStringLiteral("error lines on success"));
+  if (kind == Output && r.status == 0) return fail(QStringLiteral("exit 0 although standard output could not be written"));
+  for (const Writer& w : writers)
+    if (!w.failed.isEmpty()) return fail(QStringLiteral("another program's backup failed: %1").arg(w.failed));
+
+  // Every backup announced exists, under the name announced, unless another program's later store
+  // rotated it out while a newer backup holds what it held.
+  dovu::BackupStore store(folder, 1000);
+  const auto after = store.list(&why);
+  if (!after) return fail(QStringLiteral("the history cannot be read afterwards: %1").arg(why));
+  std::map<int, QString> fileOf;
+  for (const dovu::BackupEntry& e : *after) fileOf[e.number] = store.pathOf(e);
+  const auto heldLater = [&](int number) {
+    return std::any_of(after->begin(), after->end(),
+                       [&](const dovu::BackupEntry& e) { return e.number > number && payloadsOf(store.pathOf(e)) == freshDump; });
+  };
+  static const QRegularExpression announced(QStringLiteral("backup (\\d+) keeps what the controller held: (.*)"));
+  std::vector<int> announcedNumbers;
+  for (auto it = announced.globalMatch(r.err); it.hasNext();) {
+    const auto m = it.next();
+    const int n = m.captured(1).toInt();
+    announcedNumbers.push_back(n);
+    if (!fileOf.count(n) && !writers.empty() && heldLater(n)) continue;
+    if (!fileOf.count(n) || QDir::cleanPath(fileOf[n]) != QDir::cleanPath(m.captured(2).trimmed()) || !QFile::exists(fileOf[n]))
+      return fail(QStringLiteral("backup %1 was announced but is gone").arg(n));
+  }
+  // A configuration's newest backup (of those before, the other programs' and the tool's) stays,
+  // and so does the one being restored.
+  std::map<QString, int> newestOf;
+  auto note = [&](const dovu::BackupEntry& e) { newestOf[e.content] = std::max(newestOf[e.content], e.number); };
+  for (const dovu::BackupEntry& e : *before) note(e);
+  for (const Writer& w : writers)
+    for (const dovu::BackupEntry& e : w.stored) note(e);
+  for (const dovu::BackupEntry& e : *after)
+    if (std::find(announcedNumbers.begin(), announcedNumbers.end(), e.number) != announcedNumbers.end()) note(e);
+  for (const auto& [content, number] : newestOf)
+    if (!fileOf.count(number)) return fail(QStringLiteral("backup %1, the newest of its configuration, was removed").arg(number));
+  if (kind == Restore && !fileOf.count(oldest)) return fail(QStringLiteral("backup %1, being restored, was removed").arg(oldest));
+  // Beyond the limit stay only backups that may not go: each configuration's newest, the restored.
+  if (limit && static_cast<int>(after->size()) > limit + static_cast<int>(newestOf.size()) + 1)
+    return fail(QStringLiteral("%1 backups kept beyond the limit of %2").arg(after->size()).arg(limit));
+
+  // The controller: as the file or the backup, the old, or the mix the line states; and what it
+  // held was kept before anything was written.
+  const auto nowDump = sim.dump();
+  const bool kept = std::any_of(announcedNumbers.begin(), announcedNumbers.end(), [&](int n) {
+    return fileOf.count(n) ? payloadsOf(fileOf[n]) == freshDump : heldLater(n);
+  });
+  if (kind == Upload || kind == Restore) {
+    const auto& whole = kind == Upload ? ref_.uploaded[variant] : restored;
+    if (nowDump.size() != whole.size() || freshDump.size() != whole.size()) return fail(QStringLiteral("no parameter dump"));
+    if (r.status == 0 && nowDump != whole) return fail(QStringLiteral("exit 0 but the controller differs from what was sent"));
+    if (nowDump != freshDump && !kept) return fail(QStringLiteral("the controller was written without a backup of what it held"));
+    if (r.status != 0 && nowDump != whole && nowDump != freshDump) {
+      const auto mix = statedMix(lines.value(0));
+      if (!mix) return fail(QStringLiteral("a mix the line does not state"));
+      for (std::size_t i = 0; i < nowDump.size(); ++i) {
+        const QChar m = mix->at(static_cast<qsizetype>(i));
+        const bool ok = m == QLatin1Char('w') ? nowDump[i] == whole[i]
+                        : m == QLatin1Char('o') ? nowDump[i] == freshDump[i]
+                                                : nowDump[i] == whole[i] || nowDump[i] == freshDump[i];
+        if (!ok) return fail(QStringLiteral("parameter %1 is not as the line states").arg(i + 1));
+      }
+    }
+  } else if (kind == Flash) {
+    if (r.status == 0 && !kept) return fail(QStringLiteral("flashed without a backup of what the controller held"));
+    if (r.status != 0 && !lines.value(0).contains(QStringLiteral("bootloader")) &&
+        !lines.value(0).contains(QStringLiteral("still runs its firmware")))
+      return fail(QStringLiteral("a failed flash that does not say where the controller stands"));
+  }
+  if (sim.process().state() == QProcess::Running && !portFree(sim.port()))
+    return fail(QStringLiteral("the port is still locked or exclusive"));
   return {};
 }
 

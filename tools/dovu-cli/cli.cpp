@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -41,13 +42,50 @@ HeldErrors* heldErrors = nullptr;
 HeldErrors::HeldErrors() : outer_(heldErrors) { heldErrors = this; }
 HeldErrors::~HeldErrors() { heldErrors = outer_; }
 
+QString printable(const QString& text) {
+  QString shown;
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+      shown += QStringLiteral("\\x%1").arg(QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0')));
+    else
+      shown += c;
+  }
+  return shown;
+}
+
 void err(const QString& line) {
   if (heldErrors) {
     heldErrors->lines << line;
     return;
   }
-  std::fprintf(stderr, "dovu-cli: %s\n", line.toUtf8().constData());
+  std::fprintf(stderr, "dovu-cli: %s\n", printable(line).toUtf8().constData());
   std::fflush(stderr);
+}
+
+namespace {
+int outputErrno = 0;  // the first failed write to standard output
+bool outputReported = false;
+}  // namespace
+
+void outBytes(const QByteArray& bytes) {
+  if (bytes.isEmpty()) return;
+  if (std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout) !=
+          static_cast<std::size_t>(bytes.size()) &&
+      !outputErrno)
+    outputErrno = errno ? errno : EIO;
+}
+
+void out(const QString& line) { outBytes(line.toUtf8() + '\n'); }
+
+bool checkOutput() {
+  if (std::fflush(stdout) != 0 && !outputErrno) outputErrno = errno ? errno : EIO;
+  if (!outputErrno && !std::ferror(stdout)) return true;
+  if (!outputReported)
+    err(QStringLiteral("the output could not be written to standard output: %1")
+            .arg(QString::fromLocal8Bit(std::strerror(outputErrno ? outputErrno : EIO))));
+  outputReported = true;
+  return false;
 }
 
 Command::Command(const char* name, const char* summary, const char* syntax)
@@ -141,6 +179,17 @@ std::optional<int> Command::parse(const QStringList& args, int minPositional, in
     err(QStringLiteral("usage: dovu-cli %1 [options] %2").arg(name_, syntax_).trimmed());
     return kUsage;
   }
+  // An option that takes one value, given twice, is a mistake the tool cannot settle by guessing.
+  for (const QString& name : {QStringLiteral("port"), QStringLiteral("password"), QStringLiteral("folder"),
+                              QStringLiteral("site"), QStringLiteral("o")}) {
+    const bool output = name == QLatin1String("o");
+    const auto given = parser.optionNames().count(name) + (output ? parser.optionNames().count(QStringLiteral("output")) : 0);
+    if (given > 1) {
+      err(QStringLiteral("%1: --%2 given more than once").arg(name_.isEmpty() ? QStringLiteral("dovu-cli") : name_,
+                                                              output ? QStringLiteral("output") : name));
+      return kUsage;
+    }
+  }
   if (needsPort_ && !parser.isSet(QStringLiteral("port"))) {
     err(QStringLiteral("%1 needs --port P").arg(name_));
     return kUsage;
@@ -185,7 +234,13 @@ void StderrNotifier::message(MessageKind kind, const QString& text, const QStrin
   if (quiet || (quietErrors && kind == MessageKind::Error)) return;
   QString line = text;
   if (!detail.isEmpty()) line += QStringLiteral(": ") + QString(detail).replace(QLatin1Char('\n'), QLatin1Char(' '));
-  err(line);
+  // Only a warning or an error is a "dovu-cli:" line; news such as a finished update is a note.
+  if (kind == MessageKind::Error || kind == MessageKind::Warning) {
+    err(line);
+  } else if (!heldErrors) {
+    std::fprintf(stderr, "%s\n", printable(line).toUtf8().constData());
+    std::fflush(stderr);
+  }
 }
 
 Progress::Progress(const char* label, int total) : label_(label), total_(total), tty_(isatty(fileno(stderr))) {}
@@ -274,6 +329,22 @@ bool Controller::login() {
   return false;
 }
 
+void Controller::logoutQuietly() {
+  if (port.isOpen() && session->loggedIn()) {
+    session->liveOff();
+    notifier.quiet = true;
+    Request request;
+    request.code = kCodeLogout;
+    request.payload = kLogoutPayload;
+    request.ticks = kSessionTicks;
+    request.pauseAfterMs = 0;
+    runRequest(*link, std::move(request));
+    notifier.quiet = false;
+    session->showLoggedOut();
+  }
+  if (port.isOpen()) port.close();
+}
+
 bool Controller::logout() {
   if (!port.isOpen()) return false;
   Request logout;
@@ -292,27 +363,33 @@ bool Controller::logout() {
 }
 
 Request::Outcome runRequest(Link& link, Request request) {
+  // An end that comes before the loop runs (a quit before exec() is lost) is not waited for.
   QEventLoop loop;
   auto outcome = Request::Outcome::Cancelled;
+  bool ended = false;
   auto done = std::move(request.done);
   request.done = [&](Request::Outcome o) {
     outcome = o;
+    ended = true;
     if (done) done(o);
     loop.quit();
   };
   link.send(std::move(request));
-  loop.exec();
+  if (!ended) loop.exec();
   return outcome;
 }
 
 bool runToEnd(ConfigTransfer& transfer, bool up, const std::vector<std::size_t>& only) {
   QEventLoop loop;
   bool ok = false;
+  // A stop already asked for ends the transfer inside its start, before the loop would wait.
+  bool ended = false;
   const auto connection = QObject::connect(&transfer, &ConfigTransfer::finished, &loop, [&](bool result) {
     ok = result;
+    ended = true;
     loop.quit();
   });
-  if (up ? transfer.startUpload(only) : transfer.startDownload()) loop.exec();
+  if ((up ? transfer.startUpload(only) : transfer.startDownload()) && !ended) loop.exec();
   QObject::disconnect(connection);
   if (!ok && transfer.portError()) throw *transfer.portError();
   return ok;

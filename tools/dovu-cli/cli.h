@@ -35,7 +35,20 @@ QByteArray nativeName(const QString& arg);
 // The argument for messages: kept bytes show as U+FFFD.
 QString displayName(const QString& arg);
 
-void err(const QString& line);  // "dovu-cli: <line>" on stderr
+// "dovu-cli: <line>" on stderr; control characters in it (a file or port name, a reason quoting
+// a file) show as \xNN, so that no text can forge a line or reach the terminal as a command.
+void err(const QString& line);
+
+// Standard output.  Every command writes through these; a write that fails is remembered, and
+// checkOutput() (which main runs after every command) reports it once and turns success into
+// failure: a full disk or a closed reader never ends a command as if its output had arrived.
+void out(const QString& line);  // the line and a newline
+void outBytes(const QByteArray& bytes);
+// Flushes standard output; false after reporting that a write to it failed.
+bool checkOutput();
+// Text for standard output with its control characters as \xNN: a port name or a file name from
+// the backup index.
+QString printable(const QString& text);
 
 // While one lives, err() keeps its lines instead of printing them: for a step whose failure the
 // caller folds into its own one line.
@@ -103,7 +116,7 @@ bool checkPortExists(const QString& port);
 // Turns on the frame trace on stderr (the "dovu.link" logging category).
 void enableTrace();
 
-// SIGINT and SIGTERM while an object lives: the handler only writes the signal's number to a
+// SIGINT, SIGTERM and SIGHUP while an object lives: the handler only writes the signal's number to a
 // pipe, which the event loop watches (the waits run it), so no work is done inside the handler.
 // A command looks at signal() between frames and ends in order: the frame in flight finishes, the
 // session logs out, the line is restored, and the exit status is 128 + the signal's number.
@@ -120,7 +133,7 @@ class StopSignals {
   // Called from the event loop when a signal has come.
   std::function<void()> onSignal;
   static int exitCode(int signal) { return 128 + signal; }
-  // "SIGINT" or "SIGTERM", for the one line that says what the signal ended.
+  // "SIGINT", "SIGTERM" or "SIGHUP", for the one line that says what the signal ended.
   static QString name(int signal);
 
  private:
@@ -175,6 +188,9 @@ class Controller {
   // Logs out (waits for the answer) and closes the port; false after reporting an unanswered
   // logout.
   bool logout();
+  // After a command was interrupted or failed: logs out where the line still allows it, quietly
+  // (the logout's own failure is then not the story), and closes the port.
+  void logoutQuietly();
 
   Form form;
   StderrNotifier notifier;
@@ -195,6 +211,7 @@ bool runToEnd(ConfigTransfer& transfer, bool up, const std::vector<std::size_t>&
 // controller's form and logs out.  Nullptr on failure: *error holds the reason, or is empty when
 // it has been reported already.  *firmware, when given, gets the version the login reported.
 // stop, when given, ends the download between two parameters when it returns true.
+// A download that stop ended logs out first; *error then says it was stopped.
 std::unique_ptr<Controller> downloadFromController(const QString& port, const QString& password, QString* error,
                                                   QString* firmware = nullptr,
                                                   const std::function<bool()>& stop = {});
@@ -204,13 +221,14 @@ std::unique_ptr<Controller> downloadFromController(const QString& port, const QS
 // not start.  On success says on stderr which backup holds it.
 // A signal (stop) ends the backup's download between two parameters; the line then says the write
 // was interrupted before it started.
+// store: the history that takes it.
 bool backupBeforeWrite(const QString& port, const QString& password, BackupReason reason, const char* verb,
-                       StopSignals& stop);
+                       StopSignals& stop, BackupStore& store);
 
 // Uploads a configuration file (or its chosen parameters, --only) to the controller, with the
-// backup before it; what "upload" and "backups restore" run.  cmd has the link, backup and --only
-// options parsed.
-int uploadFile(Command& cmd, const QString& file, const char* verb);
+// backup before it into store; what "upload" and "backups restore" run.  cmd has the link, backup
+// and --only options parsed.
+int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore& store);
 
 // Commands: the arguments after the command's name.
 int cmdPorts(const QStringList& args);     // cmd_status.cpp

@@ -9,20 +9,25 @@ namespace dovu::cli {
 
 namespace {
 
-void out(const QString& line) { std::printf("%s\n", line.toUtf8().constData()); }
-
 QString dateText(const BackupEntry& e) { return e.date.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
 
-QString orDash(const QString& s) { return s.isEmpty() ? QStringLiteral("-") : s; }
+// Index texts may have been edited by anyone who could write the file: shown without control
+// characters.
+QString orDash(const QString& s) { return s.isEmpty() ? QStringLiteral("-") : printable(s); }
 
 }  // namespace
 
 bool backupBeforeWrite(const QString& port, const QString& password, BackupReason reason, const char* verb,
-                       StopSignals& stop) {
+                       StopSignals& stop, BackupStore& store) {
   const QString notStarted = QStringLiteral("%1 not started: ").arg(QLatin1String(verb));
   // A controller left in its bootloader by a failed update answers no login: the option is its way.
   const QString skip = QStringLiteral(" (--no-backup writes without it, as a controller left in its bootloader needs)");
   QString why, firmware;
+  // A history that would refuse the backup is found before the controller is read.
+  if (!store.problem().isEmpty()) {
+    err(notStarted + QStringLiteral("the backup could not be saved: ") + store.problem() + skip);
+    return false;
+  }
   std::unique_ptr<Controller> c;
   {
     HeldErrors held;  // the download's own failure becomes part of the one line below
@@ -41,7 +46,6 @@ bool backupBeforeWrite(const QString& port, const QString& password, BackupReaso
         (why.isEmpty() ? QString() : QStringLiteral(": ") + why) + skip);
     return false;
   }
-  BackupStore store;
   const auto entry = store.add(c->form, reason, port, &why, QDateTime::currentDateTime(), firmware);
   if (!entry) {
     err(notStarted + why + skip);
@@ -60,7 +64,8 @@ int cmdBackups(const QStringList& args) {
               "  list       one line a backup: number, date, reason, port, firmware, summary\n"
               "  show N     backup N's date, reason and origin, then every field in words as 'show' prints\n"
               "  restore N  upload backup N to the controller on --port (after a backup of what it holds)\n"
-              "The newest 100 are kept (DOVU_BACKUP_LIMIT sets another number), never a controller's only one.",
+              "The newest 100 are kept (DOVU_BACKUP_LIMIT sets another number), never the only backup of a\n"
+              "configuration, the newest one or the one being restored.",
               "list | show N | restore N --port P");
   cmd.parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("list, show or restore"),
                                    QStringLiteral("list | show N | restore N"));
@@ -73,13 +78,17 @@ int cmdBackups(const QStringList& args) {
   cmd.addPasswordOptions();
   cmd.addTraceOption();
   cmd.addBackupOption();
-  // Only restore needs a port.
-  const bool restore = args.value(0) == QLatin1String("restore");
-  if (!restore) cmd.portOptional();
+  // Only restore needs a port, which is asked for once the action is known: options may come first.
+  cmd.portOptional();
   if (const auto exit = cmd.parse(args, 1, 2)) return *exit;
   const QStringList pos = cmd.positional();
-  const BackupStore store(cmd.parser.isSet(QStringLiteral("folder")) ? cmd.parser.value(QStringLiteral("folder"))
-                                                                     : BackupStore::defaultFolder());
+  const bool restore = pos.at(0) == QLatin1String("restore");
+  if (restore && !cmd.parser.isSet(QStringLiteral("port"))) {
+    err(QStringLiteral("backups restore needs --port P"));
+    return kUsage;
+  }
+  BackupStore store(cmd.parser.isSet(QStringLiteral("folder")) ? cmd.parser.value(QStringLiteral("folder"))
+                                                               : BackupStore::defaultFolder());
   QString why;
   if (pos.at(0) == QLatin1String("list") && pos.size() == 1) {
     const auto entries = store.list(&why);
@@ -95,7 +104,7 @@ int cmdBackups(const QStringList& args) {
               .arg(backupReasonText(e.reason), -22)
               .arg(orDash(e.port), -14)
               .arg(orDash(e.firmware), -11)
-              .arg(e.summary));
+              .arg(printable(e.summary)));
     return kOk;
   }
   if ((pos.at(0) == QLatin1String("show") || restore) && pos.size() == 2) {
@@ -111,12 +120,17 @@ int cmdBackups(const QStringList& args) {
       err(why);
       return kFailure;
     }
-    if (restore) return uploadFile(cmd, store.pathOf(*e), "restore");
+    if (restore) {
+      // The backup taken before the restore goes into the same history, and never rotates out the
+      // one being put back: a restore that fails half-way can be run again.
+      store.keep(e->number);
+      return uploadFile(cmd, store.pathOf(*e), "restore", store);
+    }
     const bool json = cmd.parser.isSet(QStringLiteral("json"));
     if (!json) {
       out(QStringLiteral("backup %1, %2, %3").arg(e->number).arg(dateText(*e), backupReasonText(e->reason)));
       out(QStringLiteral("port %1, firmware %2, file %3")
-              .arg(orDash(e->port), orDash(e->firmware), QDir::toNativeSeparators(store.pathOf(*e))));
+              .arg(orDash(e->port), orDash(e->firmware), printable(QDir::toNativeSeparators(store.pathOf(*e)))));
       out(QString());
     }
     return showConfig(store.pathOf(*e), json);

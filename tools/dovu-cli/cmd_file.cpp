@@ -25,15 +25,13 @@ namespace {
 
 using F = ConfigItemForm;
 
-void out(const QString& line) { std::printf("%s\n", line.toUtf8().constData()); }
-
-// A controller's text may hold anything.  On a terminal its control characters are shown as
-// \xNN (and a backslash as \\), so that an escape sequence can neither retitle the terminal nor
-// forge lines; a pipe or file gets the text as it is.
-QString quoted(const Bytes& text) {
-  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+// A controller's text may hold anything.  Escaped, its control characters show as \xNN (a
+// backslash as \\, a quote as \"), so that an escape sequence can neither retitle the terminal nor
+// forge a line.  show escapes on a terminal and gives a pipe the text as it is; diff always
+// escapes, since its "name: A | B" lines are read by scripts.
+QString quote(const Bytes& text, bool escape) {
   QString t = fromCp1250(text);
-  if (terminal) {
+  if (escape) {
     QString shown;
     for (const QChar c : t) {
       const char16_t u = c.unicode();
@@ -41,6 +39,8 @@ QString quoted(const Bytes& text) {
         shown += QStringLiteral("\\x%1").arg(QString::number(u, 16).toUpper().rightJustified(2, QLatin1Char('0')));
       else if (u == '\\')
         shown += QLatin1String("\\\\");
+      else if (u == '"')
+        shown += QLatin1String("\\\"");
       else
         shown += c;
     }
@@ -49,14 +49,22 @@ QString quoted(const Bytes& text) {
   return QLatin1Char('"') + t + QLatin1Char('"');
 }
 
+QString quoted(const Bytes& text) {
+  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  return quote(text, terminal);
+}
+
+QString escaped(const Bytes& text) { return quote(text, true); }
+
 // One side of a diff: a file, or "port:DEVICE" for the configuration a controller holds.
-std::optional<ConfigValues> readSide(const QString& side, const QString& password, QString* error) {
+std::optional<ConfigValues> readSide(const QString& side, const QString& password, QString* error,
+                                     StopSignals& stop) {
   if (!side.startsWith(QLatin1String("port:"))) {
     Form form;
     if (!readConfigAny(side, form, error)) return std::nullopt;
     return configFromForm(form, error);
   }
-  const auto c = downloadFromController(side.mid(5), password, error);
+  const auto c = downloadFromController(side.mid(5), password, error, nullptr, [&stop] { return stop.signal() != 0; });
   if (!c) return std::nullopt;
   return configFromForm(c->form, error);
 }
@@ -66,6 +74,7 @@ std::optional<ConfigValues> readSide(const QString& side, const QString& passwor
 std::unique_ptr<Controller> downloadFromController(const QString& port, const QString& password, QString* error,
                                                   QString* firmware, const std::function<bool()>& stop) {
   auto c = std::make_unique<Controller>(port, password);
+  const auto stopped = [&stop] { return stop && stop(); };
   Dispatcher dispatcher(c->form);
   dispatcher.attach(*c->link);
   // The dispatcher ends here: the controller handed back takes no more frames into its form.
@@ -79,8 +88,14 @@ std::unique_ptr<Controller> downloadFromController(const QString& port, const QS
   }
   ConfigTransfer transfer(c->form, *c->link, *c->session);
   transfer.stopRequested = stop;
-  const bool ok = runToEnd(transfer, false);
+  // A stop during the login ends the command here; the download would not start anyway.
+  const bool ok = !stopped() && runToEnd(transfer, false);
   c->session->liveOff();
+  if (!ok && (transfer.stopped() || stopped())) {
+    c->logoutQuietly();
+    *error = QStringLiteral("%1: the download was interrupted").arg(port);
+    return nullptr;
+  }
   if (!ok) {
     *error = QStringLiteral("%1: the download stopped, no answer from the controller").arg(port);
     return nullptr;
@@ -111,7 +126,7 @@ int showConfig(const QString& path, bool json) {
     return kFailure;
   }
   if (json) {
-    std::fputs(configToJsonText(form).constData(), stdout);
+    outBytes(configToJsonText(form));
     return kOk;
   }
   const auto values = configFromForm(form, &why);
@@ -176,15 +191,23 @@ int cmdDiff(const QStringList& args) {
   const QString password = controller ? cmd.password().value_or(QLatin1String(kDefaultPassword)) : QString();
   if (controller && !checkPassword(password)) return kUsage;
   QString why;
-  const auto va = readSide(sides.at(0), password, &why);
-  const auto vb = va ? readSide(sides.at(1), password, &why) : std::nullopt;
+  // A controller side ends in order on a signal: the session logs out first.
+  StopSignals stop;
+  const auto va = readSide(sides.at(0), password, &why, stop);
+  const auto vb = va && !stop.signal() ? readSide(sides.at(1), password, &why, stop) : std::nullopt;
+  if (const int sig = stop.signal()) {
+    err(QStringLiteral("diff interrupted by %1: nothing compared").arg(StopSignals::name(sig)));
+    return StopSignals::exitCode(sig);
+  }
   if (!va || !vb) {
     if (!why.isEmpty()) err(why);
     return kUsage;  // trouble, as diff(1) has it
   }
 
-  const auto differences = diffConfigs(*va, *vb, quoted);
+  const auto differences = diffConfigs(*va, *vb, escaped);
   for (const FieldDifference& d : differences) out(QStringLiteral("%1: %2 | %3").arg(d.name, d.a, d.b));
+  // Lines that did not arrive are trouble too, not a difference.
+  if (!checkOutput()) return kUsage;
   return differences.empty() ? kOk : kFailure;
 }
 

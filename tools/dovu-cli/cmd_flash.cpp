@@ -51,7 +51,8 @@ int cmdFlash(const QStringList& args) {
   if (!cmd.backupSkipped()) {
     const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
     if (!checkPassword(password)) return kUsage;
-    if (!backupBeforeWrite(port, password, BackupReason::BeforeFirmware, "flash", stop))
+    BackupStore store;
+    if (!backupBeforeWrite(port, password, BackupReason::BeforeFirmware, "flash", stop, store))
       return stop.signal() ? StopSignals::exitCode(stop.signal()) : kFailure;
   }
 

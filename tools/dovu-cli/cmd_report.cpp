@@ -13,7 +13,7 @@ int cmdReport(const QStringList& args) {
               "the SIM PIN are masked unless --show-secrets is given.",
               "FILE.dvc|FILE.json|port:DEVICE -o SHEET.pdf");
   cmd.parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("FILE.dvc, FILE.json or port:DEVICE"));
-  cmd.parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("the PDF file to write"),
+  cmd.parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("the PDF file to write (- for standard output)"),
                         QStringLiteral("FILE")});
   cmd.parser.addOption({QStringLiteral("site"), QStringLiteral("client or site name for the header"),
                         QStringLiteral("NAME")});
@@ -28,9 +28,11 @@ int cmdReport(const QStringList& args) {
   }
   const QString source = cmd.positional().first();
   const QString out = outs.first();
+  // "-o -" is standard output, as for most tools; a file named "-" is "-o ./-".
+  const bool toStdout = out == QLatin1String("-");
   QString why;
   // Before a controller is asked for anything, the output must be writable.
-  if (!canSaveFile(out, &why)) {
+  if (!toStdout && !canSaveFile(out, &why)) {
     err(why);
     return kFailure;
   }
@@ -43,7 +45,13 @@ int cmdReport(const QStringList& args) {
   if (source.startsWith(QLatin1String("port:"))) {
     const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
     if (!checkPassword(password)) return kUsage;
-    const auto c = downloadFromController(source.mid(5), password, &why, &options.firmware);
+    StopSignals stop;
+    const auto c = downloadFromController(source.mid(5), password, &why, &options.firmware,
+                                          [&stop] { return stop.signal() != 0; });
+    if (const int sig = stop.signal()) {
+      err(QStringLiteral("report interrupted by %1: no sheet written").arg(StopSignals::name(sig)));
+      return StopSignals::exitCode(sig);
+    }
     if (!c) {
       if (!why.isEmpty()) err(why);
       return kFailure;
@@ -60,6 +68,10 @@ int cmdReport(const QStringList& args) {
   if (pdf.isEmpty()) {
     err(QStringLiteral("%1: the sheet could not be made").arg(displayName(out)));
     return kFailure;
+  }
+  if (toStdout) {
+    outBytes(pdf);
+    return checkOutput() ? kOk : kFailure;
   }
   if (!saveFileAtomically(out, Bytes(pdf.constData(), pdf.size()), &why)) {
     err(why);

@@ -70,14 +70,21 @@ Poll pollOnce(Controller& c, Format format) {
     err(QStringLiteral("short status record (%1 bytes)").arg(c.link->rxPayload().size()));
     return Poll::Failed;
   }
-  if (format == Format::Json) {
-    std::printf("%s\n", QJsonDocument(statusToJson(*s)).toJson(QJsonDocument::Compact).constData());
-  } else if (format == Format::Csv) {
-    std::printf("%s\n", statusCsvRow(QDateTime::currentDateTime(), *s).toUtf8().constData());
-  } else {
-    for (const QString& line : describeStatus(*s)) std::printf("%s\n", line.toUtf8().constData());
+  // A record garbled on the line can still be 18 bytes: what no controller reports is not shown
+  // as a reading.
+  if (const QString impossible = s->impossibleValue(); !impossible.isEmpty()) {
+    err(QStringLiteral("status record refused: %1 (%2)").arg(impossible, QString::fromStdString(toHex(c.link->rxPayload()))));
+    return Poll::Failed;
   }
-  return std::fflush(stdout) == 0 ? Poll::Done : Poll::ReaderGone;
+  if (format == Format::Json) {
+    out(QString::fromUtf8(QJsonDocument(statusToJson(*s)).toJson(QJsonDocument::Compact)));
+  } else if (format == Format::Csv) {
+    out(statusCsvRow(QDateTime::currentDateTime(), *s));
+  } else {
+    for (const QString& line : describeStatus(*s)) out(line);
+  }
+  // A reader that is gone or a full disk ends the stream; main reports it.
+  return checkOutput() ? Poll::Done : Poll::ReaderGone;
 }
 
 }  // namespace
@@ -92,7 +99,7 @@ int cmdPorts(const QStringList& args) {
     return kFailure;
   }
   for (const PortEntry& p : *ports)
-    std::printf("%s\t%s\n", p.port.toLocal8Bit().constData(), p.device.toLocal8Bit().constData());
+    out(printable(p.port) + QLatin1Char('\t') + printable(p.device));
   return kOk;
 }
 
@@ -100,9 +107,9 @@ int cmdStatus(const QStringList& args) {
   Command cmd("status",
               "Log in, read the live status and log out.  The plain form prints the record once, one\n"
               "\"name: value\" line each.  --json prints one JSON object per line, once a second until\n"
-              "SIGINT or SIGTERM (or once with --once); --csv prints a header row, then one row per\n"
-              "record the same way (time, T1, T2, T3, humidity, AC, DC, GSM signal; an empty cell for\n"
-              "a missing reading).");
+              "SIGINT, SIGTERM or SIGHUP (or once with --once); --csv prints a header row, then one row\n"
+              "per record the same way (time, T1, T2, T3, humidity, AC, DC, GSM signal; an empty cell\n"
+              "for a missing reading).  A record with a value no controller reports is refused.");
   cmd.addLinkOptions();
   cmd.parser.addOption({QStringLiteral("json"), QStringLiteral("one JSON object per poll, one a line")});
   cmd.parser.addOption({QStringLiteral("csv"), QStringLiteral("a CSV header row, then one row per poll")});
@@ -118,8 +125,8 @@ int cmdStatus(const QStringList& args) {
   const Format format = json ? Format::Json : csv ? Format::Csv : Format::Text;
   const bool stream = format != Format::Text && !cmd.parser.isSet(QStringLiteral("once"));
 
-  // SIGINT and SIGTERM end a running stream after the logout; a reader that goes away (| head -1)
-  // ends it too.
+  // SIGINT, SIGTERM and SIGHUP end a running stream after the logout; a reader that goes away
+  // (| head -1) ends it too.
   StopSignals stop;
 #ifdef SIGPIPE
   std::signal(SIGPIPE, SIG_IGN);
@@ -129,13 +136,14 @@ int cmdStatus(const QStringList& args) {
   Dispatcher dispatcher(c.form);
   dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
-  if (format == Format::Csv) std::printf("%s\n", statusCsvHeader().toUtf8().constData());
+  if (format == Format::Csv) out(statusCsvHeader());
   Poll poll = pollOnce(c, format);
   // A lost device has been reported and its port closed: nothing more to poll.
   while (poll == Poll::Done && stream && stop.wait(1000) && c.port.isOpen()) poll = pollOnce(c, format);
-  // A failed logout fails the command even after good polls.
+  // A failed logout fails the command even after good polls, and so does an output that could not
+  // be written.
   const bool loggedOut = c.logout();
-  return loggedOut && poll != Poll::Failed ? kOk : kFailure;
+  return loggedOut && poll == Poll::Done ? kOk : kFailure;
 }
 
 }  // namespace dovu::cli

@@ -1,5 +1,6 @@
 // download / upload: the whole configuration between the controller and a file, over the same
 // parameter table, dispatcher and transfer as the window.
+#include <algorithm>
 #include <csignal>
 #include <functional>
 
@@ -61,21 +62,6 @@ QString heldAfterUpload(int written, bool inFlight) {
   return QStringLiteral("the controller holds parameters ") + parts.join(QStringLiteral(", "));
 }
 
-// Logs out where the line still allows it; the logout's own failure is then not the story.
-void logoutQuietly(Controller& c) {
-  if (!c.port.isOpen() || !c.session->loggedIn()) return;
-  c.session->liveOff();
-  c.notifier.quiet = true;
-  Request logout;
-  logout.code = kCodeLogout;
-  logout.payload = kLogoutPayload;
-  logout.ticks = kSessionTicks;
-  logout.pauseAfterMs = 0;
-  runRequest(*c.link, std::move(logout));
-  c.notifier.quiet = false;
-  c.session->showLoggedOut();
-}
-
 }  // namespace
 
 int cmdDownload(const QStringList& args) {
@@ -118,8 +104,7 @@ int cmdDownload(const QStringList& args) {
   QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
   const Outcome o = runTransfer(c, line, [&transfer] { return runToEnd(transfer, false); });
   if (const int sig = stop.signal(); sig && !o.ok) {
-    logoutQuietly(c);
-    c.port.close();
+    c.logoutQuietly();
     err(QStringLiteral("download interrupted by %1 at the bar value %2: no file written")
             .arg(StopSignals::name(sig)).arg(c.form.state("Bar").value));
     return StopSignals::exitCode(sig);
@@ -154,22 +139,37 @@ int cmdUpload(const QStringList& args) {
                                        "them, comma-separated); a block goes whole"),
                         QStringLiteral("FIELD,...")});
   if (const auto exit = cmd.parse(args, 1, 1)) return *exit;
-  return uploadFile(cmd, cmd.positional().first(), "upload");
+  BackupStore store;
+  return uploadFile(cmd, cmd.positional().first(), "upload", store);
 }
 
-int uploadFile(Command& cmd, const QString& file, const char* verb) {
+int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore& store) {
   const QString what = QString::fromLatin1(verb);
   const auto given = cmd.password();
   if (given && !checkPassword(*given)) return kUsage;
+  // Every --only counts, each a comma-separated list.
   std::vector<std::size_t> only;
+  QStringList names;  // the fields as the user named them
+  std::vector<std::size_t> paramOfName;
   if (cmd.parser.optionNames().contains(QStringLiteral("only"))) {
     QString why;
-    const auto chosen = paramsHolding(cmd.parser.value(QStringLiteral("only")).split(QLatin1Char(','), Qt::SkipEmptyParts), &why);
-    if (!chosen || chosen->empty()) {
-      err(QStringLiteral("%1 --only: %2").arg(what, chosen ? QStringLiteral("no field named") : why));
+    for (const QString& value : cmd.parser.values(QStringLiteral("only")))
+      for (const QString& name : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const auto chosen = paramsHolding({name}, &why);
+        if (!chosen) {
+          err(QStringLiteral("%1 --only: %2").arg(what, why));
+          return kUsage;
+        }
+        if (chosen->empty()) continue;
+        names << name.trimmed();
+        paramOfName.push_back(chosen->front());
+        if (std::find(only.begin(), only.end(), chosen->front()) == only.end()) only.push_back(chosen->front());
+      }
+    if (only.empty()) {
+      err(QStringLiteral("%1 --only: no field named").arg(what));
       return kUsage;
     }
-    only = *chosen;
+    std::sort(only.begin(), only.end());
   }
 
   StopSignals stop;
@@ -188,7 +188,7 @@ int uploadFile(Command& cmd, const QString& file, const char* verb) {
   if (given) c.form.setText("Edit_haslo", *given);
   if (!checkPassword(c.form.text("Edit_haslo"))) return kFailure;
   if (!cmd.backupSkipped() &&
-      !backupBeforeWrite(cmd.port(), c.form.text("Edit_haslo"), BackupReason::BeforeUpload, verb, stop))
+      !backupBeforeWrite(cmd.port(), c.form.text("Edit_haslo"), BackupReason::BeforeUpload, verb, stop, store))
     return stop.signal() ? StopSignals::exitCode(stop.signal()) : kFailure;
 
   Dispatcher dispatcher(c.form);
@@ -210,17 +210,24 @@ int uploadFile(Command& cmd, const QString& file, const char* verb) {
     return c.logout() ? kOk : kFailure;
   }
   // Which parameters the controller holds is told by their place in the whole table; a selective
-  // upload names how many of its own it sent.
+  // upload names the fields it was given, each as written, uncertain or unchanged.
   const auto held = [&](bool inFlight) {
-    return only.empty() ? heldAfterUpload(written, inFlight)
-                        : QStringLiteral("%1 of the %2 chosen parameters written%3")
-                              .arg(written).arg(total).arg(inFlight ? QStringLiteral(", the next uncertain") : QString());
+    if (only.empty()) return heldAfterUpload(written, inFlight);
+    QStringList fields[3];  // written, uncertain, unchanged
+    for (int i = 0; i < names.size(); ++i) {
+      const auto place = std::find(only.begin(), only.end(), paramOfName[static_cast<std::size_t>(i)]) - only.begin();
+      fields[place < written ? 0 : inFlight && place == written ? 1 : 2] << names[i];
+    }
+    QStringList parts;
+    const char* const kWords[] = {"written", "uncertain", "unchanged"};
+    for (int k = 0; k < 3; ++k)
+      if (!fields[k].isEmpty()) parts << QStringLiteral("%1 %2").arg(fields[k].join(QStringLiteral(", ")), QLatin1String(kWords[k]));
+    return QStringLiteral("%1 of the %2 chosen parameters written (%3)").arg(written).arg(total).arg(parts.join(QStringLiteral("; ")));
   };
   if (transfer.stopped()) {
     // Stopped between two parameters: every exchange that started has finished.
     const int sig = stop.signal();
-    logoutQuietly(c);
-    c.port.close();
+    c.logoutQuietly();
     err(QStringLiteral("%1 interrupted by %2: %3").arg(what, StopSignals::name(sig), held(false)));
     return StopSignals::exitCode(sig);
   }

@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   }
   if (top.parser.isSet(QStringLiteral("version"))) {
     std::printf("dovu-cli %s\n", DOVU_VERSION);
-    return dovu::cli::kOk;
+    return dovu::cli::checkOutput() ? dovu::cli::kOk : dovu::cli::kFailure;
   }
   QStringList rest = top.positional();
   if (rest.isEmpty()) {
@@ -105,7 +105,9 @@ int main(int argc, char** argv) {
   for (const CommandEntry& c : kCommands) {
     if (name == QLatin1String(c.name)) {
       try {
-        return c.run(rest);
+        // Output that did not arrive (a full disk, a closed reader) fails the command with the reason.
+        const int code = c.run(rest);
+        return dovu::cli::checkOutput() || code != dovu::cli::kOk ? code : dovu::cli::kFailure;
       } catch (const dovu::SerialPortError& e) {
         dovu::cli::err(QStringLiteral("%1: %2").arg(QString::fromUtf8(dovu::kPortUnavailableText),
                                                      dovu::Session::portErrorReason(e)));

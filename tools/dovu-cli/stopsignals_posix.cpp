@@ -1,4 +1,4 @@
-// SIGINT and SIGTERM on POSIX systems: the handler writes the signal's number to a pipe that the
+// SIGINT, SIGTERM and SIGHUP on POSIX systems: the handler writes the signal's number to a pipe that the
 // event loop watches.
 #include <QEventLoop>
 #include <QTimer>
@@ -12,7 +12,11 @@
 namespace dovu::cli {
 
 QString StopSignals::name(int signal) {
-  return signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM");
+  switch (signal) {
+    case SIGINT: return QStringLiteral("SIGINT");
+    case SIGHUP: return QStringLiteral("SIGHUP");
+    default: return QStringLiteral("SIGTERM");
+  }
 }
 
 namespace {
@@ -33,13 +37,12 @@ StopSignals::StopSignals() {
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { take(); });
   struct sigaction sa {};
   sa.sa_handler = onStopSignal;
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
+  // A closed terminal or a dropped remote session (SIGHUP) ends a command as an interrupt does.
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
 }
 
 StopSignals::~StopSignals() {
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
   notifier_.reset();
   stopPipe = -1;
   for (int& fd : pipe_) {
