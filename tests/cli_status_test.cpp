@@ -35,7 +35,7 @@ TEST(CliStatus, PrintsTheRecordInWords) {
   ASSERT_TRUE(sim.started());
   const CliResult r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port(), QStringLiteral("--trace")});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
-  for (const char* key : {"IN1: ", "OUT4: ", "Modem GSM: ", "Sygnał GSM: ", "DC: ", "EX: ", "T1: ", "T3: ", "Wil.: "})
+  for (const char* key : {"IN1: ", "OUT4: ", "GSM modem: ", "GSM signal: ", "DC: ", "EX: ", "T1: ", "T3: ", "Humidity: "})
     EXPECT_TRUE(r.out.contains(QString::fromUtf8(key))) << key;
   // The trace shows login, poll and logout in both directions.
   EXPECT_TRUE(r.err.contains(QStringLiteral("-> code   1: 54 01 04 38 36 31 37")));
@@ -51,7 +51,7 @@ TEST(CliStatus, SurvivesLineFaults) {
     ASSERT_TRUE(sim.started());
     const CliResult r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port()});
     EXPECT_EQ(r.code, 0) << fault.join(' ').toStdString() << ": " << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(QStringLiteral("Modem GSM: "))) << fault.join(' ').toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("GSM modem: "))) << fault.join(' ').toStdString();
   }
 }
 

@@ -174,7 +174,7 @@ TEST(FirmwareDialog, PressesDuringATransferDoNothing) {
   EXPECT_FALSE(dlg.isVisible()) << "the dialog closes after the transfer";
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
   EXPECT_TRUE(r.session->liveDisplay());
-  EXPECT_EQ(r.notifier.count(QString::fromUtf8(kFlashDoneText)), 1);
+  EXPECT_EQ(r.notifier.count(Cause::FlashDone), 1);
 
   // The bootloader got the file's bytes 3 .. S-2, filled up to whole blocks.
   ASSERT_TRUE(test::waitFor([&] { return QFile::exists(r.sim.imagePath()); }, 3000));
@@ -206,7 +206,7 @@ TEST(FirmwareDialog, EscCloseAndZamknijDuringATransferAreRefusedAndTheTransferCo
   EXPECT_EQ(dlg.lastResult(), FirmwareUpdate::Result::Done);
   EXPECT_EQ(r.sent(101), 4);
   EXPECT_EQ(r.sent(102), 1);
-  EXPECT_EQ(r.notifier.count(QString::fromUtf8(kFlashDoneText)), 1);
+  EXPECT_EQ(r.notifier.count(Cause::FlashDone), 1);
   EXPECT_FALSE(dlg.isVisible()) << "closed once the transfer is over";
   EXPECT_TRUE(r.session->liveDisplay());
 }

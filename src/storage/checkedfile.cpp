@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include "base/filename.h"
+#include "base/plural.h"
 #include "storage/checkedfile_p.h"
 
 
@@ -40,7 +41,7 @@ std::optional<Bytes> readWholeFile(const QString& path, QString* error, bool* to
   if (static_cast<std::size_t>(data.size()) > kFileBufferSize) {
     if (tooLarge) *tooLarge = true;
     if (error)
-      *error = QStringLiteral("%1: plik jest większy niż %2 bajtów").arg(displayFileName(path)).arg(kFileBufferSize);
+      *error = QStringLiteral("%1: plik jest większy niż %2").arg(displayFileName(path), polishCount(kFileBufferSize, "bajt", "bajty", "bajtów"));
     return std::nullopt;
   }
   return Bytes(data.constData(), static_cast<std::size_t>(data.size()));
@@ -62,7 +63,7 @@ std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic
 std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, Notifier& notifier) {
   if (data.size() > kFileBufferSize) {
     notifier.message(MessageKind::Error, QString::fromUtf8(kBadFormatText),
-                     QStringLiteral("plik jest większy niż %1 bajtów").arg(kFileBufferSize));
+                     QStringLiteral("plik jest większy niż %1").arg(polishCount(kFileBufferSize, "bajt", "bajty", "bajtów")));
     return std::nullopt;
   }
   if (!checkFileBytes(data, magic, notifier)) return std::nullopt;

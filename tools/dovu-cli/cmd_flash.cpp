@@ -8,6 +8,7 @@
 #include "configfiles.h"
 #include "firmware/bootloader.h"
 #include "storage/checkedfile.h"
+#include "wording.h"
 
 namespace dovu::cli {
 
@@ -38,6 +39,9 @@ int cmdFlash(const QStringList& args) {
     void message(MessageKind, const QString& text, const QString& detail) override {
       (*lines) << (detail.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, detail));
     }
+    void report(MessageKind kind, const Problem& problem) override {
+      message(kind, englishText(problem.cause), englishReason(problem));
+    }
     QStringList* lines = nullptr;
   } collect;
   collect.lines = &problems;
@@ -61,7 +65,7 @@ int cmdFlash(const QStringList& args) {
   try {
     com.open();
   } catch (const SerialPortError& e) {
-    err(QStringLiteral("%1: %2").arg(port, Session::portErrorDetail(e, port)));
+    err(englishLine(Session::portProblem(e, port)));
     return kFailure;
   }
   com.setDtrLine(true);

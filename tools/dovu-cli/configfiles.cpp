@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "cli.h"
+#include "wording.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
@@ -18,6 +19,9 @@ class CollectingNotifier : public Notifier {
     if (!line.isEmpty()) line += QStringLiteral("; ");
     line += text;
     if (!detail.isEmpty()) line += QStringLiteral(" (") + detail + QLatin1Char(')');
+  }
+  void report(MessageKind kind, const Problem& problem) override {
+    message(kind, englishText(problem.cause), englishReason(problem));
   }
   QString line;
 };
