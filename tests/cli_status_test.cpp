@@ -105,7 +105,7 @@ TEST(CliStatus, ErrorsGiveOneLineReasons) {
     r = cli(args);
     EXPECT_EQ(r.code, 1) << command;
     const QString errors = r.err.split(QLatin1Char('\n')).filter(QStringLiteral("dovu-cli:")).join(QLatin1Char('\n'));
-    EXPECT_TRUE(errors.contains(QStringLiteral("urządzenie odłączone"))) << command << ": " << r.err.toStdString();
+    EXPECT_TRUE(errors.contains(QStringLiteral("the device was unplugged"))) << command << ": " << r.err.toStdString();
     EXPECT_EQ(errors.count(QLatin1Char('\n')), 0) << command << ": " << r.err.toStdString();
     EXPECT_FALSE(r.err.contains(QStringLiteral("function failed"))) << command << ": " << r.err.toStdString();
   }

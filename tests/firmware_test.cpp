@@ -153,13 +153,13 @@ TEST(FirmwareFileCheck, RefusesWhatCannotBeSent) {
   Bytes config = firmwareFile(pattern(50));
   config[2] = 'c';
   config.back() = static_cast<char>(xorChecksum(config, config.size() - 1));
-  const QString format = QString::fromUtf8(kBadFormatText), crc = QString::fromUtf8(kBadFirmwareCrcText);
+  const QString format = cli::englishText(Cause::BadFormat), crc = cli::englishText(Cause::BadFirmwareCrc);
   const std::vector<Case> cases = {
       {"check byte", badSum, {crc}},
       {"configuration tag", config, {format}},
-      {"empty image", firmwareFile({}), {QString::fromUtf8(kFirmwareEmptyText)}},
-      {"65,536 bytes", firmwareFile(pattern(65532)), {QString::fromUtf8(kFirmwareTooLargeText)}},
-      {"beyond the buffer", firmwareFile(pattern(70000)), {QString::fromUtf8(kFirmwareTooLargeText)}},
+      {"empty image", firmwareFile({}), {cli::englishText(Cause::FirmwareEmpty)}},
+      {"65,536 bytes", firmwareFile(pattern(65532)), {cli::englishText(Cause::FirmwareTooLarge)}},
+      {"beyond the buffer", firmwareFile(pattern(70000)), {cli::englishText(Cause::FirmwareTooLarge)}},
       {"nothing", Bytes(), {format, crc}},
   };
   for (const Case& c : cases) {

@@ -94,7 +94,7 @@ TEST(Session, NoAnswerWritesLoginThreeTimes) {
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_EQ(frames[0].bytes, frames[1].bytes);
   EXPECT_EQ(frames[1].bytes, frames[2].bytes);
-  EXPECT_EQ(r.notifier.count(QStringLiteral("Brak odpowiedzi ze sterownika DOVU")), 1);
+  EXPECT_EQ(r.notifier.count(Cause::NoAnswer), 1);
   EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
 }
@@ -166,7 +166,7 @@ TEST(Session, PortThatCannotOpenSaysWhy) {
   Link link(&port, &notifier);
   Session session(form, link);
   EXPECT_EQ(session.connectAndLogin(), Session::ConnectResult::PortUnavailable);
-  ASSERT_EQ(notifier.count(QStringLiteral("Port COM niedostępny")), 1);
+  ASSERT_EQ(notifier.count(Cause::PortUnavailable), 1);
   EXPECT_TRUE(notifier.events.back().detail.contains(QStringLiteral("/dev/does-not-exist-dovu")));
   EXPECT_EQ(form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
 }
@@ -176,8 +176,9 @@ TEST(Session, FailedPortSwitchWhileLoggedInLeavesDisconnectedWithTheReason) {
   ASSERT_TRUE(r.sim.started());
   ASSERT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
   EXPECT_FALSE(r.session->selectPort(QStringLiteral("/dev/does-not-exist-dovu")));
-  ASSERT_EQ(r.notifier.count(QStringLiteral("Port COM niedostępny")), 1);
-  EXPECT_EQ(r.notifier.events.back().detail, QStringLiteral("/dev/does-not-exist-dovu: port nie istnieje"));
+  ASSERT_EQ(r.notifier.count(Cause::PortUnavailable), 1);
+  EXPECT_EQ(r.notifier.events.back().problem.subject, QStringLiteral("/dev/does-not-exist-dovu"));
+  EXPECT_EQ(r.notifier.events.back().problem.reason, Cause::PortNotFound);
   EXPECT_FALSE(r.port.isOpen());
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
   EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
@@ -237,6 +238,7 @@ TEST(Session, UnplugIsReportedOnceAndLeavesDisconnected) {
   ASSERT_TRUE(waitFor([&] { return !r.port.isOpen(); }, 8000));
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
   EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
-  EXPECT_EQ(r.notifier.count(QStringLiteral("Port COM niedostępny")), 1);
-  EXPECT_EQ(r.notifier.events.back().detail, r.sim.port() + QStringLiteral(": urządzenie odłączone"));
+  EXPECT_EQ(r.notifier.count(Cause::PortUnavailable), 1);
+  EXPECT_EQ(r.notifier.events.back().problem.subject, r.sim.port());
+  EXPECT_EQ(r.notifier.events.back().problem.reason, Cause::PortDeviceLost);
 }

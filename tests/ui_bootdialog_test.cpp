@@ -23,6 +23,7 @@
 #include "support/sim.h"
 #include "support/simsession.h"
 #include "support/testapp.h"
+#include "wording.h"
 #include "ui/bootdialog.h"
 
 namespace dovu {
@@ -124,15 +125,15 @@ TEST(FirmwareDialog, ControlsAndTheFileCheckThatGatesStart) {
     EXPECT_FALSE(dlg.chooseFile(bad));
     EXPECT_EQ(label->text(), bad);
     EXPECT_FALSE(start->isEnabled());
-    EXPECT_EQ(n.texts(), QStringList{QString::fromUtf8(kBadFirmwareCrcText)});
+    EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::BadFirmwareCrc)});
     start->click();  // disabled: nothing happens
     dlg.buttonStartClick();
     EXPECT_FALSE(dlg.lastResult().has_value());
 
     EXPECT_FALSE(dlg.chooseFile(writeFirmware(dir, "empty.dvf", 0)));
-    EXPECT_EQ(n.texts().last(), QString::fromUtf8(kFirmwareEmptyText));
+    EXPECT_EQ(n.texts().last(), cli::englishText(Cause::FirmwareEmpty));
     EXPECT_FALSE(dlg.chooseFile(writeFirmware(dir, "huge.dvf", 65532)));
-    EXPECT_EQ(n.texts().last(), QString::fromUtf8(kFirmwareTooLargeText));
+    EXPECT_EQ(n.texts().last(), cli::englishText(Cause::FirmwareTooLarge));
     EXPECT_FALSE(start->isEnabled());
   }
   EXPECT_TRUE(session.liveDisplay()) << "closing switches the live display on again";

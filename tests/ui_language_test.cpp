@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -25,6 +26,7 @@
 #include <set>
 
 #include "storage/backupstore.h"
+#include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -58,15 +60,15 @@ const std::set<QString> kEnglish = {
     "parameters", "interrupted", "wrong", "check",  "cable",      "power",    "keep",      "run",
     "again",    "telephones", "told",    "humidity", "time",      "signal",   "used",      "calls",
     "active",   "inactive", "off",       "normal",  "low",        "high",     "reading",   "stage",
-    "events",   "handle",   "modem",     "unplugged", "denied",   "permission", "timed",   "characters",
+    "events",   "handle",   "unplugged", "denied",   "permission", "timed",   "characters",
     "takes",    "most",     "complete",  "switch",  "ends",       "waits",    "bootloader", "user",
-    "group",    "ask",      "administrator", "only", "may",       "it",       "its",       "has",
-    "have",     "will",     "should",   "must",     "please",     "ok?"};
+    "group",    "ask",      "only",      "may",     "it",         "its",      "has",       "have",
+    "will",     "should",   "must",     "please"};
 
 // Words that are Polish and never English, besides every word with a Polish letter.
 const std::set<QString> kPolish = {
     "nie",    "brak",   "sterownik", "sterownika", "plik",  "pliku",  "jest",   "tak",    "lub",
-    "przed",  "czas",   "odczyt",    "zapis",      "haslo", "wejscie", "wyjscie", "zmiana", "numer",
+    "przed",  "czas",   "odczyt",    "zapis",      "wejscie", "wyjscie", "zmiana", "numer",
     "telefon", "konfiguracja", "konfiguracji", "kopia", "kopii", "zapasowa", "polaczenia", "stan",
     "sygnal", "wersja", "blad",      "otwarty",    "istnieje", "portu", "przez", "inny",  "oraz",
     "albo",   "tylko",  "moze",      "prosze",     "czujnik", "wilgotnosc", "zdarzenia", "norma"};
@@ -76,6 +78,7 @@ const QRegularExpression kPolishLetter(QStringLiteral("[ąćęłńóśźżĄĆĘ
 const QRegularExpression kPathLike(QStringLiteral("\\S*[/\\\\]\\S*|\\b\\w+\\.(json|dvc|dvf|csv|pdf|lock)\\b"));
 
 QStringList wordsOf(QString text) {
+  text.remove(QRegularExpression(QStringLiteral("<[^>]*>")));  // rich text's markup
   text.remove(kPathLike);
   text.remove(QLatin1Char('&'));  // mnemonics
   QStringList words;

@@ -158,7 +158,7 @@ TEST_F(Session, NoAnswerAfterThreeIdenticalLoginFrames) {
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_EQ(frames[0].bytes, frames[1].bytes);
   EXPECT_EQ(frames[1].bytes, frames[2].bytes);
-  EXPECT_EQ(notes_.count("Brak odpowiedzi ze sterownika DOVU"), 1);
+  EXPECT_EQ(notes_.count(Cause::NoAnswer), 1);
   EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
   EXPECT_EQ(text("Edit_status"), "POŁĄCZONY");
   EXPECT_TRUE(main_->port().isOpen());

@@ -956,7 +956,7 @@ TEST_F(Window, APortThatCannotBeOpenedSaysWhy) {
   // A port that cannot be opened says why, and the window stays disconnected.
   start({{"/nonexistent/ttyUSB9", "gone"}});
   find<QPushButton>("Button_polacz")->click();
-  EXPECT_EQ(notes_.count("Port COM niedostępny"), 1);
+  EXPECT_EQ(notes_.count(Cause::PortUnavailable), 1);
   EXPECT_FALSE(notes_.events.back().detail.isEmpty());
   EXPECT_EQ(text("Edit_status"), "ROZŁĄCZONY");
   EXPECT_FALSE(main_->port().isOpen());

@@ -21,7 +21,15 @@ enum class Cause {
   FlashFailed,          // a firmware update got no answer: the controller waits in its bootloader
   FlashPortFailed,      // the port failed during a firmware update: subject the port, reason why
   FlashDone,            // a firmware update ended well
-  // Why: the reason of a PortUnavailable or of a stopped transfer.
+  BadFormat,            // a file is not of its kind (wrong mark, cannot be parsed): detail why
+  BadCrc,               // a configuration file's check byte is wrong
+  BadFirmwareCrc,       // a firmware file's check byte is wrong
+  CannotRead,           // a file cannot be read: detail the system's reason
+  FirmwareTooLarge,     // args {the file's size, the largest allowed}; or detail why
+  FirmwareEmpty,        // a firmware file holds only its mark and check byte
+  ConfigNotSaved,       // a configuration file was not saved: detail why
+  // Why: the reason of a PortUnavailable, a stopped transfer or a file refused.
+  FileTooLarge,  // args {the largest size a file may have}
   PortNotFound,
   PortDeviceLost,
   PortPermissionDenied,  // args {a group to join, the user who may open it, a group that may (root's)},
@@ -44,6 +52,9 @@ constexpr int kCauseCount = static_cast<int>(Cause::PortFailed) + 1;
 // names it; args are the numbers and names its words take; detail is further text the core has
 // only in words, such as the system's own error text.
 struct Problem {
+  Problem() = default;
+  Problem(Cause c, Cause r = Cause::None, QString what = {}, QStringList values = {}, QString more = {})
+      : cause(c), reason(r), subject(std::move(what)), args(std::move(values)), detail(std::move(more)) {}
   Cause cause = Cause::None;
   Cause reason = Cause::None;
   QString subject;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "base/plural.h"
+#include "base/filename.h"
 #include "link/serialport.h"
 #include "session/session.h"
 #include "storage/checkedfile.h"
@@ -12,8 +12,8 @@ namespace dovu {
 namespace {
 
 void reportTooLarge(Notifier& notifier, std::size_t size) {
-  notifier.message(MessageKind::Error, QString::fromUtf8(kFirmwareTooLargeText),
-                   QStringLiteral("Plik ma %1, a może mieć najwyżej %2.").arg(polishCount(static_cast<long long>(size), "bajt", "bajty", "bajtów"), polishCount(static_cast<long long>(kMaxFirmwareFileSize), "bajt", "bajty", "bajtów")));
+  notifier.report(MessageKind::Error, Problem{Cause::FirmwareTooLarge, Cause::None, {},
+                                              {QString::number(size), QString::number(kMaxFirmwareFileSize)}, {}});
 }
 
 }  // namespace
@@ -29,8 +29,7 @@ std::optional<FirmwareFile> checkFirmwareFile(const Bytes& file, Notifier& notif
     return std::nullopt;
   }
   if (file.size() < kMinFirmwareFileSize) {
-    notifier.message(MessageKind::Error, QString::fromUtf8(kFirmwareEmptyText),
-                     QStringLiteral("Plik ma tylko znacznik i bajt kontrolny."));
+    notifier.report(MessageKind::Error, Problem{Cause::FirmwareEmpty});
     return std::nullopt;
   }
   return FirmwareFile{file.substr(kMagicSize, file.size() - kMagicSize - 1), file.size()};
@@ -41,10 +40,10 @@ std::optional<FirmwareFile> readFirmwareFile(const QString& path, Notifier& noti
   bool tooLarge = false;
   const auto data = readWholeFile(path, &why, &tooLarge);
   if (!data) {
-    if (tooLarge)
-      notifier.message(MessageKind::Error, QString::fromUtf8(kFirmwareTooLargeText), why);
-    else
-      notifier.message(MessageKind::Error, QString::fromUtf8(kCannotReadText), why);
+    notifier.report(MessageKind::Error,
+                    tooLarge ? Problem{Cause::FirmwareTooLarge, Cause::FileTooLarge, displayFileName(path),
+                                       {QString::number(kFileBufferSize)}, {}}
+                             : Problem{Cause::CannotRead, Cause::None, {}, {}, why});
     return std::nullopt;
   }
   return checkFirmwareFile(*data, notifier);

@@ -37,8 +37,6 @@ constexpr int kCloseDelayMs = 1000;         // after the transfer, before the di
 constexpr std::size_t kMaxFirmwareFileSize = 65535;
 constexpr std::size_t kMinFirmwareFileSize = 5;
 
-inline const char* kFirmwareTooLargeText = "Plik firmware jest za duży";
-inline const char* kFirmwareEmptyText = "Plik firmware nie zawiera programu";
 
 struct FirmwareFile {
   Bytes image;            // file bytes 3 .. S-2

@@ -313,7 +313,7 @@ bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier) {
   QString why;
   const auto values = parseConfigFile(file, &why);
   if (!values) {
-    notifier.message(MessageKind::Error, QString::fromUtf8(kBadFormatText), why);
+    notifier.report(MessageKind::Error, Problem{Cause::BadFormat, Cause::None, {}, {}, why});
     return false;
   }
   applyConfig(form, *values);
@@ -331,7 +331,7 @@ bool saveConfigFile(Form& form, const QString& path, Notifier& notifier) {
   QString why;
   const auto file = buildConfigFile(form, &why);
   if (!file || !saveFileAtomically(path, *file, &why)) {
-    notifier.message(MessageKind::Error, QString::fromUtf8(kConfigNotSavedText), why);
+    notifier.report(MessageKind::Error, Problem{Cause::ConfigNotSaved, Cause::None, {}, {}, why});
     return false;
   }
   return true;

@@ -17,9 +17,17 @@ QString polishText(Cause cause) {
     case Cause::DownloadInterrupted: return QStringLiteral("Odczyt przerwany: okno pokazuje konfigurację sprzed odczytu");
     case Cause::TextTooLong: return QStringLiteral("Tekst dłuższy, niż przyjmuje sterownik: nic nie wysłano");
     case Cause::KeepPowered: return QStringLiteral("NIE WYŁĄCZAJ STEROWNIKA DOVU Z ZASILANIA");
-    case Cause::FlashFailed: return QStringLiteral("Brak odpowiedzi ze sterownika DOVU, aktualizacja nieudana");
+    case Cause::FlashFailed: return QStringLiteral("Brak odpowiedzi z DOVU, aktualizacja nieudana");
     case Cause::FlashPortFailed: return QStringLiteral("Port COM niedostępny, aktualizacja nieudana");
     case Cause::FlashDone: return QStringLiteral("Aktualizacja zakończona");
+    case Cause::BadFormat: return QStringLiteral("Zły format pliku");
+    case Cause::BadCrc: return QStringLiteral("Błąd CRC pliku konfiguracji");
+    case Cause::BadFirmwareCrc: return QStringLiteral("Błąd CRC pliku firmware");
+    case Cause::CannotRead: return QStringLiteral("Nie można odczytać pliku");
+    case Cause::FirmwareTooLarge: return QStringLiteral("Plik firmware jest za duży");
+    case Cause::FirmwareEmpty: return QStringLiteral("Plik firmware nie zawiera programu");
+    case Cause::ConfigNotSaved: return QStringLiteral("Nie zapisano pliku konfiguracji");
+    case Cause::FileTooLarge: return QStringLiteral("plik jest za duży");
     case Cause::PortNotFound: return QStringLiteral("port nie istnieje");
     case Cause::PortDeviceLost: return QStringLiteral("urządzenie odłączone");
     case Cause::PortPermissionDenied: return QStringLiteral("brak uprawnień do portu");
@@ -63,10 +71,19 @@ QString portRemedy(const Problem& p) {
   }
 }
 
+QString bytes(const QString& n) { return polishCount(n.toLongLong(), "bajt", "bajty", "bajtów"); }
+
 QString reasonText(const Problem& p) {
+  if (p.reason == Cause::FileTooLarge)
+    return QStringLiteral("plik jest większy niż %1").arg(bytes(p.args.value(0)));
   QString reason = polishText(p.reason);
   if (p.reason == Cause::PortFailed && !p.args.isEmpty()) reason += QStringLiteral(" nr ") + p.args.first();
   return reason;
+}
+
+// "subject: reason", or the reason alone.
+QString subjectAndReason(const Problem& p) {
+  return p.subject.isEmpty() ? reasonText(p) : p.subject + QStringLiteral(": ") + reasonText(p);
 }
 
 }  // namespace
@@ -77,9 +94,13 @@ QString polishDetail(const Problem& p) {
     case Cause::NoAnswer: lines << QStringLiteral("Sprawdź wybrany port, przewód i zasilanie sterownika."); break;
     case Cause::WrongPassword: lines << QStringLiteral("Wpisz właściwe hasło dostępu i naciśnij POŁĄCZ."); break;
     case Cause::PortUnavailable:
-      lines << (p.subject.isEmpty() ? reasonText(p) : p.subject + QStringLiteral(": ") + reasonText(p));
-      lines << portRemedy(p);
+      lines << subjectAndReason(p) << portRemedy(p);
       break;
+    case Cause::FirmwareTooLarge:
+      if (p.reason == Cause::None)
+        lines << QStringLiteral("Plik ma %1, a może mieć najwyżej %2.").arg(bytes(p.args.value(0)), bytes(p.args.value(1)));
+      break;
+    case Cause::FirmwareEmpty: lines << QStringLiteral("Plik ma tylko znacznik i bajt kontrolny."); break;
     case Cause::DownloadInterrupted:
       if (p.reason != Cause::None) lines << reasonText(p);
       break;
@@ -95,12 +116,14 @@ QString polishDetail(const Problem& p) {
                               "aktualizację ponownie.");
       break;
     case Cause::FlashPortFailed:
-      lines << (p.subject.isEmpty() ? reasonText(p) : p.subject + QStringLiteral(": ") + reasonText(p));
+      lines << subjectAndReason(p);
       lines << QStringLiteral("Sterownik czeka w programie rozruchowym: nie wyłączaj zasilania, sprawdź port "
                               "i uruchom aktualizację ponownie.");
       break;
     default: break;
   }
+  // A reason not worded above (a file refused).
+  if (p.reason == Cause::FileTooLarge) lines << subjectAndReason(p);
   if (!p.detail.isEmpty()) lines << p.detail;
   lines.removeAll(QString());
   return lines.join(QLatin1Char('\n'));

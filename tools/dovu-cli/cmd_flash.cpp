@@ -29,7 +29,10 @@ int cmdFlash(const QStringList& args) {
   bool tooLarge = false;
   const auto data = readWholeFile(cmd.positional().first(), &why, &tooLarge);
   if (!data) {
-    notifier.message(MessageKind::Error, QString::fromUtf8(tooLarge ? kFirmwareTooLargeText : kCannotReadText), why);
+    notifier.report(MessageKind::Error,
+                    tooLarge ? Problem{Cause::FirmwareTooLarge, Cause::FileTooLarge, displayName(cmd.positional().first()),
+                                       {QString::number(kFileBufferSize)}, {}}
+                             : Problem{Cause::CannotRead, Cause::None, {}, {}, why});
     return kFailure;
   }
   // The file's checks as one line.

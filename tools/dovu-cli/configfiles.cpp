@@ -49,8 +49,9 @@ bool readConfigAny(const QString& path, Form& form, QString* error) {
   bool tooLarge = false;
   const auto data = readWholeFile(path, &why, &tooLarge);
   if (!data) {
-    *error = QStringLiteral("%1: %2 (%3)")
-                 .arg(displayName(path), QString::fromUtf8(tooLarge ? kBadFormatText : kCannotReadText), why);
+    *error = tooLarge ? englishLine(Problem{Cause::BadFormat, Cause::FileTooLarge, displayName(path),
+                                            {QString::number(kFileBufferSize)}, {}})
+                      : QStringLiteral("%1: %2").arg(englishText(Cause::CannotRead), why);
     return false;
   }
   if (format == ConfigFormat::Dvc) {

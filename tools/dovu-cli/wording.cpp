@@ -18,6 +18,14 @@ QString englishText(Cause cause) {
     case Cause::FlashFailed: return QStringLiteral("no answer from the controller, the update failed");
     case Cause::FlashPortFailed: return QStringLiteral("port unavailable, the update failed");
     case Cause::FlashDone: return QStringLiteral("update complete");
+    case Cause::BadFormat: return QStringLiteral("wrong file format");
+    case Cause::BadCrc: return QStringLiteral("wrong check byte in the configuration file");
+    case Cause::BadFirmwareCrc: return QStringLiteral("wrong check byte in the firmware file");
+    case Cause::CannotRead: return QStringLiteral("cannot read the file");
+    case Cause::FirmwareTooLarge: return QStringLiteral("the firmware file is too large");
+    case Cause::FirmwareEmpty: return QStringLiteral("the firmware file holds no program");
+    case Cause::ConfigNotSaved: return QStringLiteral("configuration file not saved");
+    case Cause::FileTooLarge: return QStringLiteral("the file is too large");
     case Cause::PortNotFound: return QStringLiteral("no such port");
     case Cause::PortDeviceLost: return QStringLiteral("the device was unplugged");
     case Cause::PortPermissionDenied: return QStringLiteral("permission denied");
@@ -41,6 +49,7 @@ QString englishReason(const Problem& p) {
   if (p.reason != Cause::None) {
     QString reason = englishText(p.reason);
     if (p.reason == Cause::PortFailed && !p.args.isEmpty()) reason += QStringLiteral(" ") + p.args.first();
+    if (p.reason == Cause::FileTooLarge) reason = QStringLiteral("larger than %1 bytes").arg(p.args.value(0));
     parts << (p.subject.isEmpty() ? reason : p.subject + QStringLiteral(": ") + reason);
   }
   switch (p.reason) {
@@ -66,6 +75,11 @@ QString englishReason(const Problem& p) {
       parts << QStringLiteral("%1: %2 characters, the controller takes at most %3")
                    .arg(p.subject, p.args.value(1), p.args.value(2));
       break;
+    case Cause::FirmwareTooLarge:
+      if (p.reason == Cause::None)
+        parts << QStringLiteral("the file has %1 bytes, at most %2").arg(p.args.value(0), p.args.value(1));
+      break;
+    case Cause::FirmwareEmpty: parts << QStringLiteral("it holds only its mark and check byte"); break;
     case Cause::FlashFailed:
     case Cause::FlashPortFailed:
       parts << QStringLiteral("the controller waits in its bootloader: keep it powered and run the update again");
