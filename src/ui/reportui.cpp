@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QPushButton>
 #include <QTextDocument>
 #include <optional>
 

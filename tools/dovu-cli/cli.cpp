@@ -340,13 +340,16 @@ bool Controller::login() {
       return false;
     case Session::ConnectResult::Started:  // ended above
     case Session::ConnectResult::NoAnswer:
-      err(QStringLiteral("no answer from the controller on %1").arg(port.port()));
+      err(QStringLiteral("no answer from the controller on %1; check the port, the cable and the controller's power")
+              .arg(port.port()));
       return false;
     case Session::ConnectResult::Refused: {
       // Only the controller's "N" says the password is wrong; anything else is a garbled answer.
       const Bytes& answer = link->rxPayload();
       if (!answer.empty() && byteAt(answer, 0) == kLoginRefused)
-        err(QStringLiteral("wrong password"));
+        err(QStringLiteral("wrong password; give the controller's access password (--password-stdin, %1 or "
+                           "--password)")
+                .arg(QLatin1String(kPasswordEnv)));
       else
         err(QStringLiteral("the controller's answer to the login was not understood (%1)")
                 .arg(answer.empty() ? QStringLiteral("empty") : QString::fromStdString(toHex(answer))));
