@@ -1,5 +1,6 @@
 #include "ui/chartview.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
 #include <QDockWidget>
@@ -244,6 +245,16 @@ ChartPanel* addChartDock(QMainWindow& window, Dispatcher& dispatcher, Notifier& 
   auto* panel = new ChartPanel(notifier, dock);
   dock->setWidget(panel);
   window.addDockWidget(Qt::BottomDockWidgetArea, dock);
+  // The title bar's buttons describe themselves in English even with Qt's Polish translations.
+  for (auto* b : dock->findChildren<QAbstractButton*>()) {
+    const bool close = b->objectName() == QLatin1String("qt_dockwidget_closebutton");
+    const bool detach = b->objectName() == QLatin1String("qt_dockwidget_floatbutton");
+    if (!close && !detach) continue;
+    b->setToolTip(close ? QStringLiteral("Zamknij wykres") : QStringLiteral("Odłącz lub przyłącz wykres"));
+    b->setAccessibleName(b->toolTip());
+    b->setAccessibleDescription(close ? QStringLiteral("Zamyka panel wykresu")
+                                      : QStringLiteral("Odłącza panel wykresu od okna lub przyłącza go z powrotem"));
+  }
   dock->hide();
   QMenu* menu = window.menuBar()->addMenu(QStringLiteral("&Wykres"));
   menu->setObjectName(QStringLiteral("Wykres"));
