@@ -27,6 +27,7 @@ class Quiet : public dovu::Notifier {
  public:
   void beep() override {}
   void message(dovu::MessageKind, const QString&, const QString&) override {}
+  void report(dovu::MessageKind, const dovu::Problem&) override {}
 };
 
 dovu::StatusRecord record(int i) {

@@ -10,10 +10,13 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <csignal>
+#include <termios.h>
 
 #include "model/form.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
+#include "support/pty.h"
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "support/tool.h"
@@ -98,6 +101,45 @@ TEST(CliConventions, PasswordFromEnvironmentOrStdinIsCheckedBeforeSending) {
   EXPECT_TRUE(r.err.contains(QStringLiteral("wrong password"))) << r.err.toStdString();
 }
 
+bool echoes(int master) {
+  termios t{};
+  return ::tcgetattr(master, &t) == 0 && (t.c_lflag & ECHO);
+}
+
+// A password typed at a terminal is not shown, and the terminal echoes again afterwards: after
+// the line, and after Ctrl+C at the prompt.
+TEST(CliConventions, PasswordFromATerminalIsNotEchoed) {
+  app();
+  for (const bool interrupt : {false, true}) {
+    SCOPED_TRACE(interrupt ? "SIGINT at the prompt" : "a typed line");
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_TRUE(echoes(pty.master()));
+    QProcess cli;
+    cli.setStandardInputFile(pty.slavePath());
+    cli.start(QStringLiteral(DOVU_CLI_PATH), {QStringLiteral("status"), QStringLiteral("--port"),
+                                              QStringLiteral("/nonexistent/ttyX"), QStringLiteral("--password-stdin")});
+    ASSERT_TRUE(cli.waitForStarted(5000));
+    ASSERT_TRUE(waitFor([&] { return !echoes(pty.master()); }, 10000));
+    if (interrupt) {
+      ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    } else {
+      ASSERT_TRUE(pty.write("4321\n"));
+      // Only the line's end comes back, not the digits.
+      const std::string echoed = pty.read(2, 2000);
+      EXPECT_EQ(echoed.find("4321"), std::string::npos) << echoed;
+    }
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    EXPECT_TRUE(echoes(pty.master()));
+    if (interrupt) {
+      EXPECT_EQ(cli.exitStatus(), QProcess::CrashExit);
+    } else {
+      EXPECT_EQ(cli.exitCode(), 1);
+      EXPECT_TRUE(cli.readAllStandardError().contains("access password: "));
+    }
+  }
+}
+
 TEST(CliConventions, StatusAsJsonAndAFailedLogoutFails) {
   SimProcess sim;
   ASSERT_TRUE(sim.started());
@@ -107,10 +149,11 @@ TEST(CliConventions, StatusAsJsonAndAFailedLogoutFails) {
                         envWith(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("dovu.link=true")));
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(QStringLiteral("-> code 253: 54 FD 01 47"))) << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains(QStringLiteral("38 36 31 37"))) << "the password stays out of the trace";
   ASSERT_EQ(r.out.count(QLatin1Char('\n')), 1) << r.out.toStdString();
   const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
   EXPECT_EQ(o.value(QStringLiteral("input")).toArray().size(), 5);
-  EXPECT_TRUE(o.value(QStringLiteral("text")).toObject().contains(QStringLiteral("Modem GSM")));
+  EXPECT_TRUE(o.value(QStringLiteral("text")).toObject().contains(QStringLiteral("GSM modem")));
 
   // Without --once: one object a poll until SIGTERM, which still logs out.
   app();
@@ -137,7 +180,7 @@ TEST(CliConventions, StatusAsJsonAndAFailedLogoutFails) {
   ASSERT_TRUE(noLogout.started());
   r = runCli({QStringLiteral("status"), QStringLiteral("--port"), noLogout.port()});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.out.contains(QStringLiteral("Modem GSM")));
+  EXPECT_TRUE(r.out.contains(QStringLiteral("GSM modem")));
   EXPECT_TRUE(r.err.contains(QStringLiteral("logout"))) << r.err.toStdString();
 }
 

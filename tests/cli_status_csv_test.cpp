@@ -54,7 +54,7 @@ TEST(CliStatusCsv, RowsEqualTheRecordsTheSimulatorSent) {
   ASSERT_GE(lines.size(), 4);
   const QStringList header = lines.takeFirst().split(QLatin1Char(','));
   EXPECT_EQ(header.size(), 8);
-  EXPECT_EQ(header.first(), QStringLiteral("czas"));
+  EXPECT_EQ(header.first(), QStringLiteral("time"));
 
   std::vector<Bytes> records;
   for (const test::LoggedFrame& f : sim.frames())

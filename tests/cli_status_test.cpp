@@ -35,10 +35,12 @@ TEST(CliStatus, PrintsTheRecordInWords) {
   ASSERT_TRUE(sim.started());
   const CliResult r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port(), QStringLiteral("--trace")});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
-  for (const char* key : {"IN1: ", "OUT4: ", "Modem GSM: ", "Sygnał GSM: ", "DC: ", "EX: ", "T1: ", "T3: ", "Wil.: "})
+  for (const char* key : {"IN1: ", "OUT4: ", "GSM modem: ", "GSM signal: ", "DC: ", "EX: ", "T1: ", "T3: ", "Humidity: "})
     EXPECT_TRUE(r.out.contains(QString::fromUtf8(key))) << key;
-  // The trace shows login, poll and logout in both directions.
-  EXPECT_TRUE(r.err.contains(QStringLiteral("-> code   1: 54 01 04 38 36 31 37")));
+  // The trace shows login, poll and logout in both directions; the password's digits stay out of
+  // it, its length and check byte do not.
+  EXPECT_TRUE(r.err.contains(QStringLiteral("-> code   1: 54 01 04 ** ** ** ** 2F"))) << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains(QStringLiteral("38 36 31 37"))) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(QStringLiteral("<- code 253:")));
   EXPECT_TRUE(r.err.contains(QStringLiteral("-> code   2: 54 02 01 57 AE")));
 }
@@ -51,7 +53,7 @@ TEST(CliStatus, SurvivesLineFaults) {
     ASSERT_TRUE(sim.started());
     const CliResult r = cli({QStringLiteral("status"), QStringLiteral("--port"), sim.port()});
     EXPECT_EQ(r.code, 0) << fault.join(' ').toStdString() << ": " << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(QStringLiteral("Modem GSM: "))) << fault.join(' ').toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("GSM modem: "))) << fault.join(' ').toStdString();
   }
 }
 
@@ -96,7 +98,7 @@ TEST(CliStatus, ErrorsGiveOneLineReasons) {
     ASSERT_TRUE(dovu::test::waitFor([&] { return first.canReadLine(); }, 10000));
     r = cli({QStringLiteral("status"), QStringLiteral("--port"), held.port()});
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("port jest używany przez inny program"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("the port is in use by another program"))) << r.err.toStdString();
     first.readAll();
     ASSERT_TRUE(dovu::test::waitFor([&] { return first.canReadLine(); }, 5000)) << "the first program goes on";
     first.terminate();
@@ -119,7 +121,7 @@ TEST(CliStatus, ErrorsGiveOneLineReasons) {
     r = cli(args);
     EXPECT_EQ(r.code, 1) << command;
     const QString errors = r.err.split(QLatin1Char('\n')).filter(QStringLiteral("dovu-cli:")).join(QLatin1Char('\n'));
-    EXPECT_TRUE(errors.contains(QStringLiteral("urządzenie odłączone"))) << command << ": " << r.err.toStdString();
+    EXPECT_TRUE(errors.contains(QStringLiteral("the device was unplugged"))) << command << ": " << r.err.toStdString();
     EXPECT_EQ(errors.count(QLatin1Char('\n')), 0) << command << ": " << r.err.toStdString();
     EXPECT_FALSE(r.err.contains(QStringLiteral("function failed"))) << command << ": " << r.err.toStdString();
   }

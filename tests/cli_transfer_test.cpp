@@ -154,7 +154,7 @@ TEST(CliTransfer, BadFilesAndUsageAreRefusedBeforeTheLine) {
   ASSERT_TRUE(silent.started());
   r = runCli({"upload", "--port", silent.port(), good});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.contains(QStringLiteral("Brak odpowiedzi ze sterownika DOVU"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("no answer from the controller"))) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(QStringLiteral("upload stopped after 2 of 51"))) << r.err.toStdString();
   EXPECT_EQ(r.err.split(QLatin1Char('\n')).filter(QStringLiteral("dovu-cli:")).size(), 1) << r.err.toStdString();
 }

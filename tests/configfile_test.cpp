@@ -21,14 +21,15 @@
 #include "storage/configfile.h"
 #include "support/sim.h"
 #include "support/testapp.h"
+#include "wording.h"
 
 namespace dovu {
 namespace {
 
 using test::RecordingNotifier;
 
-const QString kFormat = QString::fromUtf8(kBadFormatText);
-const QString kCrc = QString::fromUtf8(kBadCrcText);
+const QString kFormat = cli::englishText(Cause::BadFormat);
+const QString kCrc = cli::englishText(Cause::BadCrc);
 
 const auto b = dovu::test::bytesOf;
 
@@ -423,7 +424,7 @@ TEST_F(ConfigFileTest, UnreadableFileIsReported) {
   const Snapshot before = snap(form);
   RecordingNotifier n;
   EXPECT_FALSE(loadConfigFile(form, dir.filePath(QStringLiteral("missing.dvc")), n));
-  EXPECT_EQ(n.texts(), QStringList{QString::fromUtf8(kCannotReadText)});
+  EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::CannotRead)});
   EXPECT_TRUE(n.events.back().detail.contains(QStringLiteral("missing.dvc")));
 
   // Larger than the file buffer: not a configuration file.
@@ -456,7 +457,7 @@ TEST_F(ConfigFileTest, SaveTakesTheRepairedValueOfTheFieldBeingEdited) {
   form.setText("Edit_LimitSMS", QString());
   const QString other = dir.filePath(QStringLiteral("d.dvc"));
   EXPECT_FALSE(saveConfigFile(form, other, n));
-  EXPECT_EQ(n.texts(), QStringList{QString::fromUtf8(kConfigNotSavedText)});
+  EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::ConfigNotSaved)});
   EXPECT_TRUE(n.events.back().detail.contains(QStringLiteral("Edit_LimitSMS")));
   EXPECT_FALSE(QFile::exists(other));
 }
@@ -509,7 +510,7 @@ TEST_F(ConfigFileTest, FailedSaveKeepsTheOldFile) {
     ::setrlimit(RLIMIT_FSIZE, &was);
     std::signal(SIGXFSZ, previous);
     EXPECT_FALSE(saved);
-    EXPECT_EQ(n.texts(), QStringList{QString::fromUtf8(kConfigNotSavedText)});
+    EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::ConfigNotSaved)});
     EXPECT_TRUE(n.events.back().detail.contains(QString::fromLocal8Bit(std::strerror(EFBIG))))
         << n.events.back().detail.toStdString();
     EXPECT_EQ(contents(), old);
@@ -530,7 +531,7 @@ TEST_F(ConfigFileTest, FailedSaveKeepsTheOldFile) {
   Form form;
   RecordingNotifier n;
   EXPECT_FALSE(saveConfigFile(form, dir.filePath(QStringLiteral("gone/new.dvc")), n));
-  EXPECT_EQ(n.texts(), QStringList{QString::fromUtf8(kConfigNotSavedText)});
+  EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::ConfigNotSaved)});
   EXPECT_TRUE(n.events.back().detail.contains(QStringLiteral("gone")));
 
   // A successful save replaces the file whole and keeps its mode; a new file is its owner's alone.

@@ -21,6 +21,7 @@
 #include "support/sim.h"
 #include "support/simsession.h"
 #include "support/testapp.h"
+#include "wording.h"
 
 using namespace dovu;
 using dovu::test::SimProcess;
@@ -28,7 +29,7 @@ using dovu::test::waitFor;
 
 namespace {
 
-const QString kNoAnswer = QString::fromUtf8(kNoAnswerText);
+const QString kNoAnswer = cli::englishText(Cause::NoAnswer);
 
 const auto bytes = dovu::test::bytesOf;
 
@@ -273,7 +274,7 @@ TEST(Transfer, AnUnfinishedDownloadLeavesTheFormAsItWas) {
     EXPECT_FALSE(ok);
     EXPECT_GT(r.paramCodes().size(), 10u);
     EXPECT_EQ(configurationChanges(before, r.form), std::vector<std::string>{});
-    EXPECT_TRUE(r.notifier.texts().contains(QString::fromUtf8(kDownloadInterruptedText)));
+    EXPECT_TRUE(r.notifier.count(Cause::DownloadInterrupted) == 1);
     EXPECT_TRUE(waitFor([&] { return !r.session->loggedIn(); }, 3000));
   }
 }
@@ -301,7 +302,7 @@ TEST(Transfer, FullUpload) {
   r.form.setText("Edit_Tel3", QString(14, QLatin1Char('1')));
   EXPECT_FALSE(r.upload());
   EXPECT_TRUE(r.paramCodes().empty());
-  ASSERT_EQ(r.notifier.count(QString::fromUtf8(kTextTooLongText)), 1);
+  ASSERT_EQ(r.notifier.count(Cause::TextTooLong), 1);
   EXPECT_TRUE(r.notifier.events.back().detail.contains(QStringLiteral("Edit_Tel3")));
   r.notifier.events.clear();
   fillDistinct(r.form);

@@ -16,6 +16,7 @@
 #include "storage/checkedfile.h"
 #include "support/sim.h"
 #include "support/testapp.h"
+#include "wording.h"
 
 namespace dovu {
 namespace {
@@ -43,6 +44,10 @@ class TimedNotifier : public RecordingNotifier {
   void message(MessageKind kind, const QString& text, const QString& detail) override {
     at.push_back(ticks);
     RecordingNotifier::message(kind, text, detail);
+  }
+  void report(MessageKind kind, const Problem& problem) override {
+    at.push_back(ticks);
+    RecordingNotifier::report(kind, problem);
   }
   qint64 tickOf(const QString& text) const {
     int i = 0;
@@ -123,9 +128,10 @@ Bytes padded(const Bytes& image) {
   return p;
 }
 
-const QString kFailed = QString::fromUtf8(kFlashFailedText);
-const QString kDone = QString::fromUtf8(kFlashDoneText);
-const QString kWarning = QString::fromUtf8(kKeepPoweredText);
+// As the recorder keeps them: the causes' words.
+const QString kFailed = cli::englishText(Cause::FlashFailed);
+const QString kDone = cli::englishText(Cause::FlashDone);
+const QString kWarning = cli::englishText(Cause::KeepPowered);
 
 TEST(FirmwareFileCheck, RefusesWhatCannotBeSent) {
   test::app();
@@ -147,13 +153,13 @@ TEST(FirmwareFileCheck, RefusesWhatCannotBeSent) {
   Bytes config = firmwareFile(pattern(50));
   config[2] = 'c';
   config.back() = static_cast<char>(xorChecksum(config, config.size() - 1));
-  const QString format = QString::fromUtf8(kBadFormatText), crc = QString::fromUtf8(kBadFirmwareCrcText);
+  const QString format = cli::englishText(Cause::BadFormat), crc = cli::englishText(Cause::BadFirmwareCrc);
   const std::vector<Case> cases = {
       {"check byte", badSum, {crc}},
       {"configuration tag", config, {format}},
-      {"empty image", firmwareFile({}), {QString::fromUtf8(kFirmwareEmptyText)}},
-      {"65,536 bytes", firmwareFile(pattern(65532)), {QString::fromUtf8(kFirmwareTooLargeText)}},
-      {"beyond the buffer", firmwareFile(pattern(70000)), {QString::fromUtf8(kFirmwareTooLargeText)}},
+      {"empty image", firmwareFile({}), {cli::englishText(Cause::FirmwareEmpty)}},
+      {"65,536 bytes", firmwareFile(pattern(65532)), {cli::englishText(Cause::FirmwareTooLarge)}},
+      {"beyond the buffer", firmwareFile(pattern(70000)), {cli::englishText(Cause::FirmwareTooLarge)}},
       {"nothing", Bytes(), {format, crc}},
   };
   for (const Case& c : cases) {
@@ -190,7 +196,9 @@ TEST(FirmwareFileCheck, ALineThatIsGoneIsReportedAsSuch) {
   Link link(nullptr, &n);  // no port: every write fails
   FirmwareUpdate update(link, n);
   EXPECT_EQ(runToEnd(update, FirmwareFile{pattern(10), 14}), FirmwareUpdate::Result::PortError);
-  EXPECT_EQ(n.texts(), (QStringList{QString::fromUtf8(kKeepPoweredText), QString::fromUtf8(kPortUnavailableText)}));
+  ASSERT_EQ(n.count(Cause::KeepPowered), 1);
+  ASSERT_EQ(n.count(Cause::FlashPortFailed), 1);
+  EXPECT_EQ(n.events.back().problem.reason, Cause::PortNotOpen);
   EXPECT_FALSE(update.running());
 }
 

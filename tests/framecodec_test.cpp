@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "link/framecodec.h"
+#include "link/frametrace.h"
 
 using namespace dovu;
 
@@ -119,4 +120,19 @@ TEST(FrameAssemble, LargeChunksStayInBounds) {
   EXPECT_TRUE(rx.a.startFound());
   EXPECT_TRUE(rx.a.feed(hex({0x01, 'Z', static_cast<int>(additiveChecksum(hex({0x74, 0x09, 0x01, 'Z'})))})));
   EXPECT_EQ(rx.got.back().code, 9);
+}
+
+// The trace never shows the password or the PIN: their bytes are starred in either direction,
+// with the length and the check byte kept; other frames, and the login's answer, show whole.
+TEST(FrameTrace, SecretsAreMaskedAndEverythingElseShown) {
+  auto line = [](bool out, std::uint8_t code, const char* payload) {
+    return frameTraceLine(out, buildFrame(code, Bytes(payload), out ? kPcStart : kControllerStart)).toStdString();
+  };
+  EXPECT_EQ(line(true, 1, "8617"), "-> code   1: 54 01 04 ** ** ** ** 2F");
+  EXPECT_EQ(line(true, 3, "1234"), "-> code   3: 54 03 04 ** ** ** ** 25");
+  EXPECT_EQ(line(false, 4, "4321"), "<- code   4: 74 04 04 ** ** ** ** 46");
+  EXPECT_EQ(line(true, 5, "4321"), "-> code   5: 54 05 04 ** ** ** ** 27");
+  EXPECT_EQ(line(true, 5, ""), "-> code   5: 54 05 00 59");
+  EXPECT_EQ(line(false, 1, "T1"), "<- code   1: 74 01 02 54 31 FC");
+  EXPECT_EQ(line(true, 7, "+48501"), "-> code   7: 54 07 06 2B 34 38 35 30 31 8E");
 }

@@ -50,7 +50,7 @@ TEST(Catalogue, NamesAreUniqueAndFamiliesComplete) {
         ++cells;
       }
   EXPECT_EQ(cells, 176);
-  EXPECT_STREQ(Form::def(Form::idOf("BoxACS8")).caption, "Voice EX tel. 8");
+  EXPECT_STREQ(Form::def(Form::idOf("BoxACS8")).caption, "Połączenia EX tel. 8");
   EXPECT_STREQ(Form::def(Form::idOf("BoxIN1T1")).caption, "SMS IN1 tel. 1");
 
   for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14})
@@ -68,8 +68,8 @@ TEST(Catalogue, NamesAreUniqueAndFamiliesComplete) {
 TEST(Catalogue, LabelsLimitsAndItems) {
   auto d = [](const char* n) -> const FieldDef& { return Form::def(Form::idOf(n)); };
   EXPECT_STREQ(d("Edit_haslo").hint, "Hasło dostępu (4 cyfry)");
-  EXPECT_STREQ(d("Button_rozlacz").hint, "Rozłącz od sterownika  DOVU");
-  EXPECT_STREQ(d("Edit_Tel8").caption, "Telefon nr. 8");
+  EXPECT_STREQ(d("Button_rozlacz").hint, "Rozłącz od sterownika DOVU");
+  EXPECT_STREQ(d("Edit_Tel8").caption, "Telefon nr 8");
   EXPECT_STREQ(d("Out1Czas").hint, "Czas aktywności wyjścia PK w trybie monostabilnym");
   EXPECT_STREQ(d("Edit_LimitVoice").hint, "Dobowy limit połączeń głosowych");
 

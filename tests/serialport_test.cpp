@@ -225,7 +225,7 @@ TEST_F(SerialPortTest, ASecondProgramIsRefusedAndLeavesTheHolderExclusive) {
   } catch (const SerialPortError& e) {
     EXPECT_EQ(e.systemError(), EBUSY);
     EXPECT_EQ(e.fault(), SerialFault::InUse);
-    EXPECT_EQ(Session::portErrorReason(e), QStringLiteral("port jest używany przez inny program"));
+    EXPECT_EQ(Session::portErrorCause(e), Cause::PortInUse);
   }
   EXPECT_FALSE(second.isOpen());
   EXPECT_TRUE(marked());

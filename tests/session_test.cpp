@@ -18,6 +18,7 @@
 #include "support/sim.h"
 #include "support/simsession.h"
 #include "support/testapp.h"
+#include "wording.h"
 
 using namespace dovu;
 using dovu::test::SimProcess;
@@ -71,7 +72,7 @@ TEST(Session, RefusedPasswordStaysConnected) {
   Rig r({QStringLiteral("--refuse-password")});
   ASSERT_TRUE(r.sim.started());
   EXPECT_EQ(r.connect(), Session::ConnectResult::Refused);
-  EXPECT_EQ(r.notifier.count(QStringLiteral("Błędne hasło")), 1);
+  EXPECT_EQ(r.notifier.count(Cause::WrongPassword), 1);
   EXPECT_EQ(r.notifier.beeps(), 1);
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
   EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
@@ -93,7 +94,7 @@ TEST(Session, NoAnswerWritesLoginThreeTimes) {
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_EQ(frames[0].bytes, frames[1].bytes);
   EXPECT_EQ(frames[1].bytes, frames[2].bytes);
-  EXPECT_EQ(r.notifier.count(QStringLiteral("Brak odpowiedzi ze sterownika DOVU")), 1);
+  EXPECT_EQ(r.notifier.count(Cause::NoAnswer), 1);
   EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
 }
@@ -130,7 +131,7 @@ TEST(Session, LogoutAnsweredShowsInformationAndCloses) {
   ASSERT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
   r.logout();
   EXPECT_EQ(r.countFromPc(2), 1);
-  EXPECT_EQ(r.notifier.count(QStringLiteral("Wylogowano ze sterownika DOVU")), 1);
+  EXPECT_EQ(r.notifier.count(Cause::LoggedOut), 1);
   EXPECT_TRUE(waitFor([&] { return !r.port.isOpen(); }, 3000));
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
   EXPECT_EQ(r.form.colour("Edit_status"), kRed);
@@ -147,7 +148,7 @@ TEST(Session, PasswordChangeTakesOnlyFourDigits) {
   EXPECT_EQ(r.countFromPc(3), 0);
   EXPECT_TRUE(r.changePassword(QStringLiteral("4321")));
   EXPECT_EQ(r.form.text("Edit_haslo"), QStringLiteral("4321"));
-  EXPECT_EQ(r.notifier.count(QStringLiteral("Hasło zmienione")), 1);
+  EXPECT_EQ(r.notifier.count(Cause::PasswordChanged), 1);
   // The controller now takes the new password only.
   r.session->formClose();
   r.form.setText("Edit_haslo", QStringLiteral("8617"));
@@ -165,7 +166,7 @@ TEST(Session, PortThatCannotOpenSaysWhy) {
   Link link(&port, &notifier);
   Session session(form, link);
   EXPECT_EQ(session.connectAndLogin(), Session::ConnectResult::PortUnavailable);
-  ASSERT_EQ(notifier.count(QStringLiteral("Port COM niedostępny")), 1);
+  ASSERT_EQ(notifier.count(Cause::PortUnavailable), 1);
   EXPECT_TRUE(notifier.events.back().detail.contains(QStringLiteral("/dev/does-not-exist-dovu")));
   EXPECT_EQ(form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
 }
@@ -175,8 +176,9 @@ TEST(Session, FailedPortSwitchWhileLoggedInLeavesDisconnectedWithTheReason) {
   ASSERT_TRUE(r.sim.started());
   ASSERT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
   EXPECT_FALSE(r.session->selectPort(QStringLiteral("/dev/does-not-exist-dovu")));
-  ASSERT_EQ(r.notifier.count(QStringLiteral("Port COM niedostępny")), 1);
-  EXPECT_EQ(r.notifier.events.back().detail, QStringLiteral("/dev/does-not-exist-dovu: port nie istnieje"));
+  ASSERT_EQ(r.notifier.count(Cause::PortUnavailable), 1);
+  EXPECT_EQ(r.notifier.events.back().problem.subject, QStringLiteral("/dev/does-not-exist-dovu"));
+  EXPECT_EQ(r.notifier.events.back().problem.reason, Cause::PortNotFound);
   EXPECT_FALSE(r.port.isOpen());
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
   EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
@@ -189,12 +191,17 @@ TEST(Session, FailedPortSwitchWhileLoggedInLeavesDisconnectedWithTheReason) {
   EXPECT_EQ(r.countFromPc(253), polls);
 }
 
-// What the user reads about a port error is Polish and names the reason; a refused port gets the
-// group hint only for a group other than root that may read and write it.
+// A port error reaches the user as its reason, never the component's numbered text; a refused
+// port gets the group hint only for a group other than root that may read and write it.
 TEST(Session, PortErrorsInTheUsersWords) {
-  EXPECT_EQ(Session::portErrorReason(SerialPortError(kQueueStatusFailed, EIO)), QStringLiteral("urządzenie odłączone"));
-  EXPECT_EQ(Session::portErrorReason(SerialPortError(kWriteFailed, ETIMEDOUT)), QStringLiteral("upłynął czas zapisu do portu"));
-  EXPECT_EQ(Session::portErrorReason(SerialPortError(kNotOpen)), QStringLiteral("port nie jest otwarty"));
+  EXPECT_EQ(Session::portErrorCause(SerialPortError(kQueueStatusFailed, EIO)), Cause::PortDeviceLost);
+  EXPECT_EQ(Session::portErrorCause(SerialPortError(kWriteFailed, ETIMEDOUT)), Cause::PortWriteTimedOut);
+  EXPECT_EQ(Session::portErrorCause(SerialPortError(kNotOpen)), Cause::PortNotOpen);
+  auto detail = [](const SerialPortError& e, const QString& port) {
+    const Problem p = Session::portProblem(e, port);
+    EXPECT_EQ(p.reason, Cause::PortPermissionDenied);
+    return cli::englishReason(p);
+  };
 
   QTemporaryDir dir;
   const QString device = dir.filePath(QStringLiteral("ttyFake"));
@@ -202,9 +209,9 @@ TEST(Session, PortErrorsInTheUsersWords) {
   const QByteArray path = QFile::encodeName(device);
   const SerialPortError refused(kOpenFailed, EACCES);
   ASSERT_EQ(::chmod(path.constData(), 0600), 0);
-  QString detail = Session::portErrorDetail(refused, device);
-  EXPECT_FALSE(detail.contains(QStringLiteral("usermod"))) << detail.toStdString();
-  EXPECT_TRUE(detail.contains(QStringLiteral("tylko: użytkownik"))) << detail.toStdString();
+  QString words = detail(refused, device);
+  EXPECT_FALSE(words.contains(QStringLiteral("usermod"))) << words.toStdString();
+  EXPECT_TRUE(words.contains(QStringLiteral("only user "))) << words.toStdString();
 
   // A group that may open the port, and is not root: joining it is the advice.
   if (::getuid() == 0) {
@@ -213,14 +220,14 @@ TEST(Session, PortErrorsInTheUsersWords) {
   ASSERT_EQ(::chmod(path.constData(), 0660), 0);
   struct stat st {};
   ASSERT_EQ(::stat(path.constData(), &st), 0);
-  detail = Session::portErrorDetail(refused, device);
-  EXPECT_EQ(detail.contains(QStringLiteral("sudo usermod -a -G")), st.st_gid != 0) << detail.toStdString();
+  words = detail(refused, device);
+  EXPECT_EQ(words.contains(QStringLiteral("sudo usermod -a -G")), st.st_gid != 0) << words.toStdString();
   // Root's group, even with read and write: never the advice to join it.
   if (::getuid() == 0) {
     ASSERT_EQ(::chown(path.constData(), static_cast<uid_t>(-1), 0), 0);
-    detail = Session::portErrorDetail(refused, device);
-    EXPECT_FALSE(detail.contains(QStringLiteral("usermod"))) << detail.toStdString();
-    EXPECT_TRUE(detail.contains(QStringLiteral("grupa root"))) << detail.toStdString();
+    words = detail(refused, device);
+    EXPECT_FALSE(words.contains(QStringLiteral("usermod"))) << words.toStdString();
+    EXPECT_TRUE(words.contains(QStringLiteral("group root"))) << words.toStdString();
   }
 }
 
@@ -231,6 +238,7 @@ TEST(Session, UnplugIsReportedOnceAndLeavesDisconnected) {
   ASSERT_TRUE(waitFor([&] { return !r.port.isOpen(); }, 8000));
   EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
   EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
-  EXPECT_EQ(r.notifier.count(QStringLiteral("Port COM niedostępny")), 1);
-  EXPECT_EQ(r.notifier.events.back().detail, r.sim.port() + QStringLiteral(": urządzenie odłączone"));
+  EXPECT_EQ(r.notifier.count(Cause::PortUnavailable), 1);
+  EXPECT_EQ(r.notifier.events.back().problem.subject, r.sim.port());
+  EXPECT_EQ(r.notifier.events.back().problem.reason, Cause::PortDeviceLost);
 }

@@ -23,6 +23,7 @@
 #include "support/sim.h"
 #include "support/simsession.h"
 #include "support/testapp.h"
+#include "wording.h"
 #include "ui/bootdialog.h"
 
 namespace dovu {
@@ -124,15 +125,15 @@ TEST(FirmwareDialog, ControlsAndTheFileCheckThatGatesStart) {
     EXPECT_FALSE(dlg.chooseFile(bad));
     EXPECT_EQ(label->text(), bad);
     EXPECT_FALSE(start->isEnabled());
-    EXPECT_EQ(n.texts(), QStringList{QString::fromUtf8(kBadFirmwareCrcText)});
+    EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::BadFirmwareCrc)});
     start->click();  // disabled: nothing happens
     dlg.buttonStartClick();
     EXPECT_FALSE(dlg.lastResult().has_value());
 
     EXPECT_FALSE(dlg.chooseFile(writeFirmware(dir, "empty.dvf", 0)));
-    EXPECT_EQ(n.texts().last(), QString::fromUtf8(kFirmwareEmptyText));
+    EXPECT_EQ(n.texts().last(), cli::englishText(Cause::FirmwareEmpty));
     EXPECT_FALSE(dlg.chooseFile(writeFirmware(dir, "huge.dvf", 65532)));
-    EXPECT_EQ(n.texts().last(), QString::fromUtf8(kFirmwareTooLargeText));
+    EXPECT_EQ(n.texts().last(), cli::englishText(Cause::FirmwareTooLarge));
     EXPECT_FALSE(start->isEnabled());
   }
   EXPECT_TRUE(session.liveDisplay()) << "closing switches the live display on again";
@@ -174,7 +175,7 @@ TEST(FirmwareDialog, PressesDuringATransferDoNothing) {
   EXPECT_FALSE(dlg.isVisible()) << "the dialog closes after the transfer";
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
   EXPECT_TRUE(r.session->liveDisplay());
-  EXPECT_EQ(r.notifier.count(QString::fromUtf8(kFlashDoneText)), 1);
+  EXPECT_EQ(r.notifier.count(Cause::FlashDone), 1);
 
   // The bootloader got the file's bytes 3 .. S-2, filled up to whole blocks.
   ASSERT_TRUE(test::waitFor([&] { return QFile::exists(r.sim.imagePath()); }, 3000));
@@ -206,7 +207,7 @@ TEST(FirmwareDialog, EscCloseAndZamknijDuringATransferAreRefusedAndTheTransferCo
   EXPECT_EQ(dlg.lastResult(), FirmwareUpdate::Result::Done);
   EXPECT_EQ(r.sent(101), 4);
   EXPECT_EQ(r.sent(102), 1);
-  EXPECT_EQ(r.notifier.count(QString::fromUtf8(kFlashDoneText)), 1);
+  EXPECT_EQ(r.notifier.count(Cause::FlashDone), 1);
   EXPECT_FALSE(dlg.isVisible()) << "closed once the transfer is over";
   EXPECT_TRUE(r.session->liveDisplay());
 }

@@ -1,5 +1,6 @@
 // The "Wykres" panel: the records it keeps and draws, its redraw pace, and its two CSV controls.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QFile>
@@ -132,6 +133,30 @@ TEST(ChartPanel, SavesWhatItHoldsAndLogsEveryRecordWhileTicked) {
   QTest::mouseClick(panel.logBox(), Qt::LeftButton);
   EXPECT_FALSE(panel.logBox()->isChecked());
   EXPECT_EQ(notes.events.size(), 1u);
+
+  // The log is private when new, keeps the mode of a file it extends, and never follows a link:
+  // a planted one is refused and the file it points to stays as it was.
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(logPath).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  const QString shared = dir.filePath(QStringLiteral("shared.csv"));
+  ASSERT_TRUE(QFile(shared).open(QIODevice::WriteOnly));
+  ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0644), 0);
+  panel.askLogPath = [&] { return shared; };
+  QTest::mouseClick(panel.logBox(), Qt::LeftButton);
+  ASSERT_TRUE(panel.logBox()->isChecked());
+  QTest::mouseClick(panel.logBox(), Qt::LeftButton);
+  ASSERT_EQ(::stat(QFile::encodeName(shared).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  const QString link = dir.filePath(QStringLiteral("link.csv"));
+  ASSERT_TRUE(QFile::link(savePath, link));
+  const QStringList before = lines(savePath);
+  panel.askLogPath = [&] { return link; };
+  QTest::mouseClick(panel.logBox(), Qt::LeftButton);
+  EXPECT_FALSE(panel.logBox()->isChecked());
+  ASSERT_EQ(notes.events.size(), 2u);
+  EXPECT_TRUE(notes.events.back().detail.contains(QStringLiteral("dowiązanie"))) << notes.events.back().detail.toStdString();
+  EXPECT_EQ(lines(savePath), before);
 }
 
 // Logged in to the simulator: every status record it sends is one point of each series and one
@@ -169,7 +194,8 @@ TEST(ChartWindow, PollsOfTheSessionReachTheChartAndTheLog) {
   EXPECT_EQ(lines(logPath).size(), sent + 1);
   panel->redrawNow();
   EXPECT_EQ(panel->series(4)->count(), sent);  // AC: a reading in every record
-  EXPECT_EQ(notes.texts(), QStringList{QStringLiteral("Wylogowano ze sterownika DOVU")});
+  EXPECT_EQ(notes.count(Cause::LoggedOut), 1);
+  EXPECT_EQ(notes.texts().size(), 1);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "storage/configfile.h"
 #include "support/sim.h"
 #include "support/testapp.h"
+#include "wording.h"
 #include "ui/configfileui.h"
 
 namespace dovu {
@@ -42,12 +43,12 @@ TEST(ConfigFileUi, LoadConfirmsWithBeepSaveIsSilentFailuresSayWhy) {
   bad.close();
   EXPECT_FALSE(ui::loadConfigFileFromPath(other, m, bad.fileName()));
   EXPECT_EQ(m.count(QString::fromUtf8(kConfigLoadedText)), 0);
-  EXPECT_EQ(m.count(QString::fromUtf8(kBadFormatText)), 1);
+  EXPECT_EQ(m.count(cli::englishText(Cause::BadFormat)), 1);
 
   // A save that cannot be written names the reason.
   RecordingNotifier s;
   EXPECT_FALSE(ui::saveConfigFileToPath(form, s, dir.filePath(QStringLiteral("no/such/dir/c.dvc"))));
-  ASSERT_EQ(s.texts(), QStringList{QString::fromUtf8(kConfigNotSavedText)});
+  ASSERT_EQ(s.texts(), QStringList{cli::englishText(Cause::ConfigNotSaved)});
   EXPECT_FALSE(s.events.back().detail.isEmpty());
 }
 

@@ -117,7 +117,7 @@ TEST_F(Session, LoginPollAndLogout) {
   EXPECT_TRUE(notes_.events.empty());
 
   find<QPushButton>("Button_rozlacz")->click();
-  EXPECT_TRUE(waitFor([&] { return notes_.count("Wylogowano ze sterownika DOVU") == 1; }, 3000));
+  EXPECT_TRUE(waitFor([&] { return notes_.count(Cause::LoggedOut) == 1; }, 3000));
   EXPECT_EQ(countFrames(*sim_, 2), 1);
   EXPECT_TRUE(waitFor([&] { return !main_->port().isOpen(); }, 3000));
   EXPECT_EQ(text("Edit_status"), "ROZŁĄCZONY");
@@ -129,7 +129,7 @@ TEST_F(Session, LoginPollAndLogout) {
 TEST_F(Session, RefusedPasswordStaysConnectedAndConnectAgainOnlyRepeatsTheLogin) {
   start({QStringLiteral("--refuse-password")});
   connectClick();
-  EXPECT_EQ(notes_.count("Błędne hasło"), 1);
+  EXPECT_EQ(notes_.count(Cause::WrongPassword), 1);
   EXPECT_GE(notes_.beeps(), 1);
   EXPECT_EQ(text("Edit_status"), "POŁĄCZONY");
   EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
@@ -137,7 +137,7 @@ TEST_F(Session, RefusedPasswordStaysConnectedAndConnectAgainOnlyRepeatsTheLogin)
   EXPECT_TRUE(main_->port().isOpen());
 
   connectClick();
-  EXPECT_EQ(notes_.count("Błędne hasło"), 2);
+  EXPECT_EQ(notes_.count(Cause::WrongPassword), 2);
   EXPECT_TRUE(logged(1, 2));
   EXPECT_EQ(countFrames(*sim_, 1), 2);
   EXPECT_TRUE(main_->port().isOpen());
@@ -158,7 +158,7 @@ TEST_F(Session, NoAnswerAfterThreeIdenticalLoginFrames) {
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_EQ(frames[0].bytes, frames[1].bytes);
   EXPECT_EQ(frames[1].bytes, frames[2].bytes);
-  EXPECT_EQ(notes_.count("Brak odpowiedzi ze sterownika DOVU"), 1);
+  EXPECT_EQ(notes_.count(Cause::NoAnswer), 1);
   EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
   EXPECT_EQ(text("Edit_status"), "POŁĄCZONY");
   EXPECT_TRUE(main_->port().isOpen());
@@ -198,7 +198,7 @@ TEST_F(Session, NoPollWhileThePasswordDialogIsOpenAndThePasswordChanges) {
   find<QPushButton>("Button_zmiana_hasla")->click();
   EXPECT_EQ(pollsInside, 0);
   EXPECT_EQ(countFrames(*sim_, 3, "4321"), 1);
-  EXPECT_EQ(notes_.count("Hasło zmienione"), 1);
+  EXPECT_EQ(notes_.count(Cause::PasswordChanged), 1);
   EXPECT_EQ(text("Edit_haslo"), "4321");
   EXPECT_TRUE(main_->session().liveDisplay());
   // The poll comes back once the dialog has closed.

@@ -165,7 +165,7 @@ class Window : public ::testing::Test {
 
 TEST_F(Window, EveryEntryHasANamedWidgetWithAnAccessibleName) {
   EXPECT_EQ(main_->objectName(), "TMain");
-  EXPECT_EQ(main_->windowTitle(), "DOVU Konfig v 1.42");
+  EXPECT_EQ(main_->windowTitle(), "DOVU Konfigurator v 1.42");
   for (const FieldDef& d : Form::catalogue()) {
     QObject* o = main_->findChild<QObject*>(QString::fromUtf8(d.name));
     ASSERT_TRUE(o) << d.name;
@@ -874,7 +874,7 @@ TEST_F(Window, AboutDialogIsFreshEachTimeAndShowsOurPicture) {
   const QString name = runModal([this] { main_->aboutClick(); }, [&](QDialog* d) {
     first = d;
     EXPECT_EQ(d->windowTitle(), "O programie");
-    EXPECT_EQ(d->findChild<QLabel*>("Label2")->text(), "Konfigurator DOVU v1.42");
+    EXPECT_EQ(d->findChild<QLabel*>("Label2")->text(), "DOVU Konfigurator v1.42");
     EXPECT_EQ(d->findChild<QLabel*>("LabelLicencja")->text(), "Licencja: MIT");
     auto* image = d->findChild<QLabel*>("Image1");
     ASSERT_TRUE(image);
@@ -956,7 +956,7 @@ TEST_F(Window, APortThatCannotBeOpenedSaysWhy) {
   // A port that cannot be opened says why, and the window stays disconnected.
   start({{"/nonexistent/ttyUSB9", "gone"}});
   find<QPushButton>("Button_polacz")->click();
-  EXPECT_EQ(notes_.count("Port COM niedostępny"), 1);
+  EXPECT_EQ(notes_.count(Cause::PortUnavailable), 1);
   EXPECT_FALSE(notes_.events.back().detail.isEmpty());
   EXPECT_EQ(text("Edit_status"), "ROZŁĄCZONY");
   EXPECT_FALSE(main_->port().isOpen());

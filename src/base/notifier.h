@@ -3,6 +3,8 @@
 // tool, a recorder in tests.  Every box has a single OK button.
 #include <QString>
 
+#include "base/cause.h"
+
 namespace dovu {
 
 enum class MessageKind { Plain, Information, Warning, Error };
@@ -13,6 +15,9 @@ class Notifier {
   virtual void beep() = 0;
   // Returns once the user has confirmed (a modal box) or at once (stderr, recorder).
   virtual void message(MessageKind kind, const QString& text, const QString& detail = {}) = 0;
+  // What the core has to say, as a cause: the surface words it in its own language and shows it
+  // as message() does.
+  virtual void report(MessageKind kind, const Problem& problem) = 0;
 };
 
 // Drops everything: for code paths that run without a user.
@@ -20,6 +25,7 @@ class SilentNotifier : public Notifier {
  public:
   void beep() override {}
   void message(MessageKind, const QString&, const QString&) override {}
+  void report(MessageKind, const Problem&) override {}
 };
 
 }  // namespace dovu

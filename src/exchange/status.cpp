@@ -77,26 +77,4 @@ int rssiBarValue(int rssi) {
   return std::clamp(rssi, 0, 20);
 }
 
-QStringList describeStatus(const StatusRecord& s) {
-  static const char* kState[] = {"brak", "norma", "alarm", "niska"};
-  auto onOff = [](bool b) { return b ? QStringLiteral("tak") : QStringLiteral("nie"); };
-  auto orNone = [](const QString& t) { return t.isEmpty() ? QStringLiteral("brak odczytu") : t; };
-  QStringList out;
-  for (int i = 0; i < 5; ++i) out << QStringLiteral("IN%1: %2").arg(i + 1).arg(s.input[i] ? "aktywne" : "nieaktywne");
-  for (int i = 0; i < 4; ++i) out << QStringLiteral("OUT%1: %2").arg(i + 1).arg(s.output[i] ? "załączone" : "wyłączone");
-  out << QStringLiteral("F: %1").arg(onOff(s.flagF));
-  out << QStringLiteral("Zdarzenia do obsługi: %1").arg(s.eventCount);
-  out << QStringLiteral("Modem GSM: %1 (etap %2)").arg(modemStageText(s.modemStage)).arg(s.modemStage);
-  out << QStringLiteral("Sygnał GSM: %1").arg(s.rssi == 99 ? QStringLiteral("brak") : QString::number(s.rssi));
-  out << QStringLiteral("SMS wykorzystane: %1").arg(s.smsUsed);
-  out << QStringLiteral("Voice wykorzystane: %1").arg(s.voiceUsed);
-  out << QStringLiteral("DC: %1 (%2)").arg(voltsText(s.dcVolts), s.dcOk ? "norma" : "alarm");
-  out << QStringLiteral("EX: %1 (%2)").arg(voltsText(s.exVolts), s.exOk ? "norma" : "alarm");
-  out << QStringLiteral("T1: %1 (%2)").arg(orNone(analogTemperatureText(s.t1Raw)), kState[s.t1State]);
-  out << QStringLiteral("T2: %1 (%2)").arg(orNone(analogTemperatureText(s.t2Raw)), kState[s.t2State]);
-  out << QStringLiteral("T3: %1 (%2)").arg(orNone(signedTenthsText(s.t3)), kState[s.t3State]);
-  out << QStringLiteral("Wil.: %1 (%2)").arg(orNone(humidityText(s.humidity)), kState[s.humidityState]);
-  return out;
-}
-
 }  // namespace dovu

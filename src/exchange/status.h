@@ -42,7 +42,5 @@ struct StatusRecord {
 QString modemStageText(int stage);
 // The signal gauge value 0..20 for a signal level (99: none -> 0, above 22 -> 20).
 int rssiBarValue(int rssi);
-// The record in words, one "name: value" line each, for the command-line tool.
-QStringList describeStatus(const StatusRecord& s);
 
 }  // namespace dovu

@@ -20,14 +20,13 @@ std::vector<Form::Id> configurationFields() {
 
 }  // namespace
 
-std::optional<QString> textTooLong(const Form& form) {
+std::optional<Problem> textTooLong(const Form& form) {
   const ParamDef* p = textOverLimit(form);
   if (!p) return std::nullopt;
   const FieldDef& d = Form::def(Form::idOf(p->field));
-  return QStringLiteral("%1 (%2): %3 znaków, sterownik przyjmuje najwyżej %4")
-      .arg(QString::fromUtf8(d.name), QString::fromUtf8(d.caption))
-      .arg(form.text(p->field).size())
-      .arg(p->limit);
+  return Problem{Cause::TextTooLong, Cause::None, QString::fromUtf8(d.name),
+                 {QString::fromUtf8(d.caption), QString::number(form.text(p->field).size()), QString::number(p->limit)},
+                 {}};
 }
 
 ConfigTransfer::ConfigTransfer(Form& form, Link& link, Session& session, QObject* parent)
@@ -130,7 +129,7 @@ bool ConfigTransfer::startUpload(std::vector<std::size_t> only) {
   // What goes out is what the window shows once the field being edited has been left.
   form_.commitEditing();
   if (const auto why = textTooLong(form_)) {
-    if (Notifier* n = link_.notifier()) n->message(MessageKind::Error, QString::fromUtf8(kTextTooLongText), *why);
+    if (Notifier* n = link_.notifier()) n->report(MessageKind::Error, *why);
     QMetaObject::invokeMethod(this, [this] { end(false); }, Qt::QueuedConnection);
     return true;
   }
@@ -174,9 +173,11 @@ void ConfigTransfer::end(bool ok) {
   busy_ = false;
   hold_.reset();
   if (!ok && !up_ && requested_ && !link_.aborted()) {
-    if (Notifier* n = link_.notifier())
-      n->message(MessageKind::Warning, QString::fromUtf8(kDownloadInterruptedText),
-                 portError_ ? Session::portErrorReason(*portError_) : QString());
+    if (Notifier* n = link_.notifier()) {
+      Problem p{Cause::DownloadInterrupted, portError_ ? Session::portErrorCause(*portError_) : Cause::None, {}, {}, {}};
+      if (p.reason == Cause::PortFailed) p.args << QString::number(portError_->code());
+      n->report(MessageKind::Warning, p);
+    }
   }
   emit finished(ok);
 }

@@ -12,12 +12,9 @@
 
 namespace dovu {
 
-inline const char* kDownloadInterruptedText = "Odczyt przerwany: okno pokazuje konfigurację sprzed odczytu";
-inline const char* kTextTooLongText = "Tekst dłuższy niż przyjmuje sterownik: nic nie wysłano";
-
-// Which text is longer than its field in the controller, and by how much (the detail that goes
-// with kTextTooLongText); nullopt when every text fits.
-std::optional<QString> textTooLong(const Form& form);
+// Which text is longer than its field in the controller, and by how much (a TextTooLong problem);
+// nullopt when every text fits.
+std::optional<Problem> textTooLong(const Form& form);
 
 class ConfigTransfer : public QObject {
   Q_OBJECT
@@ -28,7 +25,7 @@ class ConfigTransfer : public QObject {
   // line until it ends, and reports the outcome with finished() (true when every parameter was
   // answered).  False, with nothing done, while a transfer runs or another exchange is under way.
   // The upload first refuses, before anything is sent, a text longer than its field in the
-  // controller (kTextTooLongText, naming the field; finished(false) follows): the controller keeps
+  // controller (a TextTooLong problem naming the field; finished(false) follows): the controller keeps
   // no more than its field holds, so the rest would be lost while the window showed it
   // synchronised.  A download that does not finish puts every configuration field back as it
   // was before it started, so that the window never shows (nor an upload sends) a mix of two
@@ -49,7 +46,7 @@ class ConfigTransfer : public QObject {
 
   // For the window's buttons and menu items: starts the transfer now, or as soon as the exchange
   // under way has ended.  Ignored while a transfer runs or is already waiting to run.  A requested
-  // download that does not finish says so (kDownloadInterruptedText).
+  // download that does not finish says so (DownloadInterrupted).
   void requestDownload();
   void requestUpload(std::vector<std::size_t> only = {});
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/filename.h"
 #include "link/serialport.h"
 #include "session/session.h"
 #include "storage/checkedfile.h"
@@ -11,8 +12,8 @@ namespace dovu {
 namespace {
 
 void reportTooLarge(Notifier& notifier, std::size_t size) {
-  notifier.message(MessageKind::Error, QString::fromUtf8(kFirmwareTooLargeText),
-                   QStringLiteral("Plik ma %1 bajtów, a może mieć najwyżej %2.").arg(size).arg(kMaxFirmwareFileSize));
+  notifier.report(MessageKind::Error, Problem{Cause::FirmwareTooLarge, Cause::None, {},
+                                              {QString::number(size), QString::number(kMaxFirmwareFileSize)}, {}});
 }
 
 }  // namespace
@@ -28,8 +29,7 @@ std::optional<FirmwareFile> checkFirmwareFile(const Bytes& file, Notifier& notif
     return std::nullopt;
   }
   if (file.size() < kMinFirmwareFileSize) {
-    notifier.message(MessageKind::Error, QString::fromUtf8(kFirmwareEmptyText),
-                     QStringLiteral("Plik ma tylko znacznik i bajt kontrolny."));
+    notifier.report(MessageKind::Error, Problem{Cause::FirmwareEmpty});
     return std::nullopt;
   }
   return FirmwareFile{file.substr(kMagicSize, file.size() - kMagicSize - 1), file.size()};
@@ -40,10 +40,10 @@ std::optional<FirmwareFile> readFirmwareFile(const QString& path, Notifier& noti
   bool tooLarge = false;
   const auto data = readWholeFile(path, &why, &tooLarge);
   if (!data) {
-    if (tooLarge)
-      notifier.message(MessageKind::Error, QString::fromUtf8(kFirmwareTooLargeText), why);
-    else
-      notifier.message(MessageKind::Error, QString::fromUtf8(kCannotReadText), why);
+    notifier.report(MessageKind::Error,
+                    tooLarge ? Problem{Cause::FirmwareTooLarge, Cause::FileTooLarge, displayFileName(path),
+                                       {QString::number(kFileBufferSize)}, {}}
+                             : Problem{Cause::CannotRead, Cause::None, {}, {}, why});
     return std::nullopt;
   }
   return checkFirmwareFile(*data, notifier);
@@ -110,7 +110,7 @@ bool FirmwareUpdate::start(const FirmwareFile& file) {
   // logout request.
   if (session_) session_->showLoggedOut();
   notifier_.beep();
-  notifier_.message(MessageKind::Warning, QString::fromUtf8(kKeepPoweredText));
+  notifier_.report(MessageKind::Warning, Problem{Cause::KeepPowered});
   if (stop_) {
     finish(Result::Stopped);
     return true;
@@ -144,9 +144,10 @@ bool FirmwareUpdate::endedByPort(Request::Outcome outcome) {
   // The line is gone (adapter unplugged, port closed): not a missing answer, so say what it is.
   notifier_.beep();
   const auto& e = link_.lastError();
-  notifier_.message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText),
-                    QStringLiteral("Aktualizacja nieudana: %1")
-                        .arg(e ? Session::portErrorReason(*e) : QStringLiteral("port nie jest otwarty")));
+  Problem p{Cause::FlashPortFailed, e ? Session::portErrorCause(*e) : Cause::PortNotOpen,
+            link_.port() ? link_.port()->port() : QString(), {}, {}};
+  if (p.reason == Cause::PortFailed && e) p.args << QString::number(e->code());
+  notifier_.report(MessageKind::Error, p);
   finish(Result::PortError);
   return true;
 }
@@ -173,7 +174,7 @@ void FirmwareUpdate::blockDone(Request::Outcome outcome) {
   }
   if (repetitionsLeft_ == 0) {
     notifier_.beep();
-    notifier_.message(MessageKind::Error, QString::fromUtf8(kFlashFailedText));
+    notifier_.report(MessageKind::Error, Problem{Cause::FlashFailed});
     // The bar still counts the block that failed, as it stands during the last pause.
     progress(firmwareBarValue(std::min(sent_ + kFirmwareBlockSize, imageSize_), fileSize_));
     return finish(Result::NoAnswer);
@@ -216,7 +217,7 @@ void FirmwareUpdate::sendEnd() {
   end.done = [this, alive = std::weak_ptr<bool>(alive_)](Request::Outcome o) {
     if (alive.expired() || !*alive.lock() || endedByPort(o)) return;
     if (o == Request::Outcome::Cancelled) return finish(Result::Stopped);
-    notifier_.message(MessageKind::Information, QString::fromUtf8(kFlashDoneText));
+    notifier_.report(MessageKind::Information, Problem{Cause::FlashDone});
     finish(Result::Done);
   };
   link_.send(std::move(end));

@@ -37,11 +37,6 @@ constexpr int kCloseDelayMs = 1000;         // after the transfer, before the di
 constexpr std::size_t kMaxFirmwareFileSize = 65535;
 constexpr std::size_t kMinFirmwareFileSize = 5;
 
-inline const char* kKeepPoweredText = "NIE WYŁĄCZAJ STEROWNIKA DOVU Z ZASILANIA";
-inline const char* kFlashFailedText = "Brak odpowiedzi z DOVU, aktualizacja nieudana";
-inline const char* kFlashDoneText = "Aktualizacja zakończona";
-inline const char* kFirmwareTooLargeText = "Plik firmware jest za duży";
-inline const char* kFirmwareEmptyText = "Plik firmware nie zawiera programu";
 
 struct FirmwareFile {
   Bytes image;            // file bytes 3 .. S-2

@@ -12,6 +12,7 @@ constexpr int kLineBitsPerSecond = 4800;
 constexpr std::uint8_t kCodeLogin = 1;           // payload: the access password
 constexpr std::uint8_t kCodeLogout = 2;          // payload: kLogoutPayload
 constexpr std::uint8_t kCodePassword = 3;        // payload: the new password
+constexpr std::uint8_t kCodePinRead = 4;       // the SIM card's PIN: read code; kCodePinRead + 1 sets it
 constexpr std::uint8_t kCodeStatus = 253;        // payload: kStatusPayload; answer: the status record
 constexpr std::uint8_t kCodeResetCounters = 254;  // payload: kResetCountersPayload; no answer awaited
 constexpr std::uint8_t kCodeRestart = 255;       // payload: kRestartPayload; no answer awaited

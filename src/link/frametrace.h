@@ -11,7 +11,8 @@ namespace dovu {
 
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
-// "-> code   2: 54 02 01 57 AE" (outgoing: PC to controller) or "<- code 253: 74 FD ...".
+// "-> code   2: 54 02 01 57 AE" (outgoing: PC to controller) or "<- code 253: 74 FD ...".  The
+// password and the PIN (codes 1 and 3 sent, 4 and 5 either way) show as "**" a byte.
 QString frameTraceLine(bool outgoing, const Bytes& frame);
 
 // Logs the frame to "dovu.link" when its debug output is enabled.

@@ -270,7 +270,7 @@ void Link::attemptTimedOut() {
         if (!current_ || serial != serial_) return;  // ended meanwhile (the window closing)
         if (show && notifier_) {
           notifier_->beep();
-          notifier_->message(MessageKind::Error, QString::fromUtf8(kNoAnswerText));
+          notifier_->report(MessageKind::Error, Problem{Cause::NoAnswer});
         }
         if (logOut && onNoAnswer && !aborted_) onNoAnswer();
         if (current_ && serial == serial_) finish(Request::Outcome::NoAnswer);

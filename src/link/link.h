@@ -41,8 +41,6 @@ constexpr std::uint8_t kNoRxChar = 0x2E;  // "."
 // The bootloader's acknowledgement of a block, a byte read by itself.
 constexpr std::uint8_t kBlockAck = 0x21;  // "!"
 
-inline const char* kNoAnswerText = "Brak odpowiedzi ze sterownika DOVU";
-
 // One request on the line and what answers it.
 struct Request {
   enum class Awaits {

@@ -74,7 +74,7 @@ constexpr const char* kMenuGroups[] = {"Plik", "Plik", "Dane", "Dane", "Info"};
 constexpr D kConnection[] = {
     D(K::Digits, "Edit_haslo", "HASŁO", "Hasło dostępu (4 cyfry)").max(4).text(kDefaultPassword),
     button("Button_polacz", "POŁĄCZ", "Połącz do sterownika DOVU").disabled(),
-    button("Button_rozlacz", "ROZŁĄCZ", "Rozłącz od sterownika  DOVU").disabled(),
+    button("Button_rozlacz", "ROZŁĄCZ", "Rozłącz od sterownika DOVU").disabled(),
     D(K::Readout, "Edit_status", "Stan połączenia").text("ROZŁĄCZONY").base(kRed),
     D(K::Readout, "Edit_logon", "Stan logowania").text("WYLOGOWANY").base(kRed),
     button("ButtonCom", "COM?"),
@@ -86,9 +86,9 @@ constexpr D kConnection[] = {
 
 constexpr D kOutputsShared[] = {
     check("BoxPotw", "Wyślij potwierdzenie", M::OnEnter,
-          "Czy wysłać SMS z potwierdzeniem wykonania operacji na wyjściach"),
+          "Czy wysłać SMS z potwierdzeniem wykonania operacji na wyjściach?"),
     text("EditPotw", "Treść potwierdzenia", 15, kDefaultColour, S::Window,
-         "Treść SMSa potwierdzającego wykonania operacji na wyjściach")
+         "Treść SMS-a potwierdzającego wykonanie operacji na wyjściach")
         .text("OK")
         .disabled(),
 };
@@ -98,35 +98,35 @@ constexpr D kDeviceOptions[] = {
     digits(K::PhoneDigits, "Edit_operator", "Centrum SMS", 13, "+48501200777", kYellow, S::Base),
     digits(K::Digits, "Edit_pin", "PIN", 4, "8617", kYellow, S::Base, "PIN karty SIM (4 cyfry)"),
     button("Button_zmiana_hasla", "Zmiana hasła").disabled(),
-    D(K::Label, "LabelSMS", "Wykorzystane SMS", "Ilość wykorzystanych SMS z limitu dobowego").text("0 z"),
+    D(K::Label, "LabelSMS", "Wykorzystane SMS", "Liczba wykorzystanych SMS-ów z limitu dobowego").text("0 z"),
     digits(K::Digits, "Edit_LimitSMS", "Limit SMS:", 2, "0", kYellow, S::Base, "Dobowy limit SMS"),
     D(K::Label, "LabelVoice", "Wykorzystane połączenia",
-      "Ilość wykorzystanych połączeń głosowych z limitu dobowego")
+      "Liczba wykorzystanych połączeń głosowych z limitu dobowego")
         .text("0 z"),
-    digits(K::Digits, "Edit_LimitVoice", "Limit Voice:", 2, "0", kYellow, S::Base,
+    digits(K::Digits, "Edit_LimitVoice", "Limit połączeń:", 2, "0", kYellow, S::Base,
            "Dobowy limit połączeń głosowych"),
     check("BoxWyslijStan", "Wyślij stan po starcie", M::OnEnter),
     check("BoxCA", "tryb mini CA", M::OnEnter),
-    check("BoxOut1sygn", "Out1 - sygnalizator", M::OnEnter).disabled(),
+    check("BoxOut1sygn", "OUT1 - sygnalizator", M::OnEnter).disabled(),
     D(K::Label, "TextWersja", "Wersja firmware:", "Wersja firmware w sterowniku DOVU")
         .text("DOVU v ...")
         .ink(kGrey),
     button("ButtonFirmware", "Aktualizacja").disabled(),
     button("ButtonRestart", "Restart DOVU").disabled(),
-    button("ButtonResetlimit", "Zeruj liczniki", "Zeruje liczniki SMS i Voice").disabled(),
+    button("ButtonResetlimit", "Zeruj liczniki", "Zeruje liczniki SMS-ów i połączeń głosowych").disabled(),
 };
 
 constexpr D kAutoTest[] = {
-    check("BoxAutoTest", "Automatyczny SMS na telefon nr.1", M::OnEnter),
+    check("BoxAutoTest", "Automatyczny SMS na telefon nr 1", M::OnEnter),
     text("EditAutotest", "Treść automatycznego SMS", 15, kDefaultColour, S::Window).disabled(),
-    digits(K::Digits, "IleTest", "Automatyczny SMS co [H]", 2, "24", kDefaultColour, S::Window),
+    digits(K::Digits, "IleTest", "Automatyczny SMS co [h]", 2, "24", kDefaultColour, S::Window),
 };
 
 // Between the input lamps and the output lamps; the readouts follow.
 constexpr D kFlagLamp = D(K::Lamp, "PanelFab", "F");
 constexpr D kModem[] = {
     D(K::Gauge, "BarRSSI", "Syg. GSM:").range(20),
-    D(K::Label, "LabelZd", "Zdarzenia", "Ilość zdarzeń do obsługi").text("Zd: 0"),
+    D(K::Label, "LabelZd", "Zdarzenia", "Liczba zdarzeń do obsługi").text("Zd: 0"),
     D(K::StatusLine, "StatusBar", layout::kModemGroup.caption),
 };
 
@@ -217,7 +217,7 @@ struct Catalogue {
 
     for (int n = 1; n <= kPhones; ++n)
       add(digits(K::PhoneDigits, keep("Edit_Tel" + std::to_string(n)),
-                 keep("Telefon nr. " + std::to_string(n)), 13, "", kYellow, S::Base),
+                 keep("Telefon nr " + std::to_string(n)), 13, "", kYellow, S::Base),
           layout::kPhonesGroup.caption);
 
     const char* matrix = layout::kMatrixGroup.caption;

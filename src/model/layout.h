@@ -19,14 +19,14 @@ inline constexpr Group kDeviceGroup{"GroupBox3", "Opcje DOVU"};
 inline constexpr Group kPhonesGroup{"GroupBox4", "Numery telefonów"};
 inline constexpr Group kMatrixGroup{"GroupBox5", "Opcje wejść"};
 inline constexpr Group kStateGroup{"GroupBox6", "Stan"};
-inline constexpr Group kModemGroup{"GroupBox7", "Modemu GSM"};
+inline constexpr Group kModemGroup{"GroupBox7", "Modem GSM"};
 inline constexpr Group kSensorsGroup{"GroupBox9", "Czujniki"};
 
 // ---- inputs (group "Wejścia") ---------------------------------------------------------------------
 
 // Column captions; a field's caption is its row label, " - " and the column's caption.
-inline constexpr const char* kActiveColumn = "Wejście Załączone";
-inline constexpr const char* kInactiveColumn = "Wejście Wyłączone";
+inline constexpr const char* kActiveColumn = "Wejście załączone";
+inline constexpr const char* kInactiveColumn = "Wejście wyłączone";
 // Caption of a supply threshold after the row label, "DC - próg napięcia [V]".
 inline constexpr const char* kThresholdCaption = "próg napięcia [V]";
 
@@ -70,7 +70,7 @@ inline constexpr OutputGroup kOutputGroups[] = {
     {"OUT4", "Edit_OUT4Zal", "Edit_Out4Wyl", "BoxOut4NC", "BoxOut4Mono", "Out4Czas", "ComboOut4", ""},
 };
 // Column captions of a sub-group, in field order; a field's caption is "OUT1 " and its column's.
-inline constexpr const char* kOutputColumns[] = {"Zal", "Wyl", "NC", "M/B", "T [s]", "Temp. steruje"};
+inline constexpr const char* kOutputColumns[] = {"Zał.", "Wył.", "NC", "M/B", "T [s]", "Temp. steruje"};
 
 // ---- notification matrix (group "Opcje wejść") ----------------------------------------------------
 
@@ -82,7 +82,7 @@ struct MatrixPage {
   const char* caption;  // the tab's caption, also the cells' caption prefix
   char letter;          // the page letter of its cell names
 };
-inline constexpr MatrixPage kMatrixPages[] = {{"TabSheet1", "SMS", 'T'}, {"TabSheet2", "Voice", 'S'}};
+inline constexpr MatrixPage kMatrixPages[] = {{"TabSheet1", "SMS", 'T'}, {"TabSheet2", "Połączenia", 'S'}};
 
 // ---- state (group "Stan") -------------------------------------------------------------------------
 
@@ -93,9 +93,9 @@ struct Lamp {
 // The input lamps share one panel and its hint.
 inline constexpr const char* kInputLampHint = "Stan wejść, kolor czerwony zwarte do masy";
 inline constexpr Lamp kInputLamps[] = {
-    {"PanelIN1", "In1"}, {"PanelIN2", "In2"}, {"PanelIN3", "In3"}, {"PanelIN4", "In4"}, {"PanelIN5", "In5"}};
+    {"PanelIN1", "IN1"}, {"PanelIN2", "IN2"}, {"PanelIN3", "IN3"}, {"PanelIN4", "IN4"}, {"PanelIN5", "IN5"}};
 inline constexpr Lamp kOutputLamps[] = {
-    {"PanelPK", "Out1"}, {"PanelOut2", "Out2"}, {"PanelOut3", "Out3"}, {"PanelOut4", "Out4"}};
+    {"PanelPK", "OUT1"}, {"PanelOut2", "OUT2"}, {"PanelOut3", "OUT3"}, {"PanelOut4", "OUT4"}};
 
 // The live readings under the lamps, left to right; the label is also the field's caption.
 struct Readout {
@@ -131,13 +131,13 @@ struct SensorPage {
   const char* delay;       // alarm delay in minutes
 };
 inline constexpr SensorPage kSensorPages[] = {
-    {"TabSheet3", "Temp.1", "Temp.1", "Edit_T1a", "Edit_T1ok", "Edit_T1n", "Edit_T1Max", "Edit_T1Min",
+    {"TabSheet3", "Temp. 1", "Temp. 1", "Edit_T1a", "Edit_T1ok", "Edit_T1n", "Edit_T1Max", "Edit_T1Min",
      "Edit_T1Korekta", "EditT1opu"},
-    {"TabSheet4", "Temp.2", "Temp.2", "Edit_T2a", "Edit_T2ok", "Edit_T2n", "Edit_T2Max", "Edit_T2Min",
+    {"TabSheet4", "Temp. 2", "Temp. 2", "Edit_T2a", "Edit_T2ok", "Edit_T2n", "Edit_T2Max", "Edit_T2Min",
      "Edit_T2Korekta", "EditT2opu"},
-    {"TabSheet5", "Temp.3 [DHT22]", "Temp.3", "Edit_T3a", "Edit_T3ok", "Edit_T3n", "Edit_T3Max",
+    {"TabSheet5", "Temp. 3 [DHT22]", "Temp. 3", "Edit_T3a", "Edit_T3ok", "Edit_T3n", "Edit_T3Max",
      "Edit_T3Min", "Edit_T3Korekta", "EditT3opu"},
-    {"TabSheet6", "Wilgotność.[DHT22]", "Wilgotność", "Edit_Wa", "Edit_Wok", "Edit_Wn", "Edit_WMax",
+    {"TabSheet6", "Wilgotność [DHT22]", "Wilgotność", "Edit_Wa", "Edit_Wok", "Edit_Wn", "Edit_WMax",
      "Edit_WMin", nullptr, "EditWopu"},
 };
 

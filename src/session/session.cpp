@@ -32,74 +32,64 @@ Session::Session(Form& form, Link& link, QObject* parent) : QObject(parent), for
 
 bool Session::portOpen() const { return link_.port() && link_.port()->isOpen(); }
 
-QString Session::portErrorReason(const SerialPortError& e) {
+Cause Session::portErrorCause(const SerialPortError& e) {
   qCWarning(lcSession, "%s", e.what());
   switch (e.fault()) {
-    case SerialFault::NotFound: return QStringLiteral("port nie istnieje");
-    case SerialFault::DeviceLost: return QStringLiteral("urządzenie odłączone");
-    case SerialFault::PermissionDenied: return QStringLiteral("brak uprawnień do portu");
-    case SerialFault::InUse: return QStringLiteral("port jest używany przez inny program");
-    case SerialFault::InUseOrDenied: return QStringLiteral("port jest używany przez inny program lub brak uprawnień");
-    case SerialFault::WriteTimedOut: return QStringLiteral("upłynął czas zapisu do portu");
-    case SerialFault::NotASerialPort: return QStringLiteral("to nie jest port szeregowy");
-    case SerialFault::SettingsRefused: return QStringLiteral("port nie przyjmuje ustawień linii");
-    case SerialFault::NotOpen: return QStringLiteral("port nie jest otwarty");
+    case SerialFault::NotFound: return Cause::PortNotFound;
+    case SerialFault::DeviceLost: return Cause::PortDeviceLost;
+    case SerialFault::PermissionDenied: return Cause::PortPermissionDenied;
+    case SerialFault::InUse: return Cause::PortInUse;
+    case SerialFault::InUseOrDenied: return Cause::PortInUseOrDenied;
+    case SerialFault::WriteTimedOut: return Cause::PortWriteTimedOut;
+    case SerialFault::NotASerialPort: return Cause::PortNotSerial;
+    case SerialFault::SettingsRefused: return Cause::PortSettingsRefused;
+    case SerialFault::NotOpen: return Cause::PortNotOpen;
     case SerialFault::Unknown: break;
   }
   switch (e.code()) {
-    case kOpenFailed: return QStringLiteral("nie można otworzyć portu");
-    case kWriteFailed: return QStringLiteral("zapis do portu nieudany");
+    case kOpenFailed: return Cause::PortOpenFailed;
+    case kWriteFailed: return Cause::PortWriteFailed;
     case kReadFailed:
-    case kQueueStatusFailed: return QStringLiteral("odczyt z portu nieudany");
-    case kNotOpen: return QStringLiteral("port nie jest otwarty");
+    case kQueueStatusFailed: return Cause::PortReadFailed;
+    case kNotOpen: return Cause::PortNotOpen;
     case kConfigureFailed:
     case kTimeoutsFailed:
-    case kBuffersFailed: return QStringLiteral("nie można ustawić parametrów linii");
-    default: return QStringLiteral("błąd portu nr %1").arg(e.code());
+    case kBuffersFailed: return Cause::PortSettingsFailed;
+    default: return Cause::PortFailed;
   }
 }
 
-QString Session::portErrorDetail(const SerialPortError& e, const QString& port) {
-  QString detail = portErrorReason(e);
+Problem Session::portProblem(const SerialPortError& e, const QString& port) {
+  Problem p{Cause::PortUnavailable, portErrorCause(e), port, {}, {}};
+  if (p.reason == Cause::PortFailed) p.args << QString::number(e.code());
 #if defined(Q_OS_UNIX)
   struct stat st {};
-  if (e.fault() == SerialFault::PermissionDenied && ::stat(QFile::encodeName(port).constData(), &st) == 0) {
+  if (p.reason == Cause::PortPermissionDenied && ::stat(QFile::encodeName(port).constData(), &st) == 0) {
     auto groupName = [](gid_t gid) {
       const struct group* g = ::getgrgid(gid);
       return g ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
     };
+    // Joining the device's own group is the usual remedy, and a safe one.  Joining root's group
+    // (or any group without access) would not help, or would give away far more than the port:
+    // the words then say who may open it instead.
     const bool groupMayOpen = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-    if (groupMayOpen && st.st_gid != 0) {
-      // Joining the device's own group is the usual remedy, and a safe one.
-      detail += QStringLiteral("\nDodaj użytkownika do grupy %1: sudo usermod -a -G %1 $USER "
-                               "i zaloguj się ponownie.")
-                    .arg(groupName(st.st_gid));
-    } else {
-      // Joining root's group (or any group without access) would not help, or would give away far
-      // more than the port: say who may open it instead.
-      QStringList who;
-      if ((st.st_mode & (S_IRUSR | S_IWUSR)) == (S_IRUSR | S_IWUSR)) {
-        const struct passwd* pw = ::getpwuid(st.st_uid);
-        who << QStringLiteral("użytkownik %1").arg(pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(st.st_uid));
-      }
-      if (groupMayOpen) who << QStringLiteral("grupa %1").arg(groupName(st.st_gid));
-      detail += who.isEmpty() ? QStringLiteral("\nNikt nie ma prawa zapisu do tego portu; poproś administratora o dostęp.")
-                              : QStringLiteral("\nPort może otworzyć tylko: %1. Poproś administratora o dostęp.")
-                                    .arg(who.join(QStringLiteral(", ")));
+    const bool joinGroup = groupMayOpen && st.st_gid != 0;
+    QString user;
+    if (!joinGroup && (st.st_mode & (S_IRUSR | S_IWUSR)) == (S_IRUSR | S_IWUSR)) {
+      const struct passwd* pw = ::getpwuid(st.st_uid);
+      user = pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(st.st_uid);
     }
-  } else if (e.fault() == SerialFault::InUse) {
-    detail += QStringLiteral("\nZamknij program, który go używa.");
+    p.args << (joinGroup ? groupName(st.st_gid) : QString()) << user
+           << (!joinGroup && groupMayOpen ? groupName(st.st_gid) : QString());
   }
-#else
-  Q_UNUSED(port);
 #endif
-  return detail;
+  return p;
 }
 
-void Session::reportPortUnavailable(const QString& port, const QString& detail) {
+void Session::reportPortUnavailable(const Problem& problem) {
   if (Notifier* n = link_.notifier()) {
     n->beep();
-    n->message(MessageKind::Error, QString::fromUtf8(kPortUnavailableText), port + QStringLiteral(": ") + detail);
+    n->report(MessageKind::Error, problem);
   }
 }
 
@@ -120,7 +110,7 @@ bool Session::selectPort(const QString& name) {
     showLoggedOut();
     showDisconnected();
     if (port->isOpen()) port->close();
-    reportPortUnavailable(name, portErrorDetail(e, name));
+    reportPortUnavailable(portProblem(e, name));
     return false;
   }
 }
@@ -134,7 +124,7 @@ Session::ConnectResult Session::connectAndLogin() {
       port->open();
     } catch (const SerialPortError& e) {
       // Without this the click would end without a word.
-      reportPortUnavailable(port->port(), portErrorDetail(e, port->port()));
+      reportPortUnavailable(portProblem(e, port->port()));
       return ConnectResult::PortUnavailable;
     }
   }
@@ -160,7 +150,7 @@ Session::ConnectResult Session::connectAndLogin() {
     }
     if (Notifier* n = link_.notifier()) {
       n->beep();
-      n->message(MessageKind::Error, QStringLiteral("Błędne hasło"));
+      n->report(MessageKind::Error, Problem{Cause::WrongPassword});
     }
     emit loginFinished(ConnectResult::Refused);
   };
@@ -186,7 +176,7 @@ void Session::logoutAndDisconnect() {
     if (outcome == Request::Outcome::Answered) {
       if (Notifier* n = link_.notifier()) {
         n->beep();
-        n->message(MessageKind::Information, QStringLiteral("Wylogowano ze sterownika DOVU"));
+        n->report(MessageKind::Information, Problem{Cause::LoggedOut});
       }
     }
     after();
@@ -217,7 +207,7 @@ bool Session::changePassword(const QString& newPassword) {
   change.done = [this, newPassword](Request::Outcome outcome) {
     if (outcome != Request::Outcome::Answered) return emit passwordChangeFinished(false);
     form_.setText("Edit_haslo", newPassword);
-    if (Notifier* n = link_.notifier()) n->message(MessageKind::Information, QStringLiteral("Hasło zmienione"));
+    if (Notifier* n = link_.notifier()) n->report(MessageKind::Information, Problem{Cause::PasswordChanged});
     showLoggedIn();
     emit passwordChangeFinished(true);
   };
@@ -381,7 +371,7 @@ void Session::onDeviceLost(const QString& reason) {
   showLoggedOut();
   showDisconnected();
   if (link_.port()) link_.port()->close();
-  reportPortUnavailable(port, QStringLiteral("urządzenie odłączone"));
+  reportPortUnavailable(Problem{Cause::PortUnavailable, Cause::PortDeviceLost, port, {}, {}});
 }
 
 }  // namespace dovu

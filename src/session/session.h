@@ -12,8 +12,6 @@
 
 namespace dovu {
 
-inline const char* kPortUnavailableText = "Port COM niedostępny";
-
 class Session : public QObject {
   Q_OBJECT
  public:
@@ -72,11 +70,12 @@ class Session : public QObject {
   // window Disconnected.  False when the switch failed.
   bool selectPort(const QString& name);
 
-  // A port error in the user's words: the reason in Polish ("urządzenie odłączone"), never the
-  // component's numbered text, which goes to the log.
-  static QString portErrorReason(const SerialPortError& e);
-  // Why a port failed to open, for the user: the reason, and what to do about it.
-  static QString portErrorDetail(const SerialPortError& e, const QString& port);
+  // A port error as a cause for the user ("the device was unplugged"), never the component's
+  // numbered text, which goes to the log.
+  static Cause portErrorCause(const SerialPortError& e);
+  // Why the port failed to open, for the user: PortUnavailable with the port, the reason and, for
+  // a refused permission, who may open it (the remedy the words give).
+  static Problem portProblem(const SerialPortError& e, const QString& port);
 
  signals:
   void loginFinished(dovu::Session::ConnectResult result);
@@ -90,7 +89,7 @@ class Session : public QObject {
   void restartStep();
   void endRestart() { restartPolls_ = -1; }
   void onDeviceLost(const QString& reason);
-  void reportPortUnavailable(const QString& port, const QString& detail);
+  void reportPortUnavailable(const Problem& problem);
 
   Form& form_;
   Link& link_;

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include "base/filename.h"
+#include "base/plural.h"
 #include "storage/checkedfile_p.h"
 
 
@@ -16,12 +17,12 @@ std::uint8_t xorChecksum(const Bytes& data, std::size_t n) {
 
 bool checkFileBytes(const Bytes& data, std::string_view magic, Notifier& notifier) {
   const bool magicOk = data.size() >= magic.size() && std::string_view(data).substr(0, magic.size()) == magic;
-  if (!magicOk) notifier.message(MessageKind::Error, QString::fromUtf8(kBadFormatText));
+  if (!magicOk) notifier.report(MessageKind::Error, Problem{Cause::BadFormat});
   // The check byte is the last one and covers everything before it, the magic included.
   const bool sumOk = !data.empty() && xorChecksum(data, data.size() - 1) == byteAt(data, data.size() - 1);
   if (!sumOk) {
     notifier.beep();
-    notifier.message(MessageKind::Error, QString::fromUtf8(magic == kFirmwareMagic ? kBadFirmwareCrcText : kBadCrcText));
+    notifier.report(MessageKind::Error, Problem{magic == kFirmwareMagic ? Cause::BadFirmwareCrc : Cause::BadCrc});
   }
   return magicOk && sumOk;
 }
@@ -40,7 +41,7 @@ std::optional<Bytes> readWholeFile(const QString& path, QString* error, bool* to
   if (static_cast<std::size_t>(data.size()) > kFileBufferSize) {
     if (tooLarge) *tooLarge = true;
     if (error)
-      *error = QStringLiteral("%1: plik jest większy niż %2 bajtów").arg(displayFileName(path)).arg(kFileBufferSize);
+      *error = QStringLiteral("%1: plik jest większy niż %2").arg(displayFileName(path), polishCount(kFileBufferSize, "bajt", "bajty", "bajtów"));
     return std::nullopt;
   }
   return Bytes(data.constData(), static_cast<std::size_t>(data.size()));
@@ -52,8 +53,9 @@ std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic
   auto data = readWholeFile(path, &why, &tooLarge);
   if (!data) {
     // An oversized file is not a file of this kind; anything else is the system's failure.
-    notifier.message(MessageKind::Error,
-                     QString::fromUtf8(tooLarge ? kBadFormatText : kCannotReadText), why);
+    notifier.report(MessageKind::Error, tooLarge ? Problem{Cause::BadFormat, Cause::FileTooLarge, displayFileName(path),
+                                                           {QString::number(kFileBufferSize)}, {}}
+                                                 : Problem{Cause::CannotRead, Cause::None, {}, {}, why});
     return std::nullopt;
   }
   return readCheckedFile(*data, magic, notifier);
@@ -61,8 +63,8 @@ std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic
 
 std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, Notifier& notifier) {
   if (data.size() > kFileBufferSize) {
-    notifier.message(MessageKind::Error, QString::fromUtf8(kBadFormatText),
-                     QStringLiteral("plik jest większy niż %1 bajtów").arg(kFileBufferSize));
+    notifier.report(MessageKind::Error,
+                    Problem{Cause::BadFormat, Cause::FileTooLarge, {}, {QString::number(kFileBufferSize)}, {}});
     return std::nullopt;
   }
   if (!checkFileBytes(data, magic, notifier)) return std::nullopt;

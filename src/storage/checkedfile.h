@@ -20,18 +20,12 @@ constexpr std::size_t kMagicSize = 3;
 inline constexpr std::string_view kConfigMagic = "dvc";
 inline constexpr std::string_view kFirmwareMagic = "dvf";
 
-inline const char* kBadFormatText = "Zły format pliku";
-inline const char* kBadCrcText = "Błąd CRC pliku konfiguracji";
-inline const char* kBadFirmwareCrcText = "Błąd CRC pliku firmware";
-inline const char* kCannotReadText = "Nie można odczytać pliku";
-
 // XOR of the first n bytes.
 std::uint8_t xorChecksum(const Bytes& data, std::size_t n);
 
-// The two checks of a file held in memory.  A wrong magic shows "Zły format pliku"; a wrong check
-// byte beeps and shows "Błąd CRC pliku konfiguracji" (of a firmware file: "… pliku firmware"); a
-// file failing both shows both, in that
-// order.  An empty file has no check byte and fails both.  True when neither failed.
+// The two checks of a file held in memory.  A wrong magic reports BadFormat; a wrong check byte
+// beeps and reports BadCrc (of a firmware file: BadFirmwareCrc); a file failing both reports both,
+// in that order.  An empty file has no check byte and fails both.  True when neither failed.
 bool checkFileBytes(const Bytes& data, std::string_view magic, Notifier& notifier);
 
 // Reads a whole file, at most kFileBufferSize bytes.  Only a regular file is read: a FIFO, a

@@ -11,20 +11,17 @@ namespace {
 
 using F = ConfigItemForm;
 
-
+// A field's label where it has one; otherwise the item's description or the field's name.
 QString captionOf(const char* field, const char* fallback) {
-  const Form::Id id = Form::idOf(field);
-  if (id != Form::kNoField) {
-    const char* c = Form::def(id).caption;
-    if (c && *c) return QString::fromUtf8(c);
-  }
-  return QString::fromUtf8(fallback ? fallback : field);
+  ConfigWords captions;
+  captions.captions = true;
+  return configCaption(field, fallback, captions);
 }
 
 }  // namespace
 
 std::vector<FieldDifference> diffConfigs(const ConfigValues& a, const ConfigValues& b, const TextQuoter& quote,
-                                         const OnOffWords& words) {
+                                         const ConfigWords& words) {
   std::vector<FieldDifference> out;
   const auto onOff = [&](bool on) { return on ? words.on : words.off; };
   const auto& items = configItems();
@@ -61,12 +58,12 @@ std::vector<FieldDifference> diffConfigs(const ConfigValues& a, const ConfigValu
         break;
       case F::Sensor:
         out.push_back({QStringLiteral("SensorSettings.") + QString::fromLatin1(it.field).mid(5),
-                       QString::fromLatin1(it.field), QString::fromUtf8(it.description),
-                       configValueText(it, x, quote), configValueText(it, y, quote)});
+                       QString::fromLatin1(it.field), configCaption(it.field, it.description, words),
+                       configValueText(it, x, quote, words), configValueText(it, y, quote, words)});
         break;
       default:
         out.push_back({QString::fromLatin1(it.field), QString::fromLatin1(it.field), captionOf(it.field, it.description),
-                       configValueText(it, x, quote), configValueText(it, y, quote)});
+                       configValueText(it, x, quote, words), configValueText(it, y, quote, words)});
         break;
     }
   }

@@ -15,20 +15,14 @@ namespace dovu {
 struct FieldDifference {
   QString name;     // as diff prints it: the field's name, a matrix cell, "SensorSettings.X"
   QString field;    // the form field that holds it (for a sensor byte, its display field)
-  QString caption;  // what a person reads: the field's label, or the item's description
+  QString caption;  // what a person reads: the field's label, or the item's description (by words)
   QString a;        // the value on each side in words
   QString b;
 };
 
-// Words for a check box or matrix cell that is on or off.
-struct OnOffWords {
-  QString on = QStringLiteral("yes");
-  QString off = QStringLiteral("no");
-};
-
 // Every field whose value differs, in file order; the magic and the check byte are not fields.
 std::vector<FieldDifference> diffConfigs(const ConfigValues& a, const ConfigValues& b,
-                                         const TextQuoter& quote = quotedText, const OnOffWords& words = {});
+                                         const TextQuoter& quote = quotedText, const ConfigWords& words = {});
 
 // Indexes into paramTable() of the parameters that hold the named fields, ascending (the upload's
 // order), each once: a block goes whole when any of its fields is named.  Nullopt, with the reason,

@@ -1,5 +1,6 @@
 #include "storage/configfile.h"
 
+#include "base/plural.h"
 #include "model/cp1250.h"
 #include "storage/checkedfile.h"
 #include "model/matrix.h"
@@ -219,9 +220,9 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
     return std::nullopt;
   };
   if (file.size() < kConfigMinSize)
-    return fail(QStringLiteral("plik ma %1 bajtów, najmniej %2").arg(file.size()).arg(kConfigMinSize));
+    return fail(QStringLiteral("plik ma %1, najmniej %2").arg(polishCount(static_cast<long long>(file.size()), "bajt", "bajty", "bajtów")).arg(kConfigMinSize));
   if (file.size() > kFileBufferSize)
-    return fail(QStringLiteral("plik ma %1 bajtów, najwyżej %2").arg(file.size()).arg(kFileBufferSize));
+    return fail(QStringLiteral("plik ma %1, najwyżej %2").arg(polishCount(static_cast<long long>(file.size()), "bajt", "bajty", "bajtów")).arg(kFileBufferSize));
   if (std::string_view(file).substr(0, kMagicSize) != kConfigMagic) return fail(QStringLiteral("zły znacznik pliku"));
   if (xorChecksum(file, file.size() - 1) != byteAt(file, file.size() - 1))
     return fail(QStringLiteral("zła suma kontrolna"));
@@ -257,7 +258,7 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
       case F::Checksum:
         if (left != 1)
           return fail(left < 1 ? QStringLiteral("plik kończy się przed sumą kontrolną")
-                               : QStringLiteral("%1 zbędnych bajtów na końcu pliku").arg(left - 1));
+                               : QStringLiteral("%1 na końcu pliku").arg(polishCount(static_cast<long long>(left - 1), "zbędny bajt", "zbędne bajty", "zbędnych bajtów")));
         out.values.push_back(file.substr(pos, 1));
         ++pos;
         break;
@@ -312,7 +313,7 @@ bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier) {
   QString why;
   const auto values = parseConfigFile(file, &why);
   if (!values) {
-    notifier.message(MessageKind::Error, QString::fromUtf8(kBadFormatText), why);
+    notifier.report(MessageKind::Error, Problem{Cause::BadFormat, Cause::None, {}, {}, why});
     return false;
   }
   applyConfig(form, *values);
@@ -330,7 +331,7 @@ bool saveConfigFile(Form& form, const QString& path, Notifier& notifier) {
   QString why;
   const auto file = buildConfigFile(form, &why);
   if (!file || !saveFileAtomically(path, *file, &why)) {
-    notifier.message(MessageKind::Error, QString::fromUtf8(kConfigNotSavedText), why);
+    notifier.report(MessageKind::Error, Problem{Cause::ConfigNotSaved, Cause::None, {}, {}, why});
     return false;
   }
   return true;

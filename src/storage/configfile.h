@@ -86,6 +86,5 @@ bool loadConfigFile(Form& form, const QString& path, Notifier& notifier);
 bool saveConfigFile(Form& form, const QString& path, Notifier& notifier);
 
 inline const char* kConfigLoadedText = "Odczytano plik konfiguracji";
-inline const char* kConfigNotSavedText = "Nie zapisano pliku konfiguracji";
 
 }  // namespace dovu

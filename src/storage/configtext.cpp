@@ -12,7 +12,7 @@ using F = ConfigItemForm;
 
 // Event sources of the matrix image, in image order (two bytes each: SMS, voice).
 constexpr const char* kImageSources[] = {"IN1", "IN2", "IN3", "IN4", "IN5", "T1",
-                                         "T2",  "EX",  "DC",  "T3",  "humidity"};
+                                         "T2",  "EX",  "DC",  "T3",  nullptr /* humidity */};
 
 QString phonesOf(std::uint8_t mask) {
   QStringList p;
@@ -21,10 +21,10 @@ QString phonesOf(std::uint8_t mask) {
   return p.isEmpty() ? QStringLiteral("-") : p.join(QLatin1Char(' '));
 }
 
-QString choiceText(const char* field, std::uint8_t index) {
+QString choiceText(const char* field, std::uint8_t index, const ConfigWords& words) {
   const QStringList items = Form::items(Form::idOf(field));
   if (index < items.size()) return QStringLiteral("%1 (%2)").arg(index).arg(items.at(index));
-  return QStringLiteral("none");
+  return words.none;
 }
 
 QString sensorValue(SensorByte b, std::uint8_t v) {
@@ -32,25 +32,39 @@ QString sensorValue(SensorByte b, std::uint8_t v) {
   return QStringLiteral("%1 (%2)").arg(v).arg(sensorText(s.encoding, v));
 }
 
-QString itemHead(const ConfigItem& it) {
-  return QStringLiteral("%1  %2").arg(it.number, 2).arg(QString::fromUtf8(it.description), -30);
+QString itemHead(const ConfigItem& it, const ConfigWords& words) {
+  const QString name = words.captions && it.field && it.form != F::Flags && it.form != F::Matrix
+                           ? configCaption(it.field, it.description, words)
+                           : QString::fromUtf8(it.description);
+  return QStringLiteral("%1  %2").arg(it.number, 2).arg(name, -30);
 }
 
 }  // namespace
 
+QString configCaption(const char* field, const char* fallback, const ConfigWords& words) {
+  if (words.captions && field) {
+    const Form::Id id = Form::idOf(field);
+    if (id != Form::kNoField) {
+      const char* c = Form::def(id).caption;
+      if (c && *c) return QString::fromUtf8(c);
+    }
+  }
+  return QString::fromUtf8(fallback ? fallback : field);
+}
+
 QString quotedText(const Bytes& text) { return QLatin1Char('"') + fromCp1250(text) + QLatin1Char('"'); }
 
-QString configValueText(const ConfigItem& it, const Bytes& v, const TextQuoter& quote) {
+QString configValueText(const ConfigItem& it, const Bytes& v, const TextQuoter& quote, const ConfigWords& words) {
   switch (it.form) {
     case F::Text: return quote(v);
     case F::Number: return QString::number(byteAt(v, 0));
-    case F::Choice: return choiceText(it.field, byteAt(v, 0));
+    case F::Choice: return choiceText(it.field, byteAt(v, 0), words);
     case F::Sensor: return sensorValue(it.sensor, byteAt(v, 0));
     default: return {};
   }
 }
 
-QStringList describeConfig(const ConfigValues& values, const TextQuoter& quote) {
+QStringList describeConfig(const ConfigValues& values, const TextQuoter& quote, const ConfigWords& words) {
   QStringList lines;
   auto out = [&lines](const QString& line) { lines << line; };
   const auto& items = configItems();
@@ -62,29 +76,31 @@ QStringList describeConfig(const ConfigValues& values, const TextQuoter& quote) 
       case F::Checksum:
         break;
       case F::Matrix:
-        out(itemHead(it).trimmed() + QStringLiteral(" (telephones told)"));
+        out(itemHead(it, words).trimmed() + QStringLiteral(" (%1)").arg(words.telephonesTold));
         for (std::size_t s = 0; s < std::size(kImageSources); ++s)
-          out(QStringLiteral("      %1 %2 voice: %3")
-                  .arg(QString::fromLatin1(kImageSources[s]), -9)
+          out(QStringLiteral("      %1 %2 %3: %4")
+                  .arg(kImageSources[s] ? QString::fromLatin1(kImageSources[s]) : words.humidity, -9)
                   .arg(QStringLiteral("SMS: ") + phonesOf(byteAt(v, 2 * s)), -21)
-                  .arg(phonesOf(byteAt(v, 2 * s + 1))));
+                  .arg(words.voice, phonesOf(byteAt(v, 2 * s + 1))));
         break;
       case F::Flags: {
         QStringList boxes;
         for (int bit = 7; bit >= 0; --bit)
           if (const char* box = it.bits[static_cast<std::size_t>(bit)])
             boxes << QStringLiteral("%1 %2").arg(QString::fromLatin1(box),
-                                                  (byteAt(v, 0) >> bit) & 1 ? QStringLiteral("yes") : QStringLiteral("no"));
-        out(itemHead(it) + QLatin1Char(' ') + boxes.join(QStringLiteral(", ")));
+                                                  (byteAt(v, 0) >> bit) & 1 ? words.on : words.off);
+        out(itemHead(it, words) + QLatin1Char(' ') + boxes.join(QStringLiteral(", ")));
         break;
       }
       case F::Sensor:
-        out(itemHead(it) + QStringLiteral(" %1 %2")
-                               .arg(QStringLiteral("SensorSettings.") + QString::fromLatin1(it.field).mid(5), -26)
-                               .arg(configValueText(it, v, quote)));
+        out(itemHead(it, words) + QStringLiteral(" %1 %2")
+                                      .arg(QStringLiteral("SensorSettings.") + QString::fromLatin1(it.field).mid(5), -26)
+                                      .arg(configValueText(it, v, quote, words)));
         break;
       default:
-        out(itemHead(it) + QStringLiteral(" %1 %2").arg(QString::fromLatin1(it.field), -26).arg(configValueText(it, v, quote)));
+        out(itemHead(it, words) + QStringLiteral(" %1 %2")
+                                      .arg(QString::fromLatin1(it.field), -26)
+                                      .arg(configValueText(it, v, quote, words)));
         break;
     }
   }

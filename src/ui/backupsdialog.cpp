@@ -14,6 +14,7 @@
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "storage/configtext.h"
+#include "ui/wording.h"
 
 namespace dovu::ui {
 
@@ -116,8 +117,8 @@ void BackupsDialog::showFields() {
     fields_->setPlainText(QStringLiteral("Nie można odczytać kopii %1: %2").arg(QDir::toNativeSeparators(store_.pathOf(*e)), why));
     return;
   }
-  fields_->setPlainText(QStringLiteral("Port: %1, firmware: %2\n\n").arg(e->port, e->firmware) +
-                        describeConfig(*values).join(QLatin1Char('\n')));
+  fields_->setPlainText(QStringLiteral("Port: %1, wersja firmware: %2\n\n").arg(e->port, e->firmware) +
+                        describeConfig(*values, quotedText, polishConfigWords()).join(QLatin1Char('\n')));
 }
 
 void BackupsDialog::loadSelected() {

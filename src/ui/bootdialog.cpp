@@ -100,7 +100,7 @@ void FirmwareDialog::button1Click() {
     path = fileChooser();
   } else {
     path = QFileDialog::getOpenFileName(this, QStringLiteral("Plik"), QString(),
-                                        QStringLiteral("DOVU firmware (*.dvf)"));
+                                        QStringLiteral("Plik firmware DOVU (*.dvf)"));
   }
   if (path.isEmpty()) return;
   chooseFile(path);

@@ -15,6 +15,7 @@ class BoxNotifier : public Notifier {
   explicit BoxNotifier(QWidget* parent = nullptr) : parent_(parent) {}
   void beep() override;
   void message(MessageKind kind, const QString& text, const QString& detail = {}) override;
+  void report(MessageKind kind, const Problem& problem) override;
 
  private:
   QPointer<QWidget> parent_;

@@ -1,5 +1,6 @@
 #include "ui/chartview.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
 #include <QDockWidget>
@@ -41,11 +42,15 @@ constexpr SeriesDef kSeriesDefs[ChartPanel::kSeries] = {
     {"T2 [°C]", false, [](const StatusRecord& s) { return analogTemperatureTenths(s.t2Raw); }, 0xff7f0e},
     {"T3 [°C]", false, [](const StatusRecord& s) { return signedTenths(s.t3); }, 0x8c564b},
     {"Wilgotność [%]", false, [](const StatusRecord& s) { return humidityTenths(s.humidity); }, 0x1f77b4},
-    {"AC [V]", true, [](const StatusRecord& s) { return std::optional<int>(s.exVolts); }, 0x9467bd},
+    {"EX [V]", true, [](const StatusRecord& s) { return std::optional<int>(s.exVolts); }, 0x9467bd},
     {"DC [V]", true, [](const StatusRecord& s) { return std::optional<int>(s.dcVolts); }, 0x2ca02c},
     {"Sygnał GSM [0–31]", true,
      [](const StatusRecord& s) { return s.rssi == 99 ? std::nullopt : std::optional<int>(s.rssi * 10); }, 0x7f7f7f},
 };
+
+// The CSV header row, in the columns of statusCsvRow().
+const QString kCsvHeader =
+    QStringLiteral("czas,T1 [°C],T2 [°C],T3 [°C],wilgotność [%],EX [V],DC [V],sygnał GSM [0-31]");
 
 // Fits an axis to the points drawn on it, with a little room; a fixed range when it has none.
 void fit(QValueAxis* axis, double lo, double hi, double emptyLo, double emptyHi) {
@@ -207,7 +212,7 @@ void ChartPanel::redrawNow() {
 }
 
 bool ChartPanel::saveCsv(const QString& path, QString* error) const {
-  QByteArray csv = statusCsvHeader().toUtf8() + '\n';
+  QByteArray csv = kCsvHeader.toUtf8() + '\n';
   for (const auto& e : history_.entries())
     csv += statusCsvRow(QDateTime::fromMSecsSinceEpoch(e.msecs), e.record).toUtf8() + '\n';
   return saveFileAtomically(path, Bytes(csv.constData(), static_cast<std::size_t>(csv.size())), error);
@@ -227,7 +232,7 @@ void ChartPanel::logToggled(bool on) {
   }
   const QString path = askLogPath ? askLogPath() : QString();
   QString why;
-  if (!path.isEmpty() && csvLog_.open(path, &why)) return;
+  if (!path.isEmpty() && csvLog_.open(path, kCsvHeader, &why)) return;
   const QSignalBlocker quiet(log_);
   log_->setChecked(false);
   if (!path.isEmpty()) notifier_.message(MessageKind::Error, QStringLiteral("Nie można zapisywać pliku CSV"), why);
@@ -240,6 +245,16 @@ ChartPanel* addChartDock(QMainWindow& window, Dispatcher& dispatcher, Notifier& 
   auto* panel = new ChartPanel(notifier, dock);
   dock->setWidget(panel);
   window.addDockWidget(Qt::BottomDockWidgetArea, dock);
+  // The title bar's buttons describe themselves in English even with Qt's Polish translations.
+  for (auto* b : dock->findChildren<QAbstractButton*>()) {
+    const bool close = b->objectName() == QLatin1String("qt_dockwidget_closebutton");
+    const bool detach = b->objectName() == QLatin1String("qt_dockwidget_floatbutton");
+    if (!close && !detach) continue;
+    b->setToolTip(close ? QStringLiteral("Zamknij wykres") : QStringLiteral("Odłącz lub przyłącz wykres"));
+    b->setAccessibleName(b->toolTip());
+    b->setAccessibleDescription(close ? QStringLiteral("Zamyka panel wykresu")
+                                      : QStringLiteral("Odłącza panel wykresu od okna lub przyłącza go z powrotem"));
+  }
   dock->hide();
   QMenu* menu = window.menuBar()->addMenu(QStringLiteral("&Wykres"));
   menu->setObjectName(QStringLiteral("Wykres"));

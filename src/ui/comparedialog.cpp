@@ -9,13 +9,14 @@
 #include <set>
 
 #include "model/params.h"
+#include "ui/wording.h"
 
 namespace dovu::ui {
 
 CompareDialog::CompareDialog(const QString& title, const QString& otherSide, const ConfigValues& window,
                              const ConfigValues& other, const QString& note,
                              std::function<void(std::vector<std::size_t>)> send, QWidget* parent)
-    : QDialog(parent), rows_(diffConfigs(window, other, quotedText, {QStringLiteral("tak"), QStringLiteral("nie")})),
+    : QDialog(parent), rows_(diffConfigs(window, other, quotedText, polishConfigWords())),
       send_(std::move(send)) {
   setObjectName(QStringLiteral("Porownanie"));
   setWindowTitle(title);

@@ -34,7 +34,7 @@ bool saveConfigFileInteractive(QWidget* parent, Form& form, Notifier& notifier) 
   form.commitEditing();
   QString why;
   if (!buildConfigFile(form, &why)) {
-    notifier.message(MessageKind::Error, QString::fromUtf8(kConfigNotSavedText), why);
+    notifier.report(MessageKind::Error, Problem{Cause::ConfigNotSaved, Cause::None, {}, {}, why});
     return false;
   }
   QFileDialog dialog(parent, QStringLiteral("Zapis"), QDir::homePath(), QString::fromUtf8(kConfigFileFilter));

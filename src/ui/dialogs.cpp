@@ -98,7 +98,7 @@ void PortListDialog::showPorts(const std::vector<PortEntry>& ports) {
   devCom_->clear();
   for (const PortEntry& p : ports) {
     portyCom_->appendPlainText(p.port);
-    devCom_->appendPlainText(p.device);
+    devCom_->appendPlainText(portLabel(p));
   }
 }
 
@@ -133,7 +133,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   outer->addWidget(panel, 0, Qt::AlignTop);
 
   auto* texts = new QVBoxLayout;
-  auto* name = new QLabel(QStringLiteral("Konfigurator DOVU v" DOVU_VERSION), this);
+  auto* name = new QLabel(QStringLiteral("DOVU Konfigurator v" DOVU_VERSION), this);
   name->setObjectName(QStringLiteral("Label2"));
   QFont bold = name->font();
   bold.setBold(true);

@@ -114,7 +114,7 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
       history_(form_),
       portSource_(ports ? std::move(ports) : systemPortSource()) {
   setObjectName(QStringLiteral("TMain"));
-  setWindowTitle(QStringLiteral("DOVU Konfig v " DOVU_VERSION));
+  setWindowTitle(QStringLiteral("DOVU Konfigurator v " DOVU_VERSION));
   dispatcher_.attach(link_);
   binder_.setHistory(&history_);
   // After a complete download the window holds what the controller holds: the backup before the
@@ -512,7 +512,7 @@ QGroupBox* MainWindow::buildMatrix() {
   hours->setFixedWidth(charsWide(hours, 3));
   test->addWidget(text, 1);
   test->addWidget(hours);
-  test->addWidget(caption(QStringLiteral("H"), hours));
+  test->addWidget(caption(QStringLiteral("h"), hours));
   box->addLayout(test);
   return g;
 }
@@ -647,7 +647,7 @@ void MainWindow::refreshPorts() {
     for (const PortEntry& p : portList_) {
       // What the port is, beside its name, so that the user finds the adapter just plugged in.
       comCombo_->addItem(QStringLiteral("%1 — %2").arg(p.port, portLabel(p)), p.port);
-      comCombo_->setItemData(comCombo_->count() - 1, p.device, Qt::ToolTipRole);
+      comCombo_->setItemData(comCombo_->count() - 1, portLabel(p), Qt::ToolTipRole);
     }
   }
   noPorts_->setVisible(comCombo_->count() == 0);

@@ -33,7 +33,7 @@ class ChartPanel;
 
 // The questions of the window.
 inline constexpr const char* kUploadDefaultsText =
-    "Kontroler otrzyma domyślną konfigurację okna. Kontynuować?";
+    "Sterownik otrzyma domyślną konfigurację okna. Kontynuować?";
 inline constexpr const char* kDiscardEditsText =
     "Zmiany zaznaczone na czerwono nie zostały wysłane do sterownika. Zamknąć program i porzucić je?";
 inline constexpr const char* kRestartQuestionText = "Uruchomić sterownik ponownie?";

@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QPushButton>
 #include <QTextDocument>
 #include <optional>
 
@@ -35,6 +36,9 @@ SheetOptionsDialog::SheetOptionsDialog(QWidget* parent) : QDialog(parent) {
   secrets_->setAccessibleName(secrets_->text());
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   buttons->setObjectName(QStringLiteral("SheetButtons"));
+  // In Polish also where Qt's own translations are not installed.
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Anuluj"));
   form->addRow(QStringLiteral("Obiekt / klient:"), site_);
   form->addRow(secrets_);
   form->addRow(buttons);

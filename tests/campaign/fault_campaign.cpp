@@ -53,6 +53,7 @@
 #include "base/notifier.h"
 #include "support/sim.h"
 #include "support/testapp.h"
+#include "wording.h"
 
 namespace {
 
@@ -149,8 +150,8 @@ bool writeFile(const QString& path, const QByteArray& data) {
 QStringList errorLines(const QString& err) {
   QStringList lines;
   for (const QString& l : err.split(QLatin1Char('\n')))
-    if (l.startsWith(QLatin1String("dovu-cli:")) && !l.contains(QString::fromUtf8(dovu::kKeepPoweredText)) &&
-        !l.contains(QString::fromUtf8(dovu::kFlashDoneText)))
+    if (l.startsWith(QLatin1String("dovu-cli:")) && !l.contains(dovu::cli::englishText(dovu::Cause::KeepPowered)) &&
+        !l.contains(dovu::cli::englishText(dovu::Cause::FlashDone)))
       lines << l;
   return lines;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "support/testapp.h"
+#include "wording.h"
 
 namespace dovu::test {
 
@@ -13,6 +14,17 @@ int RecordingNotifier::count(const QString& text) const {
   int n = 0;
   for (const Recorded& r : events)
     if (!r.beep && r.text == text) ++n;
+  return n;
+}
+
+void RecordingNotifier::report(MessageKind kind, const Problem& problem) {
+  events.push_back({false, kind, cli::englishText(problem.cause), cli::englishReason(problem), problem});
+}
+
+int RecordingNotifier::count(Cause cause) const {
+  int n = 0;
+  for (const Recorded& r : events)
+    if (!r.beep && r.problem.cause == cause) ++n;
   return n;
 }
 

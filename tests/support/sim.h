@@ -25,15 +25,19 @@ struct Recorded {
   MessageKind kind = MessageKind::Plain;
   QString text;
   QString detail;
+  Problem problem;  // what the core reported; cause None for a message worded by the caller
 };
 
 class RecordingNotifier : public Notifier {
  public:
-  void beep() override { events.push_back({true, MessageKind::Plain, {}, {}}); }
+  void beep() override { events.push_back({true, MessageKind::Plain, {}, {}, {}}); }
   void message(MessageKind kind, const QString& text, const QString& detail) override {
-    events.push_back({false, kind, text, detail});
+    events.push_back({false, kind, text, detail, {}});
   }
+  // Kept as the cause; the text is the cause's English words, for a readable failure.
+  void report(MessageKind kind, const Problem& problem) override;
   int count(const QString& text) const;
+  int count(Cause cause) const;
   int beeps() const;
   QStringList texts() const;
   std::vector<Recorded> events;

@@ -12,10 +12,16 @@
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <termios.h>
+#endif
 
 #include "base/filename.h"
 #include "link/framecodec.h"
 #include "link/portlist.h"
+#include "wording.h"
 
 namespace dovu::cli {
 
@@ -122,7 +128,8 @@ bool Command::backupSkipped() const {
 
 void Command::addTraceOption() {
   parser.addOption({QStringLiteral("trace"),
-                    QStringLiteral("print every frame on stderr in hex with its direction and command code")});
+                    QStringLiteral("print every frame on stderr in hex with its direction and command code; "
+                                   "the bytes of the password and the PIN show as **")});
 }
 
 QString Command::helpText() const {
@@ -198,9 +205,80 @@ std::optional<int> Command::parse(const QStringList& args, int minPositional, in
   return std::nullopt;
 }
 
+namespace {
+
+#ifdef Q_OS_WIN
+// While one lives, a console on standard input does not echo what is typed.
+class EchoOff {
+ public:
+  EchoOff() {
+    in_ = GetStdHandle(STD_INPUT_HANDLE);
+    if (in_ != INVALID_HANDLE_VALUE && GetConsoleMode(in_, &mode_))
+      on_ = SetConsoleMode(in_, mode_ & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+  }
+  ~EchoOff() {
+    if (on_) SetConsoleMode(in_, mode_);
+  }
+  bool active() const { return on_; }
+
+ private:
+  HANDLE in_ = INVALID_HANDLE_VALUE;
+  DWORD mode_ = 0;
+  bool on_ = false;
+};
+#else
+// While one lives, a terminal on standard input does not echo what is typed.  A signal that ends
+// the program meanwhile (Ctrl+C at the prompt) puts the terminal's settings back first; tcsetattr
+// may be called from a handler.
+termios savedTerminal;
+constexpr int kEchoSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+struct sigaction savedActions[std::size(kEchoSignals)];
+
+void restoreTerminalAndRaise(int sig) {
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+class EchoOff {
+ public:
+  EchoOff() {
+    if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
+    struct sigaction sa {};
+    sa.sa_handler = restoreTerminalAndRaise;
+    for (std::size_t i = 0; i < std::size(kEchoSignals); ++i) ::sigaction(kEchoSignals[i], &sa, &savedActions[i]);
+    termios quiet = savedTerminal;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    on_ = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    if (!on_) restoreActions();
+  }
+  ~EchoOff() {
+    if (!on_) return;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    restoreActions();
+  }
+  bool active() const { return on_; }
+
+ private:
+  static void restoreActions() {
+    for (std::size_t i = 0; i < std::size(kEchoSignals); ++i) ::sigaction(kEchoSignals[i], &savedActions[i], nullptr);
+  }
+  bool on_ = false;
+};
+#endif
+
+}  // namespace
+
 std::optional<QString> Command::password() {
   if (parser.isSet(QStringLiteral("password"))) return parser.value(QStringLiteral("password"));
   if (parser.isSet(QStringLiteral("password-stdin"))) {
+    // Typed at a terminal, the password is not shown.
+    const EchoOff echoOff;
+    if (echoOff.active()) {
+      std::fputs("access password: ", stderr);
+      std::fflush(stderr);
+    }
     // At most a short line: a password is four digits, and standard input may be endless
     // (/dev/zero, a pipe from a runaway program).  Anything longer fails the password check.
     constexpr std::size_t kMaxLine = 64;
@@ -241,6 +319,10 @@ void StderrNotifier::message(MessageKind kind, const QString& text, const QStrin
     std::fprintf(stderr, "%s\n", printable(line).toUtf8().constData());
     std::fflush(stderr);
   }
+}
+
+void StderrNotifier::report(MessageKind kind, const Problem& problem) {
+  message(kind, englishText(problem.cause), englishReason(problem));
 }
 
 Progress::Progress(const char* label, int total) : label_(label), total_(total), tty_(isatty(fileno(stderr))) {}
@@ -313,13 +395,16 @@ bool Controller::login() {
       return false;
     case Session::ConnectResult::Started:  // ended above
     case Session::ConnectResult::NoAnswer:
-      err(QStringLiteral("no answer from the controller on %1").arg(port.port()));
+      err(QStringLiteral("no answer from the controller on %1; check the port, the cable and the controller's power")
+              .arg(port.port()));
       return false;
     case Session::ConnectResult::Refused: {
       // Only the controller's "N" says the password is wrong; anything else is a garbled answer.
       const Bytes& answer = link->rxPayload();
       if (!answer.empty() && byteAt(answer, 0) == kLoginRefused)
-        err(QStringLiteral("wrong password"));
+        err(QStringLiteral("wrong password; give the controller's access password (--password-stdin, %1 or "
+                           "--password)")
+                .arg(QLatin1String(kPasswordEnv)));
       else
         err(QStringLiteral("the controller's answer to the login was not understood (%1)")
                 .arg(answer.empty() ? QStringLiteral("empty") : QString::fromStdString(toHex(answer))));

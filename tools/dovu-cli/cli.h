@@ -149,6 +149,8 @@ class StderrNotifier : public Notifier {
  public:
   void beep() override {}
   void message(MessageKind kind, const QString& text, const QString& detail) override;
+  // Worded in English (wording.h): lastText the headline, lastDetail the rest.
+  void report(MessageKind kind, const Problem& problem) override;
   int errors = 0;
   // While quiet, messages are only kept (the caller words the one line itself); quietErrors keeps
   // back errors alone.

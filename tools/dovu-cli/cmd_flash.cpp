@@ -8,6 +8,7 @@
 #include "configfiles.h"
 #include "firmware/bootloader.h"
 #include "storage/checkedfile.h"
+#include "wording.h"
 
 namespace dovu::cli {
 
@@ -28,7 +29,10 @@ int cmdFlash(const QStringList& args) {
   bool tooLarge = false;
   const auto data = readWholeFile(cmd.positional().first(), &why, &tooLarge);
   if (!data) {
-    notifier.message(MessageKind::Error, QString::fromUtf8(tooLarge ? kFirmwareTooLargeText : kCannotReadText), why);
+    notifier.report(MessageKind::Error,
+                    tooLarge ? Problem{Cause::FirmwareTooLarge, Cause::FileTooLarge, displayName(cmd.positional().first()),
+                                       {QString::number(kFileBufferSize)}, {}}
+                             : Problem{Cause::CannotRead, Cause::None, {}, {}, why});
     return kFailure;
   }
   // The file's checks as one line.
@@ -37,6 +41,9 @@ int cmdFlash(const QStringList& args) {
     void beep() override {}
     void message(MessageKind, const QString& text, const QString& detail) override {
       (*lines) << (detail.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, detail));
+    }
+    void report(MessageKind kind, const Problem& problem) override {
+      message(kind, englishText(problem.cause), englishReason(problem));
     }
     QStringList* lines = nullptr;
   } collect;
@@ -62,7 +69,7 @@ int cmdFlash(const QStringList& args) {
   try {
     com.open();
   } catch (const SerialPortError& e) {
-    err(QStringLiteral("%1: %2").arg(port, Session::portErrorDetail(e, port)));
+    err(englishLine(Session::portProblem(e, port)));
     return kFailure;
   }
   com.setDtrLine(true);

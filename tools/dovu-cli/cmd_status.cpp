@@ -9,10 +9,50 @@
 #include "exchange/status.h"
 #include "exchange/statuscsv.h"
 #include "link/portlist.h"
+#include "model/sensors.h"
 
 namespace dovu::cli {
 
 namespace {
+
+// The modem's stage in words, as the window's status line has it in Polish ("" for unknown stages).
+QString modemStageWords(int stage) {
+  if (stage <= 2) return QStringLiteral("switching the GSM modem on");
+  if (stage <= 6) return QStringLiteral("detecting the GSM modem");
+  if (stage <= 8) return QStringLiteral("checking the SIM card");
+  if (stage <= 10) return QStringLiteral("entering the PIN");
+  if (stage == 11) return QStringLiteral("logging in to the GSM network");
+  if (stage == 12) return QStringLiteral("deleting SMS messages");
+  if (stage <= 14) return QStringLiteral("setting up SMS");
+  if (stage <= 16) return QStringLiteral("storing the SMS centre");
+  if (stage == 17) return QStringLiteral("reading the signal level");
+  if (stage <= 19) return QStringLiteral("connected to the GSM network");
+  if (stage == 100) return QStringLiteral("resetting the GSM modem");
+  return {};
+}
+
+// The record in words, one "name: value" line each, with a decimal point.
+QStringList describeStatus(const StatusRecord& s) {
+  static const char* kState[] = {"none", "normal", "alarm", "low"};
+  auto yesNo = [](bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no"); };
+  auto reading = [](QString t) { return t.isEmpty() ? QStringLiteral("no reading") : t.replace(QLatin1Char(','), QLatin1Char('.')); };
+  QStringList out;
+  for (int i = 0; i < 5; ++i) out << QStringLiteral("IN%1: %2").arg(i + 1).arg(s.input[i] ? "active" : "inactive");
+  for (int i = 0; i < 4; ++i) out << QStringLiteral("OUT%1: %2").arg(i + 1).arg(s.output[i] ? "on" : "off");
+  out << QStringLiteral("F: %1").arg(yesNo(s.flagF));
+  out << QStringLiteral("Events to handle: %1").arg(s.eventCount);
+  out << QStringLiteral("GSM modem: %1 (stage %2)").arg(modemStageWords(s.modemStage)).arg(s.modemStage);
+  out << QStringLiteral("GSM signal: %1").arg(s.rssi == 99 ? QStringLiteral("none") : QString::number(s.rssi));
+  out << QStringLiteral("SMS used: %1").arg(s.smsUsed);
+  out << QStringLiteral("Calls used: %1").arg(s.voiceUsed);
+  out << QStringLiteral("DC: %1 (%2)").arg(reading(voltsText(s.dcVolts)), s.dcOk ? "normal" : "alarm");
+  out << QStringLiteral("EX: %1 (%2)").arg(reading(voltsText(s.exVolts)), s.exOk ? "normal" : "alarm");
+  out << QStringLiteral("T1: %1 (%2)").arg(reading(analogTemperatureText(s.t1Raw)), kState[s.t1State]);
+  out << QStringLiteral("T2: %1 (%2)").arg(reading(analogTemperatureText(s.t2Raw)), kState[s.t2State]);
+  out << QStringLiteral("T3: %1 (%2)").arg(reading(signedTenthsText(s.t3)), kState[s.t3State]);
+  out << QStringLiteral("Humidity: %1 (%2)").arg(reading(humidityText(s.humidity)), kState[s.humidityState]);
+  return out;
+}
 
 QJsonArray flags(const bool* b, int n) {
   QJsonArray a;
@@ -108,7 +148,7 @@ int cmdStatus(const QStringList& args) {
               "Log in, read the live status and log out.  The plain form prints the record once, one\n"
               "\"name: value\" line each.  --json prints one JSON object per line, once a second until\n"
               "SIGINT, SIGTERM or SIGHUP (or once with --once); --csv prints a header row, then one row\n"
-              "per record the same way (time, T1, T2, T3, humidity, AC, DC, GSM signal; an empty cell\n"
+              "per record the same way (time, T1, T2, T3, humidity, EX, DC, GSM signal; an empty cell\n"
               "for a missing reading).  A record with a value no controller reports is refused.");
   cmd.addLinkOptions();
   cmd.parser.addOption({QStringLiteral("json"), QStringLiteral("one JSON object per poll, one a line")});
@@ -136,7 +176,7 @@ int cmdStatus(const QStringList& args) {
   Dispatcher dispatcher(c.form);
   dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
-  if (format == Format::Csv) out(statusCsvHeader());
+  if (format == Format::Csv) out(QStringLiteral("time,T1 [°C],T2 [°C],T3 [°C],humidity [%],EX [V],DC [V],GSM signal [0-31]"));
   Poll poll = pollOnce(c, format);
   // A lost device has been reported and its port closed: nothing more to poll.
   while (poll == Poll::Done && stream && stop.wait(1000) && c.port.isOpen()) poll = pollOnce(c, format);

@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "configfiles.h"
+#include "wording.h"
 #include "exchange/dispatcher.h"
 #include "exchange/transfer.h"
 #include "model/params.h"
@@ -33,7 +34,7 @@ Outcome runTransfer(Controller& c, Progress& line, const std::function<bool()>& 
   try {
     o.ok = transfer();
   } catch (const SerialPortError& e) {
-    c.notifier.lastText = Session::portErrorReason(e);
+    c.notifier.lastText = englishText(Session::portErrorCause(e));
     c.notifier.lastDetail.clear();
   }
   c.notifier.quiet = false;
@@ -181,7 +182,7 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
     return kFailure;
   }
   if (const auto tooLong = textTooLong(c.form)) {
-    err(QStringLiteral("%1: %2").arg(file, *tooLong));
+    err(QStringLiteral("%1: %2").arg(displayName(file), englishReason(*tooLong)));
     return kFailure;
   }
   // The login uses the password given, else the one the file holds.

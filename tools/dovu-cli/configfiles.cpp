@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "cli.h"
+#include "wording.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
@@ -18,6 +19,9 @@ class CollectingNotifier : public Notifier {
     if (!line.isEmpty()) line += QStringLiteral("; ");
     line += text;
     if (!detail.isEmpty()) line += QStringLiteral(" (") + detail + QLatin1Char(')');
+  }
+  void report(MessageKind kind, const Problem& problem) override {
+    message(kind, englishText(problem.cause), englishReason(problem));
   }
   QString line;
 };
@@ -45,8 +49,9 @@ bool readConfigAny(const QString& path, Form& form, QString* error) {
   bool tooLarge = false;
   const auto data = readWholeFile(path, &why, &tooLarge);
   if (!data) {
-    *error = QStringLiteral("%1: %2 (%3)")
-                 .arg(displayName(path), QString::fromUtf8(tooLarge ? kBadFormatText : kCannotReadText), why);
+    *error = tooLarge ? englishLine(Problem{Cause::BadFormat, Cause::FileTooLarge, displayName(path),
+                                            {QString::number(kFileBufferSize)}, {}})
+                      : QStringLiteral("%1: %2").arg(englishText(Cause::CannotRead), why);
     return false;
   }
   if (format == ConfigFormat::Dvc) {

@@ -11,6 +11,7 @@
 #include "dovu/version.h"
 #include "link/serialport.h"
 #include "session/session.h"
+#include "wording.h"
 
 namespace {
 
@@ -109,8 +110,8 @@ int main(int argc, char** argv) {
         const int code = c.run(rest);
         return dovu::cli::checkOutput() || code != dovu::cli::kOk ? code : dovu::cli::kFailure;
       } catch (const dovu::SerialPortError& e) {
-        dovu::cli::err(QStringLiteral("%1: %2").arg(QString::fromUtf8(dovu::kPortUnavailableText),
-                                                     dovu::Session::portErrorReason(e)));
+        dovu::cli::err(dovu::cli::englishLine(
+            dovu::Problem{dovu::Cause::PortUnavailable, dovu::Session::portErrorCause(e), {}, {}, {}}));
         return dovu::cli::kFailure;
       } catch (const std::exception& e) {
         dovu::cli::err(QString::fromLocal8Bit(e.what()));

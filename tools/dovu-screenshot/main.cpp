@@ -23,6 +23,7 @@
 #include "ui/application.h"
 #include "ui/chartview.h"
 #include "ui/mainwindow.h"
+#include "ui/wording.h"
 
 namespace {
 
@@ -31,6 +32,10 @@ class StderrNotifier : public dovu::Notifier {
   void beep() override {}
   void message(dovu::MessageKind, const QString& text, const QString& detail) override {
     std::fprintf(stderr, "dovu-screenshot: %s %s\n", qPrintable(text), qPrintable(detail));
+  }
+  // In the window's words, as its boxes would show them.
+  void report(dovu::MessageKind kind, const dovu::Problem& problem) override {
+    message(kind, dovu::ui::polishText(problem.cause), dovu::ui::polishDetail(problem));
   }
 };
 

@@ -1,0 +1,65 @@
+#pragma once
+// What happened, apart from its words.  The core reports a Problem; the window words it in Polish
+// (ui/wording.cpp), the command-line tool in English (tools/dovu-cli/wording.cpp), so that one
+// event reads the same in either, each in the language of its surface.
+#include <QString>
+#include <QStringList>
+
+namespace dovu {
+
+enum class Cause {
+  None,
+  // What happened: the message itself.
+  NoAnswer,             // the controller did not answer a frame three times
+  WrongPassword,        // the controller refused the access password
+  LoggedOut,            // the logout was answered
+  PasswordChanged,      // the password change was answered
+  PortUnavailable,      // the port could not be opened or used: subject the port, reason why
+  DownloadInterrupted,  // a download stopped; the window shows what it showed before
+  TextTooLong,          // a text is longer than the controller takes: args {field caption, length, limit}
+  KeepPowered,          // a firmware update begins
+  FlashFailed,          // a firmware update got no answer: the controller waits in its bootloader
+  FlashPortFailed,      // the port failed during a firmware update: subject the port, reason why
+  FlashDone,            // a firmware update ended well
+  BadFormat,            // a file is not of its kind (wrong mark, cannot be parsed): detail why
+  BadCrc,               // a configuration file's check byte is wrong
+  BadFirmwareCrc,       // a firmware file's check byte is wrong
+  CannotRead,           // a file cannot be read: detail the system's reason
+  FirmwareTooLarge,     // args {the file's size, the largest allowed}; or detail why
+  FirmwareEmpty,        // a firmware file holds only its mark and check byte
+  ConfigNotSaved,       // a configuration file was not saved: detail why
+  // Why: the reason of a PortUnavailable, a stopped transfer or a file refused.
+  FileTooLarge,  // args {the largest size a file may have}
+  PortNotFound,
+  PortDeviceLost,
+  PortPermissionDenied,  // args {a group to join, the user who may open it, a group that may (root's)},
+                         // each "" when there is none
+  PortInUse,
+  PortInUseOrDenied,
+  PortWriteTimedOut,
+  PortNotSerial,
+  PortSettingsRefused,
+  PortNotOpen,
+  PortOpenFailed,
+  PortWriteFailed,
+  PortReadFailed,
+  PortSettingsFailed,
+  PortFailed,  // args {the error's number}; the last cause
+};
+constexpr int kCauseCount = static_cast<int>(Cause::PortFailed) + 1;
+
+// One event as the core knows it.  subject names what it concerns (a port, a file) as the system
+// names it; args are the numbers and names its words take; detail is further text the core has
+// only in words, such as the system's own error text.
+struct Problem {
+  Problem() = default;
+  Problem(Cause c, Cause r = Cause::None, QString what = {}, QStringList values = {}, QString more = {})
+      : cause(c), reason(r), subject(std::move(what)), args(std::move(values)), detail(std::move(more)) {}
+  Cause cause = Cause::None;
+  Cause reason = Cause::None;
+  QString subject;
+  QStringList args;
+  QString detail;
+};
+
+}  // namespace dovu

@@ -1,0 +1,144 @@
+#include "ui/wording.h"
+
+#include <QStringList>
+
+#include "base/plural.h"
+
+namespace dovu::ui {
+
+QString polishText(Cause cause) {
+  switch (cause) {
+    case Cause::None: return {};
+    case Cause::NoAnswer: return QStringLiteral("Brak odpowiedzi ze sterownika DOVU");
+    case Cause::WrongPassword: return QStringLiteral("Błędne hasło");
+    case Cause::LoggedOut: return QStringLiteral("Wylogowano ze sterownika DOVU");
+    case Cause::PasswordChanged: return QStringLiteral("Hasło zmienione");
+    case Cause::PortUnavailable: return QStringLiteral("Port COM niedostępny");
+    case Cause::DownloadInterrupted: return QStringLiteral("Odczyt przerwany: okno pokazuje konfigurację sprzed odczytu");
+    case Cause::TextTooLong: return QStringLiteral("Tekst dłuższy, niż przyjmuje sterownik: nic nie wysłano");
+    case Cause::KeepPowered: return QStringLiteral("NIE WYŁĄCZAJ STEROWNIKA DOVU Z ZASILANIA");
+    case Cause::FlashFailed: return QStringLiteral("Brak odpowiedzi z DOVU, aktualizacja nieudana");
+    case Cause::FlashPortFailed: return QStringLiteral("Port COM niedostępny, aktualizacja nieudana");
+    case Cause::FlashDone: return QStringLiteral("Aktualizacja zakończona");
+    case Cause::BadFormat: return QStringLiteral("Zły format pliku");
+    case Cause::BadCrc: return QStringLiteral("Błąd CRC pliku konfiguracji");
+    case Cause::BadFirmwareCrc: return QStringLiteral("Błąd CRC pliku firmware");
+    case Cause::CannotRead: return QStringLiteral("Nie można odczytać pliku");
+    case Cause::FirmwareTooLarge: return QStringLiteral("Plik firmware jest za duży");
+    case Cause::FirmwareEmpty: return QStringLiteral("Plik firmware nie zawiera programu");
+    case Cause::ConfigNotSaved: return QStringLiteral("Nie zapisano pliku konfiguracji");
+    case Cause::FileTooLarge: return QStringLiteral("plik jest za duży");
+    case Cause::PortNotFound: return QStringLiteral("port nie istnieje");
+    case Cause::PortDeviceLost: return QStringLiteral("urządzenie odłączone");
+    case Cause::PortPermissionDenied: return QStringLiteral("brak uprawnień do portu");
+    case Cause::PortInUse: return QStringLiteral("port jest używany przez inny program");
+    case Cause::PortInUseOrDenied: return QStringLiteral("port jest używany przez inny program lub brak uprawnień");
+    case Cause::PortWriteTimedOut: return QStringLiteral("upłynął czas zapisu do portu");
+    case Cause::PortNotSerial: return QStringLiteral("to nie jest port szeregowy");
+    case Cause::PortSettingsRefused: return QStringLiteral("port nie przyjmuje ustawień linii");
+    case Cause::PortNotOpen: return QStringLiteral("port nie jest otwarty");
+    case Cause::PortOpenFailed: return QStringLiteral("nie można otworzyć portu");
+    case Cause::PortWriteFailed: return QStringLiteral("zapis do portu nieudany");
+    case Cause::PortReadFailed: return QStringLiteral("odczyt z portu nieudany");
+    case Cause::PortSettingsFailed: return QStringLiteral("nie można ustawić parametrów linii");
+    case Cause::PortFailed: return QStringLiteral("błąd portu");
+  }
+  return {};
+}
+
+namespace {
+
+// What to do about a port that failed.
+QString portRemedy(const Problem& p) {
+  switch (p.reason) {
+    case Cause::PortPermissionDenied: {
+      const QString group = p.args.value(0);
+      if (!group.isEmpty())
+        return QStringLiteral("Dodaj użytkownika do grupy %1: sudo usermod -a -G %1 $USER i zaloguj się ponownie.")
+            .arg(group);
+      QStringList who;
+      if (!p.args.value(1).isEmpty()) who << QStringLiteral("użytkownik ") + p.args.value(1);
+      if (!p.args.value(2).isEmpty()) who << QStringLiteral("grupa ") + p.args.value(2);
+      if (!who.isEmpty())
+        return QStringLiteral("Port może otworzyć tylko: %1. Poproś administratora o dostęp.")
+            .arg(who.join(QStringLiteral(", ")));
+      return QStringLiteral("Nikt nie ma prawa zapisu do tego portu; poproś administratora o dostęp.");
+    }
+    case Cause::PortInUse: return QStringLiteral("Zamknij program, który go używa.");
+    case Cause::PortNotFound:
+    case Cause::PortDeviceLost: return QStringLiteral("Podłącz adapter i naciśnij COM?, aby odświeżyć listę portów.");
+    default: return {};
+  }
+}
+
+QString bytes(const QString& n) { return polishCount(n.toLongLong(), "bajt", "bajty", "bajtów"); }
+
+QString reasonText(const Problem& p) {
+  if (p.reason == Cause::FileTooLarge)
+    return QStringLiteral("plik jest większy niż %1").arg(bytes(p.args.value(0)));
+  QString reason = polishText(p.reason);
+  if (p.reason == Cause::PortFailed && !p.args.isEmpty()) reason += QStringLiteral(" nr ") + p.args.first();
+  return reason;
+}
+
+// "subject: reason", or the reason alone.
+QString subjectAndReason(const Problem& p) {
+  return p.subject.isEmpty() ? reasonText(p) : p.subject + QStringLiteral(": ") + reasonText(p);
+}
+
+}  // namespace
+
+QString polishDetail(const Problem& p) {
+  QStringList lines;
+  switch (p.cause) {
+    case Cause::NoAnswer: lines << QStringLiteral("Sprawdź wybrany port, przewód i zasilanie sterownika."); break;
+    case Cause::WrongPassword: lines << QStringLiteral("Wpisz właściwe hasło dostępu i naciśnij POŁĄCZ."); break;
+    case Cause::PortUnavailable:
+      lines << subjectAndReason(p) << portRemedy(p);
+      break;
+    case Cause::FirmwareTooLarge:
+      if (p.reason == Cause::None)
+        lines << QStringLiteral("Plik ma %1, a może mieć najwyżej %2.").arg(bytes(p.args.value(0)), bytes(p.args.value(1)));
+      break;
+    case Cause::FirmwareEmpty: lines << QStringLiteral("Plik ma tylko znacznik i bajt kontrolny."); break;
+    case Cause::DownloadInterrupted:
+      if (p.reason != Cause::None) lines << reasonText(p);
+      break;
+    case Cause::TextTooLong:
+      lines << QStringLiteral("%1 (%2): %3, sterownik przyjmuje najwyżej %4.")
+                   .arg(p.subject, p.args.value(0),
+                        polishCount(p.args.value(1).toLongLong(), "znak", "znaki", "znaków"),
+                        p.args.value(2));
+      lines << QStringLiteral("Skróć tekst i wyślij konfigurację ponownie.");
+      break;
+    case Cause::FlashFailed:
+      lines << QStringLiteral("Sterownik czeka w programie rozruchowym: nie wyłączaj zasilania i uruchom "
+                              "aktualizację ponownie.");
+      break;
+    case Cause::FlashPortFailed:
+      lines << subjectAndReason(p);
+      lines << QStringLiteral("Sterownik czeka w programie rozruchowym: nie wyłączaj zasilania, sprawdź port "
+                              "i uruchom aktualizację ponownie.");
+      break;
+    default: break;
+  }
+  // A reason not worded above (a file refused).
+  if (p.reason == Cause::FileTooLarge) lines << subjectAndReason(p);
+  if (!p.detail.isEmpty()) lines << p.detail;
+  lines.removeAll(QString());
+  return lines.join(QLatin1Char('\n'));
+}
+
+ConfigWords polishConfigWords() {
+  ConfigWords w;
+  w.on = QStringLiteral("tak");
+  w.off = QStringLiteral("nie");
+  w.none = QStringLiteral("brak wyboru");
+  w.telephonesTold = QStringLiteral("powiadamiane telefony");
+  w.voice = QStringLiteral("połączenia");
+  w.humidity = QStringLiteral("wilgotność");
+  w.captions = true;
+  return w;
+}
+
+}  // namespace dovu::ui

@@ -1,0 +1,98 @@
+#include "wording.h"
+
+#include <QStringList>
+
+namespace dovu::cli {
+
+QString englishText(Cause cause) {
+  switch (cause) {
+    case Cause::None: return {};
+    case Cause::NoAnswer: return QStringLiteral("no answer from the controller");
+    case Cause::WrongPassword: return QStringLiteral("wrong password");
+    case Cause::LoggedOut: return QStringLiteral("logged out of the controller");
+    case Cause::PasswordChanged: return QStringLiteral("password changed");
+    case Cause::PortUnavailable: return QStringLiteral("port unavailable");
+    case Cause::DownloadInterrupted: return QStringLiteral("download interrupted");
+    case Cause::TextTooLong: return QStringLiteral("a text is longer than the controller takes; nothing was sent");
+    case Cause::KeepPowered: return QStringLiteral("do not switch the controller off until the update ends");
+    case Cause::FlashFailed: return QStringLiteral("no answer from the controller, the update failed");
+    case Cause::FlashPortFailed: return QStringLiteral("port unavailable, the update failed");
+    case Cause::FlashDone: return QStringLiteral("update complete");
+    case Cause::BadFormat: return QStringLiteral("wrong file format");
+    case Cause::BadCrc: return QStringLiteral("wrong check byte in the configuration file");
+    case Cause::BadFirmwareCrc: return QStringLiteral("wrong check byte in the firmware file");
+    case Cause::CannotRead: return QStringLiteral("cannot read the file");
+    case Cause::FirmwareTooLarge: return QStringLiteral("the firmware file is too large");
+    case Cause::FirmwareEmpty: return QStringLiteral("the firmware file holds no program");
+    case Cause::ConfigNotSaved: return QStringLiteral("configuration file not saved");
+    case Cause::FileTooLarge: return QStringLiteral("the file is too large");
+    case Cause::PortNotFound: return QStringLiteral("no such port");
+    case Cause::PortDeviceLost: return QStringLiteral("the device was unplugged");
+    case Cause::PortPermissionDenied: return QStringLiteral("permission denied");
+    case Cause::PortInUse: return QStringLiteral("the port is in use by another program");
+    case Cause::PortInUseOrDenied: return QStringLiteral("the port is in use by another program or permission is denied");
+    case Cause::PortWriteTimedOut: return QStringLiteral("writing to the port timed out");
+    case Cause::PortNotSerial: return QStringLiteral("not a serial port");
+    case Cause::PortSettingsRefused: return QStringLiteral("the port refuses the line settings");
+    case Cause::PortNotOpen: return QStringLiteral("the port is not open");
+    case Cause::PortOpenFailed: return QStringLiteral("the port cannot be opened");
+    case Cause::PortWriteFailed: return QStringLiteral("writing to the port failed");
+    case Cause::PortReadFailed: return QStringLiteral("reading from the port failed");
+    case Cause::PortSettingsFailed: return QStringLiteral("the line settings cannot be set");
+    case Cause::PortFailed: return QStringLiteral("port error");
+  }
+  return {};
+}
+
+QString englishReason(const Problem& p) {
+  QStringList parts;
+  if (p.reason != Cause::None) {
+    QString reason = englishText(p.reason);
+    if (p.reason == Cause::PortFailed && !p.args.isEmpty()) reason += QStringLiteral(" ") + p.args.first();
+    if (p.reason == Cause::FileTooLarge) reason = QStringLiteral("larger than %1 bytes").arg(p.args.value(0));
+    parts << (p.subject.isEmpty() ? reason : p.subject + QStringLiteral(": ") + reason);
+  }
+  switch (p.reason) {
+    case Cause::PortPermissionDenied: {
+      const QString group = p.args.value(0);
+      QStringList who;
+      if (!p.args.value(1).isEmpty()) who << QStringLiteral("user ") + p.args.value(1);
+      if (!p.args.value(2).isEmpty()) who << QStringLiteral("group ") + p.args.value(2);
+      if (!group.isEmpty())
+        parts << QStringLiteral("add the user to group %1 (sudo usermod -a -G %1 $USER) and log in again").arg(group);
+      else if (!who.isEmpty())
+        parts << QStringLiteral("only %1 may open it; ask the administrator for access").arg(who.join(QStringLiteral(" and ")));
+      else
+        parts << QStringLiteral("nobody may write to it; ask the administrator for access");
+      break;
+    }
+    case Cause::PortInUse: parts << QStringLiteral("close the program that uses it"); break;
+    default: break;
+  }
+  switch (p.cause) {
+    case Cause::NoAnswer: parts << QStringLiteral("check the port, the cable and the controller's power"); break;
+    case Cause::TextTooLong:
+      parts << QStringLiteral("%1: %2 characters, the controller takes at most %3")
+                   .arg(p.subject, p.args.value(1), p.args.value(2));
+      break;
+    case Cause::FirmwareTooLarge:
+      if (p.reason == Cause::None)
+        parts << QStringLiteral("the file has %1 bytes, at most %2").arg(p.args.value(0), p.args.value(1));
+      break;
+    case Cause::FirmwareEmpty: parts << QStringLiteral("it holds only its mark and check byte"); break;
+    case Cause::FlashFailed:
+    case Cause::FlashPortFailed:
+      parts << QStringLiteral("the controller waits in its bootloader: keep it powered and run the update again");
+      break;
+    default: break;
+  }
+  if (!p.detail.isEmpty()) parts << QString(p.detail).replace(QLatin1Char('\n'), QLatin1Char(' '));
+  return parts.join(QStringLiteral("; "));
+}
+
+QString englishLine(const Problem& p) {
+  const QString reason = englishReason(p);
+  return reason.isEmpty() ? englishText(p.cause) : englishText(p.cause) + QStringLiteral(": ") + reason;
+}
+
+}  // namespace dovu::cli
