@@ -252,7 +252,11 @@ QString BackupStore::pinPath(int number) const { return folder_ + QStringLiteral
 void BackupStore::keep(int number) {
   kept_ = number;
   // Another program's store must not rotate it out either while the restore runs: a lock file
-  // names it for as long as this process holds it.
+  // names it for as long as this process holds it.  It is made under the index's lock, so that a
+  // store under way (which may have chosen it for removal) has ended, and every later one sees it.
+  QLockFile index(lockPath());
+  index.setStaleLockTime(0);
+  index.tryLock(lockWaitMs_);
   auto pin = std::make_shared<QLockFile>(pinPath(number));
   pin->setStaleLockTime(0);
   if (pin->tryLock(1000)) pin_ = std::move(pin);

@@ -65,7 +65,8 @@ class BackupStore {
   const QString& folder() const { return folder_; }
   int limit() const { return limit_; }
   // The backup with this number (the one a restore puts back) is never removed by the rotation:
-  // neither by this store nor, while this store and its copies live, by another program's.
+  // neither by this store nor, while this store and its copies live, by another program's.  Call
+  // it before looking the backup up: a store under way when it is called has ended once it returns.
   void keep(int number);
   // Why add() would fail before looking at anything (a malformed DOVU_BACKUP_LIMIT); empty if not.
   const QString& problem() const { return limitError_; }

@@ -64,8 +64,8 @@ int cmdBackups(const QStringList& args) {
               "  list       one line a backup: number, date, reason, port, firmware, summary\n"
               "  show N     backup N's date, reason and origin, then every field in words as 'show' prints\n"
               "  restore N  upload backup N to the controller on --port (after a backup of what it holds)\n"
-              "The newest 100 are kept (DOVU_BACKUP_LIMIT sets another number), never the only backup of a\n"
-              "configuration, the newest one or the one being restored.",
+              "The newest 100 are kept (DOVU_BACKUP_LIMIT sets another number), but never the newest backup\n"
+              "of a configuration nor the one being restored.",
               "list | show N | restore N --port P");
   cmd.parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("list, show or restore"),
                                    QStringLiteral("list | show N | restore N"));
@@ -115,17 +115,16 @@ int cmdBackups(const QStringList& args) {
               .arg(pos.at(0), displayName(pos.at(1))));
       return kUsage;
     }
+    // The backup taken before the restore goes into the same history, and neither it nor another
+    // program's store rotates out the one being put back: a restore that fails half-way can be run
+    // again.
+    if (restore) store.keep(n);
     const auto e = store.find(n, &why);
     if (!e) {
       err(why);
       return kFailure;
     }
-    if (restore) {
-      // The backup taken before the restore goes into the same history, and never rotates out the
-      // one being put back: a restore that fails half-way can be run again.
-      store.keep(e->number);
-      return uploadFile(cmd, store.pathOf(*e), "restore", store);
-    }
+    if (restore) return uploadFile(cmd, store.pathOf(*e), "restore", store);
     const bool json = cmd.parser.isSet(QStringLiteral("json"));
     if (!json) {
       out(QStringLiteral("backup %1, %2, %3").arg(e->number).arg(dateText(*e), backupReasonText(e->reason)));
