@@ -1,6 +1,7 @@
 #pragma once
 // Download and upload of the whole configuration, parameter by parameter, under the progress
 // dialog (the FormProgres, Panel_bar, Label_Bar and Bar entries of the form).
+#include <QElapsedTimer>
 #include <QObject>
 #include <functional>
 #include <optional>
@@ -14,6 +15,10 @@ namespace dovu {
 
 inline const char* kDownloadInterruptedText = "Odczyt przerwany: okno pokazuje konfigurację sprzed odczytu";
 inline const char* kTextTooLongText = "Tekst dłuższy niż przyjmuje sterownik: nic nie wysłano";
+inline const char* kNoisyLineText = "Zakłócenia na linii: kolejne odczyty parametru się różnią";
+// A parameter whose read saw a disturbed line is read again until two answers agree, at most
+// this many times in all.
+constexpr int kMostReadsOfParameter = 4;
 
 // Which text is longer than its field in the controller, and by how much (the detail that goes
 // with kTextTooLongText); nullopt when every text fits.
@@ -63,6 +68,12 @@ class ConfigTransfer : public QObject {
   void showProgress(const QString& label);
   void setBar(int value);
   void readNext();
+  Request readRequest(std::size_t index);
+  // After the last answer: waits for the line to fall quiet, then reads again each parameter
+  // whose answer had frames nobody asked for, or broken ones, around it.
+  void settleThenConfirm();
+  void confirmNext();
+  void downloadDone();
   void writeNext();
   void end(bool ok);
   bool stopAsked();
@@ -78,6 +89,12 @@ class ConfigTransfer : public QObject {
   std::size_t index_ = 0;   // the parameter under way (an upload: its place in order_)
   std::vector<std::size_t> order_;  // the parameters an upload sends
   Form::Values before_;
+  // The download's reading of the line: the link's disturbance count before the first request
+  // and at each answer, every answer to each parameter, and the parameters still to confirm.
+  std::vector<std::uint64_t> marks_;
+  std::vector<std::vector<Bytes>> answers_;
+  std::vector<std::size_t> toConfirm_;
+  QElapsedTimer settling_;
   std::shared_ptr<void> hold_;
   std::optional<SerialPortError> portError_;
 };
