@@ -199,6 +199,7 @@ void Link::beginAttempt() {
     lastRxChar_ = kNoRxChar;
     stage_ = Stage::Waiting;
     waitTicks_ = current_->ticks;
+    attemptClock_.start();
     return;
   }
   stage_ = Stage::Quiet;
@@ -249,6 +250,7 @@ void Link::writeRequest() {
   }
   stage_ = Stage::Waiting;
   waitTicks_ = current_->ticks;
+  attemptClock_.start();
 }
 
 void Link::answered() {
@@ -312,7 +314,7 @@ void Link::portRxChar(int count) {
   // when the block went out is an earlier copy's.
   if (chunk.size() == 1) {
     lastRxChar_ = byteAt(chunk, 0);
-    const bool behindWrite = rxPos_ >= boundary_ && !assembler_.startFound();
+    const bool behindWrite = rxPos_ >= boundary_;
     if (lastRxChar_ == kBlockAck && behindWrite && current_ && stage_ == Stage::Waiting &&
         current_->awaits == Request::Awaits::Ack) {
       ++rxPos_;
@@ -361,7 +363,22 @@ void Link::consume(const Bytes& chunk) {
 
 void Link::tick() {
   if (waitTicks_ > 0) {
-    --waitTicks_;
+    // A tick per tick, but never more ticks than the time that has passed holds: on a busy
+    // machine ticks come late and seldom, and an attempt must still end within its time.
+    const qint64 interval = std::max(timer_.interval(), 1);
+    const qint64 byTime = current_ ? current_->ticks - attemptClock_.elapsed() / interval : 0;
+    waitTicks_ = static_cast<std::uint16_t>(std::clamp<qint64>(std::min<qint64>(waitTicks_ - 1, byTime), 0, waitTicks_));
+    if (waitTicks_ == 0 && current_ && stage_ == Stage::Waiting && port_ && port_->isOpen()) {
+      // An answer that came while this process was not running is still in the port: read it
+      // before the attempt is given up.
+      int waiting = 0;
+      try {
+        waiting = port_->waitingInputCount();
+      } catch (const SerialPortError&) {
+        waiting = 0;
+      }
+      if (waiting > 0) portRxChar(waiting);
+    }
     if (waitTicks_ == 0 && current_ && stage_ == Stage::Waiting) attemptTimedOut();
   }
   // The port went away under a request (the owner reported that): it ends without an answer.

@@ -214,6 +214,7 @@ class Link : public QObject {
   unsigned serial_ = 0;      // counts the requests started
   QTimer stageTimer_;        // the quiet line and the pause after an answer
   QElapsedTimer quietWait_;  // how long the current request has waited for a quiet line
+  QElapsedTimer attemptClock_;  // since the attempt's write: its time-out holds however late ticks come
   int holds_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::optional<SerialPortError> lastError_;

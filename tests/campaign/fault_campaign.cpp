@@ -63,8 +63,8 @@ struct KnownCase {
 const std::vector<KnownCase> kKnownCases = {
 #include "known_cases.inc"
 };
-// Seeds that failed only under load; they keep every draw (they are not kept cases above), and the
-// loaded slices run them first.
+// Seeds that failed only under load; they keep every draw (they are not kept cases above), and a
+// run with --load runs them first.
 const std::vector<unsigned> kLoadedCases = {
 #include "loaded_cases.inc"
 };
@@ -428,6 +428,9 @@ void stopLoad() {
 // faults stay what they are without --stop-tool.
 void addToolStops(unsigned seed, bool withController, std::vector<Event>& events, QString* text) {
   if (!stopTool || !withController) return;
+  // A kept case runs exactly the case it was kept for.
+  if (std::any_of(kKnownCases.begin(), kKnownCases.end(), [seed](const KnownCase& k) { return k.seed == seed; }))
+    return;
   std::mt19937 rng(seed ^ 0x2545f491u);
   for (int i = 0, n = pick(rng, 1, 4); i < n; ++i) {
     const Event e{Event::StopTool, pick(rng, 50, 9000), pick(rng, 5, 700)};
@@ -692,8 +695,8 @@ int main(int argc, char** argv) {
                    "                      [--load N] [--stop-tool] [--record DIR]\n"
                    "  runs the known cases, then seeds S, S+1, ... until N cases ran or the budget is spent;\n"
                    "  --cli tests another dovu-cli (the clean reference runs use this build's);\n"
-                   "  --load N keeps N busy processes at the tool's priority, --stop-tool stops the tool\n"
-                   "  for moments (both also run the cases found under load first); --record DIR keeps\n"
+                   "  --load N keeps N busy processes at the tool's priority (and runs the cases found\n"
+                   "  under load first), --stop-tool stops the tool for moments; --record DIR keeps\n"
                    "  the frame log and the fault schedule of each failing case in DIR\n");
       return 2;
     }
@@ -737,7 +740,7 @@ int main(int argc, char** argv) {
   };
   if (known)
     for (const KnownCase& k : kKnownCases) runOne(k.seed, k.expected);
-  if (known && (loadProcesses > 0 || stopTool))
+  if (known && loadProcesses > 0)
     for (unsigned s : kLoadedCases) runOne(s, nullptr);
   for (unsigned i = 0; i < cases; ++i) {
     if (budgetS > 0 && std::chrono::duration<double>(Clock::now() - start).count() > budgetS) break;
