@@ -307,12 +307,14 @@ Request::Outcome runRequest(Link& link, Request request) {
 
 bool runToEnd(ConfigTransfer& transfer, bool up, const std::vector<std::size_t>& only) {
   QEventLoop loop;
-  bool ok = false;
+  bool ok = false, done = false;
   const auto connection = QObject::connect(&transfer, &ConfigTransfer::finished, &loop, [&](bool result) {
     ok = result;
+    done = true;
     loop.quit();
   });
-  if (up ? transfer.startUpload(only) : transfer.startDownload()) loop.exec();
+  // A transfer asked to stop before it began (a signal during a slow start) ends inside its start.
+  if ((up ? transfer.startUpload(only) : transfer.startDownload()) && !done) loop.exec();
   QObject::disconnect(connection);
   if (!ok && transfer.portError()) throw *transfer.portError();
   return ok;

@@ -50,6 +50,7 @@ QString description() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  dovu::cli::StopSignals::catchEarly();
 #ifdef SIGXFSZ
   // A file size limit fails the save's write with EFBIG and the save reports it, instead of the
   // signal ending the tool half-way.
@@ -102,7 +103,9 @@ int main(int argc, char** argv) {
   for (const CommandEntry& c : kCommands) {
     if (name == QLatin1String(c.name)) {
       try {
-        return c.run(rest);
+        const int rc = c.run(rest);
+        dovu::cli::StopSignals::raiseUntaken();
+        return rc;
       } catch (const dovu::SerialPortError& e) {
         dovu::cli::err(QStringLiteral("%1: %2").arg(QString::fromUtf8(dovu::kPortUnavailableText),
                                                      dovu::Session::portErrorReason(e)));

@@ -17,6 +17,12 @@ QString StopSignals::name(int signal) {
 
 namespace {
 int stopPipe = -1;  // the write end, for the handler
+volatile std::sig_atomic_t earlySignal = 0;  // came before any StopSignals watched
+bool earlyTaken = false;
+
+void onEarlySignal(int sig) {
+  if (!earlySignal) earlySignal = sig;
+}
 
 void onStopSignal(int sig) {
   const int saved = errno;
@@ -35,6 +41,25 @@ StopSignals::StopSignals() {
   sa.sa_handler = onStopSignal;
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
+  // One that came before is handed over now; one after the handler's change goes to the pipe.
+  if (const int early = earlySignal; early && !earlyTaken) {
+    earlyTaken = true;
+    onStopSignal(early);
+  }
+}
+
+void StopSignals::catchEarly() {
+  struct sigaction sa {};
+  sa.sa_handler = onEarlySignal;
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+void StopSignals::raiseUntaken() {
+  if (const int early = earlySignal; early && !earlyTaken) {
+    std::signal(early, SIG_DFL);
+    std::raise(early);
+  }
 }
 
 StopSignals::~StopSignals() {
