@@ -370,14 +370,11 @@ void Link::tick() {
     waitTicks_ = static_cast<std::uint16_t>(std::clamp<qint64>(std::min<qint64>(waitTicks_ - 1, byTime), 0, waitTicks_));
     if (waitTicks_ == 0 && current_ && stage_ == Stage::Waiting && port_ && port_->isOpen()) {
       // An answer that came while this process was not running is still in the port: read it
-      // before the attempt is given up.
-      int waiting = 0;
+      // before the attempt is given up.  A port that fails here is left to its own loss report.
       try {
-        waiting = port_->waitingInputCount();
+        if (const int waiting = port_->waitingInputCount(); waiting > 0) portRxChar(waiting);
       } catch (const SerialPortError&) {
-        waiting = 0;
       }
-      if (waiting > 0) portRxChar(waiting);
     }
     if (waitTicks_ == 0 && current_ && stage_ == Stage::Waiting) attemptTimedOut();
   }
