@@ -294,7 +294,8 @@ QStringList drawModes(std::mt19937& rng, Command c, QString* text, int* lostAnsw
       case 5: {
         const int every = pick(rng, 8, 30);
         args << QStringLiteral("--drop-every") << QString::number(every);
-        *lostAnswers += 60 / every + 1;
+        // A disturbed line has a download read parameters twice: up to twice the answers to lose.
+        *lostAnswers += 120 / every + 1;
         break;
       }
       case 6: args << QStringLiteral("--duplicate-every") << QString::number(pick(rng, 3, 15)); break;

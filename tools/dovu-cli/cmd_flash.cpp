@@ -61,7 +61,9 @@ int cmdFlash(const QStringList& args) {
   try {
     com.open();
   } catch (const SerialPortError& e) {
-    err(QStringLiteral("%1: %2").arg(port, Session::portErrorDetail(e, port)));
+    // The port went away after the backup (an adapter pulled out): nothing was sent yet.
+    err(QStringLiteral("%1: %2: nothing was sent, the controller still runs its firmware")
+            .arg(port, Session::portErrorDetail(e, port)));
     return kFailure;
   }
   com.setDtrLine(true);
