@@ -2,11 +2,15 @@
 // pseudo-terminal, with its failure modes.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <map>
 #include <optional>
 
 #include "support/bytes.h"
 #include "support/formsnapshot.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include "dovu-sim/simcontroller.h"
@@ -18,6 +22,7 @@
 #include "model/form.h"
 #include "model/matrix.h"
 #include "model/params.h"
+#include "support/pty.h"
 #include "support/sim.h"
 #include "support/simsession.h"
 #include "support/testapp.h"
@@ -515,4 +520,81 @@ TEST(Transfer, AnIdleWindowKeepsTheUsersEditWhenAFrameComesUnasked) {
   EXPECT_EQ(r.form.colour("Edit_operator"), kRed);
   EXPECT_TRUE(r.session->loggedIn());
   EXPECT_TRUE(r.notifier.events.empty());
+}
+
+// A controller scripted on the master side of a pseudo-terminal: it answers each read with the
+// simulator's value, and for chosen codes writes other bytes ahead of the answer in the same
+// write, so that the program reads them in one piece.
+struct ScriptedController {
+  explicit ScriptedController(dovu::test::Pty& pty) : pty_(pty), notifier_(pty.master(), QSocketNotifier::Read) {
+    assembler_.setHandler([this](std::uint8_t code, const Bytes&) {
+      ++asked[code];
+      const Bytes answer = buildFrame(code, dovu::sim::initialParameterValue(code), kControllerStart);
+      const auto ahead = before.find(code);
+      Bytes out = ahead != before.end() && asked[code] <= static_cast<int>(ahead->second.size())
+                      ? ahead->second[static_cast<std::size_t>(asked[code] - 1)] + answer
+                      : answer;
+      pty_.write(out);
+    });
+    QObject::connect(&notifier_, &QSocketNotifier::activated, [this] {
+      char buf[512];
+      const ssize_t n = ::read(pty_.master(), buf, sizeof buf);
+      if (n > 0) assembler_.feed(Bytes(buf, static_cast<std::size_t>(n)));
+    });
+  }
+  // Per code, what goes ahead of its first, second, ... answer.
+  std::map<int, std::vector<Bytes>> before;
+  std::map<int, int> asked;
+
+ private:
+  dovu::test::Pty& pty_;
+  QSocketNotifier notifier_;
+  FrameAssembler assembler_{kPcStart, 255};
+};
+
+// What a read takes must not depend on how the bytes were split into reads, and a value the line
+// may have doubled is only taken once two answers agree:
+// - an over-long header right ahead of the answer (a broken frame) does not take the answer with it;
+// - a well-formed frame of the awaited code ahead of the answer cannot be told from it, but the
+//   frame behind it shows that the line was disturbed: the parameter is read again until two
+//   answers agree, and the field ends with the controller's value;
+// - the parameters far from the disturbance are read once.
+TEST(Transfer, AnswersAreFoundWhateverTheReadsAndADoubledValueIsReadAgain) {
+  test::app();
+  dovu::test::Pty pty;
+  ASSERT_TRUE(pty.ok());
+  ScriptedController controller(pty);
+  const Bytes wrongTel = buildFrame(8, "+48000000000", kControllerStart);
+  controller.before[8] = {wrongTel};  // the first answer to code 8 comes behind a double
+  controller.before[12] = {bytes({0x74, 12, 0x70})};  // a header whose length is over the limit
+
+  SilentNotifier notifier;
+  Form form;
+  SerialPort port;
+  port.setPort(pty.slavePath());
+  port.setBaudRate(4800);
+  port.open();
+  Link link(&port, &notifier);
+  link.timer().stop();  // no time-out and no repetition: each answer is found in its own read
+  Session session(form, link);
+  Dispatcher dispatcher(form);
+  dispatcher.attach(link);
+  ConfigTransfer transfer(form, link, session);
+  bool done = false, ok = false;
+  QObject::connect(&transfer, &ConfigTransfer::finished, [&](bool result) {
+    done = true;
+    ok = result;
+  });
+  ASSERT_TRUE(transfer.startDownload());
+  ASSERT_TRUE(waitFor([&] { return done; }, 30000));
+  EXPECT_TRUE(ok);
+  for (const ParamDef& p : paramTable())
+    EXPECT_EQ(toHex(buildPayload(form, p)), toHex(dovu::sim::initialParameterValue(p.readCode))) << int(p.readCode);
+  // The double taken, then two right answers that agree.
+  EXPECT_EQ(controller.asked[8], 3);
+  EXPECT_EQ(controller.asked[12], 2);
+  int readOnce = 0;
+  for (const ParamDef& p : paramTable()) readOnce += controller.asked[p.readCode] == 1;
+  EXPECT_GE(readOnce, 45);
+  port.close();
 }

@@ -1,5 +1,6 @@
 #include "exchange/transfer.h"
 
+#include <QTimer>
 #include <algorithm>
 
 #include "model/params.h"
@@ -83,6 +84,9 @@ bool ConfigTransfer::startDownload() {
   if (!begin()) return false;
   up_ = false;
   before_ = form_.values(configurationFields());
+  marks_.assign(1, link_.disturbances());
+  answers_.assign(paramTable().size(), {});
+  toConfirm_.clear();
   form_.setEnabled("Icon_get", false);
   form_.setEnabled("Icon_put", false);
   session_.liveOff();
@@ -91,33 +95,92 @@ bool ConfigTransfer::startDownload() {
   return true;
 }
 
-void ConfigTransfer::readNext() {
-  if (stopAsked()) return end(false);
-  const ParamDef& p = paramTable()[index_];
+Request ConfigTransfer::readRequest(std::size_t index) {
+  const ParamDef& p = paramTable()[index];
   link_.setPollTicks(0);
   Request r;
   r.code = p.readCode;
-  r.payload = kReadPayload;
+  r.payload = Bytes(kReadPayload);
   r.ticks = kReadTicks;
   // A missing answer logs the window out, silently for the threshold block.
   r.showNoAnswer = p.readCode != kNoAnswerSilentCode;
   r.pauseBeforeMs = 10;
   r.pauseAfterMs = 0;
+  return r;
+}
+
+void ConfigTransfer::readNext() {
+  if (stopAsked()) return end(false);
+  Request r = readRequest(index_);
   // The answer is written into its fields by the dispatcher before the request ends.
-  r.done = [this, code = p.readCode](Request::Outcome outcome) {
+  r.done = [this, code = r.code](Request::Outcome outcome) {
     if (outcome == Request::Outcome::PortError) portError_ = link_.lastError();
     if (outcome != Request::Outcome::Answered || link_.aborted()) return end(false);
+    answers_[index_].push_back(link_.rxPayload());
+    marks_.push_back(link_.disturbances());
     setBar(code * 100 / kLastReadCode);
-    if (code == kLastReadCode) {
-      session_.liveOn();
-      form_.setEnabled("Icon_get", true);
-      form_.setEnabled("Icon_put", true);
-      return end(true);
-    }
-    ++index_;
+    if (++index_ == paramTable().size()) return settleThenConfirm();
     readNext();
   };
   link_.send(std::move(r));
+}
+
+void ConfigTransfer::settleThenConfirm() {
+  // Frames that follow the last answer belong to its surroundings too: let the line fall quiet
+  // (as a request would before its write), then see what came.
+  if (!settling_.isValid()) settling_.start();
+  const qint64 quiet = link_.quietForMs();
+  if (quiet < kQuietLineMs && settling_.elapsed() < kQuietLineLimitMs) {
+    QTimer::singleShot(static_cast<int>(kQuietLineMs - quiet), this, [this] {
+      if (busy_ && !link_.aborted()) settleThenConfirm();
+    });
+    return;
+  }
+  settling_.invalidate();
+  marks_.push_back(link_.disturbances());
+  // Parameter k took its answer between marks k and k + 1; what came from the answer before it to
+  // the answer after it (or the quiet line after the last) lies around it.  On a clean line the
+  // count does not move and nothing is read twice.
+  toConfirm_.clear();
+  for (std::size_t k = paramTable().size(); k-- > 0;)
+    if (marks_[k + 2] != marks_[k]) toConfirm_.push_back(k);
+  confirmNext();
+}
+
+void ConfigTransfer::confirmNext() {
+  if (toConfirm_.empty()) return downloadDone();
+  if (stopAsked()) return end(false);
+  const std::size_t k = toConfirm_.back();
+  Request r = readRequest(k);
+  r.done = [this, k](Request::Outcome outcome) {
+    if (outcome == Request::Outcome::PortError) portError_ = link_.lastError();
+    if (outcome != Request::Outcome::Answered || link_.aborted()) return end(false);
+    // The dispatcher has put this answer into the fields; it stands once an earlier one agrees.
+    std::vector<Bytes>& seen = answers_[k];
+    const Bytes now = link_.rxPayload();
+    const bool agrees = std::find(seen.begin(), seen.end(), now) != seen.end();
+    seen.push_back(now);
+    if (agrees) {
+      toConfirm_.pop_back();
+      return confirmNext();
+    }
+    if (seen.size() >= static_cast<std::size_t>(kMostReadsOfParameter)) {
+      if (Notifier* n = link_.notifier())
+        n->report(MessageKind::Error, Problem{Cause::NoisyLine, Cause::None,
+                                              QString::fromUtf8(paramTable()[k].field),
+                                              {QString::number(seen.size())}, {}});
+      return end(false);
+    }
+    confirmNext();
+  };
+  link_.send(std::move(r));
+}
+
+void ConfigTransfer::downloadDone() {
+  session_.liveOn();
+  form_.setEnabled("Icon_get", true);
+  form_.setEnabled("Icon_put", true);
+  end(true);
 }
 
 bool ConfigTransfer::startUpload(std::vector<std::size_t> only) {

@@ -1,6 +1,7 @@
 #pragma once
 // Download and upload of the whole configuration, parameter by parameter, under the progress
 // dialog (the FormProgres, Panel_bar, Label_Bar and Bar entries of the form).
+#include <QElapsedTimer>
 #include <QObject>
 #include <functional>
 #include <optional>
@@ -15,6 +16,9 @@ namespace dovu {
 // Which text is longer than its field in the controller, and by how much (a TextTooLong problem);
 // nullopt when every text fits.
 std::optional<Problem> textTooLong(const Form& form);
+// A parameter whose read saw a disturbed line is read again until two answers agree, at most
+// this many times in all.
+constexpr int kMostReadsOfParameter = 4;
 
 class ConfigTransfer : public QObject {
   Q_OBJECT
@@ -60,6 +64,12 @@ class ConfigTransfer : public QObject {
   void showProgress(const QString& label);
   void setBar(int value);
   void readNext();
+  Request readRequest(std::size_t index);
+  // After the last answer: waits for the line to fall quiet, then reads again each parameter
+  // whose answer had frames nobody asked for, or broken ones, around it.
+  void settleThenConfirm();
+  void confirmNext();
+  void downloadDone();
   void writeNext();
   void end(bool ok);
   bool stopAsked();
@@ -75,6 +85,12 @@ class ConfigTransfer : public QObject {
   std::size_t index_ = 0;   // the parameter under way (an upload: its place in order_)
   std::vector<std::size_t> order_;  // the parameters an upload sends
   Form::Values before_;
+  // The download's reading of the line: the link's disturbance count before the first request
+  // and at each answer, every answer to each parameter, and the parameters still to confirm.
+  std::vector<std::uint64_t> marks_;
+  std::vector<std::vector<Bytes>> answers_;
+  std::vector<std::size_t> toConfirm_;
+  QElapsedTimer settling_;
   std::shared_ptr<void> hold_;
   std::optional<SerialPortError> portError_;
 };

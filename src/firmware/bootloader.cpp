@@ -123,7 +123,7 @@ bool FirmwareUpdate::start(const FirmwareFile& file) {
     if (stop_ || o == Request::Outcome::Cancelled) return finish(Result::Stopped);
     // The controller restarts into its bootloader meanwhile.
     pause_.disconnect();
-    QObject::connect(&pause_, &QTimer::timeout, [this] { sendBlock(); });
+    QObject::connect(&pause_, &QTimer::timeout, [this] { sendBlock(false); });
     pause_.start(kBootloaderStartMs);
   };
   link_.send(std::move(restart));
@@ -152,12 +152,15 @@ bool FirmwareUpdate::endedByPort(Request::Outcome outcome) {
   return true;
 }
 
-void FirmwareUpdate::sendBlock() {
+void FirmwareUpdate::sendBlock(bool afterAck) {
   if (stop_) return finish(Result::Stopped);
   copies_ = 1;
   // Only an acknowledgement that arrives after this block went out counts for it (the write
-  // forgets the one read before).
-  link_.send(request(kCodeBlock, blocks_[index_], &FirmwareUpdate::blockDone));
+  // forgets the one read before).  The bootloader sends nothing but one acknowledgement a block,
+  // so behind an acknowledgement nothing is still arriving and the block goes out at once.
+  Request block = request(kCodeBlock, blocks_[index_], &FirmwareUpdate::blockDone);
+  block.quietFirst = !afterAck;
+  link_.send(std::move(block));
 }
 
 void FirmwareUpdate::blockDone(Request::Outcome outcome) {
@@ -203,7 +206,7 @@ void FirmwareUpdate::nextBlock() {
   sent_ = std::min(sent_ + kFirmwareBlockSize, imageSize_);
   progress(firmwareBarValue(sent_, fileSize_));
   if (stop_) return finish(Result::Stopped);
-  if (++index_ < blocks_.size()) return sendBlock();
+  if (++index_ < blocks_.size()) return sendBlock(true);
   progress(100);
   pause_.disconnect();
   QObject::connect(&pause_, &QTimer::timeout, [this] { sendEnd(); });

@@ -82,7 +82,8 @@ class FirmwareUpdate {
 
  private:
   void progress(int value);
-  void sendBlock();
+  // afterAck: the block follows an acknowledgement, and goes out without waiting for a quiet line.
+  void sendBlock(bool afterAck);
   void blockDone(Request::Outcome outcome);
   void awaitFurtherAcks();
   void nextBlock();

@@ -9,12 +9,17 @@ namespace dovu {
 Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
     : QObject(parent), port_(port), notifier_(notifier) {
   assembler_.setHandler([this](std::uint8_t code, const Bytes& payload) {
+    frameGood_ = true;
     if (trace || lcLink().isDebugEnabled()) {
       const Bytes frame = buildFrame(code, payload, kControllerStart);
       traceFrame(false, frame);
       if (trace) trace(false, frame);
     }
-    if (preRequestFrame_ || (accept && !accept(code, payload))) {
+    // A frame whose start byte was read, or waiting in the port, when the request was written was
+    // sent before the request reached the controller: it answers nothing.
+    const bool preRequest = frameStart_ < boundary_;
+    if (preRequest || (accept && !accept(code, payload))) {
+      ++disturbances_;
       traceDropped(code);
       if (dropped) dropped(code);
       return;
@@ -28,6 +33,8 @@ Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
       rxPayload_ = payload;
       rxCommand_ = code;
       if (current_ && stage_ == Stage::Waiting && current_->awaits == Request::Awaits::Answer) answered();
+    } else {
+      ++disturbances_;
     }
     if (dispatch) {
       const Bytes copy = payload;
@@ -57,15 +64,15 @@ void Link::writeNow(const Bytes& frame) {
   traceFrame(true, frame);
   if (trace) trace(true, frame);
   if (!port_) throw SerialPortError(kNotOpen);
-  // A frame already begun, or an acknowledgement already read, was sent before this request saw
-  // the line and cannot answer it.
-  preRequestFrame_ = assembler_.startFound();
   lastRxChar_ = kNoRxChar;
-  // What already waits was sent before this frame.  A failing count leaves the error to the write.
+  // Where the request lies in the byte stream: every byte already waiting in the port was sent
+  // before the request.  (Bytes that come during the write may already be the answer: a
+  // controller without a real line behind it answers before the write has returned.)  A failing
+  // count leaves the error to the write.
   try {
-    staleBytes_ = static_cast<std::size_t>(std::max(port_->waitingInputCount(), 0));
+    boundary_ = rxPos_ + static_cast<std::uint64_t>(std::max(port_->waitingInputCount(), 0));
   } catch (const SerialPortError&) {
-    staleBytes_ = 0;
+    boundary_ = rxPos_;
   }
   port_->write(frame);
 }
@@ -192,6 +199,7 @@ void Link::beginAttempt() {
     lastRxChar_ = kNoRxChar;
     stage_ = Stage::Waiting;
     waitTicks_ = current_->ticks;
+    attemptClock_.start();
     return;
   }
   stage_ = Stage::Quiet;
@@ -213,7 +221,7 @@ void Link::whenQuiet() {
     if (waiting > 0) portRxChar(waiting);
     if (!current_ || stage_ != Stage::Quiet) return;  // ended by what was read (a closing window)
     const qint64 quiet = lastRead_.isValid() ? lastRead_.elapsed() : kQuietLineMs;
-    if (quiet < kQuietLineMs && quietWait_.elapsed() < kQuietLineLimitMs) {
+    if (current_->quietFirst && quiet < kQuietLineMs && quietWait_.elapsed() < kQuietLineLimitMs) {
       stageTimer_.start(static_cast<int>(kQuietLineMs - quiet));
       return;
     }
@@ -242,6 +250,7 @@ void Link::writeRequest() {
   }
   stage_ = Stage::Waiting;
   waitTicks_ = current_->ticks;
+  attemptClock_.start();
 }
 
 void Link::answered() {
@@ -300,32 +309,73 @@ void Link::portRxChar(int count) {
   port_->read(chunk, count);
   if (chunk.empty()) return;
   lastRead_.start();
-  // A read of exactly one byte is the bootloader's acknowledgement channel.
+  // A read of exactly one byte is the bootloader's acknowledgement channel.  It acknowledges the
+  // block only when it lies behind the block's write in the byte stream: one that was waiting
+  // when the block went out is an earlier copy's.
   if (chunk.size() == 1) {
     lastRxChar_ = byteAt(chunk, 0);
-    if (lastRxChar_ == kBlockAck && current_ && stage_ == Stage::Waiting && current_->awaits == Request::Awaits::Ack) {
+    const bool behindWrite = rxPos_ >= boundary_;
+    if (lastRxChar_ == kBlockAck && behindWrite && current_ && stage_ == Stage::Waiting &&
+        current_->awaits == Request::Awaits::Ack) {
+      ++rxPos_;
       answered();
       return;
     }
   }
-  // Bytes that were waiting when the request went out were sent before it: whatever frame they
-  // begin is no answer.  The assembler keeps one frame per buffer and drops what follows it, so
-  // they are fed a byte at a time until that frame has ended, and the answer behind them in the
-  // same read survives.
-  const std::size_t stale = std::min(staleBytes_, chunk.size());
-  staleBytes_ -= stale;
-  std::size_t pos = 0;
-  while (pos < chunk.size() && (pos < stale || preRequestFrame_)) {
-    if (pos < stale && !assembler_.startFound()) preRequestFrame_ = true;
-    assembler_.feed(chunk.substr(pos++, 1));
-    if (!assembler_.startFound()) preRequestFrame_ = false;
+  consume(chunk);
+}
+
+void Link::consume(const Bytes& chunk) {
+  // Byte by byte, so that what is found does not depend on how the bytes were split into reads (a
+  // busy machine reads seldom and much at once): a frame behind another in the same read is
+  // assembled too, and after a broken frame the bytes behind its start byte are searched again.
+  Bytes todo = chunk;
+  std::uint64_t pos = rxPos_;  // of todo[0]
+  rxPos_ += chunk.size();
+  std::size_t i = 0;
+  while (i < todo.size()) {
+    const char b = todo[i];
+    const std::uint64_t at = pos + i;
+    ++i;
+    if (!assembler_.startFound()) {
+      if (static_cast<std::uint8_t>(b) != kControllerStart) {
+        ++disturbances_;  // a byte outside any frame
+        continue;
+      }
+      frameStart_ = at;
+      frameBytes_.assign(1, b);
+      assembler_.feed(frameBytes_);
+      continue;
+    }
+    frameBytes_.push_back(b);
+    frameGood_ = false;
+    assembler_.feed(Bytes(1, b));
+    if (assembler_.startFound() || frameGood_) continue;
+    // A broken frame (a bad checksum, a length over the limit): its start byte was none.
+    ++disturbances_;
+    Bytes again = frameBytes_.substr(1) + todo.substr(i);
+    pos = frameStart_ + 1;
+    todo = std::move(again);
+    i = 0;
+    frameBytes_.clear();
   }
-  if (pos < chunk.size()) assembler_.feed(chunk.substr(pos));
 }
 
 void Link::tick() {
   if (waitTicks_ > 0) {
-    --waitTicks_;
+    // A tick per tick, but never more ticks than the time that has passed holds: on a busy
+    // machine ticks come late and seldom, and an attempt must still end within its time.
+    const qint64 interval = std::max(timer_.interval(), 1);
+    const qint64 byTime = current_ ? current_->ticks - attemptClock_.elapsed() / interval : 0;
+    waitTicks_ = static_cast<std::uint16_t>(std::clamp<qint64>(std::min<qint64>(waitTicks_ - 1, byTime), 0, waitTicks_));
+    if (waitTicks_ == 0 && current_ && stage_ == Stage::Waiting && port_ && port_->isOpen()) {
+      // An answer that came while this process was not running is still in the port: read it
+      // before the attempt is given up.  A port that fails here is left to its own loss report.
+      try {
+        if (const int waiting = port_->waitingInputCount(); waiting > 0) portRxChar(waiting);
+      } catch (const SerialPortError&) {
+      }
+    }
     if (waitTicks_ == 0 && current_ && stage_ == Stage::Waiting) attemptTimedOut();
   }
   // The port went away under a request (the owner reported that): it ends without an answer.

@@ -32,7 +32,8 @@ constexpr int kPollEveryTicks = 10;           // the poll comes one second after
 constexpr int kTickMs = 100;
 constexpr std::uint8_t kNoAnswerSilentCode = 80;  // the threshold block read fails without a message
 // A request goes out only after the line has been quiet this long: 3.5 character times at
-// 4800 bit/s (7.3 ms), so that a frame still arriving ends before the request starts.
+// 4800 bit/s (7.3 ms), so that a frame still arriving ends before the request starts.  A request
+// marked quietFirst = false skips the wait (a bootloader block right after an acknowledgement).
 constexpr int kQuietLineMs = 8;
 // A line that never falls quiet for that long (a stream of noise) is written to anyway after this.
 constexpr int kQuietLineLimitMs = 500;
@@ -60,6 +61,10 @@ struct Request {
   bool logOutOnNoAnswer = true;  // and onNoAnswer
   int pauseBeforeMs = 0;       // before the first write
   int pauseAfterMs = 10;       // after the answer, before the next request
+  // Waits for a quiet line before each write.  False where nothing can still be arriving: the
+  // bootloader sends nothing but one acknowledgement per block, so the block after an
+  // acknowledgement goes out at once.
+  bool quietFirst = true;
   std::function<void(Outcome)> done;
 };
 
@@ -118,6 +123,12 @@ class Link : public QObject {
   void setPollTicks(int t) { pollTicks_ = t; }
   std::uint8_t lastRxChar() const { return lastRxChar_; }
   std::uint16_t waitTicks() const { return waitTicks_; }
+  // Counts what a line in order does not send: frames nobody waits for, frames that came before
+  // their request, broken frames and bytes outside any frame.  A reader compares it before and after an exchange to know
+  // whether the answer it took may have had a double on the line.
+  std::uint64_t disturbances() const { return disturbances_; }
+  // Milliseconds since the last byte was read (a large number when none was).
+  qint64 quietForMs() const { return lastRead_.isValid() ? lastRead_.elapsed() : 1 << 20; }
   // The code the running wait still expects; kNothingAwaited when no wait runs or its answer came.
   static constexpr int kNothingAwaited = -1;
   int awaitedCode() const { return awaited_; }
@@ -151,17 +162,23 @@ class Link : public QObject {
   void attemptTimedOut();
   void finish(Request::Outcome outcome);
   void writeNow(const Bytes& frame);
-  void feed(const Bytes& chunk);
+  void consume(const Bytes& chunk);
 
   SerialPort* port_;
   Notifier* notifier_;
   QTimer timer_;
   FrameAssembler assembler_;
-  // Bytes that were already waiting in the port when the last frame was written: they cannot
-  // answer it and are assembled apart from what follows them.
-  std::size_t staleBytes_ = 0;
-  // The frame being assembled began before the last request was written: it is no answer.
-  bool preRequestFrame_ = false;
+  // Frames are told from one another by their place in the byte stream read from the port, never
+  // by the time they were read.  rxPos_ counts the bytes read so far; a frame whose start byte
+  // lies before boundary_ arrived before the last request was written and answers nothing.
+  std::uint64_t rxPos_ = 0;
+  std::uint64_t boundary_ = 0;
+  // The frame being assembled: where its start byte lies and its bytes so far, so that after a
+  // broken frame the bytes behind its start byte are searched again for a frame.
+  std::uint64_t frameStart_ = 0;
+  Bytes frameBytes_;
+  bool frameGood_ = false;  // the assembler's handler ran for the frame being fed
+  std::uint64_t disturbances_ = 0;
   QElapsedTimer lastRead_;  // when bytes were last read
 
   Bytes txFrame_;
@@ -195,6 +212,7 @@ class Link : public QObject {
   unsigned serial_ = 0;      // counts the requests started
   QTimer stageTimer_;        // the quiet line and the pause after an answer
   QElapsedTimer quietWait_;  // how long the current request has waited for a quiet line
+  QElapsedTimer attemptClock_;  // since the attempt's write: its time-out holds however late ticks come
   int holds_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::optional<SerialPortError> lastError_;

@@ -15,6 +15,7 @@ QString polishText(Cause cause) {
     case Cause::PasswordChanged: return QStringLiteral("Hasło zmienione");
     case Cause::PortUnavailable: return QStringLiteral("Port COM niedostępny");
     case Cause::DownloadInterrupted: return QStringLiteral("Odczyt przerwany: okno pokazuje konfigurację sprzed odczytu");
+    case Cause::NoisyLine: return QStringLiteral("Zakłócenia na linii: kolejne odczyty parametru się różnią");
     case Cause::TextTooLong: return QStringLiteral("Tekst dłuższy, niż przyjmuje sterownik: nic nie wysłano");
     case Cause::KeepPowered: return QStringLiteral("NIE WYŁĄCZAJ STEROWNIKA DOVU Z ZASILANIA");
     case Cause::FlashFailed: return QStringLiteral("Brak odpowiedzi z DOVU, aktualizacja nieudana");
@@ -103,6 +104,11 @@ QString polishDetail(const Problem& p) {
     case Cause::FirmwareEmpty: lines << QStringLiteral("Plik ma tylko znacznik i bajt kontrolny."); break;
     case Cause::DownloadInterrupted:
       if (p.reason != Cause::None) lines << reasonText(p);
+      break;
+    case Cause::NoisyLine:
+      lines << QStringLiteral("%1: %2, żadne dwa nie są zgodne.")
+                   .arg(p.subject, polishCount(p.args.value(0).toLongLong(), "odczyt", "odczyty", "odczytów"));
+      lines << QStringLiteral("Sprawdź przewód i jego połączenia, potem odczytaj konfigurację ponownie.");
       break;
     case Cause::TextTooLong:
       lines << QStringLiteral("%1 (%2): %3, sterownik przyjmuje najwyżej %4.")

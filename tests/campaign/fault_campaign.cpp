@@ -38,6 +38,7 @@
 #include <random>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -73,6 +74,11 @@ struct KnownCase {
 };
 const std::vector<KnownCase> kKnownCases = {
 #include "known_cases.inc"
+};
+// Seeds that failed only under load; they keep every draw (they are not kept cases above), and a
+// run with --load runs them first.
+const std::vector<unsigned> kLoadedCases = {
+#include "loaded_cases.inc"
 };
 
 enum class Command { Download, Upload, Flash, Status, Save };
@@ -158,9 +164,9 @@ QStringList errorLines(const QString& err) {
 
 // A fault done to the controller or the tool at a moment of the run.
 struct Event {
-  enum Kind { StopController, KillController, SignalTool } kind;
+  enum Kind { StopController, KillController, SignalTool, StopTool } kind;
   int atMs;
-  int forMs = 0;  // StopController: how long it stays stopped
+  int forMs = 0;  // StopController, StopTool: how long it stays stopped
   int signal = 0;
 };
 
@@ -221,6 +227,7 @@ Run Campaign::runTool(const QStringList& args, long fileLimit,
   const pid_t simPid = sim ? static_cast<pid_t>(sim->process().processId()) : 0;
   std::vector<bool> done(events.size(), false);
   int resumeAt = -1;
+  int toolResumeAt = -1;
   int status = 0;
   struct rusage use {};
   for (;;) {
@@ -247,11 +254,18 @@ Run Campaign::runTool(const QStringList& args, long fileLimit,
       } else if (simPid > 0 && e.kind == Event::KillController) {
         ::kill(simPid, SIGKILL);
         ::kill(simPid, SIGCONT);
+      } else if (e.kind == Event::StopTool) {
+        ::kill(pid, SIGSTOP);
+        toolResumeAt = ms + e.forMs;
       }
     }
     if (resumeAt >= 0 && ms >= resumeAt) {
       ::kill(simPid, SIGCONT);
       resumeAt = -1;
+    }
+    if (toolResumeAt >= 0 && ms >= toolResumeAt) {
+      ::kill(pid, SIGCONT);
+      toolResumeAt = -1;
     }
     ::usleep(2000);
   }
@@ -295,7 +309,8 @@ QStringList drawModes(std::mt19937& rng, Command c, QString* text, int* lostAnsw
       case 5: {
         const int every = pick(rng, 8, 30);
         args << QStringLiteral("--drop-every") << QString::number(every);
-        *lostAnswers += 60 / every + 1;
+        // A disturbed line has a download read parameters twice: up to twice the answers to lose.
+        *lostAnswers += 120 / every + 1;
         break;
       }
       case 6: args << QStringLiteral("--duplicate-every") << QString::number(pick(rng, 3, 15)); break;
@@ -397,6 +412,77 @@ std::size_t newestBackup() {
 
 bool drawsHistory(unsigned seed);
 
+// The campaign under load (--load N, --stop-tool): busy processes at the tool's own priority keep
+// every core taken, and the tool is stopped for moments as a scheduler would, so that nothing the
+// tool decides may depend on when it happens to run.  --record DIR keeps the controller side of
+// each failing case (every frame each way with its time, from the simulator's log) and the case's
+// fault schedule.
+int loadProcesses = 0;
+bool stopTool = false;
+QString recordDir;
+std::vector<pid_t> busyPids;
+
+void startLoad(int n) {
+  for (int i = 0; i < n; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      // Inherits the campaign's priority, which the tool inherits too; dies with the campaign.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      for (;;) __asm__ volatile("");
+    }
+    if (pid > 0) busyPids.push_back(pid);
+  }
+}
+
+void stopLoad() {
+  for (pid_t pid : busyPids) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  busyPids.clear();
+}
+
+// The tool stopped at random moments, drawn from a stream of its own so that a seed's other
+// faults stay what they are without --stop-tool.
+void addToolStops(unsigned seed, bool withController, std::vector<Event>& events, QString* text) {
+  if (!stopTool || !withController) return;
+  // A kept case runs exactly the case it was kept for.
+  if (std::any_of(kKnownCases.begin(), kKnownCases.end(), [seed](const KnownCase& k) { return k.seed == seed; }))
+    return;
+  std::mt19937 rng(seed ^ 0x2545f491u);
+  for (int i = 0, n = pick(rng, 1, 4); i < n; ++i) {
+    const Event e{Event::StopTool, pick(rng, 50, 9000), pick(rng, 5, 700)};
+    events.push_back(e);
+    *text += QStringLiteral(", tool stopped at %1 ms for %2 ms").arg(e.atMs).arg(e.forMs);
+  }
+}
+
+// With --record, keeps the simulator's frame log and the case's description as
+// DIR/seed-S.frames.log and DIR/seed-S.case; a case that passes has them removed again.
+class CaseRecord {
+ public:
+  CaseRecord(unsigned seed, SimProcess* sim, const QString* description)
+      : seed_(seed), sim_(sim), description_(description) {}
+  ~CaseRecord() {
+    if (recordDir.isEmpty()) return;
+    const QString base = QStringLiteral("%1/seed-%2").arg(recordDir).arg(seed_);
+    QFile::remove(base + QStringLiteral(".frames.log"));
+    if (sim_) QFile::copy(sim_->logPath(), base + QStringLiteral(".frames.log"));
+    writeFile(base + QStringLiteral(".case"), description_->toUtf8() + '\n');
+  }
+  static void forget(unsigned seed) {
+    if (recordDir.isEmpty()) return;
+    const QString base = QStringLiteral("%1/seed-%2").arg(recordDir).arg(seed);
+    QFile::remove(base + QStringLiteral(".frames.log"));
+    QFile::remove(base + QStringLiteral(".case"));
+  }
+
+ private:
+  unsigned seed_;
+  SimProcess* sim_;
+  const QString* description_;
+};
+
 QString Campaign::runCase(unsigned seed, QString* description) {
   if (drawsHistory(seed)) return runHistoryCase(seed, description);
   std::mt19937 rng(seed);
@@ -420,6 +506,8 @@ QString Campaign::runCase(unsigned seed, QString* description) {
     text += e.kind == Event::StopController ? QStringLiteral(", controller stopped at %1 ms for %2 ms").arg(e.atMs).arg(e.forMs)
             : e.kind == Event::KillController ? QStringLiteral(", controller killed at %1 ms").arg(e.atMs)
                                               : QStringLiteral(", %1 at %2 ms").arg(e.signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM")).arg(e.atMs);
+  addToolStops(seed, sim != nullptr, events, &text);
+  const CaseRecord record(seed, sim.get(), description);
   const bool fullDisk = (c == Command::Download || c == Command::Save) && chance(rng, 0.2);
   // A full disk is a file size limit, or (where a small file system could be mounted) a really
   // full one.
@@ -872,11 +960,18 @@ int main(int argc, char** argv) {
     else if (a == QLatin1String("--budget")) budgetS = v.toInt(), ++i;
     else if (a == QLatin1String("--no-known")) known = false;
     else if (a == QLatin1String("--cli")) toolPath = QFile::encodeName(v), ++i;
+    else if (a == QLatin1String("--load")) loadProcesses = v.toInt(), ++i;
+    else if (a == QLatin1String("--stop-tool")) stopTool = true;
+    else if (a == QLatin1String("--record")) recordDir = v, ++i;
     else {
       std::fprintf(stderr,
                    "usage: fault_campaign [--seed S] [--cases N] [--budget SECONDS] [--no-known] [--cli PATH]\n"
+                   "                      [--load N] [--stop-tool] [--record DIR]\n"
                    "  runs the known cases, then seeds S, S+1, ... until N cases ran or the budget is spent;\n"
-                   "  --cli tests another dovu-cli (the clean reference runs use this build's)\n");
+                   "  --cli tests another dovu-cli (the clean reference runs use this build's);\n"
+                   "  --load N keeps N busy processes at the tool's priority (and runs the cases found\n"
+                   "  under load first), --stop-tool stops the tool for moments; --record DIR keeps\n"
+                   "  the frame log and the fault schedule of each failing case in DIR\n");
       return 2;
     }
   }
@@ -885,6 +980,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "fault_campaign: the clean reference runs failed\n");
     return 1;
   }
+  if (!recordDir.isEmpty() && !QDir().mkpath(recordDir)) {
+    std::fprintf(stderr, "fault_campaign: cannot make %s\n", qPrintable(recordDir));
+    return 2;
+  }
+  startLoad(loadProcesses);
   Campaign campaign(ref);
   const auto start = Clock::now();
   int ran = 0, failed = 0, expected = 0, fixedNow = 0;
@@ -895,6 +995,7 @@ int main(int argc, char** argv) {
     const double took = std::chrono::duration<double>(Clock::now() - t0).count();
     ++ran;
     if (broke.isEmpty()) {
+      CaseRecord::forget(s);
       std::printf("ok    seed %u (%.1f s) %s\n", s, took, qPrintable(description));
       if (expectedFault) {
         ++fixedNow;
@@ -913,6 +1014,8 @@ int main(int argc, char** argv) {
   };
   if (known)
     for (const KnownCase& k : kKnownCases) runOne(k.seed, k.expected);
+  if (known && loadProcesses > 0)
+    for (unsigned s : kLoadedCases) runOne(s, nullptr);
   for (unsigned i = 0; i < cases; ++i) {
     if (budgetS > 0 && std::chrono::duration<double>(Clock::now() - start).count() > budgetS) break;
     runOne(seed + i, nullptr);
@@ -920,5 +1023,6 @@ int main(int argc, char** argv) {
   const double total = std::chrono::duration<double>(Clock::now() - start).count();
   std::printf("fault campaign: %d cases in %.0f s, %d failed, %d expected until mended, %d of those pass now\n", ran,
               total, failed, expected, fixedNow);
+  stopLoad();
   return failed ? 1 : 0;
 }

@@ -133,6 +133,12 @@ class StopSignals {
   // Called from the event loop when a signal has come.
   std::function<void()> onSignal;
   static int exitCode(int signal) { return 128 + signal; }
+  // Called first in main: a signal that comes before a command watches for one (a slow start on a
+  // busy machine) is kept, and the first StopSignals takes it, so that it does not end the tool
+  // without a word.
+  static void catchEarly();
+  // A kept signal that no command took ends the tool as the signal would have.
+  static void raiseUntaken();
   // "SIGINT", "SIGTERM" or "SIGHUP", for the one line that says what the signal ended.
   static QString name(int signal);
 

@@ -69,7 +69,9 @@ int cmdFlash(const QStringList& args) {
   try {
     com.open();
   } catch (const SerialPortError& e) {
-    err(englishLine(Session::portProblem(e, port)));
+    // The port went away after the backup (an adapter pulled out): nothing was sent yet.
+    err(englishLine(Session::portProblem(e, port)) +
+        QStringLiteral("; nothing was sent, the controller still runs its firmware"));
     return kFailure;
   }
   com.setDtrLine(true);

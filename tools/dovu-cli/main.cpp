@@ -51,6 +51,7 @@ QString description() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  dovu::cli::StopSignals::catchEarly();
 #ifdef SIGXFSZ
   // A file size limit fails the save's write with EFBIG and the save reports it, instead of the
   // signal ending the tool half-way.
@@ -108,6 +109,7 @@ int main(int argc, char** argv) {
       try {
         // Output that did not arrive (a full disk, a closed reader) fails the command with the reason.
         const int code = c.run(rest);
+        dovu::cli::StopSignals::raiseUntaken();
         return dovu::cli::checkOutput() || code != dovu::cli::kOk ? code : dovu::cli::kFailure;
       } catch (const dovu::SerialPortError& e) {
         dovu::cli::err(dovu::cli::englishLine(

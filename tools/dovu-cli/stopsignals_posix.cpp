@@ -21,6 +21,12 @@ QString StopSignals::name(int signal) {
 
 namespace {
 int stopPipe = -1;  // the write end, for the handler
+volatile std::sig_atomic_t earlySignal = 0;  // came before any StopSignals watched
+bool earlyTaken = false;
+
+void onEarlySignal(int sig) {
+  if (!earlySignal) earlySignal = sig;
+}
 
 void onStopSignal(int sig) {
   const int saved = errno;
@@ -39,6 +45,24 @@ StopSignals::StopSignals() {
   sa.sa_handler = onStopSignal;
   // A closed terminal or a dropped remote session (SIGHUP) ends a command as an interrupt does.
   for (const int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+  // One that came before is handed over now; one after the handler's change goes to the pipe.
+  if (const int early = earlySignal; early && !earlyTaken) {
+    earlyTaken = true;
+    onStopSignal(early);
+  }
+}
+
+void StopSignals::catchEarly() {
+  struct sigaction sa {};
+  sa.sa_handler = onEarlySignal;
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+}
+
+void StopSignals::raiseUntaken() {
+  if (const int early = earlySignal; early && !earlyTaken) {
+    std::signal(early, SIG_DFL);
+    std::raise(early);
+  }
 }
 
 StopSignals::~StopSignals() {

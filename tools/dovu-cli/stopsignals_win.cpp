@@ -23,6 +23,9 @@ std::atomic<int> pendingStop{0};
 HANDLE stopEvent = nullptr;
 // Set once the command has ended in order, so that closing the console waits for the logout.
 HANDLE endedEvent = nullptr;
+// A stop that came before the first StopSignals watched is handed to it; once one has been made,
+// each new one starts without a stop.
+bool earlyTaken = false;
 
 BOOL WINAPI onConsoleControl(DWORD type) {
   const int sig = type == CTRL_C_EVENT ? SIGINT : SIGTERM;
@@ -38,7 +41,8 @@ BOOL WINAPI onConsoleControl(DWORD type) {
 }  // namespace
 
 StopSignals::StopSignals() {
-  pendingStop = 0;
+  if (earlyTaken) pendingStop = 0;
+  earlyTaken = true;
   // Made once: a handler of an earlier object may still hold them.
   if (!stopEvent) stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!endedEvent) endedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -49,6 +53,14 @@ StopSignals::StopSignals() {
   QObject::connect(notifier, &QWinEventNotifier::activated, [this] { take(); });
   platform_.reset(notifier);
   SetConsoleCtrlHandler(onConsoleControl, TRUE);
+  if (pendingStop.load()) SetEvent(stopEvent);
+}
+
+void StopSignals::catchEarly() { SetConsoleCtrlHandler(onConsoleControl, TRUE); }
+
+void StopSignals::raiseUntaken() {
+  // As the console's default handler would have ended it.
+  if (!earlyTaken && pendingStop.load()) ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 StopSignals::~StopSignals() {

@@ -13,6 +13,7 @@ QString englishText(Cause cause) {
     case Cause::PasswordChanged: return QStringLiteral("password changed");
     case Cause::PortUnavailable: return QStringLiteral("port unavailable");
     case Cause::DownloadInterrupted: return QStringLiteral("download interrupted");
+    case Cause::NoisyLine: return QStringLiteral("line disturbed: repeated reads of a parameter differ");
     case Cause::TextTooLong: return QStringLiteral("a text is longer than the controller takes; nothing was sent");
     case Cause::KeepPowered: return QStringLiteral("do not switch the controller off until the update ends");
     case Cause::FlashFailed: return QStringLiteral("no answer from the controller, the update failed");
@@ -71,6 +72,10 @@ QString englishReason(const Problem& p) {
   }
   switch (p.cause) {
     case Cause::NoAnswer: parts << QStringLiteral("check the port, the cable and the controller's power"); break;
+    case Cause::NoisyLine:
+      parts << QStringLiteral("%1: %2 reads, no two agree; check the cable and its connections, then read again")
+                   .arg(p.subject, p.args.value(0));
+      break;
     case Cause::TextTooLong:
       parts << QStringLiteral("%1: %2 characters, the controller takes at most %3")
                    .arg(p.subject, p.args.value(1), p.args.value(2));
