@@ -84,6 +84,7 @@ bool ConfigTransfer::startDownload() {
   if (!begin()) return false;
   up_ = false;
   before_ = form_.values(configurationFields());
+  heldBefore_ = form_.held();
   form_.setEnabled("Icon_get", false);
   form_.setEnabled("Icon_put", false);
   session_.liveOff();
@@ -110,6 +111,8 @@ void ConfigTransfer::readNext() {
     if (outcome != Request::Outcome::Answered || link_.aborted()) return end(false);
     setBar(code * 100 / kLastReadCode);
     if (code == kLastReadCode) {
+      // The window now shows what the controller holds, every field of it.
+      form_.setControllerKnown(true);
       session_.liveOn();
       form_.setEnabled("Icon_get", true);
       form_.setEnabled("Icon_put", true);
@@ -155,15 +158,21 @@ void ConfigTransfer::writeNext() {
     const ParamDef& done = paramTable()[order_[index_]];
     setBar(static_cast<int>(++index_));
     // The controller now holds these fields' values.
-    applySyncColours(form_, done);
-    if (index_ == order_.size()) return end(true);
+    markParamHeld(form_, done);
+    if (index_ == order_.size()) {
+      if (order_.size() == paramTable().size()) form_.setControllerKnown(true);
+      return end(true);
+    }
     writeNext();
   };
   link_.send(std::move(r));
 }
 
 void ConfigTransfer::end(bool ok) {
-  if (!up_ && !ok) form_.restore(before_);
+  if (!up_ && !ok) {
+    form_.restore(before_);
+    form_.restoreHeld(heldBefore_);
+  }
   form_.setVisible("Panel_bar", false);
   form_.setVisible("FormProgres", false);
   if (up_ && session_.loggedIn() && !link_.aborted()) {
@@ -177,6 +186,15 @@ void ConfigTransfer::end(bool ok) {
     if (Notifier* n = link_.notifier())
       n->message(MessageKind::Warning, QString::fromUtf8(kDownloadInterruptedText),
                  portError_ ? Session::portErrorReason(*portError_) : QString());
+  }
+  // Some parameters went in, some did not: the controller holds a mix, whatever ended the upload
+  // (the window closing aside: it has said so itself).
+  if (!ok && up_ && requested_ && index_ > 0 && !stopped_) {
+    if (Notifier* n = link_.notifier()) {
+      QString detail = QString::fromUtf8(kUploadInterruptedDetail).arg(index_).arg(order_.size());
+      if (portError_) detail = Session::portErrorReason(*portError_) + QStringLiteral(". ") + detail;
+      n->message(MessageKind::Warning, QString::fromUtf8(kUploadInterruptedText), detail);
+    }
   }
   emit finished(ok);
 }

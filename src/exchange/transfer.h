@@ -13,6 +13,12 @@
 namespace dovu {
 
 inline const char* kDownloadInterruptedText = "Odczyt przerwany: okno pokazuje konfigurację sprzed odczytu";
+inline const char* kUploadInterruptedText =
+    "Zapis przerwany: sterownik ma teraz częściowo nową konfigurację";
+// %1 parameters of %2 were acknowledged; the red fields are the ones the controller does not hold.
+inline const char* kUploadInterruptedDetail =
+    "Sterownik potwierdził %1 z %2 wysłanych parametrów. Pola zaznaczone na czerwono różnią się od tego, "
+    "co sterownik ma teraz; wyślij konfigurację ponownie.";
 inline const char* kTextTooLongText = "Tekst dłuższy niż przyjmuje sterownik: nic nie wysłano";
 
 // Which text is longer than its field in the controller, and by how much (the detail that goes
@@ -39,6 +45,9 @@ class ConfigTransfer : public QObject {
   bool busy() const { return busy_ || pending_; }
   // Whether the transfer under way, or the last one, is an upload.
   bool uploading() const { return up_; }
+  // How many parameters the last upload sent and had acknowledged, of how many.
+  std::size_t acknowledged() const { return up_ ? index_ : 0; }
+  std::size_t toSend() const { return up_ ? order_.size() : 0; }
   // The port's failure that ended the last transfer, if one did.
   const std::optional<SerialPortError>& portError() const { return portError_; }
 
@@ -49,7 +58,9 @@ class ConfigTransfer : public QObject {
 
   // For the window's buttons and menu items: starts the transfer now, or as soon as the exchange
   // under way has ended.  Ignored while a transfer runs or is already waiting to run.  A requested
-  // download that does not finish says so (kDownloadInterruptedText).
+  // download that does not finish says so (kDownloadInterruptedText); a requested upload that
+  // ends after some parameters were acknowledged says that the controller now holds a mix, and
+  // how much of it is new (kUploadInterruptedText).
   void requestDownload();
   void requestUpload(std::vector<std::size_t> only = {});
 
@@ -78,6 +89,7 @@ class ConfigTransfer : public QObject {
   std::size_t index_ = 0;   // the parameter under way (an upload: its place in order_)
   std::vector<std::size_t> order_;  // the parameters an upload sends
   Form::Values before_;
+  Form::Held heldBefore_;
   std::shared_ptr<void> hold_;
   std::optional<SerialPortError> portError_;
 };
