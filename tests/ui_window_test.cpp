@@ -1090,3 +1090,89 @@ TEST_F(Window, TheBackupsDialogListsShowsAndLoadsABackup) {
   if (oldHome.isNull()) qunsetenv("XDG_DATA_HOME");
   else qputenv("XDG_DATA_HOME", oldHome);
 }
+
+namespace {
+
+// Tab leaves the tables of the backup and compare dialogs for their buttons, each button has a
+// mnemonic, and a checked password row says why it is not sent.
+TEST_F(Window, TheBackupAndCompareDialogsWorkFromTheKeyboard) {
+  QTemporaryDir home;
+  const QByteArray oldHome = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+  {
+    Form kept;
+    kept.setText("Edit_haslo", QStringLiteral("1234"));
+    kept.setText("Edit_Tel1", QStringLiteral("+48999"));
+    QString error;
+    ASSERT_TRUE(BackupStore().add(kept, BackupReason::Manual, "/dev/ttyS3", &error)) << error.toStdString();
+  }
+  find<QAction>("KopieZapasoweMenu")->trigger();
+  QDialog* d = nullptr;
+  ASSERT_TRUE(waitFor([&] { return (d = main_->findChild<QDialog*>("KopieZapasowe")) && d->isVisible(); }, 5000));
+  d->activateWindow();
+  ASSERT_TRUE(waitFor([&] { return d->isActiveWindow(); }, 5000));
+  auto* table = d->findChild<QTableWidget*>("ListaKopii");
+  table->setFocus(Qt::TabFocusReason);
+  QStringList reached;
+  for (int i = 0; i < 8; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    reached << QApplication::focusWidget()->objectName();
+  }
+  for (const char* b : {"PokazPola", "WczytajKopie", "PorownajKopie"})
+    EXPECT_TRUE(reached.contains(QString::fromLatin1(b))) << b << ": " << reached.join(' ').toStdString();
+  for (const char* b : {"PokazPola", "WczytajKopie", "PorownajKopie", "ZamknijKopie"})
+    EXPECT_TRUE(d->findChild<QPushButton*>(b)->text().contains('&')) << b;
+  // Tab to a button and Space presses it: the chosen backup's fields, then its comparison.
+  auto pressByTab = [&](const char* name) {
+    for (int i = 0; i < 8 && QApplication::focusWidget()->objectName() != QLatin1String(name); ++i)
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget()->objectName(), QLatin1String(name));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  };
+  pressByTab("PokazPola");
+  EXPECT_TRUE(d->findChild<QPlainTextEdit*>("PolaKopii")->toPlainText().contains("+48999"));
+  pressByTab("PorownajKopie");
+  QDialog* c = nullptr;
+  ASSERT_TRUE(waitFor([&] { return (c = main_->findChild<QDialog*>("Porownanie")) && c->isVisible(); }, 5000));
+  c->activateWindow();
+  ASSERT_TRUE(waitFor([&] { return c->isActiveWindow(); }, 5000));
+  auto* diffs = c->findChild<QTableWidget*>("TabelaRoznic");
+  int password = -1;
+  for (int r = 0; r < diffs->rowCount(); ++r)
+    if (diffs->item(r, 0)->text().contains("Edit_haslo")) password = r;
+  ASSERT_GE(password, 0);
+  diffs->setFocus(Qt::TabFocusReason);
+  diffs->setCurrentCell(password, 0);
+  QTest::keyClick(diffs->viewport(), Qt::Key_Space);
+  ASSERT_EQ(diffs->item(password, 0)->checkState(), Qt::Checked);
+  auto* send = c->findChild<QPushButton*>("WyslijZaznaczone");
+  EXPECT_FALSE(send->isEnabled());
+  EXPECT_TRUE(c->findChild<QLabel*>("PolaZParametrem")->text().contains(QStringLiteral("Zmiana hasła")));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_NE(QApplication::focusWidget(), diffs) << "Tab leaves the table";
+  c->reject();
+  d->reject();
+  if (oldHome.isNull()) qunsetenv("XDG_DATA_HOME");
+  else qputenv("XDG_DATA_HOME", oldHome);
+}
+
+// On a 1024 x 768 screen the connection panel stays in the picture, whole, wherever the form
+// is scrolled to.
+TEST_F(Window, TheConnectionStateStaysInViewOnASmallScreen) {
+  main_->resize(1008, 560);
+  auto* scroll = find<QScrollArea>("FormScroll");
+  ASSERT_TRUE(waitFor([&] { return scroll->verticalScrollBar()->maximum() > 0; }, 3000));
+  scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+  scroll->horizontalScrollBar()->setValue(scroll->horizontalScrollBar()->maximum());
+  const QImage shot = main_->grab().toImage();
+  for (const char* name : {"SpeedButton2", "Icon_put", "ComCombo", "Button_polacz", "Edit_status", "Edit_logon"}) {
+    QWidget* w = find(name);
+    const QRect at(w->mapTo(main_.get(), QPoint(0, 0)), w->size());
+    EXPECT_TRUE(w->isVisible() && shot.rect().contains(at)) << name;
+  }
+  // The state fields are drawn in their red, not covered by the scrolled form.
+  QWidget* status = find("Edit_status");
+  EXPECT_GT(drawnShare(status, rgb(kRed)), 0.25);
+}
+
+}  // namespace
