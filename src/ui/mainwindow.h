@@ -116,6 +116,10 @@ class MainWindow : public QMainWindow {
   void loadFileClick();
   void saveFileClick();
 
+  // Whether an exchange with the controller that must not be cut (a transfer, a backup's or a
+  // comparison's read) runs or waits to run.
+  bool exchangeUnderWay() const;
+
   // An exception that reached the event loop: logged.
   void handleException(std::exception_ptr e);
 
@@ -144,8 +148,6 @@ class MainWindow : public QMainWindow {
   // An upload of the window's defaults (nothing downloaded or loaded) replaces the controller's
   // whole configuration: only after the user agrees.
   bool uploadAgreed();
-  // Whether an exchange with the controller that must not be cut runs or waits to run.
-  bool exchangeUnderWay() const;
   // Closing, in steps that never cut an exchange: once the exchange has ended, the question about
   // red fields, then a logout while logged in, then the window goes.
   void requestClose();
