@@ -102,7 +102,8 @@ bool Form::differs(Id id) const {
 
 void Form::refreshMark(Id id) {
   if (!markable(id) || held_.empty()) return;
-  setColour(id, differs(id) ? kRed : syncColour(id));
+  if (differs(id)) setColour(id, kRed);
+  else if (state(id).colour == kRed) setColour(id, syncColour(id));
 }
 
 void Form::markHeld(Id id) {
@@ -113,7 +114,7 @@ void Form::markHeld(Id id) {
     return;
   }
   held_[static_cast<std::size_t>(id)] = currentValue(id);
-  refreshMark(id);
+  setColour(id, syncColour(id));  // agreed: the field's own colour
 }
 
 void Form::markHeld(const std::vector<Id>& ids) {
@@ -201,7 +202,10 @@ void Form::onCheckChanged(Id id) {
   refreshMark(id);
   if (is(d, "BoxCA")) {
     // Swaps the colour pair of the inputs (a red mark stays: it still differs).
-    for (const char* name : kCaInputs) refreshMark(must(name));
+    for (const char* name : kCaInputs) {
+      const Id input = must(name);
+      if (state(input).colour != kRed) setColour(input, syncColour(input));
+    }
     const Id sygn = must("BoxOut1sygn");
     setEnabled(sygn, on);
     if (!on) setChecked(sygn, false);
