@@ -267,7 +267,7 @@ TEST(Transfer, AnUnfinishedDownloadLeavesTheFormAsItWas) {
     ASSERT_TRUE(r.login());
     fillDistinct(r.form);
     for (const ParamDef& p : paramTable())
-      if (p.readCode % 4 == 0) applySyncColours(r.form, p);
+      if (p.readCode % 4 == 0) markParamHeld(r.form, p);
     const dovu::test::FormSnapshot before(r.form);
     bool finished = false, ok = true;
     QObject::connect(r.transfer.get(), &ConfigTransfer::finished, [&](bool result) {

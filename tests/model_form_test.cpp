@@ -22,12 +22,12 @@ class FormTest : public ::testing::Test {
   // Sets a text the way a value from the controller does: text, then the agreed colour.
   void agree(std::string_view name, const QString& t) {
     f.setText(name, t);
-    f.applySyncColour(name);
+    f.markHeld(name);
   }
   // The user's edit of a text, shown as agreed so that only the exit check can mark it.
   void typed(std::string_view name, const QString& t) {
     f.userEdited(id(name), t);
-    f.applySyncColour(name);
+    f.markHeld(name);
   }
 };
 
@@ -154,100 +154,87 @@ TEST_F(FormTest, BaseColoursAtStart) {
     EXPECT_EQ(f.colour(n), kDefaultColour) << n;
 }
 
-TEST_F(FormTest, TextChangesMarkWhoeverMakesThem) {
+// A field is red exactly when what it would send differs from what the controller holds, whoever
+// changed it: the program, the user, a step button; back to the value held, the red goes.
+TEST_F(FormTest, RedIsExactlyADifferenceFromWhatTheControllerHolds) {
   int emitted = 0;
   int lastId = Form::kNoField;
   QObject::connect(&f, &Form::changed, [&](int i) { ++emitted; lastId = i; });
+  EXPECT_FALSE(f.controllerKnown());
+  EXPECT_FALSE(f.hasUnsentEdits());
 
   f.setText("Edit_Tel3", "+48123");
   EXPECT_EQ(f.colour("Edit_Tel3"), kRed);
   EXPECT_GT(emitted, 0);
   EXPECT_EQ(lastId, id("Edit_Tel3"));
+  EXPECT_TRUE(f.hasUnsentEdits());
+  f.setText("Edit_Tel3", "");  // the value held again
+  EXPECT_EQ(f.colour("Edit_Tel3"), kYellow);
+  EXPECT_FALSE(f.hasUnsentEdits());
 
-  // The agreed colour, then the same text again: nothing changes, nothing is announced.
-  f.applySyncColour("Edit_Tel3");
+  // Held: nothing changes, nothing is announced for an equal value.
+  f.setText("Edit_Tel3", "+48123");
+  f.markHeld("Edit_Tel3");
   EXPECT_EQ(f.colour("Edit_Tel3"), kYellow);
   emitted = 0;
   f.setText("Edit_Tel3", "+48123");
   f.setChecked("BoxCA", false);
   f.setIndex("ComboOut1", -1);
-  f.setColour("Edit_Tel3", kYellow);
   EXPECT_EQ(emitted, 0);
-  EXPECT_EQ(f.colour("Edit_Tel3"), kYellow);
 
   // The password and the operator list never turn red.
   f.setText("Edit_haslo", "1111");
   EXPECT_EQ(f.colour("Edit_haslo"), kDefaultColour);
   f.userPicked(id("Combo_operator"), 2);
   EXPECT_EQ(f.colour("Combo_operator"), kYellow);
-  f.applySyncColour("Edit_haslo");
-  EXPECT_EQ(f.colour("Edit_haslo"), kDefaultColour);
+  EXPECT_EQ(f.colour("Edit_operator"), kRed);  // its number is what differs
 
-  // Output lists: a selection by the program does not mark, a pick by the user does.
+  // Lists, check boxes and numbers: by program or by user alike, and back.
+  const int out2 = f.index("ComboOut2");
   f.setIndex("ComboOut2", 4);
   EXPECT_EQ(txt("ComboOut2"), "T2 MAX");
-  EXPECT_EQ(f.colour("ComboOut2"), kDefaultColour);
-  f.userPicked(id("ComboOut2"), 4);  // even the item already selected
   EXPECT_EQ(f.colour("ComboOut2"), kRed);
+  f.userPicked(id("ComboOut2"), out2);
+  EXPECT_NE(f.colour("ComboOut2"), kRed);
   f.setIndex("ComboOut3", 9);  // beyond the list: no selection
   EXPECT_EQ(f.index("ComboOut3"), -1);
-  f.setIndex("ComboOut3", 1);
-  f.setIndex("ComboOut3", 200);
-  EXPECT_EQ(f.index("ComboOut3"), -1);
-  EXPECT_EQ(f.colour("ComboOut3"), kDefaultColour);
-}
-
-TEST_F(FormTest, MatrixAndReplyBoxesMarkOnEveryChange) {
-  f.userToggled(id("BoxIN4T3"), true);
-  EXPECT_TRUE(f.checked("BoxIN4T3"));
-  EXPECT_EQ(f.colour("BoxIN4T3"), kRed);
-
-  // The program's changes mark too, also in the disabled voice rows T1 and T2...
-  f.setChecked("BoxT1S2", true);
-  EXPECT_EQ(f.colour("BoxT1S2"), kRed);
-  f.applySyncColour("BoxT1S2");
-  EXPECT_EQ(f.colour("BoxT1S2"), kWindowColour);
-  f.setChecked("BoxT1S2", true);  // no change, no mark
-  EXPECT_EQ(f.colour("BoxT1S2"), kWindowColour);
-  // ...but the voice rows T3 and W have no marker at all.
+  for (const char* box : {"BoxOut3Mono", "BoxWyslijStan", "BoxCA", "BoxPotw", "BoxIN4T3", "IOsend", "BoxT1S2"}) {
+    const bool was = f.checked(box);
+    f.setChecked(box, !was);
+    EXPECT_EQ(f.colour(box), kRed) << box;
+    f.setChecked(box, was);
+    EXPECT_EQ(f.colour(box), kWindowColour) << box;
+  }
+  // The voice rows T3 and W carry no mark at all.
   f.setChecked("BoxT3S1", true);
-  f.setChecked("BoxWS8", true);
-  EXPECT_TRUE(f.checked("BoxWS8"));
   EXPECT_EQ(f.colour("BoxT3S1"), kDefaultColour);
-  EXPECT_EQ(f.colour("BoxWS8"), kDefaultColour);
+  // "7" and "07" are the same byte on the controller.
+  f.setText("Out1Czas", QStringLiteral("0") + f.text("Out1Czas"));
+  EXPECT_NE(f.colour("Out1Czas"), kRed);
+  f.spinUp("SpinButton1");
+  const char* stepped = sensorBySpin("SpinButton1")->field;
+  EXPECT_EQ(f.colour(stepped), kRed);
+  f.spinDown("SpinButton1");
+  EXPECT_EQ(f.colour(stepped), kWindowColour);
 
-  // The user cannot change a disabled cell.
+  // The user cannot change a disabled cell; the focus marks nothing.
   f.userToggled(id("BoxT2S5"), true);
   EXPECT_FALSE(f.checked("BoxT2S5"));
 
-  f.userToggled(id("IOsend"), true);
-  EXPECT_EQ(f.colour("IOsend"), kRed);
-  f.userEnter(id("IOsend"));  // reply boxes do not mark on focus
-  f.applySyncColour("IOsend");
-  f.userEnter(id("IOsend"));
-  EXPECT_EQ(f.colour("IOsend"), kWindowColour);
+  // What was held comes back as a whole, and with it the red.
+  const Form::Held before = f.held();
+  f.setText("Edit_Tel4", "+48999");
+  f.markHeld("Edit_Tel4");
+  EXPECT_EQ(f.colour("Edit_Tel4"), kYellow);
+  f.restoreHeld(before);
+  EXPECT_EQ(f.colour("Edit_Tel4"), kRed);
 }
 
-TEST_F(FormTest, OptionBoxesMarkOnFocusOnlyButPotwAndAutoTestOnChangeToo) {
-  f.userEnter(id("BoxOut2NC"));
-  EXPECT_EQ(f.colour("BoxOut2NC"), kRed);
-  f.userEnter(id("BoxWyslijStan"));
-  EXPECT_EQ(f.colour("BoxWyslijStan"), kRed);
-  f.userEnter(id("BoxOut1sygn"));  // disabled: it cannot take the focus
-  EXPECT_EQ(f.colour("BoxOut1sygn"), kDefaultColour);
-
-  // A change made by the program (an answer, a file load) does not mark a focus-marked box.
-  f.setChecked("BoxOut3Mono", true);
-  EXPECT_EQ(f.colour("BoxOut3Mono"), kDefaultColour);
-
-  // BoxPotw and BoxAutoTest enable their texts exactly while checked.
+TEST_F(FormTest, PotwAndAutoTestEnableTheirTexts) {
   f.setChecked("BoxPotw", true);
   EXPECT_TRUE(f.state("EditPotw").enabled);
-  EXPECT_EQ(f.colour("BoxPotw"), kRed);
-  f.applySyncColour("BoxPotw");
   f.setChecked("BoxPotw", false);
   EXPECT_FALSE(f.state("EditPotw").enabled);
-  EXPECT_EQ(f.colour("BoxPotw"), kRed);
   f.userToggled(id("BoxAutoTest"), true);
   EXPECT_TRUE(f.state("EditAutotest").enabled);
   f.userToggled(id("BoxAutoTest"), false);
@@ -266,14 +253,14 @@ TEST_F(FormTest, MiniCaModeSwapsInputColoursAndGatesTheSiren) {
   // A red text keeps its mark through the swap: it still differs from the controller.
   f.userToggled(id("BoxCA"), true);
   EXPECT_EQ(f.colour("Edit_IN2A"), kRed);
-  f.applySyncColour("Edit_IN2A");
+  f.markHeld("Edit_IN2A");
   for (int n = 2; n <= 5; ++n) {
     EXPECT_EQ(f.colour("Edit_IN" + std::to_string(n) + "A"), kGreen) << n;
     EXPECT_EQ(f.colour("Edit_IN" + std::to_string(n) + "N"), kOrange) << n;
   }
   EXPECT_EQ(f.colour("Edit_IN1A"), kOrange);
   EXPECT_EQ(f.colour("Edit_IN1N"), kRed);  // IN1 is not part of the swap
-  EXPECT_EQ(f.colour("BoxCA"), kDefaultColour);  // its click handler does not mark it
+  EXPECT_EQ(f.colour("BoxCA"), kRed);
   EXPECT_TRUE(f.state("BoxOut1sygn").enabled);
   EXPECT_EQ(f.syncColour(id("Edit_IN3N")), kOrange);
   EXPECT_EQ(f.syncColour(id("Edit_IN1N")), kGreen);
@@ -293,7 +280,7 @@ TEST_F(FormTest, MiniCaModeSwapsInputColoursAndGatesTheSiren) {
 
 TEST_F(FormTest, ExitChecksRepairTheText) {
   f.userEdited(id("Edit_pin"), "12");
-  f.applySyncColour("Edit_pin");
+  f.markHeld("Edit_pin");
   f.userExit(id("Edit_pin"));
   EXPECT_EQ(txt("Edit_pin"), "8617");
   EXPECT_EQ(f.colour("Edit_pin"), kRed);
@@ -310,7 +297,7 @@ TEST_F(FormTest, ExitChecksRepairTheText) {
   typed("Edit_LimitSMS", "");
   f.userExit(id("Edit_LimitSMS"));
   EXPECT_EQ(txt("Edit_LimitSMS"), "0");
-  EXPECT_EQ(f.colour("Edit_LimitSMS"), kRed);
+  EXPECT_NE(f.colour("Edit_LimitSMS"), kRed);  // an empty limit went out as 0 too
 
   for (const char* bad : {"", "0", "00"}) {
     typed("Out3Czas", "7");
@@ -518,7 +505,7 @@ TEST_F(FormTest, StepButtons) {
   f.setSensor(SensorByte::T1Min, 0);
   f.showSensor(SensorByte::T1Min);
   EXPECT_EQ(txt("Edit_T1Min"), "-128");
-  f.applySyncColour("Edit_T1Min");
+  f.markHeld("Edit_T1Min");
   f.spinDown("SpinButton2");  // at the limit: same text, colour kept
   EXPECT_EQ(f.sensors()[SensorByte::T1Min], 0);
   EXPECT_EQ(f.colour("Edit_T1Min"), kWindowColour);
@@ -532,7 +519,7 @@ TEST_F(FormTest, StepButtons) {
 
   f.setSensor(SensorByte::ACnap, 170);
   f.showSensor(SensorByte::ACnap);
-  f.applySyncColour("Edit_ACnap");
+  f.markHeld("Edit_ACnap");
   f.spinUp("SpinButton7");
   EXPECT_EQ(txt("Edit_ACnap"), "17,0V");
   EXPECT_EQ(f.colour("Edit_ACnap"), kWindowColour);
@@ -542,19 +529,19 @@ TEST_F(FormTest, StepButtons) {
   f.spinUp("SpinButton14");
   EXPECT_EQ(txt("Edit_WMax"), "81");
 
-  // A correction button marks its field on every press, even at a limit.
+  // A correction button at its limit changes nothing, so nothing turns red.
   f.setSensor(SensorByte::T3Korekta, 127);
   f.showSensor(SensorByte::T3Korekta);
-  f.applySyncColour("Edit_T3Korekta");
+  f.markHeld("Edit_T3Korekta");
   f.spinUp("SpinButton9");
   EXPECT_EQ(txt("Edit_T3Korekta"), "+31,75");
-  EXPECT_EQ(f.colour("Edit_T3Korekta"), kRed);
+  EXPECT_NE(f.colour("Edit_T3Korekta"), kRed);
   f.spinDown("SpinButton6");
   EXPECT_EQ(txt("Edit_T2Korekta"), "-0,25");
   EXPECT_EQ(f.sensors()[SensorByte::T2Korekta], 129);
 
   // Redrawing an unchanged byte leaves the agreed colour.
-  f.applySyncColour("Edit_T2Korekta");
+  f.markHeld("Edit_T2Korekta");
   f.showAllSensors();
   EXPECT_EQ(f.colour("Edit_T2Korekta"), kWindowColour);
 

@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QImage>
 #include <utility>
 
 #include "support/sim.h"
@@ -206,18 +208,17 @@ TEST_F(Session, NoPollWhileThePasswordDialogIsOpenAndThePasswordChanges) {
   EXPECT_TRUE(waitFor([&] { return countFrames(*sim_, 253) > after; }, 2500));
 }
 
-TEST_F(Session, ClosingWhileLoggedInSendsNoLogout) {
+// Closing while logged in logs out first, without a box, and then the window and the port go.
+TEST_F(Session, ClosingWhileLoggedInLogsOutFirst) {
   start();
   connectClick();
   ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
-  QElapsedTimer clock;
-  clock.start();
   main_->close();
+  EXPECT_TRUE(waitFor([&] { return !main_->isVisible(); }, 5000));
   EXPECT_TRUE(waitFor([&] { return !main_->port().isOpen(); }, 3000));
-  EXPECT_GE(clock.elapsed(), 900);
-  idle(300);
-  EXPECT_EQ(countFrames(*sim_, 2), 0);
+  EXPECT_TRUE(logged(2, 1)) << "a logout request";
   EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
+  EXPECT_TRUE(notes_.events.empty()) << notes_.texts().join("/").toStdString();
 }
 
 TEST_F(Session, DownloadFromTheWindowStartsNoSecondTransferWhileItRuns) {
@@ -533,6 +534,202 @@ TEST_F(Session, ACheckedDifferenceIsSentAloneAfterItsBackup) {
   EXPECT_EQ(sim_->dumped(codeOf("Edit_Tel2")), tel2);
   EXPECT_EQ(text("Edit_Tel2"), "+48500333444") << "the unsent edit stays in the window";
   EXPECT_EQ(BackupStore().list(&why)->size(), backupsBefore + 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The read code of the parameter that carries a text field.
+int codeOf(const char* field) {
+  for (const ParamDef& p : paramTable())
+    if (p.field && std::string_view(p.field) == field) return static_cast<int>(p.readCode);
+  return -1;
+}
+
+// Share of a widget's drawn pixels that are the mark's red.
+double redShare(QWidget* w) {
+  const QImage image = w->grab().toImage();
+  qsizetype n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor p = image.pixelColor(x, y);
+      n += p.red() > 200 && p.green() < 60 && p.blue() < 60;
+    }
+  return image.isNull() ? 0.0 : static_cast<double>(n) / static_cast<double>(image.width() * image.height());
+}
+
+// Red is drawn from one comparison with what the controller holds: a loaded file marks every
+// field that differs, lists and boxes too; a field typed back to the controller's value is not
+// red; before anything is read the window says that it does not know; a download over red fields
+// asks first and leaves nothing to undo or redo.
+TEST_F(Session, RedIsWhatDiffersFromTheControllerWhateverChangedIt) {
+  start();
+  connectClick();
+  ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
+  ASSERT_TRUE(waitFor([this] { return find("Icon_get")->isEnabled(); }, 3000));
+  EXPECT_TRUE(find("LabelStanWiedzy")->isVisible()) << "nothing read since connecting";
+  QStringList asked;
+  main_->confirm = [&](const QString& t) {
+    asked << t;
+    return true;
+  };
+  find<QAction>("Pobierz1")->trigger();
+  ASSERT_TRUE(waitFor([this] { return !main_->transfer().busy() && find("Icon_get")->isEnabled(); }, 30000));
+  EXPECT_TRUE(asked.isEmpty()) << "nothing red: nothing to ask";
+  EXPECT_FALSE(find("LabelStanWiedzy")->isVisible());
+
+  // A file that differs in a text, a number, an output box, an option box and a list.
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("k.dvc"));
+  {
+    Form file;
+    SilentNotifier silent;
+    QString why;
+    const auto now = buildConfigFile(main_->form(), &why);
+    ASSERT_TRUE(now && loadConfigFile(file, *now, silent));
+    file.setText("Edit_Tel3", file.text("Edit_Tel3") + QStringLiteral("9"));
+    file.setText("Edit_LimitSMS", QString::number((file.number("Edit_LimitSMS") + 1) % 100));
+    file.setChecked("BoxOut1NC", !file.checked("BoxOut1NC"));
+    file.setChecked("BoxWyslijStan", !file.checked("BoxWyslijStan"));
+    file.setIndex("ComboOut1", (file.index("ComboOut1") + 1) % 3);
+    ASSERT_TRUE(saveConfigFile(file, path, notes_));
+  }
+  main_->loadFile = [&] { ui::loadConfigFileFromPath(main_->form(), notes_, path); };
+  find<QAction>("Odczyt1")->trigger();
+  const std::vector<const char*> changed = {"Edit_Tel3", "Edit_LimitSMS", "BoxOut1NC", "BoxWyslijStan", "ComboOut1"};
+  for (const char* name : changed) EXPECT_GT(redShare(find(name)), 0.2) << name;
+  for (const char* name : {"Edit_Tel2", "BoxOut2NC", "ComboOut2"}) EXPECT_LT(redShare(find(name)), 0.02) << name;
+
+  // Typed back to what the controller holds: no longer red.
+  auto* tel1 = find<QLineEdit>("Edit_Tel1");
+  const QString held = tel1->text();
+  tel1->setFocus(Qt::TabFocusReason);
+  tel1->selectAll();
+  QTest::keyClicks(tel1, "+48600700800");
+  EXPECT_GT(redShare(tel1), 0.2);
+  tel1->selectAll();
+  QTest::keyClicks(tel1, held.isEmpty() ? QString() : held);
+  if (held.isEmpty()) QTest::keyClick(tel1, Qt::Key_Backspace);
+  EXPECT_EQ(tel1->text(), held);
+  EXPECT_LT(redShare(tel1), 0.02);
+
+  // Undo, then a download: asked first ("Nie" keeps the edits), then nothing to redo.
+  QTest::keyClick(tel1, Qt::Key_Z, Qt::ControlModifier);
+  main_->confirm = [&](const QString& t) {
+    asked << t;
+    return false;
+  };
+  find<QAction>("Pobierz1")->trigger();
+  EXPECT_EQ(asked, QStringList{QString::fromUtf8(ui::kDownloadOverEditsText)});
+  idle(300);
+  EXPECT_EQ(countFrames(*sim_, 8), 1) << "no second download";
+  EXPECT_GT(redShare(find("Edit_Tel3")), 0.2);
+  main_->confirm = [&](const QString& t) {
+    asked << t;
+    return true;
+  };
+  find<QAction>("Pobierz1")->trigger();
+  ASSERT_TRUE(waitFor([this] { return !main_->transfer().busy() && find("Icon_get")->isEnabled(); }, 30000));
+  EXPECT_EQ(asked.size(), 2);
+  EXPECT_FALSE(main_->form().hasUnsentEdits());
+  EXPECT_FALSE(find<QAction>("Cofnij")->isEnabled());
+  EXPECT_FALSE(find<QAction>("Ponow")->isEnabled());
+  QTest::keyClick(tel1, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  for (const char* name : changed) EXPECT_LT(redShare(find(name)), 0.02) << name;
+}
+
+// Closing during an upload on a paced line asks whether to close once it has ended; "Tak" lets
+// every parameter in, logs out and closes.  Closing during the backup's read sends nothing and
+// closes without another question.
+TEST_F(Session, ClosingNeverCutsAnUploadNorLeavesAProcessWithoutAWindow) {
+  for (bool duringBackup : {false, true}) {
+    SCOPED_TRACE(duringBackup ? "during the backup's read" : "during the upload");
+    start({QStringLiteral("--baud-pace")});
+    connectClick();
+    ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
+    ASSERT_TRUE(waitFor([this] { return find("Icon_get")->isEnabled(); }, 3000));
+    if (!duringBackup) {
+      find<QAction>("Pobierz1")->trigger();  // the backup then needs no read
+      ASSERT_TRUE(waitFor([this] { return !main_->transfer().busy() && find("Icon_get")->isEnabled(); }, 60000));
+    }
+    QStringList asked;
+    main_->confirm = [&](const QString& t) {
+      asked << t;
+      return true;
+    };
+    main_->form().setText("Edit_Tel2", QStringLiteral("+48511222333"));
+    main_->form().setText("Edit_Tel7", QStringLiteral("+48577888999"));
+    const Bytes tel2 = sim_->dumped(codeOf("Edit_Tel2"));
+    find<QAbstractButton>("Icon_put")->click();
+    if (duringBackup) ASSERT_TRUE(waitFor([&] { return countFrames(*sim_, 8) >= 1; }, 10000));
+    else ASSERT_TRUE(waitFor([&] { return sets() >= 2; }, 20000));
+    const qsizetype before = asked.size();  // the question about uploading the defaults, if any
+    main_->close();
+    ASSERT_EQ(asked.size(), before + 1);
+    EXPECT_EQ(asked.last(), QString::fromUtf8(duringBackup ? ui::kCloseDuringReadText : ui::kCloseDuringUploadText));
+    EXPECT_TRUE(main_->isVisible()) << "not while the exchange runs";
+    ASSERT_TRUE(waitFor([&] { return !main_->isVisible(); }, 90000));
+    EXPECT_TRUE(logged(2, 1)) << "logged out";
+    // Once the read has ended, the unsent red fields are asked about as at any close.
+    EXPECT_EQ(asked.size(), before + (duringBackup ? 2 : 1)) << asked.join("/").toStdString();
+    EXPECT_TRUE(notes_.events.empty()) << notes_.texts().join("/").toStdString();
+    if (duringBackup) {
+      EXPECT_EQ(sets(), 0);
+      EXPECT_EQ(sim_->dumped(codeOf("Edit_Tel2")), tel2);
+    } else {
+      EXPECT_EQ(sets(), 51);
+      EXPECT_EQ(sim_->dumped(codeOf("Edit_Tel2")), "+48511222333");
+      EXPECT_EQ(sim_->dumped(codeOf("Edit_Tel7")), "+48577888999");
+    }
+    main_.reset();
+    sim_.reset();
+  }
+}
+
+// A line that goes away mid-upload: the window says that the controller now holds a mix and how
+// much of it is new; red is exactly the fields the controller did not take.
+TEST_F(Session, AnInterruptedUploadSaysWhatTheControllerHolds) {
+  start({QStringLiteral("--unplug-after"), QStringLiteral("75")});
+  connectClick();
+  ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
+  main_->confirm = [](const QString&) { return true; };
+  find<QAction>("Pobierz1")->trigger();
+  ASSERT_TRUE(waitFor([this] { return !main_->transfer().busy() && find("Icon_get")->isEnabled(); }, 30000));
+  for (const char* f : {"Edit_Tel1", "Edit_Tel8"}) main_->form().setText(f, QStringLiteral("+48500000001"));
+  find<QAbstractButton>("Icon_put")->click();
+  ASSERT_TRUE(waitFor([&] { return notes_.count(Cause::UploadInterrupted) == 1; }, 30000))
+      << notes_.texts().join("/").toStdString();
+  EXPECT_NE(main_->form().colour("Edit_Tel1"), kRed) << "acknowledged";
+  EXPECT_EQ(main_->form().colour("Edit_Tel8"), kRed) << "never sent";
+  for (const test::Recorded& e : notes_.events) {
+    if (e.problem.cause == Cause::UploadInterrupted) {
+      EXPECT_EQ(e.problem.args.value(1), QStringLiteral("51")) << "sent";
+    }
+  }
+}
+
+// A port list that changes while a port is open is taken up once the port has closed.
+TEST_F(Session, ThePortListFollowsNewPortsAfterAPortWasOpen) {
+  test::uiApp("ui_session_test");
+  sim_ = std::make_unique<SimProcess>();
+  ASSERT_TRUE(sim_->started());
+  auto ports = std::make_shared<std::vector<PortEntry>>(
+      std::vector<PortEntry>{{sim_->port(), QStringLiteral("dovu-sim"), PortKind::Simulator}});
+  struct Shared : PortSource {
+    std::shared_ptr<std::vector<PortEntry>> list_;
+    std::optional<std::vector<PortEntry>> list() override { return *list_; }
+  };
+  auto source = std::make_unique<Shared>();
+  source->list_ = ports;
+  main_ = std::make_unique<ui::MainWindow>(std::move(source), &notes_);
+  main_->createDialogs();
+  main_->show();
+  connectClick();
+  ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
+  ports->push_back({QStringLiteral("/dev/ttyNOWY"), QStringLiteral("nowy"), PortKind::Simulator});
+  find<QPushButton>("Button_rozlacz")->click();
+  EXPECT_TRUE(waitFor([&] { return main_->comCombo()->findData(QStringLiteral("/dev/ttyNOWY")) >= 0; }, 5000));
 }
 
 }  // namespace

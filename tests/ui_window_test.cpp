@@ -234,7 +234,10 @@ TEST_F(Window, KeyboardReachesEveryFieldOnASmallScreen) {
     QWidget* f = QApplication::focusWidget();
     ASSERT_TRUE(f && f->isVisible() && !f->objectName().isEmpty()) << chain.join(u' ').toStdString();
     chain << f->objectName();
-    if (f->window() == main_.get()) {
+    if (f->window() == main_.get() && !scroll->widget()->isAncestorOf(f)) {
+      // Above the form (the connection panel): always whole in the window.
+      EXPECT_TRUE(main_->rect().contains(QRect(f->mapTo(main_.get(), QPoint(0, 0)), f->size()))) << f->objectName().toStdString();
+    } else if (f->window() == main_.get()) {
       const QRect at(f->mapTo(scroll->viewport(), QPoint(0, 0)), f->size());
       // Whole, or (a wide text field) its start where the cursor stands, as the scroll area shows it.
       const QRect shown = scroll->viewport()->rect().intersected(at);
@@ -385,7 +388,7 @@ TEST_F(Window, StepButtonsKeepTheirLimitsAndCorrectionSteps) {
     const SensorInfo& info = sensorTable()[static_cast<std::size_t>(l.byte)];
     form().setSensor(l.byte, l.at);
     form().showSensor(l.byte);
-    form().setColour(info.field, kWindowColour);
+    form().markHeld(info.field);
     press(l.spin, l.up);
     EXPECT_EQ(text(info.field), l.shows) << l.spin;
     EXPECT_EQ(form().sensors()[l.byte], l.at) << l.spin;
@@ -626,10 +629,12 @@ TEST_F(Window, CheckBoxesMarkEnableAndSwapColours) {
   find<QCheckBox>("T2send")->click();
   EXPECT_EQ(form().colour("T2send"), kRed);
 
-  // Option boxes mark themselves when they receive the focus.
+  // The focus alone changes nothing, so it marks nothing; Space does.
   enter("BoxWyslijStan");
+  EXPECT_NE(face("BoxWyslijStan"), rgb(kRed));
+  QTest::keyClick(find("BoxWyslijStan"), Qt::Key_Space);
+  EXPECT_TRUE(form().checked("BoxWyslijStan"));
   EXPECT_EQ(face("BoxWyslijStan"), rgb(kRed));
-  EXPECT_FALSE(form().checked("BoxWyslijStan"));
 
   find<QCheckBox>("BoxPotw")->click();
   EXPECT_TRUE(find("EditPotw")->isEnabled());
@@ -673,7 +678,7 @@ TEST_F(Window, ListsTakePicksByPopUpKeysAndWheelBeforeAndAfterADownload) {
     SCOPED_TRACE(downloaded ? "after a download" : "before a download");
     if (downloaded) {  // as the controller's answer sets it
       form().setIndex("ComboOut1", 3);
-      form().applySyncColour("ComboOut1");
+      form().markHeld("ComboOut1");
     }
     ASSERT_TRUE(test::pickInPopup(out, 5));
     shows(5);
@@ -732,12 +737,9 @@ TEST_F(Window, EditedAndSynchronisedStatesAreDrawn) {
     } cases[] = {
         {"BoxIN1T1", [this] { find<QCheckBox>("BoxIN1T1")->click(); }, window},
         {"BoxACS5", [this] { form().setChecked("BoxACS5", !form().checked("BoxACS5")); }, window},
-        {"BoxCA", [this] {
-           leave();
-           find("BoxCA")->setFocus(Qt::TabFocusReason);
-         }, window},  // and its caption
+        {"BoxCA", [this] { find<QCheckBox>("BoxCA")->click(); }, window},  // and its caption
         {"Edit_Tel1", [this] { type(find("Edit_Tel1"), "5"); }, rgb(kYellow)},
-        {"ComboOut1", [this] { ASSERT_TRUE(test::pickInPopup(find<QComboBox>("ComboOut1"), 3)); }, window},
+        {"ComboOut1", [this] { ASSERT_TRUE(test::pickInPopup(find<QComboBox>("ComboOut1"), form().index("ComboOut1") == 3 ? 2 : 3)); }, window},
     };
     for (const auto& c : cases) {
       QWidget* w = find(c.field);
@@ -745,7 +747,7 @@ TEST_F(Window, EditedAndSynchronisedStatesAreDrawn) {
       c.edit();
       ASSERT_EQ(form().colour(c.field), kRed) << c.field;
       EXPECT_GT(drawnShare(w, red), 0.25) << styleName << " " << c.field;
-      form().applySyncColour(c.field);
+      form().markHeld(c.field);
       EXPECT_LT(drawnShare(w, red), 0.02) << styleName << " " << c.field;
       EXPECT_GT(drawnShare(w, c.synchronised), 0.25) << styleName << " " << c.field;
       w->setStyle(nullptr);
@@ -855,7 +857,7 @@ TEST_F(Window, ClosingWithRedFieldsAsksFirstAndQtSpeaksPolish) {
   EXPECT_EQ(asked, QStringList{QString::fromUtf8(ui::kDiscardEditsText)});
   EXPECT_TRUE(main_->isVisible());
   // Nothing red: nothing to ask, the window closes (the "Nie" ready here is never given).
-  form().applySyncColour("Edit_Tel3");
+  form().markHeld("Edit_Tel3");
   main_->close();
   EXPECT_FALSE(main_->isVisible());
   EXPECT_EQ(asked.size(), 1);
@@ -994,6 +996,7 @@ TEST_F(Window, AnEditIsUndoneAndRedoneWithItsColourInTheFieldAndElsewhere) {
   pressUndo();
   EXPECT_EQ(box->isChecked(), on);
   EXPECT_EQ(form().colour("BoxIN1T1"), colour);
+  EXPECT_NE(colour, kRed);
   // The menu entries follow what can be done.
   EXPECT_TRUE(find<QAction>("Cofnij")->isEnabled());
   EXPECT_TRUE(find<QAction>("Ponow")->isEnabled());
@@ -1034,7 +1037,7 @@ TEST_F(Window, AFileLoadIsUndoneWholeAndAProgramChangeEndsTheHistory) {
 
   // The controller took the values (an upload turns them back to their own colours): an undo
   // now would put back a value the controller does not hold, so there is none.
-  form().applySyncColour("Edit_IN1A");
+  form().markHeld("Edit_IN1A");
   const test::FormSnapshot synced(form());
   pressUndo();
   EXPECT_EQ(synced.diff(form()), std::vector<std::string>{});
@@ -1065,7 +1068,7 @@ TEST_F(Window, TheBackupsDialogListsShowsAndLoadsABackup) {
   EXPECT_EQ(table->item(0, 2)->text(), QStringLiteral("Napad | +48999"));
   EXPECT_EQ(table->item(1, 1)->text(), QStringLiteral("ręczna"));
   auto* load = d->findChild<QPushButton*>("WczytajKopie");
-  EXPECT_FALSE(load->isEnabled());  // nothing chosen yet
+  EXPECT_TRUE(table->item(0, 0)->isSelected());  // the first is chosen: the keys act at once
 
   QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 2)).center());
   QTest::mouseClick(d->findChild<QPushButton*>("PokazPola"), Qt::LeftButton);
@@ -1087,3 +1090,89 @@ TEST_F(Window, TheBackupsDialogListsShowsAndLoadsABackup) {
   if (oldHome.isNull()) qunsetenv("XDG_DATA_HOME");
   else qputenv("XDG_DATA_HOME", oldHome);
 }
+
+namespace {
+
+// Tab leaves the tables of the backup and compare dialogs for their buttons, each button has a
+// mnemonic, and a checked password row says why it is not sent.
+TEST_F(Window, TheBackupAndCompareDialogsWorkFromTheKeyboard) {
+  QTemporaryDir home;
+  const QByteArray oldHome = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+  {
+    Form kept;
+    kept.setText("Edit_haslo", QStringLiteral("1234"));
+    kept.setText("Edit_Tel1", QStringLiteral("+48999"));
+    QString error;
+    ASSERT_TRUE(BackupStore().add(kept, BackupReason::Manual, "/dev/ttyS3", &error)) << error.toStdString();
+  }
+  find<QAction>("KopieZapasoweMenu")->trigger();
+  QDialog* d = nullptr;
+  ASSERT_TRUE(waitFor([&] { return (d = main_->findChild<QDialog*>("KopieZapasowe")) && d->isVisible(); }, 5000));
+  d->activateWindow();
+  ASSERT_TRUE(waitFor([&] { return d->isActiveWindow(); }, 5000));
+  auto* table = d->findChild<QTableWidget*>("ListaKopii");
+  table->setFocus(Qt::TabFocusReason);
+  QStringList reached;
+  for (int i = 0; i < 8; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    reached << QApplication::focusWidget()->objectName();
+  }
+  for (const char* b : {"PokazPola", "WczytajKopie", "PorownajKopie"})
+    EXPECT_TRUE(reached.contains(QString::fromLatin1(b))) << b << ": " << reached.join(' ').toStdString();
+  for (const char* b : {"PokazPola", "WczytajKopie", "PorownajKopie", "ZamknijKopie"})
+    EXPECT_TRUE(d->findChild<QPushButton*>(b)->text().contains('&')) << b;
+  // Tab to a button and Space presses it: the chosen backup's fields, then its comparison.
+  auto pressByTab = [&](const char* name) {
+    for (int i = 0; i < 8 && QApplication::focusWidget()->objectName() != QLatin1String(name); ++i)
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget()->objectName(), QLatin1String(name));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  };
+  pressByTab("PokazPola");
+  EXPECT_TRUE(d->findChild<QPlainTextEdit*>("PolaKopii")->toPlainText().contains("+48999"));
+  pressByTab("PorownajKopie");
+  QDialog* c = nullptr;
+  ASSERT_TRUE(waitFor([&] { return (c = main_->findChild<QDialog*>("Porownanie")) && c->isVisible(); }, 5000));
+  c->activateWindow();
+  ASSERT_TRUE(waitFor([&] { return c->isActiveWindow(); }, 5000));
+  auto* diffs = c->findChild<QTableWidget*>("TabelaRoznic");
+  int password = -1;
+  for (int r = 0; r < diffs->rowCount(); ++r)
+    if (diffs->item(r, 0)->text().contains("Edit_haslo")) password = r;
+  ASSERT_GE(password, 0);
+  diffs->setFocus(Qt::TabFocusReason);
+  diffs->setCurrentCell(password, 0);
+  QTest::keyClick(diffs->viewport(), Qt::Key_Space);
+  ASSERT_EQ(diffs->item(password, 0)->checkState(), Qt::Checked);
+  auto* send = c->findChild<QPushButton*>("WyslijZaznaczone");
+  EXPECT_FALSE(send->isEnabled());
+  EXPECT_TRUE(c->findChild<QLabel*>("PolaZParametrem")->text().contains(QStringLiteral("Zmiana hasła")));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_NE(QApplication::focusWidget(), diffs) << "Tab leaves the table";
+  c->reject();
+  d->reject();
+  if (oldHome.isNull()) qunsetenv("XDG_DATA_HOME");
+  else qputenv("XDG_DATA_HOME", oldHome);
+}
+
+// On a 1024 x 768 screen the connection panel stays in the picture, whole, wherever the form
+// is scrolled to.
+TEST_F(Window, TheConnectionStateStaysInViewOnASmallScreen) {
+  main_->resize(1008, 560);
+  auto* scroll = find<QScrollArea>("FormScroll");
+  ASSERT_TRUE(waitFor([&] { return scroll->verticalScrollBar()->maximum() > 0; }, 3000));
+  scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+  scroll->horizontalScrollBar()->setValue(scroll->horizontalScrollBar()->maximum());
+  const QImage shot = main_->grab().toImage();
+  for (const char* name : {"SpeedButton2", "Icon_put", "ComCombo", "Button_polacz", "Edit_status", "Edit_logon"}) {
+    QWidget* w = find(name);
+    const QRect at(w->mapTo(main_.get(), QPoint(0, 0)), w->size());
+    EXPECT_TRUE(w->isVisible() && shot.rect().contains(at)) << name;
+  }
+  // The state fields are drawn in their red, not covered by the scrolled form.
+  QWidget* status = find("Edit_status");
+  EXPECT_GT(drawnShare(status, rgb(kRed)), 0.25);
+}
+
+}  // namespace

@@ -16,6 +16,7 @@ enum class Cause {
   PasswordChanged,      // the password change was answered
   PortUnavailable,      // the port could not be opened or used: subject the port, reason why
   DownloadInterrupted,  // a download stopped; the window shows what it showed before
+  UploadInterrupted,    // an upload stopped after some parameters: args {acknowledged, sent}; reason why
   NoisyLine,            // reads of one parameter never agreed: subject the parameter, args {reads}
   TextTooLong,          // a text is longer than the controller takes: args {field caption, length, limit}
   KeepPowered,          // a firmware update begins

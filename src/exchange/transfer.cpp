@@ -87,6 +87,7 @@ bool ConfigTransfer::startDownload() {
   marks_.assign(1, link_.disturbances());
   answers_.assign(paramTable().size(), {});
   toConfirm_.clear();
+  heldBefore_ = form_.held();
   form_.setEnabled("Icon_get", false);
   form_.setEnabled("Icon_put", false);
   session_.liveOff();
@@ -177,6 +178,8 @@ void ConfigTransfer::confirmNext() {
 }
 
 void ConfigTransfer::downloadDone() {
+  // The window now shows what the controller holds, every field of it.
+  form_.setControllerKnown(true);
   session_.liveOn();
   form_.setEnabled("Icon_get", true);
   form_.setEnabled("Icon_put", true);
@@ -217,15 +220,21 @@ void ConfigTransfer::writeNext() {
     const ParamDef& done = paramTable()[order_[index_]];
     setBar(static_cast<int>(++index_));
     // The controller now holds these fields' values.
-    applySyncColours(form_, done);
-    if (index_ == order_.size()) return end(true);
+    markParamHeld(form_, done);
+    if (index_ == order_.size()) {
+      if (order_.size() == paramTable().size()) form_.setControllerKnown(true);
+      return end(true);
+    }
     writeNext();
   };
   link_.send(std::move(r));
 }
 
 void ConfigTransfer::end(bool ok) {
-  if (!up_ && !ok) form_.restore(before_);
+  if (!up_ && !ok) {
+    form_.restore(before_);
+    form_.restoreHeld(heldBefore_);
+  }
   form_.setVisible("Panel_bar", false);
   form_.setVisible("FormProgres", false);
   if (up_ && session_.loggedIn() && !link_.aborted()) {
@@ -238,6 +247,16 @@ void ConfigTransfer::end(bool ok) {
   if (!ok && !up_ && requested_ && !link_.aborted()) {
     if (Notifier* n = link_.notifier()) {
       Problem p{Cause::DownloadInterrupted, portError_ ? Session::portErrorCause(*portError_) : Cause::None, {}, {}, {}};
+      if (p.reason == Cause::PortFailed) p.args << QString::number(portError_->code());
+      n->report(MessageKind::Warning, p);
+    }
+  }
+  // Some parameters went in, some did not: the controller holds a mix, whatever ended the upload
+  // (the window closing aside: it has said so itself).
+  if (!ok && up_ && requested_ && index_ > 0 && !stopped_) {
+    if (Notifier* n = link_.notifier()) {
+      Problem p{Cause::UploadInterrupted, portError_ ? Session::portErrorCause(*portError_) : Cause::None, {},
+                {QString::number(index_), QString::number(order_.size())}, {}};
       if (p.reason == Cause::PortFailed) p.args << QString::number(portError_->code());
       n->report(MessageKind::Warning, p);
     }

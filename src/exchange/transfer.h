@@ -40,6 +40,9 @@ class ConfigTransfer : public QObject {
   bool busy() const { return busy_ || pending_; }
   // Whether the transfer under way, or the last one, is an upload.
   bool uploading() const { return up_; }
+  // How many parameters the last upload sent and had acknowledged, of how many.
+  std::size_t acknowledged() const { return up_ ? index_ : 0; }
+  std::size_t toSend() const { return up_ ? order_.size() : 0; }
   // The port's failure that ended the last transfer, if one did.
   const std::optional<SerialPortError>& portError() const { return portError_; }
 
@@ -50,7 +53,9 @@ class ConfigTransfer : public QObject {
 
   // For the window's buttons and menu items: starts the transfer now, or as soon as the exchange
   // under way has ended.  Ignored while a transfer runs or is already waiting to run.  A requested
-  // download that does not finish says so (DownloadInterrupted).
+  // download that does not finish says so (DownloadInterrupted); a requested upload that ends
+  // after some parameters were acknowledged says that the controller now holds a mix, and how much
+  // of it is new (UploadInterrupted).
   void requestDownload();
   void requestUpload(std::vector<std::size_t> only = {});
 
@@ -91,6 +96,7 @@ class ConfigTransfer : public QObject {
   std::vector<std::vector<Bytes>> answers_;
   std::vector<std::size_t> toConfirm_;
   QElapsedTimer settling_;
+  Form::Held heldBefore_;
   std::shared_ptr<void> hold_;
   std::optional<SerialPortError> portError_;
 };

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/cp1250.h"
+#include "model/params.h"
 
 namespace dovu {
 namespace {
@@ -78,6 +79,58 @@ Form::Form() {
   sensors_ = SensorSettings::defaults();
   showAllSensors();
   for (const SensorInfo& s : sensorTable()) setColour(must(s.field), kWindowColour);
+  // Until something is read, the defaults are the assumption the red is drawn against.
+  held_.resize(defs.size());
+  for (Id id : configurationFieldIds()) held_[static_cast<std::size_t>(id)] = currentValue(id);
+}
+
+bool Form::markable(Id id) {
+  static const std::vector<bool> table = [] {
+    std::vector<bool> t(catalogue().size(), false);
+    for (Id f : configurationFieldIds()) t[static_cast<std::size_t>(f)] = catalogue()[static_cast<std::size_t>(f)].marker != Marker::None;
+    return t;
+  }();
+  return id >= 0 && static_cast<std::size_t>(id) < table.size() && table[static_cast<std::size_t>(id)];
+}
+
+Bytes Form::currentValue(Id id) const { return fieldBytes(*this, id); }
+
+bool Form::differs(Id id) const {
+  if (!markable(id) || held_.empty()) return false;
+  return currentValue(id) != held_[static_cast<std::size_t>(id)];
+}
+
+void Form::refreshMark(Id id) {
+  if (!markable(id) || held_.empty()) return;
+  if (differs(id)) setColour(id, kRed);
+  else if (state(id).colour == kRed) setColour(id, syncColour(id));
+}
+
+void Form::markHeld(Id id) {
+  if (held_.empty()) return;
+  if (!markable(id)) {
+    // A field that never turns red (the voice rows T3 and W) still takes its agreed colour.
+    if (def(id).sync != SyncColour::None) setColour(id, syncColour(id));
+    return;
+  }
+  held_[static_cast<std::size_t>(id)] = currentValue(id);
+  setColour(id, syncColour(id));  // agreed: the field's own colour
+}
+
+void Form::markHeld(const std::vector<Id>& ids) {
+  for (Id id : ids) markHeld(id);
+}
+
+void Form::setControllerKnown(bool known) {
+  if (controllerKnown_ == known) return;
+  controllerKnown_ = known;
+  emit knownChanged(known);
+}
+
+void Form::restoreHeld(const Held& h) {
+  held_ = h.values;
+  for (Id id : configurationFieldIds()) refreshMark(id);
+  setControllerKnown(h.known);
 }
 
 Form::Id Form::must(std::string_view name) const {
@@ -108,7 +161,7 @@ bool Form::store(Id id, T FieldState::*member, const T& value) {
 
 void Form::setText(Id id, const QString& text) {
   state_.at(static_cast<std::size_t>(id)).edited = false;
-  if (store(id, &FieldState::text, text)) onTextChanged(id);
+  if (store(id, &FieldState::text, text)) refreshMark(id);
 }
 
 void Form::setChecked(Id id, bool on) {
@@ -127,6 +180,7 @@ void Form::setIndex(Id id, int index) {
   s.index = index;
   s.text = item;
   emit changed(id);
+  refreshMark(id);
 }
 
 void Form::setValue(Id id, int value) {
@@ -142,35 +196,21 @@ void Form::setTextColour(Id id, Colour c) { store(id, &FieldState::textColour, c
 
 // ---- rules fired by changes --------------------------------------------------------------------
 
-void Form::onTextChanged(Id id) {
-  if (def(id).marker == Marker::OnChange) setColour(id, kRed);
-}
-
 void Form::onCheckChanged(Id id) {
   const FieldDef& d = def(id);
   const bool on = state(id).checked;
-  if (d.marker == Marker::OnClick) {
-    setColour(id, kRed);
-  } else if (is(d, "BoxCA")) {
-    // Swaps the colour pair of the inputs (a red mark stays); no mark on the box itself.
-    applyCaColours();
+  refreshMark(id);
+  if (is(d, "BoxCA")) {
+    // Swaps the colour pair of the inputs (a red mark stays: it still differs).
+    for (const char* name : kCaInputs) {
+      const Id input = must(name);
+      if (state(input).colour != kRed) setColour(input, syncColour(input));
+    }
     const Id sygn = must("BoxOut1sygn");
     setEnabled(sygn, on);
     if (!on) setChecked(sygn, false);
   } else if (is(d, "BoxPotw") || is(d, "BoxAutoTest")) {
-    // These two enable their text and mark themselves on every change.  The other option boxes
-    // are marked only when they receive the focus, so a load or an answer does not mark them.
-    setColour(id, kRed);
     setEnabled(is(d, "BoxPotw") ? "EditPotw" : "EditAutotest", on);
-  }
-}
-
-void Form::applyCaColours() {
-  // Only a text in its synchronised colour changes pair: a red one still differs from the
-  // controller, whatever changed it (the same load or download may just have set BoxCA).
-  for (const char* name : kCaInputs) {
-    const Id id = must(name);
-    if (state(id).colour != kRed) applySyncColour(id);
   }
 }
 
@@ -186,12 +226,17 @@ void Form::restore(const Values& v) {
     store(id, &FieldState::checked, st.checked);
     store(id, &FieldState::index, st.index);
     store(id, &FieldState::value, st.value);
-    store(id, &FieldState::colour, st.colour);
     store(id, &FieldState::textColour, st.textColour);
     state_.at(static_cast<std::size_t>(id)).edited = st.edited;
   }
   sensors_ = v.sensors;
   configurationReceived_ = v.configurationReceived;
+  // The red is drawn afresh; a field that agrees takes back the colour it had.
+  for (const auto& [id, st] : v.fields) {
+    if (markable(id) && differs(id)) store(id, &FieldState::colour, kRed);
+    else if (markable(id) && st.colour == kRed) store(id, &FieldState::colour, syncColour(id));
+    else store(id, &FieldState::colour, st.colour);
+  }
   // A field that a check box enables follows the box put back.
   for (const auto& [box, field] : {std::pair{"BoxCA", "BoxOut1sygn"}, {"BoxPotw", "EditPotw"}, {"BoxAutoTest", "EditAutotest"}})
     setEnabled(field, checked(box));
@@ -203,9 +248,8 @@ void Form::setSmsCentre(const QString& number) {
 }
 
 bool Form::hasUnsentEdits() const {
-  const auto& defs = catalogue();
-  for (std::size_t i = 0; i < defs.size(); ++i)
-    if (defs[i].sync != SyncColour::None && state_[i].colour == kRed) return true;
+  for (Id id : configurationFieldIds())
+    if (differs(id)) return true;
   return false;
 }
 
@@ -221,9 +265,6 @@ Colour Form::syncColour(Id id) const {
   return state(id).colour;
 }
 
-void Form::applySyncColour(Id id) {
-  if (def(id).sync != SyncColour::None) setColour(id, syncColour(id));
-}
 
 // ---- user actions ------------------------------------------------------------------------------
 
@@ -267,14 +308,9 @@ void Form::userPicked(Id id, int index) {
   const FieldDef& d = def(id);
   if (d.kind != FieldKind::Choice || !state(id).enabled) return;
   setIndex(id, index);
-  if (d.marker == Marker::OnUserPick) setColour(id, kRed);
   // An operator picked by keys, the wheel or its typed name brings its number as the closing of
   // the drop-down does, so the list never shows one operator while the other number is sent.
   if (is(d, "Combo_operator")) operatorCloseUp();
-}
-
-void Form::userEnter(Id id) {
-  if (def(id).marker == Marker::OnEnter && state(id).enabled) setColour(id, kRed);
 }
 
 void Form::userExit(Id id) {
@@ -328,9 +364,9 @@ void Form::spinDown(std::string_view spinButton) { spin(spinButton, stepDown); }
 void Form::spin(std::string_view spinButton, std::uint8_t (*step)(SensorEncoding, std::uint8_t)) {
   const SensorInfo* s = sensorBySpin(std::string(spinButton).c_str());
   if (!s) throw std::invalid_argument("unknown step button: " + std::string(spinButton));
-  if (s->encoding == SensorEncoding::Correction) setColour(s->field, kRed);
   sensors_[s->byte] = step(s->encoding, sensors_[s->byte]);
   showSensor(s->byte);
+  refreshMark(must(s->field));
 }
 
 // ---- key filters -------------------------------------------------------------------------------
@@ -379,6 +415,7 @@ void Form::setSensor(SensorByte b, std::uint8_t v) { sensors_[b] = v; }
 void Form::showSensor(SensorByte b) {
   const SensorInfo& s = sensorTable()[static_cast<std::size_t>(b)];
   setText(s.field, sensorText(s.encoding, sensors_[b]));
+  refreshMark(must(s.field));
 }
 
 void Form::showAllSensors() {

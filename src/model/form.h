@@ -4,9 +4,13 @@
 // and colours.  The download, the upload, the response dispatch, the configuration file and the
 // session read and write this model; the widgets only show it and report the user's actions back.
 //
-// The editing rules live here too: change markers (red on any text change, whoever made it),
-// check-box click rules (markers and dependent enabling), focus-enter markers, exit checks,
-// key filters, the operator choice and the sensor step buttons.
+// The editing rules live here too: check-box click rules (dependent enabling), exit checks, key
+// filters, the operator choice and the sensor step buttons.
+//
+// Red is a fact: the form keeps what the controller is known to hold, field by field, and a
+// configuration field is red exactly when what it would send differs from that, whatever changed
+// it.  Until something has been read from (or wholly written to) the controller the form holds
+// only an assumption (the defaults, or an earlier controller's values), and says so.
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -15,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/bytes.h"
 #include "model/colours.h"
 #include "model/sensors.h"
 
@@ -42,13 +47,13 @@ enum class FieldKind : std::uint8_t {
   Container,   // dialog or panel whose visibility is program state (FormProgres, Panel_bar)
 };
 
-// What turns a field red.
+// Whether a field can turn red (it differs from the controller), and what kind of field it is.
 enum class Marker : std::uint8_t {
-  None,
-  OnChange,     // any text change (texts, digits, spin values)
-  OnUserPick,   // ComboOut1..4: only when the user picks an item
-  OnClick,      // matrix cells and reply selection: any state change
-  OnEnter,      // option boxes: receiving the input focus
+  None,         // never red
+  OnChange,     // texts, digits, spin values
+  OnUserPick,   // ComboOut1..4
+  OnClick,      // matrix cells and reply selection
+  OnEnter,      // option boxes
 };
 
 // The colour a field takes once it agrees with the controller.
@@ -164,16 +169,33 @@ class Form : public QObject {
     bool configurationReceived = false;
   };
   Values values(const std::vector<Id>& ids) const;
-  // Puts them back as they were, without the editing rules; whether a field is enabled or
-  // visible stays as it is now, except for the fields a check box enables, which follow the box.
+  // Puts the values back as they were, without the editing rules, and draws the red from them;
+  // whether a field is enabled or visible stays as it is now, except for the fields a check box
+  // enables, which follow the box.
   void restore(const Values& v);
-  // Whether any configuration field is red: a value the controller does not hold yet.
+  // Whether any configuration field is red: a value the controller does not hold.
   bool hasUnsentEdits() const;
+  // Whether a configuration field's value differs from what the controller is known to hold.
+  bool differs(Id id) const;
 
-  // The synchronised colour of a field now (InputN/InputA follow BoxCA), and applying it.
+  // What the controller holds.  markHeld: the controller now holds these fields as the window
+  // shows them (an answer read, a parameter acknowledged).  setControllerKnown(true) once the
+  // whole configuration was read or written; false when another controller may be on the line
+  // (a new login): the held values are then only the last ones known.
+  void markHeld(const std::vector<Id>& ids);
+  void markHeld(Id id);
+  void markHeld(std::string_view name) { markHeld(must(name)); }
+  bool controllerKnown() const { return controllerKnown_; }
+  void setControllerKnown(bool known);
+  struct Held {
+    std::vector<Bytes> values;
+    bool known = false;
+  };
+  Held held() const { return {held_, controllerKnown_}; }
+  void restoreHeld(const Held& h);
+
+  // The colour a field shows while it agrees with the controller (InputN/InputA follow BoxCA).
   Colour syncColour(Id id) const;
-  void applySyncColour(Id id);
-  void applySyncColour(std::string_view name) { applySyncColour(must(name)); }
 
   // User actions reported by the widgets.
   // The user typed, pasted or deleted: `text` has been through filterEdit in the widget.  Only
@@ -182,7 +204,6 @@ class Form : public QObject {
   void userEdited(Id id, const QString& text);
   void userToggled(Id id, bool on);             // the user clicked a check box
   void userPicked(Id id, int index);            // the user picked a list item (an operator brings its number)
-  void userEnter(Id id);                        // a check box received the focus
   // A field lost the focus: the exit checks of a text the user edited since the program last set
   // it (a value from the controller or a file is left as it is); a list whose typed text names
   // an item picks it, any other typed text gives way to the selected item's text.
@@ -228,6 +249,8 @@ class Form : public QObject {
  signals:
   // Anything about the field changed; widgets refresh from state(id).
   void changed(int id);
+  // controllerKnown() changed.
+  void knownChanged(bool known);
 
  private:
   Id must(std::string_view name) const;
@@ -236,11 +259,15 @@ class Form : public QObject {
   bool store(Id id, T FieldState::*member, const T& value);
   // One press of a step button: `step` gives the byte's new value.
   void spin(std::string_view spinButton, std::uint8_t (*step)(SensorEncoding, std::uint8_t));
-  void onTextChanged(Id id);
   void onCheckChanged(Id id);
-  void applyCaColours();
+  // Draws the field's red from the comparison with what the controller holds.
+  void refreshMark(Id id);
+  Bytes currentValue(Id id) const;
+  static bool markable(Id id);
 
   std::vector<FieldState> state_;
+  std::vector<Bytes> held_;  // by id; empty for fields the controller does not keep
+  bool controllerKnown_ = false;
   SensorSettings sensors_{};
   Id editing_ = kNoField;
   bool configurationReceived_ = false;

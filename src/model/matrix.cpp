@@ -52,8 +52,4 @@ void unpackMatrixImage(Form& form, const Bytes& image) {
   }
 }
 
-void resetMatrixColours(Form& form) {
-  for (const char* cell : matrixCellsInImageOrder()) form.setColour(cell, kWindowColour);
-}
-
 }  // namespace dovu

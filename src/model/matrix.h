@@ -21,6 +21,5 @@ Bytes packMatrixImage(const Form& form);
 // Sets every cell from its bit.  Bytes after the 22nd are ignored; a shorter image leaves the
 // cells it does not cover as they are.
 void unpackMatrixImage(Form& form, const Bytes& image);
-void resetMatrixColours(Form& form);
 
 }  // namespace dovu

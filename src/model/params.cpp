@@ -1,5 +1,6 @@
 #include "model/params.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "model/cp1250.h"
@@ -202,6 +203,52 @@ std::vector<Form::Id> paramFields(const ParamDef& p) {
   return {};
 }
 
+const std::vector<Form::Id>& configurationFieldIds() {
+  static const std::vector<Form::Id> ids = [] {
+    std::vector<Form::Id> out;
+    for (const ParamDef& p : kTable)
+      for (Form::Id id : paramFields(p))
+        if (std::find(out.begin(), out.end(), id) == out.end()) out.push_back(id);
+    return out;
+  }();
+  return ids;
+}
+
+Bytes fieldBytes(const Form& form, Form::Id id) {
+  // How each field is encoded, found once from the table.
+  enum class Enc : std::uint8_t { None, Text, Bit, Number, Index, Sensor };
+  static const std::vector<std::pair<Enc, int>> encodings = [] {
+    std::vector<std::pair<Enc, int>> out(Form::catalogue().size(), {Enc::None, 0});
+    auto at = [&](const char* name) -> std::pair<Enc, int>& { return out.at(static_cast<std::size_t>(Form::idOf(name))); };
+    auto block = [&](const auto& bytes) {
+      for (const BlockByte& b : bytes) {
+        const Enc e = b.kind == Entry::Bits ? Enc::Bit : b.kind == Entry::Number ? Enc::Number : Enc::Index;
+        for (const char* name : b.names)
+          if (name) at(name) = {e, 0};
+      }
+    };
+    for (const ParamDef& p : kTable)
+      if (p.kind == P::Text) at(p.field) = {Enc::Text, 0};
+    for (const char* cell : matrixCellsInImageOrder()) at(cell) = {Enc::Bit, 0};
+    block(kOutputBlock);
+    block(kDelayBlock);
+    for (const SensorInfo& s : sensorTable()) at(s.field) = {Enc::Sensor, static_cast<int>(s.byte)};
+    return out;
+  }();
+  if (id < 0 || static_cast<std::size_t>(id) >= encodings.size()) return {};
+  const auto [enc, sensor] = encodings[static_cast<std::size_t>(id)];
+  const FieldState& s = form.state(id);
+  switch (enc) {
+    case Enc::None: return {};
+    case Enc::Text: return toCp1250(s.text);
+    case Enc::Bit: return Bytes(1, s.checked ? '\1' : '\0');
+    case Enc::Number: return Bytes(1, static_cast<char>(numberByte(form, Form::def(id).name)));
+    case Enc::Index: return Bytes(1, static_cast<char>(s.index & 0xFF));
+    case Enc::Sensor: return Bytes(1, static_cast<char>(form.sensors()[static_cast<SensorByte>(sensor)]));
+  }
+  return {};
+}
+
 Bytes buildOutputBlock(const Form& form) { return buildBlock(form, kOutputBlock); }
 
 Bytes buildSensorBlock(const SensorSettings& s) {
@@ -261,16 +308,10 @@ void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload) {
       applyBlock(form, kDelayBlock, payload);
       break;
   }
-  // Last, so that the click rules that ran above cannot leave a marker behind.
-  applySyncColours(form, p);
+  // The answer is what the controller holds.
+  markParamHeld(form, p);
 }
 
-void applySyncColours(Form& form, const ParamDef& p) {
-  if (p.kind == PayloadKind::Matrix) {
-    resetMatrixColours(form);
-    return;
-  }
-  for (Form::Id id : paramFields(p)) form.applySyncColour(id);
-}
+void markParamHeld(Form& form, const ParamDef& p) { form.markHeld(paramFields(p)); }
 
 }  // namespace dovu

@@ -43,16 +43,25 @@ const ParamDef* paramByCode(std::uint8_t code);
 // once the parameter is read or acknowledged).
 std::vector<Form::Id> paramFields(const ParamDef& p);
 
+// Every field a parameter carries, each once, in table order: the configuration the controller
+// holds.
+const std::vector<Form::Id>& configurationFieldIds();
+// What a field puts into its parameter's payload (a text's bytes, a box's bit, a number's byte, a
+// list's index, a threshold's byte): two values the controller cannot tell apart give equal bytes.
+// Empty for a field no parameter carries.
+Bytes fieldBytes(const Form& form, Form::Id id);
+
 // The first text parameter whose field holds more characters than the controller keeps (a file
 // may carry up to 255); nullptr when every text fits.
 const ParamDef* textOverLimit(const Form& form);
 
 // The set payload built from the fields as they stand.
 Bytes buildPayload(const Form& form, const ParamDef& p);
-// Writes a read answer into the fields and gives them their synchronised colour.
+// Writes a read answer into the fields, which then hold what the controller holds.
 void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload);
-// Gives every field of the parameter its synchronised colour (after an acknowledgement).
-void applySyncColours(Form& form, const ParamDef& p);
+// The controller now holds every field of the parameter as the window shows it (after an
+// acknowledgement).
+void markParamHeld(Form& form, const ParamDef& p);
 
 // The three blocks as plain functions.
 Bytes buildOutputBlock(const Form& form);

@@ -23,7 +23,9 @@ const char* kReadoutNames[] = {"Temp1", "Temp2", "Temp3", "Wilg", "Udc", "Uac"};
 Session::Session(Form& form, Link& link, QObject* parent) : QObject(parent), form_(form), link_(link) {
   closeTimer_.setSingleShot(true);
   connect(&closeTimer_, &QTimer::timeout, this, [this] {
-    if (portOpen()) link_.port()->close();
+    if (!portOpen()) return;
+    link_.port()->close();
+    emit portClosed();
   });
   link_.onNoAnswer = [this] { showLoggedOut(); };
   link_.onPollDue = [this] { poll(); };
@@ -145,6 +147,8 @@ Session::ConnectResult Session::connectAndLogin() {
     if (outcome != Request::Outcome::Answered) return emit loginFinished(ConnectResult::NoAnswer);
     const Bytes& answer = link_.rxPayload();
     if (!answer.empty() && byteAt(answer, 0) == kLoginAccepted) {
+      // Whatever was known belongs to the controller of an earlier login, maybe another one.
+      form_.setControllerKnown(false);
       showLoggedIn();
       return emit loginFinished(ConnectResult::LoggedIn);
     }
@@ -158,7 +162,7 @@ Session::ConnectResult Session::connectAndLogin() {
   return ConnectResult::Started;
 }
 
-void Session::logoutAndDisconnect() {
+void Session::logoutAndDisconnect(bool quiet) {
   showDisconnected();
   showLoggedOut();
   auto after = [this] {
@@ -172,8 +176,9 @@ void Session::logoutAndDisconnect() {
   logout.payload = kLogoutPayload;
   logout.ticks = kSessionTicks;
   logout.pauseAfterMs = 0;
-  logout.done = [this, after](Request::Outcome outcome) {
-    if (outcome == Request::Outcome::Answered) {
+  logout.showNoAnswer = !quiet;
+  logout.done = [this, after, quiet](Request::Outcome outcome) {
+    if (outcome == Request::Outcome::Answered && !quiet) {
       if (Notifier* n = link_.notifier()) {
         n->beep();
         n->report(MessageKind::Information, Problem{Cause::LoggedOut});
@@ -371,6 +376,7 @@ void Session::onDeviceLost(const QString& reason) {
   showLoggedOut();
   showDisconnected();
   if (link_.port()) link_.port()->close();
+  emit portClosed();
   reportPortUnavailable(Problem{Cause::PortUnavailable, Cause::PortDeviceLost, port, {}, {}});
 }
 

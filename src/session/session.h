@@ -31,9 +31,10 @@ class Session : public QObject {
   // loginFinished().
   ConnectResult connectAndLogin();
   // ROZŁĄCZ: logout request, information box on its answer, port closed about a second later;
-  // logoutFinished() once the request has ended.
-  void logoutAndDisconnect();
-  // Closing the main window: no logout request, port closed about a second later.
+  // logoutFinished() once the request has ended.  quiet (closing the window): no box, neither on
+  // the answer nor on its absence.
+  void logoutAndDisconnect(bool quiet = false);
+  // Closing the main window once the logout (if any) has ended: port closed about a second later.
   void formClose();
 
   // "Zapisz" of the password dialog.  Only exactly four digits are sent (false otherwise, with
@@ -80,6 +81,8 @@ class Session : public QObject {
  signals:
   void loginFinished(dovu::Session::ConnectResult result);
   void logoutFinished();
+  // The port was closed (after a logout, a close or a lost device).
+  void portClosed();
   void passwordChangeFinished(bool changed);
 
  private:

@@ -45,6 +45,7 @@ BackupsDialog::BackupsDialog(BackupStore store, std::function<void(const QString
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setTabKeyNavigation(false);  // Tab leaves the table for the buttons; arrows move in it
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(true);
   layout->addWidget(table_, 1);
@@ -57,16 +58,16 @@ BackupsDialog::BackupsDialog(BackupStore store, std::function<void(const QString
   layout->addWidget(fields_, 2);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
-  show_ = buttons->addButton(QStringLiteral("Pokaż pola"), QDialogButtonBox::ActionRole);
+  show_ = buttons->addButton(QStringLiteral("&Pokaż pola"), QDialogButtonBox::ActionRole);
   show_->setObjectName(QStringLiteral("PokazPola"));
-  loadButton_ = buttons->addButton(QStringLiteral("Wczytaj do okna"), QDialogButtonBox::ActionRole);
+  loadButton_ = buttons->addButton(QStringLiteral("&Wczytaj do okna"), QDialogButtonBox::ActionRole);
   loadButton_->setObjectName(QStringLiteral("WczytajKopie"));
-  compareButton_ = buttons->addButton(QStringLiteral("Porównaj z oknem"), QDialogButtonBox::ActionRole);
+  compareButton_ = buttons->addButton(QStringLiteral("P&orównaj z oknem"), QDialogButtonBox::ActionRole);
   compareButton_->setObjectName(QStringLiteral("PorownajKopie"));
-  buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Zamknij"));
+  buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("&Zamknij"));
   buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("ZamknijKopie"));
   for (QPushButton* b : {show_, loadButton_, compareButton_, buttons->button(QDialogButtonBox::Close)})
-    b->setAccessibleName(b->text());
+    b->setAccessibleName(b->text().remove(QLatin1Char('&')));
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(show_, &QPushButton::clicked, this, &BackupsDialog::showFields);
@@ -96,6 +97,8 @@ BackupsDialog::BackupsDialog(BackupStore store, std::function<void(const QString
     compareButton_->setEnabled(selected() != nullptr);
   };
   connect(table_, &QTableWidget::itemSelectionChanged, this, enable);
+  // The first row is chosen at once, so that the buttons act without a mouse.
+  if (table_->rowCount() > 0) table_->selectRow(0);
   enable();
   resize(720, 520);
 }

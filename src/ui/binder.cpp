@@ -317,7 +317,7 @@ bool FieldBinder::eventFilter(QObject* watched, QEvent* event) {
       if (!movedInsideWindow(static_cast<QFocusEvent*>(event))) break;
       const bool in = event->type() == QEvent::FocusIn;
       if (qobject_cast<QCheckBox*>(watched)) {
-        if (in) act(id, true, [&] { form_.userEnter(id); });
+        break;  // the focus changes nothing a box holds
       } else if (in) {
         form_.setEditing(id);
       } else {

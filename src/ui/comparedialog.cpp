@@ -35,6 +35,7 @@ CompareDialog::CompareDialog(const QString& title, const QString& otherSide, con
   table_->setHorizontalHeaderLabels({QStringLiteral("Pole"), QStringLiteral("W oknie"), otherSide});
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setSelectionMode(QAbstractItemView::NoSelection);
+  table_->setTabKeyNavigation(false);  // Tab leaves the table for the buttons; arrows move in it
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(true);
   for (int row = 0; row < table_->rowCount(); ++row) {
@@ -56,12 +57,12 @@ CompareDialog::CompareDialog(const QString& title, const QString& otherSide, con
   layout->addWidget(travel_);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
-  sendButton_ = buttons->addButton(QStringLiteral("Wyślij zaznaczone"), QDialogButtonBox::AcceptRole);
+  sendButton_ = buttons->addButton(QStringLiteral("&Wyślij zaznaczone"), QDialogButtonBox::AcceptRole);
   sendButton_->setObjectName(QStringLiteral("WyslijZaznaczone"));
   QPushButton* close = buttons->button(QDialogButtonBox::Close);
-  close->setText(QStringLiteral("Zamknij"));
+  close->setText(QStringLiteral("&Zamknij"));
   close->setObjectName(QStringLiteral("ZamknijPorownanie"));
-  for (QPushButton* b : {sendButton_, close}) b->setAccessibleName(b->text());
+  for (QPushButton* b : {sendButton_, close}) b->setAccessibleName(b->text().remove(QLatin1Char('&')));
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(sendButton_, &QPushButton::clicked, this, [this] {
@@ -83,8 +84,12 @@ QStringList CompareDialog::checkedFields() const {
 }
 
 std::vector<std::size_t> CompareDialog::chosenParams() const {
-  QString why;
-  return paramsHolding(checkedFields(), &why).value_or(std::vector<std::size_t>{});
+  // A checked field the controller does not keep as a parameter (the password) sends nothing;
+  // update() says so.
+  QStringList kept;
+  for (const QString& f : checkedFields())
+    if (paramsHolding({f}, nullptr)) kept << f;
+  return paramsHolding(kept, nullptr).value_or(std::vector<std::size_t>{});
 }
 
 void CompareDialog::update() {
@@ -96,15 +101,26 @@ void CompareDialog::update() {
   std::set<QString> travelling;
   for (std::size_t p : params)
     for (const QString& f : fieldsOfParam(p)) travelling.insert(f);
-  QStringList alongside;
-  for (const FieldDifference& d : rows_)
+  QStringList alongside, notSent;
+  for (const FieldDifference& d : rows_) {
     if (travelling.count(d.field) && !checked.contains(d.field) && !alongside.contains(d.caption)) alongside << d.caption;
-  if (params.empty())
-    travel_->setText(QStringLiteral("Zaznacz pola do wysłania."));
+    if (checked.contains(d.field) && !paramsHolding({d.field}, nullptr) && !notSent.contains(d.caption)) notSent << d.caption;
+  }
+  QString text;
+  if (params.empty() && notSent.isEmpty())
+    text = QStringLiteral("Zaznacz pola do wysłania.");
+  else if (params.empty())
+    text.clear();
   else if (alongside.isEmpty())
-    travel_->setText(QStringLiteral("Wysłane zostaną parametry zaznaczonych pól (%1).").arg(params.size()));
+    text = QStringLiteral("Wysłane zostaną parametry zaznaczonych pól (%1).").arg(params.size());
   else
-    travel_->setText(QStringLiteral("Razem z zaznaczonymi zostaną wysłane też (ten sam parametr): %1.").arg(alongside.join(QStringLiteral(", "))));
+    text = QStringLiteral("Razem z zaznaczonymi zostaną wysłane też (ten sam parametr): %1.").arg(alongside.join(QStringLiteral(", ")));
+  if (!notSent.isEmpty())
+    text += (text.isEmpty() ? QString() : QStringLiteral(" ")) +
+            QStringLiteral("Nie zostanie wysłane: %1 — sterownik nie przyjmuje tego pola z konfiguracją "
+                           "(hasło zmienia przycisk „Zmiana hasła”).")
+                .arg(notSent.join(QStringLiteral(", ")));
+  travel_->setText(text);
 }
 
 }  // namespace dovu::ui

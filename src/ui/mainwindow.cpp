@@ -17,6 +17,8 @@
 #include <QScrollArea>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimer>
+#include <QUndoStack>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -121,10 +123,18 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   // next write is taken from it, without a read of its own.
   connect(&transfer_, &ConfigTransfer::finished, this, [this](bool ok) {
     if (ok && !transfer_.uploading()) backup_.remember();
+    // The program changed the configuration: an undo or redo would put back values beside those
+    // just read or written.
+    if (ok) history_.stack().clear();
+    if (closing_) QTimer::singleShot(0, this, [this] { closeWhenIdle(); });
   });
-  connect(&compareRead_, &ControllerRead::finished, this, &MainWindow::showControllerComparison);
-  // A backup that failed leaves the choice to the user; the question's default is "Nie".
-  backup_.writeWithout = [this](const QString& question) { return confirm(question); };
+  connect(&compareRead_, &ControllerRead::finished, this, [this](bool ok) {
+    if (closing_) return closeWhenIdle();
+    showControllerComparison(ok);
+  });
+  // A backup that failed leaves the choice to the user; the question's default is "Nie".  While
+  // closing nothing more is written, so nothing is asked.
+  backup_.writeWithout = [this](const QString& question) { return !closing_ && confirm(question); };
   loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
   saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
   confirm = [this](const QString& text) { return askYesNo(this, text); };
@@ -134,9 +144,8 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   chart_ = addChartDock(*this, dispatcher_, *notifier_);
   auto* body = new QWidget;
   auto* outer = new QVBoxLayout(body);
-  outer->setContentsMargins(4, 4, 4, 4);
+  outer->setContentsMargins(4, 0, 4, 4);
   outer->setSpacing(4);
-  outer->addWidget(buildConnectionPanel());
   auto* columns = new QHBoxLayout;
   columns->setSpacing(4);
   auto* left = new QVBoxLayout;
@@ -165,7 +174,32 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   scroll->setFocusPolicy(Qt::NoFocus);  // a Tab stop that shows nothing
   scroll->setWidgetResizable(true);
   scroll->setWidget(body);
-  setCentralWidget(scroll);
+  // The connection panel (the tool buttons, the port, the state) stays in view above the form.
+  auto* central = new QWidget;
+  central->setObjectName(QStringLiteral("Okno"));
+  auto* stack = new QVBoxLayout(central);
+  stack->setContentsMargins(0, 0, 0, 0);
+  stack->setSpacing(4);
+  auto* top = new QVBoxLayout;
+  top->setContentsMargins(4, 4, 4, 0);
+  top->setSpacing(2);
+  top->addWidget(buildConnectionPanel());
+  unknown_ = new QLabel(QString::fromUtf8(kControllerUnknownText));
+  unknown_->setObjectName(QStringLiteral("LabelStanWiedzy"));
+  unknown_->setAccessibleName(QStringLiteral("Stan wiedzy o sterowniku"));
+  unknown_->setWordWrap(true);
+  top->addWidget(unknown_);
+  stack->addLayout(top);
+  stack->addWidget(scroll, 1);
+  setCentralWidget(central);
+  // Shown only while logged in and nothing has been read: offline the window has no controller.
+  auto showKnown = [this] { unknown_->setVisible(session_.loggedIn() && !form_.controllerKnown()); };
+  connect(&form_, &Form::knownChanged, this, showKnown);
+  connect(&form_, &Form::changed, this, [this, showKnown](int id) {
+    static const Form::Id logon = Form::idOf("Edit_logon");
+    if (id == logon) showKnown();
+  });
+  showKnown();
 
   // Exceptions that reach the event loop are reported here.
   if (Application* app = Application::instance())
@@ -185,11 +219,14 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   form_.setEnabled("Button_polacz", false);
   refreshPorts();
   // The list follows adapters and simulators as they come and go; an open port is left alone.
-  connect(new PortWatcher(this), &PortWatcher::portsChanged, this, [this] {
+  // A change seen while a port is open is taken up once it closes.
+  auto follow = [this] {
     if (port_.isOpen()) return;
     guarded([this] { refreshPorts(); });
     if (jakieCom_ && jakieCom_->isVisible()) jakieCom_->showPorts(portList_);
-  });
+  };
+  connect(new PortWatcher(this), &PortWatcher::portsChanged, this, follow);
+  connect(&session_, &Session::portClosed, this, follow);
 
   // Sized once the port list (or the note that there is none) is in place.
   QSize size = preferredSize();
@@ -205,9 +242,11 @@ MainWindow::~MainWindow() {
 }
 
 QSize MainWindow::preferredSize() const {
-  const auto* scroll = static_cast<const QScrollArea*>(centralWidget());
-  return scroll->widget()->sizeHint().expandedTo(QSize(969, 650 - menuBar()->sizeHint().height())) +
-         QSize(0, menuBar()->sizeHint().height());
+  const auto* scroll = findChild<const QScrollArea*>(QStringLiteral("FormScroll"));
+  const QSize form = scroll->widget()->sizeHint();
+  const QSize top = centralWidget()->layout()->itemAt(0)->sizeHint();
+  const QSize whole(std::max(form.width(), top.width()), form.height() + top.height() + 4);
+  return whole.expandedTo(QSize(969, 650 - menuBar()->sizeHint().height())) + QSize(0, menuBar()->sizeHint().height());
 }
 
 void MainWindow::createDialogs() {
@@ -720,6 +759,10 @@ void MainWindow::resetLimitClick() { session_.resetCounters(); }
 // The transfer queues itself behind the exchange under way; while a transfer runs or waits to
 // run, another one is not started.
 void MainWindow::downloadClick() {
+  if (transfer_.busy() || backup_.busy()) return;
+  // A download replaces every field: unsent edits go only when the user says so.
+  form_.commitEditing();
+  if (form_.hasUnsentEdits() && !confirm(QString::fromUtf8(kDownloadOverEditsText))) return;
   createDialogs();
   transfer_.requestDownload();
 }
@@ -732,6 +775,8 @@ void MainWindow::uploadParams(std::vector<std::size_t> only) {
   createDialogs();
   // What the controller holds goes to the backup history first; a backup that fails sends nothing.
   backup_.take(BackupReason::BeforeUpload, port_.port(), [this, only = std::move(only)](bool ok) {
+    // Closed during the backup's read: nothing is written, and the window goes.
+    if (closing_) return closeWhenIdle();
     if (!ok) return;
     backup_.forget();
     transfer_.requestUpload(only);
@@ -841,16 +886,56 @@ void MainWindow::aboutClick() {
 // ---- closing and errors ------------------------------------------------------------------------
 
 void MainWindow::closeEvent(QCloseEvent* e) {
-  if (form_.hasUnsentEdits() && !confirm(QString::fromUtf8(kDiscardEditsText))) {
-    e->ignore();
+  if (closed_) {
+    e->accept();
     return;
   }
-  // No logout request: the controller logs the session out by itself.
+  // The window goes only once nothing is left half done; shutDown() closes it again then.
+  inCloseEvent_ = true;
+  guarded([this] { requestClose(); });
+  inCloseEvent_ = false;
+  if (closed_) e->accept();
+  else e->ignore();
+}
+
+bool MainWindow::exchangeUnderWay() const {
+  return transfer_.busy() || backup_.busy() || compareRead_.busy();
+}
+
+void MainWindow::requestClose() {
+  if (closing_) return;  // already waiting for the exchange or the logout
+  if (exchangeUnderWay()) {
+    const bool writing = transfer_.busy() && transfer_.uploading();
+    if (!confirm(QString::fromUtf8(writing ? kCloseDuringUploadText : kCloseDuringReadText))) return;
+    closing_ = true;
+    form_.setText("Label_Bar", QString::fromUtf8(kClosingLaterText));
+    return;  // the end of the exchange calls closeWhenIdle()
+  }
+  closing_ = true;
+  closeWhenIdle();
+}
+
+void MainWindow::closeWhenIdle() {
+  if (!closing_ || closed_ || exchangeUnderWay()) return;
+  form_.commitEditing();
+  if (form_.hasUnsentEdits() && !confirm(QString::fromUtf8(kDiscardEditsText))) {
+    closing_ = false;
+    return;
+  }
+  if (!session_.loggedIn() || !port_.isOpen()) return shutDown();
+  // Logged out before the port goes, without a box; the window goes when the request has ended.
+  connect(&session_, &Session::logoutFinished, this, [this] { shutDown(); }, Qt::SingleShotConnection);
+  press(Press::Link, [this] { session_.logoutAndDisconnect(true); });
+}
+
+void MainWindow::shutDown() {
+  if (closed_) return;
+  closed_ = true;
   link_.abortWaits();
   guarded([this] { session_.formClose(); });
   if (jakieCom_) jakieCom_->hide();
   if (progres_) progres_->hide();
-  e->accept();
+  if (!inCloseEvent_) close();
 }
 
 void MainWindow::handleException(std::exception_ptr e) {

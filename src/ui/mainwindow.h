@@ -37,6 +37,18 @@ inline constexpr const char* kUploadDefaultsText =
 inline constexpr const char* kDiscardEditsText =
     "Zmiany zaznaczone na czerwono nie zostały wysłane do sterownika. Zamknąć program i porzucić je?";
 inline constexpr const char* kRestartQuestionText = "Uruchomić sterownik ponownie?";
+inline constexpr const char* kDownloadOverEditsText =
+    "Zmiany zaznaczone na czerwono nie zostały wysłane do sterownika. Pobrać konfigurację ze sterownika i porzucić je?";
+inline constexpr const char* kCloseDuringUploadText =
+    "Trwa zapis konfiguracji do sterownika. Przerwany zostawiłby w sterowniku częściowo nową konfigurację. "
+    "Zamknąć program, gdy zapis się skończy?";
+inline constexpr const char* kCloseDuringReadText =
+    "Trwa odczyt konfiguracji sterownika. Zamknąć program, gdy odczyt się skończy? Nic nie zostanie wysłane.";
+inline constexpr const char* kClosingLaterText = "Program zamknie się po zakończeniu wymiany ze sterownikiem";
+// Shown while the red marks compare with an assumption rather than with a read of the controller.
+inline constexpr const char* kControllerUnknownText =
+    "Konfiguracja sterownika nieznana (nic nie odczytano od połączenia): czerwone pola różnią się "
+    "od ostatnio znanej, nie od sterownika";
 
 // The firmware dialog for one use, owned by parent.
 QDialog* createFirmwareDialog(Session& session, Link& link, Notifier& notifier, QWidget* parent);
@@ -104,6 +116,10 @@ class MainWindow : public QMainWindow {
   void loadFileClick();
   void saveFileClick();
 
+  // Whether an exchange with the controller that must not be cut (a transfer, a backup's or a
+  // comparison's read) runs or waits to run.
+  bool exchangeUnderWay() const;
+
   // An exception that reached the event loop: logged.
   void handleException(std::exception_ptr e);
 
@@ -132,6 +148,11 @@ class MainWindow : public QMainWindow {
   // An upload of the window's defaults (nothing downloaded or loaded) replaces the controller's
   // whole configuration: only after the user agrees.
   bool uploadAgreed();
+  // Closing, in steps that never cut an exchange: once the exchange has ended, the question about
+  // red fields, then a logout while logged in, then the window goes.
+  void requestClose();
+  void closeWhenIdle();
+  void shutDown();
 
   Form form_;
   BoxNotifier boxNotifier_;
@@ -153,6 +174,10 @@ class MainWindow : public QMainWindow {
   QPointer<ProgressDialog> progres_;
   QPointer<PortListDialog> jakieCom_;
   ChartPanel* chart_ = nullptr;  // in the "Wykres" dock
+  QLabel* unknown_ = nullptr;    // kControllerUnknownText, shown while the controller is not known
+  bool closing_ = false;         // the user asked to close; waiting for the exchange or the logout
+  bool closed_ = false;          // everything has ended: the next close event is accepted
+  bool inCloseEvent_ = false;
 };
 
 }  // namespace dovu::ui

@@ -15,6 +15,7 @@ QString polishText(Cause cause) {
     case Cause::PasswordChanged: return QStringLiteral("Hasło zmienione");
     case Cause::PortUnavailable: return QStringLiteral("Port COM niedostępny");
     case Cause::DownloadInterrupted: return QStringLiteral("Odczyt przerwany: okno pokazuje konfigurację sprzed odczytu");
+    case Cause::UploadInterrupted: return QStringLiteral("Zapis przerwany: sterownik ma teraz częściowo nową konfigurację");
     case Cause::NoisyLine: return QStringLiteral("Zakłócenia na linii: kolejne odczyty parametru się różnią");
     case Cause::TextTooLong: return QStringLiteral("Tekst dłuższy, niż przyjmuje sterownik: nic nie wysłano");
     case Cause::KeepPowered: return QStringLiteral("NIE WYŁĄCZAJ STEROWNIKA DOVU Z ZASILANIA");
@@ -104,6 +105,12 @@ QString polishDetail(const Problem& p) {
     case Cause::FirmwareEmpty: lines << QStringLiteral("Plik ma tylko znacznik i bajt kontrolny."); break;
     case Cause::DownloadInterrupted:
       if (p.reason != Cause::None) lines << reasonText(p);
+      break;
+    case Cause::UploadInterrupted:
+      if (p.reason != Cause::None) lines << reasonText(p);
+      lines << QStringLiteral("Sterownik potwierdził %1 z %2 wysłanych parametrów. Pola zaznaczone na czerwono "
+                              "różnią się od tego, co sterownik ma teraz; wyślij konfigurację ponownie.")
+                   .arg(p.args.value(0), p.args.value(1));
       break;
     case Cause::NoisyLine:
       lines << QStringLiteral("%1: %2, żadne dwa nie są zgodne.")

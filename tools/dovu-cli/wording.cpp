@@ -13,6 +13,7 @@ QString englishText(Cause cause) {
     case Cause::PasswordChanged: return QStringLiteral("password changed");
     case Cause::PortUnavailable: return QStringLiteral("port unavailable");
     case Cause::DownloadInterrupted: return QStringLiteral("download interrupted");
+    case Cause::UploadInterrupted: return QStringLiteral("upload interrupted: the controller now holds a partly new configuration");
     case Cause::NoisyLine: return QStringLiteral("line disturbed: repeated reads of a parameter differ");
     case Cause::TextTooLong: return QStringLiteral("a text is longer than the controller takes; nothing was sent");
     case Cause::KeepPowered: return QStringLiteral("do not switch the controller off until the update ends");
@@ -72,6 +73,9 @@ QString englishReason(const Problem& p) {
   }
   switch (p.cause) {
     case Cause::NoAnswer: parts << QStringLiteral("check the port, the cable and the controller's power"); break;
+    case Cause::UploadInterrupted:
+      parts << QStringLiteral("%1 of %2 parameters acknowledged; upload again").arg(p.args.value(0), p.args.value(1));
+      break;
     case Cause::NoisyLine:
       parts << QStringLiteral("%1: %2 reads, no two agree; check the cable and its connections, then read again")
                    .arg(p.subject, p.args.value(0));
