@@ -40,6 +40,7 @@
 #include "ui/dialogs.h"
 #include "ui/reportui.h"
 #include "ui/widgets.h"
+#include "ui/wording.h"
 
 namespace dovu::ui {
 
@@ -124,7 +125,9 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   });
   connect(&compareRead_, &ControllerRead::finished, this, &MainWindow::showControllerComparison);
   // A backup that failed leaves the choice to the user; the question's default is "Nie".
-  backup_.writeWithout = [this](const QString& question) { return confirm(question); };
+  backup_.writeWithout = [this](const Problem& why) {
+    return confirm(QString::fromUtf8(kWriteWithoutBackupQuestion).arg(polishReason(why)));
+  };
   loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
   saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
   confirm = [this](const QString& text) { return askYesNo(this, text); };
