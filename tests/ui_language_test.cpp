@@ -84,6 +84,7 @@ QStringList wordsOf(QString text) {
   text.remove(kPathLike);
   text.remove(QRegularExpression(QStringLiteral("\\$\\w+")));  // a shell variable in a command to type
   text.remove(QRegularExpression(QStringLiteral("\\b[A-Z][A-Z0-9]*_[A-Z0-9_]+\\b")));  // an environment variable
+  text.remove(QRegularExpression(QStringLiteral("\\b\\w*[A-Za-z]\\d+[A-Za-z]\\w*\\b")));  // a field's name: Out1Czas
   text.remove(QLatin1Char('&'));  // mnemonics
   QStringList words;
   for (const QString& w : text.split(QRegularExpression(QStringLiteral("[^\\p{L}]+")), Qt::SkipEmptyParts))
@@ -232,7 +233,7 @@ TEST(Language, EveryTextOfTheWindowIsPolish) {
   {
     QTemporaryDir dir;
     const QString open = dir.filePath(QStringLiteral("open"));
-    ASSERT_TRUE(QDir().mkdir(open) && QFile::setPermissions(open, QFileDevice::Permissions(0x7777)));
+    ASSERT_TRUE(QDir().mkdir(open) && QFile::setPermissions(open, QFileDevice::Permissions::fromInt(0x7777)));
     BackupStore store(open);
     QString why;
     ASSERT_FALSE(store.add(Form(), BackupReason::BeforeUpload, "/dev/pts/7", &why));
@@ -250,7 +251,7 @@ TEST(Language, EveryTextOfTheWindowIsPolish) {
     expectPolish(textsOf(&refused), "backups dialog, folder refused");
 
     const QString own = dir.filePath(QStringLiteral("own"));
-    ASSERT_TRUE(QDir().mkdir(own));
+    ASSERT_TRUE(QDir().mkdir(own) && QFile::setPermissions(own, QFileDevice::Permissions::fromInt(0x7700)));
     QFile index(own + QStringLiteral("/index.json"));
     ASSERT_TRUE(index.open(QIODevice::WriteOnly) && index.write("{\"next\": \"x\"}") > 0);
     index.close();
@@ -318,15 +319,14 @@ TEST(Language, EveryLineOfTheToolIsEnglish) {
     expectEnglish(r.err, qPrintable(args.first()));
   }
 
-  // "show" tells the lists' items that are words in English: an output without a limit, another
-  // operator.
+  // "show" tells a list's item that is a word in English: an output without a limit.
   Form listed;
-  listed.setIndex("Combo_operator", 4);
+  listed.setIndex("ComboOut1", 0);
   const QString shown = dir.filePath(QStringLiteral("listed.dvc"));
   ASSERT_TRUE(saveFileAtomically(shown, *buildConfigFile(listed, &why), &why));
   const test::ToolResult show = test::runCli({QStringLiteral("show"), shown});
   EXPECT_EQ(show.code, 0) << show.err.toStdString();
-  EXPECT_TRUE(show.out.contains(QStringLiteral("4 (other)")) && show.out.contains(QStringLiteral("0 (none)")))
+  EXPECT_TRUE(show.out.contains(QStringLiteral("0 (none)")))
       << show.out.toStdString();
   expectEnglish(show.out + show.err, "show");
 }

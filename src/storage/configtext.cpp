@@ -24,10 +24,9 @@ QString phonesOf(std::uint8_t mask) {
 QString choiceText(const char* field, std::uint8_t index, const ConfigWords& words) {
   const QStringList items = Form::items(Form::idOf(field));
   if (index >= items.size()) return words.none;
-  // The lists hold the window's words; the two that are words rather than names are told in words' own.
+  // The lists hold the window's words; the one that is a word rather than a name is told in words' own.
   QString item = items.at(index);
   if (item == QLatin1String("Brak")) item = words.noOutput;
-  else if (item == QLatin1String("inny")) item = words.otherOperator;
   return QStringLiteral("%1 (%2)").arg(index).arg(item);
 }
 

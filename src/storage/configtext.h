@@ -20,7 +20,6 @@ struct ConfigWords {
   QString voice = QStringLiteral("voice");
   QString humidity = QStringLiteral("humidity");
   QString noOutput = QStringLiteral("none");         // an output's list item "Brak"
-  QString otherOperator = QStringLiteral("other");  // the operator list's item "inny"
   // Items are named by the window's captions of their fields rather than by the file's own
   // (English) descriptions.
   bool captions = false;

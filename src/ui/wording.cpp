@@ -192,7 +192,6 @@ ConfigWords polishConfigWords() {
   w.voice = QStringLiteral("połączenia");
   w.humidity = QStringLiteral("wilgotność");
   w.noOutput = QStringLiteral("Brak");
-  w.otherOperator = QStringLiteral("inny");
   w.captions = true;
   return w;
 }
