@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -25,6 +26,7 @@
 #include <QtCharts/QChart>
 #include <set>
 
+#include "exchange/controllercopy.h"
 #include "storage/backupstore.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
@@ -81,6 +83,8 @@ QStringList wordsOf(QString text) {
   text.remove(QRegularExpression(QStringLiteral("<[^>]*>")));  // rich text's markup
   text.remove(kPathLike);
   text.remove(QRegularExpression(QStringLiteral("\\$\\w+")));  // a shell variable in a command to type
+  text.remove(QRegularExpression(QStringLiteral("\\b[A-Z][A-Z0-9]*_[A-Z0-9_]+\\b")));  // an environment variable
+  text.remove(QRegularExpression(QStringLiteral("\\b\\w*[A-Za-z]\\d+[A-Za-z]\\w*\\b")));  // a field's name: Out1Czas
   text.remove(QLatin1Char('&'));  // mnemonics
   QStringList words;
   for (const QString& w : text.split(QRegularExpression(QStringLiteral("[^\\p{L}]+")), Qt::SkipEmptyParts))
@@ -224,6 +228,39 @@ TEST(Language, EveryTextOfTheWindowIsPolish) {
   ui::AboutDialog about(&window);
   expectPolish(textsOf(&about), "about dialog");
 
+  // A backup folder others may write into is refused, with why, in Polish: by the backups dialog
+  // and by the question before a write; so is an index that is not one.
+  {
+    QTemporaryDir dir;
+    const QString open = dir.filePath(QStringLiteral("open"));
+    ASSERT_TRUE(QDir().mkdir(open) && QFile::setPermissions(open, QFileDevice::Permissions::fromInt(0x7777)));
+    BackupStore store(open);
+    QString why;
+    ASSERT_FALSE(store.add(Form(), BackupReason::BeforeUpload, "/dev/pts/7", &why));
+    const Problem p = store.lastProblem();
+    EXPECT_EQ(p.cause, Cause::BackupNotSaved);
+    EXPECT_EQ(p.reason, Cause::FolderWritableByOthers);
+    const QString question = QString::fromUtf8(kWriteWithoutBackupQuestion).arg(ui::polishReason(p));
+    EXPECT_TRUE(question.contains(QStringLiteral("(uprawnienia 0777; chmod 700"))) << question.toStdString();
+    expectPolish({question, ui::polishText(p.cause), ui::polishDetail(p)}, "backup refused");
+
+    ui::BackupsDialog refused(store, [](const QString&) {}, [](const QString&) {}, &window);
+    auto* label = refused.findChild<QLabel*>("BladKopii");
+    ASSERT_TRUE(label);
+    EXPECT_TRUE(label->text().contains(QStringLiteral("inni użytkownicy mogą zapisywać"))) << label->text().toStdString();
+    expectPolish(textsOf(&refused), "backups dialog, folder refused");
+
+    const QString own = dir.filePath(QStringLiteral("own"));
+    ASSERT_TRUE(QDir().mkdir(own) && QFile::setPermissions(own, QFileDevice::Permissions::fromInt(0x7700)));
+    QFile index(own + QStringLiteral("/index.json"));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly) && index.write("{\"next\": \"x\"}") > 0);
+    index.close();
+    ui::BackupsDialog garbled(BackupStore(own), [](const QString&) {}, [](const QString&) {}, &window);
+    const QString shown = garbled.findChild<QLabel*>("BladKopii")->text();
+    EXPECT_TRUE(shown.contains(QStringLiteral("to nie jest spis kopii zapasowych"))) << shown.toStdString();
+    expectPolish(textsOf(&garbled), "backups dialog, index garbled");
+  }
+
   // The box of every message the core can raise, with each reason a port can fail for.
   for (int c = 1; c < kCauseCount; ++c) {
     const auto cause = static_cast<Cause>(c);
@@ -281,6 +318,17 @@ TEST(Language, EveryLineOfTheToolIsEnglish) {
     EXPECT_FALSE(r.err.isEmpty()) << args.join(' ').toStdString();
     expectEnglish(r.err, qPrintable(args.first()));
   }
+
+  // "show" tells a list's item that is a word in English: an output without a limit.
+  Form listed;
+  listed.setIndex("ComboOut1", 0);
+  const QString shown = dir.filePath(QStringLiteral("listed.dvc"));
+  ASSERT_TRUE(saveFileAtomically(shown, *buildConfigFile(listed, &why), &why));
+  const test::ToolResult show = test::runCli({QStringLiteral("show"), shown});
+  EXPECT_EQ(show.code, 0) << show.err.toStdString();
+  EXPECT_TRUE(show.out.contains(QStringLiteral("0 (none)")))
+      << show.out.toStdString();
+  expectEnglish(show.out + show.err, "show");
 }
 
 }  // namespace

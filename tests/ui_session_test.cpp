@@ -472,6 +472,7 @@ TEST_F(Session, EveryWriteFromTheWindowFirstKeepsWhatTheControllerHeld) {
   find<QAbstractButton>("Icon_put")->click();
   ASSERT_TRUE(waitFor([&] { return asked.size() == 1; }, 30000));
   EXPECT_TRUE(asked.value(0).startsWith("Nie zapisano kopii zapasowej konfiguracji sterownika: ")) << asked.value(0).toStdString();
+  EXPECT_TRUE(asked.value(0).contains(QStringLiteral(": nie można utworzyć folderu."))) << asked.value(0).toStdString();
   EXPECT_TRUE(asked.value(0).endsWith("Kontynuować bez kopii zapasowej?"));
   idle(300);
   EXPECT_EQ(sets(), setsBefore);

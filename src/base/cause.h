@@ -46,9 +46,28 @@ enum class Cause {
   PortWriteFailed,
   PortReadFailed,
   PortSettingsFailed,
-  PortFailed,  // args {the error's number}; the last cause
+  PortFailed,  // args {the error's number}
+  // The backup history.  What happened: subject the folder or file concerned.
+  BackupNotSaved,         // a backup was not stored: the reason, or the detail why
+  BackupListUnreadable,   // the list of backups cannot be read: the reason
+  NoSuchBackup,           // args {the number asked for}; subject the folder
+  // Why a backup folder, its index or its lock refused.
+  FolderIsLink,
+  NotAFolder,
+  FolderOfOtherUser,
+  FolderWritableByOthers,  // args {the folder's mode, in octal}
+  FolderCannotBeMade,
+  LockCannotBeMade,        // subject the lock file
+  LockHeld,                // args {seconds waited, the holder's program, its process, its host}; subject the lock
+  IndexNotRegular,
+  IndexTooLarge,
+  IndexUnreadable,         // detail the system's reason
+  IndexNotValid,           // detail the parser's reason
+  IndexEntryMalformed,     // args {the entry's position, from 1}
+  NumbersUsedUp,
+  BackupLimitInvalid,      // args {the variable's value}; the last cause
 };
-constexpr int kCauseCount = static_cast<int>(Cause::PortFailed) + 1;
+constexpr int kCauseCount = static_cast<int>(Cause::BackupLimitInvalid) + 1;
 
 // One event as the core knows it.  subject names what it concerns (a port, a file) as the system
 // names it; args are the numbers and names its words take; detail is further text the core has

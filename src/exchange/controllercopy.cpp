@@ -105,21 +105,21 @@ void BackupBeforeWrite::store_(const Form& form, const QString& firmware) {
   // The window waits only briefly for another program's store: its thread draws the window.
   BackupStore store;
   store.setLockWait(500);
-  if (!store.add(form, reason_, port_, &why, QDateTime::currentDateTime(), firmware)) return fail(why);
+  if (!store.add(form, reason_, port_, &why, QDateTime::currentDateTime(), firmware)) return fail(store.lastProblem());
   auto done = std::move(done_);
   done_ = nullptr;
   done(true);
 }
 
-void BackupBeforeWrite::fail(const QString& why) {
+void BackupBeforeWrite::fail(const Problem& why) {
   auto done = std::move(done_);
   done_ = nullptr;
   if (writeWithout) {
-    const bool goOn = writeWithout(QString::fromUtf8(kWriteWithoutBackupQuestion).arg(why));
+    const bool goOn = writeWithout(why);
     if (done) done(goOn);
     return;
   }
-  if (Notifier* n = link_.notifier()) n->message(MessageKind::Error, QString::fromUtf8(kBackupFailedText), why);
+  if (Notifier* n = link_.notifier()) n->report(MessageKind::Error, why);
   if (done) done(false);
 }
 

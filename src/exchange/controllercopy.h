@@ -14,7 +14,6 @@
 
 namespace dovu {
 
-inline const char* kBackupFailedText = "Nie zapisano kopii zapasowej konfiguracji sterownika: nic nie wysłano";
 inline const char* kControllerReadText = "Odczytuję konfigurację sterownika";
 // %1: why the backup failed.
 inline const char* kWriteWithoutBackupQuestion =
@@ -66,16 +65,18 @@ class BackupBeforeWrite : public QObject {
   bool busy() const { return read_.busy(); }
 
   // Keeps what the controller on port holds in the backup history, then calls done(true).  When it
-  // cannot be read or stored, says why (kBackupFailedText) and calls done(false): the write must
+  // cannot be read or stored, reports why (Cause::BackupNotSaved) and calls done(false): the write must
   // not start.  Ignored while a backup is under way.
   void take(BackupReason reason, const QString& port, std::function<void(bool)> done);
-  // Asked when the backup failed, with the reason: true goes on without it (the user's explicit
+  // Asked when the backup failed, with what happened: true goes on without it (the user's explicit
   // choice; done(true) then follows with no backup).  Unset: the failure is reported, done(false).
-  std::function<bool(const QString& question)> writeWithout;
+  std::function<bool(const Problem& why)> writeWithout;
 
  private:
   void store_(const Form& form, const QString& firmware);
-  void fail(const QString& why);
+  void fail(const Problem& why);
+  // A failure before the store was asked: known only in the window's words.
+  void fail(const QString& why) { fail(Problem(Cause::BackupNotSaved, Cause::None, {}, {}, why)); }
 
   Form& window_;
   Link& link_;

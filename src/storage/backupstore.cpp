@@ -106,19 +106,30 @@ QString contentKey(const QByteArray& file) {
 // Why the backup folder may not be used, empty when it may.  Others who could write into it could
 // plant a backup that a restore then sends to a controller.  On Windows the folder lies in the
 // user's own application data, which others cannot write.
-QString folderProblem(const QString& folder) {
+QString folderProblem(const QString& folder, Problem* problem) {
 #ifdef Q_OS_WIN
   Q_UNUSED(folder);
+  Q_UNUSED(problem);
   return {};
 #else
   struct stat st {};
   if (::lstat(QFile::encodeName(folder).constData(), &st) != 0) return {};  // not there yet
-  if (S_ISLNK(st.st_mode)) return QStringLiteral("the folder is a symbolic link");
-  if (!S_ISDIR(st.st_mode)) return QStringLiteral("not a folder");
-  if (st.st_uid != ::geteuid()) return QStringLiteral("the folder belongs to another user");
-  if (st.st_mode & (S_IWGRP | S_IWOTH))
-    return QStringLiteral("other users may write into the folder (mode %1; chmod 700 makes it yours alone)")
-        .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+  const QString shown = QDir::toNativeSeparators(folder);
+  auto refuse = [&](Cause why, const QString& text, QStringList args = {}) {
+    *problem = Problem(Cause::None, why, shown, std::move(args));
+    return text;
+  };
+  if (S_ISLNK(st.st_mode)) return refuse(Cause::FolderIsLink, QStringLiteral("the folder is a symbolic link"));
+  if (!S_ISDIR(st.st_mode)) return refuse(Cause::NotAFolder, QStringLiteral("not a folder"));
+  if (st.st_uid != ::geteuid())
+    return refuse(Cause::FolderOfOtherUser, QStringLiteral("the folder belongs to another user"));
+  if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+    const QString mode = QStringLiteral("%1").arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return refuse(Cause::FolderWritableByOthers,
+                  QStringLiteral("other users may write into the folder (mode %1; chmod 700 makes it yours alone)")
+                      .arg(mode),
+                  {mode});
+  }
   return {};
 #endif
 }
@@ -161,6 +172,8 @@ BackupStore::BackupStore(QString folder, int limit) : folder_(std::move(folder))
     limit_ = limit;
   } else if (const auto configured = configuredLimit(&limitError_)) {
     limit_ = *configured;
+  } else {
+    limitProblem_ = Problem(Cause::None, Cause::BackupLimitInvalid, {}, {qEnvironmentVariable("DOVU_BACKUP_LIMIT")});
   }
 }
 
@@ -173,36 +186,43 @@ QString BackupStore::pathOf(const BackupEntry& entry) const { return folder_ + Q
 std::optional<std::vector<BackupEntry>> BackupStore::readIndex(qint64* next, QString* error) const {
   *next = 1;
   std::vector<BackupEntry> entries;
-  if (const QString problem = folderProblem(folder_); !problem.isEmpty()) {
+  Problem refused;
+  if (const QString problem = folderProblem(folder_, &refused); !problem.isEmpty()) {
+    last_ = Problem(Cause::BackupListUnreadable, refused.reason, refused.subject, refused.args);
     if (error) *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(folder_), problem);
     return std::nullopt;
   }
   const QString path = indexPath();
   const QFileInfo info(path);
   if (!info.exists() && !info.isSymLink()) return entries;
-  auto fail = [&](const QString& why) {
+  auto fail = [&](const QString& why, Cause reason, QStringList args = {}, const QString& detail = {}) {
+    last_ = Problem(Cause::BackupListUnreadable, reason, QDir::toNativeSeparators(path), std::move(args), detail);
     if (error) *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), why);
     return std::nullopt;
   };
-  if (!info.isFile()) return fail(QStringLiteral("not a regular file"));
-  if (info.size() > kIndexMaxSize) return fail(QStringLiteral("too large for an index"));
+  if (!info.isFile()) return fail(QStringLiteral("not a regular file"), Cause::IndexNotRegular);
+  if (info.size() > kIndexMaxSize) return fail(QStringLiteral("too large for an index"), Cause::IndexTooLarge);
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString());
+  if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString(), Cause::IndexUnreadable, {}, file.errorString());
   const QByteArray text = file.read(kIndexMaxSize + 1);
-  if (file.error() != QFileDevice::NoError) return fail(file.errorString());
+  if (file.error() != QFileDevice::NoError)
+    return fail(file.errorString(), Cause::IndexUnreadable, {}, file.errorString());
   QJsonParseError pe;
   const QJsonObject o = QJsonDocument::fromJson(text, &pe).object();
-  if (pe.error != QJsonParseError::NoError) return fail(QStringLiteral("not valid JSON (%1)").arg(pe.errorString()));
+  if (pe.error != QJsonParseError::NoError)
+    return fail(QStringLiteral("not valid JSON (%1)").arg(pe.errorString()), Cause::IndexNotValid);
   const QJsonValue n = o.value("next");
   const QJsonValue list = o.value("backups");
   // "next" may stand one past the last number an int holds: the numbers are then used up.
   const double nv = n.toDouble();
   if (!n.isDouble() || nv < 1 || nv > double(INT_MAX) + 1 || nv != std::floor(nv) || !list.isArray())
-    return fail(QStringLiteral("not a backup index"));
+    return fail(QStringLiteral("not a backup index"), Cause::IndexNotValid);
   *next = static_cast<qint64>(nv);
   for (const QJsonValue& v : list.toArray()) {
     auto e = fromJson(v);
-    if (!e) return fail(QStringLiteral("entry %1 is malformed").arg(entries.size() + 1));
+    if (!e)
+      return fail(QStringLiteral("entry %1 is malformed").arg(entries.size() + 1), Cause::IndexEntryMalformed,
+                  {QString::number(entries.size() + 1)});
     // A number at or above "next" would be given out again.
     *next = std::max(*next, qint64(e->number) + 1);
     entries.push_back(*e);
@@ -229,6 +249,7 @@ std::optional<BackupEntry> BackupStore::find(int number, QString* error) const {
   if (!entries) return std::nullopt;
   for (const BackupEntry& e : *entries)
     if (e.number == number) return e;
+  last_ = Problem(Cause::NoSuchBackup, Cause::None, QDir::toNativeSeparators(folder_), {QString::number(number)});
   if (error) *error = QStringLiteral("no backup number %1 in %2").arg(number).arg(QDir::toNativeSeparators(folder_));
   return std::nullopt;
 }
@@ -286,22 +307,27 @@ QString BackupStore::contentOf(const BackupEntry& entry) const {
 std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reason, const QString& port,
                                             QString* error, const QDateTime& when, const QString& firmware) {
   QString why;
-  auto fail = [&](const QString& text) {
+  // why: a reason or subject worded here; a failure without one keeps the text as its detail.
+  auto fail = [&](const QString& text, Problem why = {}) {
+    if (why.reason == Cause::None && why.detail.isEmpty()) why.detail = text;
+    last_ = Problem(Cause::BackupNotSaved, why.reason, why.subject, why.args, why.detail);
     if (error) *error = QStringLiteral("the backup could not be saved: %1").arg(text);
     return std::nullopt;
   };
-  if (!limitError_.isEmpty()) return fail(limitError_);
+  if (!limitError_.isEmpty()) return fail(limitError_, limitProblem_);
   const auto file = buildConfigFile(form, &why);
   if (!file) return fail(why);
   const QString shown = QDir::toNativeSeparators(folder_);
-  if (const QString problem = folderProblem(folder_); !problem.isEmpty())
-    return fail(QStringLiteral("%1: %2").arg(shown, problem));
+  Problem refused;
+  if (const QString problem = folderProblem(folder_, &refused); !problem.isEmpty())
+    return fail(QStringLiteral("%1: %2").arg(shown, problem), refused);
   const QFileInfo place(folder_);
   if (!place.exists() &&
       (!QDir().mkpath(place.absolutePath()) ||
        !QDir().mkdir(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) &&
       !QFileInfo(folder_).isDir())
-    return fail(QStringLiteral("%1: the folder cannot be made").arg(shown));
+    return fail(QStringLiteral("%1: the folder cannot be made").arg(shown),
+                Problem(Cause::None, Cause::FolderCannotBeMade, shown));
   // Several programs may store at once (the window, a tool for each of a series of controllers);
   // each would write an index without the others' backups, so one waits for the other.  A store
   // takes a fraction of a second, so the wait is bounded.
@@ -313,24 +339,27 @@ std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reaso
     clearDeadLock(lockPath(), std::min(lockWaitMs_, 2000));
     if (lock.tryLock(std::min(100, lockWaitMs_))) break;
     if (lock.error() != QLockFile::LockFailedError)
-      return fail(QStringLiteral("%1: the lock file cannot be made").arg(QDir::toNativeSeparators(lockPath())));
+      return fail(QStringLiteral("%1: the lock file cannot be made").arg(QDir::toNativeSeparators(lockPath())),
+                  Problem(Cause::None, Cause::LockCannotBeMade, QDir::toNativeSeparators(lockPath())));
     if (waited.elapsed() >= lockWaitMs_) {
       qint64 pid = 0;
       QString host, app;
-      const QString holder = lock.getLockInfo(&pid, &host, &app)
-                                 ? QStringLiteral(" (%1, process %2 on %3)").arg(app).arg(pid).arg(host)
-                                 : QString();
+      const bool known = lock.getLockInfo(&pid, &host, &app);
+      const QString holder = known ? QStringLiteral(" (%1, process %2 on %3)").arg(app).arg(pid).arg(host) : QString();
+      const QString seconds = QString::number(waited.elapsed() / 1000.0, 'f', 1);
       return fail(QStringLiteral("another program%1 has been storing a backup in %2 for %3 s; its lock is %4")
-                      .arg(holder, shown).arg(waited.elapsed() / 1000.0, 0, 'f', 1)
-                      .arg(QDir::toNativeSeparators(lockPath())));
+                      .arg(holder, shown, seconds, QDir::toNativeSeparators(lockPath())),
+                  Problem(Cause::None, Cause::LockHeld, QDir::toNativeSeparators(lockPath()),
+                          known ? QStringList{seconds, app, QString::number(pid), host} : QStringList{seconds}));
     }
   }
   qint64 next = 1;
   auto entries = readIndex(&next, &why);
-  if (!entries) return fail(why);
+  if (!entries) return fail(why, last_);
   if (next > INT_MAX)
     return fail(QStringLiteral("%1: every backup number has been given out; move the folder aside to start a new history")
-                    .arg(QDir::toNativeSeparators(indexPath())));
+                    .arg(QDir::toNativeSeparators(indexPath())),
+                Problem(Cause::None, Cause::NumbersUsedUp, QDir::toNativeSeparators(indexPath())));
 
   BackupEntry entry;
   entry.number = static_cast<int>(next);

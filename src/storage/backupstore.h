@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/cause.h"
 #include "model/form.h"
 
 class QLockFile;
@@ -70,6 +71,9 @@ class BackupStore {
   void keep(int number);
   // Why add() would fail before looking at anything (a malformed DOVU_BACKUP_LIMIT); empty if not.
   const QString& problem() const { return limitError_; }
+  // The last failure of list(), find() or add() as what happened, for a surface that words it in
+  // its own language; *error holds it in the tool's English words.
+  const Problem& lastProblem() const { return last_; }
   // How long add() waits while another program stores a backup (0: not at all).
   void setLockWait(int ms) { lockWaitMs_ = ms; }
 
@@ -105,6 +109,8 @@ class BackupStore {
   QString folder_;
   int limit_ = kDefaultLimit;
   QString limitError_;
+  Problem limitProblem_;
+  mutable Problem last_;
   int kept_ = 0;
   std::shared_ptr<QLockFile> pin_;  // held while a restore runs: keep-N.lock
   int lockWaitMs_ = kDefaultLockWaitMs;

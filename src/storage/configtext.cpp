@@ -23,8 +23,11 @@ QString phonesOf(std::uint8_t mask) {
 
 QString choiceText(const char* field, std::uint8_t index, const ConfigWords& words) {
   const QStringList items = Form::items(Form::idOf(field));
-  if (index < items.size()) return QStringLiteral("%1 (%2)").arg(index).arg(items.at(index));
-  return words.none;
+  if (index >= items.size()) return words.none;
+  // The lists hold the window's words; the one that is a word rather than a name is told in words' own.
+  QString item = items.at(index);
+  if (item == QLatin1String("Brak")) item = words.noOutput;
+  return QStringLiteral("%1 (%2)").arg(index).arg(item);
 }
 
 QString sensorValue(SensorByte b, std::uint8_t v) {

@@ -19,6 +19,7 @@ struct ConfigWords {
   QString telephonesTold = QStringLiteral("telephones told");
   QString voice = QStringLiteral("voice");
   QString humidity = QStringLiteral("humidity");
+  QString noOutput = QStringLiteral("none");         // an output's list item "Brak"
   // Items are named by the window's captions of their fields rather than by the file's own
   // (English) descriptions.
   bool captions = false;

@@ -80,7 +80,7 @@ BackupsDialog::BackupsDialog(BackupStore store, std::function<void(const QString
   if (auto list = store_.list(&why)) {
     entries_ = std::move(*list);
   } else {
-    problem_->setText(QStringLiteral("Nie można odczytać spisu kopii: %1").arg(why));
+    problem_->setText(polishText(store_.lastProblem().cause) + QStringLiteral(": ") + polishReason(store_.lastProblem()));
     problem_->show();
   }
   table_->setRowCount(static_cast<int>(entries_.size()));

@@ -42,6 +42,7 @@
 #include "ui/dialogs.h"
 #include "ui/reportui.h"
 #include "ui/widgets.h"
+#include "ui/wording.h"
 
 namespace dovu::ui {
 
@@ -134,7 +135,9 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   });
   // A backup that failed leaves the choice to the user; the question's default is "Nie".  While
   // closing nothing more is written, so nothing is asked.
-  backup_.writeWithout = [this](const QString& question) { return !closing_ && confirm(question); };
+  backup_.writeWithout = [this](const Problem& why) {
+    return !closing_ && confirm(QString::fromUtf8(kWriteWithoutBackupQuestion).arg(polishReason(why)));
+  };
   loadFile = [this] { loadConfigFileInteractive(this, form_, *notifier_); };
   saveFile = [this] { saveConfigFileInteractive(this, form_, *notifier_); };
   confirm = [this](const QString& text) { return askYesNo(this, text); };

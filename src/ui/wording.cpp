@@ -44,6 +44,23 @@ QString polishText(Cause cause) {
     case Cause::PortReadFailed: return QStringLiteral("odczyt z portu nieudany");
     case Cause::PortSettingsFailed: return QStringLiteral("nie można ustawić parametrów linii");
     case Cause::PortFailed: return QStringLiteral("błąd portu");
+    case Cause::BackupNotSaved: return QStringLiteral("Nie zapisano kopii zapasowej konfiguracji sterownika");
+    case Cause::BackupListUnreadable: return QStringLiteral("Nie można odczytać spisu kopii zapasowych");
+    case Cause::NoSuchBackup: return QStringLiteral("Nie ma takiej kopii zapasowej");
+    case Cause::FolderIsLink: return QStringLiteral("folder jest dowiązaniem symbolicznym");
+    case Cause::NotAFolder: return QStringLiteral("to nie jest folder");
+    case Cause::FolderOfOtherUser: return QStringLiteral("folder należy do innego użytkownika");
+    case Cause::FolderWritableByOthers: return QStringLiteral("inni użytkownicy mogą zapisywać w folderze");
+    case Cause::FolderCannotBeMade: return QStringLiteral("nie można utworzyć folderu");
+    case Cause::LockCannotBeMade: return QStringLiteral("nie można utworzyć pliku blokady");
+    case Cause::LockHeld: return QStringLiteral("inny program zapisuje właśnie kopię zapasową");
+    case Cause::IndexNotRegular: return QStringLiteral("spis kopii nie jest zwykłym plikiem");
+    case Cause::IndexTooLarge: return QStringLiteral("spis kopii jest za duży");
+    case Cause::IndexUnreadable: return QStringLiteral("nie można odczytać spisu kopii");
+    case Cause::IndexNotValid: return QStringLiteral("to nie jest spis kopii zapasowych");
+    case Cause::IndexEntryMalformed: return QStringLiteral("pozycja spisu kopii jest uszkodzona");
+    case Cause::NumbersUsedUp: return QStringLiteral("wyczerpano numery kopii");
+    case Cause::BackupLimitInvalid: return QStringLiteral("DOVU_BACKUP_LIMIT nie podaje liczby kopii");
   }
   return {};
 }
@@ -76,8 +93,27 @@ QString portRemedy(const Problem& p) {
 QString bytes(const QString& n) { return polishCount(n.toLongLong(), "bajt", "bajty", "bajtów"); }
 
 QString reasonText(const Problem& p) {
-  if (p.reason == Cause::FileTooLarge)
-    return QStringLiteral("plik jest większy niż %1").arg(bytes(p.args.value(0)));
+  switch (p.reason) {
+    case Cause::FileTooLarge: return QStringLiteral("plik jest większy niż %1").arg(bytes(p.args.value(0)));
+    case Cause::FolderWritableByOthers:
+      return QStringLiteral("inni użytkownicy mogą zapisywać w folderze (uprawnienia %1; chmod 700 czyni go "
+                            "tylko twoim)")
+          .arg(p.args.value(0));
+    case Cause::LockHeld: {
+      QString who = QStringLiteral("inny program");
+      if (p.args.size() >= 4)
+        who += QStringLiteral(" (%1, proces %2 na %3)").arg(p.args.at(1), p.args.at(2), p.args.at(3));
+      return QStringLiteral("%1 zapisuje kopię zapasową od %2 s").arg(who, p.args.value(0));
+    }
+    case Cause::IndexEntryMalformed:
+      return QStringLiteral("pozycja %1 spisu kopii jest uszkodzona").arg(p.args.value(0));
+    case Cause::NumbersUsedUp:
+      return QStringLiteral("wyczerpano numery kopii; przenieś folder w inne miejsce, aby zacząć nową historię");
+    case Cause::BackupLimitInvalid:
+      return QStringLiteral("DOVU_BACKUP_LIMIT=%1 nie podaje liczby kopii (liczba całkowita od 1 do 999999999)")
+          .arg(p.args.value(0));
+    default: break;
+  }
   QString reason = polishText(p.reason);
   if (p.reason == Cause::PortFailed && !p.args.isEmpty()) reason += QStringLiteral(" nr ") + p.args.first();
   return reason;
@@ -89,6 +125,16 @@ QString subjectAndReason(const Problem& p) {
 }
 
 }  // namespace
+
+QString polishReason(const Problem& p) {
+  QStringList parts;
+  if (p.cause == Cause::NoSuchBackup)
+    parts << QStringLiteral("brak kopii nr %1 w %2").arg(p.args.value(0), p.subject);
+  else if (p.reason != Cause::None)
+    parts << subjectAndReason(p);
+  if (!p.detail.isEmpty()) parts << p.detail;
+  return parts.join(QStringLiteral(": "));
+}
 
 QString polishDetail(const Problem& p) {
   QStringList lines;
@@ -128,6 +174,14 @@ QString polishDetail(const Problem& p) {
       lines << QStringLiteral("Sterownik czeka w programie rozruchowym: nie wyłączaj zasilania i uruchom "
                               "aktualizację ponownie.");
       break;
+    case Cause::BackupNotSaved:
+      lines << polishReason(p) << QStringLiteral("Nic nie wysłano do sterownika.");
+      lines.removeAll(QString());
+      return lines.join(QLatin1Char('\n'));
+    case Cause::BackupListUnreadable:
+    case Cause::NoSuchBackup:
+      lines << polishReason(p);
+      return lines.join(QLatin1Char('\n'));
     case Cause::FlashPortFailed:
       lines << subjectAndReason(p);
       lines << QStringLiteral("Sterownik czeka w programie rozruchowym: nie wyłączaj zasilania, sprawdź port "
@@ -150,6 +204,7 @@ ConfigWords polishConfigWords() {
   w.telephonesTold = QStringLiteral("powiadamiane telefony");
   w.voice = QStringLiteral("połączenia");
   w.humidity = QStringLiteral("wilgotność");
+  w.noOutput = QStringLiteral("Brak");
   w.captions = true;
   return w;
 }

@@ -42,6 +42,24 @@ QString englishText(Cause cause) {
     case Cause::PortReadFailed: return QStringLiteral("reading from the port failed");
     case Cause::PortSettingsFailed: return QStringLiteral("the line settings cannot be set");
     case Cause::PortFailed: return QStringLiteral("port error");
+    case Cause::BackupNotSaved: return QStringLiteral("the backup could not be saved");
+    case Cause::BackupListUnreadable: return QStringLiteral("the backup index cannot be read");
+    case Cause::NoSuchBackup: return QStringLiteral("no such backup");
+    case Cause::FolderIsLink: return QStringLiteral("the folder is a symbolic link");
+    case Cause::NotAFolder: return QStringLiteral("not a folder");
+    case Cause::FolderOfOtherUser: return QStringLiteral("the folder belongs to another user");
+    case Cause::FolderWritableByOthers: return QStringLiteral("other users may write into the folder");
+    case Cause::FolderCannotBeMade: return QStringLiteral("the folder cannot be made");
+    case Cause::LockCannotBeMade: return QStringLiteral("the lock file cannot be made");
+    case Cause::LockHeld: return QStringLiteral("another program is storing a backup");
+    case Cause::IndexNotRegular: return QStringLiteral("not a regular file");
+    case Cause::IndexTooLarge: return QStringLiteral("too large for an index");
+    case Cause::IndexUnreadable: return QStringLiteral("the index cannot be read");
+    case Cause::IndexNotValid: return QStringLiteral("not a backup index");
+    case Cause::IndexEntryMalformed: return QStringLiteral("an entry is malformed");
+    case Cause::NumbersUsedUp:
+      return QStringLiteral("every backup number has been given out; move the folder aside to start a new history");
+    case Cause::BackupLimitInvalid: return QStringLiteral("DOVU_BACKUP_LIMIT is not a number of backups");
   }
   return {};
 }
