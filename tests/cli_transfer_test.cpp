@@ -404,8 +404,8 @@ TEST(CliBackup, EveryWriteKeepsWhatTheControllerHeldAndOneCommandPutsItBack) {
   r = runCli({"flash", "--port", sim.port(), dir.filePath("fw.dvf")});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   // Its news is a note, not an error line.
-  EXPECT_TRUE(r.err.contains(QStringLiteral("\nAktualizacja zakończona"))) << r.err.toStdString();
-  EXPECT_FALSE(r.err.contains(QStringLiteral("dovu-cli: Aktualizacja"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("\nupdate complete"))) << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains(QStringLiteral("dovu-cli: update complete"))) << r.err.toStdString();
   kept = backupOf(r);
   EXPECT_EQ(runCli({"diff", kept, original}).code, 0);
   r = runCli({"backups", "list"});
