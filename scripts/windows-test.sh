@@ -219,6 +219,10 @@ display=""
 read -r -t 20 display <"$work/xdisplay" || true
 [ -n "$display" ] || { cat "$work/xvfb.log" >&2; fail "Xvfb did not start"; }
 export DISPLAY=":$display"
+# The wine session so far started without an X server: its desktop process would keep the window
+# off the screen.  A new session starts with the window, on this display.
+"$server" -k 2>/dev/null || true
+"$server" -w 2>/dev/null || true
 # Waits up to $1 seconds for the command after it to succeed.
 within() {
   local until=$((SECONDS + $1))
@@ -254,13 +258,13 @@ t=$SECONDS
 "$wine" 'C:\Program Files\DOVU Konfigurator\bin\dovu-konfig.exe' -platform windows:fontengine=freetype \
   >"$work/gui.out" 2>"$work/gui.err" &
 gui=$!
-within 90 has_window '^DOVU Konfig v ' || {
+within 90 has_window '^DOVU Konfigurator v ' || {
   shot start
   cat "$work/gui.err" "$work/xvfb.log" >&2
   say "DISPLAY=$DISPLAY; windows: $(xdotool search --name '.' getwindowname %@ 2>/dev/null | tr '\n' '|')"
   fail "no main window within 90 s (pictures in $out)"
 }
-main=$(window '^DOVU Konfig v ')
+main=$(window '^DOVU Konfigurator v ')
 ok "the main window is up in $((SECONDS - t)) s: $(xdotool getwindowname "$main")"
 sleep 2  # the first paint: only the picture depends on it
 shot started
