@@ -303,6 +303,22 @@ bool checkPortExists(const QString& port) {
   return false;
 }
 
+// The platform files say how a stop arrives (take()); waiting for one is the same everywhere.
+int StopSignals::signal() {
+  take();  // also when no event loop ran since
+  return signal_;
+}
+
+bool StopSignals::wait(int ms) {
+  if (signal()) return false;
+  QEventLoop l;
+  loop_ = &l;
+  QTimer::singleShot(ms, &l, &QEventLoop::quit);
+  l.exec(QEventLoop::WaitForMoreEvents);
+  loop_ = nullptr;
+  return signal() == 0;
+}
+
 void enableTrace() { QLoggingCategory::setFilterRules(QStringLiteral("dovu.link.debug=true")); }
 
 void StderrNotifier::message(MessageKind kind, const QString& text, const QString& detail) {

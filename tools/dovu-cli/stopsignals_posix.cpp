@@ -87,19 +87,4 @@ void StopSignals::take() {
   if (onSignal) onSignal();
 }
 
-int StopSignals::signal() {
-  take();  // also when no event loop ran since
-  return signal_;
-}
-
-bool StopSignals::wait(int ms) {
-  if (signal()) return false;
-  QEventLoop l;
-  loop_ = &l;
-  QTimer::singleShot(ms, &l, &QEventLoop::quit);
-  l.exec(QEventLoop::WaitForMoreEvents);
-  loop_ = nullptr;
-  return signal() == 0;
-}
-
 }  // namespace dovu::cli
