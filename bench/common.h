@@ -3,12 +3,15 @@
 // process's processor time, and starting the paced simulator.
 #include <sys/resource.h>
 
+#include <QEventLoop>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <cstdio>
+
+#include "exchange/transfer.h"
 
 namespace dovu::bench {
 
@@ -44,6 +47,21 @@ inline QString startPacedSim(QProcess& sim, const QTemporaryDir& dir, const QStr
     return {};
   }
   return line.mid(5);
+}
+
+// Runs an upload or a download to its end in an event loop of its own; true when it completed.  A
+// transfer that ends inside its start has already said so before the loop would wait.
+inline bool runTransferToEnd(ConfigTransfer& transfer, bool up) {
+  QEventLoop loop;
+  bool ok = false, ended = false;
+  const auto connection = QObject::connect(&transfer, &ConfigTransfer::finished, &loop, [&](bool result) {
+    ok = result;
+    ended = true;
+    loop.quit();
+  });
+  if ((up ? transfer.startUpload() : transfer.startDownload()) && !ended) loop.exec();
+  QObject::disconnect(connection);
+  return ok;
 }
 
 }  // namespace dovu::bench

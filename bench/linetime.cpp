@@ -84,17 +84,7 @@ std::optional<Ratio> download(const QString& portName) {
   }
   if (login != Session::ConnectResult::LoggedIn) return std::nullopt;
   ConfigTransfer transfer(form, link, session);
-  auto run = [&transfer](bool up) {
-    QEventLoop loop;
-    bool ok = false;
-    QObject::connect(&transfer, &ConfigTransfer::finished, &loop, [&](bool result) {
-      ok = result;
-      loop.quit();
-    });
-    if (up ? transfer.startUpload() : transfer.startDownload()) loop.exec();
-    QObject::disconnect(&transfer, &ConfigTransfer::finished, &loop, nullptr);
-    return ok;
-  };
+  auto run = [&transfer](bool up) { return bench::runTransferToEnd(transfer, up); };
   fillToLimits(form);
   if (!run(true)) return std::nullopt;
   session.liveOff();

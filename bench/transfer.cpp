@@ -91,17 +91,7 @@ int main(int argc, char** argv) {
   }
   ConfigTransfer transfer(form, link, session);
   fillToLimits(form);
-  auto run = [&transfer](bool up) {
-    QEventLoop loop;
-    bool ok = false;
-    QObject::connect(&transfer, &ConfigTransfer::finished, &loop, [&](bool result) {
-      ok = result;
-      loop.quit();
-    });
-    if (up ? transfer.startUpload() : transfer.startDownload()) loop.exec();
-    QObject::disconnect(&transfer, &ConfigTransfer::finished, &loop, nullptr);
-    return ok;
-  };
+  auto run = [&transfer](bool up) { return bench::runTransferToEnd(transfer, up); };
 
   int rc = 0;
   m = {};
