@@ -690,6 +690,7 @@ struct Writer {
   std::vector<std::shared_ptr<dovu::Form>> forms;
   std::vector<dovu::BackupEntry> stored;
   QString failed;
+  Clock::time_point lastDone{};  // when its last store ended
 };
 
 QString Campaign::runHistoryCase(unsigned seed, QString* description) {
@@ -779,6 +780,7 @@ QString Campaign::runHistoryCase(unsigned seed, QString* description) {
   // What the restore puts back, taken before anything can touch the history.
   const auto restored = kind == Restore ? payloadsOf(seeding.pathOf(before->back())) : decltype(freshDump){};
   Run r;
+  Clock::time_point toolEnded{};
   {
     const CaseEnv data("XDG_DATA_HOME", QFile::encodeName(home.path()));
     const CaseEnv limitEnv("DOVU_BACKUP_LIMIT", limit ? QByteArray::number(limit) : QByteArray());
@@ -798,9 +800,11 @@ QString Campaign::runHistoryCase(unsigned seed, QString* description) {
           } else if (w.failed.isEmpty()) {
             w.failed = failure;
           }
+          w.lastDone = Clock::now();
         }
       });
     r = runTool(args, 0, events, &sim, 90000);
+    toolEnded = Clock::now();
     for (std::thread& t : threads) t.join();
     stdoutPath_.clear();
   }
@@ -854,7 +858,11 @@ QString Campaign::runHistoryCase(unsigned seed, QString* description) {
     if (std::find(announcedNumbers.begin(), announcedNumbers.end(), e.number) != announcedNumbers.end()) note(e);
   for (const auto& [content, number] : newestOf)
     if (!fileOf.count(number)) return fail(QStringLiteral("backup %1, the newest of its configuration, was removed").arg(number));
-  if (kind == Restore && !fileOf.count(oldest)) return fail(QStringLiteral("backup %1, being restored, was removed").arg(oldest));
+  // Once the tool has ended its pin is gone, and another program's later store may rotate it out.
+  const bool storedAfter = std::any_of(writers.begin(), writers.end(), [&](const Writer& w) {
+    return w.lastDone > toolEnded - std::chrono::milliseconds(200);
+  });
+  if (kind == Restore && !storedAfter && !fileOf.count(oldest)) return fail(QStringLiteral("backup %1, being restored, was removed").arg(oldest));
   // Beyond the limit stay only backups that may not go: each configuration's newest, the restored.
   if (limit && static_cast<int>(after->size()) > limit + static_cast<int>(newestOf.size()) + 1)
     return fail(QStringLiteral("%1 backups kept beyond the limit of %2").arg(after->size()).arg(limit));
