@@ -118,9 +118,12 @@ set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/packaging/windows/dovu-konfig.i
 set(CPACK_NSIS_URL_INFO_ABOUT ${DOVU_HOMEPAGE})
 set(CPACK_NSIS_CONTACT ${DOVU_CONTACT})
 # A 64-bit installer (Debian's makensis makes a 32-bit one by default, which wine64 starts and
-# leaves at once, and whose registry and program folder would be the 32-bit views), installing into
-# the 64-bit program folder for all users (CPack's template asks for administrator rights).
-set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+# leaves at once, and whose registry and program folder would be the 32-bit views).  It asks for
+# the highest rights the user has (this overrides the template's "admin", which stands before it):
+# an administrator installs into the 64-bit program folder for all users, anyone else for
+# themselves alone (the template's per-user folder, Start menu and uninstall entry), without a
+# prompt for a password they do not have.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode\nRequestExecutionLevel highest")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 # The installer registers its uninstaller with Windows ("Apps", with the version) and puts it in
 # the Start menu folder beside the program; a new version first removes the old one.

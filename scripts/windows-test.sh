@@ -101,6 +101,10 @@ say "built in $((SECONDS - started)) s: $installer ($(stat -c %s "$installer") b
 diff <(cd "$out/tree" && find . -type f | sort) \
      <(unzip -Z1 "$zip" | grep -v '/$' | sed 's|^[^/]*/|./|' | sort) >&2 || fail "the ZIP differs from the install tree"
 ok "the ZIP holds the install tree"
+# Anyone may install it: an administrator for all users, anyone else for themselves alone.
+grep -aq 'requestedExecutionLevel level="highestAvailable"' "$installer" ||
+  fail "the installer asks for administrator rights: a user without them cannot install it"
+ok "the installer installs for all users or for the user alone, by the user's rights"
 
 # Starts a simulator with the given options into sim_port: its pseudo-terminal, from the first
 # line it prints.
