@@ -1173,6 +1173,28 @@ TEST_F(Window, TheConnectionStateStaysInViewOnASmallScreen) {
   // The state fields are drawn in their red, not covered by the scrolled form.
   QWidget* status = find("Edit_status");
   EXPECT_GT(drawnShare(status, rgb(kRed)), 0.25);
+
+  // On a 1024-pixel screen the form scrolls only downwards: every group whole across; on a wide
+  // one its three columns stand side by side again.
+  auto groupsAcross = [&] {
+    int cut = 0;
+    for (const char* name : {"GroupBox1", "GroupBox2", "GroupBox3", "GroupBox4", "GroupBox5", "GroupBox6", "GroupBox9"}) {
+      QWidget* g = find(name);
+      const QRect at(g->mapTo(scroll->viewport(), QPoint(0, 0)), g->size());
+      cut += at.left() < 0 || at.right() >= scroll->viewport()->width();
+    }
+    return cut;
+  };
+  main_->resize(1008, 700);
+  ASSERT_TRUE(waitFor([&] { return scroll->horizontalScrollBar()->maximum() == 0; }, 3000))
+      << scroll->horizontalScrollBar()->maximum() << " pixels to scroll across";
+  EXPECT_EQ(groupsAcross(), 0);
+  main_->resize(main_->preferredSize() + QSize(40, 40));
+  const auto beside = [&] {
+    return find("GroupBox6")->mapTo(main_.get(), QPoint(0, 0)).x() > find("GroupBox2")->mapTo(main_.get(), QPoint(0, 0)).x() + 50;
+  };
+  EXPECT_TRUE(waitFor([&] { return beside() && scroll->horizontalScrollBar()->maximum() == 0 && groupsAcross() == 0; }, 3000))
+      << "the state group stands right of the outputs: " << beside() << ", " << groupsAcross() << " groups cut";
 }
 
 }  // namespace

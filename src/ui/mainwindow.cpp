@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -22,6 +23,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -61,6 +63,61 @@ const ToolButton kToolButtons[] = {
     {"SpeedButton1", QStyle::SP_DialogSaveButton},
     {"Icon_get", QStyle::SP_ArrowDown},
     {"Icon_put", QStyle::SP_ArrowUp},
+};
+
+// The form's three columns side by side where the window is wide enough for them; otherwise the
+// third goes under the second, so that on a 1024-pixel screen nothing is cut at the right and the
+// form scrolls only downwards.  The decision follows the scroll area's own width, which does not
+// change when its scroll bars come and go.
+class ColumnFlow : public QObject {
+ public:
+  ColumnFlow(QScrollArea* scroll, QGridLayout* grid, std::array<QLayout*, 3> columns)
+      : QObject(scroll), scroll_(scroll), grid_(grid), columns_(columns) {
+    setObjectName(QStringLiteral("FormColumns"));
+    scroll->installEventFilter(this);
+    place(true);
+  }
+
+  // The form's size with its columns side by side.
+  QSize wideSize() const {
+    const QMargins m = grid_->contentsMargins() + scroll_->widget()->layout()->contentsMargins();
+    QSize size(m.left() + m.right() + 2 * grid_->horizontalSpacing(), 0);
+    for (QLayout* c : columns_) {
+      size.rwidth() += c->sizeHint().width();
+      size.setHeight(std::max(size.height(), c->sizeHint().height()));
+    }
+    return size + QSize(0, m.top() + m.bottom());
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == scroll_ && event->type() == QEvent::Resize) place(fits());
+    return false;
+  }
+
+ private:
+  bool fits() const {
+    const QSize wide = wideSize();
+    // Side by side, a form taller than the area scrolls down, and its scroll bar takes width.
+    const int bar = scroll_->height() < wide.height() ? scroll_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) : 0;
+    return scroll_->width() >= wide.width() + bar;
+  }
+  void place(bool wide) {
+    if (placed_ && wide == wide_) return;
+    placed_ = true;
+    wide_ = wide;
+    for (QLayout* c : columns_) grid_->removeItem(c);
+    grid_->addLayout(columns_[0], 0, 0, wide ? 1 : 2, 1);
+    grid_->addLayout(columns_[1], 0, 1);
+    grid_->addLayout(columns_[2], wide ? 0 : 1, wide ? 2 : 1);
+    grid_->setRowStretch(1, wide ? 0 : 1);
+  }
+
+  QScrollArea* scroll_;
+  QGridLayout* grid_;
+  std::array<QLayout*, 3> columns_;
+  bool placed_ = false;
+  bool wide_ = true;
 };
 
 QLabel* caption(const QString& text, QWidget* buddy = nullptr) {
@@ -149,8 +206,9 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   auto* outer = new QVBoxLayout(body);
   outer->setContentsMargins(4, 0, 4, 4);
   outer->setSpacing(4);
-  auto* columns = new QHBoxLayout;
+  auto* columns = new QGridLayout;
   columns->setSpacing(4);
+  columns->setContentsMargins(0, 0, 0, 0);
   auto* left = new QVBoxLayout;
   auto* middle = new QVBoxLayout;
   auto* right = new QVBoxLayout;
@@ -164,10 +222,7 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   right->addWidget(buildPhones());
   right->addWidget(buildState());
   right->addStretch(1);
-  for (QVBoxLayout* c : {left, middle, right}) {
-    c->setSpacing(4);
-    columns->addLayout(c);
-  }
+  for (QVBoxLayout* c : {left, middle, right}) c->setSpacing(4);
   outer->addLayout(columns, 1);
 
   // On a screen too small for the whole form the form scrolls instead of being cut off.
@@ -177,6 +232,7 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   scroll->setFocusPolicy(Qt::NoFocus);  // a Tab stop that shows nothing
   scroll->setWidgetResizable(true);
   scroll->setWidget(body);
+  new ColumnFlow(scroll, columns, {left, middle, right});
   // The connection panel (the tool buttons, the port, the state) stays in view above the form.
   auto* central = new QWidget;
   central->setObjectName(QStringLiteral("Okno"));
@@ -246,7 +302,8 @@ MainWindow::~MainWindow() {
 
 QSize MainWindow::preferredSize() const {
   const auto* scroll = findChild<const QScrollArea*>(QStringLiteral("FormScroll"));
-  const QSize form = scroll->widget()->sizeHint();
+  const auto* flow = dynamic_cast<const ColumnFlow*>(scroll->findChild<QObject*>(QStringLiteral("FormColumns")));
+  const QSize form = flow ? flow->wideSize() : scroll->widget()->sizeHint();
   const QSize top = centralWidget()->layout()->itemAt(0)->sizeHint();
   const QSize whole(std::max(form.width(), top.width()), form.height() + top.height() + 4);
   return whole.expandedTo(QSize(969, 650 - menuBar()->sizeHint().height())) + QSize(0, menuBar()->sizeHint().height());
@@ -404,7 +461,7 @@ QGroupBox* MainWindow::buildInputs() {
   auto addRow = [&](const layout::InputRow& row) {
     QWidget* a = compact(field(row.active), 15);
     QWidget* n = compact(field(row.inactive), 15);
-    grid->addWidget(caption(QString::fromLatin1(row.label), a), r, 0);
+    grid->addWidget(caption(QString::fromUtf8(row.label), a), r, 0);
     grid->addWidget(a, r, 1);
     grid->addWidget(n, r, 2);
     if (row.threshold) grid->addWidget(spinField(row.threshold), r, 3);
@@ -534,7 +591,7 @@ QGroupBox* MainWindow::buildMatrix() {
       grid->addWidget(caption(QString::number(tel)), 0, tel, Qt::AlignHCenter);
     std::vector<std::vector<QCheckBox*>> cells(kMatrixRows.size());
     for (std::size_t r = 0; r < kMatrixRows.size(); ++r) {
-      grid->addWidget(caption(QString::fromLatin1(layout::kMatrixRowLabels[r])), static_cast<int>(r) + 1, 0);
+      grid->addWidget(caption(QString::fromUtf8(layout::kMatrixRowLabels[r])), static_cast<int>(r) + 1, 0);
       for (int tel = 1; tel <= kPhones; ++tel) {
         const std::string name = std::string("Box") + kMatrixRows[r] + p.letter + std::to_string(tel);
         cells[r].push_back(static_cast<QCheckBox*>(check(name.c_str(), false)));
@@ -543,7 +600,7 @@ QGroupBox* MainWindow::buildMatrix() {
     }
     new CheckGrid(std::move(cells), page);
     grid->setColumnStretch(kPhones + 1, 1);
-    tabs->addTab(page, QString::fromLatin1(p.caption));
+    tabs->addTab(page, QString::fromUtf8(p.caption));
   }
   box->addWidget(tabs);
 
@@ -668,7 +725,7 @@ QGroupBox* MainWindow::buildSensors() {
   int c = 1;
   for (const layout::ReplyColumn& col : layout::kReplyColumns) {
     QWidget* b = check(col.box, false);
-    enquiry->addWidget(caption(QString::fromLatin1(col.label), b), 1, c, Qt::AlignHCenter);
+    enquiry->addWidget(caption(QString::fromUtf8(col.label), b), 1, c, Qt::AlignHCenter);
     enquiry->addWidget(b, 2, c, Qt::AlignHCenter);
     ++c;
   }
