@@ -2,6 +2,7 @@
 // every message the core can raise) reads as Polish, every line of the command-line tool as
 // English.  A text is caught by words of the other language; names such as DOVU, SMS or GSM are
 // the same in both.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -106,10 +107,18 @@ QString polishIn(const QString& text) {
   return {};
 }
 
+// UTF-8 bytes read as Latin-1: "Połączenia" shown as "PoÅ\u0082Ä\u0085czenia".
+bool garbled(const QString& text) {
+  return std::any_of(text.begin(), text.end(), [](QChar c) {
+    return (c.unicode() >= 0x80 && c.unicode() <= 0x9f) || (c.unicode() >= 0xc2 && c.unicode() <= 0xc5);
+  });
+}
+
 void expectPolish(const QStringList& texts, const char* where) {
   for (const QString& t : texts) {
     const QString w = englishIn(t);
     EXPECT_TRUE(w.isEmpty()) << where << ": \"" << t.toStdString() << "\" has the English word \"" << w.toStdString() << '"';
+    EXPECT_FALSE(garbled(t)) << where << ": \"" << t.toStdString() << "\" is UTF-8 read as Latin-1";
   }
 }
 
