@@ -48,6 +48,7 @@ cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING
   { cat "$out.configure.log" >&2; fail "configuring for Windows"; }
 ! grep -q "CMake Warning" "$out.configure.log" || { cat "$out.configure.log" >&2; fail "warnings configuring for Windows"; }
 cmake --build "$out" -j "$(nproc)"
+cmake --build "$out" -j "$(nproc)" --target dovu-qt-language
 rm -rf "$out/tree" "$out"/dovu-konfigurator-*-win64.*
 cmake --install "$out" --prefix "$PWD/$out/tree" >"$out.install.log" 2>&1 ||
   { cat "$out.install.log" >&2; fail "the install tree"; }
@@ -227,6 +228,13 @@ export DISPLAY=":$display"
 # off the screen.  A new session starts with the window, on this display.
 "$server" -k 2>/dev/null || true
 "$server" -w 2>/dev/null || true
+# Qt's own buttons (its dialogs' Cancel, Yes, No, Close) in Polish, from the translations the
+# installer put beside the program: a check program run for a moment in the installed folder.
+cp "$out/src/ui/dovu-qt-language.exe" "$prog/bin/"
+buttons=$(timeout 60 "$wine" 'C:\Program Files\DOVU Konfigurator\bin\dovu-qt-language.exe' 2>"$work/qtlang.err" | tr -d '\r') ||
+  { cat "$work/qtlang.err" >&2; fail "Qt's own buttons are not Polish in the installed program: $buttons"; }
+rm -f "$prog/bin/dovu-qt-language.exe"
+ok "Qt's own buttons read Polish in the installed program: $buttons"
 # Waits up to $1 seconds for the command after it to succeed.
 within() {
   local until=$((SECONDS + $1))
