@@ -298,6 +298,29 @@ sleep 0.5
 key o
 within 60 answered 104 || { shot download; fail "the window did not download the configuration"; }
 sleep 1
+# Plik → "Porównaj ze sterownikiem…" reads the controller again and shows the comparison.
+frames_from=$(($(wc -l <"$work/frames.log") + 1))
+key alt+p
+sleep 0.5
+key s
+within 60 has_window '^Porównanie ze sterownikiem$' || { shot compare; fail "no comparison with the controller"; }
+answered 104 || { shot compare; fail "the comparison did not read the controller"; }
+key Escape
+within 10 bash -c "! xdotool search --onlyvisible --name '^Porównanie ze sterownikiem\$' >/dev/null 2>&1" ||
+  { shot compare; fail "the comparison did not close on Escape"; }
+ok "compare: the window reads the controller and shows the comparison"
+# Ctrl+P: the sheet's options, then the print preview, both closed again.
+key ctrl+p
+within 20 has_window '^Karta konfiguracji$' || { shot print; fail "no sheet options on Ctrl+P"; }
+sleep 0.5
+key Return
+within 30 has_window '^Podgląd wydruku$' || { shot print; fail "no print preview"; }
+sleep 1
+shot preview
+key Escape
+within 10 bash -c "! xdotool search --onlyvisible --name '^Podgląd wydruku\$' >/dev/null 2>&1" ||
+  { shot print; fail "the print preview did not close on Escape"; }
+ok "print: the sheet's options and its print preview open and close"
 key ctrl+s
 within 20 has_window '^Zapis$' || { shot save; fail "no save dialog"; }
 sleep 1
