@@ -329,6 +329,36 @@ key Return
 within 20 test -s "$work/files/window.dvc" || { shot save; fail "the window saved no file"; }
 shot downloaded
 
+# Undo: a file opened into the window (Ctrl+O), saved as it shows it, then Edycja → Cofnij takes the
+# opening back and the window saves what the controller holds again.
+"$lcli" convert "$work/files/a.json" "$work/files/other.dvc" 2>/dev/null || fail "converting the file to open"
+save_as() {
+  key ctrl+s
+  within 20 has_window '^Zapis$' || { shot save; fail "no save dialog"; }
+  sleep 1
+  xdotool type --delay 20 "$(winpath "$1")" 2>/dev/null
+  key Return
+  within 20 test -s "$1" || { shot save; fail "the window saved no $1"; }
+}
+key ctrl+o
+within 20 has_window '^Odczyt$' || { shot open; fail "no open dialog on Ctrl+O"; }
+sleep 1
+xdotool type --delay 20 "$(winpath "$work/files/other.dvc")" 2>/dev/null
+key Return
+# The window says the file was read, in a box of its own.
+within 20 has_window '^DOVU Konfigurator$' || { shot open; fail "no word that the file was read"; }
+sleep 0.5
+key Return
+within 10 bash -c "! xdotool search --onlyvisible --name '^DOVU Konfigurator\$' >/dev/null 2>&1" ||
+  { shot open; fail "the box did not close on Enter"; }
+save_as "$work/files/opened.dvc"
+"$lcli" diff "$work/files/other.dvc" "$work/files/opened.dvc" >&2 || fail "the window does not show the file it opened"
+key ctrl+z
+sleep 1
+save_as "$work/files/undone.dvc"
+"$lcli" diff "$work/files/window.dvc" "$work/files/undone.dvc" >&2 || fail "undo did not take the opened file back"
+ok "undo: a file opened into the window is taken back by Ctrl+Z"
+
 # Closed by Alt+F4: the program ends by itself, with status 0.
 key alt+F4
 within 30 bash -c "! kill -0 $gui 2>/dev/null" || { shot close; fail "the window did not end within 30 s of Alt+F4"; }
