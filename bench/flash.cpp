@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   QObject::disconnect(&link, &Link::frameTraced, nullptr, nullptr);
-  port.close();  // the write of "K" returned once it had left
+  port.close();  // the request of "K" ended once its bytes had left
   sim.terminate();
   sim.waitForFinished(3000);
   return rc;
