@@ -631,3 +631,30 @@ TEST_F(SerialPortTest, QueuedWritesReportTheirEndFromTheEventLoop) {
   EXPECT_EQ(failed[2], std::make_pair(b, static_cast<int>(kNotOpen)));
   EXPECT_EQ(written.size(), 1u);
 }
+
+// The frames go to the latest reader still subscribed: one subscribed later stands in front of the
+// window's until its token goes (even from inside its own handler), and what it refuses is
+// dropped, not handed to the one behind it.  Observers of frameTaken see every frame taken.
+TEST_F(SerialPortTest, TheLatestReaderTakesTheFramesUntilItGoes) {
+  port.open();
+  Link link(&port, nullptr);
+  std::vector<std::string> got;
+  std::vector<int> dropped, observed;
+  QObject::connect(&link, &Link::frameDropped, [&](std::uint8_t code) { dropped.push_back(code); });
+  QObject::connect(&link, &Link::frameTaken, [&](std::uint8_t code, const Bytes&) { observed.push_back(code); });
+  const auto window = link.addReader({{}, [&](std::uint8_t code, const Bytes& payload) {
+                                        got.push_back("window " + std::to_string(code) + " " + payload);
+                                      }});
+  std::shared_ptr<void> read;
+  read = link.addReader({[](std::uint8_t code, const Bytes&) { return code != 9; },
+                         [&](std::uint8_t code, const Bytes& payload) {
+                           got.push_back("read " + std::to_string(code) + " " + payload);
+                           read.reset();  // the read ends inside its last answer
+                         }});
+  ASSERT_TRUE(pty.write(buildFrame(9, "a", kControllerStart) + buildFrame(7, "b", kControllerStart) +
+                        buildFrame(8, "c", kControllerStart)));
+  ASSERT_TRUE(waitFor([&] { return got.size() + dropped.size() >= 3; }, 3000));
+  EXPECT_EQ(got, (std::vector<std::string>{"read 7 b", "window 8 c"}));
+  EXPECT_EQ(dropped, std::vector<int>{9});
+  EXPECT_EQ(observed, (std::vector<int>{7, 8}));
+}
