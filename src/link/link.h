@@ -61,7 +61,7 @@ struct Request {
   int repetitions = 2;         // further writes after a time-out
   bool write = true;           // false: only listens for the awaited acknowledgement
   bool showNoAnswer = true;      // the beep and the no-answer box after the last attempt
-  bool logOutOnNoAnswer = true;  // and onNoAnswer
+  bool logOutOnNoAnswer = true;  // and noAnswer()
   int pauseBeforeMs = 0;       // before the first write
   int pauseAfterMs = 10;       // after the answer, before the next request
   // Waits for a quiet line before each write.  False where nothing can still be arriving: the
