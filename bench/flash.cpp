@@ -60,11 +60,11 @@ int main(int argc, char** argv) {
   QElapsedTimer clock;
   clock.start();
   qint64 restartAt = -1, endAt = -1;
-  link.trace = [&](bool out, const Bytes& frame) {
+  QObject::connect(&link, &Link::frameTraced, [&](bool out, const Bytes& frame) {
     if (!out) return;
     if (byteAt(frame, 1) == kCodeRestart) restartAt = clock.nsecsElapsed();
     if (byteAt(frame, 1) == kCodeEndTransfer) endAt = clock.nsecsElapsed();
-  };
+  });
   FirmwareUpdate update(link, notifier);
   const double cpu0 = cpuSeconds();
   QEventLoop loop;
@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
   }
   std::fflush(stdout);
 
-  link.trace = nullptr;
-  port.close();  // the write of "K" returned once it had left
+  QObject::disconnect(&link, &Link::frameTraced, nullptr, nullptr);
+  port.close();  // the request of "K" ended once its bytes had left
   sim.terminate();
   sim.waitForFinished(3000);
   return rc;

@@ -72,7 +72,7 @@ std::optional<Ratio> download(const QString& portName) {
   Dispatcher dispatcher(form);
   dispatcher.attach(link);
   std::size_t wireBytes = 0;
-  link.trace = [&](bool, const Bytes& frame) { wireBytes += frame.size(); };
+  QObject::connect(&link, &Link::frameTraced, [&](bool, const Bytes& frame) { wireBytes += frame.size(); });
   auto login = session.connectAndLogin();
   if (login == Session::ConnectResult::Started) {
     QEventLoop loop;
@@ -117,11 +117,11 @@ std::optional<Ratio> flash(const QString& portName, std::size_t kib) {
   QElapsedTimer clock;
   clock.start();
   qint64 restartAt = -1, endAt = -1;
-  link.trace = [&](bool out, const Bytes& frame) {
+  QObject::connect(&link, &Link::frameTraced, [&](bool out, const Bytes& frame) {
     if (!out) return;
     if (byteAt(frame, 1) == kCodeRestart) restartAt = clock.nsecsElapsed();
     if (byteAt(frame, 1) == kCodeEndTransfer) endAt = clock.nsecsElapsed();
-  };
+  });
   FirmwareUpdate update(link, notifier);
   QEventLoop loop;
   auto result = FirmwareUpdate::Result::Busy;
@@ -130,7 +130,7 @@ std::optional<Ratio> flash(const QString& portName, std::size_t kib) {
     loop.quit();
   };
   if (update.start(*fw) && update.running()) loop.exec();
-  link.trace = nullptr;
+  QObject::disconnect(&link, &Link::frameTraced, nullptr, nullptr);
   port.close();
   if (result != FirmwareUpdate::Result::Done || restartAt < 0 || endAt < 0) return std::nullopt;
   const std::size_t blocks = firmwareBlocks(fw->image).size();

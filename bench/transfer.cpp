@@ -72,10 +72,10 @@ int main(int argc, char** argv) {
   Dispatcher dispatcher(form);
   dispatcher.attach(link);
   Measure m;
-  link.trace = [&](bool, const Bytes& frame) {
+  QObject::connect(&link, &Link::frameTraced, [&](bool, const Bytes& frame) {
     m.wireBytes += frame.size();
     ++m.frames;
-  };
+  });
   auto login = session.connectAndLogin();
   if (login == Session::ConnectResult::Started) {
     QEventLoop loop;

@@ -44,9 +44,9 @@ Bytes payloadOf(const dovu::test::LoggedFrame& f) { return f.bytes.size() >= 4 ?
 struct Rig : dovu::test::SimSession {
   explicit Rig(QStringList simArgs = {}) : SimSession(std::move(simArgs)) {
     dispatcher.attach(*link);
-    link->trace = [this](bool out, const Bytes& frame) {
+    QObject::connect(link.get(), &Link::frameTraced, [this](bool out, const Bytes& frame) {
       if (out) sent.push_back(frame);
-    };
+    });
     transfer = std::make_unique<ConfigTransfer>(form, *link, *session);
   }
   // Time-outs are counted in ticks; a shorter tick keeps the no-answer cases quick.
@@ -514,7 +514,7 @@ TEST(Transfer, AnIdleWindowKeepsTheUsersEditWhenAFrameComesUnasked) {
   ASSERT_EQ(r.form.colour("Edit_operator"), kRed);
   // Status polls, each followed by a code-6 frame with another number, which the link drops.
   int dropped = 0;
-  r.link->dropped = [&](std::uint8_t code) { dropped += code == 6; };
+  QObject::connect(r.link.get(), &Link::frameDropped, [&](std::uint8_t code) { dropped += code == 6; });
   ASSERT_TRUE(waitFor([&] { return dropped >= 2; }, 5000));
   EXPECT_EQ(r.form.text("Edit_operator"), QStringLiteral("+48111222333"));
   EXPECT_EQ(r.form.colour("Edit_operator"), kRed);

@@ -78,15 +78,15 @@ struct Rig {
     port.setBaudRate(4800);
     port.open();
     link = std::make_unique<Link>(&port, &notifier);
-    link->trace = [this](bool out, const Bytes& frame) {
+    QObject::connect(link.get(), &Link::frameTraced, [this](bool out, const Bytes& frame) {
       if (out) sent.push_back({notifier.clock.elapsed(), notifier.ticks, frame});
-    };
+    });
     QObject::connect(&link->timer(), &QTimer::timeout, [this] { ++notifier.ticks; });
     update = std::make_unique<FirmwareUpdate>(*link, notifier);
     update->onProgress = [this](int v) { bar.push_back(v); };
   }
   ~Rig() {
-    link->trace = nullptr;
+    QObject::disconnect(link.get(), &Link::frameTraced, nullptr, nullptr);
     if (port.isOpen()) port.close();
   }
   std::vector<SentFrame> framesWithCode(int code) const {

@@ -27,6 +27,7 @@
 #include "link/link.h"
 #include "link/serialport.h"
 #include "session/session.h"
+#include "support/pacedline.h"
 #include "support/pty.h"
 #include "support/testapp.h"
 
@@ -485,7 +486,7 @@ TEST_F(SerialPortTest, AnswerReadTogetherWithAFrameFromBeforeTheRequestIsNotLost
   Link link(&port, nullptr);
   link.timer().setInterval(10);  // a lost answer fails after three short attempts
   std::vector<int> dispatched;
-  link.dispatch = [&](std::uint8_t code, const Bytes&) { dispatched.push_back(code); };
+  QObject::connect(&link, &Link::frameTaken, [&](std::uint8_t code, const Bytes&) { dispatched.push_back(code); });
   port.open();
 
   // Noise and an unasked frame arrive while the owner leaves them unread (the pause before a
@@ -500,7 +501,7 @@ TEST_F(SerialPortTest, AnswerReadTogetherWithAFrameFromBeforeTheRequestIsNotLost
   port.onRxChar = bound;
 
   bool written = false;
-  link.trace = [&](bool out, const Bytes&) { written = written || out; };
+  QObject::connect(&link, &Link::frameTraced, [&](bool out, const Bytes&) { written = written || out; });
   std::optional<Request::Outcome> outcome;
   Request request;
   request.code = 6;
@@ -515,4 +516,145 @@ TEST_F(SerialPortTest, AnswerReadTogetherWithAFrameFromBeforeTheRequestIsNotLost
   EXPECT_EQ(outcome, Request::Outcome::Answered);
   EXPECT_EQ(link.rxPayload(), "+48601");
   EXPECT_EQ(dispatched, (std::vector<int>{60, 6}));
+}
+
+namespace {
+
+// The longest gap between two runs of a 10 ms timer while it lives: how long the event loop was
+// kept from running.
+class LoopGapProbe {
+ public:
+  LoopGapProbe() {
+    clock_.start();
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      longest_ = std::max(longest_, clock_.restart());
+    });
+    timer_.start(10);
+  }
+  qint64 longestMs() const { return std::max(longest_, clock_.elapsed()); }
+
+ private:
+  QTimer timer_;
+  QElapsedTimer clock_;
+  qint64 longest_ = 0;
+};
+
+}  // namespace
+
+// A firmware block on a 4800 bit/s line takes 277 ms to leave.  The event loop runs meanwhile, an
+// answer that comes before the port has said the bytes left still answers, and the request's
+// pause counts from when they left, not from when they were queued.
+TEST(SerialPortPacedLine, LinkWritesWithoutBlockingTheEventLoop) {
+  dovu::test::app();
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  SerialPort port(std::make_unique<dovu::test::PacedLineDevice>(4800));
+  port.setBaudRate(4800);
+  port.setPort(pty.slavePath());
+  port.open();
+  Link link(&port, nullptr);
+
+  // The controller answers each request the moment its bytes arrive: on a pseudo-terminal, long
+  // before they would have left a real line.
+  const Bytes block(128, '\x5A');
+  std::string seen;
+  std::thread controller([&] {
+    seen = pty.read(buildFrame(42, block).size(), 5000);
+    pty.write(buildFrame(42, "ok", kControllerStart));
+    seen += pty.read(buildFrame(43, block).size(), 5000);
+  });
+  std::vector<std::pair<Request::Outcome, qint64>> outcomes;
+  QElapsedTimer clock;
+  for (std::uint8_t code : {42, 43}) {
+    Request r;
+    r.code = code;
+    r.payload = block;
+    r.awaits = code == 42 ? Request::Awaits::Answer : Request::Awaits::Nothing;
+    r.ticks = 3;
+    r.repetitions = 0;
+    r.pauseAfterMs = 0;
+    r.done = [&](Request::Outcome o) { outcomes.emplace_back(o, clock.elapsed()); };
+    link.send(std::move(r));
+  }
+  LoopGapProbe probe;
+  clock.start();
+  ASSERT_TRUE(waitFor([&] { return outcomes.size() == 2; }, 5000));
+  controller.join();
+  const qint64 lineMs = static_cast<qint64>(buildFrame(42, block).size()) * 10 * 1000 / 4800;  // 277
+  EXPECT_LT(probe.longestMs(), 100) << "the event loop waited for the line";
+  EXPECT_EQ(outcomes[0].first, Request::Outcome::Answered);
+  EXPECT_EQ(outcomes[1].first, Request::Outcome::Answered);
+  EXPECT_GE(outcomes[0].second, lineMs - 5);
+  EXPECT_GE(outcomes[1].second - outcomes[0].second, lineMs - 5);
+  EXPECT_EQ(seen, buildFrame(42, block) + buildFrame(43, block));
+}
+
+// A write that cannot get out (nobody reads the line) fails at its time limit, reported from the
+// event loop, which keeps running; a close drops the writes not yet out and says so only after it
+// has returned, without waiting for their time limits.
+TEST_F(SerialPortTest, QueuedWritesReportTheirEndFromTheEventLoop) {
+  port.setTimeouts({0, 200});
+  port.open();
+  std::vector<std::pair<quint64, int>> failed;  // id, code
+  std::vector<quint64> written;
+  QObject::connect(&port, &SerialPort::written, [&](quint64 id) { written.push_back(id); });
+  QObject::connect(&port, &SerialPort::writeFailed, [&](quint64 id, const SerialPortError& e) {
+    failed.emplace_back(id, e.code());
+    if (e.code() == kWriteFailed) {
+      EXPECT_EQ(e.systemError(), ETIMEDOUT);
+      EXPECT_EQ(e.fault(), SerialFault::WriteTimedOut);
+    }
+  });
+  const quint64 small = port.queueWrite("hello");
+  const quint64 stuck = port.queueWrite(Bytes(200000, 'x'));
+  EXPECT_TRUE(written.empty() && failed.empty()) << "an outcome came from inside queueWrite";
+  LoopGapProbe probe;
+  QElapsedTimer clock;
+  clock.start();
+  ASSERT_TRUE(waitFor([&] { return !failed.empty(); }, 5000));
+  EXPECT_GE(clock.elapsed(), 150);
+  EXPECT_LT(probe.longestMs(), 100);
+  EXPECT_EQ(written, std::vector<quint64>{small});
+  EXPECT_EQ(failed, (std::vector<std::pair<quint64, int>>{{stuck, kWriteFailed}}));
+
+  // Cannot get out either; the second waits behind the first.
+  port.setTimeouts({0, 10000});
+  const quint64 a = port.queueWrite(Bytes(200000, 'y'));
+  const quint64 b = port.queueWrite("z");
+  clock.restart();
+  port.close();
+  EXPECT_LT(clock.elapsed(), 2000) << "the close waited for the write's time limit";
+  EXPECT_EQ(failed.size(), 1u) << "an outcome came from inside close()";
+  ASSERT_TRUE(waitFor([&] { return failed.size() == 3; }, 3000));
+  EXPECT_EQ(failed[1], std::make_pair(a, static_cast<int>(kNotOpen)));
+  EXPECT_EQ(failed[2], std::make_pair(b, static_cast<int>(kNotOpen)));
+  EXPECT_EQ(written.size(), 1u);
+}
+
+// The frames go to the latest reader still subscribed: one subscribed later stands in front of the
+// window's until its token goes (even from inside its own handler), and what it refuses is
+// dropped, not handed to the one behind it.  Observers of frameTaken see every frame taken.
+TEST_F(SerialPortTest, TheLatestReaderTakesTheFramesUntilItGoes) {
+  port.open();
+  Link link(&port, nullptr);
+  std::vector<std::string> got;
+  std::vector<int> dropped, observed;
+  QObject::connect(&link, &Link::frameDropped, [&](std::uint8_t code) { dropped.push_back(code); });
+  QObject::connect(&link, &Link::frameTaken, [&](std::uint8_t code, const Bytes&) { observed.push_back(code); });
+  const auto window = link.addReader({{}, [&](std::uint8_t code, const Bytes& payload) {
+                                        got.push_back("window " + std::to_string(code) + " " + payload);
+                                      }});
+  std::shared_ptr<void> read;
+  read = link.addReader({[](std::uint8_t code, const Bytes&) { return code != 9; },
+                         [&](std::uint8_t code, const Bytes& payload) {
+                           got.push_back("read " + std::to_string(code) + " " + payload);
+                           read.reset();  // the read ends inside its last answer
+                         }});
+  ASSERT_TRUE(pty.write(buildFrame(9, "a", kControllerStart) + buildFrame(7, "b", kControllerStart) +
+                        buildFrame(8, "c", kControllerStart)));
+  ASSERT_TRUE(waitFor([&] { return got.size() + dropped.size() >= 3; }, 3000));
+  EXPECT_EQ(got, (std::vector<std::string>{"read 7 b", "window 8 c"}));
+  EXPECT_EQ(dropped, std::vector<int>{9});
+  EXPECT_EQ(observed, (std::vector<int>{7, 8}));
 }

@@ -62,11 +62,11 @@ struct WidgetApp {
 struct Rig : WidgetApp, test::SimSession {
   explicit Rig(QStringList simArgs = {}) : SimSession(std::move(simArgs)) {
     port.open();
-    link->trace = [this](bool out, const Bytes& f) {
+    QObject::connect(link.get(), &Link::frameTraced, [this](bool out, const Bytes& f) {
       if (out) sentCodes.push_back(byteAt(f, 1));
-    };
+    });
   }
-  ~Rig() { link->trace = nullptr; }
+  ~Rig() { QObject::disconnect(link.get(), &Link::frameTraced, nullptr, nullptr); }
   int sent(int code) const { return static_cast<int>(std::count(sentCodes.begin(), sentCodes.end(), code)); }
 
   std::vector<int> sentCodes;

@@ -338,9 +338,9 @@ TEST_F(Session, PressesInsideThePollsWaitRunOnceItIsOver) {
   ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
 
   std::function<void()> pressNow;
-  main_->link().trace = [&](bool out, const Bytes& f) {
+  QObject::connect(&main_->link(), &Link::frameTraced, [&](bool out, const Bytes& f) {
     if (out && byteAt(f, 1) == 253 && pressNow) QTimer::singleShot(200, main_.get(), std::exchange(pressNow, nullptr));
-  };
+  });
   // Answers the password dialog once the deferred press has opened it.
   QTimer dialogWatch;
   QObject::connect(&dialogWatch, &QTimer::timeout, [&] {
@@ -389,7 +389,7 @@ TEST_F(Session, PressesInsideThePollsWaitRunOnceItIsOver) {
     EXPECT_TRUE(waitFor([&] { return text("Edit_logon") == "ZALOGOWANY"; }, 15000));
   }
   EXPECT_EQ(text("Edit_haslo"), "4321");
-  main_->link().trace = nullptr;
+  QObject::disconnect(&main_->link(), &Link::frameTraced, nullptr, nullptr);
 }
 
 

@@ -34,12 +34,12 @@ struct Rig : dovu::test::SimSession {
     transfer = std::make_unique<ConfigTransfer>(form, *link, *session);
     QObject::connect(&link->timer(), &QTimer::timeout, [this] { ++ticks; });
     clock.start();
-    link->trace = [this](bool out, const Bytes& frame) {
+    QObject::connect(link.get(), &Link::frameTraced, [this](bool out, const Bytes& frame) {
       if (lines.empty()) first = clock.elapsed();
       const qint64 at = (clock.elapsed() - first + 50) / 100;
       lines << (out ? QStringLiteral("%1 > %2").arg(at).arg(QString::fromStdString(toHex(frame)))
                     : QStringLiteral("%1 < %2").arg(at).arg(byteAt(frame, 1)));
-    };
+    });
   }
   bool login() {
     return connect() == Session::ConnectResult::LoggedIn;

@@ -8,12 +8,10 @@
 
 namespace dovu {
 
-ControllerRead::ControllerRead(Form& window, Link& link, Session& session, Dispatcher& windowDispatcher, QObject* parent)
-    : QObject(parent), window_(window), link_(link), session_(session), windowDispatcher_(windowDispatcher) {}
+ControllerRead::ControllerRead(Form& window, Link& link, Session& session, Dispatcher&, QObject* parent)
+    : QObject(parent), window_(window), link_(link), session_(session) {}
 
-ControllerRead::~ControllerRead() {
-  if (transfer_) windowDispatcher_.attach(link_);
-}
+ControllerRead::~ControllerRead() = default;
 
 bool ControllerRead::start() {
   if (busy() || link_.aborted() || !session_.loggedIn()) return false;
@@ -43,7 +41,8 @@ bool ControllerRead::begin() {
   form_ = std::make_unique<Form>();
   dispatcher_ = std::make_unique<Dispatcher>(*form_);
   transfer_ = std::make_unique<ConfigTransfer>(*form_, link_, session_);
-  // The answers go to the read's own form; the window's bar shows how far it is.
+  // The answers go to the read's own form while its dispatcher lives (it stands in front of the
+  // window's); the window's bar shows how far it is.
   dispatcher_->attach(link_);
   showPanel(true);
   window_.setText("Label_Bar", QString::fromUtf8(kControllerReadText));
@@ -54,8 +53,8 @@ bool ControllerRead::begin() {
     QTimer::singleShot(0, this, [this, ok] { end(ok); });
   });
   if (!transfer_->startDownload()) {
-    windowDispatcher_.attach(link_);
     transfer_.reset();
+    dispatcher_.reset();
     showPanel(false);
     return false;
   }
@@ -63,7 +62,6 @@ bool ControllerRead::begin() {
 }
 
 void ControllerRead::end(bool ok) {
-  windowDispatcher_.attach(link_);
   transfer_.reset();
   dispatcher_.reset();
   showPanel(false);

@@ -22,7 +22,8 @@ inline const char* kWriteWithoutBackupQuestion =
 class ControllerRead : public QObject {
   Q_OBJECT
  public:
-  // windowDispatcher is the one attached to the link; it gives way to the read's own while it runs.
+  // windowDispatcher is the one attached to the link; the read's own stands in front of it while
+  // the read runs.
   ControllerRead(Form& window, Link& link, Session& session, Dispatcher& windowDispatcher, QObject* parent = nullptr);
   ~ControllerRead() override;
 
@@ -45,7 +46,6 @@ class ControllerRead : public QObject {
   Form& window_;
   Link& link_;
   Session& session_;
-  Dispatcher& windowDispatcher_;
   std::unique_ptr<Form> form_;
   std::unique_ptr<Dispatcher> dispatcher_;
   std::unique_ptr<ConfigTransfer> transfer_;

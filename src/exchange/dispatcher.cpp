@@ -69,8 +69,10 @@ void showStatus(Form& form, const Bytes& payload) {
 }  // namespace
 
 void Dispatcher::attach(Link& link) {
-  link.accept = [&link](std::uint8_t code, const Bytes& payload) { return accepts(code, payload, link.awaitedCode()); };
-  link.dispatch = [this](std::uint8_t code, const Bytes& payload) { dispatch(code, payload); };
+  reading_ = link.addReader({
+      [&link](std::uint8_t code, const Bytes& payload) { return accepts(code, payload, link.awaitedCode()); },
+      [this](std::uint8_t code, const Bytes& payload) { dispatch(code, payload); },
+  });
 }
 
 bool Dispatcher::accepts(std::uint8_t code, const Bytes& payload, int awaited) {

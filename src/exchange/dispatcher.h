@@ -4,6 +4,7 @@
 // the operator, and code 253 draws the live status view.  Odd and unknown codes change nothing.
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "base/bytes.h"
 #include "model/form.h"
@@ -16,7 +17,8 @@ struct StatusRecord;
 class Dispatcher {
  public:
   explicit Dispatcher(Form& form) : form_(form) {}
-  // Takes the link's frames: only those accepts() lets through reach dispatch().
+  // Takes the link's frames for as long as this dispatcher lives (or until the next attach): only
+  // those accepts() lets through reach dispatch().  A dispatcher attached later stands in front.
   void attach(Link& link);
   // Whether a frame from the controller is taken.  A whole status record (253) is drawn whenever
   // it arrives.  Any other frame only as the answer the running wait expects (awaited), and a block
@@ -33,6 +35,7 @@ class Dispatcher {
 
  private:
   Form& form_;
+  std::shared_ptr<void> reading_;  // the link's subscription
 };
 
 }  // namespace dovu

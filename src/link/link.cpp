@@ -1,5 +1,6 @@
 #include "link/link.h"
 
+#include <QMetaMethod>
 #include <algorithm>
 
 #include "link/frametrace.h"
@@ -10,18 +11,21 @@ Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
     : QObject(parent), port_(port), notifier_(notifier) {
   assembler_.setHandler([this](std::uint8_t code, const Bytes& payload) {
     frameGood_ = true;
-    if (trace || lcLink().isDebugEnabled()) {
+    const bool traced = isSignalConnected(QMetaMethod::fromSignal(&Link::frameTraced));
+    if (traced || lcLink().isDebugEnabled()) {
       const Bytes frame = buildFrame(code, payload, kControllerStart);
       traceFrame(false, frame);
-      if (trace) trace(false, frame);
+      if (traced) emit frameTraced(false, frame);
     }
+    // Copies: a reader may subscribe or unsubscribe readers while it runs.
+    const Reader reader = readers_.empty() ? Reader{} : readers_.back().second;
     // A frame whose start byte was read, or waiting in the port, when the request was written was
     // sent before the request reached the controller: it answers nothing.
     const bool preRequest = frameStart_ < boundary_;
-    if (preRequest || (accept && !accept(code, payload))) {
+    if (preRequest || (reader.accept && !reader.accept(code, payload))) {
       ++disturbances_;
       traceDropped(code);
-      if (dropped) dropped(code);
+      emit frameDropped(code);
       return;
     }
     // Only the first frame with the awaited code answers the wait; a repetition or a frame
@@ -32,16 +36,22 @@ Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
       awaited_ = kNothingAwaited;
       rxPayload_ = payload;
       rxCommand_ = code;
-      if (current_ && stage_ == Stage::Waiting && current_->awaits == Request::Awaits::Answer) answered();
+      if (current_ && current_->awaits == Request::Awaits::Answer) {
+        if (stage_ == Stage::Waiting) answered();
+        else if (stage_ == Stage::Writing) answeredInWrite_ = true;
+      }
     } else {
       ++disturbances_;
     }
-    if (dispatch) {
-      const Bytes copy = payload;
-      dispatch(code, copy);
-    }
+    const Bytes copy = payload;
+    if (reader.take) reader.take(code, copy);
+    emit frameTaken(code, copy);
   });
-  if (port_) port_->onRxChar = [this](int count) { portRxChar(count); };
+  if (port_) {
+    port_->onRxChar = [this](int count) { portRxChar(count); };
+    connect(port_, &SerialPort::written, this, &Link::written);
+    connect(port_, &SerialPort::writeFailed, this, &Link::writeFailed);
+  }
   timer_.setInterval(kTickMs);
   timer_.setTimerType(Qt::CoarseTimer);
   connect(&timer_, &QTimer::timeout, this, &Link::tick);
@@ -60,9 +70,19 @@ Link::~Link() {
   if (port_) port_->onRxChar = nullptr;
 }
 
+std::shared_ptr<void> Link::addReader(Reader reader) {
+  const unsigned id = ++lastReader_;
+  readers_.emplace_back(id, std::move(reader));
+  std::weak_ptr<bool> alive = alive_;
+  return std::shared_ptr<void>(nullptr, [this, alive, id](void*) {
+    if (alive.expired() || !*alive.lock()) return;
+    std::erase_if(readers_, [id](const auto& r) { return r.first == id; });
+  });
+}
+
 void Link::writeNow(const Bytes& frame) {
   traceFrame(true, frame);
-  if (trace) trace(true, frame);
+  emit frameTraced(true, frame);
   if (!port_) throw SerialPortError(kNotOpen);
   lastRxChar_ = kNoRxChar;
   // Where the request lies in the byte stream: every byte already waiting in the port was sent
@@ -74,7 +94,7 @@ void Link::writeNow(const Bytes& frame) {
   } catch (const SerialPortError&) {
     boundary_ = rxPos_;
   }
-  port_->write(frame);
+  writeId_ = port_->queueWrite(frame);
 }
 
 void Link::abortWaits() {
@@ -236,18 +256,34 @@ void Link::writeRequest() {
   rxCommand_ = 0;
   rxPayload_.clear();
   awaited_ = current_->awaits == Request::Awaits::Answer ? current_->code : kNothingAwaited;
+  answeredInWrite_ = false;
+  stage_ = Stage::Writing;
   try {
     writeNow(txFrame_);
   } catch (const SerialPortError& e) {
     lastError_ = e;
     finish(Request::Outcome::PortError);
-    return;
   }
+  // Goes on in written() once the bytes have left, or in writeFailed().
+}
+
+void Link::writeFailed(quint64 id, const SerialPortError& error) {
+  if (!current_ || stage_ != Stage::Writing || id != writeId_) return;
+  // A port closed under the write (its owner has said so) ends the request without a word.
+  if (error.code() == kNotOpen) return finish(Request::Outcome::Cancelled);
+  lastError_ = error;
+  finish(Request::Outcome::PortError);
+}
+
+void Link::written(quint64 id) {
+  if (!current_ || stage_ != Stage::Writing || id != writeId_) return;
+  // The request's pause and time-out count from here, as on the wire.
   if (current_->awaits == Request::Awaits::Nothing) {
     stage_ = Stage::Pausing;
     stageTimer_.start(current_->pauseAfterMs);
     return;
   }
+  if (answeredInWrite_) return answered();
   stage_ = Stage::Waiting;
   waitTicks_ = current_->ticks;
   attemptClock_.start();
@@ -281,7 +317,7 @@ void Link::attemptTimedOut() {
           notifier_->beep();
           notifier_->report(MessageKind::Error, Problem{Cause::NoAnswer});
         }
-        if (logOut && onNoAnswer && !aborted_) onNoAnswer();
+        if (logOut && !aborted_) emit noAnswer();
         if (current_ && serial == serial_) finish(Request::Outcome::NoAnswer);
       },
       Qt::QueuedConnection);
@@ -315,10 +351,11 @@ void Link::portRxChar(int count) {
   if (chunk.size() == 1) {
     lastRxChar_ = byteAt(chunk, 0);
     const bool behindWrite = rxPos_ >= boundary_;
-    if (lastRxChar_ == kBlockAck && behindWrite && current_ && stage_ == Stage::Waiting &&
-        current_->awaits == Request::Awaits::Ack) {
+    if (lastRxChar_ == kBlockAck && behindWrite && current_ &&
+        (stage_ == Stage::Waiting || stage_ == Stage::Writing) && current_->awaits == Request::Awaits::Ack) {
       ++rxPos_;
-      answered();
+      if (stage_ == Stage::Writing) answeredInWrite_ = true;
+      else answered();
       return;
     }
   }
@@ -384,11 +421,11 @@ void Link::tick() {
   if (++pollTicks_ >= kPollEveryTicks) {
     pollTicks_ = 0;
     // The poll is a request of its own, queued from the event loop rather than inside this tick.
-    if (!sending_ && onPollDue)
+    if (!sending_)
       QMetaObject::invokeMethod(
           this,
           [this] {
-            if (!sending_ && onPollDue) onPollDue();
+            if (!sending_) emit pollDue();
           },
           Qt::QueuedConnection);
   }

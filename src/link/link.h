@@ -3,7 +3,8 @@
 // one at a time as a state machine on the event loop: it waits for the line to fall quiet, writes
 // the frame, counts the attempt's time-out in the 100 ms tick, writes it again or gives up, pauses
 // after the answer, and then reports the outcome to the request's callback and starts the next.
-// Nothing blocks: every wait is a state, every pause a timer.
+// Nothing blocks: every wait is a state, every pause a timer, and a write is queued on the port,
+// whose writer thread says when the bytes have left.
 //
 // A sequence of requests (a download, a firmware transfer) holds the line with hold() so that
 // presses submitted meanwhile run after it, never between its requests.
@@ -16,6 +17,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "base/bytes.h"
 #include "base/notifier.h"
@@ -58,7 +61,7 @@ struct Request {
   int repetitions = 2;         // further writes after a time-out
   bool write = true;           // false: only listens for the awaited acknowledgement
   bool showNoAnswer = true;      // the beep and the no-answer box after the last attempt
-  bool logOutOnNoAnswer = true;  // and onNoAnswer
+  bool logOutOnNoAnswer = true;  // and noAnswer()
   int pauseBeforeMs = 0;       // before the first write
   int pauseAfterMs = 10;       // after the answer, before the next request
   // Waits for a quiet line before each write.  False where nothing can still be arriving: the
@@ -136,21 +139,35 @@ class Link : public QObject {
   // The 100 ms tick runs from construction; start() enables it again after a stop.
   QTimer& timer() { return timer_; }
 
-  // Hooks set by the owner.
-  // Decides whether a good frame is taken at all (unset: every frame is).  A refused frame is not
-  // an answer and is not dispatched; it is traced and reported to dropped.
-  std::function<bool(std::uint8_t code, const Bytes& payload)> accept;
-  std::function<void(std::uint8_t code, const Bytes& payload)> dispatch;  // every frame taken
-  std::function<void(std::uint8_t code)> dropped;
-  std::function<void()> onNoAnswer;   // after the third time-out (the session logs the window out)
-  std::function<void()> onPollDue;    // PollTicks reached 10 and no frame is being sent
-  // Every frame written or read, for --trace and the frame log.  outgoing = PC to controller.
-  std::function<void(bool outgoing, const Bytes& frame)> trace;
+  // Who reads the controller's frames into a form: accept decides whether a good frame is taken
+  // at all (unset: every frame is); a refused frame is no answer, is not handed on and is
+  // reported as frameDropped.  take gets every frame taken.
+  struct Reader {
+    std::function<bool(std::uint8_t code, const Bytes& payload)> accept;
+    std::function<void(std::uint8_t code, const Bytes& payload)> take;
+  };
+  // Subscribes a reader for as long as the returned token lives.  The latest reader still
+  // subscribed alone decides and takes: one subscribed later (a read into a form of its own)
+  // stands in front of the earlier ones until its token goes, and then the one before reads
+  // again.  Without a reader every frame is taken and goes to nobody but frameTaken.
+  [[nodiscard]] std::shared_ptr<void> addReader(Reader reader);
 
   // Bound to the port's characters-received notification.
   void portRxChar(int count);
   // The 100 ms tick: counts the request's time-out and the poll's second.
   void tick();
+
+ signals:
+  // Every frame taken, after the reader has had it.
+  void frameTaken(std::uint8_t code, const Bytes& payload);
+  // A good frame the reader refused, or one that came before its request.
+  void frameDropped(std::uint8_t code);
+  // After the third time-out of a request that logs out on it (the session logs the window out).
+  void noAnswer();
+  // PollTicks reached 10 and no frame is being sent.
+  void pollDue();
+  // Every frame written or read, for --trace and the frame log.  outgoing = PC to controller.
+  void frameTraced(bool outgoing, const Bytes& frame);
 
  private:
   // The request engine's states.
@@ -158,6 +175,8 @@ class Link : public QObject {
   void beginAttempt();
   void whenQuiet();
   void writeRequest();
+  void written(quint64 id);
+  void writeFailed(quint64 id, const SerialPortError& error);
   void answered();
   void attemptTimedOut();
   void finish(Request::Outcome outcome);
@@ -207,7 +226,10 @@ class Link : public QObject {
 
   std::deque<Request> requests_;
   std::optional<Request> current_;
-  enum class Stage { Quiet, Waiting, Pausing } stage_ = Stage::Quiet;
+  // Writing: the request's bytes are on their way out; its time-out counts from when they left.
+  enum class Stage { Quiet, Writing, Waiting, Pausing } stage_ = Stage::Quiet;
+  quint64 writeId_ = 0;          // the port's number of the request's write
+  bool answeredInWrite_ = false;  // the answer came before the port said the bytes had left
   int attemptsLeft_ = 0;
   unsigned serial_ = 0;      // counts the requests started
   QTimer stageTimer_;        // the quiet line and the pause after an answer
@@ -215,6 +237,8 @@ class Link : public QObject {
   QElapsedTimer attemptClock_;  // since the attempt's write: its time-out holds however late ticks come
   int holds_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  std::vector<std::pair<unsigned, Reader>> readers_;  // in the order subscribed
+  unsigned lastReader_ = 0;
   std::optional<SerialPortError> lastError_;
 };
 

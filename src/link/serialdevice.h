@@ -4,8 +4,9 @@
 // per system (serialdevice_linux.cpp, serialdevice_win.cpp); SerialPort adds the event thread's
 // hand-over to the owning thread on top.
 //
-// Two threads use an open device: the event thread only calls waitForInput(); the owner calls
-// everything else, stopWaiting() included, and closes only after the event thread has ended.
+// Three threads use an open device: the event thread only calls waitForInput(), the writer thread
+// only write(); the owner calls everything else, stopWaiting() included, and closes only after
+// both threads have ended.
 #include <memory>
 #include <string>
 
@@ -52,7 +53,7 @@ struct LineSettings {
 class SerialDevice {
  public:
   SerialDevice();
-  ~SerialDevice();  // closes
+  virtual ~SerialDevice();  // closes
   SerialDevice(const SerialDevice&) = delete;
   SerialDevice& operator=(const SerialDevice&) = delete;
 
@@ -70,8 +71,11 @@ class SerialDevice {
   // Speed, framing and flow control; modemLines also sets DTR and RTS as the flow control asks.
   void applyLineSettings(const LineSettings& settings, bool modemLines);
   // Writes every byte and waits until the driver has sent them, all within the time-out; a write
-  // that cannot finish in time fails with code 2 and the system's time-out error.
-  int write(const Bytes& data, const Timeouts& timeouts);
+  // that cannot finish in time fails with code 2 and the system's time-out error.  Called on a
+  // writer thread of its own, beside the owner's reads.  On Linux stopWaiting() also ends a write
+  // under way, which then fails; on Windows a write runs to its end or its time-out.  Virtual so
+  // that a stand-in can add a line's pace to a pseudo-terminal, which has none.
+  virtual int write(const Bytes& data, const Timeouts& timeouts);
   // Up to count bytes that have already arrived, at once; out gets exactly the bytes read.
   int read(Bytes& out, int count);
   // Bytes waiting in the input queue.

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -98,7 +99,7 @@ struct SerialDevice::Os {
   int fd = -1;
   int wakeFd = -1;   // eventfd: stopWaiting() wakes the event thread through it
   int epollFd = -1;  // the device (edge-triggered input) and the wake-up descriptor
-  int baudRate = 9600;
+  std::atomic<int> baudRate{9600};  // read by the writer thread
   std::optional<termios> original;  // the line's settings when it was opened
   Bytes pushback;  // a byte taken by the end-of-file probe, handed out before the queue
   bool hungUp = false;  // the line hung up after bytes that are still being handed out
@@ -253,17 +254,18 @@ int SerialDevice::write(const Bytes& data, const Timeouts& timeouts) {
     // The driver's queue is full: wait until it takes more, within the write's time limit.
     const std::optional<int> left = msLeft(deadline);
     if (left && *left == 0) throw SerialPortError(kWriteFailed, ETIMEDOUT);
-    pollfd p{fd, POLLOUT, 0};
-    const int r = ::poll(&p, 1, left.value_or(-1));
+    pollfd p[2] = {{fd, POLLOUT, 0}, {os_->wakeFd, POLLIN, 0}};
+    const int r = ::poll(p, 2, left.value_or(-1));
     if (r < 0 && errno != EINTR) throw SerialPortError(kWriteFailed, errno);
     if (r == 0) throw SerialPortError(kWriteFailed, ETIMEDOUT);
-    if (r > 0 && !(p.revents & POLLOUT)) throw SerialPortError(kWriteFailed, EIO);
+    if (r > 0 && (p[1].revents & POLLIN)) throw SerialPortError(kWriteFailed, ECANCELED);
+    if (r > 0 && !(p[0].revents & POLLOUT)) throw SerialPortError(kWriteFailed, EIO);
   }
 
   // Done means sent: wait until the driver has put the bytes on the line, within the same limit.
   // tcdrain() cannot be bounded, so the queue is measured and the wait sized by the bytes still
   // in it at the line's speed.
-  const int msPerKiloByte = std::max(1, 10 * 1000 * 1000 / std::max(1, os_->baudRate));
+  const int msPerKiloByte = std::max(1, 10 * 1000 * 1000 / std::max(1, os_->baudRate.load()));
   for (;;) {
     int queued = 0;
     if (::ioctl(fd, TIOCOUTQ, &queued) != 0) {
@@ -274,8 +276,11 @@ int SerialDevice::write(const Bytes& data, const Timeouts& timeouts) {
     const std::optional<int> left = msLeft(deadline);
     if (left && *left == 0) throw SerialPortError(kWriteFailed, ETIMEDOUT);
     const int drainMs = std::max(1, static_cast<int>(static_cast<long long>(queued) * msPerKiloByte / 1000));
-    if (::poll(nullptr, 0, std::min(drainMs, left.value_or(drainMs))) < 0 && errno != EINTR)
-      throw SerialPortError(kWriteFailed, errno);
+    // Sleeps on the wake-up descriptor: closing the device ends the wait (the write fails).
+    pollfd wake{os_->wakeFd, POLLIN, 0};
+    const int r = ::poll(&wake, 1, std::min(drainMs, left.value_or(drainMs)));
+    if (r < 0 && errno != EINTR) throw SerialPortError(kWriteFailed, errno);
+    if (r > 0) throw SerialPortError(kWriteFailed, ECANCELED);
   }
   os_->outputStuck = false;
   return static_cast<int>(done);

@@ -141,7 +141,7 @@ struct SerialDevice::Os {
   std::optional<DCB> original;  // the line's settings when it was opened
   std::optional<COMMTIMEOUTS> originalTimeouts;
   std::optional<Timeouts> applied;  // the write time-out the driver holds
-  int baudRate = 9600;
+  std::atomic<int> baudRate{9600};  // read by the writer thread
   double charTimeMs = 10000.0 / 9600;  // one character with its start, parity and stop bits
   // DTR and RTS as last set, kept when the line settings change without touching them.
   bool dtrOn = false;
@@ -409,7 +409,7 @@ int SerialDevice::write(const Bytes& data, const Timeouts& timeouts) {
 
   // Done means sent: wait until the driver's output queue is empty, within the same limit,
   // sleeping for as long as the bytes still in it take at the line's speed.
-  const DWORD msPerKiloByte = static_cast<DWORD>(std::max(1, 10 * 1000 * 1000 / std::max(1, v.baudRate)));
+  const DWORD msPerKiloByte = static_cast<DWORD>(std::max(1, 10 * 1000 * 1000 / std::max(1, v.baudRate.load())));
   for (;;) {
     DWORD in = 0, out = 0;
     if (!v.queues(in, out)) throw SerialPortError(kWriteFailed, ERROR_DEVICE_NOT_CONNECTED);

@@ -5,12 +5,21 @@
 // queued call and blocks until that call has run (or until close() asks it to stop), so receive
 // handlers never overlap and the count they get is the whole input queue.  The thread never
 // reads or writes data itself.
+//
+// Queued writes go to a writer thread, which runs the device's write (the bytes handed over and
+// their drain waited for, within the write's time-out) one after another and posts each outcome
+// to the owner.  The owner's event loop keeps running while a block takes its time on a slow
+// line; the device's own write stays as it is on every system.
 #include "link/serialport.h"
 
 #include <QMetaObject>
 #include <QThread>
+#include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 namespace dovu {
 
@@ -34,17 +43,37 @@ struct SerialPort::Impl {
     bool stop = false;       // close() asks the thread to end
     bool delivered = false;  // the owner has finished the current hand-over
     bool finished = false;   // the device is gone: the thread ends after the hand-over
+
+    // The writer thread's queue, under m; writeCv wakes the writer and the blocking writes.
+    struct Outcome {
+      bool done = false;
+      int bytes = 0;
+      std::optional<SerialPortError> error;
+    };
+    struct Job {
+      quint64 id = 0;
+      Bytes data;
+      Timeouts timeouts;
+      std::shared_ptr<Outcome> waiter;  // a blocking write waits for this instead of a signal
+    };
+    std::deque<Job> jobs;
+    std::condition_variable writeCv;
   };
 
-  explicit Impl(SerialPort* owner) : q(owner) {}
+  Impl(SerialPort* owner, std::unique_ptr<SerialDevice> device) : q(owner), dev(std::move(device)) {}
 
   SerialPort* q;
   QString port;
   LineSettings line;
   Timeouts timeouts;
-  SerialDevice dev;
+  std::unique_ptr<SerialDevice> dev;
   std::unique_ptr<QThread> thread;
+  std::unique_ptr<QThread> writer;
   std::shared_ptr<Period> period;
+  // Owner thread: queued writes whose outcome has not been signalled yet, oldest first.
+  std::vector<quint64> unreported;
+  quint64 lastId = 0;
+  bool blockingWrites = false;
 
   void openDevice();
   void closeDevice();
@@ -55,7 +84,68 @@ struct SerialPort::Impl {
   static void deliverInput(const std::shared_ptr<Period>& p);
   // Owner thread: the device is gone.  Reported once per open period; the event thread ends.
   static void reportLost(Period& p, const QString& reason);
+
+  // Writer thread: runs the queued writes until close() asks it to end.
+  static void writeLoop(std::shared_ptr<Period> p, SerialPort* receiver, SerialDevice* dev);
+  // Owner thread: signals a write's outcome, unless its open period has ended meanwhile (the
+  // close has reported the write as dropped then).
+  static void reportWrite(const Period& p, quint64 id, const std::optional<SerialPortError>& error);
+  // Owner thread: runs a write through the writer and waits for its outcome.
+  int writeAndWait(const Bytes& data);
 };
+
+void SerialPort::Impl::writeLoop(std::shared_ptr<Period> p, SerialPort* receiver, SerialDevice* dev) {
+  for (;;) {
+    Period::Job job;
+    {
+      std::unique_lock<std::mutex> lock(p->m);
+      p->writeCv.wait(lock, [&] { return p->stop || !p->jobs.empty(); });
+      if (p->stop) return;
+      job = std::move(p->jobs.front());
+      p->jobs.pop_front();
+    }
+    Period::Outcome outcome;
+    try {
+      outcome.bytes = dev->write(job.data, job.timeouts);
+    } catch (const SerialPortError& e) {
+      outcome.error = e;
+    }
+    if (job.waiter) {
+      {
+        std::lock_guard<std::mutex> lock(p->m);
+        outcome.done = true;
+        *job.waiter = outcome;
+      }
+      p->writeCv.notify_all();
+      continue;
+    }
+    QMetaObject::invokeMethod(
+        receiver, [p, id = job.id, error = outcome.error] { reportWrite(*p, id, error); }, Qt::QueuedConnection);
+  }
+}
+
+void SerialPort::Impl::reportWrite(const Period& p, quint64 id, const std::optional<SerialPortError>& error) {
+  Impl* d = p.owner;
+  if (!d) return;
+  const auto it = std::find(d->unreported.begin(), d->unreported.end(), id);
+  if (it == d->unreported.end()) return;
+  d->unreported.erase(it);
+  if (error) emit d->q->writeFailed(id, *error);
+  else emit d->q->written(id);
+}
+
+int SerialPort::Impl::writeAndWait(const Bytes& data) {
+  const auto outcome = std::make_shared<Period::Outcome>();
+  {
+    std::lock_guard<std::mutex> lock(period->m);
+    period->jobs.push_back({0, data, timeouts, outcome});
+  }
+  period->writeCv.notify_all();
+  std::unique_lock<std::mutex> lock(period->m);
+  period->writeCv.wait(lock, [&] { return outcome->done; });
+  if (outcome->error) throw *outcome->error;
+  return outcome->bytes;
+}
 
 void SerialPort::Impl::reportLost(Period& p, const QString& reason) {
   if (!p.owner || p.lostReported) return;
@@ -108,16 +198,16 @@ void SerialPort::Impl::deliverInput(const std::shared_ptr<Period>& p) {
   if (!d) return;  // queued before a close
   int count = 0;
   try {
-    count = d->dev.inputCount();
+    count = d->dev->inputCount();
     if (count == 0) {
       // Either someone read the bytes already, or the line has reached its end.
-      const int end = d->dev.probeEnd();
+      const int end = d->dev->probeEnd();
       if (end != 0) {
         reportLost(*p, end < 0 ? QString::fromLatin1(kDisconnectedText)
                                : QString::fromUtf8(SerialPortError(kReadFailed, end).what()));
         return;
       }
-      count = d->dev.inputCount();
+      count = d->dev->inputCount();
     }
   } catch (const SerialPortError& e) {
     reportLost(*p, QString::fromUtf8(e.what()));
@@ -130,31 +220,53 @@ void SerialPort::Impl::deliverInput(const std::shared_ptr<Period>& p) {
 }
 
 void SerialPort::Impl::openDevice() {
-  dev.open(port.toStdString(), line);
+  dev->open(port.toStdString(), line);
   period = std::make_shared<Period>();
   period->owner = this;
-  thread.reset(QThread::create(eventLoop, period, q, &dev));
+  thread.reset(QThread::create(eventLoop, period, q, dev.get()));
   thread->setObjectName(QStringLiteral("dovu-serial"));
   thread->start();
+  writer.reset(QThread::create(writeLoop, period, q, dev.get()));
+  writer->setObjectName(QStringLiteral("dovu-serial-write"));
+  writer->start();
 }
 
 void SerialPort::Impl::closeDevice() {
   if (period) {
     {
       std::lock_guard<std::mutex> lock(period->m);
-      period->stop = true;  // also ends a hand-over the owner has not run yet
+      period->stop = true;  // also ends a hand-over the owner has not run yet, and the writer
+      period->jobs.clear();
     }
     period->cv.notify_all();
-    dev.stopWaiting();
+    period->writeCv.notify_all();
+    // Also ends a write under way on Linux; on Windows that one runs to its end or time-out.
+    dev->stopWaiting();
     thread->wait();
     thread.reset();
+    writer->wait();
+    writer.reset();
     period->owner = nullptr;
     period.reset();
   }
-  dev.close();
+  dev->close();
+  // The writes that had not ended are dropped: their owner hears so from the event loop, never
+  // from inside close().
+  if (!unreported.empty()) {
+    QMetaObject::invokeMethod(
+        q,
+        [q = q, ids = std::move(unreported)] {
+          for (const quint64 id : ids) emit q->writeFailed(id, SerialPortError(kNotOpen));
+        },
+        Qt::QueuedConnection);
+    unreported.clear();
+  }
 }
 
-SerialPort::SerialPort(QObject* parent) : QObject(parent), d(std::make_unique<Impl>(this)) {}
+SerialPort::SerialPort(QObject* parent) : SerialPort(std::make_unique<SerialDevice>(), parent) {}
+
+SerialPort::SerialPort(std::unique_ptr<SerialDevice> device, QObject* parent)
+    : QObject(parent), d(std::make_unique<Impl>(this, std::move(device))) {}
 
 SerialPort::~SerialPort() {
   // A destructor must not throw; closing only fails on a device that is already gone.
@@ -185,25 +297,25 @@ static bool storeChanged(T& slot, const T& value) {
 }
 
 void SerialPort::setBaudRate(int bitsPerSecond) {
-  if (storeChanged(d->line.baudRate, bitsPerSecond) && isOpen()) d->dev.applyLineSettings(d->line, false);
+  if (storeChanged(d->line.baudRate, bitsPerSecond) && isOpen()) d->dev->applyLineSettings(d->line, false);
 }
 
 int SerialPort::baudRate() const { return d->line.baudRate; }
 
 void SerialPort::setDataBits(int bits) {
-  if (storeChanged(d->line.dataBits, bits) && isOpen()) d->dev.applyLineSettings(d->line, false);
+  if (storeChanged(d->line.dataBits, bits) && isOpen()) d->dev->applyLineSettings(d->line, false);
 }
 
 void SerialPort::setParity(Parity p) {
-  if (storeChanged(d->line.parity, p) && isOpen()) d->dev.applyLineSettings(d->line, false);
+  if (storeChanged(d->line.parity, p) && isOpen()) d->dev->applyLineSettings(d->line, false);
 }
 
 void SerialPort::setStopBits(StopBits s) {
-  if (storeChanged(d->line.stopBits, s) && isOpen()) d->dev.applyLineSettings(d->line, false);
+  if (storeChanged(d->line.stopBits, s) && isOpen()) d->dev->applyLineSettings(d->line, false);
 }
 
 void SerialPort::setFlowControl(const FlowControl& f) {
-  if (storeChanged(d->line.flow, f) && isOpen()) d->dev.applyLineSettings(d->line, true);
+  if (storeChanged(d->line.flow, f) && isOpen()) d->dev->applyLineSettings(d->line, true);
 }
 
 // The write time-out is handed to the device with every write.
@@ -219,34 +331,59 @@ void SerialPort::close() {
   d->closeDevice();
 }
 
-bool SerialPort::isOpen() const { return d->dev.isOpen(); }
+bool SerialPort::isOpen() const { return d->dev->isOpen(); }
 
 int SerialPort::write(const Bytes& data) {
   if (!isOpen()) throw SerialPortError(kNotOpen);
   if (data.empty()) return 0;
-  return d->dev.write(data, d->timeouts);
+  return d->writeAndWait(data);
 }
+
+quint64 SerialPort::queueWrite(const Bytes& data) {
+  if (!isOpen()) throw SerialPortError(kNotOpen);
+  const quint64 id = ++d->lastId;
+  d->unreported.push_back(id);
+  const std::shared_ptr<Impl::Period> p = d->period;
+  if (data.empty() || d->blockingWrites) {
+    std::optional<SerialPortError> error;
+    try {
+      write(data);
+    } catch (const SerialPortError& e) {
+      error = e;
+    }
+    QMetaObject::invokeMethod(this, [p, id, error] { Impl::reportWrite(*p, id, error); }, Qt::QueuedConnection);
+    return id;
+  }
+  {
+    std::lock_guard<std::mutex> lock(p->m);
+    p->jobs.push_back({id, data, d->timeouts, nullptr});
+  }
+  p->writeCv.notify_all();
+  return id;
+}
+
+void SerialPort::setBlockingWrites(bool on) { d->blockingWrites = on; }
 
 int SerialPort::read(Bytes& out, int count) {
   out.clear();
   if (!isOpen()) throw SerialPortError(kNotOpen);
   if (count <= 0) return 0;
-  return d->dev.read(out, count);
+  return d->dev->read(out, count);
 }
 
 int SerialPort::waitingInputCount() {
   if (!isOpen()) throw SerialPortError(kNotOpen);
-  return d->dev.inputCount();
+  return d->dev->inputCount();
 }
 
 void SerialPort::setDtrLine(bool on) {
   if (!isOpen()) throw SerialPortError(kNotOpen);
-  d->dev.setModemLine(SerialDevice::Line::Dtr, on);
+  d->dev->setModemLine(SerialDevice::Line::Dtr, on);
 }
 
 void SerialPort::setRtsLine(bool on) {
   if (!isOpen()) throw SerialPortError(kNotOpen);
-  d->dev.setModemLine(SerialDevice::Line::Rts, on);
+  d->dev->setModemLine(SerialDevice::Line::Rts, on);
 }
 
 }  // namespace dovu

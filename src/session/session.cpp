@@ -27,8 +27,8 @@ Session::Session(Form& form, Link& link, QObject* parent) : QObject(parent), for
     link_.port()->close();
     emit portClosed();
   });
-  link_.onNoAnswer = [this] { showLoggedOut(); };
-  link_.onPollDue = [this] { poll(); };
+  connect(&link_, &Link::noAnswer, this, [this] { showLoggedOut(); });
+  connect(&link_, &Link::pollDue, this, [this] { poll(); });
   if (link_.port()) connect(link_.port(), &SerialPort::deviceLost, this, &Session::onDeviceLost);
 }
 

@@ -297,7 +297,6 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
 
 MainWindow::~MainWindow() {
   if (Application* app = Application::instance()) app->setExceptionHandler({});
-  link_.dispatch = nullptr;
 }
 
 QSize MainWindow::preferredSize() const {

@@ -205,6 +205,7 @@ class Controller {
   SerialPort port;
   std::unique_ptr<Link> link;
   std::unique_ptr<Session> session;
+  std::shared_ptr<void> refuseFrames;  // the link's reader of last resort, when one is set
 };
 
 // Runs one request to its end in an event loop of the tool's own.

@@ -75,13 +75,11 @@ std::unique_ptr<Controller> downloadFromController(const QString& port, const QS
                                                   QString* firmware, const std::function<bool()>& stop) {
   auto c = std::make_unique<Controller>(port, password);
   const auto stopped = [&stop] { return stop && stop(); };
+  // The dispatcher ends here: the controller handed back takes no more frames into its form (the
+  // refusing reader behind it reads from then on).
+  c->refuseFrames = c->link->addReader({[](std::uint8_t, const Bytes&) { return false; }, {}});
   Dispatcher dispatcher(c->form);
   dispatcher.attach(*c->link);
-  // The dispatcher ends here: the controller handed back takes no more frames into its form.
-  struct Detach {
-    Link& link;
-    ~Detach() { link.accept = [](std::uint8_t, const Bytes&) { return false; }; }
-  } detach{*c->link};
   if (!c->login()) {
     error->clear();  // the login said why
     return nullptr;

@@ -104,8 +104,8 @@ int cmdFlash(const QStringList& args) {
   }
   notifier.quietErrors = false;
   bar.finish();
-  // A write returns once the driver has taken its bytes, and closing lets them leave the line
-  // before it resets it, so closing right after the final "K" loses nothing.
+  // The end frame's request ends only once the driver has sent its bytes, and closing lets them
+  // leave the line before it resets it, so closing right after the final "K" loses nothing.
   com.close();
   if (result == FirmwareUpdate::Result::Done) return kOk;
   const int sig = stop.signal();

@@ -117,11 +117,9 @@ int main(int argc, char** argv) {
     window.resize(window.preferredSize());
     std::fprintf(stderr, "dovu-screenshot: window %dx%d\n", window.width(), window.height());
     int polls = 0;
-    auto forward = window.link().dispatch;
-    window.link().dispatch = [&](std::uint8_t code, const dovu::Bytes& payload) {
+    QObject::connect(&window.link(), &dovu::Link::frameTaken, &window, [&](std::uint8_t code, const dovu::Bytes&) {
       if (code == 253) ++polls;
-      forward(code, payload);
-    };
+    });
     const int index = window.comCombo()->findText(port);
     if (index < 0) {
       std::fprintf(stderr, "dovu-screenshot: %s is not in the port list\n", qPrintable(port));
