@@ -245,8 +245,12 @@ std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJ
       *faults << QStringLiteral("line 1, column %1: %2").arg(i + 1).arg(why);
     }
   }
-  if (siteAt < 0) *faults << QStringLiteral("line 1: no \"site\" column names the sites");
-  if (!faults->isEmpty()) return std::nullopt;
+  if (siteAt < 0) {
+    *faults << QStringLiteral("line 1: no \"site\" column names the sites");
+    return std::nullopt;
+  }
+  // A column whose name is wrong is skipped; the cells of the others are still checked, so that
+  // one run names every fault.
 
   Form rules;
   std::vector<Site> sites;
