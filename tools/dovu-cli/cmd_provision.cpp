@@ -264,11 +264,13 @@ int cmdProvision(const QStringList& args) {
   }
 
   // Sheets of what each verified controller holds, as it was read back.
-  int verified = 0, failed = 0, notStarted = 0;
+  int verified = 0, failed = 0, stopped = 0, notStarted = 0;
   for (const SiteOutcome& o : series.outcomes()) {
     const Site& site = series.sites()[static_cast<std::size_t>(o.site)];
     if (o.result != SiteOutcome::Result::Verified) {
-      ++(o.result == SiteOutcome::Result::NotStarted ? notStarted : failed);
+      ++(o.result == SiteOutcome::Result::NotStarted ? notStarted
+         : o.result == SiteOutcome::Result::Stopped  ? stopped
+                                                     : failed);
       if (o.result == SiteOutcome::Result::NotStarted)
         out(QStringLiteral("%1: %2").arg(printable(site.name), detailOf(o, series.stopping())));
       continue;
@@ -315,6 +317,7 @@ int cmdProvision(const QStringList& args) {
   }
   QString summary = QStringLiteral("%1 of %2 sites verified").arg(verified).arg(toDo);
   if (failed) summary += QStringLiteral(", %1 failed").arg(failed);
+  if (stopped) summary += QStringLiteral(", %1 stopped").arg(stopped);
   if (notStarted) summary += QStringLiteral(", %1 not started").arg(notStarted);
   if (!earlier.isEmpty()) summary += QStringLiteral(" (%1 verified before)").arg(earlier.size());
   out(summary);
