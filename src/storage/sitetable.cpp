@@ -57,14 +57,15 @@ std::optional<int> parseWhole(const QString& t, int min, int max) {
   return n;
 }
 
-// The cell as its field's JSON value, or the reason it cannot be one.
-std::optional<QJsonValue> cellValue(const Form& rules, const SiteColumn& c, const QString& text, QString* why) {
+// The cell as its field's JSON value, or the fault that keeps it from being one.
+std::optional<QJsonValue> cellValue(const Form& rules, const SiteColumn& c, const QString& text, SiteFault* why) {
+  using K = SiteFault::Kind;
   switch (c.kind) {
     case SiteColumn::Kind::Password: {
       bool digits = text.size() == 4;
       for (const QChar ch : text) digits = digits && ch >= u'0' && ch <= u'9';
       if (!digits) {
-        *why = QStringLiteral("the access password must be exactly four digits");
+        why->kind = K::BadPassword;
         return std::nullopt;
       }
       return QJsonValue(text);
@@ -73,9 +74,8 @@ std::optional<QJsonValue> cellValue(const Form& rules, const SiteColumn& c, cons
       const FieldDef& d = Form::def(c.field);
       for (const QChar ch : text)
         if (!rules.acceptsChar(c.field, ch) || ch == u'\r' || ch == u'\b') {
-          *why = inCp1250(ch) ? QStringLiteral("the character \"%1\" is not allowed in this field").arg(ch)
-                              : QStringLiteral("the character U+%1 has no Windows-1250 byte")
-                                    .arg(ch.unicode(), 4, 16, QLatin1Char('0'));
+          why->kind = inCp1250(ch) ? K::CharNotAllowed : K::NotCp1250;
+          why->args << (inCp1250(ch) ? QString(ch) : QStringLiteral("U+%1").arg(QString::number(ch.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'))));
           return std::nullopt;
         }
       // The controller keeps no more than its field: the limit of the parameter that carries it.
@@ -84,28 +84,33 @@ std::optional<QJsonValue> cellValue(const Form& rules, const SiteColumn& c, cons
         if (p.kind == PayloadKind::Text && Form::idOf(p.field) == c.field && p.limit > 0)
           limit = limit > 0 ? std::min(limit, p.limit) : p.limit;
       if (limit > 0 && text.size() > limit) {
-        *why = QStringLiteral("%1 characters, the field holds at most %2").arg(text.size()).arg(limit);
+        why->kind = K::TooLong;
+        why->args << QString::number(text.size()) << QString::number(limit);
         return std::nullopt;
       }
       return QJsonValue(text);
     }
     case SiteColumn::Kind::Bool:
       if (const auto b = parseBool(text)) return QJsonValue(*b);
-      *why = QStringLiteral("\"%1\" is not yes or no (1/0, true/false, tak/nie)").arg(text);
+      why->kind = K::NotYesNo;
+      why->args << text;
       return std::nullopt;
     case SiteColumn::Kind::Number:
       // A string of digits, as the JSON form keeps a number field ("05" stays "05").
       if (parseWhole(text, 0, 255) && !text.startsWith(QLatin1Char('-'))) return QJsonValue(text);
-      *why = QStringLiteral("\"%1\" is not a whole number 0..255").arg(text);
+      why->kind = K::NotByte;
+      why->args << text;
       return std::nullopt;
     case SiteColumn::Kind::Sensor:
       if (const auto n = parseWhole(text, 0, 255)) return QJsonValue(*n);
-      *why = QStringLiteral("\"%1\" is not a whole number 0..255").arg(text);
+      why->kind = K::NotByte;
+      why->args << text;
       return std::nullopt;
     case SiteColumn::Kind::Index: {
       const int last = Form::def(c.field).itemCount - 1;
       if (const auto n = parseWhole(text, -1, last)) return QJsonValue(*n);
-      *why = QStringLiteral("\"%1\" is not a list position -1..%2 (-1: none)").arg(text).arg(last);
+      why->kind = K::NotListPosition;
+      why->args << text << QString::number(last);
       return std::nullopt;
     }
   }
@@ -126,7 +131,7 @@ std::optional<SiteColumn> resolveSiteColumn(const QString& name, QString* why) {
   return std::nullopt;
 }
 
-std::optional<std::vector<CsvRow>> parseCsv(const QByteArray& bytes, QString* why) {
+std::optional<std::vector<CsvRow>> parseCsv(const QByteArray& bytes, QString* why, int* faultLine) {
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
   QString text = utf8.decode(bytes);
   if (utf8.hasError()) {
@@ -195,6 +200,7 @@ std::optional<std::vector<CsvRow>> parseCsv(const QByteArray& bytes, QString* wh
   }
   if (inQuotes) {
     *why = QStringLiteral("line %1: a quote is not closed").arg(row.line);
+    if (faultLine) *faultLine = row.line;
     return std::nullopt;
   }
   endRow();
@@ -214,15 +220,52 @@ QString csvLine(const QStringList& cells) {
   return out.join(QLatin1Char(','));
 }
 
-std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJsonObject& templ, QStringList* faults) {
+QString siteFaultText(const SiteFault& f) {
+  using K = SiteFault::Kind;
+  const QString a0 = f.args.value(0), a1 = f.args.value(1);
   QString why;
-  const auto rows = parseCsv(bytes, &why);
+  switch (f.kind) {
+    case K::NotUtf8: why = QStringLiteral("the file is not UTF-8 text"); break;
+    case K::OpenQuote: why = QStringLiteral("a quote is not closed"); break;
+    case K::Empty: why = QStringLiteral("the table is empty"); break;
+    case K::NoSiteColumn: why = QStringLiteral("no \"site\" column names the sites"); break;
+    case K::ColumnTwice: why = QStringLiteral("\"%1\" is named twice").arg(a0); break;
+    case K::NoSuchField: why = QStringLiteral("no configuration field is named \"%1\"").arg(a0); break;
+    case K::CellCount: why = QStringLiteral("%1 cells, the header has %2").arg(a0, a1); break;
+    case K::NoName: why = QStringLiteral("the site has no name"); break;
+    case K::ControlInName: why = QStringLiteral("the name holds a control character"); break;
+    case K::NameTwice: why = QStringLiteral("the site \"%1\" is named twice").arg(a0); break;
+    case K::CharNotAllowed: why = QStringLiteral("the character \"%1\" is not allowed in this field").arg(a0); break;
+    case K::NotCp1250: why = QStringLiteral("the character %1 has no Windows-1250 byte").arg(a0); break;
+    case K::TooLong: why = QStringLiteral("%1 characters, the field holds at most %2").arg(a0, a1); break;
+    case K::NotYesNo: why = QStringLiteral("\"%1\" is not yes or no (1/0, true/false, tak/nie)").arg(a0); break;
+    case K::NotByte: why = QStringLiteral("\"%1\" is not a whole number 0..255").arg(a0); break;
+    case K::NotListPosition: why = QStringLiteral("\"%1\" is not a list position -1..%2 (-1: none)").arg(a0, a1); break;
+    case K::BadPassword: why = QStringLiteral("the access password must be exactly four digits"); break;
+    case K::Refused: why = a0; break;
+    case K::NoSites: why = QStringLiteral("the table names no site"); break;
+  }
+  QString where;
+  if (f.line > 0) where = QStringLiteral("line %1").arg(f.line);
+  if (!f.column.isEmpty()) where += QStringLiteral(", column %1").arg(f.column);
+  return where.isEmpty() ? why : where + QStringLiteral(": ") + why;
+}
+
+std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJsonObject& templ,
+                                               std::vector<SiteFault>* faults) {
+  using K = SiteFault::Kind;
+  const auto fault = [&](K kind, int line, const QString& column = {}, const QStringList& args = {}) {
+    faults->push_back(SiteFault{kind, line, column, args});
+  };
+  QString why;
+  int line = 0;
+  const auto rows = parseCsv(bytes, &why, &line);
   if (!rows) {
-    *faults << why;
+    fault(line > 0 ? K::OpenQuote : K::NotUtf8, line);
     return std::nullopt;
   }
   if (rows->empty()) {
-    *faults << QStringLiteral("the table is empty");
+    fault(K::Empty, 0);
     return std::nullopt;
   }
   const CsvRow& header = rows->front();
@@ -233,7 +276,7 @@ std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJ
     const QString name = header.cells[i].trimmed();
     columns.emplace_back();
     if (seen.contains(name)) {
-      *faults << QStringLiteral("line 1, column %1: \"%2\" is named twice").arg(i + 1).arg(name);
+      fault(K::ColumnTwice, 1, QString::number(i + 1), {name});
       continue;
     }
     seen.insert(name);
@@ -242,16 +285,15 @@ std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJ
     } else if (auto c = resolveSiteColumn(name, &why)) {
       columns.back() = c;
     } else {
-      *faults << QStringLiteral("line 1, column %1: %2").arg(i + 1).arg(why);
+      fault(K::NoSuchField, 1, QString::number(i + 1), {name});
     }
   }
   if (siteAt < 0) {
-    *faults << QStringLiteral("line 1: no \"site\" column names the sites");
+    fault(K::NoSiteColumn, 1);
     return std::nullopt;
   }
   // A column whose name is wrong is skipped; the cells of the others are still checked, so that
   // one run names every fault.
-
   Form rules;
   std::vector<Site> sites;
   QSet<QString> names;
@@ -260,27 +302,21 @@ std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJ
     // A line of separators alone, as a spreadsheet leaves below a table, is no site.
     if (std::all_of(row.cells.begin(), row.cells.end(), [](const QString& c) { return c.trimmed().isEmpty(); }))
       continue;
-    const auto where = [&](int col) {
-      return QStringLiteral("line %1, column %2").arg(row.line).arg(header.cells.value(col).trimmed());
-    };
+    const auto column = [&](int col) { return header.cells.value(col).trimmed(); };
     if (row.cells.size() != header.cells.size()) {
-      *faults << QStringLiteral("line %1: %2 cells, the header has %3").arg(row.line).arg(row.cells.size()).arg(header.cells.size());
+      fault(K::CellCount, row.line, {}, {QString::number(row.cells.size()), QString::number(header.cells.size())});
       continue;
     }
     Site site;
     site.line = row.line;
     site.name = row.cells[siteAt].trimmed();
-    bool bad = false;
-    if (site.name.isEmpty()) {
-      *faults << QStringLiteral("%1: the site has no name").arg(where(siteAt));
-      bad = true;
-    } else if (std::any_of(site.name.begin(), site.name.end(), [](QChar c) { return c.category() == QChar::Other_Control; })) {
-      *faults << QStringLiteral("%1: the name holds a control character").arg(where(siteAt));
-      bad = true;
-    } else if (names.contains(site.name)) {
-      *faults << QStringLiteral("%1: the site \"%2\" is named twice").arg(where(siteAt), site.name);
-      bad = true;
-    }
+    const std::size_t before = faults->size();
+    if (site.name.isEmpty())
+      fault(K::NoName, row.line, column(siteAt));
+    else if (std::any_of(site.name.begin(), site.name.end(), [](QChar c) { return c.category() == QChar::Other_Control; }))
+      fault(K::ControlInName, row.line, column(siteAt));
+    else if (names.contains(site.name))
+      fault(K::NameTwice, row.line, column(siteAt), {site.name});
     names.insert(site.name);
     site.config = templ;
     QJsonObject sensors = templ.value(QStringLiteral("SensorSettings")).toObject();
@@ -290,31 +326,30 @@ std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJ
       // Texts are taken as they are; a number or a choice may have spaces around it.
       const QString text = c.kind == SiteColumn::Kind::Text ? row.cells[i] : row.cells[i].trimmed();
       if (text.isEmpty()) continue;  // the template's value stays
-      const auto value = cellValue(rules, c, text, &why);
+      SiteFault bad{K::Refused, row.line, column(i), {}};
+      const auto value = cellValue(rules, c, text, &bad);
       if (!value) {
-        *faults << QStringLiteral("%1: %2").arg(where(i), why);
-        bad = true;
+        faults->push_back(bad);
         continue;
       }
       if (c.kind == SiteColumn::Kind::Sensor) sensors.insert(c.key, *value);
       else site.config.insert(c.key, *value);
       if (c.kind == SiteColumn::Kind::Password) site.password = text;
-      site.overrides << QStringLiteral("%1=%2").arg(header.cells[i].trimmed(), text);
+      site.overrides << QStringLiteral("%1=%2").arg(column(i), text);
     }
     site.config.insert(QStringLiteral("SensorSettings"), sensors);
+    if (faults->size() != before) continue;
     // The whole configuration as the JSON form loads it: what a cell alone cannot show.
-    if (!bad) {
-      Form check;
-      if (!configFromJson(check, site.config, &why)) {
-        *faults << QStringLiteral("line %1: %2").arg(row.line).arg(why);
-        bad = true;
-      }
+    Form check;
+    if (!configFromJson(check, site.config, &why)) {
+      fault(K::Refused, row.line, {}, {why});
+      continue;
     }
-    if (!bad) sites.push_back(site);
+    sites.push_back(site);
   }
-  if (!faults->isEmpty()) return std::nullopt;
+  if (!faults->empty()) return std::nullopt;
   if (sites.empty()) {
-    *faults << QStringLiteral("the table names no site");
+    fault(K::NoSites, 0);
     return std::nullopt;
   }
   return sites;

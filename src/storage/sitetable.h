@@ -43,13 +43,45 @@ struct CsvRow {
   int line = 0;
   QStringList cells;
 };
-std::optional<std::vector<CsvRow>> parseCsv(const QByteArray& bytes, QString* why);
+// faultLine, when given, gets the line of a quote left open.
+std::optional<std::vector<CsvRow>> parseCsv(const QByteArray& bytes, QString* why, int* faultLine = nullptr);
 // One CSV line of cells joined by ',', each quoted when it needs it.
 QString csvLine(const QStringList& cells);
 
-// The sites of a table over a template (its JSON form).  Nullopt with every fault found, one a
-// line, "line N, column NAME: reason", when any cell, header or site name is wrong: no site is
-// then to be programmed.
-std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJsonObject& templ, QStringList* faults);
+// What is wrong with a table, where: each surface words it in its own language.
+struct SiteFault {
+  enum class Kind {
+    NotUtf8,          // the file is not UTF-8 text
+    OpenQuote,        // a quote is not closed
+    Empty,            // no header line
+    NoSiteColumn,     // no "site" column
+    ColumnTwice,      // args {name}
+    NoSuchField,      // args {name}
+    CellCount,        // args {cells, header's cells}
+    NoName,           // the site's name is empty
+    ControlInName,    // the site's name holds a control character
+    NameTwice,        // args {name}
+    CharNotAllowed,   // args {the character}
+    NotCp1250,        // args {U+XXXX}
+    TooLong,          // args {characters, limit}
+    NotYesNo,         // args {text}
+    NotByte,          // args {text}
+    NotListPosition,  // args {text, last position}
+    BadPassword,      // not four digits
+    Refused,          // the configuration as a whole: args {the JSON form's reason, English}
+    NoSites,          // the table names no site
+  };
+  Kind kind = Kind::Empty;
+  int line = 0;      // the file's line; 0: the file as a whole
+  QString column;    // the column's name, or its place when the name is wrong; empty: the row
+  QStringList args;
+};
+// The fault in the tool's English, "line N, column C: reason".
+QString siteFaultText(const SiteFault& fault);
+
+// The sites of a table over a template (its JSON form).  Nullopt with every fault found when any
+// cell, header or site name is wrong: no site is then to be programmed.
+std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJsonObject& templ,
+                                               std::vector<SiteFault>* faults);
 
 }  // namespace dovu

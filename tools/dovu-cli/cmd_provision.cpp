@@ -174,10 +174,10 @@ int cmdProvision(const QStringList& args) {
     err(why);
     return kFailure;
   }
-  QStringList faults;
+  std::vector<SiteFault> faults;
   auto sites = readSiteTable(QByteArray(table->data(), static_cast<qsizetype>(table->size())), configToJson(templ), &faults);
   if (!sites) {
-    for (const QString& f : faults) err(QStringLiteral("%1: %2").arg(displayName(value("sites")), f));
+    for (const SiteFault& f : faults) err(QStringLiteral("%1: %2").arg(displayName(value("sites")), siteFaultText(f)));
     err(QStringLiteral("nothing was sent"));
     return kFailure;
   }
