@@ -24,6 +24,10 @@
 
 namespace dovu {
 
+// How long a series' backup waits for another program's store of a backup: the store runs on the
+// event loop that every port of the series shares, so a long wait would stall them all.
+constexpr int kSeriesLockWaitMs = 250;
+
 class Dispatcher;
 class ConfigTransfer;
 class Form;

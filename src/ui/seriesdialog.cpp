@@ -320,6 +320,7 @@ void SeriesDialog::start() {
   problem_->hide();
   options.defaultPassword = QString::fromLatin1(kDefaultPassword);
   backups_ = std::make_unique<BackupStore>();
+  backups_->setLockWait(kSeriesLockWaitMs);
   options.backups = backups_.get();
   series_ = std::make_unique<Provisioner>(table_, options);
   for (int row = 0; row < sites_->rowCount(); ++row) {

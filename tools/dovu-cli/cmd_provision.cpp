@@ -219,6 +219,8 @@ int cmdProvision(const QStringList& args) {
     seen.insert(p);
   }
   BackupStore store;
+  // The ports share the one event loop: a backup waits only briefly for another program's store.
+  store.setLockWait(kSeriesLockWaitMs);
   if (!cmd.backupSkipped() && !store.problem().isEmpty()) {
     err(store.problem());
     return kFailure;
