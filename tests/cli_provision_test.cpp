@@ -3,6 +3,7 @@
 // and there are more sites than ports, checked against what every simulator holds.
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -12,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <memory>
 #include <random>
 
@@ -146,7 +148,9 @@ TEST(CliProvision, SeriesHoldsWhatTheReportSays) {
   // Random overrides, some cells empty; texts with the separator, quotes and Polish letters.
   const QString letters = QStringLiteral("aąbcćeęlłnńoóśzźżAĄŁŻ ;\"-1");
   std::vector<QJsonObject> meant;
-  QString csv = QStringLiteral("\xFEFFsite;Edit_Tel1;Edit_IN1A;BoxCA;ComboOut1;SensorSettings.T1Min\n");
+  // Spreadsheets on Windows end lines with CR LF.
+  const QString eol = pick(0, 1) ? QStringLiteral("\r\n") : QStringLiteral("\n");
+  QString csv = QStringLiteral("\xFEFFsite;Edit_Tel1;Edit_IN1A;BoxCA;ComboOut1;SensorSettings.T1Min") + eol;
   for (int s = 0; s < 6; ++s) {
     QJsonObject c = templ;
     QJsonObject sensors = c["SensorSettings"].toObject();
@@ -168,7 +172,7 @@ TEST(CliProvision, SeriesHoldsWhatTheReportSays) {
     meant.push_back(c);
     csv += QStringList{cell(name), tel, keepText ? QString() : cell(text), keepBox ? QString() : (box ? "tak" : "nie"),
                        QString::number(combo), QString::number(t1)}
-               .join(u';') + u'\n';
+               .join(u';') + eol;
   }
   const QString sites = dir.filePath("sites.csv");
   writeAll(sites, csv.toUtf8());
@@ -247,5 +251,64 @@ TEST(CliProvision, SeriesHoldsWhatTheReportSays) {
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(rows[QStringLiteral("Obiekt %1").arg(rest[i] + 1)][1], fresh[static_cast<std::size_t>(i)]->port());
     EXPECT_EQ(held(*fresh[static_cast<std::size_t>(i)]), payloads(meant[static_cast<std::size_t>(rest[i])]));
+  }
+}
+
+// The production line: --ports auto --wait takes each controller as its simulator appears, and
+// SIGINT ends the series with a report in which the sites not reached were not started.
+TEST(CliProvision, WaitTakesEachPortAsItAppearsUntilSigint) {
+  QTemporaryDir dir;
+  const QString adverts = dir.filePath("adverts"), templ = dir.filePath("t.json"), sites = dir.filePath("s.csv"),
+                report = dir.filePath("r.csv");
+  {
+    SimProcess source;
+    ASSERT_TRUE(source.started());
+    ASSERT_EQ(runCli({"download", "--port", source.port(), "-o", templ}).code, 0);
+  }
+  writeAll(sites, "site,Edit_Tel1\nA,+48601000001\nB,+48601000002\nC,+48601000003\n");
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("DOVU_SIM_DIR", adverts);
+  const QProcessEnvironment backups = backupsIn(dir);
+  for (const QString& k : backups.keys()) env.insert(k, backups.value(k));
+  QProcess cli;
+  cli.setProcessEnvironment(env);
+  cli.start(QStringLiteral(DOVU_CLI_PATH),
+            {"provision", "--template", templ, "--sites", sites, "--ports", "auto", "--wait", "--report", report});
+  ASSERT_TRUE(cli.waitForStarted(5000));
+  QString out;
+  const auto waitForLines = [&](int n) {
+    QDeadlineTimer deadline(30000);
+    while (out.count(u'\n') < n && !deadline.hasExpired()) {
+      cli.waitForReadyRead(200);
+      out += QString::fromUtf8(cli.readAllStandardOutput());
+    }
+    return out.count(u'\n') >= n;
+  };
+  // Two controllers plugged in one after the other, each taking the next site.
+  std::vector<std::unique_ptr<QProcess>> sims;
+  QStringList ports;
+  for (int i = 0; i < 2; ++i) {
+    sims.push_back(std::make_unique<QProcess>());
+    sims.back()->setProcessEnvironment(env);
+    sims.back()->start(QStringLiteral(DOVU_SIM_PATH), {"--dump", dir.filePath(QStringLiteral("dump%1.txt").arg(i))});
+    ASSERT_TRUE(sims.back()->waitForStarted(5000) && sims.back()->waitForReadyRead(5000));
+    ports << QString::fromUtf8(sims.back()->readLine()).trimmed().mid(5);
+    ASSERT_TRUE(waitForLines(i + 1)) << out.toStdString() << cli.readAllStandardError().toStdString();
+  }
+  ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+  ASSERT_TRUE(cli.waitForFinished(20000));
+  out += QString::fromUtf8(cli.readAllStandardOutput());
+  EXPECT_EQ(cli.exitCode(), 128 + SIGINT) << out.toStdString();
+  const auto rows = results(report);
+  ASSERT_EQ(rows.size(), 3u) << readAll(report).toStdString();
+  EXPECT_EQ(rows.at("A").value(1), ports[0]);
+  EXPECT_EQ(rows.at("A").value(2), "verified");
+  EXPECT_EQ(rows.at("B").value(1), ports[1]);
+  EXPECT_EQ(rows.at("B").value(2), "verified");
+  EXPECT_EQ(rows.at("C").value(2), "not started");
+  EXPECT_TRUE(out.contains("2 of 3 sites verified, 1 not started")) << out.toStdString();
+  for (auto& sim : sims) {
+    sim->terminate();
+    sim->waitForFinished(3000);
   }
 }
