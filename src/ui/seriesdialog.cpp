@@ -19,6 +19,7 @@
 
 #include "dovu/version.h"
 #include "link/portlist.h"
+#include "link/portwatcher.h"
 #include "model/form.h"
 #include "report/sheet.h"
 #include "storage/checkedfile.h"
@@ -204,6 +205,11 @@ SeriesDialog::SeriesDialog(const Form& window, const QString& ownPort, QWidget* 
   }
   resize(860, 520);
   listPorts();
+  // An adapter plugged in or pulled out while the dialog is open shows in the list at once.
+  watcher_ = std::make_unique<PortWatcher>();
+  connect(watcher_.get(), &PortWatcher::portsChanged, this, [this] {
+    if (!series_) listPorts();
+  });
 }
 
 SeriesDialog::~SeriesDialog() = default;
@@ -291,6 +297,10 @@ void SeriesDialog::loadTable() {
 }
 
 void SeriesDialog::listPorts() {
+  // A port the user unticked stays unticked.
+  QStringList unticked;
+  for (int i = 0; i < ports_->count(); ++i)
+    if (ports_->item(i)->checkState() != Qt::Checked) unticked << ports_->item(i)->data(Qt::UserRole).toString();
   ports_->clear();
   const auto source = systemPortSource();
   if (const auto list = listComPorts(*source))
@@ -299,7 +309,7 @@ void SeriesDialog::listPorts() {
       auto* item = new QListWidgetItem(portLabel(e), ports_);
       item->setData(Qt::UserRole, e.port);
       item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-      item->setCheckState(Qt::Checked);
+      item->setCheckState(unticked.contains(e.port) ? Qt::Unchecked : Qt::Checked);
     }
 }
 

@@ -19,6 +19,7 @@ class QTableWidget;
 
 namespace dovu {
 class Form;
+class PortWatcher;
 }
 
 namespace dovu::ui {
@@ -64,6 +65,7 @@ class SeriesDialog : public QDialog {
   std::vector<Site> table_;
   std::unique_ptr<BackupStore> backups_;
   std::unique_ptr<Provisioner> series_;
+  std::unique_ptr<PortWatcher> watcher_;
   std::vector<QString> sheets_;  // per site: the sheet's path once written
   bool closeWhenDone_ = false;
 };
