@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
@@ -40,8 +41,8 @@ struct ListedSim {
   QTemporaryDir dir;
   QProcess proc;
   QString port;
-  explicit ListedSim() {
-    proc.start(QStringLiteral(DOVU_SIM_PATH), {"--dump", dir.filePath("dump.txt")});
+  explicit ListedSim(const QStringList& extra = {}) {
+    proc.start(QStringLiteral(DOVU_SIM_PATH), QStringList{"--dump", dir.filePath("dump.txt")} + extra);
     if (proc.waitForStarted(5000) && proc.waitForReadyRead(5000)) {
       const QString line = QString::fromUtf8(proc.readLine()).trimmed();
       if (line.startsWith("PORT ")) port = line.mid(5);
@@ -163,5 +164,42 @@ TEST(SeriesDialog, ProgramsTwoSitesOnTwoPortsAndNamesBadCells) {
   for (const QString& day : sheets.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
     written += QDir(sheets.filePath(day)).entryList({"*.pdf"}, QDir::Files);
   EXPECT_EQ(written, (QStringList{"Sklep 1.pdf", "Sklep 2.pdf"}));
+  qunsetenv("XDG_DATA_HOME");
+}
+
+// Closing the dialog during a series stops it cleanly: controllers still being read are left as they
+// were, and the dialog goes only once every exchange has ended.
+TEST(SeriesDialog, ClosingDuringTheBackupWritesNothingAndWaitsForTheEnd) {
+  dovu::test::uiApp("ui_series_test");
+  QTemporaryDir home;
+  qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));
+  ListedSim a({"--baud-pace"}), b({"--baud-pace"});
+  ASSERT_FALSE(a.port.isEmpty());
+  ASSERT_FALSE(b.port.isEmpty());
+  const auto heldA = a.held(), heldB = b.held();
+
+  dovu::Form window;
+  auto* d = new dovu::ui::SeriesDialog(window, QString(), nullptr);
+  d->setAttribute(Qt::WA_DeleteOnClose);
+  QPointer<dovu::ui::SeriesDialog> alive(d);
+  d->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
+  QFile good(home.filePath("sites.csv"));
+  ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+  good.write("site,Edit_Tel1\nA,+48601000001\nB,+48601000002\n");
+  good.close();
+  enterPath(d->findChild<QLineEdit*>("TabelaSerii"), good.fileName());
+  auto* sites = d->findChild<QTableWidget*>("ObiektySerii");
+  ASSERT_EQ(sites->rowCount(), 2);
+  QTest::mouseClick(d->findChild<QPushButton*>("RozpocznijSerie"), Qt::LeftButton);
+  // The paced backup read takes seconds: the close comes while both are being read.
+  ASSERT_TRUE(waitFor([&] { return sites->item(0, 3)->text().startsWith(QStringLiteral("Kopia")) &&
+                                   sites->item(1, 3)->text().startsWith(QStringLiteral("Kopia")); }, 10000));
+  QTest::mouseClick(d->findChild<QPushButton*>("ZamknijSerie"), Qt::LeftButton);
+  EXPECT_TRUE(d->isVisible());
+  for (int row = 0; row < 2; ++row) EXPECT_TRUE(sites->item(row, 4)->text().isEmpty());
+  ASSERT_TRUE(waitFor([&] { return alive.isNull(); }, 20000));
+  EXPECT_EQ(a.held(), heldA);
+  EXPECT_EQ(b.held(), heldB);
   qunsetenv("XDG_DATA_HOME");
 }
