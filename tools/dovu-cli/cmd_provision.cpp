@@ -243,8 +243,11 @@ int cmdProvision(const QStringList& args) {
                  StopSignals::name(stop.signal()).toUtf8().constData());
     series.stop();
   };
-  bool waitingSaid = false;
-  QObject::connect(&series, &Provisioner::siteStarted, [&](int, const QString&) { waitingSaid = false; });
+  bool waitingSaid = false, anyStarted = false;
+  QObject::connect(&series, &Provisioner::siteStarted, [&](int, const QString&) {
+    waitingSaid = false;
+    anyStarted = true;
+  });
   QObject::connect(&series, &Provisioner::waitingForPort, [&] {
     if (!waitingSaid) std::fprintf(stderr, "waiting for an adapter to be plugged in (SIGINT ends)\n");
     waitingSaid = true;
@@ -264,6 +267,8 @@ int cmdProvision(const QStringList& args) {
     series.start();
     loop.exec();
   }
+  if (toDo > 0 && autoPorts && !wait && !anyStarted)
+    err(QStringLiteral("no adapter or simulator is listed (see 'dovu-cli ports'); nothing was sent"));
 
   // Sheets of what each verified controller holds, as it was read back.
   int verified = 0, failed = 0, stopped = 0, notStarted = 0;
