@@ -41,6 +41,7 @@
 #include "ui/dialogs.h"
 #include "ui/mainwindow.h"
 #include "ui/reportui.h"
+#include "ui/seriesdialog.h"
 #include "ui/wording.h"
 #include "wording.h"
 
@@ -236,6 +237,14 @@ TEST(Language, EveryTextOfTheWindowIsPolish) {
   expectPolish(textsOf(&sheet), "sheet dialog");
   ui::AboutDialog about(&window);
   expectPolish(textsOf(&about), "about dialog");
+  ui::SeriesDialog series(Form(), QString(), &window);
+  expectPolish(textsOf(&series), "series dialog");
+  // A site table's faults, each kind, in the window's words and in the tool's.
+  for (int k = 0; k <= static_cast<int>(SiteFault::Kind::NoSites); ++k) {
+    const SiteFault f{static_cast<SiteFault::Kind>(k), 3, QStringLiteral("Edit_Tel1"), {QStringLiteral("7"), QStringLiteral("8")}};
+    expectPolish({ui::polishSiteFault(f)}, "site table fault");
+    expectEnglish(siteFaultText(f), "site table fault");
+  }
 
   // A backup folder others may write into is refused, with why, in Polish: by the backups dialog
   // and by the question before a write; so is an index that is not one.

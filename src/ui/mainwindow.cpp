@@ -38,6 +38,7 @@
 #include "storage/configfile.h"
 #include "ui/application.h"
 #include "ui/backupsdialog.h"
+#include "ui/seriesdialog.h"
 #include "ui/comparedialog.h"
 #include "ui/configfileui.h"
 #include "ui/chartview.h"
@@ -374,6 +375,9 @@ void MainWindow::buildMenu() {
   QAction* compareFile = menuBar()->actions().value(0)->menu()->addAction(QStringLiteral("Porównaj z &plikiem…"));
   compareFile->setObjectName(QStringLiteral("PorownajZPlikiemMenu"));
   connect(compareFile, &QAction::triggered, this, [this] { guarded([this] { compareFileClick(); }); });
+  QAction* series = menuBar()->actions().value(0)->menu()->addAction(QStringLiteral("S&eria sterowników…"));
+  series->setObjectName(QStringLiteral("SeriaSterownikowMenu"));
+  connect(series, &QAction::triggered, this, [this] { guarded([this] { seriesClick(); }); });
   menuBar()->insertMenu(menuBar()->actions().value(1), history_.createMenu(this));
   qobject_cast<QAction*>(binder_.view("Odczyt1"))->setShortcut(QKeySequence::Open);
   qobject_cast<QAction*>(binder_.view("Zapis1"))->setShortcut(QKeySequence::Save);
@@ -868,6 +872,14 @@ void MainWindow::backupsClick() {
         history_.record(QStringLiteral("Kopia zapasowa"), Form::kNoField, [&] { loadConfigFileFromPath(form_, *notifier_, path); });
       },
       [this](const QString& path) { compareWithFile(path, QStringLiteral("W kopii")); }, this);
+  d->setAttribute(Qt::WA_DeleteOnClose);
+  d->open();
+}
+
+void MainWindow::seriesClick() {
+  // The series opens ports of its own; the window's connection, and its port, stay as they are.
+  form_.commitEditing();
+  auto* d = new SeriesDialog(form_, port_.isOpen() ? port_.port() : QString(), this);
   d->setAttribute(Qt::WA_DeleteOnClose);
   d->open();
 }

@@ -104,6 +104,7 @@ class MainWindow : public QMainWindow {
   void uploadParams(std::vector<std::size_t> only);
   void aboutClick();
   void backupsClick();
+  void seriesClick();
   // "Porównaj ze sterownikiem…": reads what the controller holds (the window untouched) and lists
   // the fields that differ.  "Porównaj z plikiem…": the same against a *.dvc file.
   void compareControllerClick();

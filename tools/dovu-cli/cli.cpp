@@ -189,6 +189,7 @@ std::optional<int> Command::parse(const QStringList& args, int minPositional, in
   // An option that takes one value, given twice, is a mistake the tool cannot settle by guessing.
   for (const QString& name : {QStringLiteral("port"), QStringLiteral("password"), QStringLiteral("folder"),
                               QStringLiteral("site"), QStringLiteral("o")}) {
+    if (repeatable_.contains(name)) continue;
     const bool output = name == QLatin1String("o");
     const auto given = parser.optionNames().count(name) + (output ? parser.optionNames().count(QStringLiteral("output")) : 0);
     if (given > 1) {

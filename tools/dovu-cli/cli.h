@@ -74,6 +74,8 @@ class Command {
   // --port P, --password N / --password-stdin (and DOVU_PASSWORD), --trace: each alone, or all
   // three.
   void addPortOption();
+  // An option that may be given more than once (each value counts).
+  void allowRepeated(const QString& name) { repeatable_ << name; }
   // The port option stays, but parse() no longer asks for it.
   void portOptional() { needsPort_ = false; }
   void addPasswordOptions();
@@ -101,6 +103,7 @@ class Command {
   QString name_;
   QString syntax_;
   bool needsPort_ = false;
+  QStringList repeatable_;
 };
 
 // From now on --help prints detailText() (for the tool's --help-all).
@@ -252,5 +255,6 @@ int cmdConvert(const QStringList& args);   // cmd_file.cpp
 int cmdDiff(const QStringList& args);      // cmd_file.cpp
 int cmdFlash(const QStringList& args);     // cmd_flash.cpp
 int cmdReport(const QStringList& args);    // cmd_report.cpp
+int cmdProvision(const QStringList& args); // cmd_provision.cpp
 
 }  // namespace dovu::cli

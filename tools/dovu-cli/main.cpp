@@ -32,6 +32,7 @@ const CommandEntry kCommands[] = {
     {"backups", dovu::cli::cmdBackups, "the configurations kept before each write: list, show N, restore N"},
     {"flash", dovu::cli::cmdFlash, "replace the controller's firmware from a .dvf file"},
     {"report", dovu::cli::cmdReport, "the configuration sheet of a file or controller as a PDF"},
+    {"provision", dovu::cli::cmdProvision, "program a template with per-site values onto several controllers"},
 };
 
 QString description() {
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
   // a QGuiApplication, on the offscreen platform unless another is asked for, so no display is
   // needed.  Windows always has its desktop and fonts: the windows platform serves there (the
   // offscreen one would find no fonts, and the text of the sheet would be missing).
-  const bool gui = argc > 1 && std::strcmp(argv[1], "report") == 0;
+  const bool gui = argc > 1 && (std::strcmp(argv[1], "report") == 0 || std::strcmp(argv[1], "provision") == 0);
 #ifndef Q_OS_WIN
   if (gui && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif
