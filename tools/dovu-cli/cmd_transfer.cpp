@@ -136,8 +136,9 @@ int cmdUpload(const QStringList& args) {
   cmd.addLinkOptions();
   cmd.addBackupOption();
   cmd.parser.addOption({QStringLiteral("only"),
-                        QStringLiteral("send only the parameters holding these fields (names as 'diff' prints "
-                                       "them, comma-separated); a block goes whole"),
+                        QStringLiteral("send only the parameters holding these fields (JSON names such as "
+                                       "telephones[0] or a group such as telephones, or names as 'diff' "
+                                       "prints them; comma-separated); a block goes whole"),
                         QStringLiteral("FIELD,...")});
   if (const auto exit = cmd.parse(args, 1, 1)) return *exit;
   BackupStore store;
@@ -151,7 +152,7 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
   // Every --only counts, each a comma-separated list.
   std::vector<std::size_t> only;
   QStringList names;  // the fields as the user named them
-  std::vector<std::size_t> paramOfName;
+  std::vector<std::vector<std::size_t>> paramsOfName;  // a group of fields may span several
   if (cmd.parser.optionNames().contains(QStringLiteral("only"))) {
     QString why;
     for (const QString& value : cmd.parser.values(QStringLiteral("only")))
@@ -163,8 +164,9 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
         }
         if (chosen->empty()) continue;
         names << name.trimmed();
-        paramOfName.push_back(chosen->front());
-        if (std::find(only.begin(), only.end(), chosen->front()) == only.end()) only.push_back(chosen->front());
+        paramsOfName.push_back(*chosen);
+        for (std::size_t k : *chosen)
+          if (std::find(only.begin(), only.end(), k) == only.end()) only.push_back(k);
       }
     if (only.empty()) {
       err(QStringLiteral("%1 --only: no field named").arg(what));
@@ -216,8 +218,14 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
     if (only.empty()) return heldAfterUpload(written, inFlight);
     QStringList fields[3];  // written, uncertain, unchanged
     for (int i = 0; i < names.size(); ++i) {
-      const auto place = std::find(only.begin(), only.end(), paramOfName[static_cast<std::size_t>(i)]) - only.begin();
-      fields[place < written ? 0 : inFlight && place == written ? 1 : 2] << names[i];
+      // A name whose parameters are not all in one state is uncertain.
+      int state = -1;
+      for (std::size_t k : paramsOfName[static_cast<std::size_t>(i)]) {
+        const auto place = std::find(only.begin(), only.end(), k) - only.begin();
+        const int one = place < written ? 0 : inFlight && place == written ? 1 : 2;
+        state = state < 0 || state == one ? one : 1;
+      }
+      fields[state] << names[i];
     }
     QStringList parts;
     const char* const kWords[] = {"written", "uncertain", "unchanged"};
