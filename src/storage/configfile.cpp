@@ -326,15 +326,21 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
 
 void applyConfig(Form& form, const ConfigValues& values) { showConfiguration(form, configurationFrom(values)); }
 
-bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier) {
-  if (!readCheckedFile(file, kConfigMagic, notifier)) return false;
+std::optional<Configuration> readConfigFile(const Bytes& file, Notifier& notifier) {
+  if (!readCheckedFile(file, kConfigMagic, notifier)) return std::nullopt;
   QString why;
   const auto values = parseConfigFile(file, &why);
   if (!values) {
     notifier.report(MessageKind::Error, Problem{Cause::BadFormat, Cause::None, {}, {}, why});
-    return false;
+    return std::nullopt;
   }
-  applyConfig(form, *values);
+  return configurationFrom(*values);
+}
+
+bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier) {
+  const auto c = readConfigFile(file, notifier);
+  if (!c) return false;
+  showConfiguration(form, *c);
   return true;
 }
 

@@ -80,6 +80,10 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error);
 // operator is picked from the SMS centre number).  Sets no colour itself.
 void applyConfig(Form& form, const ConfigValues& values);
 
+// Checks a file held in memory and gives its configuration: the magic and check byte messages,
+// then "Zły format pliku" with the reason for a file that is wrong in any other way.
+std::optional<Configuration> readConfigFile(const Bytes& file, Notifier& notifier);
+
 // Checks and loads a file held in memory: the magic and check byte messages, then
 // "Zły format pliku" with the reason for a file that is wrong in any other way.  True when loaded;
 // on false no field has changed.  Shows nothing on success.

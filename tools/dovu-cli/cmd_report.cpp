@@ -58,11 +58,13 @@ int cmdReport(const QStringList& args) {
     }
     pdf = report::sheetPdf(c->form, options);
   } else {
-    Form form;
-    if (!readConfigAny(source, form, &why)) {
+    const auto c = readConfigAny(source, &why);
+    if (!c) {
       err(why);
       return kFailure;
     }
+    Form form;
+    showConfiguration(form, *c);
     pdf = report::sheetPdf(form, options);
   }
   if (pdf.isEmpty()) {

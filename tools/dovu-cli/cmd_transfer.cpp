@@ -102,22 +102,28 @@ int cmdDownload(const QStringList& args) {
   ConfigTransfer transfer(c.form, *c.link, *c.session);
   transfer.stopRequested = [&stop] { return stop.signal() != 0; };
   Progress line("download", 100);
-  QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
+  int reached = 0;  // the transfer's progress, 0..100
+  QObject::connect(&transfer, &ConfigTransfer::progress, [&line, &reached](int v) {
+    reached = v;
+    line.show(v);
+  });
   const Outcome o = runTransfer(c, line, [&transfer] { return runToEnd(transfer, false); });
   if (const int sig = stop.signal(); sig && !o.ok) {
     c.logoutQuietly();
     err(QStringLiteral("download interrupted by %1 at the bar value %2: no file written")
-            .arg(StopSignals::name(sig)).arg(c.form.state("Bar").value));
+            .arg(StopSignals::name(sig)).arg(reached));
     return StopSignals::exitCode(sig);
   }
   if (!o.ok) {
-    err(QStringLiteral("download stopped at the bar value %1: %2").arg(c.form.state("Bar").value).arg(o.why));
+    err(QStringLiteral("download stopped at the bar value %1: %2").arg(reached).arg(o.why));
     return kFailure;
   }
   c.session->liveOff();  // the tool does not poll
-  const ConfigOrigin origin{firmwareShown(c.form), cmd.port()};  // the logout clears the version
+  Configuration read = configurationOf(c.form);
+  read.firmware = firmwareShown(c.form);  // the logout clears the version
+  read.port = cmd.port();
   if (!c.logout()) return kFailure;
-  if (!writeConfigAny(out, c.form, &why, origin)) {
+  if (!writeConfigAny(out, read, &why)) {
     err(why);
     return kFailure;
   }
@@ -179,19 +185,21 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
   Controller c(cmd.port(), QLatin1String(kDefaultPassword));
   // The file is checked before the port is touched.
   QString why;
-  if (!readConfigAny(file, c.form, &why)) {
+  auto wanted = readConfigAny(file, &why);
+  if (!wanted) {
     err(why);
     return kFailure;
   }
+  // The login uses the password given, else the one the file holds.
+  if (given) wanted->password = *given;
+  showConfiguration(c.form, *wanted);
   if (const auto tooLong = textTooLong(c.form)) {
     err(QStringLiteral("%1: %2").arg(displayName(file), englishReason(*tooLong)));
     return kFailure;
   }
-  // The login uses the password given, else the one the file holds.
-  if (given) c.form.setText("Edit_haslo", *given);
-  if (!checkPassword(c.form.text("Edit_haslo"))) return kFailure;
+  if (!checkPassword(wanted->password)) return kFailure;
   if (!cmd.backupSkipped() &&
-      !backupBeforeWrite(cmd.port(), c.form.text("Edit_haslo"), BackupReason::BeforeUpload, verb, stop, store))
+      !backupBeforeWrite(cmd.port(), wanted->password, BackupReason::BeforeUpload, verb, stop, store))
     return stop.signal() ? StopSignals::exitCode(stop.signal()) : kFailure;
 
   Dispatcher dispatcher(c.form);
