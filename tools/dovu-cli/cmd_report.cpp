@@ -63,9 +63,7 @@ int cmdReport(const QStringList& args) {
       err(why);
       return kFailure;
     }
-    Form form;
-    showConfiguration(form, *c);
-    pdf = report::sheetPdf(form, options);
+    pdf = report::sheetPdf(*c, options);
   }
   if (pdf.isEmpty()) {
     err(QStringLiteral("%1: the sheet could not be made").arg(displayName(out)));
