@@ -1,8 +1,7 @@
 #pragma once
 // The configuration as a JSON object, for the command-line tool and scripts.
 //
-// Format 2 names every field by its meaning, nested as the name says, and
-// carries "format": 2:
+// Format 2 names every field by its meaning, nested as the name says, and carries "format": 2:
 //   texts                "pin": "4821", "telephones": ["+48601234567", ...],
 //                        "inputs": [{"alarmText": "...", "normalText": "..."}, ...]
 //   switches             "miniCa": true, "outputs": [{"monostable": false, ...}, ...]
@@ -13,8 +12,8 @@
 //   the matrix           "matrix": {"sms": {"in1": [true, false, ...8]}, "voice": {...}}
 // The names are those of configFields() (model/configuration.h), the one list of them.
 //
-// Format 1 (the earlier files, without "format") named the fields after the window's fields ("Edit_Tel1",
-// "BoxCA", "ComboOut1", "SensorSettings": {"T1Min": 130, ...}); it is still read.
+// Format 1 (the earlier files, without "format") named the fields after the window's fields
+// ("Edit_Tel1", "BoxCA", "ComboOut1", "SensorSettings": {"T1Min": 130, ...}); it is still read.
 //
 // A saved file also says where it came from, in a meta object:
 //   meta                 {"date": "2026-12-08T17:50:00+01:00", "program": "dovu-konfig 1.42",
@@ -27,7 +26,6 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
-
 #include <optional>
 #include <vector>
 
