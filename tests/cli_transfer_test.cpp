@@ -20,6 +20,7 @@
 #include "storage/checkedfile.h"
 #include "storage/configdiff.h"
 #include "storage/configfile.h"
+#include "support/jsonpath.h"
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "support/tool.h"
@@ -97,7 +98,7 @@ TEST(CliTransfer, BadFilesAndUsageAreRefusedBeforeTheLine) {
   const std::size_t framesBefore = sim.framesFromPc().size();
 
   QByteArray text = readAll(good);
-  text.replace("\"BoxCA\": true", "\"BoxCA\": 1");
+  text.replace("\"miniCa\": true", "\"miniCa\": 1");
   const QString bad = dir.filePath("bad.json");
   {
     QFile f(bad);
@@ -106,20 +107,19 @@ TEST(CliTransfer, BadFilesAndUsageAreRefusedBeforeTheLine) {
   }
   CliRun r = runCli({"upload", "--port", sim.port(), bad});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.contains(QStringLiteral("BoxCA"))) << r.err.toStdString();
-  // Number fields as strings beyond a byte or no number at all: refused by every command.  A text
-  // longer than the controller keeps still shows and converts, but is never sent.
+  EXPECT_TRUE(r.err.contains(QStringLiteral("miniCa"))) << r.err.toStdString();
+  // Numbers beyond a byte or no number at all: refused by every command.  A text longer than the
+  // controller keeps still shows and converts, but is never sent.
   struct Edit {
     const char* field;
-    const char* value;
+    QJsonValue value;
     bool fileOk;
   };
-  for (const Edit& e : {Edit{"Edit_LimitSMS", "\"300\"", false}, Edit{"EditT1opu", "\"999999999\"", false},
-                        Edit{"IleTest", "\"abc\"", false}, Edit{"Edit_pin", "\"12345678\"", true}}) {
-    const QByteArray edited = QString::fromUtf8(readAll(good))
-                                  .replace(QRegularExpression(QStringLiteral("\"%1\": [^,\n]*").arg(e.field)),
-                                           QStringLiteral("\"%1\": %2").arg(e.field, e.value))
-                                  .toUtf8();
+  for (const Edit& e : {Edit{"limits.sms", 300, false}, Edit{"sensors.t1.delay", 999999999, false},
+                        Edit{"autoTest.hours", QStringLiteral("abc"), false}, Edit{"pin", QStringLiteral("12345678"), true}}) {
+    const QByteArray edited =
+        QJsonDocument(dovu::test::withJsonAt(QJsonDocument::fromJson(readAll(good)).object(), QLatin1String(e.field), e.value))
+            .toJson();
     const QString path = dir.filePath(QStringLiteral("%1.json").arg(e.field));
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -191,14 +191,14 @@ TEST(CliTransfer, ASignalEndsTheTransferSayingWhatTheControllerHolds) {
   ASSERT_TRUE(reference.started());
   const QString file = dir.filePath("new.json");
   ASSERT_EQ(runCli({"download", "--port", reference.port(), "-o", file}).code, 0);
-  QString text = QString::fromUtf8(readAll(file));
-  for (const auto& [field, value] : {std::pair{"Edit_pin", "\"4321\""}, std::pair{"Edit_IN1A", "\"Nowy\""},
-                                     std::pair{"Edit_Tel8", "\"+48123\""}, std::pair{"Edit_LimitSMS", "7"}})
-    text.replace(QRegularExpression(QStringLiteral("\"%1\": [^,\n]*").arg(QLatin1String(field))),
-                 QStringLiteral("\"%1\": %2").arg(QLatin1String(field), QLatin1String(value)));
+  QJsonObject json = QJsonDocument::fromJson(readAll(file)).object();
+  for (const auto& [field, value] :
+       {std::pair{"pin", QJsonValue(QStringLiteral("4321"))}, std::pair{"inputs[0].alarmText", QJsonValue(QStringLiteral("Nowy"))},
+        std::pair{"telephones[7]", QJsonValue(QStringLiteral("+48123"))}, std::pair{"limits.sms", QJsonValue(7)}})
+    json = dovu::test::withJsonAt(json, QLatin1String(field), value);
   QFile f(file);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(text.toUtf8());
+  f.write(QJsonDocument(json).toJson());
   f.close();
   const CliRun up = runCli({"upload", "--port", reference.port(), file});
   ASSERT_EQ(up.code, 0) << up.err.toStdString();
@@ -313,16 +313,16 @@ TEST(CliTransfer, EveryOnlyIsSentAndAFailureNamesTheFields) {
   const QString file = dir.filePath("new.json");
   ASSERT_EQ(runCli({"download", "--port", sim.port(), "-o", file}).code, 0);
   QJsonObject o = QJsonDocument::fromJson(readAll(file)).object();
-  o["Edit_Tel1"] = QStringLiteral("+48500100200");
-  o["Edit_Tel2"] = QStringLiteral("+48500100300");
-  o["Edit_Tel3"] = QStringLiteral("+48500100400");
+  o = dovu::test::withJsonAt(o, QStringLiteral("telephones[0]"), QStringLiteral("+48500100200"));
+  o = dovu::test::withJsonAt(o, QStringLiteral("telephones[1]"), QStringLiteral("+48500100300"));
+  o = dovu::test::withJsonAt(o, QStringLiteral("telephones[2]"), QStringLiteral("+48500100400"));
   QFile f(file);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write(QJsonDocument(o).toJson());
   f.close();
   const auto before = sim.dump();
   const int sets = setFrames(sim);
-  CliRun r = runCli({"upload", "--no-backup", "--only", "Edit_Tel1", "--only", "Edit_Tel2,Edit_Tel3", "--port", sim.port(), file});
+  CliRun r = runCli({"upload", "--no-backup", "--only", "telephones[0]", "--only", "Edit_Tel2,telephones[2]", "--port", sim.port(), file});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_EQ(setFrames(sim) - sets, 3);
   int changed = 0;
@@ -360,8 +360,8 @@ TEST(CliBackup, EveryWriteKeepsWhatTheControllerHeldAndOneCommandPutsItBack) {
 
   // Two telephones changed: two parameters that differ.
   QJsonObject o = QJsonDocument::fromJson(readAll(original)).object();
-  o["Edit_Tel1"] = QStringLiteral("+48500100200");
-  o["Edit_Tel2"] = QStringLiteral("+48500100300");
+  o = dovu::test::withJsonAt(o, QStringLiteral("telephones[0]"), QStringLiteral("+48500100200"));
+  o = dovu::test::withJsonAt(o, QStringLiteral("telephones[1]"), QStringLiteral("+48500100300"));
   QFile f(edited);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write(QJsonDocument(o).toJson());

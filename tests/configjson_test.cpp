@@ -2,13 +2,16 @@
 // malformed without touching the form.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 
 #include "model/form.h"
 #include "model/matrix.h"
+#include "storage/configfile.h"
 #include "storage/configjson.h"
 #include "support/formsnapshot.h"
+#include "support/jsonpath.h"
 #include "support/testapp.h"
 
 using namespace dovu;
@@ -32,36 +35,85 @@ void configure(Form& f) {
   f.showAllSensors();
 }
 
+QJsonObject at(const QJsonObject& root, const char* path, const QJsonValue& v) {
+  return dovu::test::withJsonAt(root, QString::fromLatin1(path), v);
+}
+
 }  // namespace
 
-TEST(ConfigJson, HoldsEveryFieldByNameWithItsType) {
+TEST(ConfigJson, HoldsEveryFieldByMeaningWithItsType) {
   dovu::test::app();
   Form f;
   configure(f);
+  f.setText("Out3Czas", QString());  // a field that holds no number
   const QJsonObject o = configToJson(f);
-  // Password, 47 texts, 176 cells, 31 entries of the output block, 4 delays, the sensor object.
-  EXPECT_EQ(o.size(), 1 + 47 + 176 + 31 + 4 + 1);
-  EXPECT_EQ(o.value("Edit_haslo").toString(), QStringLiteral("8617"));
-  EXPECT_EQ(o.value("Edit_IN1A").toString(), QStringLiteral("Włamanie – strefa 1"));
-  EXPECT_EQ(o.value("Edit_Tel8").toString(), QString());
-  EXPECT_EQ(o.value("Edit_pin").toString(), QStringLiteral("8617"));  // a PIN keeps its leading zeros
-  EXPECT_TRUE(o.value("Out1Czas").isDouble());
-  EXPECT_EQ(o.value("Out1Czas").toInt(), 5);
-  EXPECT_EQ(o.value("Out2Czas").toString(), QStringLiteral("05"));
-  EXPECT_EQ(o.value("EditT3opu").toString(), QStringLiteral("000"));
-  EXPECT_EQ(o.value("EditWopu").toInt(), 200);
-  EXPECT_EQ(o.value("BoxCA").toBool(), true);
-  EXPECT_EQ(o.value("BoxDCS8").toBool(), true);
-  EXPECT_EQ(o.value("BoxIN1T1").toBool(false), false);
-  EXPECT_EQ(o.value("ComboOut1").toInt(), -1);
-  EXPECT_EQ(o.value("ComboOut3").toInt(), 6);
-  const QJsonObject s = o.value("SensorSettings").toObject();
-  EXPECT_EQ(s.size(), 13);
-  EXPECT_EQ(s.value("T1Min").toInt(), 130);
-  EXPECT_EQ(s.value("T3Korekta").toInt(), 255);
-  EXPECT_EQ(s.value("WMax").toInt(), 0);
-  EXPECT_FALSE(o.contains("Combo_operator"));
-  EXPECT_FALSE(o.contains("Edit_T1Min"));
+  EXPECT_EQ(o.value("format").toInt(), 2);
+  EXPECT_EQ(o.value("password").toString(), QStringLiteral("8617"));
+  EXPECT_EQ(o.value("pin").toString(), QStringLiteral("8617"));  // a PIN keeps its leading zeros
+  const QJsonArray phones = o.value("telephones").toArray();
+  ASSERT_EQ(phones.size(), 8);
+  EXPECT_EQ(phones.at(7).toString("x"), QString());
+  EXPECT_EQ(o.value("inputs").toArray().at(0).toObject().value("alarmText").toString(),
+            QStringLiteral("Włamanie – strefa 1"));
+  const QJsonArray outputs = o.value("outputs").toArray();
+  ASSERT_EQ(outputs.size(), 4);
+  EXPECT_TRUE(outputs.at(0).toObject().value("time").isDouble());
+  EXPECT_EQ(outputs.at(1).toObject().value("time").toInt(), 5);  // "05" is the number 5
+  EXPECT_TRUE(outputs.at(2).toObject().value("time").isNull());
+  EXPECT_EQ(outputs.at(0).toObject().value("drivenBy").toInt(), -1);
+  EXPECT_EQ(outputs.at(2).toObject().value("drivenBy").toInt(), 6);
+  EXPECT_EQ(o.value("miniCa").toBool(), true);
+  const QJsonObject sensors = o.value("sensors").toObject();
+  EXPECT_EQ(sensors.value("t1").toObject().value("min").toInt(), 130);
+  EXPECT_EQ(sensors.value("t3").toObject().value("correction").toInt(), 255);
+  EXPECT_EQ(sensors.value("t3").toObject().value("delay").toInt(), 0);
+  EXPECT_EQ(sensors.value("humidity").toObject().value("max").toInt(), 0);
+  EXPECT_EQ(sensors.value("humidity").toObject().value("delay").toInt(), 200);
+  EXPECT_FALSE(sensors.value("humidity").toObject().contains("correction"));
+  const QJsonObject matrix = o.value("matrix").toObject();
+  EXPECT_EQ(matrix.value("voice").toObject().value("dc").toArray().at(7).toBool(), true);   // BoxDCS8
+  EXPECT_EQ(matrix.value("voice").toObject().value("humidity").toArray().at(2).toBool(), true);  // BoxWS3
+  EXPECT_EQ(matrix.value("sms").toObject().value("in1").toArray().at(0).toBool(true), false);
+  // Nothing of the window's own: the operator list, the threshold displays, widget names.
+  for (const char* name : {"Combo_operator", "Edit_T1Min", "Edit_haslo", "SensorSettings", "meta"})
+    EXPECT_FALSE(o.contains(name)) << name;
+}
+
+TEST(ConfigJson, FilesOfTheEarlierFormatStillLoad) {
+  dovu::test::app();
+  // Written by dovu-cli 1.42 from a simulated controller, with the .dvc it converted it to.
+  auto read = [](const char* name) {
+    QFile file(QStringLiteral(DOVU_TEST_DATA "/") + QLatin1String(name));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    return file.readAll();
+  };
+  const QByteArray old = read("config-format1.json");
+  const QByteArray dvc = read("config-format1.dvc");
+  QString error;
+  const auto c = configFromJsonText(old, &error);
+  ASSERT_TRUE(c) << error.toStdString();
+  EXPECT_EQ(c->telephones[7], QStringLiteral("+420603123456"));
+  EXPECT_EQ(c->inputs[3].alarmText, QStringLiteral("POŻAR! Czujnik dymu"));
+  EXPECT_EQ(c->outputs[3].time, 120);
+  EXPECT_EQ(c->thresholds[SensorByte::T2Korekta], 130);
+  EXPECT_EQ(c->firmware, QString());  // format 1 takes nothing from meta
+  const auto file = buildConfigFile(*c, &error);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(QByteArray(file->data(), qsizetype(file->size())), dvc);
+
+  // Format 2 gives back the same configuration, and the origin from its meta.
+  const auto again = configFromJsonText(
+      configToJsonText(*c, configMeta({QStringLiteral("DOVU v 1.1"), QStringLiteral("/dev/pts/2")})), &error);
+  ASSERT_TRUE(again) << error.toStdString();
+  EXPECT_EQ(*again, *c);
+  EXPECT_EQ(again->firmware, QStringLiteral("DOVU v 1.1"));
+  EXPECT_EQ(again->port, QStringLiteral("/dev/pts/2"));
+
+  // Loaded into a window, either format leaves it the same.
+  Form a, b;
+  ASSERT_TRUE(configFromJsonText(a, old, &error));
+  ASSERT_TRUE(configFromJsonText(b, configToJsonText(a), &error)) << error.toStdString();
+  EXPECT_TRUE(dovu::test::FormSnapshot(a).diff(b).empty());
 }
 
 TEST(ConfigJson, LoadWritesThroughTheSettersAndRoundTrips) {
@@ -77,7 +129,7 @@ TEST(ConfigJson, LoadWritesThroughTheSettersAndRoundTrips) {
   EXPECT_EQ(packMatrixImage(b), packMatrixImage(a));
   EXPECT_EQ(b.sensors(), a.sensors());
   EXPECT_EQ(b.text("Edit_T3Korekta"), QStringLiteral("-31,75"));
-  EXPECT_EQ(b.text("Out2Czas"), QStringLiteral("05"));
+  EXPECT_EQ(b.text("Out2Czas"), QStringLiteral("5"));
   // BoxCA comes before BoxOut1sygn, so the latter ends checked and enabled.
   EXPECT_TRUE(b.checked("BoxOut1sygn"));
   EXPECT_TRUE(b.state("BoxOut1sygn").enabled);
@@ -105,7 +157,10 @@ TEST(ConfigJson, LoadWritesThroughTheSettersAndRoundTrips) {
 TEST(ConfigJson, MalformedInputIsRefusedWithoutChangingAnything) {
   dovu::test::app();
   Form source;
-  const QJsonObject good = configToJson(source);
+  // The earlier format, as a file holds it.
+  QFile format1(QStringLiteral(DOVU_TEST_DATA "/config-format1.json"));
+  ASSERT_TRUE(format1.open(QIODevice::ReadOnly));
+  const QJsonObject good = QJsonDocument::fromJson(format1.readAll()).object();
   auto with = [&](const char* key, const QJsonValue& v) {
     QJsonObject o = good;
     o.insert(QLatin1String(key), v);
@@ -153,6 +208,8 @@ TEST(ConfigJson, MalformedInputIsRefusedWithoutChangingAnything) {
       {"array", with("BoxCA", QJsonArray{true}), "BoxCA"},
       {"meta that is no object", with("meta", QStringLiteral("DOVU v 2.3")), "meta"},
       {"meta as an array", with("meta", QJsonArray{}), "meta"},
+      {"a format this program does not know", with("format", 3), "newer"},
+      {"format as a string", with("format", QStringLiteral("2")), "format"},
   };
 
   Form target;
@@ -163,12 +220,36 @@ TEST(ConfigJson, MalformedInputIsRefusedWithoutChangingAnything) {
     EXPECT_FALSE(configFromJson(target, c.json, &error)) << c.what;
     EXPECT_TRUE(error.contains(QLatin1String(c.mention))) << c.what << ": " << error.toStdString();
   }
-  // A name given twice, also when spelt with an escape, at the top or inside SensorSettings.
+  // The same in format 2, named by path.
+  const QJsonObject good2 = configToJson(source);
+  const Case cases2[] = {
+      {"unknown field", at(good2, "telefony", QStringLiteral("1")), "telefony"},
+      {"a name of the earlier format", at(good2, "Edit_Tel1", QStringLiteral("1")), "Edit_Tel1"},
+      {"unknown member", at(good2, "outputs[1].colour", 1), "outputs[1].colour"},
+      {"a ninth telephone", at(good2, "telephones[8]", QString()), "telephones[8]"},
+      {"missing field", at(good2, "pin", QJsonValue::Undefined), "pin is missing"},
+      {"short matrix row", at(good2, "matrix.sms.in1", QJsonArray{true, false}), "matrix.sms.in1[2] is missing"},
+      {"a group as a value", at(good2, "sensors.t1", 130), "sensors.t1.highText is missing"},
+      {"switch as string", at(good2, "miniCa", QStringLiteral("true")), "miniCa"},
+      {"number above a byte", at(good2, "limits.sms", 256), "limits.sms"},
+      {"number as a string", at(good2, "autoTest.hours", QStringLiteral("24")), "autoTest.hours"},
+      {"threshold that is none", at(good2, "sensors.t2.max", QJsonValue()), "sensors.t2.max"},
+      {"index beyond the list", at(good2, "outputs[3].drivenBy", 9), "outputs[3].drivenBy"},
+      {"text outside Windows-1250", at(good2, "inputs[4].normalText", QStringLiteral("✓")), "inputs[4].normalText"},
+      {"null text", at(good2, "smsCentre", QJsonValue()), "smsCentre"},
+      {"origin that is no text", at(good2, "meta.port", 5), "meta.port"},
+  };
+  for (const Case& c : cases2) {
+    QString error;
+    EXPECT_FALSE(configFromJson(target, c.json, &error)) << c.what;
+    EXPECT_TRUE(error.contains(QLatin1String(c.mention))) << c.what << ": " << error.toStdString();
+  }
+  // A name given twice, also when spelt with an escape, at the top or inside a nested object.
   const QByteArray goodText = configToJsonText(source);
   QByteArray twiceTop = goodText;
-  twiceTop.replace("{", "{\"Edit_p\\u0069n\": \"0000\", ");
+  twiceTop.replace("{", "{\"p\\u0069n\": \"0000\", ");
   QByteArray twiceSensor = goodText;
-  twiceSensor.replace("\"WMax\"", "\"WMax\": 1, \"WMax\"");
+  twiceSensor.replace("\"max\"", "\"max\": 1, \"max\"");
   for (const QByteArray& text : {twiceTop, twiceSensor}) {
     QString error;
     EXPECT_FALSE(configFromJsonText(target, text, &error));
@@ -214,4 +295,55 @@ TEST(ConfigJson, MetaSaysWhereTheFileCameFromAndIsIgnoredOnLoad) {
   EXPECT_EQ(firmwareShown(f), QString());
   f.setText("TextWersja", QStringLiteral("DOVU v 2.3"));
   EXPECT_EQ(firmwareShown(f), QStringLiteral("DOVU v 2.3"));
+}
+
+// A name from a site table or the command line, in either format, and a text value for it.
+TEST(ConfigJson, NamesResolveInEitherFormatAndTextsAreChecked) {
+  auto keys = [](const QString& name) {
+    std::vector<std::string> out;
+    for (const ConfigField* f : configFieldsNamed(name)) out.emplace_back(f->key);
+    return out;
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(keys("telephones[0]"), V{"Edit_Tel1"});
+  EXPECT_EQ(keys(" Edit_Tel1 "), V{"Edit_Tel1"});
+  EXPECT_EQ(keys("SensorSettings.T1Max"), V{"Edit_T1Max"});
+  EXPECT_EQ(keys("inputs[2]"), (V{"Edit_IN3N", "Edit_IN3A"}));
+  EXPECT_EQ(keys("telephones").size(), 8u);
+  EXPECT_EQ(keys("matrix.voice").size(), 88u);
+  for (const char* nothing : {"", "telephone", "inputs[2].alarm", "inputs[20]", "SensorSettings", "Combo_operator"})
+    EXPECT_TRUE(keys(nothing).empty()) << nothing;
+
+  struct Case {
+    const char* field;
+    const char* text;
+    std::optional<ConfigValue> value;  // nullopt: refused
+  };
+  const Case cases[] = {
+      {"telephones[0]", "+48601234567", QStringLiteral("+48601234567")},
+      {"inputs[0].alarmText", "Włamanie – strefa 1", QStringLiteral("Włamanie – strefa 1")},
+      {"inputs[0].alarmText", "Alarm ✓", std::nullopt},
+      {"limits.sms", " 7", 7},
+      {"limits.sms", "256", std::nullopt},
+      {"limits.sms", "-1", std::nullopt},
+      {"limits.sms", "", std::nullopt},
+      {"sensors.t1.max", "255", 255},
+      {"sensors.t1.max", "+2", std::nullopt},
+      {"miniCa", "Yes", true},
+      {"miniCa", "0", false},
+      {"miniCa", "tak", std::nullopt},
+      {"outputs[0].drivenBy", "-1", -1},
+      {"outputs[0].drivenBy", "8", 8},
+      {"outputs[0].drivenBy", "9", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const auto f = configFieldsNamed(QString::fromUtf8(c.field));
+    ASSERT_EQ(f.size(), 1u) << c.field;
+    QString error;
+    const auto v = configValueFromText(*f.front(), QString::fromUtf8(c.text), &error);
+    EXPECT_EQ(v, c.value) << c.field << " " << c.text;
+    if (!v) {
+      EXPECT_TRUE(error.contains(QString::fromUtf8(c.field))) << error.toStdString();
+    }
+  }
 }

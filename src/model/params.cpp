@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "model/configuration.h"
 #include "model/cp1250.h"
 #include "model/matrix.h"
 
@@ -313,5 +314,109 @@ void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload) {
 }
 
 void markParamHeld(Form& form, const ParamDef& p) { form.markHeld(paramFields(p)); }
+
+namespace {
+
+// The configuration field a window name stands for.
+const ConfigField& fieldOf(const char* key) { return *configFieldNamed(QString::fromLatin1(key)); }
+
+template <std::size_t N>
+Bytes encodeBlock(const Configuration& c, const std::array<BlockByte, N>& block) {
+  Bytes out;
+  out.reserve(N);
+  for (const BlockByte& b : block) {
+    std::uint8_t v = 0;
+    switch (b.kind) {
+      case Entry::Bits:
+        for (int bit = 0; bit < 8; ++bit)
+          if (b.names[bit] && std::get<bool>(configValue(c, fieldOf(b.names[bit])))) v |= static_cast<std::uint8_t>(1u << bit);
+        break;
+      case Entry::Number:
+      case Entry::Index: {
+        // No number goes out as 0, no selection (-1) as 255.
+        const int n = std::get<int>(configValue(c, fieldOf(b.names[0])));
+        v = static_cast<std::uint8_t>(b.kind == Entry::Number && n < 0 ? 0 : n & 0xFF);
+        break;
+      }
+    }
+    out.push_back(static_cast<char>(v));
+  }
+  return out;
+}
+
+template <std::size_t N>
+void decodeBlock(Configuration& c, const std::array<BlockByte, N>& block, const Bytes& payload) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const BlockByte& b = block[i];
+    const std::uint8_t v = byteAt(payload, i);
+    switch (b.kind) {
+      case Entry::Bits:
+        for (int bit = 0; bit < 8; ++bit)
+          if (b.names[bit]) setConfigValue(c, fieldOf(b.names[bit]), static_cast<bool>((v >> bit) & 1));
+        break;
+      case Entry::Number:
+        setConfigValue(c, fieldOf(b.names[0]), static_cast<int>(v));
+        break;
+      case Entry::Index: {
+        const ConfigField& f = fieldOf(b.names[0]);
+        setConfigValue(c, f, v < f.limit ? static_cast<int>(v) : -1);  // beyond the list: no selection
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+Bytes encodeParameter(const Configuration& c, const ParamDef& p) {
+  switch (p.kind) {
+    case PayloadKind::Text:
+      return toCp1250(std::get<QString>(configValue(c, fieldOf(p.field))));
+    case PayloadKind::Matrix: {
+      const auto& cells = matrixCellsInImageOrder();
+      Bytes image(kMatrixImageSize, '\0');
+      for (std::size_t byte = 0; byte < kMatrixImageSize; ++byte) {
+        unsigned v = 0;
+        for (std::size_t col = 0; col < 8; ++col)
+          v = (v << 1) | (std::get<bool>(configValue(c, fieldOf(cells[byte * 8 + col]))) ? 1u : 0u);
+        image[byte] = static_cast<char>(v);
+      }
+      return image;
+    }
+    case PayloadKind::OutputBlock:
+      return encodeBlock(c, kOutputBlock);
+    case PayloadKind::SensorBlock:
+      return buildSensorBlock(c.thresholds);
+    case PayloadKind::DelayBlock:
+      return encodeBlock(c, kDelayBlock);
+  }
+  return {};
+}
+
+bool decodeParameter(Configuration& c, const ParamDef& p, const Bytes& payload) {
+  if (p.kind != PayloadKind::Text && payload.size() < static_cast<std::size_t>(p.limit)) return false;
+  switch (p.kind) {
+    case PayloadKind::Text:
+      setConfigValue(c, fieldOf(p.field), fromCp1250(payload));
+      break;
+    case PayloadKind::Matrix: {
+      const auto& cells = matrixCellsInImageOrder();
+      for (std::size_t byte = 0; byte < kMatrixImageSize; ++byte)
+        for (std::size_t col = 0; col < 8; ++col)
+          setConfigValue(c, fieldOf(cells[byte * 8 + col]), static_cast<bool>((byteAt(payload, byte) >> (7 - col)) & 1));
+      break;
+    }
+    case PayloadKind::OutputBlock:
+      decodeBlock(c, kOutputBlock, payload);
+      break;
+    case PayloadKind::SensorBlock:
+      for (std::size_t i = 0; i < kSensorBlockSize; ++i) c.thresholds.bytes[i] = byteAt(payload, i);
+      break;
+    case PayloadKind::DelayBlock:
+      decodeBlock(c, kDelayBlock, payload);
+      break;
+  }
+  return true;
+}
 
 }  // namespace dovu

@@ -9,6 +9,7 @@
 #include <QTextDocument>
 #include <array>
 
+#include "model/configuration.h"
 #include "model/layout.h"
 #include "model/sensors.h"
 
@@ -16,25 +17,41 @@ namespace dovu::report {
 
 namespace {
 
+// A configuration's values by the name of the window's field that shows each: the sheet is laid
+// out from the window's tables and captions.
+struct Values {
+  const Configuration& c;
+  ConfigValue value(const char* name) const { return configValue(c, *configFieldNamed(QString::fromLatin1(name))); }
+  QString text(const char* name) const {
+    const ConfigValue v = value(name);
+    if (const auto* t = std::get_if<QString>(&v)) return *t;
+    const int n = std::get<int>(v);
+    return n < 0 ? QString() : QString::number(n);  // a number field that holds none
+  }
+  bool checked(const char* name) const { return std::get<bool>(value(name)); }
+  int index(const char* name) const { return std::get<int>(value(name)); }
+  const SensorSettings& sensors() const { return c.thresholds; }
+};
+
 QString esc(const QString& s) { return s.toHtmlEscaped(); }
 QString cap(const char* name) { return QString::fromUtf8(Form::def(Form::idOf(name)).caption); }
 QString yesNo(bool on) { return on ? QStringLiteral("tak") : QStringLiteral("nie"); }
 
 // A text field as printed: escaped, a dash when empty.
-QString textOf(const Form& form, const char* name) {
+QString textOf(const Values& form, const char* name) {
   const QString t = form.text(name);
   return t.isEmpty() ? QStringLiteral("–") : esc(t);
 }
 
 // The selected item of a list in words ("brak wyboru" when none).
-QString choiceOf(const Form& form, const char* name) {
+QString choiceOf(const Values& form, const char* name) {
   const QStringList items = Form::items(Form::idOf(name));
   const int i = form.index(name);
   return i >= 0 && i < items.size() ? esc(items.at(i)) : QStringLiteral("brak wyboru");
 }
 
 // A sensor byte in its unit, as the window shows it.
-QString sensorOf(const Form& form, const char* field) {
+QString sensorOf(const Values& form, const char* field) {
   const SensorInfo* s = sensorByField(field);
   if (!s) return textOf(form, field);
   const QString v = sensorText(s->encoding, form.sensors()[s->byte]);
@@ -47,7 +64,7 @@ QString sensorOf(const Form& form, const char* field) {
   return esc(v);
 }
 
-QString secret(const Form& form, const char* name, bool show) {
+QString secret(const Values& form, const char* name, bool show) {
   return show ? textOf(form, name) : QString::fromUtf8(kMasked);
 }
 
@@ -62,7 +79,7 @@ QString heading(const QString& title) { return QStringLiteral("<h3>%1</h3>").arg
 
 constexpr const char* kTable = "<table width=\"100%\" cellspacing=\"0\" cellpadding=\"2\" border=\"1\">";
 
-QString inputs(const Form& form) {
+QString inputs(const Values& form) {
   using namespace layout;
   QString h = heading(QString::fromUtf8(kInputsGroup.caption)) + QString::fromLatin1(kTable);
   h += row({QStringLiteral("Wejście"), QString::fromUtf8(kActiveColumn), QString::fromUtf8(kInactiveColumn),
@@ -75,7 +92,7 @@ QString inputs(const Form& form) {
   return h + QStringLiteral("</table>");
 }
 
-QString outputs(const Form& form) {
+QString outputs(const Values& form) {
   using namespace layout;
   QString h = heading(QString::fromUtf8(kOutputsGroup.caption)) + QString::fromLatin1(kTable);
   h += row({QStringLiteral("Wyjście"), QStringLiteral("Słowo załączenia"), QStringLiteral("Słowo wyłączenia"),
@@ -96,7 +113,7 @@ QString outputs(const Form& form) {
 }
 
 // One notification grid: an event a row, a telephone a column, X where that telephone is told.
-QString matrixGrid(const Form& form, const layout::MatrixPage& page) {
+QString matrixGrid(const Values& form, const layout::MatrixPage& page) {
   using namespace layout;
   QString h = QStringLiteral("<b>%1</b>").arg(esc(QString::fromUtf8(page.caption))) + QString::fromLatin1(kTable) +
               QStringLiteral("<tr><th>Zdarzenie</th>");
@@ -114,7 +131,7 @@ QString matrixGrid(const Form& form, const layout::MatrixPage& page) {
 }
 
 // The telephones beside the SMS and voice grids whose columns they number.
-QString phonesAndMatrices(const Form& form) {
+QString phonesAndMatrices(const Values& form) {
   using namespace layout;
   QString phones = QStringLiteral("<b>%1</b>").arg(esc(QString::fromUtf8(kPhonesGroup.caption))) +
                    QString::fromLatin1(kTable) + row({QStringLiteral("Nr"), QStringLiteral("Numer")}, true);
@@ -129,7 +146,7 @@ QString phonesAndMatrices(const Form& form) {
   return h + QStringLiteral("</td></tr></table><p>X: telefon otrzymuje powiadomienie o zdarzeniu.</p>");
 }
 
-QString sensors(const Form& form) {
+QString sensors(const Values& form) {
   using namespace layout;
   QString h = heading(QString::fromUtf8(kSensorsGroup.caption)) + QString::fromLatin1(kTable);
   h += row({QStringLiteral("Czujnik"), QString::fromUtf8(kSensorMin), QString::fromUtf8(kSensorMax),
@@ -145,13 +162,14 @@ QString sensors(const Form& form) {
   return h + QStringLiteral("</table>");
 }
 
-QString options(const Form& form, bool showSecrets) {
+QString options(const Values& form, bool showSecrets) {
   using namespace layout;
   QString h = heading(QString::fromUtf8(kDeviceGroup.caption)) + QString::fromLatin1(kTable);
   auto line = [&](const QString& a, const QString& b) { h += row({esc(a), b}); };
   line(QStringLiteral("Hasło dostępu"), secret(form, "Edit_haslo", showSecrets));
   line(QStringLiteral("PIN karty SIM"), secret(form, "Edit_pin", showSecrets));
-  line(cap("Combo_operator"), choiceOf(form, "Combo_operator"));
+  // The operator as the window picks it from the SMS centre number.
+  line(cap("Combo_operator"), esc(Form::items(Form::idOf("Combo_operator")).at(operatorIndexOf(form.c.smsCentre))));
   line(cap("Edit_operator"), textOf(form, "Edit_operator"));
   line(QStringLiteral("Dobowy limit SMS"), textOf(form, "Edit_LimitSMS"));
   line(QStringLiteral("Dobowy limit połączeń głosowych"), textOf(form, "Edit_LimitVoice"));
@@ -176,7 +194,8 @@ QString firmwareVersion(const Form& form) {
   return shown == initial ? QString() : shown;
 }
 
-QString sheetHtml(const Form& form, const SheetOptions& o) {
+QString sheetHtml(const Configuration& c, const SheetOptions& o) {
+  const Values form{c};
   QString h = QStringLiteral(
       "<html><head><meta charset=\"utf-8\"/><style>"
       "h2 { margin: 0 0 4px 0; } h3 { margin: 8px 0 2px 0; } th { background-color: #e6e6e6; } "
@@ -187,24 +206,24 @@ QString sheetHtml(const Form& form, const SheetOptions& o) {
   if (!o.site.isEmpty()) head << QStringLiteral("Obiekt / klient: <b>%1</b>").arg(esc(o.site));
   head << QStringLiteral("Data: %1").arg(QLocale(QLocale::Polish).toString(o.when, QStringLiteral("d MMMM yyyy, HH:mm")));
   head << QStringLiteral("DOVU Konfigurator %1").arg(esc(o.programVersion));
-  const QString fw = o.firmware.isEmpty() ? firmwareVersion(form) : o.firmware;
+  const QString fw = o.firmware.isEmpty() ? c.firmware : o.firmware;
   if (!fw.isEmpty()) head << QStringLiteral("Oprogramowanie sterownika: %1").arg(esc(fw));
   h += head.join(QStringLiteral(" &nbsp;·&nbsp; ")) + QStringLiteral("</p>");
   h += inputs(form) + outputs(form) + phonesAndMatrices(form) + sensors(form) + options(form, o.showSecrets);
   return h + QStringLiteral("</body></html>");
 }
 
-std::unique_ptr<QTextDocument> sheetDocument(const Form& form, const SheetOptions& options) {
+std::unique_ptr<QTextDocument> sheetDocument(const Configuration& c, const SheetOptions& options) {
   auto doc = std::make_unique<QTextDocument>();
   QFont font(QStringLiteral("DejaVu Sans"));
   font.setPointSizeF(8);
   doc->setDefaultFont(font);
   doc->setDocumentMargin(0);
-  doc->setHtml(sheetHtml(form, options));
+  doc->setHtml(sheetHtml(c, options));
   return doc;
 }
 
-QByteArray sheetPdf(const Form& form, const SheetOptions& options) {
+QByteArray sheetPdf(const Configuration& c, const SheetOptions& options) {
   QByteArray out;
   QBuffer buffer(&out);
   if (!buffer.open(QIODevice::WriteOnly)) return {};
@@ -215,11 +234,25 @@ QByteArray sheetPdf(const Form& form, const SheetOptions& options) {
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(12, 12, 12, 12),
                                      QPageLayout::Millimeter));
     writer.setResolution(300);
-    const auto doc = sheetDocument(form, options);
+    const auto doc = sheetDocument(c, options);
     doc->print(&writer);
   }
   buffer.close();
   return out;
 }
+
+Configuration shownConfiguration(const Form& form) {
+  Configuration c = configurationOf(form);
+  c.firmware = firmwareVersion(form);
+  return c;
+}
+
+QString sheetHtml(const Form& form, const SheetOptions& options) { return sheetHtml(shownConfiguration(form), options); }
+
+std::unique_ptr<QTextDocument> sheetDocument(const Form& form, const SheetOptions& options) {
+  return sheetDocument(shownConfiguration(form), options);
+}
+
+QByteArray sheetPdf(const Form& form, const SheetOptions& options) { return sheetPdf(shownConfiguration(form), options); }
 
 }  // namespace dovu::report

@@ -8,6 +8,7 @@
 #include <QString>
 #include <memory>
 
+#include "model/configuration.h"
 #include "model/form.h"
 
 class QTextDocument;
@@ -17,7 +18,7 @@ namespace dovu::report {
 struct SheetOptions {
   QString site;                 // client or site name; empty: no such line
   QString programVersion;       // "1.42"
-  QString firmware;             // the controller's firmware version; empty: the one the form shows
+  QString firmware;             // the controller's firmware version; empty: the configuration's own
   bool showSecrets = false;     // the access password and the SIM PIN in clear
   QDateTime when = QDateTime::currentDateTime();
 };
@@ -29,12 +30,18 @@ inline constexpr const char* kMasked = "••••";
 QString firmwareVersion(const Form& form);
 
 // The sheet as HTML (UTF-8 characters, escaped texts).
-QString sheetHtml(const Form& form, const SheetOptions& options);
+QString sheetHtml(const Configuration& c, const SheetOptions& options);
 
 // The sheet laid out for A4 pages (the page size the document is laid out for).
-std::unique_ptr<QTextDocument> sheetDocument(const Form& form, const SheetOptions& options);
+std::unique_ptr<QTextDocument> sheetDocument(const Configuration& c, const SheetOptions& options);
 
 // The sheet as a PDF file in memory; empty on failure.
+QByteArray sheetPdf(const Configuration& c, const SheetOptions& options);
+
+// The same for the form's configuration, with the firmware version the form shows.
+Configuration shownConfiguration(const Form& form);
+QString sheetHtml(const Form& form, const SheetOptions& options);
+std::unique_ptr<QTextDocument> sheetDocument(const Form& form, const SheetOptions& options);
 QByteArray sheetPdf(const Form& form, const SheetOptions& options);
 
 }  // namespace dovu::report

@@ -154,9 +154,11 @@ void clearDeadLock(const QString& path, int olderThanMs) {
 QString backupReasonText(BackupReason reason) { return QString::fromUtf8(reasonName(reason).text); }
 QString backupReasonPolish(BackupReason reason) { return QString::fromUtf8(reasonName(reason).polish); }
 
-QString backupSummary(const Form& form) {
-  return oneLine(form.text("Edit_IN1A") + QStringLiteral(" | ") + form.text("Edit_Tel1"));
+QString backupSummary(const Configuration& c) {
+  return oneLine(c.inputs[0].alarmText + QStringLiteral(" | ") + c.telephones[0]);
 }
+
+QString backupSummary(const Form& form) { return backupSummary(configurationOf(form)); }
 
 QString BackupStore::defaultFolder() {
   // The window's own data folder, also when the tool (another application name) asks.
@@ -306,6 +308,13 @@ QString BackupStore::contentOf(const BackupEntry& entry) const {
 
 std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reason, const QString& port,
                                             QString* error, const QDateTime& when, const QString& firmware) {
+  Configuration c = configurationOf(form);
+  c.firmware = firmwareShown(form);
+  return add(c, reason, port, error, when, firmware);
+}
+
+std::optional<BackupEntry> BackupStore::add(const Configuration& c, BackupReason reason, const QString& port,
+                                            QString* error, const QDateTime& when, const QString& firmware) {
   QString why;
   // why: a reason or subject worded here; a failure without one keeps the text as its detail.
   auto fail = [&](const QString& text, Problem why = {}) {
@@ -315,7 +324,7 @@ std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reaso
     return std::nullopt;
   };
   if (!limitError_.isEmpty()) return fail(limitError_, limitProblem_);
-  const auto file = buildConfigFile(form, &why);
+  const auto file = buildConfigFile(c, &why);
   if (!file) return fail(why);
   const QString shown = QDir::toNativeSeparators(folder_);
   Problem refused;
@@ -366,8 +375,8 @@ std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reaso
   entry.date = when.toOffsetFromUtc(when.offsetFromUtc());
   entry.reason = reason;
   entry.port = port;
-  entry.firmware = firmware.isEmpty() ? firmwareShown(form) : firmware;
-  entry.summary = backupSummary(form);
+  entry.firmware = firmware.isEmpty() ? c.firmware : firmware;
+  entry.summary = backupSummary(c);
   entry.content = contentKey(QByteArray(file->data(), static_cast<qsizetype>(file->size())));
   entry.file = QStringLiteral("%1-%2.dvc").arg(entry.date.toString(QStringLiteral("yyyyMMdd-HHmmss"))).arg(entry.number);
   if (!saveFileAtomically(pathOf(entry), *file, &why)) return fail(why);

@@ -21,6 +21,7 @@
 
 #include "base/bytes.h"
 #include "base/cause.h"
+#include "model/configuration.h"
 #include "model/form.h"
 
 class QLockFile;
@@ -47,6 +48,7 @@ struct BackupEntry {
 
 // The summary line of a configuration: "<first input's text> | <telephone 1>", control
 // characters as spaces.
+QString backupSummary(const Configuration& c);
 QString backupSummary(const Form& form);
 
 class BackupStore {
@@ -85,8 +87,8 @@ class BackupStore {
   // The full path of a backup's file.
   QString pathOf(const BackupEntry& entry) const;
 
-  // Stores the form's configuration as a new backup (the firmware version given, else as the form
-  // shows it),
+  // Stores a configuration as a new backup (the firmware version given, else the configuration's
+  // own),
   // then removes the oldest ones beyond the limit whose configuration a newer backup still holds.
   // Another program storing a backup at the same moment is waited for (up to the lock wait); a lock
   // left by a program that is gone, an empty one or one from another machine is cleared.  The
@@ -94,6 +96,9 @@ class BackupStore {
   // refused.  On failure (the folder cannot be made or is refused, a file cannot be written, the
   // index is unreadable, the limit is malformed, the lock stays taken) nothing of the history has
   // changed and *error says why: the write that asked for the backup must not start.
+  std::optional<BackupEntry> add(const Configuration& c, BackupReason reason, const QString& port, QString* error,
+                                 const QDateTime& when = QDateTime::currentDateTime(), const QString& firmware = {});
+  // The same for the form's configuration; the firmware version, unless given, as the form shows it.
   std::optional<BackupEntry> add(const Form& form, BackupReason reason, const QString& port, QString* error,
                                  const QDateTime& when = QDateTime::currentDateTime(), const QString& firmware = {});
 

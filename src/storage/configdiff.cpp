@@ -4,6 +4,7 @@
 
 #include "model/matrix.h"
 #include "model/params.h"
+#include "storage/configjson.h"
 
 namespace dovu {
 
@@ -74,29 +75,25 @@ std::optional<std::vector<std::size_t>> paramsHolding(const QStringList& fields,
   const auto& table = paramTable();
   std::vector<std::size_t> chosen;
   for (const QString& raw : fields) {
-    QString name = raw.trimmed();
-    // A sensor byte may be named as diff prints it.
-    if (name.startsWith(QLatin1String("SensorSettings."))) {
-      const QString rest = name.mid(15);
-      for (const ConfigItem& it : configItems())
-        if (it.form == F::Sensor && QString::fromLatin1(it.field).mid(5) == rest) name = QString::fromLatin1(it.field);
-    }
-    const QByteArray utf8 = name.toUtf8();
-    const Form::Id id = Form::idOf(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
-    if (id == Form::kNoField) {
+    // A field by its JSON name in either format (or a group of them), or as diff prints it.
+    const std::vector<const ConfigField*> named = configFieldsNamed(raw);
+    if (named.empty()) {
       if (error) *error = QStringLiteral("%1 is no field (see 'dovu-cli show' for the names)").arg(raw);
       return std::nullopt;
     }
-    bool found = false;
-    for (std::size_t k = 0; k < table.size() && !found; ++k) {
-      const auto ids = paramFields(table[k]);
-      if (std::find(ids.begin(), ids.end(), id) == ids.end()) continue;
-      found = true;
-      if (std::find(chosen.begin(), chosen.end(), k) == chosen.end()) chosen.push_back(k);
-    }
-    if (!found) {
-      if (error) *error = QStringLiteral("%1 is not kept by the controller").arg(raw);
-      return std::nullopt;
+    for (const ConfigField* f : named) {
+      const Form::Id id = Form::idOf(f->key);
+      bool found = false;
+      for (std::size_t k = 0; k < table.size() && !found; ++k) {
+        const auto ids = paramFields(table[k]);
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) continue;
+        found = true;
+        if (std::find(chosen.begin(), chosen.end(), k) == chosen.end()) chosen.push_back(k);
+      }
+      if (!found) {
+        if (error) *error = QStringLiteral("%1 is not kept by the controller").arg(raw);
+        return std::nullopt;
+      }
     }
   }
   std::sort(chosen.begin(), chosen.end());

@@ -4,6 +4,7 @@
 #include "model/cp1250.h"
 #include "storage/checkedfile.h"
 #include "model/matrix.h"
+#include "model/params.h"
 
 namespace dovu {
 namespace {
@@ -119,6 +120,9 @@ std::vector<ConfigItem> makeItems() {
   return v;
 }
 
+// The parameter that carries the matrix image the file embeds.
+constexpr std::uint8_t kMatrixReadCode = 52;
+
 // The byte of a list without a selection; indexes beyond the list are refused.
 constexpr int kNoChoiceByte = 255;
 
@@ -135,7 +139,9 @@ const std::vector<ConfigItem>& configItems() {
   return items;
 }
 
-std::optional<ConfigValues> configFromForm(const Form& form, QString* error) {
+std::optional<ConfigValues> configValuesOf(const Configuration& c, QString* error) {
+  // The value of the field an item names.
+  const auto value = [&c](const char* field) { return configValue(c, *configFieldNamed(QString::fromLatin1(field))); };
   ConfigValues out;
   out.values.reserve(kConfigItems);
   for (const ConfigItem& it : configItems()) {
@@ -144,17 +150,15 @@ std::optional<ConfigValues> configFromForm(const Form& form, QString* error) {
         out.values.emplace_back(kConfigMagic);
         break;
       case F::Text:
-        out.values.push_back(toCp1250(form.text(it.field)));
+        out.values.push_back(toCp1250(std::get<QString>(value(it.field))));
         break;
       case F::Matrix:
-        out.values.push_back(packMatrixImage(form));
+        out.values.push_back(encodeParameter(c, *paramByCode(kMatrixReadCode)));
         break;
       case F::Number: {
-        const int n = form.number(it.field);
+        const int n = std::get<int>(value(it.field));
         if (n < 0) {
-          if (error)
-            *error = QStringLiteral("pole %1 nie zawiera liczby: \"%2\"")
-                         .arg(QString::fromUtf8(it.field), form.text(it.field));
+          if (error) *error = QStringLiteral("pole %1 nie zawiera liczby").arg(QString::fromUtf8(it.field));
           return std::nullopt;
         }
         out.values.push_back(oneByte(n % 256));  // a delay of 300 is kept as 44
@@ -162,20 +166,19 @@ std::optional<ConfigValues> configFromForm(const Form& form, QString* error) {
       }
       case F::Choice: {
         // A list without a selection (the window starts that way) is kept as 255.
-        const int i = form.index(it.field);
+        const int i = std::get<int>(value(it.field));
         out.values.push_back(oneByte(i < 0 ? kNoChoiceByte : i));
         break;
       }
       case F::Flags: {
         int b = 0;
         for (int bit = 0; bit < 8; ++bit)
-          if (it.bits[static_cast<std::size_t>(bit)] && form.checked(it.bits[static_cast<std::size_t>(bit)]))
-            b |= 1 << bit;
+          if (const char* box = it.bits[static_cast<std::size_t>(bit)]; box && std::get<bool>(value(box))) b |= 1 << bit;
         out.values.push_back(oneByte(b));
         break;
       }
       case F::Sensor:
-        out.values.push_back(oneByte(form.sensors()[it.sensor]));
+        out.values.push_back(oneByte(c.thresholds[it.sensor]));
         break;
       case F::Checksum:
         out.values.push_back(oneByte(0));  // computed by serializeConfig
@@ -183,6 +186,51 @@ std::optional<ConfigValues> configFromForm(const Form& form, QString* error) {
     }
   }
   return out;
+}
+
+Configuration configurationFrom(const ConfigValues& values) {
+  Configuration c = defaultConfiguration();
+  const auto set = [&c](const char* field, const ConfigValue& v) {
+    setConfigValue(c, *configFieldNamed(QString::fromLatin1(field)), v);
+  };
+  const auto& items = configItems();
+  for (std::size_t i = 0; i < items.size() && i < values.values.size(); ++i) {
+    const ConfigItem& it = items[i];
+    const Bytes& v = values.values[i];
+    switch (it.form) {
+      case F::Magic:
+      case F::Checksum:
+        break;
+      case F::Text:
+        set(it.field, fromCp1250(v));
+        break;
+      case F::Matrix:
+        decodeParameter(c, *paramByCode(kMatrixReadCode), v);
+        break;
+      case F::Number:
+        set(it.field, static_cast<int>(byteAt(v, 0)));
+        break;
+      case F::Choice: {
+        const int n = byteAt(v, 0);
+        set(it.field, n < configFieldNamed(QString::fromLatin1(it.field))->limit ? n : -1);
+        break;
+      }
+      case F::Flags:
+        for (int bit = 7; bit >= 0; --bit)
+          if (const char* box = it.bits[static_cast<std::size_t>(bit)]) set(box, static_cast<bool>((byteAt(v, 0) >> bit) & 1));
+        break;
+      case F::Sensor:
+        c.thresholds[it.sensor] = byteAt(v, 0);
+        break;
+    }
+  }
+  c.firmware.clear();
+  c.port.clear();
+  return c;
+}
+
+std::optional<ConfigValues> configFromForm(const Form& form, QString* error) {
+  return configValuesOf(configurationOf(form), error);
 }
 
 Bytes serializeConfig(const ConfigValues& values) {
@@ -208,10 +256,14 @@ Bytes serializeConfig(const ConfigValues& values) {
   return file;
 }
 
-std::optional<Bytes> buildConfigFile(const Form& form, QString* error) {
-  const auto values = configFromForm(form, error);
+std::optional<Bytes> buildConfigFile(const Configuration& c, QString* error) {
+  const auto values = configValuesOf(c, error);
   if (!values) return std::nullopt;
   return serializeConfig(*values);
+}
+
+std::optional<Bytes> buildConfigFile(const Form& form, QString* error) {
+  return buildConfigFile(configurationOf(form), error);
 }
 
 std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
@@ -272,51 +324,23 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
   return out;
 }
 
-void applyConfig(Form& form, const ConfigValues& values) {
-  const auto& items = configItems();
-  for (std::size_t i = 0; i < items.size() && i < values.values.size(); ++i) {
-    const ConfigItem& it = items[i];
-    const Bytes& v = values.values[i];
-    switch (it.form) {
-      case F::Magic:
-      case F::Checksum:
-        break;
-      case F::Text:
-        form.setText(it.field, fromCp1250(v));
-        if (std::string_view(it.field) == "Edit_operator") form.setSmsCentre(form.text(it.field));
-        break;
-      case F::Matrix:
-        unpackMatrixImage(form, v);
-        break;
-      case F::Number:
-        form.setText(it.field, QString::number(byteAt(v, 0)));
-        break;
-      case F::Choice:
-        form.setIndex(it.field, byteAt(v, 0));
-        break;
-      case F::Flags:
-        // In bit order from the highest, which puts BoxCA ahead of BoxOut1sygn, whose availability
-        // it governs.
-        for (int bit = 7; bit >= 0; --bit)
-          if (const char* box = it.bits[static_cast<std::size_t>(bit)]) form.setChecked(box, (byteAt(v, 0) >> bit) & 1);
-        break;
-      case F::Sensor:
-        form.setSensor(it.sensor, byteAt(v, 0));
-        break;
-    }
-  }
-  form.showAllSensors();
-}
+void applyConfig(Form& form, const ConfigValues& values) { showConfiguration(form, configurationFrom(values)); }
 
-bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier) {
-  if (!readCheckedFile(file, kConfigMagic, notifier)) return false;
+std::optional<Configuration> readConfigFile(const Bytes& file, Notifier& notifier) {
+  if (!readCheckedFile(file, kConfigMagic, notifier)) return std::nullopt;
   QString why;
   const auto values = parseConfigFile(file, &why);
   if (!values) {
     notifier.report(MessageKind::Error, Problem{Cause::BadFormat, Cause::None, {}, {}, why});
-    return false;
+    return std::nullopt;
   }
-  applyConfig(form, *values);
+  return configurationFrom(*values);
+}
+
+bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier) {
+  const auto c = readConfigFile(file, notifier);
+  if (!c) return false;
+  showConfiguration(form, *c);
   return true;
 }
 

@@ -15,6 +15,7 @@
 
 #include "base/bytes.h"
 #include "base/notifier.h"
+#include "model/configuration.h"
 #include "model/form.h"
 #include "model/sensors.h"
 
@@ -53,14 +54,20 @@ struct ConfigValues {
   bool operator==(const ConfigValues&) const = default;
 };
 
-// Takes the items from the fields.  Fails (nullopt, reason in *error) when a number field holds
-// no whole number.
+// Takes the items from a configuration.  Fails (nullopt, reason in *error) when a number field
+// holds no number.  A number is kept modulo 256, a list without a selection as 255.
+std::optional<ConfigValues> configValuesOf(const Configuration& c, QString* error);
+// The configuration that checked items hold (without an origin).  A list index beyond its list is
+// no selection.
+Configuration configurationFrom(const ConfigValues& values);
+// The same from and to the fields.
 std::optional<ConfigValues> configFromForm(const Form& form, QString* error);
 
 // The file bytes of a set of items (length bytes, check byte computed afresh).
 Bytes serializeConfig(const ConfigValues& values);
 
-// Builds the whole file from the fields (configFromForm + serializeConfig).
+// Builds the whole file (configValuesOf + serializeConfig).
+std::optional<Bytes> buildConfigFile(const Configuration& c, QString* error);
 std::optional<Bytes> buildConfigFile(const Form& form, QString* error);
 
 // The full structural check: size, magic, check byte, every length within the data, matrix
@@ -68,10 +75,14 @@ std::optional<Bytes> buildConfigFile(const Form& form, QString* error);
 // nothing.
 std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error);
 
-// Writes checked items into the fields in file order through the form's setters, so that the
-// change markers and the click rules act as for any program change; then selects the operator
-// from the SMS centre number and redraws the thirteen sensor displays.  Sets no colour itself.
+// Shows the configuration of checked items in the form (showConfiguration: through the form's
+// setters, so that the change markers and the click rules act as for any program change; the
+// operator is picked from the SMS centre number).  Sets no colour itself.
 void applyConfig(Form& form, const ConfigValues& values);
+
+// Checks a file held in memory and gives its configuration: the magic and check byte messages,
+// then "Zły format pliku" with the reason for a file that is wrong in any other way.
+std::optional<Configuration> readConfigFile(const Bytes& file, Notifier& notifier);
 
 // Checks and loads a file held in memory: the magic and check byte messages, then
 // "Zły format pliku" with the reason for a file that is wrong in any other way.  True when loaded;

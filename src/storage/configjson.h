@@ -1,33 +1,61 @@
 #pragma once
-// The configuration as a JSON object, for the command-line tool and scripts: every field that the
-// configuration file holds, by its field name.
+// The configuration as a JSON object, for the command-line tool and scripts.
 //
-//   texts                          "Edit_Tel1": "+48601234567"   (Unicode; Windows-1250 on the wire)
-//   check boxes, matrix cells      "BoxCA": true, "BoxIN1T1": false   (all 176 cells by name)
-//   number fields of the blocks    "Edit_LimitSMS": 5   (the byte they travel as, 0..255; a text
-//     (limits, on-times, IleTest,                          that is not the plain decimal form stays
-//      alarm delays)                                        a string of digits: "05")
-//   choice lists ComboOut1..4      "ComboOut1": -1   (-1: no selection, else 0..8)
-//   access password                "Edit_haslo": "8617"
-//   sensor settings                "SensorSettings": {"T1Min": 130, ..., "WMax": 80}   (raw bytes)
+// Format 2 names every field by its meaning, nested as the name says, and carries "format": 2:
+//   texts                "pin": "4821", "telephones": ["+48601234567", ...],
+//                        "inputs": [{"alarmText": "...", "normalText": "..."}, ...]
+//   switches             "miniCa": true, "outputs": [{"monostable": false, ...}, ...]
+//   numbers              "limits": {"sms": 5, ...}   (0..255, the byte they travel as; null for a
+//                                                     field that held no number)
+//   lists                "outputs": [{"drivenBy": -1, ...}]   (-1: no selection, else 0..8)
+//   thresholds           "sensors": {"t1": {"max": 136, ...}}, "dc": {"threshold": 105}   (raw bytes)
+//   the matrix           "matrix": {"sms": {"in1": [true, false, ...8]}, "voice": {...}}
+// The names are those of configFields() (model/configuration.h), the one list of them.
 //
-// Combo_operator is not stored: loading picks it from Edit_operator, as the file load does.  The
-// spin display fields are not stored either: they are drawn from SensorSettings.
+// Format 1 (the earlier files, without "format") named the fields after the window's fields
+// ("Edit_Tel1", "BoxCA", "ComboOut1", "SensorSettings": {"T1Min": 130, ...}); it is still read.
 //
-// A saved file also says where it came from, in an object that no reader takes any field from:
-//   meta                           {"date": "2026-12-08T17:50:00+01:00", "program": "dovu-konfig 1.42",
-//                                   "firmware": "DOVU v 2.3", "port": "/dev/ttyUSB0"}
-// firmware and port only when the configuration was read from a controller.  Files without meta
-// load as before; a meta that is not an object is refused like any field of the wrong type.
+// A saved file also says where it came from, in a meta object:
+//   meta                 {"date": "2026-12-08T17:50:00+01:00", "program": "dovu-konfig 1.42",
+//                         "firmware": "DOVU v 2.3", "port": "/dev/ttyUSB0"}
+// firmware and port only when the configuration was read from a controller; a format-2 reader
+// takes them as the configuration's origin, a format-1 reader takes nothing from meta.  Files
+// without meta load as before; a meta that is not an object is refused like any field of the
+// wrong type.
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
+#include <optional>
+#include <vector>
 
+#include "model/configuration.h"
 #include "model/form.h"
 
 namespace dovu {
 
+// Format 2, "format" included, meta not.
+QJsonObject configToJson(const Configuration& c);
+// Format 2 or format 1, checked as a whole: every field present, no unknown names, the right
+// types, bytes and numbers in 0..255 (format 1 also takes a number as a string of digits), indexes
+// within their lists or -1, texts within the 255 characters of a file item and in Windows-1250.
+// Nullopt with the reason in *error on any fault.
+std::optional<Configuration> configFromJson(const QJsonObject& json, QString* error);
+// The same on JSON text (indented, UTF-8); the text form also refuses a name given twice.  The
+// meta object is written when not empty.
+QByteArray configToJsonText(const Configuration& c, const QJsonObject& meta = {});
+std::optional<Configuration> configFromJsonText(const QByteArray& text, QString* error);
+
+// The fields a JSON name stands for, in either format: "telephones[0]" or "Edit_Tel1", a
+// threshold also as "SensorSettings.T1Max" (as diff names it); a group ("telephones",
+// "inputs[2]", "matrix.sms.in1") stands for every field under it.  Empty when it names nothing.
+std::vector<const ConfigField*> configFieldsNamed(const QString& name);
+// The value a text gives a field (a cell of a site table, say), checked as the JSON reader checks
+// it: a text as it is, a number or threshold byte as decimal digits 0..255, a switch as
+// true/false (also 1/0, yes/no), a list index as -1..its last item.  Nullopt with the reason.
+std::optional<ConfigValue> configValueFromText(const ConfigField& f, const QString& text, QString* error);
+
+// The form's configuration in format 2.
 QJsonObject configToJson(const Form& form);
 
 // Where a configuration came from: the controller's firmware version as its label shows it and the
@@ -43,13 +71,9 @@ QString firmwareShown(const Form& form);
 // program's version, and the origin's non-empty entries.
 QJsonObject configMeta(const ConfigOrigin& origin, const QDateTime& when = QDateTime::currentDateTime());
 
-// Checks the whole object first: every field present, no unknown names, the right types, bytes and
-// number fields (numbers or strings of digits) in 0..255, indexes in -1..8, texts within the 255
-// characters of a file item and in Windows-1250; the text form also refuses a name given twice.  On any fault returns
-// false with the reason in *error and leaves the form untouched.  Otherwise writes every field
-// through the form's setters, the access password first and then in the order of the parameter
-// table (so change markers and the BoxCA rule act as on a file load), and redraws the thirteen
-// sensor displays.
+// Checks the whole object first (configFromJson); on any fault returns false with the reason in
+// *error and leaves the form untouched.  Otherwise shows the configuration in the form
+// (showConfiguration: change markers and the BoxCA rule act as on a file load).
 bool configFromJson(Form& form, const QJsonObject& json, QString* error);
 
 // The same on JSON text (indented, UTF-8); the first without meta, the second with the given one.

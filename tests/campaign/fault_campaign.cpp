@@ -52,6 +52,7 @@
 #include "storage/configjson.h"
 #include "model/params.h"
 #include "base/notifier.h"
+#include "support/jsonpath.h"
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "wording.h"
@@ -918,19 +919,20 @@ bool prepare(Reference& ref) {
   if (!cli({QStringLiteral("convert"), base, ref.dvc}) || !cli({QStringLiteral("convert"), ref.dvc, saved})) return false;
   ref.saved = readFile(saved);
   // Three files to upload, each changing other parameters.
-  const std::vector<std::vector<std::pair<const char*, const char*>>> edits = {
-      {{"Edit_Tel1", "\"+48601000111\""}, {"Edit_IN3A", "\"Okno kuchnia\""}, {"Edit_LimitSMS", "9"}},
-      {{"Edit_pin", "\"4321\""}, {"BoxCA", "true"}, {"ComboOut2", "4"}, {"Edit_Tel8", "\"+48700800900\""}},
-      {{"Edit_IN1A", "\"Drzwi wejściowe\""}, {"Edit_Tel4", "\"+48500400300\""}, {"Edit_LimitSMS", "3"},
-       {"ComboOut4", "1"}},
+  const std::vector<std::vector<std::pair<const char*, QJsonValue>>> edits = {
+      {{"telephones[0]", QStringLiteral("+48601000111")}, {"inputs[2].alarmText", QStringLiteral("Okno kuchnia")},
+       {"limits.sms", 9}},
+      {{"pin", QStringLiteral("4321")}, {"miniCa", true}, {"outputs[1].drivenBy", 4},
+       {"telephones[7]", QStringLiteral("+48700800900")}},
+      {{"inputs[0].alarmText", QStringLiteral("Drzwi wejściowe")}, {"telephones[3]", QStringLiteral("+48500400300")},
+       {"limits.sms", 3}, {"outputs[3].drivenBy", 1}},
   };
   for (std::size_t i = 0; i < edits.size(); ++i) {
-    QString text = QString::fromUtf8(ref.download);
-    for (const auto& [field, value] : edits[i])
-      text.replace(QRegularExpression(QStringLiteral("\"%1\": [^,\\n]*").arg(QLatin1String(field))),
-                   QStringLiteral("\"%1\": %2").arg(QLatin1String(field), QString::fromUtf8(value)));
+    QJsonObject json = QJsonDocument::fromJson(ref.download).object();
+    for (const auto& [field, value] : edits[i]) json = dovu::test::withJsonAt(json, QLatin1String(field), value);
+    const QByteArray text = QJsonDocument(json).toJson();
     const QString path = ref.dir.filePath(QStringLiteral("up%1.json").arg(i));
-    writeFile(path, text.toUtf8());
+    writeFile(path, text);
     SimProcess clean;
     if (!clean.started() || !cli({QStringLiteral("upload"), QStringLiteral("--port"), clean.port(), path})) return false;
     ref.uploadFiles.push_back(path);

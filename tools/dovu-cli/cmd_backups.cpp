@@ -46,7 +46,7 @@ bool backupBeforeWrite(const QString& port, const QString& password, BackupReaso
         (why.isEmpty() ? QString() : QStringLiteral(": ") + why) + skip);
     return false;
   }
-  const auto entry = store.add(c->form, reason, port, &why, QDateTime::currentDateTime(), firmware);
+  const auto entry = store.add(configurationOf(c->form), reason, port, &why, QDateTime::currentDateTime(), firmware);
   if (!entry) {
     err(notStarted + why + skip);
     return false;

@@ -60,13 +60,13 @@ QString escaped(const Bytes& text) { return quote(text, true); }
 std::optional<ConfigValues> readSide(const QString& side, const QString& password, QString* error,
                                      StopSignals& stop) {
   if (!side.startsWith(QLatin1String("port:"))) {
-    Form form;
-    if (!readConfigAny(side, form, error)) return std::nullopt;
-    return configFromForm(form, error);
+    const auto c = readConfigAny(side, error);
+    if (!c) return std::nullopt;
+    return configValuesOf(*c, error);
   }
   const auto c = downloadFromController(side.mid(5), password, error, nullptr, [&stop] { return stop.signal() != 0; });
   if (!c) return std::nullopt;
-  return configFromForm(c->form, error);
+  return configValuesOf(configurationOf(c->form), error);
 }
 
 }  // namespace
@@ -117,17 +117,17 @@ int cmdShow(const QStringList& args) {
 }
 
 int showConfig(const QString& path, bool json) {
-  Form form;
   QString why;
-  if (!readConfigAny(path, form, &why)) {
+  const auto c = readConfigAny(path, &why);
+  if (!c) {
     err(why);
     return kFailure;
   }
   if (json) {
-    outBytes(configToJsonText(form));
+    outBytes(configToJsonText(*c));
     return kOk;
   }
-  const auto values = configFromForm(form, &why);
+  const auto values = configValuesOf(*c, &why);
   if (!values) {
     err(why);
     return kFailure;
@@ -150,19 +150,19 @@ int cmdConvert(const QStringList& args) {
     err(unsupportedFormat(outPath));
     return kUsage;
   }
-  Form form;
   QString why;
-  if (!readConfigAny(in, form, &why)) {
+  const auto c = readConfigAny(in, &why);
+  if (!c) {
     err(why);
     return kFailure;
   }
-  // Say what the fields cannot carry when they do not give the same bytes back.
+  // Say what the configuration cannot carry when it does not give the same bytes back.
   if (configFormatOf(in) == ConfigFormat::Dvc) {
     if (const auto original = readWholeFile(in, &why))
-      for (const QString& line : configNormalisations(*original, form))
+      for (const QString& line : configNormalisations(*original, *c))
         err(QStringLiteral("%1: %2").arg(displayName(in), line));
   }
-  if (!writeConfigAny(outPath, form, &why)) {
+  if (!writeConfigAny(outPath, *c, &why)) {
     err(why);
     return kFailure;
   }

@@ -58,12 +58,12 @@ int cmdReport(const QStringList& args) {
     }
     pdf = report::sheetPdf(c->form, options);
   } else {
-    Form form;
-    if (!readConfigAny(source, form, &why)) {
+    const auto c = readConfigAny(source, &why);
+    if (!c) {
       err(why);
       return kFailure;
     }
-    pdf = report::sheetPdf(form, options);
+    pdf = report::sheetPdf(*c, options);
   }
   if (pdf.isEmpty()) {
     err(QStringLiteral("%1: the sheet could not be made").arg(displayName(out)));

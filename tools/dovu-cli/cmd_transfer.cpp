@@ -102,22 +102,28 @@ int cmdDownload(const QStringList& args) {
   ConfigTransfer transfer(c.form, *c.link, *c.session);
   transfer.stopRequested = [&stop] { return stop.signal() != 0; };
   Progress line("download", 100);
-  QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
+  int reached = 0;  // the transfer's progress, 0..100
+  QObject::connect(&transfer, &ConfigTransfer::progress, [&line, &reached](int v) {
+    reached = v;
+    line.show(v);
+  });
   const Outcome o = runTransfer(c, line, [&transfer] { return runToEnd(transfer, false); });
   if (const int sig = stop.signal(); sig && !o.ok) {
     c.logoutQuietly();
     err(QStringLiteral("download interrupted by %1 at the bar value %2: no file written")
-            .arg(StopSignals::name(sig)).arg(c.form.state("Bar").value));
+            .arg(StopSignals::name(sig)).arg(reached));
     return StopSignals::exitCode(sig);
   }
   if (!o.ok) {
-    err(QStringLiteral("download stopped at the bar value %1: %2").arg(c.form.state("Bar").value).arg(o.why));
+    err(QStringLiteral("download stopped at the bar value %1: %2").arg(reached).arg(o.why));
     return kFailure;
   }
   c.session->liveOff();  // the tool does not poll
-  const ConfigOrigin origin{firmwareShown(c.form), cmd.port()};  // the logout clears the version
+  Configuration read = configurationOf(c.form);
+  read.firmware = firmwareShown(c.form);  // the logout clears the version
+  read.port = cmd.port();
   if (!c.logout()) return kFailure;
-  if (!writeConfigAny(out, c.form, &why, origin)) {
+  if (!writeConfigAny(out, read, &why)) {
     err(why);
     return kFailure;
   }
@@ -136,8 +142,9 @@ int cmdUpload(const QStringList& args) {
   cmd.addLinkOptions();
   cmd.addBackupOption();
   cmd.parser.addOption({QStringLiteral("only"),
-                        QStringLiteral("send only the parameters holding these fields (names as 'diff' prints "
-                                       "them, comma-separated); a block goes whole"),
+                        QStringLiteral("send only the parameters holding these fields (JSON names such as "
+                                       "telephones[0] or a group such as telephones, or names as 'diff' "
+                                       "prints them; comma-separated); a block goes whole"),
                         QStringLiteral("FIELD,...")});
   if (const auto exit = cmd.parse(args, 1, 1)) return *exit;
   BackupStore store;
@@ -151,7 +158,7 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
   // Every --only counts, each a comma-separated list.
   std::vector<std::size_t> only;
   QStringList names;  // the fields as the user named them
-  std::vector<std::size_t> paramOfName;
+  std::vector<std::vector<std::size_t>> paramsOfName;  // a group of fields may span several
   if (cmd.parser.optionNames().contains(QStringLiteral("only"))) {
     QString why;
     for (const QString& value : cmd.parser.values(QStringLiteral("only")))
@@ -163,8 +170,9 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
         }
         if (chosen->empty()) continue;
         names << name.trimmed();
-        paramOfName.push_back(chosen->front());
-        if (std::find(only.begin(), only.end(), chosen->front()) == only.end()) only.push_back(chosen->front());
+        paramsOfName.push_back(*chosen);
+        for (std::size_t k : *chosen)
+          if (std::find(only.begin(), only.end(), k) == only.end()) only.push_back(k);
       }
     if (only.empty()) {
       err(QStringLiteral("%1 --only: no field named").arg(what));
@@ -177,19 +185,21 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
   Controller c(cmd.port(), QLatin1String(kDefaultPassword));
   // The file is checked before the port is touched.
   QString why;
-  if (!readConfigAny(file, c.form, &why)) {
+  auto wanted = readConfigAny(file, &why);
+  if (!wanted) {
     err(why);
     return kFailure;
   }
+  // The login uses the password given, else the one the file holds.
+  if (given) wanted->password = *given;
+  showConfiguration(c.form, *wanted);
   if (const auto tooLong = textTooLong(c.form)) {
     err(QStringLiteral("%1: %2").arg(displayName(file), englishReason(*tooLong)));
     return kFailure;
   }
-  // The login uses the password given, else the one the file holds.
-  if (given) c.form.setText("Edit_haslo", *given);
-  if (!checkPassword(c.form.text("Edit_haslo"))) return kFailure;
+  if (!checkPassword(wanted->password)) return kFailure;
   if (!cmd.backupSkipped() &&
-      !backupBeforeWrite(cmd.port(), c.form.text("Edit_haslo"), BackupReason::BeforeUpload, verb, stop, store))
+      !backupBeforeWrite(cmd.port(), wanted->password, BackupReason::BeforeUpload, verb, stop, store))
     return stop.signal() ? StopSignals::exitCode(stop.signal()) : kFailure;
 
   Dispatcher dispatcher(c.form);
@@ -216,8 +226,14 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
     if (only.empty()) return heldAfterUpload(written, inFlight);
     QStringList fields[3];  // written, uncertain, unchanged
     for (int i = 0; i < names.size(); ++i) {
-      const auto place = std::find(only.begin(), only.end(), paramOfName[static_cast<std::size_t>(i)]) - only.begin();
-      fields[place < written ? 0 : inFlight && place == written ? 1 : 2] << names[i];
+      // A name whose parameters are not all in one state is uncertain.
+      int state = -1;
+      for (std::size_t k : paramsOfName[static_cast<std::size_t>(i)]) {
+        const auto place = std::find(only.begin(), only.end(), k) - only.begin();
+        const int one = place < written ? 0 : inFlight && place == written ? 1 : 2;
+        state = state < 0 || state == one ? one : 1;
+      }
+      fields[state] << names[i];
     }
     QStringList parts;
     const char* const kWords[] = {"written", "uncertain", "unchanged"};

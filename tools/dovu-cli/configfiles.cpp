@@ -39,11 +39,11 @@ QString unsupportedFormat(const QString& path) {
   return QStringLiteral("%1: unsupported file type (expected .dvc or .json)").arg(displayName(path));
 }
 
-bool readConfigAny(const QString& path, Form& form, QString* error) {
+std::optional<Configuration> readConfigAny(const QString& path, QString* error) {
   const ConfigFormat format = configFormatOf(path);
   if (format == ConfigFormat::Unknown) {
     *error = unsupportedFormat(path);
-    return false;
+    return std::nullopt;
   }
   QString why;
   bool tooLarge = false;
@@ -52,27 +52,25 @@ bool readConfigAny(const QString& path, Form& form, QString* error) {
     *error = tooLarge ? englishLine(Problem{Cause::BadFormat, Cause::FileTooLarge, displayName(path),
                                             {QString::number(kFileBufferSize)}, {}})
                       : QStringLiteral("%1: %2").arg(englishText(Cause::CannotRead), why);
-    return false;
+    return std::nullopt;
   }
   if (format == ConfigFormat::Dvc) {
     CollectingNotifier n;
-    if (loadConfigFile(form, *data, n)) return true;
+    if (auto c = readConfigFile(*data, n)) return c;
     *error = QStringLiteral("%1: %2").arg(displayName(path), n.line);
-    return false;
+    return std::nullopt;
   }
-  if (!configFromJsonText(form, QByteArray(data->data(), static_cast<qsizetype>(data->size())), &why)) {
-    *error = QStringLiteral("%1: %2").arg(displayName(path), why);
-    return false;
-  }
-  return true;
+  auto c = configFromJsonText(QByteArray(data->data(), static_cast<qsizetype>(data->size())), &why);
+  if (!c) *error = QStringLiteral("%1: %2").arg(displayName(path), why);
+  return c;
 }
 
-bool writeConfigAny(const QString& path, const Form& form, QString* error, const ConfigOrigin& origin) {
+bool writeConfigAny(const QString& path, const Configuration& c, QString* error) {
   Bytes data;
   QString why;
   switch (configFormatOf(path)) {
     case ConfigFormat::Dvc: {
-      const auto file = buildConfigFile(form, &why);
+      const auto file = buildConfigFile(c, &why);
       if (!file) {
         *error = QStringLiteral("%1: %2").arg(displayName(path), why);
         return false;
@@ -81,7 +79,7 @@ bool writeConfigAny(const QString& path, const Form& form, QString* error, const
       break;
     }
     case ConfigFormat::Json: {
-      const QByteArray text = configToJsonText(form, configMeta(origin));
+      const QByteArray text = configToJsonText(c, configMeta({c.firmware, c.port}));
       data.assign(text.constData(), static_cast<std::size_t>(text.size()));
       break;
     }
@@ -92,10 +90,10 @@ bool writeConfigAny(const QString& path, const Form& form, QString* error, const
   return saveFileAtomically(path, data, error);
 }
 
-QStringList configNormalisations(const Bytes& file, const Form& form) {
+QStringList configNormalisations(const Bytes& file, const Configuration& c) {
   QString why;
   const auto original = parseConfigFile(file, &why);
-  const auto rebuilt = configFromForm(form, &why);
+  const auto rebuilt = configValuesOf(c, &why);
   QStringList lines;
   if (!original || !rebuilt) return lines;
   const auto& items = configItems();

@@ -1,0 +1,248 @@
+#include "model/configuration.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+
+#include "model/form.h"
+#include "model/layout.h"
+#include "model/params.h"
+
+namespace dovu {
+
+namespace {
+
+using T = ConfigFieldType;
+
+// The window's name of a field, kept by the catalogue for the life of the program.
+const char* keyOf(const std::string& name) {
+  const Form::Id id = Form::idOf(name);
+  return id == Form::kNoField ? nullptr : Form::def(id).name;
+}
+
+// Lower-case source names of the matrix rows, beside kMatrixRows.
+constexpr const char* kSourceNames[] = {"in1", "in2", "in3", "in4", "in5", "t1",
+                                        "t2",  "t3",  "humidity", "ex", "dc"};
+static_assert(std::size(kSourceNames) == kMatrixRows.size());
+static_assert(Configuration::kSources == static_cast<int>(kMatrixRows.size()));
+constexpr const char* kSensorNames[] = {"t1", "t2", "t3", "humidity"};
+static_assert(std::size(kSensorNames) == std::size(layout::kSensorPages));
+
+struct Table {
+  std::vector<ConfigField> fields;
+  std::unordered_map<QString, std::size_t> byName;  // stable and window names
+
+  template <class F>
+  void add(QString name, const char* key, T type, F member, int limit = 0) {
+    fields.push_back({std::move(name), key, type, limit,
+                      [member](Configuration& c) -> void* { return &member(c); }});
+  }
+
+  Table() {
+    add("password", "Edit_haslo", T::Text, [](Configuration& c) -> QString& { return c.password; });
+    add("pin", "Edit_pin", T::Text, [](Configuration& c) -> QString& { return c.pin; });
+    add("smsCentre", "Edit_operator", T::Text, [](Configuration& c) -> QString& { return c.smsCentre; });
+    for (std::size_t i = 0; i < 8; ++i)
+      add(QStringLiteral("telephones[%1]").arg(i), keyOf("Edit_Tel" + std::to_string(i + 1)), T::Text,
+          [i](Configuration& c) -> QString& { return c.telephones[i]; });
+    for (std::size_t i = 0; i < std::size(layout::kInputRows); ++i) {
+      const QString in = QStringLiteral("inputs[%1].").arg(i);
+      add(in + "alarmText", layout::kInputRows[i].active, T::Text,
+          [i](Configuration& c) -> QString& { return c.inputs[i].alarmText; });
+      add(in + "normalText", layout::kInputRows[i].inactive, T::Text,
+          [i](Configuration& c) -> QString& { return c.inputs[i].normalText; });
+    }
+    // kSupplyRows: DC, then EX.
+    add("dc.alarmText", layout::kSupplyRows[0].active, T::Text, [](Configuration& c) -> QString& { return c.dc.alarmText; });
+    add("dc.normalText", layout::kSupplyRows[0].inactive, T::Text,
+        [](Configuration& c) -> QString& { return c.dc.normalText; });
+    add("ex.alarmText", layout::kSupplyRows[1].active, T::Text, [](Configuration& c) -> QString& { return c.ex.alarmText; });
+    add("ex.normalText", layout::kSupplyRows[1].inactive, T::Text,
+        [](Configuration& c) -> QString& { return c.ex.normalText; });
+    for (std::size_t i = 0; i < std::size(layout::kOutputGroups); ++i) {
+      const layout::OutputGroup& g = layout::kOutputGroups[i];
+      const QString out = QStringLiteral("outputs[%1].").arg(i);
+      add(out + "onWord", g.on, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].onWord; });
+      add(out + "offWord", g.off, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].offWord; });
+      add(out + "normallyClosed", g.nc, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].normallyClosed; });
+      add(out + "monostable", g.mono, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].monostable; });
+      add(out + "time", g.time, T::Number, [i](Configuration& c) -> int& { return c.outputs[i].time; });
+      add(out + "drivenBy", g.limit, T::Choice, [i](Configuration& c) -> int& { return c.outputs[i].drivenBy; },
+          Form::def(Form::idOf(g.limit)).itemCount);
+    }
+    add("confirmation.enabled", "BoxPotw", T::Flag, [](Configuration& c) -> bool& { return c.confirm; });
+    add("confirmation.text", "EditPotw", T::Text, [](Configuration& c) -> QString& { return c.confirmText; });
+    add("autoTest.enabled", "BoxAutoTest", T::Flag, [](Configuration& c) -> bool& { return c.autoTest; });
+    add("autoTest.text", "EditAutotest", T::Text, [](Configuration& c) -> QString& { return c.autoTestText; });
+    add("autoTest.hours", "IleTest", T::Number, [](Configuration& c) -> int& { return c.autoTestHours; });
+    add("sendStateAtStart", "BoxWyslijStan", T::Flag, [](Configuration& c) -> bool& { return c.sendStateAtStart; });
+    add("miniCa", "BoxCA", T::Flag, [](Configuration& c) -> bool& { return c.miniCa; });
+    add("out1Siren", "BoxOut1sygn", T::Flag, [](Configuration& c) -> bool& { return c.out1Siren; });
+    add("limits.sms", "Edit_LimitSMS", T::Number, [](Configuration& c) -> int& { return c.smsLimit; });
+    add("limits.voice", "Edit_LimitVoice", T::Number, [](Configuration& c) -> int& { return c.voiceLimit; });
+    auto threshold = [this](QString name, const char* key) {
+      const std::size_t b = static_cast<std::size_t>(sensorByField(key)->byte);
+      add(std::move(name), key, T::Byte, [b](Configuration& c) -> std::uint8_t& { return c.thresholds.bytes[b]; });
+    };
+    for (std::size_t i = 0; i < std::size(layout::kSensorPages); ++i) {
+      const layout::SensorPage& p = layout::kSensorPages[i];
+      const QString s = QStringLiteral("sensors.%1.").arg(QLatin1String(kSensorNames[i]));
+      add(s + "highText", p.high, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].highText; });
+      add(s + "normalText", p.normal, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].normalText; });
+      add(s + "lowText", p.low, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].lowText; });
+      threshold(s + "max", p.max);
+      threshold(s + "min", p.min);
+      if (p.correction) threshold(s + "correction", p.correction);
+      add(s + "delay", p.delay, T::Number, [i](Configuration& c) -> int& { return c.sensors[i].delay; });
+    }
+    threshold("dc.threshold", layout::kSupplyRows[0].threshold);
+    threshold("ex.threshold", layout::kSupplyRows[1].threshold);
+    add("statusQuery.text", "JakiStan", T::Text, [](Configuration& c) -> QString& { return c.statusQuery; });
+    using Reply = Configuration::Reply;
+    constexpr bool Reply::*kReply[] = {&Reply::t1, &Reply::t2, &Reply::t3, &Reply::humidity,
+                                       &Reply::dc, &Reply::ex, &Reply::io};
+    constexpr const char* kReplyNames[] = {"t1", "t2", "t3", "humidity", "dc", "ex", "io"};
+    static_assert(std::size(kReply) == std::size(layout::kReplyColumns));
+    for (std::size_t i = 0; i < std::size(kReply); ++i) {
+      bool Reply::*m = kReply[i];
+      add(QStringLiteral("statusQuery.reply.%1").arg(QLatin1String(kReplyNames[i])), layout::kReplyColumns[i].box,
+          T::Flag, [m](Configuration& c) -> bool& { return c.reply.*m; });
+    }
+    for (const layout::MatrixPage& page : layout::kMatrixPages) {
+      const bool voice = page.letter == 'S';
+      for (std::size_t r = 0; r < kMatrixRows.size(); ++r)
+        for (std::size_t t = 0; t < 8; ++t)
+          add(QStringLiteral("matrix.%1.%2[%3]")
+                  .arg(QLatin1String(voice ? "voice" : "sms"), QLatin1String(kSourceNames[r]))
+                  .arg(t),
+              keyOf(std::string("Box") + kMatrixRows[r] + page.letter + std::to_string(t + 1)), T::Flag,
+              [voice, r, t](Configuration& c) -> bool& { return (voice ? c.matrix.voice : c.matrix.sms)[r][t]; });
+    }
+
+    // The order: the password, then as the parameters carry the fields.
+    std::vector<std::string> order{"Edit_haslo"};
+    for (Form::Id id : configurationFieldIds()) order.emplace_back(Form::def(id).name);
+    auto place = [&](const ConfigField& f) {
+      return std::find(order.begin(), order.end(), std::string(f.key)) - order.begin();
+    };
+    std::stable_sort(fields.begin(), fields.end(),
+                     [&](const ConfigField& a, const ConfigField& b) { return place(a) < place(b); });
+    // The text limits the controller keeps.
+    for (const ParamDef& p : paramTable())
+      if (p.kind == PayloadKind::Text)
+        for (ConfigField& f : fields)
+          if (std::string_view(f.key) == p.field) f.limit = p.limit;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      byName.emplace(fields[i].name, i);
+      byName.emplace(QString::fromLatin1(fields[i].key), i);
+    }
+  }
+};
+
+const Table& table() {
+  static const Table t;
+  return t;
+}
+
+template <class V>
+V& ref(Configuration& c, const ConfigField& f) {
+  return *static_cast<V*>(f.at(c));
+}
+template <class V>
+const V& ref(const Configuration& c, const ConfigField& f) {
+  return *static_cast<const V*>(f.at(const_cast<Configuration&>(c)));
+}
+
+}  // namespace
+
+bool Configuration::operator==(const Configuration& o) const {
+  for (const ConfigField& f : configFields())
+    if (configValue(*this, f) != configValue(o, f)) return false;
+  return true;
+}
+
+const std::vector<ConfigField>& configFields() { return table().fields; }
+
+const ConfigField* configFieldNamed(const QString& name) {
+  const auto& m = table().byName;
+  const auto it = m.find(name);
+  return it == m.end() ? nullptr : &table().fields[it->second];
+}
+
+ConfigValue configValue(const Configuration& c, const ConfigField& f) {
+  switch (f.type) {
+    case T::Text: return ref<QString>(c, f);
+    case T::Number:
+    case T::Choice: return ref<int>(c, f);
+    case T::Flag: return ref<bool>(c, f);
+    case T::Byte: return static_cast<int>(ref<std::uint8_t>(c, f));
+  }
+  return {};
+}
+
+void setConfigValue(Configuration& c, const ConfigField& f, const ConfigValue& v) {
+  switch (f.type) {
+    case T::Text:
+      if (const auto* s = std::get_if<QString>(&v)) ref<QString>(c, f) = *s;
+      break;
+    case T::Number:
+    case T::Choice:
+      if (const auto* n = std::get_if<int>(&v)) ref<int>(c, f) = *n;
+      break;
+    case T::Flag:
+      if (const auto* b = std::get_if<bool>(&v)) ref<bool>(c, f) = *b;
+      break;
+    case T::Byte:
+      if (const auto* n = std::get_if<int>(&v)) ref<std::uint8_t>(c, f) = static_cast<std::uint8_t>(*n);
+      break;
+  }
+}
+
+Configuration defaultConfiguration() {
+  static const Configuration c = configurationOf(Form());
+  return c;
+}
+
+const ParamDef* textOverLimit(const Configuration& c) {
+  for (const ParamDef& p : paramTable())
+    if (p.kind == PayloadKind::Text && ref<QString>(c, *configFieldNamed(QString::fromLatin1(p.field))).size() > p.limit)
+      return &p;
+  return nullptr;
+}
+
+Configuration configurationOf(const Form& form) {
+  Configuration c;
+  for (const ConfigField& f : configFields()) {
+    const FieldState& s = form.state(f.key);
+    switch (f.type) {
+      case T::Text: ref<QString>(c, f) = s.text; break;
+      case T::Number: ref<int>(c, f) = Form::parseNumber(s.text); break;
+      case T::Choice: ref<int>(c, f) = s.index; break;
+      case T::Flag: ref<bool>(c, f) = s.checked; break;
+      case T::Byte: ref<std::uint8_t>(c, f) = form.sensors()[sensorByField(f.key)->byte]; break;
+    }
+  }
+  return c;
+}
+
+void showConfiguration(Form& form, const Configuration& c) {
+  for (const ConfigField& f : configFields()) {
+    switch (f.type) {
+      case T::Text:
+        if (f.name == QLatin1String("smsCentre")) form.setSmsCentre(ref<QString>(c, f));
+        else form.setText(f.key, ref<QString>(c, f));
+        break;
+      case T::Number: {
+        const int n = ref<int>(c, f);
+        form.setText(f.key, n < 0 ? QString() : QString::number(n));
+        break;
+      }
+      case T::Choice: form.setIndex(f.key, ref<int>(c, f)); break;
+      case T::Flag: form.setChecked(f.key, ref<bool>(c, f)); break;
+      case T::Byte: form.setSensor(sensorByField(f.key)->byte, ref<std::uint8_t>(c, f)); break;
+    }
+  }
+  form.showAllSensors();
+}
+
+}  // namespace dovu
