@@ -268,7 +268,7 @@ TEST_F(Session, UploadOfTheWindowDefaultsAsksFirstAnUploadOfALoadedFileDoesNot) 
   const QString path = dir.filePath(QStringLiteral("k.dvc"));
   Form file;
   file.setText("Edit_Tel1", QStringLiteral("+48500600700"));
-  ASSERT_TRUE(saveConfigFile(file, path, notes_));
+  ASSERT_TRUE(saveConfigFile(file, path, notes_.collect()));
   ASSERT_TRUE(ui::loadConfigFileFromPath(main_->form(), notes_, path));
   find<QAction>("Zapisz1")->trigger();
   ASSERT_TRUE(waitFor([&] { return sets() > 0 && !main_->transfer().busy(); }, 30000));
@@ -404,8 +404,7 @@ TEST_F(Session, EveryWriteFromTheWindowFirstKeepsWhatTheControllerHeld) {
   // What a backup holds, parameter by parameter as the controller's dump has them.
   auto holds = [](const BackupEntry& e, const std::vector<std::pair<int, Bytes>>& dump) {
     Form kept;
-    SilentNotifier silent;
-    if (!loadConfigFile(kept, BackupStore().pathOf(e), silent) || dump.size() != paramTable().size()) return false;
+    if (!loadConfigFile(kept, BackupStore().pathOf(e)) || dump.size() != paramTable().size()) return false;
     for (std::size_t i = 0; i < dump.size(); ++i)
       if (buildPayload(kept, paramTable()[i]) != dump[i].second) return false;
     return true;
@@ -416,7 +415,7 @@ TEST_F(Session, EveryWriteFromTheWindowFirstKeepsWhatTheControllerHeld) {
   const QString path = dir.filePath(QStringLiteral("k.dvc"));
   Form file;
   file.setText("Edit_Tel1", QStringLiteral("+48500600700"));
-  ASSERT_TRUE(saveConfigFile(file, path, notes_));
+  ASSERT_TRUE(saveConfigFile(file, path, notes_.collect()));
   ASSERT_TRUE(ui::loadConfigFileFromPath(main_->form(), notes_, path));
   find<QAbstractButton>("Icon_put")->click();
   ASSERT_TRUE(waitFor([&] { return sets() == 51 && !main_->transfer().busy(); }, 60000))
@@ -585,16 +584,15 @@ TEST_F(Session, RedIsWhatDiffersFromTheControllerWhateverChangedIt) {
   const QString path = dir.filePath(QStringLiteral("k.dvc"));
   {
     Form file;
-    SilentNotifier silent;
     QString why;
     const auto now = buildConfigFile(main_->form(), &why);
-    ASSERT_TRUE(now && loadConfigFile(file, *now, silent));
+    ASSERT_TRUE(now && loadConfigFile(file, *now));
     file.setText("Edit_Tel3", file.text("Edit_Tel3") + QStringLiteral("9"));
     file.setText("Edit_LimitSMS", QString::number((file.number("Edit_LimitSMS") + 1) % 100));
     file.setChecked("BoxOut1NC", !file.checked("BoxOut1NC"));
     file.setChecked("BoxWyslijStan", !file.checked("BoxWyslijStan"));
     file.setIndex("ComboOut1", (file.index("ComboOut1") + 1) % 3);
-    ASSERT_TRUE(saveConfigFile(file, path, notes_));
+    ASSERT_TRUE(saveConfigFile(file, path, notes_.collect()));
   }
   main_->loadFile = [&] { ui::loadConfigFileFromPath(main_->form(), notes_, path); };
   find<QAction>("Odczyt1")->trigger();

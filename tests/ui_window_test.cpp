@@ -792,7 +792,7 @@ TEST_F(Window, FocusInAFieldFromAFileChangesNothingOnSave) {
     const QString path = dir.filePath(QString::fromLatin1(f));
     ASSERT_TRUE(ui::saveConfigFileToPath(form(), notes_, path)) << f;
     Form back;
-    ASSERT_TRUE(loadConfigFile(back, path, notes_));
+    ASSERT_TRUE(loadConfigFile(back, path, notes_.collect()));
     EXPECT_EQ(back.text("EditT1opu"), "255");
     EXPECT_EQ(back.text("Edit_pin"), "12");
     EXPECT_EQ(back.text("Out2Czas"), "0");

@@ -69,6 +69,14 @@ enum class Cause {
 };
 constexpr int kCauseCount = static_cast<int>(Cause::BackupLimitInvalid) + 1;
 
+// What the controller holds once a transfer to or from it has failed.
+enum class Holds {
+  NotSaid,     // not a transfer, or nothing is known
+  Unchanged,   // nothing of it was written (a download, an upload refused before its first parameter)
+  Mix,         // part old, part new: args of an UploadInterrupted say how much is new
+  Bootloader,  // its bootloader, waiting for a whole image (a firmware update that failed)
+};
+
 // One event as the core knows it.  subject names what it concerns (a port, a file) as the system
 // names it; args are the numbers and names its words take; detail is further text the core has
 // only in words, such as the system's own error text.
@@ -81,6 +89,7 @@ struct Problem {
   QString subject;
   QStringList args;
   QString detail;
+  Holds holds = Holds::NotSaid;
 };
 
 }  // namespace dovu

@@ -84,6 +84,9 @@ class Session : public QObject {
   // The port was closed (after a logout, a close or a lost device).
   void portClosed();
   void passwordChangeFinished(bool changed);
+  // Something the user is to be told (a refused password, a port that failed, a logout answered),
+  // emitted where it happened; the surface shows it once the step has ended.
+  void notice(const dovu::Notice& notice);
 
  private:
   void showConnected();
@@ -92,7 +95,7 @@ class Session : public QObject {
   void restartStep();
   void endRestart() { restartPolls_ = -1; }
   void onDeviceLost(const QString& reason);
-  void reportPortUnavailable(const Problem& problem);
+  void tell(MessageKind kind, const Problem& problem, bool beep) { emit notice(Notice{kind, problem, beep}); }
 
   Form& form_;
   Link& link_;

@@ -15,15 +15,13 @@ std::uint8_t xorChecksum(const Bytes& data, std::size_t n) {
   return x;
 }
 
-bool checkFileBytes(const Bytes& data, std::string_view magic, Notifier& notifier) {
+bool checkFileBytes(const Bytes& data, std::string_view magic, Notices* notices) {
   const bool magicOk = data.size() >= magic.size() && std::string_view(data).substr(0, magic.size()) == magic;
-  if (!magicOk) notifier.report(MessageKind::Error, Problem{Cause::BadFormat});
+  if (!magicOk) note(notices, MessageKind::Error, Problem{Cause::BadFormat});
   // The check byte is the last one and covers everything before it, the magic included.
   const bool sumOk = !data.empty() && xorChecksum(data, data.size() - 1) == byteAt(data, data.size() - 1);
-  if (!sumOk) {
-    notifier.beep();
-    notifier.report(MessageKind::Error, Problem{magic == kFirmwareMagic ? Cause::BadFirmwareCrc : Cause::BadCrc});
-  }
+  if (!sumOk)
+    note(notices, MessageKind::Error, Problem{magic == kFirmwareMagic ? Cause::BadFirmwareCrc : Cause::BadCrc}, true);
   return magicOk && sumOk;
 }
 
@@ -47,27 +45,27 @@ std::optional<Bytes> readWholeFile(const QString& path, QString* error, bool* to
   return Bytes(data.constData(), static_cast<std::size_t>(data.size()));
 }
 
-std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic, Notifier& notifier) {
+std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic, Notices* notices) {
   QString why;
   bool tooLarge = false;
   auto data = readWholeFile(path, &why, &tooLarge);
   if (!data) {
     // An oversized file is not a file of this kind; anything else is the system's failure.
-    notifier.report(MessageKind::Error, tooLarge ? Problem{Cause::BadFormat, Cause::FileTooLarge, displayFileName(path),
-                                                           {QString::number(kFileBufferSize)}, {}}
-                                                 : Problem{Cause::CannotRead, Cause::None, {}, {}, why});
+    note(notices, MessageKind::Error,
+         tooLarge ? Problem{Cause::BadFormat, Cause::FileTooLarge, displayFileName(path), {QString::number(kFileBufferSize)}, {}}
+                  : Problem{Cause::CannotRead, Cause::None, {}, {}, why});
     return std::nullopt;
   }
-  return readCheckedFile(*data, magic, notifier);
+  return readCheckedFile(*data, magic, notices);
 }
 
-std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, Notifier& notifier) {
+std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, Notices* notices) {
   if (data.size() > kFileBufferSize) {
-    notifier.report(MessageKind::Error,
-                    Problem{Cause::BadFormat, Cause::FileTooLarge, {}, {QString::number(kFileBufferSize)}, {}});
+    note(notices, MessageKind::Error,
+         Problem{Cause::BadFormat, Cause::FileTooLarge, {}, {QString::number(kFileBufferSize)}, {}});
     return std::nullopt;
   }
-  if (!checkFileBytes(data, magic, notifier)) return std::nullopt;
+  if (!checkFileBytes(data, magic, notices)) return std::nullopt;
   return data;
 }
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "base/bytes.h"
-#include "base/notifier.h"
+#include "base/outcome.h"
 
 namespace dovu {
 
@@ -23,10 +23,10 @@ inline constexpr std::string_view kFirmwareMagic = "dvf";
 // XOR of the first n bytes.
 std::uint8_t xorChecksum(const Bytes& data, std::size_t n);
 
-// The two checks of a file held in memory.  A wrong magic reports BadFormat; a wrong check byte
-// beeps and reports BadCrc (of a firmware file: BadFirmwareCrc); a file failing both reports both,
-// in that order.  An empty file has no check byte and fails both.  True when neither failed.
-bool checkFileBytes(const Bytes& data, std::string_view magic, Notifier& notifier);
+// The two checks of a file held in memory.  A wrong magic adds BadFormat to notices; a wrong check
+// byte adds BadCrc (of a firmware file: BadFirmwareCrc) with a beep; a file failing both adds
+// both, in that order.  An empty file has no check byte and fails both.  True when neither failed.
+bool checkFileBytes(const Bytes& data, std::string_view magic, Notices* notices = nullptr);
 
 // Reads a whole file, at most kFileBufferSize bytes.  Only a regular file is read: a FIFO, a
 // device or a folder is refused at once, without waiting for it.  A file that cannot be opened or
@@ -35,10 +35,10 @@ bool checkFileBytes(const Bytes& data, std::string_view magic, Notifier& notifie
 std::optional<Bytes> readWholeFile(const QString& path, QString* error, bool* tooLarge = nullptr);
 
 // ReadCheckedFile: reads the file and checks it.  Every failure, an unreadable or oversized file
-// included, is reported through the notifier; nullopt then.
-std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic, Notifier& notifier);
+// included, is added to notices; nullopt then.
+std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic, Notices* notices = nullptr);
 // The same for bytes already in memory.
-std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, Notifier& notifier);
+std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, Notices* notices = nullptr);
 
 // Writes up to n bytes to a descriptor like ::write: the count written, or -1 with errno set.
 // Tests inject one to simulate a full disk; the save then writes through it instead of the file.

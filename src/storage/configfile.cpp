@@ -308,30 +308,30 @@ void applyConfig(Form& form, const ConfigValues& values) {
   form.showAllSensors();
 }
 
-bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier) {
-  if (!readCheckedFile(file, kConfigMagic, notifier)) return false;
+bool loadConfigFile(Form& form, const Bytes& file, Notices* notices) {
+  if (!readCheckedFile(file, kConfigMagic, notices)) return false;
   QString why;
   const auto values = parseConfigFile(file, &why);
   if (!values) {
-    notifier.report(MessageKind::Error, Problem{Cause::BadFormat, Cause::None, {}, {}, why});
+    note(notices, MessageKind::Error, Problem{Cause::BadFormat, Cause::None, {}, {}, why});
     return false;
   }
   applyConfig(form, *values);
   return true;
 }
 
-bool loadConfigFile(Form& form, const QString& path, Notifier& notifier) {
-  const auto file = readCheckedFile(path, kConfigMagic, notifier);
+bool loadConfigFile(Form& form, const QString& path, Notices* notices) {
+  const auto file = readCheckedFile(path, kConfigMagic, notices);
   if (!file) return false;
-  return loadConfigFile(form, *file, notifier);
+  return loadConfigFile(form, *file, notices);
 }
 
-bool saveConfigFile(Form& form, const QString& path, Notifier& notifier) {
+bool saveConfigFile(Form& form, const QString& path, Notices* notices) {
   form.commitEditing();
   QString why;
   const auto file = buildConfigFile(form, &why);
   if (!file || !saveFileAtomically(path, *file, &why)) {
-    notifier.report(MessageKind::Error, Problem{Cause::ConfigNotSaved, Cause::None, {}, {}, why});
+    note(notices, MessageKind::Error, Problem{Cause::ConfigNotSaved, Cause::None, {}, {}, why});
     return false;
   }
   return true;

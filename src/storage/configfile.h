@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "base/notifier.h"
+#include "base/outcome.h"
 #include "model/form.h"
 #include "model/sensors.h"
 
@@ -73,17 +73,17 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error);
 // from the SMS centre number and redraws the thirteen sensor displays.  Sets no colour itself.
 void applyConfig(Form& form, const ConfigValues& values);
 
-// Checks and loads a file held in memory: the magic and check byte messages, then
-// "Zły format pliku" with the reason for a file that is wrong in any other way.  True when loaded;
-// on false no field has changed.  Shows nothing on success.
-bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier);
-// The same, reading the file first (a file that cannot be read is reported).
-bool loadConfigFile(Form& form, const QString& path, Notifier& notifier);
+// Checks and loads a file held in memory: the magic and check byte notices, then BadFormat with
+// the reason for a file that is wrong in any other way.  True when loaded; on false no field has
+// changed and notices say why.  Adds nothing on success.
+bool loadConfigFile(Form& form, const Bytes& file, Notices* notices = nullptr);
+// The same, reading the file first (a file that cannot be read is a CannotRead notice).
+bool loadConfigFile(Form& form, const QString& path, Notices* notices = nullptr);
 
 // Runs the exit checks of the field being edited, builds the file and saves it atomically.
-// Every failure is reported with its reason; the previous file then stays as it was.  Shows
-// nothing on success.
-bool saveConfigFile(Form& form, const QString& path, Notifier& notifier);
+// Every failure is a ConfigNotSaved notice with its reason; the previous file then stays as it
+// was.  Adds nothing on success.
+bool saveConfigFile(Form& form, const QString& path, Notices* notices = nullptr);
 
 inline const char* kConfigLoadedText = "Odczytano plik konfiguracji";
 

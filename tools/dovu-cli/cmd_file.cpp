@@ -87,6 +87,7 @@ std::unique_ptr<Controller> downloadFromController(const QString& port, const QS
     return nullptr;
   }
   ConfigTransfer transfer(c->form, *c->link, *c->session);
+  QObject::connect(&transfer, &ConfigTransfer::notice, [&c](const Notice& n) { c->notifier.show(n); });
   transfer.stopRequested = stop;
   // A stop during the login ends the command here; the download would not start anyway.
   const bool ok = !stopped() && runToEnd(transfer, false);

@@ -100,6 +100,7 @@ int cmdDownload(const QStringList& args) {
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
+  QObject::connect(&transfer, &ConfigTransfer::notice, [&c](const Notice& n) { c.notifier.show(n); });
   transfer.stopRequested = [&stop] { return stop.signal() != 0; };
   Progress line("download", 100);
   QObject::connect(&transfer, &ConfigTransfer::progress, [&line](int v) { line.show(v); });
@@ -197,6 +198,7 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
+  QObject::connect(&transfer, &ConfigTransfer::notice, [&c](const Notice& n) { c.notifier.show(n); });
   transfer.stopRequested = [&stop] { return stop.signal() != 0; };
   const int total = only.empty() ? static_cast<int>(paramTable().size()) : static_cast<int>(only.size());
   Progress line(verb, total);

@@ -10,24 +10,6 @@
 
 namespace dovu::cli {
 
-namespace {
-// Collects what the file checks would have shown in boxes into one line.
-class CollectingNotifier : public Notifier {
- public:
-  void beep() override {}
-  void message(MessageKind, const QString& text, const QString& detail) override {
-    if (!line.isEmpty()) line += QStringLiteral("; ");
-    line += text;
-    if (!detail.isEmpty()) line += QStringLiteral(" (") + detail + QLatin1Char(')');
-  }
-  void report(MessageKind kind, const Problem& problem) override {
-    message(kind, englishText(problem.cause), englishReason(problem));
-  }
-  QString line;
-};
-
-}  // namespace
-
 ConfigFormat configFormatOf(const QString& path) {
   const QString ext = QFileInfo(path).suffix().toLower();
   if (ext == QLatin1String("dvc")) return ConfigFormat::Dvc;
@@ -55,9 +37,9 @@ bool readConfigAny(const QString& path, Form& form, QString* error) {
     return false;
   }
   if (format == ConfigFormat::Dvc) {
-    CollectingNotifier n;
-    if (loadConfigFile(form, *data, n)) return true;
-    *error = QStringLiteral("%1: %2").arg(displayName(path), n.line);
+    Notices notices;
+    if (loadConfigFile(form, *data, &notices)) return true;
+    *error = QStringLiteral("%1: %2").arg(displayName(path), englishList(notices));
     return false;
   }
   if (!configFromJsonText(form, QByteArray(data->data(), static_cast<qsizetype>(data->size())), &why)) {

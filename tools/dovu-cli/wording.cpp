@@ -122,4 +122,14 @@ QString englishLine(const Problem& p) {
   return reason.isEmpty() ? englishText(p.cause) : englishText(p.cause) + QStringLiteral(": ") + reason;
 }
 
+QString englishList(const Notices& notices) {
+  QStringList parts;
+  for (const Notice& n : notices) {
+    const QString reason = englishReason(n.problem);
+    parts << (reason.isEmpty() ? englishText(n.problem.cause)
+                               : QStringLiteral("%1 (%2)").arg(englishText(n.problem.cause), reason));
+  }
+  return parts.join(QStringLiteral("; "));
+}
+
 }  // namespace dovu::cli

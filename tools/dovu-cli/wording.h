@@ -3,7 +3,7 @@
 // program knows it.
 #include <QString>
 
-#include "base/cause.h"
+#include "base/outcome.h"
 
 namespace dovu::cli {
 
@@ -14,5 +14,7 @@ QString englishText(Cause cause);
 QString englishLine(const Problem& problem);
 // The reason alone ("/dev/ttyUSB0: permission denied; add ..."), for a line the caller words.
 QString englishReason(const Problem& problem);
+// Several notices of one check on one line: "headline (reason); headline (reason)".
+QString englishList(const Notices& notices);
 
 }  // namespace dovu::cli
