@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QImage>
 #include <utility>
 
@@ -164,6 +165,34 @@ TEST_F(Session, NoAnswerAfterThreeIdenticalLoginFrames) {
   EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
   EXPECT_EQ(text("Edit_status"), "POŁĄCZONY");
   EXPECT_TRUE(main_->port().isOpen());
+}
+
+// A box opens only once the exchange step that raised it has ended: never from inside a wait, where
+// the box's own event loop would run the next exchange beneath the one still waiting.  Both a
+// login that goes unanswered and a download cut short by a controller that falls silent.
+TEST_F(Session, ABoxOpensOnlyOnceTheExchangeStepHasEnded) {
+  start({QStringLiteral("--silent-from"), QStringLiteral("20")});
+  struct Seen {
+    bool waiting, busy, transferring;
+  };
+  std::vector<Seen> seen;
+  notes_.whenShown = [&] {
+    seen.push_back({main_->link().waiting(), main_->link().busy(), main_->transfer().busy()});
+  };
+  QTest::mouseClick(find<QPushButton>("Button_polacz"), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return text("Edit_logon") == "ZALOGOWANY"; }, 10000));
+  ASSERT_TRUE(waitFor([this] { return find("Icon_get")->isEnabled(); }, 3000));
+  main_->link().timer().setInterval(10);  // the silence is given up quickly
+  QTest::mouseClick(find<QToolButton>("Icon_get"), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return notes_.count(Cause::DownloadInterrupted) == 1; }, 20000));
+  EXPECT_EQ(notes_.count(Cause::NoAnswer), 1);
+  ASSERT_EQ(seen.size(), 2u);
+  for (const Seen& s : seen) {
+    EXPECT_FALSE(s.waiting) << "a box inside the wait for an answer";
+    EXPECT_FALSE(s.transferring) << "a box inside the transfer";
+    EXPECT_FALSE(s.busy) << "a box while the line was held";
+  }
+  EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
 }
 
 TEST_F(Session, AnswerDuringTheSecondAttemptEndsTheWait) {

@@ -118,7 +118,6 @@ class Link : public QObject {
   void notice(const dovu::Notice& notice);
 
  public:
-
   // Link state.
   const Bytes& txFrame() const { return txFrame_; }
   std::uint8_t rxCommand() const { return rxCommand_; }

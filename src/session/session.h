@@ -26,12 +26,11 @@ class Session : public QObject {
 
   enum class ConnectResult { PortUnavailable, NoAnswer, Refused, LoggedIn, Started };
   // POŁĄCZ: opens the port unless it is open, raises DTR and RTS and sends the login with
-  // Edit_haslo.  A port that cannot be opened shows "Port COM niedostępny" with the system's
-  // reason and gives PortUnavailable; otherwise Started, and the outcome comes with
-  // loginFinished().
+  // Edit_haslo.  A port that cannot be opened gives a PortUnavailable notice with the system's
+  // reason and PortUnavailable; otherwise Started, and the outcome comes with loginFinished().
   ConnectResult connectAndLogin();
-  // ROZŁĄCZ: logout request, information box on its answer, port closed about a second later;
-  // logoutFinished() once the request has ended.  quiet (closing the window): no box, neither on
+  // ROZŁĄCZ: logout request, a LoggedOut notice on its answer, port closed about a second later;
+  // logoutFinished() once the request has ended.  quiet (closing the window): no notice, neither on
   // the answer nor on its absence.
   void logoutAndDisconnect(bool quiet = false);
   // Closing the main window once the logout (if any) has ended: port closed about a second later.
@@ -49,7 +48,7 @@ class Session : public QObject {
   void restart();        // 255 "B", no answer awaited
   // The restart the user asked for: 255 "B", then the poll rests while the controller boots and
   // the session logs in again once it answers; without an answer within the bound the window
-  // shows logged out, without the no-answer box.  Driven by the once-a-second poll.
+  // shows logged out, without the no-answer notice.  Driven by the once-a-second poll.
   void restartDevice();
   bool restarting() const { return restartPolls_ >= 0; }
   // Seconds of silence while the controller boots, then login attempts (each up to three writes

@@ -135,7 +135,7 @@ const std::vector<ConfigItem>& configItems() {
   return items;
 }
 
-std::optional<ConfigValues> configFromForm(const Form& form, QString* error) {
+std::optional<ConfigValues> configFromForm(const Form& form, QString* error, Problem* why) {
   ConfigValues out;
   out.values.reserve(kConfigItems);
   for (const ConfigItem& it : configItems()) {
@@ -155,6 +155,7 @@ std::optional<ConfigValues> configFromForm(const Form& form, QString* error) {
           if (error)
             *error = QStringLiteral("pole %1 nie zawiera liczby: \"%2\"")
                          .arg(QString::fromUtf8(it.field), form.text(it.field));
+          if (why) *why = Problem(Cause::None, Cause::NotANumber, {}, {QString::fromUtf8(it.field), form.text(it.field)});
           return std::nullopt;
         }
         out.values.push_back(oneByte(n % 256));  // a delay of 300 is kept as 44
@@ -208,24 +209,33 @@ Bytes serializeConfig(const ConfigValues& values) {
   return file;
 }
 
-std::optional<Bytes> buildConfigFile(const Form& form, QString* error) {
-  const auto values = configFromForm(form, error);
+std::optional<Bytes> buildConfigFile(const Form& form, QString* error, Problem* why) {
+  const auto values = configFromForm(form, error, why);
   if (!values) return std::nullopt;
   return serializeConfig(*values);
 }
 
-std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
-  auto fail = [&](const QString& why) -> std::optional<ConfigValues> {
-    if (error) *error = why;
+std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error, Problem* why) {
+  auto fail = [&](const QString& text, Cause reason, QStringList args = {}) -> std::optional<ConfigValues> {
+    if (error) *error = text;
+    if (why) *why = Problem(Cause::None, reason, {}, std::move(args));
     return std::nullopt;
   };
+  // The item's number and its field, as a reason names it.
+  auto item = [](const ConfigItem& it) {
+    return QStringList{QString::number(it.number), QString::fromUtf8(it.field ? it.field : it.description)};
+  };
+  const QString size = QString::number(file.size());
   if (file.size() < kConfigMinSize)
-    return fail(QStringLiteral("plik ma %1, najmniej %2").arg(polishCount(static_cast<long long>(file.size()), "bajt", "bajty", "bajtów")).arg(kConfigMinSize));
+    return fail(QStringLiteral("plik ma %1, najmniej %2").arg(polishCount(static_cast<long long>(file.size()), "bajt", "bajty", "bajtów")).arg(kConfigMinSize),
+                Cause::FileTooShort, {size, QString::number(kConfigMinSize)});
   if (file.size() > kFileBufferSize)
-    return fail(QStringLiteral("plik ma %1, najwyżej %2").arg(polishCount(static_cast<long long>(file.size()), "bajt", "bajty", "bajtów")).arg(kFileBufferSize));
-  if (std::string_view(file).substr(0, kMagicSize) != kConfigMagic) return fail(QStringLiteral("zły znacznik pliku"));
+    return fail(QStringLiteral("plik ma %1, najwyżej %2").arg(polishCount(static_cast<long long>(file.size()), "bajt", "bajty", "bajtów")).arg(kFileBufferSize),
+                Cause::FileTooLarge, {QString::number(kFileBufferSize)});
+  if (std::string_view(file).substr(0, kMagicSize) != kConfigMagic)
+    return fail(QStringLiteral("zły znacznik pliku"), Cause::WrongMark);
   if (xorChecksum(file, file.size() - 1) != byteAt(file, file.size() - 1))
-    return fail(QStringLiteral("zła suma kontrolna"));
+    return fail(QStringLiteral("zła suma kontrolna"), Cause::WrongCheckByte);
 
   ConfigValues out;
   out.values.reserve(kConfigItems);
@@ -239,17 +249,19 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
         break;
       case F::Text:
       case F::Matrix: {
-        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)));
+        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)), Cause::FileEndsEarly, item(it));
         const std::size_t len = byteAt(file, pos);
         if (it.form == F::Matrix && len != kMatrixImageSize)
-          return fail(QStringLiteral("%1 ma długość %2 zamiast %3").arg(itemName(it)).arg(len).arg(kMatrixImageSize));
-        if (left - 1 < len) return fail(QStringLiteral("%1 sięga poza koniec pliku").arg(itemName(it)));
+          return fail(QStringLiteral("%1 ma długość %2 zamiast %3").arg(itemName(it)).arg(len).arg(kMatrixImageSize),
+                      Cause::MatrixLengthWrong, item(it) << QString::number(len) << QString::number(kMatrixImageSize));
+        if (left - 1 < len)
+          return fail(QStringLiteral("%1 sięga poza koniec pliku").arg(itemName(it)), Cause::ItemPastEnd, item(it));
         out.values.push_back(file.substr(pos + 1, len));
         pos += 1 + len;
         break;
       }
       case F::Choice: {
-        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)));
+        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)), Cause::FileEndsEarly, item(it));
         // Any byte loads: one beyond the list leaves it without a selection, as an answer does.
         out.values.push_back(file.substr(pos, 1));
         ++pos;
@@ -257,13 +269,14 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
       }
       case F::Checksum:
         if (left != 1)
-          return fail(left < 1 ? QStringLiteral("plik kończy się przed sumą kontrolną")
-                               : QStringLiteral("%1 na końcu pliku").arg(polishCount(static_cast<long long>(left - 1), "zbędny bajt", "zbędne bajty", "zbędnych bajtów")));
+          return left < 1 ? fail(QStringLiteral("plik kończy się przed sumą kontrolną"), Cause::FileEndsEarly)
+                          : fail(QStringLiteral("%1 na końcu pliku").arg(polishCount(static_cast<long long>(left - 1), "zbędny bajt", "zbędne bajty", "zbędnych bajtów")),
+                                 Cause::BytesLeftOver, {QString::number(left - 1)});
         out.values.push_back(file.substr(pos, 1));
         ++pos;
         break;
       default:
-        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)));
+        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)), Cause::FileEndsEarly, item(it));
         out.values.push_back(file.substr(pos, 1));
         ++pos;
         break;
@@ -310,10 +323,11 @@ void applyConfig(Form& form, const ConfigValues& values) {
 
 bool loadConfigFile(Form& form, const Bytes& file, Notices* notices) {
   if (!readCheckedFile(file, kConfigMagic, notices)) return false;
-  QString why;
-  const auto values = parseConfigFile(file, &why);
+  Problem why;
+  const auto values = parseConfigFile(file, nullptr, &why);
   if (!values) {
-    note(notices, MessageKind::Error, Problem{Cause::BadFormat, Cause::None, {}, {}, why});
+    why.cause = Cause::BadFormat;
+    note(notices, MessageKind::Error, why);
     return false;
   }
   applyConfig(form, *values);
@@ -328,10 +342,12 @@ bool loadConfigFile(Form& form, const QString& path, Notices* notices) {
 
 bool saveConfigFile(Form& form, const QString& path, Notices* notices) {
   form.commitEditing();
-  QString why;
-  const auto file = buildConfigFile(form, &why);
-  if (!file || !saveFileAtomically(path, *file, &why)) {
-    note(notices, MessageKind::Error, Problem{Cause::ConfigNotSaved, Cause::None, {}, {}, why});
+  QString text;
+  Problem why;
+  const auto file = buildConfigFile(form, &text, &why);
+  if (!file || !saveFileAtomically(path, *file, &text, {}, &why)) {
+    why.cause = Cause::ConfigNotSaved;
+    note(notices, MessageKind::Error, why);
     return false;
   }
   return true;

@@ -53,20 +53,20 @@ struct ConfigValues {
   bool operator==(const ConfigValues&) const = default;
 };
 
-// Takes the items from the fields.  Fails (nullopt, reason in *error) when a number field holds
-// no whole number.
-std::optional<ConfigValues> configFromForm(const Form& form, QString* error);
+// Takes the items from the fields.  Fails (nullopt, reason in *error and, as a cause, in *why) when
+// a number field holds no whole number.
+std::optional<ConfigValues> configFromForm(const Form& form, QString* error, Problem* why = nullptr);
 
 // The file bytes of a set of items (length bytes, check byte computed afresh).
 Bytes serializeConfig(const ConfigValues& values);
 
 // Builds the whole file from the fields (configFromForm + serializeConfig).
-std::optional<Bytes> buildConfigFile(const Form& form, QString* error);
+std::optional<Bytes> buildConfigFile(const Form& form, QString* error, Problem* why = nullptr);
 
 // The full structural check: size, magic, check byte, every length within the data, matrix
 // length 22, list indexes within their lists (or 255, no selection), nothing left over.  Touches
-// nothing.
-std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error);
+// nothing.  The reason goes to *error and, as a cause (the reason of a BadFormat), to *why.
+std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error, Problem* why = nullptr);
 
 // Writes checked items into the fields in file order through the form's setters, so that the
 // change markers and the click rules act as for any program change; then selects the operator

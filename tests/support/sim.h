@@ -34,6 +34,7 @@ class RecordingNotifier : public Notifier {
  public:
   void beep() override { events.push_back({true, MessageKind::Plain, {}, {}, {}}); }
   void message(MessageKind kind, const QString& text, const QString& detail) override {
+    if (whenShown) whenShown();
     events.push_back({false, kind, text, detail, {}});
   }
   // Kept as the cause; the text is the cause's English words, for a readable failure.
@@ -62,6 +63,9 @@ class RecordingNotifier : public Notifier {
   int beeps() const;
   QStringList texts() const;
   std::vector<Recorded> events;
+  // Called as each message is recorded, before it is kept: what the program looked like when the
+  // user would have seen the box.
+  std::function<void()> whenShown;
 };
 
 // A frame from the simulator's frame log.

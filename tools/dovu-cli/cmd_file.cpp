@@ -62,11 +62,11 @@ std::optional<ConfigValues> readSide(const QString& side, const QString& passwor
   if (!side.startsWith(QLatin1String("port:"))) {
     Form form;
     if (!readConfigAny(side, form, error)) return std::nullopt;
-    return configFromForm(form, error);
+    return configValuesOf(form, error);
   }
   const auto c = downloadFromController(side.mid(5), password, error, nullptr, [&stop] { return stop.signal() != 0; });
   if (!c) return std::nullopt;
-  return configFromForm(c->form, error);
+  return configValuesOf(c->form, error);
 }
 
 }  // namespace
@@ -130,7 +130,7 @@ int showConfig(const QString& path, bool json) {
     outBytes(configToJsonText(form));
     return kOk;
   }
-  const auto values = configFromForm(form, &why);
+  const auto values = configValuesOf(form, &why);
   if (!values) {
     err(why);
     return kFailure;

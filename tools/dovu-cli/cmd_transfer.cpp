@@ -87,9 +87,9 @@ int cmdDownload(const QStringList& args) {
   const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
   if (!checkPassword(password)) return kUsage;
   // A file that could not be saved fails at once, not after the whole transfer.
-  QString why;
-  if (!canSaveFile(out, &why)) {
-    err(why);
+  Problem why;
+  if (!canSaveFile(out, nullptr, &why)) {
+    err(englishFileReason(why));
     return kFailure;
   }
 
@@ -118,8 +118,8 @@ int cmdDownload(const QStringList& args) {
   c.session->liveOff();  // the tool does not poll
   const ConfigOrigin origin{firmwareShown(c.form), cmd.port()};  // the logout clears the version
   if (!c.logout()) return kFailure;
-  if (!writeConfigAny(out, c.form, &why, origin)) {
-    err(why);
+  if (QString text; !writeConfigAny(out, c.form, &text, origin)) {
+    err(text);
     return kFailure;
   }
   return kOk;

@@ -29,11 +29,12 @@ bool readConfigAny(const QString& path, Form& form, QString* error) {
   }
   QString why;
   bool tooLarge = false;
-  const auto data = readWholeFile(path, &why, &tooLarge);
+  Problem cause;
+  const auto data = readWholeFile(path, nullptr, &tooLarge, &cause);
   if (!data) {
     *error = tooLarge ? englishLine(Problem{Cause::BadFormat, Cause::FileTooLarge, displayName(path),
                                             {QString::number(kFileBufferSize)}, {}})
-                      : QStringLiteral("%1: %2").arg(englishText(Cause::CannotRead), why);
+                      : QStringLiteral("%1: %2").arg(englishText(Cause::CannotRead), englishFileReason(cause));
     return false;
   }
   if (format == ConfigFormat::Dvc) {
@@ -51,12 +52,12 @@ bool readConfigAny(const QString& path, Form& form, QString* error) {
 
 bool writeConfigAny(const QString& path, const Form& form, QString* error, const ConfigOrigin& origin) {
   Bytes data;
-  QString why;
+  Problem why;
   switch (configFormatOf(path)) {
     case ConfigFormat::Dvc: {
-      const auto file = buildConfigFile(form, &why);
+      const auto file = buildConfigFile(form, nullptr, &why);
       if (!file) {
-        *error = QStringLiteral("%1: %2").arg(displayName(path), why);
+        *error = QStringLiteral("%1: %2").arg(displayName(path), englishReason(why));
         return false;
       }
       data = *file;
@@ -71,7 +72,16 @@ bool writeConfigAny(const QString& path, const Form& form, QString* error, const
       *error = unsupportedFormat(path);
       return false;
   }
-  return saveFileAtomically(path, data, error);
+  if (saveFileAtomically(path, data, nullptr, {}, &why)) return true;
+  *error = englishFileReason(why);
+  return false;
+}
+
+std::optional<ConfigValues> configValuesOf(const Form& form, QString* error) {
+  Problem why;
+  auto values = configFromForm(form, nullptr, &why);
+  if (!values && error) *error = englishReason(why);
+  return values;
 }
 
 QStringList configNormalisations(const Bytes& file, const Form& form) {

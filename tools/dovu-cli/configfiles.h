@@ -8,6 +8,7 @@
 
 #include "base/bytes.h"
 #include "model/form.h"
+#include "storage/configfile.h"
 #include "storage/configjson.h"
 
 namespace dovu::cli {
@@ -28,5 +29,8 @@ bool writeConfigAny(const QString& path, const Form& form, QString* error, const
 // (list indexes beyond their list become "no selection", flag bits without a check box are
 // cleared); empty when it comes back byte for byte.
 QStringList configNormalisations(const Bytes& file, const Form& form);
+
+// The file's items from the fields; nullopt with the reason in English in *error.
+std::optional<ConfigValues> configValuesOf(const Form& form, QString* error);
 
 }  // namespace dovu::cli

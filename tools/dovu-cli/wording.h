@@ -14,6 +14,9 @@ QString englishText(Cause cause);
 QString englishLine(const Problem& problem);
 // The reason alone ("/dev/ttyUSB0: permission denied; add ..."), for a line the caller words.
 QString englishReason(const Problem& problem);
+// Why a file was not read or saved: the reason in English, or the system's own text as it came (a
+// control character in a file's name is escaped by the line that prints it, not here).
+QString englishFileReason(const Problem& problem);
 // Several notices of one check on one line: "headline (reason); headline (reason)".
 QString englishList(const Notices& notices);
 
