@@ -76,7 +76,11 @@ class Session : public ::testing::Test {
   void connectClick() {
     find<QPushButton>("Button_polacz")->click();
     waitFor([&] { return !main_->link().exchanging(); }, 10000);
+    boxesShown();
   }
+  // A box opens once the exchange step that raised it has returned to the event loop: the calls
+  // already posted run now.
+  void boxesShown() { QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall); }
   // Frames reach the simulator's log a moment after they are written.
   // The parameter set frames the simulator received.
   int sets() const {
@@ -227,6 +231,7 @@ TEST_F(Session, NoPollWhileThePasswordDialogIsOpenAndThePasswordChanges) {
     d->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
   });
   find<QPushButton>("Button_zmiana_hasla")->click();
+  boxesShown();
   EXPECT_EQ(pollsInside, 0);
   EXPECT_EQ(countFrames(*sim_, 3, "4321"), 1);
   EXPECT_EQ(notes_.count(Cause::PasswordChanged), 1);
@@ -410,6 +415,7 @@ TEST_F(Session, PressesInsideThePollsWaitRunOnceItIsOver) {
     if (p.code != 0 && p.code != 3) {
       EXPECT_EQ(countFrames(*sim_, p.code), 1);
     }
+    boxesShown();
     EXPECT_EQ(notes_.events.size(), p.code == 3 ? 1u : 0u) << notes_.texts().join(QLatin1Char('/')).toStdString();
     notes_.events.clear();
     EXPECT_EQ(main_->port().port(), sim_->port());

@@ -958,7 +958,8 @@ TEST_F(Window, APortThatCannotBeOpenedSaysWhy) {
   // A port that cannot be opened says why, and the window stays disconnected.
   start({{"/nonexistent/ttyUSB9", "gone"}});
   find<QPushButton>("Button_polacz")->click();
-  EXPECT_EQ(notes_.count(Cause::PortUnavailable), 1);
+  // The box comes once the press has returned to the event loop.
+  ASSERT_TRUE(waitFor([&] { return notes_.count(Cause::PortUnavailable) == 1; }, 2000));
   EXPECT_FALSE(notes_.events.back().detail.isEmpty());
   EXPECT_EQ(text("Edit_status"), "ROZŁĄCZONY");
   EXPECT_FALSE(main_->port().isOpen());
