@@ -87,13 +87,12 @@ bool measure(bool blockingWrites, std::size_t kib, Figures& out) {
   QProcess sim;
   const QString portName = bench::startPacedSim(sim, dir, {}, "bench_eventloop");
   if (portName.isEmpty()) return false;
-  SilentNotifier notifier;
   Form form;
   SerialPort port(std::make_unique<test::PacedLineDevice>(4800));
   port.setBlockingWrites(blockingWrites);
   port.setPort(portName);
   port.setBaudRate(4800);
-  Link link(&port, &notifier);
+  Link link(&port);
   Session session(form, link);
   Dispatcher dispatcher(form);
   dispatcher.attach(link);
@@ -122,8 +121,8 @@ bool measure(bool blockingWrites, std::size_t kib, Figures& out) {
   session.liveOff();
 
   if (ok) {
-    const auto fw = checkFirmwareFile(firmwareFile(kib), notifier);
-    FirmwareUpdate update(link, notifier, &session);
+    const auto fw = checkFirmwareFile(firmwareFile(kib));
+    FirmwareUpdate update(link, &session);
     QEventLoop loop;
     auto result = FirmwareUpdate::Result::Busy;
     update.onFinished = [&](FirmwareUpdate::Result r) {

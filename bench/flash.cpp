@@ -49,13 +49,12 @@ int main(int argc, char** argv) {
   Bytes file = "dvf" + image;
   file.push_back(static_cast<char>(xorChecksum(file, file.size())));
 
-  SilentNotifier notifier;
-  const auto fw = checkFirmwareFile(file, notifier);
+  const auto fw = checkFirmwareFile(file);
   SerialPort port;
   port.setPort(portName);
   port.setBaudRate(4800);
   port.open();
-  Link link(&port, &notifier);
+  Link link(&port);
 
   QElapsedTimer clock;
   clock.start();
@@ -65,7 +64,7 @@ int main(int argc, char** argv) {
     if (byteAt(frame, 1) == kCodeRestart) restartAt = clock.nsecsElapsed();
     if (byteAt(frame, 1) == kCodeEndTransfer) endAt = clock.nsecsElapsed();
   });
-  FirmwareUpdate update(link, notifier);
+  FirmwareUpdate update(link);
   const double cpu0 = cpuSeconds();
   QEventLoop loop;
   auto result = FirmwareUpdate::Result::Busy;

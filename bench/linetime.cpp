@@ -62,12 +62,11 @@ void fillToLimits(Form& form) {
 }
 
 std::optional<Ratio> download(const QString& portName) {
-  SilentNotifier notifier;
   Form form;
   SerialPort port;
   port.setPort(portName);
   port.setBaudRate(4800);
-  Link link(&port, &notifier);
+  Link link(&port);
   Session session(form, link);
   Dispatcher dispatcher(form);
   dispatcher.attach(link);
@@ -106,14 +105,13 @@ std::optional<Ratio> flash(const QString& portName, std::size_t kib) {
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>((i * 151 + i / 97) & 0xFF);
   Bytes file = "dvf" + image;
   file.push_back(static_cast<char>(xorChecksum(file, file.size())));
-  SilentNotifier notifier;
-  const auto fw = checkFirmwareFile(file, notifier);
+  const auto fw = checkFirmwareFile(file);
   if (!fw) return std::nullopt;
   SerialPort port;
   port.setPort(portName);
   port.setBaudRate(4800);
   port.open();
-  Link link(&port, &notifier);
+  Link link(&port);
   QElapsedTimer clock;
   clock.start();
   qint64 restartAt = -1, endAt = -1;
@@ -122,7 +120,7 @@ std::optional<Ratio> flash(const QString& portName, std::size_t kib) {
     if (byteAt(frame, 1) == kCodeRestart) restartAt = clock.nsecsElapsed();
     if (byteAt(frame, 1) == kCodeEndTransfer) endAt = clock.nsecsElapsed();
   });
-  FirmwareUpdate update(link, notifier);
+  FirmwareUpdate update(link);
   QEventLoop loop;
   auto result = FirmwareUpdate::Result::Busy;
   update.onFinished = [&](FirmwareUpdate::Result r) {

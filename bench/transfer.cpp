@@ -62,12 +62,11 @@ int main(int argc, char** argv) {
   const QString portName = bench::startPacedSim(sim, dir, {}, "bench_transfer");
   if (portName.isEmpty()) return 1;
 
-  SilentNotifier notifier;
   Form form;
   SerialPort port;
   port.setPort(portName);
   port.setBaudRate(4800);
-  Link link(&port, &notifier);
+  Link link(&port);
   Session session(form, link);
   Dispatcher dispatcher(form);
   dispatcher.attach(link);

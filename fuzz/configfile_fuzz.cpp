@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "base/notifier.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "support/formsnapshot.h"
@@ -17,11 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (steer & 1) file.replace(0, std::min<std::size_t>(3, file.size()), "dvc");
   if ((steer & 2) && !file.empty()) file.back() = static_cast<char>(dovu::xorChecksum(file, file.size() - 1));
 
-  dovu::SilentNotifier silent;
   dovu::Form form;
   const dovu::Form untouched;
   const auto parsed = dovu::parseConfigFile(file, nullptr);
-  const bool loaded = dovu::loadConfigFile(form, file, silent);
+  const bool loaded = dovu::loadConfigFile(form, file);
   if (loaded != parsed.has_value()) std::abort();
   if (!loaded) {
     if (!dovu::test::FormSnapshot(untouched).diff(form).empty()) std::abort();

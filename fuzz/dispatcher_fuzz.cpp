@@ -10,7 +10,6 @@
 #include "exchange/dispatcher.h"
 #include "exchange/status.h"
 #include "link/link.h"
-#include "base/notifier.h"
 #include "model/params.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
@@ -68,9 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   QString why;
   const auto file = dovu::buildConfigFile(form, &why);
   if (!file) std::abort();
-  dovu::SilentNotifier silent;
   dovu::Form loaded;
-  if (!dovu::loadConfigFile(loaded, *file, silent) || dovu::buildConfigFile(loaded, &why) != file) std::abort();
+  if (!dovu::loadConfigFile(loaded, *file) || dovu::buildConfigFile(loaded, &why) != file) std::abort();
   dovu::Form fromJson;
   if (!dovu::configFromJsonText(fromJson, dovu::configToJsonText(form), &why)) std::abort();
   if (dovu::buildConfigFile(fromJson, &why) != file) std::abort();

@@ -6,7 +6,6 @@
 #include <cstdlib>
 
 #include "firmware/bootloader.h"
-#include "base/notifier.h"
 #include "storage/checkedfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (steer & 1) file.replace(0, std::min<std::size_t>(3, file.size()), "dvf");
   if ((steer & 2) && !file.empty()) file.back() = static_cast<char>(dovu::xorChecksum(file, file.size() - 1));
 
-  dovu::SilentNotifier silent;
-  const auto fw = dovu::checkFirmwareFile(file, silent);
+  const auto fw = dovu::checkFirmwareFile(file);
   if (!fw) return 0;
   if (fw->fileSize != file.size() || fw->image.size() + 4 != file.size() || fw->image.empty()) std::abort();
   if (file.compare(3, fw->image.size(), fw->image) != 0) std::abort();

@@ -68,8 +68,7 @@ TEST(BackupStore, KeepsTheConfigurationWithItsOriginAndTheToolListsAndShowsIt) {
   EXPECT_EQ(e.date, at(1));
   // The file is the configuration, field for field.
   Form loaded;
-  SilentNotifier silent;
-  ASSERT_TRUE(loadConfigFile(loaded, store.pathOf(e), silent));
+  ASSERT_TRUE(loadConfigFile(loaded, store.pathOf(e)));
   EXPECT_EQ(configToJson(loaded), configToJson(first));
 
   QProcessEnvironment env;

@@ -92,12 +92,11 @@ TEST(CliFile, ShowConvertAndDiffFiles) {
   EXPECT_TRUE(same.out.isEmpty()) << same.out.toStdString();
   Form f;
   QString why;
-  SilentNotifier silent;
-  ASSERT_TRUE(loadConfigFile(f, dvc, silent));
+  ASSERT_TRUE(loadConfigFile(f, dvc));
   f.setText("Edit_Tel3", QStringLiteral("+48111"));
   f.setChecked("BoxT2T5", true);
   const QString other = dir.filePath(QStringLiteral("c.dvc"));
-  ASSERT_TRUE(saveConfigFile(f, other, silent));
+  ASSERT_TRUE(saveConfigFile(f, other));
   const CliResult d = cli({QStringLiteral("diff"), dvc, other});
   EXPECT_EQ(d.code, 1);
   EXPECT_EQ(d.out, QStringLiteral("Edit_Tel3: \"+48600700800\" | \"+48111\"\nBoxT2T5: no | yes\n"));

@@ -447,8 +447,7 @@ TEST(CliBackup, ARestoreKeepsItsSourceInTheFolderAsked) {
   dovu::BackupStore store(folder, 3);
   QString why;
   dovu::Form other;
-  dovu::SilentNotifier silent;
-  ASSERT_TRUE(dovu::loadConfigFile(other, dir.filePath("held.dvc"), silent));
+  ASSERT_TRUE(dovu::loadConfigFile(other, dir.filePath("held.dvc")));
   other.setText("Edit_Tel5", QStringLiteral("+48999"));
   ASSERT_TRUE(store.add(other, dovu::BackupReason::BeforeUpload, QStringLiteral("/dev/tty\x1b]0;x\x07\nforged"), &why));
   ASSERT_TRUE(store.add(other, dovu::BackupReason::BeforeUpload, QStringLiteral("p"), &why));

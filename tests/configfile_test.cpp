@@ -130,7 +130,7 @@ TEST_F(ConfigFileTest, EmptyFileLoadsAsEmptyConfiguration) {
   Form form;
   fillDistinct(form);
   RecordingNotifier n;
-  ASSERT_TRUE(loadConfigFile(form, file, n));
+  ASSERT_TRUE(loadConfigFile(form, file, n.collect()));
   EXPECT_TRUE(n.events.empty());
 
   for (const ConfigItem& it : configItems()) {
@@ -172,7 +172,7 @@ TEST_F(ConfigFileTest, ItemLayoutAndFlagBits) {
   Form form;
   const Bytes empty = emptyFile();
   RecordingNotifier n;
-  ASSERT_TRUE(loadConfigFile(form, empty, n));
+  ASSERT_TRUE(loadConfigFile(form, empty, n.collect()));
 
   form.setText("Edit_haslo", QStringLiteral("1234"));     // R moves by 4
   form.setText("Edit_Out4Wyl", QStringLiteral("wył"));    // Windows-1250: one byte per character
@@ -228,7 +228,7 @@ TEST_F(ConfigFileTest, SaveAndLoadRestoreEveryField) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("a.dvc"));
   RecordingNotifier n;
-  ASSERT_TRUE(saveConfigFile(original, path, n));
+  ASSERT_TRUE(saveConfigFile(original, path, n.collect()));
   EXPECT_TRUE(n.events.empty());
 
   struct stat st {};
@@ -236,7 +236,7 @@ TEST_F(ConfigFileTest, SaveAndLoadRestoreEveryField) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 
   Form loaded;
-  ASSERT_TRUE(loadConfigFile(loaded, path, n));
+  ASSERT_TRUE(loadConfigFile(loaded, path, n.collect()));
   EXPECT_TRUE(n.events.empty());
   QString why;
   EXPECT_EQ(configFromForm(loaded, &why), configFromForm(original, &why));
@@ -259,7 +259,7 @@ TEST_F(ConfigFileTest, SaveAndLoadRestoreEveryField) {
   // BoxCA ahead of BoxOut1sygn: a box checked by the same load is enabled and stays checked.
   Form ca;
   ca.setChecked("BoxCA", false);
-  ASSERT_TRUE(loadConfigFile(ca, path, n));
+  ASSERT_TRUE(loadConfigFile(ca, path, n.collect()));
   EXPECT_TRUE(ca.checked("BoxOut1sygn"));
 }
 
@@ -271,7 +271,7 @@ TEST_F(ConfigFileTest, LoadMarksWhatChangedOnceAndSetsNoColourOfItsOwn) {
 
   Form form;
   RecordingNotifier n;
-  ASSERT_TRUE(loadConfigFile(form, file, n));
+  ASSERT_TRUE(loadConfigFile(form, file, n.collect()));
   EXPECT_EQ(form.colour("Edit_Tel1"), kRed);
   EXPECT_EQ(form.colour("BoxIN1T1"), kRed);          // a matrix cell that changed
   EXPECT_NE(form.colour("BoxIN1T2"), kRed);          // one that stayed clear
@@ -281,7 +281,7 @@ TEST_F(ConfigFileTest, LoadMarksWhatChangedOnceAndSetsNoColourOfItsOwn) {
   const Snapshot first = snap(form);
   int changes = 0;
   QObject::connect(&form, &Form::changed, [&] { ++changes; });
-  ASSERT_TRUE(loadConfigFile(form, file, n));
+  ASSERT_TRUE(loadConfigFile(form, file, n.collect()));
   EXPECT_EQ(changes, 0);
   EXPECT_EQ(firstDifference(first, snap(form)), "");
 }
@@ -299,7 +299,7 @@ TEST_F(ConfigFileTest, ListWithoutSelectionIsKeptAs255) {
   Form back;
   back.setIndex("ComboOut2", 3);
   RecordingNotifier n;
-  ASSERT_TRUE(loadConfigFile(back, file, n));
+  ASSERT_TRUE(loadConfigFile(back, file, n.collect()));
   EXPECT_EQ(back.index("ComboOut2"), -1);
   EXPECT_EQ(back.index("ComboOut3"), 8);
   EXPECT_EQ(*buildConfigFile(back, &why), file);
@@ -310,7 +310,7 @@ TEST_F(ConfigFileTest, ListWithoutSelectionIsKeptAs255) {
   Bytes beyond = file;
   beyond[R + 32] = 9;  // ComboOut1
   back.setIndex("ComboOut1", 2);
-  ASSERT_TRUE(loadConfigFile(back, resum(beyond), n));
+  ASSERT_TRUE(loadConfigFile(back, resum(beyond), n.collect()));
   EXPECT_EQ(back.index("ComboOut1"), -1);
 }
 
@@ -323,7 +323,7 @@ TEST_F(ConfigFileTest, OperatorChoiceFollowsTheNumber) {
     const Bytes file = *buildConfigFile(form, &why);
     form.setText("Edit_operator", QString());
     form.setIndex("Combo_operator", 0);
-    EXPECT_TRUE(loadConfigFile(form, file, n));
+    EXPECT_TRUE(loadConfigFile(form, file, n.collect()));
     return form.index("Combo_operator");
   };
   EXPECT_EQ(loadWith(QStringLiteral("+48602951111")), 1);
@@ -345,7 +345,7 @@ TEST_F(ConfigFileTest, ChecksumAndMagicFailuresChangeNothing) {
     Bytes bad = good;
     bad[pos] = static_cast<char>(bad[pos] ^ 0x10);
     RecordingNotifier n;
-    EXPECT_FALSE(loadConfigFile(form, bad, n)) << pos;
+    EXPECT_FALSE(loadConfigFile(form, bad, n.collect())) << pos;
     EXPECT_EQ(n.texts(), QStringList{kCrc}) << pos;
     EXPECT_EQ(n.beeps(), 1);
     EXPECT_TRUE(n.events.front().beep) << "the beep comes before the box";
@@ -354,12 +354,12 @@ TEST_F(ConfigFileTest, ChecksumAndMagicFailuresChangeNothing) {
   Bytes magic = good;
   magic[1] = 'V';
   RecordingNotifier n;
-  EXPECT_FALSE(loadConfigFile(form, magic, n));
+  EXPECT_FALSE(loadConfigFile(form, magic, n.collect()));
   EXPECT_EQ(n.texts(), (QStringList{kFormat, kCrc}));
 
   // A firmware file with a good check byte: the format message alone.
   RecordingNotifier fw;
-  EXPECT_FALSE(loadConfigFile(form, resum(Bytes("dvf\x01\x02\x03?", 7)), fw));
+  EXPECT_FALSE(loadConfigFile(form, resum(Bytes("dvf\x01\x02\x03?", 7)), fw.collect()));
   EXPECT_EQ(fw.texts(), QStringList{kFormat});
   EXPECT_EQ(fw.beeps(), 0);
 
@@ -400,7 +400,7 @@ TEST_F(ConfigFileTest, MalformedFilesAreRefusedWholeAndChangeNothing) {
   const Snapshot before = snap(form);
   for (const Case& c : cases) {
     RecordingNotifier n;
-    EXPECT_FALSE(loadConfigFile(form, c.file, n)) << c.name;
+    EXPECT_FALSE(loadConfigFile(form, c.file, n.collect())) << c.name;
     EXPECT_EQ(n.texts(), QStringList{kFormat}) << c.name;
     ASSERT_FALSE(n.events.empty());
     EXPECT_FALSE(n.events.back().detail.isEmpty()) << c.name << ": the reason is given";
@@ -412,7 +412,7 @@ TEST_F(ConfigFileTest, MalformedFilesAreRefusedWholeAndChangeNothing) {
   // Short files: nothing to read past, both checks fail.
   for (const Bytes& tiny : {Bytes(), Bytes("d", 1), Bytes("dv", 2), Bytes("dvc", 3)}) {
     RecordingNotifier n;
-    EXPECT_FALSE(loadConfigFile(form, tiny, n));
+    EXPECT_FALSE(loadConfigFile(form, tiny, n.collect()));
     EXPECT_FALSE(n.texts().isEmpty());
   }
   EXPECT_EQ(firstDifference(before, snap(form)), "");
@@ -423,7 +423,7 @@ TEST_F(ConfigFileTest, UnreadableFileIsReported) {
   Form form;
   const Snapshot before = snap(form);
   RecordingNotifier n;
-  EXPECT_FALSE(loadConfigFile(form, dir.filePath(QStringLiteral("missing.dvc")), n));
+  EXPECT_FALSE(loadConfigFile(form, dir.filePath(QStringLiteral("missing.dvc")), n.collect()));
   EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::CannotRead)});
   EXPECT_TRUE(n.events.back().detail.contains(QStringLiteral("missing.dvc")));
 
@@ -434,7 +434,7 @@ TEST_F(ConfigFileTest, UnreadableFileIsReported) {
   f.write(QByteArray(static_cast<int>(kFileBufferSize) + 1, 'd'));
   f.close();
   RecordingNotifier m;
-  EXPECT_FALSE(loadConfigFile(form, big, m));
+  EXPECT_FALSE(loadConfigFile(form, big, m.collect()));
   EXPECT_EQ(m.texts(), QStringList{kFormat});
   EXPECT_EQ(firstDifference(before, snap(form)), "");
 }
@@ -446,17 +446,17 @@ TEST_F(ConfigFileTest, SaveTakesTheRepairedValueOfTheFieldBeingEdited) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("c.dvc"));
   RecordingNotifier n;
-  ASSERT_TRUE(saveConfigFile(form, path, n));
+  ASSERT_TRUE(saveConfigFile(form, path, n.collect()));
   EXPECT_EQ(form.text("Out2Czas"), QStringLiteral("1"));
   Form back;
-  ASSERT_TRUE(loadConfigFile(back, path, n));
+  ASSERT_TRUE(loadConfigFile(back, path, n.collect()));
   EXPECT_EQ(back.text("Out2Czas"), QStringLiteral("1"));
 
   // A number field that no exit check repairs: the save says so and writes nothing.
   form.setEditing(Form::kNoField);
   form.setText("Edit_LimitSMS", QString());
   const QString other = dir.filePath(QStringLiteral("d.dvc"));
-  EXPECT_FALSE(saveConfigFile(form, other, n));
+  EXPECT_FALSE(saveConfigFile(form, other, n.collect()));
   EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::ConfigNotSaved)});
   EXPECT_TRUE(n.events.back().detail.contains(QStringLiteral("Edit_LimitSMS")));
   EXPECT_FALSE(QFile::exists(other));
@@ -506,7 +506,7 @@ TEST_F(ConfigFileTest, FailedSaveKeepsTheOldFile) {
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     Form form;
     RecordingNotifier n;
-    const bool saved = saveConfigFile(form, path, n);
+    const bool saved = saveConfigFile(form, path, n.collect());
     ::setrlimit(RLIMIT_FSIZE, &was);
     std::signal(SIGXFSZ, previous);
     EXPECT_FALSE(saved);
@@ -530,16 +530,16 @@ TEST_F(ConfigFileTest, FailedSaveKeepsTheOldFile) {
   // A folder that does not exist (a removed stick): reported through the notifier.
   Form form;
   RecordingNotifier n;
-  EXPECT_FALSE(saveConfigFile(form, dir.filePath(QStringLiteral("gone/new.dvc")), n));
+  EXPECT_FALSE(saveConfigFile(form, dir.filePath(QStringLiteral("gone/new.dvc")), n.collect()));
   EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::ConfigNotSaved)});
   EXPECT_TRUE(n.events.back().detail.contains(QStringLiteral("gone")));
 
   // A successful save replaces the file whole and keeps its mode; a new file is its owner's alone.
-  EXPECT_TRUE(saveConfigFile(form, path, n));
+  EXPECT_TRUE(saveConfigFile(form, path, n.collect()));
   EXPECT_NE(contents(), old);
   EXPECT_EQ(modeOf(path), 0644u);
   const QString fresh = dir.filePath(QStringLiteral("fresh.dvc"));
-  EXPECT_TRUE(saveConfigFile(form, fresh, n));
+  EXPECT_TRUE(saveConfigFile(form, fresh, n.collect()));
   EXPECT_EQ(modeOf(fresh), 0600u);
 }
 
@@ -609,7 +609,7 @@ TEST_F(ConfigFileTest, ReadingRefusesWhatIsNoRegularFile) {
     EXPECT_TRUE(why.startsWith(path)) << why.toStdString();
     Form form;
     RecordingNotifier n;
-    EXPECT_FALSE(loadConfigFile(form, path, n));
+    EXPECT_FALSE(loadConfigFile(form, path, n.collect()));
     EXPECT_EQ(n.events.size(), 1u);
   }
   // Nor is a save allowed to write into one.

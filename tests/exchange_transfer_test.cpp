@@ -48,6 +48,7 @@ struct Rig : dovu::test::SimSession {
       if (out) sent.push_back(frame);
     });
     transfer = std::make_unique<ConfigTransfer>(form, *link, *session);
+    notifier.listen(transfer.get());
   }
   // Time-outs are counted in ticks; a shorter tick keeps the no-answer cases quick.
   void tickMs(int ms) { link->timer().setInterval(ms); }
@@ -568,13 +569,12 @@ TEST(Transfer, AnswersAreFoundWhateverTheReadsAndADoubledValueIsReadAgain) {
   controller.before[8] = {wrongTel};  // the first answer to code 8 comes behind a double
   controller.before[12] = {bytes({0x74, 12, 0x70})};  // a header whose length is over the limit
 
-  SilentNotifier notifier;
   Form form;
   SerialPort port;
   port.setPort(pty.slavePath());
   port.setBaudRate(4800);
   port.open();
-  Link link(&port, &notifier);
+  Link link(&port);
   link.timer().stop();  // no time-out and no repetition: each answer is found in its own read
   Session session(form, link);
   Dispatcher dispatcher(form);

@@ -77,12 +77,13 @@ struct Rig {
     port.setPort(sim.port());
     port.setBaudRate(4800);
     port.open();
-    link = std::make_unique<Link>(&port, &notifier);
+    link = std::make_unique<Link>(&port);
     QObject::connect(link.get(), &Link::frameTraced, [this](bool out, const Bytes& frame) {
       if (out) sent.push_back({notifier.clock.elapsed(), notifier.ticks, frame});
     });
     QObject::connect(&link->timer(), &QTimer::timeout, [this] { ++notifier.ticks; });
-    update = std::make_unique<FirmwareUpdate>(*link, notifier);
+    update = std::make_unique<FirmwareUpdate>(*link);
+    update->onNotice = notifier.shows();
     update->onProgress = [this](int v) { bar.push_back(v); };
   }
   ~Rig() {
@@ -137,7 +138,7 @@ TEST(FirmwareFileCheck, RefusesWhatCannotBeSent) {
   test::app();
   {
     RecordingNotifier n;
-    const auto f = checkFirmwareFile(firmwareFile(pattern(300)), n);
+    const auto f = checkFirmwareFile(firmwareFile(pattern(300)), n.collect());
     ASSERT_TRUE(f);
     EXPECT_EQ(f->image, pattern(300));
     EXPECT_EQ(f->fileSize, 304u);
@@ -164,12 +165,12 @@ TEST(FirmwareFileCheck, RefusesWhatCannotBeSent) {
   };
   for (const Case& c : cases) {
     RecordingNotifier n;
-    EXPECT_FALSE(checkFirmwareFile(c.file, n)) << c.name;
+    EXPECT_FALSE(checkFirmwareFile(c.file, n.collect())) << c.name;
     EXPECT_EQ(n.texts(), c.texts) << c.name;
   }
   RecordingNotifier n;
-  EXPECT_TRUE(checkFirmwareFile(firmwareFile(pattern(65531)), n)) << "65,535 bytes is the largest file";
-  EXPECT_TRUE(checkFirmwareFile(firmwareFile(pattern(1)), n));
+  EXPECT_TRUE(checkFirmwareFile(firmwareFile(pattern(65531)), n.collect())) << "65,535 bytes is the largest file";
+  EXPECT_TRUE(checkFirmwareFile(firmwareFile(pattern(1)), n.collect()));
 }
 
 TEST(FirmwareFileCheck, BlocksAreNumberedAndFilled) {
@@ -193,8 +194,9 @@ TEST(FirmwareFileCheck, BlocksAreNumberedAndFilled) {
 TEST(FirmwareFileCheck, ALineThatIsGoneIsReportedAsSuch) {
   test::app();
   RecordingNotifier n;
-  Link link(nullptr, &n);  // no port: every write fails
-  FirmwareUpdate update(link, n);
+  Link link(nullptr);  // no port: every write fails
+  FirmwareUpdate update(link);
+  update.onNotice = n.shows();
   EXPECT_EQ(runToEnd(update, FirmwareFile{pattern(10), 14}), FirmwareUpdate::Result::PortError);
   ASSERT_EQ(n.count(Cause::KeepPowered), 1);
   ASSERT_EQ(n.count(Cause::FlashPortFailed), 1);
@@ -209,7 +211,8 @@ TEST(FirmwareTransfer, SendsTheImageInFilledBlocks) {
   Session session(form, *r.link);
   session.showLoggedIn();
   ASSERT_TRUE(session.loggedIn());
-  FirmwareUpdate update(*r.link, r.notifier, &session);
+  FirmwareUpdate update(*r.link, &session);
+  update.onNotice = r.notifier.shows();
   update.onProgress = [&](int v) {
     r.bar.push_back(v);
     // Started again while it runs, a transfer refuses.
@@ -219,7 +222,7 @@ TEST(FirmwareTransfer, SendsTheImageInFilledBlocks) {
   };
 
   const Bytes image = pattern(300);
-  EXPECT_EQ(runToEnd(update, *checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(runToEnd(update, *checkFirmwareFile(firmwareFile(image), r.notifier.collect())), FirmwareUpdate::Result::Done);
   EXPECT_FALSE(update.running());
   EXPECT_FALSE(session.loggedIn());
 
@@ -250,7 +253,7 @@ TEST(FirmwareTransfer, ExactMultipleOfTheBlockSizeSendsNoExtraBlock) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
   const Bytes image = pattern(256);
-  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier.collect())), FirmwareUpdate::Result::Done);
   EXPECT_EQ(r.framesWithCode(101).size(), 2u);
   EXPECT_EQ(r.receivedImage(), image);
 }
@@ -259,7 +262,7 @@ TEST(FirmwareTransfer, BlockNumbersWrapAfter256) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
   const Bytes image = pattern(33000);
-  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier.collect())), FirmwareUpdate::Result::Done);
   const auto blocks = r.framesWithCode(101);
   ASSERT_EQ(blocks.size(), 258u);
   EXPECT_EQ(byteAt(blocks[255].bytes, 3), 255);
@@ -275,7 +278,7 @@ TEST(FirmwareTransfer, TwoMissedAcknowledgementsAreToleratedInTheWholeTransfer) 
   Rig r({QStringLiteral("--miss-ack"), QStringLiteral("4:2")});
   ASSERT_TRUE(r.sim.started());
   const Bytes image = pattern(1000);
-  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier.collect())), FirmwareUpdate::Result::Done);
   const auto blocks = r.framesWithCode(101);
   ASSERT_EQ(blocks.size(), 10u);  // 8 blocks, the fifth three times
   for (int i : {4, 5, 6}) EXPECT_EQ(blocks[static_cast<std::size_t>(i)].bytes, blocks[4].bytes);
@@ -288,7 +291,7 @@ TEST(FirmwareTransfer, ALaterMissAfterBothRepetitionsFails) {
   // The same, and then the seventh acknowledgement is lost as well.
   Rig r({QStringLiteral("--miss-ack"), QStringLiteral("4:2"), QStringLiteral("--drop-every"), QStringLiteral("7")});
   ASSERT_TRUE(r.sim.started());
-  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(pattern(1000)), r.notifier)),
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(pattern(1000)), r.notifier.collect())),
             FirmwareUpdate::Result::NoAnswer);
   const auto blocks = r.framesWithCode(101);
   ASSERT_EQ(blocks.size(), 9u);  // blocks 0..6, the fifth three times; the seventh is not repeated
@@ -305,7 +308,7 @@ TEST(FirmwareTransfer, ALateAcknowledgementNeverCountsForTheNextBlock) {
   Rig r({QStringLiteral("--late-ack"), QStringLiteral("5:1300"), QStringLiteral("--garble-block"), QStringLiteral("6")});
   ASSERT_TRUE(r.sim.started());
   const Bytes image = pattern(1000);
-  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier)), FirmwareUpdate::Result::Done);
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(image), r.notifier.collect())), FirmwareUpdate::Result::Done);
   EXPECT_TRUE(r.receivedImage() == padded(image));
   std::vector<int> numbers;
   for (const auto& b : r.framesWithCode(101)) numbers.push_back(byteAt(b.bytes, 3));
@@ -315,7 +318,7 @@ TEST(FirmwareTransfer, ALateAcknowledgementNeverCountsForTheNextBlock) {
 TEST(FirmwareTransfer, NeverAcknowledgedFailsAfterAboutThreeSeconds) {
   Rig r({QStringLiteral("--never-ack")});
   ASSERT_TRUE(r.sim.started());
-  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(pattern(300)), r.notifier)),
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(pattern(300)), r.notifier.collect())),
             FirmwareUpdate::Result::NoAnswer);
   const auto blocks = r.framesWithCode(101);
   ASSERT_EQ(blocks.size(), 3u);  // the first block, written three times
@@ -331,7 +334,7 @@ TEST(FirmwareTransfer, StopEndsATransferWithoutTheEndFrame) {
   Rig r({QStringLiteral("--never-ack")});
   ASSERT_TRUE(r.sim.started());
   QTimer::singleShot(2500, [&] { r.update->stop(); });
-  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(pattern(300)), r.notifier)),
+  EXPECT_EQ(runToEnd(*r.update, *checkFirmwareFile(firmwareFile(pattern(300)), r.notifier.collect())),
             FirmwareUpdate::Result::Stopped);
   EXPECT_EQ(r.framesWithCode(101).size(), 1u) << "stopped in the first block's first attempt";
   EXPECT_TRUE(r.framesWithCode(102).empty());

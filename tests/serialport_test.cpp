@@ -483,7 +483,7 @@ TEST_F(SerialPortTest, UnplugIsReportedOnceAndTheEventThreadStopsWaiting) {
 // out arrives in one read with the answer.  The assembler keeps one frame per buffer, so the
 // answer must be assembled apart from the bytes that were waiting before it, and both are seen.
 TEST_F(SerialPortTest, AnswerReadTogetherWithAFrameFromBeforeTheRequestIsNotLost) {
-  Link link(&port, nullptr);
+  Link link(&port);
   link.timer().setInterval(10);  // a lost answer fails after three short attempts
   std::vector<int> dispatched;
   QObject::connect(&link, &Link::frameTaken, [&](std::uint8_t code, const Bytes&) { dispatched.push_back(code); });

@@ -163,8 +163,10 @@ TEST(Session, PortThatCannotOpenSaysWhy) {
   Form form;
   SerialPort port;
   port.setPort(QStringLiteral("/dev/does-not-exist-dovu"));
-  Link link(&port, &notifier);
+  Link link(&port);
   Session session(form, link);
+  notifier.listen(&link);
+  notifier.listen(&session);
   EXPECT_EQ(session.connectAndLogin(), Session::ConnectResult::PortUnavailable);
   ASSERT_EQ(notifier.count(Cause::PortUnavailable), 1);
   EXPECT_TRUE(notifier.events.back().detail.contains(QStringLiteral("/dev/does-not-exist-dovu")));

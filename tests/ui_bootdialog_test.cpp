@@ -83,8 +83,7 @@ W* child(QWidget& parent, const char* name) {
 TEST(FirmwareDialog, ControlsAndTheFileCheckThatGatesStart) {
   widgetApp();
   Form form;
-  SilentNotifier silent;
-  Link link(nullptr, &silent);
+  Link link(nullptr);
   Session session(form, link);
   session.liveOn();
   link.timer().stop();

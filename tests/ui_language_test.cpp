@@ -2,6 +2,8 @@
 // every message the core can raise) reads as Polish, every line of the command-line tool as
 // English.  A text is caught by words of the other language; names such as DOVU, SMS or GSM are
 // the same in both.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -323,12 +325,24 @@ TEST(Language, EveryLineOfTheToolIsEnglish) {
   QString why;
   const QString config = dir.filePath(QStringLiteral("long.dvc"));
   ASSERT_TRUE(saveFileAtomically(config, *buildConfigFile(tooLong, &why), &why));
+  // Files the tool cannot take or write: a configuration whose first text reaches past its end, and
+  // a FIFO where a file is to be read or saved.
+  Bytes broken = *buildConfigFile(Form(), &why);
+  broken[3] = static_cast<char>(200);
+  broken.back() = static_cast<char>(xorChecksum(broken, broken.size() - 1));
+  const QString brokenPath = dir.filePath(QStringLiteral("broken.dvc"));
+  ASSERT_TRUE(saveFileAtomically(brokenPath, broken, &why));
+  const QString fifo = dir.filePath(QStringLiteral("fifo.dvc"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
   const QList<QStringList> failing{
       {QStringLiteral("status"), QStringLiteral("--port"), sim.port(), QStringLiteral("--password"), QStringLiteral("1111")},
       {QStringLiteral("status"), QStringLiteral("--port"), QStringLiteral("/dev/ttyNONE9")},
       {QStringLiteral("status"), QStringLiteral("--port"), notAPort},
       {QStringLiteral("upload"), QStringLiteral("--port"), sim.port(), QStringLiteral("--no-backup"), config},
       {QStringLiteral("flash"), QStringLiteral("--port"), sim.port(), config},
+      {QStringLiteral("show"), brokenPath},
+      {QStringLiteral("show"), fifo},
+      {QStringLiteral("convert"), config, fifo},
   };
   for (const QStringList& args : failing) {
     const test::ToolResult r = test::runCli(args);

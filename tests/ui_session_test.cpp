@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QImage>
 #include <utility>
 
@@ -75,7 +76,11 @@ class Session : public ::testing::Test {
   void connectClick() {
     find<QPushButton>("Button_polacz")->click();
     waitFor([&] { return !main_->link().exchanging(); }, 10000);
+    boxesShown();
   }
+  // A box opens once the exchange step that raised it has returned to the event loop: the calls
+  // already posted run now.
+  void boxesShown() { QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall); }
   // Frames reach the simulator's log a moment after they are written.
   // The parameter set frames the simulator received.
   int sets() const {
@@ -166,6 +171,34 @@ TEST_F(Session, NoAnswerAfterThreeIdenticalLoginFrames) {
   EXPECT_TRUE(main_->port().isOpen());
 }
 
+// A box opens only once the exchange step that raised it has ended: never from inside a wait, where
+// the box's own event loop would run the next exchange beneath the one still waiting.  Both a
+// login that goes unanswered and a download cut short by a controller that falls silent.
+TEST_F(Session, ABoxOpensOnlyOnceTheExchangeStepHasEnded) {
+  start({QStringLiteral("--silent-from"), QStringLiteral("20")});
+  struct Seen {
+    bool waiting, busy, transferring;
+  };
+  std::vector<Seen> seen;
+  notes_.whenShown = [&] {
+    seen.push_back({main_->link().waiting(), main_->link().busy(), main_->transfer().busy()});
+  };
+  QTest::mouseClick(find<QPushButton>("Button_polacz"), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return text("Edit_logon") == "ZALOGOWANY"; }, 10000));
+  ASSERT_TRUE(waitFor([this] { return find("Icon_get")->isEnabled(); }, 3000));
+  main_->link().timer().setInterval(10);  // the silence is given up quickly
+  QTest::mouseClick(find<QToolButton>("Icon_get"), Qt::LeftButton);
+  ASSERT_TRUE(waitFor([&] { return notes_.count(Cause::DownloadInterrupted) == 1; }, 20000));
+  EXPECT_EQ(notes_.count(Cause::NoAnswer), 1);
+  ASSERT_EQ(seen.size(), 2u);
+  for (const Seen& s : seen) {
+    EXPECT_FALSE(s.waiting) << "a box inside the wait for an answer";
+    EXPECT_FALSE(s.transferring) << "a box inside the transfer";
+    EXPECT_FALSE(s.busy) << "a box while the line was held";
+  }
+  EXPECT_EQ(text("Edit_logon"), "WYLOGOWANY");
+}
+
 TEST_F(Session, AnswerDuringTheSecondAttemptEndsTheWait) {
   start({QStringLiteral("--drop-code"), QStringLiteral("1:1")});
   connectClick();
@@ -198,6 +231,7 @@ TEST_F(Session, NoPollWhileThePasswordDialogIsOpenAndThePasswordChanges) {
     d->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
   });
   find<QPushButton>("Button_zmiana_hasla")->click();
+  boxesShown();
   EXPECT_EQ(pollsInside, 0);
   EXPECT_EQ(countFrames(*sim_, 3, "4321"), 1);
   EXPECT_EQ(notes_.count(Cause::PasswordChanged), 1);
@@ -268,7 +302,7 @@ TEST_F(Session, UploadOfTheWindowDefaultsAsksFirstAnUploadOfALoadedFileDoesNot) 
   const QString path = dir.filePath(QStringLiteral("k.dvc"));
   Form file;
   file.setText("Edit_Tel1", QStringLiteral("+48500600700"));
-  ASSERT_TRUE(saveConfigFile(file, path, notes_));
+  ASSERT_TRUE(saveConfigFile(file, path, notes_.collect()));
   ASSERT_TRUE(ui::loadConfigFileFromPath(main_->form(), notes_, path));
   find<QAction>("Zapisz1")->trigger();
   ASSERT_TRUE(waitFor([&] { return sets() > 0 && !main_->transfer().busy(); }, 30000));
@@ -381,6 +415,7 @@ TEST_F(Session, PressesInsideThePollsWaitRunOnceItIsOver) {
     if (p.code != 0 && p.code != 3) {
       EXPECT_EQ(countFrames(*sim_, p.code), 1);
     }
+    boxesShown();
     EXPECT_EQ(notes_.events.size(), p.code == 3 ? 1u : 0u) << notes_.texts().join(QLatin1Char('/')).toStdString();
     notes_.events.clear();
     EXPECT_EQ(main_->port().port(), sim_->port());
@@ -404,8 +439,7 @@ TEST_F(Session, EveryWriteFromTheWindowFirstKeepsWhatTheControllerHeld) {
   // What a backup holds, parameter by parameter as the controller's dump has them.
   auto holds = [](const BackupEntry& e, const std::vector<std::pair<int, Bytes>>& dump) {
     Form kept;
-    SilentNotifier silent;
-    if (!loadConfigFile(kept, BackupStore().pathOf(e), silent) || dump.size() != paramTable().size()) return false;
+    if (!loadConfigFile(kept, BackupStore().pathOf(e)) || dump.size() != paramTable().size()) return false;
     for (std::size_t i = 0; i < dump.size(); ++i)
       if (buildPayload(kept, paramTable()[i]) != dump[i].second) return false;
     return true;
@@ -416,7 +450,7 @@ TEST_F(Session, EveryWriteFromTheWindowFirstKeepsWhatTheControllerHeld) {
   const QString path = dir.filePath(QStringLiteral("k.dvc"));
   Form file;
   file.setText("Edit_Tel1", QStringLiteral("+48500600700"));
-  ASSERT_TRUE(saveConfigFile(file, path, notes_));
+  ASSERT_TRUE(saveConfigFile(file, path, notes_.collect()));
   ASSERT_TRUE(ui::loadConfigFileFromPath(main_->form(), notes_, path));
   find<QAbstractButton>("Icon_put")->click();
   ASSERT_TRUE(waitFor([&] { return sets() == 51 && !main_->transfer().busy(); }, 60000))
@@ -585,16 +619,15 @@ TEST_F(Session, RedIsWhatDiffersFromTheControllerWhateverChangedIt) {
   const QString path = dir.filePath(QStringLiteral("k.dvc"));
   {
     Form file;
-    SilentNotifier silent;
     QString why;
     const auto now = buildConfigFile(main_->form(), &why);
-    ASSERT_TRUE(now && loadConfigFile(file, *now, silent));
+    ASSERT_TRUE(now && loadConfigFile(file, *now));
     file.setText("Edit_Tel3", file.text("Edit_Tel3") + QStringLiteral("9"));
     file.setText("Edit_LimitSMS", QString::number((file.number("Edit_LimitSMS") + 1) % 100));
     file.setChecked("BoxOut1NC", !file.checked("BoxOut1NC"));
     file.setChecked("BoxWyslijStan", !file.checked("BoxWyslijStan"));
     file.setIndex("ComboOut1", (file.index("ComboOut1") + 1) % 3);
-    ASSERT_TRUE(saveConfigFile(file, path, notes_));
+    ASSERT_TRUE(saveConfigFile(file, path, notes_.collect()));
   }
   main_->loadFile = [&] { ui::loadConfigFileFromPath(main_->form(), notes_, path); };
   find<QAction>("Odczyt1")->trigger();

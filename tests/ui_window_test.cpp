@@ -792,7 +792,7 @@ TEST_F(Window, FocusInAFieldFromAFileChangesNothingOnSave) {
     const QString path = dir.filePath(QString::fromLatin1(f));
     ASSERT_TRUE(ui::saveConfigFileToPath(form(), notes_, path)) << f;
     Form back;
-    ASSERT_TRUE(loadConfigFile(back, path, notes_));
+    ASSERT_TRUE(loadConfigFile(back, path, notes_.collect()));
     EXPECT_EQ(back.text("EditT1opu"), "255");
     EXPECT_EQ(back.text("Edit_pin"), "12");
     EXPECT_EQ(back.text("Out2Czas"), "0");
@@ -958,7 +958,8 @@ TEST_F(Window, APortThatCannotBeOpenedSaysWhy) {
   // A port that cannot be opened says why, and the window stays disconnected.
   start({{"/nonexistent/ttyUSB9", "gone"}});
   find<QPushButton>("Button_polacz")->click();
-  EXPECT_EQ(notes_.count(Cause::PortUnavailable), 1);
+  // The box comes once the press has returned to the event loop.
+  ASSERT_TRUE(waitFor([&] { return notes_.count(Cause::PortUnavailable) == 1; }, 2000));
   EXPECT_FALSE(notes_.events.back().detail.isEmpty());
   EXPECT_EQ(text("Edit_status"), "ROZŁĄCZONY");
   EXPECT_FALSE(main_->port().isOpen());

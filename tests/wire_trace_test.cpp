@@ -32,6 +32,7 @@ struct Rig : dovu::test::SimSession {
   explicit Rig(QStringList simArgs = {}) : SimSession(std::move(simArgs)) {
     dispatcher.attach(*link);
     transfer = std::make_unique<ConfigTransfer>(form, *link, *session);
+    notifier.listen(transfer.get());
     QObject::connect(&link->timer(), &QTimer::timeout, [this] { ++ticks; });
     clock.start();
     QObject::connect(link.get(), &Link::frameTraced, [this](bool out, const Bytes& frame) {
@@ -193,9 +194,10 @@ TEST(Wire, FirmwareFlows) {
     r.session->liveOff();
     r.settle(300);
     r.lines.clear();
-    FirmwareUpdate update(*r.link, r.notifier, r.session.get());
+    FirmwareUpdate update(*r.link, r.session.get());
+    update.onNotice = r.notifier.shows();
     bool done = false;
-    const auto file = checkFirmwareFile(firmwareImage(), r.notifier);
+    const auto file = checkFirmwareFile(firmwareImage(), r.notifier.collect());
     ASSERT_TRUE(file);
     update.onFinished = [&](FirmwareUpdate::Result) { done = true; };
     ASSERT_TRUE(update.start(*file));

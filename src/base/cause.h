@@ -65,9 +65,30 @@ enum class Cause {
   IndexNotValid,           // detail the parser's reason
   IndexEntryMalformed,     // args {the entry's position, from 1}
   NumbersUsedUp,
-  BackupLimitInvalid,      // args {the variable's value}; the last cause
+  BackupLimitInvalid,      // args {the variable's value}
+  // Why a configuration file was refused (the reason of a BadFormat) or not built (of a
+  // ConfigNotSaved), and why a file was not read or saved.
+  FileTooShort,       // args {the file's size, the least a file may have}
+  WrongMark,          // the file does not begin with the mark of its kind
+  WrongCheckByte,     // the last byte is not the check byte of those before it
+  FileEndsEarly,      // args {the item's number, its field}; without args: before the check byte
+  MatrixLengthWrong,  // args {the item's number, its field, its length, the length it must have}
+  ItemPastEnd,        // args {the item's number, its field}
+  BytesLeftOver,      // args {how many bytes follow the check byte's place}
+  NotANumber,         // args {the field, its text}
+  NotRegularFile,     // subject the file
+  OtherUsersLink,     // subject the link, args {the folder everyone may write to}
+  OtherUsersFile,     // subject the file; the last cause
 };
-constexpr int kCauseCount = static_cast<int>(Cause::BackupLimitInvalid) + 1;
+constexpr int kCauseCount = static_cast<int>(Cause::OtherUsersFile) + 1;
+
+// What the controller holds once a transfer to or from it has failed.
+enum class Holds {
+  NotSaid,     // not a transfer, or nothing is known
+  Unchanged,   // nothing of it was written (a download, an upload refused before its first parameter)
+  Mix,         // part old, part new: args of an UploadInterrupted say how much is new
+  Bootloader,  // its bootloader, waiting for a whole image (a firmware update that failed)
+};
 
 // One event as the core knows it.  subject names what it concerns (a port, a file) as the system
 // names it; args are the numbers and names its words take; detail is further text the core has
@@ -81,6 +102,7 @@ struct Problem {
   QString subject;
   QStringList args;
   QString detail;
+  Holds holds = Holds::NotSaid;
 };
 
 }  // namespace dovu

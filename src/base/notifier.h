@@ -1,13 +1,12 @@
 #pragma once
 // How messages and beeps reach the user: a message box in the window, stderr in the command-line
-// tool, a recorder in tests.  Every box has a single OK button.
+// tool, a recorder in tests.  Every box has a single OK button.  Only the surfaces (src/ui, the
+// tool's front end) call it; the core hands back notices (base/outcome.h).
 #include <QString>
 
-#include "base/cause.h"
+#include "base/outcome.h"
 
 namespace dovu {
-
-enum class MessageKind { Plain, Information, Warning, Error };
 
 class Notifier {
  public:
@@ -18,6 +17,14 @@ class Notifier {
   // What the core has to say, as a cause: the surface words it in its own language and shows it
   // as message() does.
   virtual void report(MessageKind kind, const Problem& problem) = 0;
+  // A notice the core handed back: its beep, then its message.
+  void show(const Notice& n) {
+    if (n.beep) beep();
+    report(n.kind, n.problem);
+  }
+  void show(const Notices& ns) {
+    for (const Notice& n : ns) show(n);
+  }
 };
 
 // Drops everything: for code paths that run without a user.

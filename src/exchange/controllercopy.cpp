@@ -2,7 +2,6 @@
 
 #include <QTimer>
 
-#include "base/notifier.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
 
@@ -48,6 +47,7 @@ bool ControllerRead::begin() {
   window_.setText("Label_Bar", QString::fromUtf8(kControllerReadText));
   window_.setValue("Bar", 0);
   connect(transfer_.get(), &ConfigTransfer::progress, this, [this](int v) { window_.setValue("Bar", v); });
+  connect(transfer_.get(), &ConfigTransfer::notice, this, &ControllerRead::notice);
   connect(transfer_.get(), &ConfigTransfer::finished, this, [this](bool ok) {
     // Ended from inside the transfer's own callback: the transfer goes once that has returned.
     QTimer::singleShot(0, this, [this, ok] { end(ok); });
@@ -70,7 +70,8 @@ void ControllerRead::end(bool ok) {
 
 BackupBeforeWrite::BackupBeforeWrite(Form& window, Link& link, Session& session, Dispatcher& windowDispatcher,
                                      QObject* parent)
-    : QObject(parent), window_(window), link_(link), read_(window, link, session, windowDispatcher) {
+    : QObject(parent), window_(window), read_(window, link, session, windowDispatcher) {
+  connect(&read_, &ControllerRead::notice, this, &BackupBeforeWrite::notice);
   connect(&read_, &ControllerRead::finished, this, [this](bool ok) {
     if (!ok) return fail(QStringLiteral("sterownik nie oddał całej konfiguracji"));
     store_(read_.result(), firmwareShown(window_));
@@ -91,8 +92,7 @@ void BackupBeforeWrite::take(BackupReason reason, const QString& port, std::func
   done_ = std::move(done);
   if (known_) {
     Form form;
-    SilentNotifier silent;
-    if (!loadConfigFile(form, known_->file, silent)) return fail(QStringLiteral("pamiętana konfiguracja jest nieczytelna"));
+    if (!loadConfigFile(form, known_->file)) return fail(QStringLiteral("pamiętana konfiguracja jest nieczytelna"));
     return store_(form, known_->firmware);
   }
   if (!read_.start()) fail(QStringLiteral("sterownik nie jest zalogowany"));
@@ -117,7 +117,7 @@ void BackupBeforeWrite::fail(const Problem& why) {
     if (done) done(goOn);
     return;
   }
-  if (Notifier* n = link_.notifier()) n->report(MessageKind::Error, why);
+  emit notice(Notice{MessageKind::Error, why, false});
   if (done) done(false);
 }
 

@@ -35,6 +35,8 @@ class ControllerRead : public QObject {
   const Form& result() const { return *form_; }
 
  signals:
+  // The read's own transfer has something to tell (a noisy line), before finished().
+  void notice(const dovu::Notice& notice);
   void finished(bool ok);
 
  private:
@@ -72,6 +74,10 @@ class BackupBeforeWrite : public QObject {
   // choice; done(true) then follows with no backup).  Unset: the failure is reported, done(false).
   std::function<bool(const Problem& why)> writeWithout;
 
+ signals:
+  // Why a backup failed when nobody was asked (writeWithout unset), and what its read had to tell.
+  void notice(const dovu::Notice& notice);
+
  private:
   void store_(const Form& form, const QString& firmware);
   void fail(const Problem& why);
@@ -79,7 +85,6 @@ class BackupBeforeWrite : public QObject {
   void fail(const QString& why) { fail(Problem(Cause::BackupNotSaved, Cause::None, {}, {}, why)); }
 
   Form& window_;
-  Link& link_;
   ControllerRead read_;
   struct Known {
     Bytes file;

@@ -45,8 +45,10 @@ void ProvisionJob::start() {
   port_->setBaudRate(kLineBitsPerSecond);
   session_form_ = std::make_unique<Form>();
   session_form_->setText("Edit_haslo", site_.password.isEmpty() ? defaultPassword_ : site_.password);
-  link_ = std::make_unique<Link>(port_.get(), &recorder_);
+  link_ = std::make_unique<Link>(port_.get());
+  connect(link_.get(), &Link::notice, this, [this](const Notice& n) { recorder_.take(n); });
   session_ = std::make_unique<Session>(*session_form_, *link_);
+  connect(session_.get(), &Session::notice, this, [this](const Notice& n) { recorder_.take(n); });
   connect(session_.get(), &Session::loginFinished, this,
           [this](Session::ConnectResult r) { loggedIn(static_cast<int>(r)); });
   const Session::ConnectResult r = session_->connectAndLogin();
@@ -84,6 +86,7 @@ void ProvisionJob::startTransfer(Form& form, bool up) {
   dispatcher_ = std::make_unique<Dispatcher>(form);
   dispatcher_->attach(*link_);
   transfer_ = std::make_unique<ConfigTransfer>(form, *link_, *session_);
+  connect(transfer_.get(), &ConfigTransfer::notice, this, [this](const Notice& n) { recorder_.take(n); });
   // Only what has written nothing may end early.
   if (outcome_.stage == SiteOutcome::Stage::Backup) transfer_->stopRequested = [this] { return stopAsked_; };
   connect(transfer_.get(), &ConfigTransfer::progress, this, &ProvisionJob::progress);

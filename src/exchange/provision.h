@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "base/cause.h"
-#include "base/notifier.h"
+#include "base/outcome.h"
 #include "storage/backupstore.h"
 #include "storage/sitetable.h"
 
@@ -78,12 +78,10 @@ class ProvisionJob : public QObject {
   void finished();
 
  private:
-  class Recorder : public Notifier {
-   public:
-    void beep() override {}
-    void message(MessageKind, const QString&, const QString&) override {}
-    void report(MessageKind kind, const Problem& problem) override {
-      if (kind == MessageKind::Error || kind == MessageKind::Warning) last = problem;
+  // The last error or warning the link, the session or a transfer told of.
+  struct Recorder {
+    void take(const Notice& n) {
+      if (n.kind == MessageKind::Error || n.kind == MessageKind::Warning) last = n.problem;
     }
     Problem last;
   };

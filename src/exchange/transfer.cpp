@@ -75,6 +75,7 @@ bool ConfigTransfer::begin() {
   stopped_ = false;
   requested_ = false;
   portError_.reset();
+  problem_.reset();
   hold_ = link_.hold();
   index_ = 0;
   return true;
@@ -166,10 +167,8 @@ void ConfigTransfer::confirmNext() {
       return confirmNext();
     }
     if (seen.size() >= static_cast<std::size_t>(kMostReadsOfParameter)) {
-      if (Notifier* n = link_.notifier())
-        n->report(MessageKind::Error, Problem{Cause::NoisyLine, Cause::None,
-                                              QString::fromUtf8(paramTable()[k].field),
-                                              {QString::number(seen.size())}, {}});
+      tell(MessageKind::Error, Problem{Cause::NoisyLine, Cause::None, QString::fromUtf8(paramTable()[k].field),
+                                       {QString::number(seen.size())}, {}});
       return end(false);
     }
     confirmNext();
@@ -195,7 +194,9 @@ bool ConfigTransfer::startUpload(std::vector<std::size_t> only) {
   // What goes out is what the window shows once the field being edited has been left.
   form_.commitEditing();
   if (const auto why = textTooLong(form_)) {
-    if (Notifier* n = link_.notifier()) n->report(MessageKind::Error, *why);
+    Problem p = *why;
+    p.holds = Holds::Unchanged;
+    tell(MessageKind::Error, p);
     QMetaObject::invokeMethod(this, [this] { end(false); }, Qt::QueuedConnection);
     return true;
   }
@@ -230,6 +231,11 @@ void ConfigTransfer::writeNext() {
   link_.send(std::move(r));
 }
 
+void ConfigTransfer::tell(MessageKind kind, const Problem& p) {
+  problem_ = p;
+  emit notice(Notice{kind, p, false});
+}
+
 void ConfigTransfer::end(bool ok) {
   if (!up_ && !ok) {
     form_.restore(before_);
@@ -245,21 +251,19 @@ void ConfigTransfer::end(bool ok) {
   busy_ = false;
   hold_.reset();
   if (!ok && !up_ && requested_ && !link_.aborted()) {
-    if (Notifier* n = link_.notifier()) {
-      Problem p{Cause::DownloadInterrupted, portError_ ? Session::portErrorCause(*portError_) : Cause::None, {}, {}, {}};
-      if (p.reason == Cause::PortFailed) p.args << QString::number(portError_->code());
-      n->report(MessageKind::Warning, p);
-    }
+    Problem p{Cause::DownloadInterrupted, portError_ ? Session::portErrorCause(*portError_) : Cause::None, {}, {}, {}};
+    if (p.reason == Cause::PortFailed) p.args << QString::number(portError_->code());
+    p.holds = Holds::Unchanged;
+    tell(MessageKind::Warning, p);
   }
   // Some parameters went in, some did not: the controller holds a mix, whatever ended the upload
   // (the window closing aside: it has said so itself).
   if (!ok && up_ && requested_ && index_ > 0 && !stopped_) {
-    if (Notifier* n = link_.notifier()) {
-      Problem p{Cause::UploadInterrupted, portError_ ? Session::portErrorCause(*portError_) : Cause::None, {},
-                {QString::number(index_), QString::number(order_.size())}, {}};
-      if (p.reason == Cause::PortFailed) p.args << QString::number(portError_->code());
-      n->report(MessageKind::Warning, p);
-    }
+    Problem p{Cause::UploadInterrupted, portError_ ? Session::portErrorCause(*portError_) : Cause::None, {},
+              {QString::number(index_), QString::number(order_.size())}, {}};
+    if (p.reason == Cause::PortFailed) p.args << QString::number(portError_->code());
+    p.holds = Holds::Mix;
+    tell(MessageKind::Warning, p);
   }
   emit finished(ok);
 }

@@ -45,6 +45,9 @@ class ConfigTransfer : public QObject {
   std::size_t toSend() const { return up_ ? order_.size() : 0; }
   // The port's failure that ended the last transfer, if one did.
   const std::optional<SerialPortError>& portError() const { return portError_; }
+  // Why the last transfer failed, as far as it said: the last of its notices (none when it ended
+  // well, or without one).
+  const std::optional<Problem>& problem() const { return problem_; }
 
   // Asked before each parameter: true ends the transfer there, after the exchange of the one
   // before it has finished (the command-line tool's SIGINT).  stopped() then tells.
@@ -61,6 +64,9 @@ class ConfigTransfer : public QObject {
 
  signals:
   void progress(int value);  // the bar value after each parameter
+  // What the user is to be told of how the transfer ended (a noisy line, a text too long, an
+  // interrupted download or upload with what the controller now holds), emitted before finished().
+  void notice(const dovu::Notice& notice);
   void finished(bool ok);
 
  private:
@@ -78,6 +84,7 @@ class ConfigTransfer : public QObject {
   void writeNext();
   void end(bool ok);
   bool stopAsked();
+  void tell(MessageKind kind, const Problem& p);
 
   Form& form_;
   Link& link_;
@@ -99,6 +106,7 @@ class ConfigTransfer : public QObject {
   Form::Held heldBefore_;
   std::shared_ptr<void> hold_;
   std::optional<SerialPortError> portError_;
+  std::optional<Problem> problem_;
 };
 
 }  // namespace dovu

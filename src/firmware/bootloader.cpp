@@ -11,42 +11,42 @@ namespace dovu {
 
 namespace {
 
-void reportTooLarge(Notifier& notifier, std::size_t size) {
-  notifier.report(MessageKind::Error, Problem{Cause::FirmwareTooLarge, Cause::None, {},
-                                              {QString::number(size), QString::number(kMaxFirmwareFileSize)}, {}});
+void noteTooLarge(Notices* notices, std::size_t size) {
+  note(notices, MessageKind::Error,
+       Problem{Cause::FirmwareTooLarge, Cause::None, {}, {QString::number(size), QString::number(kMaxFirmwareFileSize)}, {}});
 }
 
 }  // namespace
 
-std::optional<FirmwareFile> checkFirmwareFile(const Bytes& file, Notifier& notifier) {
+std::optional<FirmwareFile> checkFirmwareFile(const Bytes& file, Notices* notices) {
   if (file.size() > kFileBufferSize) {
-    reportTooLarge(notifier, file.size());
+    noteTooLarge(notices, file.size());
     return std::nullopt;
   }
-  if (!readCheckedFile(file, kFirmwareMagic, notifier)) return std::nullopt;
+  if (!readCheckedFile(file, kFirmwareMagic, notices)) return std::nullopt;
   if (file.size() > kMaxFirmwareFileSize) {
-    reportTooLarge(notifier, file.size());
+    noteTooLarge(notices, file.size());
     return std::nullopt;
   }
   if (file.size() < kMinFirmwareFileSize) {
-    notifier.report(MessageKind::Error, Problem{Cause::FirmwareEmpty});
+    note(notices, MessageKind::Error, Problem{Cause::FirmwareEmpty});
     return std::nullopt;
   }
   return FirmwareFile{file.substr(kMagicSize, file.size() - kMagicSize - 1), file.size()};
 }
 
-std::optional<FirmwareFile> readFirmwareFile(const QString& path, Notifier& notifier) {
+std::optional<FirmwareFile> readFirmwareFile(const QString& path, Notices* notices) {
   QString why;
   bool tooLarge = false;
   const auto data = readWholeFile(path, &why, &tooLarge);
   if (!data) {
-    notifier.report(MessageKind::Error,
-                    tooLarge ? Problem{Cause::FirmwareTooLarge, Cause::FileTooLarge, displayFileName(path),
-                                       {QString::number(kFileBufferSize)}, {}}
-                             : Problem{Cause::CannotRead, Cause::None, {}, {}, why});
+    note(notices, MessageKind::Error,
+         tooLarge ? Problem{Cause::FirmwareTooLarge, Cause::FileTooLarge, displayFileName(path),
+                            {QString::number(kFileBufferSize)}, {}}
+                  : Problem{Cause::CannotRead, Cause::None, {}, {}, why});
     return std::nullopt;
   }
-  return checkFirmwareFile(*data, notifier);
+  return checkFirmwareFile(*data, notices);
 }
 
 std::vector<Bytes> firmwareBlocks(const Bytes& image) {
@@ -65,13 +65,16 @@ int firmwareBarValue(std::size_t bytesSent, std::size_t fileSize) {
   return fileSize ? static_cast<int>(bytesSent * 100 / fileSize) : 0;
 }
 
-FirmwareUpdate::FirmwareUpdate(Link& link, Notifier& notifier, Session* session)
-    : link_(link), notifier_(notifier), session_(session) {
+FirmwareUpdate::FirmwareUpdate(Link& link, Session* session) : link_(link), session_(session) {
   pause_.setSingleShot(true);
   pause_.setTimerType(Qt::PreciseTimer);
 }
 
 FirmwareUpdate::~FirmwareUpdate() { *alive_ = false; }
+
+void FirmwareUpdate::tell(MessageKind kind, const Problem& problem, bool beep) {
+  if (onNotice) onNotice(Notice{kind, problem, beep});
+}
 
 void FirmwareUpdate::progress(int value) {
   if (onProgress) onProgress(value);
@@ -101,6 +104,7 @@ bool FirmwareUpdate::start(const FirmwareFile& file) {
   hold_ = link_.hold();
   blocks_ = firmwareBlocks(file.image);
   index_ = 0;
+  copies_ = 0;
   sent_ = 0;
   imageSize_ = file.image.size();
   fileSize_ = file.fileSize;
@@ -109,12 +113,7 @@ bool FirmwareUpdate::start(const FirmwareFile& file) {
   // The controller leaves the application: the window shows the logged-out state, without a
   // logout request.
   if (session_) session_->showLoggedOut();
-  notifier_.beep();
-  notifier_.report(MessageKind::Warning, Problem{Cause::KeepPowered});
-  if (stop_) {
-    finish(Result::Stopped);
-    return true;
-  }
+  tell(MessageKind::Warning, Problem{Cause::KeepPowered}, true);
   progress(0);
   Request restart = request(kCodeRestart, kRestartPayload, &FirmwareUpdate::blockDone);
   restart.awaits = Request::Awaits::Nothing;
@@ -142,12 +141,13 @@ void FirmwareUpdate::stop() {
 bool FirmwareUpdate::endedByPort(Request::Outcome outcome) {
   if (outcome != Request::Outcome::PortError) return false;
   // The line is gone (adapter unplugged, port closed): not a missing answer, so say what it is.
-  notifier_.beep();
   const auto& e = link_.lastError();
   Problem p{Cause::FlashPortFailed, e ? Session::portErrorCause(*e) : Cause::PortNotOpen,
             link_.port() ? link_.port()->port() : QString(), {}, {}};
   if (p.reason == Cause::PortFailed && e) p.args << QString::number(e->code());
-  notifier_.report(MessageKind::Error, p);
+  // Once "B" has gone out the controller sits in its bootloader; before that it may not.
+  p.holds = index_ > 0 || copies_ > 0 ? Holds::Bootloader : Holds::NotSaid;
+  tell(MessageKind::Error, p, true);
   finish(Result::PortError);
   return true;
 }
@@ -176,8 +176,9 @@ void FirmwareUpdate::blockDone(Request::Outcome outcome) {
     return awaitFurtherAcks();
   }
   if (repetitionsLeft_ == 0) {
-    notifier_.beep();
-    notifier_.report(MessageKind::Error, Problem{Cause::FlashFailed});
+    Problem p{Cause::FlashFailed};
+    p.holds = Holds::Bootloader;
+    tell(MessageKind::Error, p, true);
     // The bar still counts the block that failed, as it stands during the last pause.
     progress(firmwareBarValue(std::min(sent_ + kFirmwareBlockSize, imageSize_), fileSize_));
     return finish(Result::NoAnswer);
@@ -220,7 +221,7 @@ void FirmwareUpdate::sendEnd() {
   end.done = [this, alive = std::weak_ptr<bool>(alive_)](Request::Outcome o) {
     if (alive.expired() || !*alive.lock() || endedByPort(o)) return;
     if (o == Request::Outcome::Cancelled) return finish(Result::Stopped);
-    notifier_.report(MessageKind::Information, Problem{Cause::FlashDone});
+    tell(MessageKind::Information, Problem{Cause::FlashDone}, false);
     finish(Result::Done);
   };
   link_.send(std::move(end));

@@ -17,7 +17,7 @@
 #include "base/bytes.h"
 #include "link/commands.h"
 #include "link/link.h"
-#include "base/notifier.h"
+#include "base/outcome.h"
 
 namespace dovu {
 
@@ -44,9 +44,9 @@ struct FirmwareFile {
 };
 
 // Checks a firmware file: size limits first (too large, empty image), then the tag and the check
-// byte with the messages of the shared file check.  nullopt after reporting.
-std::optional<FirmwareFile> checkFirmwareFile(const Bytes& file, Notifier& notifier);
-std::optional<FirmwareFile> readFirmwareFile(const QString& path, Notifier& notifier);
+// byte with the notices of the shared file check.  nullopt, with notices saying why.
+std::optional<FirmwareFile> checkFirmwareFile(const Bytes& file, Notices* notices = nullptr);
+std::optional<FirmwareFile> readFirmwareFile(const QString& path, Notices* notices = nullptr);
 
 // The payloads of the block frames: block number (modulo 256) and 128 bytes.
 std::vector<Bytes> firmwareBlocks(const Bytes& image);
@@ -64,7 +64,7 @@ class FirmwareUpdate {
   };
 
   // session may be null (no window states to switch).
-  FirmwareUpdate(Link& link, Notifier& notifier, Session* session = nullptr);
+  explicit FirmwareUpdate(Link& link, Session* session = nullptr);
   ~FirmwareUpdate();
 
   // Starts the whole transfer: the window logged out, the warning, "B", the blocks, and "K" on success,
@@ -79,6 +79,9 @@ class FirmwareUpdate {
   // the end.
   std::function<void(int value)> onProgress;
   std::function<void(Result)> onFinished;
+  // What the user is to be told, as it happens: the warning to keep the controller powered as the
+  // transfer begins, and how it ended (before onFinished).
+  std::function<void(const Notice&)> onNotice;
 
  private:
   void progress(int value);
@@ -89,13 +92,13 @@ class FirmwareUpdate {
   void nextBlock();
   void sendEnd();
   void finish(Result result);
+  void tell(MessageKind kind, const Problem& problem, bool beep);
   // Requests whose callbacks come back to this transfer while it still exists.
   Request request(std::uint8_t code, const Bytes& payload, void (FirmwareUpdate::*then)(Request::Outcome));
   // A request that failed on the port ends the transfer; true when it did.
   bool endedByPort(Request::Outcome outcome);
 
   Link& link_;
-  Notifier& notifier_;
   Session* session_;
   bool running_ = false;
   bool stop_ = false;

@@ -7,8 +7,7 @@
 
 namespace dovu {
 
-Link::Link(SerialPort* port, Notifier* notifier, QObject* parent)
-    : QObject(parent), port_(port), notifier_(notifier) {
+Link::Link(SerialPort* port, QObject* parent) : QObject(parent), port_(port) {
   assembler_.setHandler([this](std::uint8_t code, const Bytes& payload) {
     frameGood_ = true;
     const bool traced = isSignalConnected(QMetaMethod::fromSignal(&Link::frameTraced));
@@ -303,8 +302,8 @@ void Link::attemptTimedOut() {
     beginAttempt();
     return;
   }
-  // The last attempt went unanswered.  The box and the logout run from the event loop, not inside
-  // the tick.
+  // The last attempt went unanswered.  The notice and the logout go out from the event loop, not
+  // inside the tick.
   awaited_ = kNothingAwaited;
   stage_ = Stage::Pausing;
   const bool show = current_->showNoAnswer && current_->write;
@@ -313,11 +312,9 @@ void Link::attemptTimedOut() {
       this,
       [this, show, logOut, serial = serial_] {
         if (!current_ || serial != serial_) return;  // ended meanwhile (the window closing)
-        if (show && notifier_) {
-          notifier_->beep();
-          notifier_->report(MessageKind::Error, Problem{Cause::NoAnswer});
-        }
+        if (show) emit notice(Notice{MessageKind::Error, Problem{Cause::NoAnswer}, true});
         if (logOut && !aborted_) emit noAnswer();
+        // A listener may have ended it (a window that closes on the notice).
         if (current_ && serial == serial_) finish(Request::Outcome::NoAnswer);
       },
       Qt::QueuedConnection);

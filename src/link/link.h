@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "base/notifier.h"
+#include "base/outcome.h"
 #include "link/framecodec.h"
 #include "link/serialport.h"
 
@@ -60,7 +60,7 @@ struct Request {
   std::uint16_t ticks = 10;    // one attempt, in 100 ms ticks
   int repetitions = 2;         // further writes after a time-out
   bool write = true;           // false: only listens for the awaited acknowledgement
-  bool showNoAnswer = true;      // the beep and the no-answer box after the last attempt
+  bool showNoAnswer = true;      // a NoAnswer notice (with a beep) after the last attempt
   bool logOutOnNoAnswer = true;  // and noAnswer()
   int pauseBeforeMs = 0;       // before the first write
   int pauseAfterMs = 10;       // after the answer, before the next request
@@ -74,12 +74,10 @@ struct Request {
 class Link : public QObject {
   Q_OBJECT
  public:
-  explicit Link(SerialPort* port, Notifier* notifier, QObject* parent = nullptr);
+  explicit Link(SerialPort* port, QObject* parent = nullptr);
   ~Link() override;
 
   SerialPort* port() const { return port_; }
-  Notifier* notifier() const { return notifier_; }
-  void setNotifier(Notifier* n) { notifier_ = n; }
 
   // Queues a request; it runs once those before it, and the exchange under way, are over.
   void send(Request request);
@@ -117,6 +115,12 @@ class Link : public QObject {
   // once, and the commands queued before it run now.
   void releaseWhile(const std::function<void()>& modal);
 
+ signals:
+  // Something the user is to be told: a request that went unanswered (showNoAnswer), emitted once
+  // its last attempt has timed out and before its done callback runs.
+  void notice(const dovu::Notice& notice);
+
+ public:
   // Link state.
   const Bytes& txFrame() const { return txFrame_; }
   std::uint8_t rxCommand() const { return rxCommand_; }
@@ -184,7 +188,6 @@ class Link : public QObject {
   void consume(const Bytes& chunk);
 
   SerialPort* port_;
-  Notifier* notifier_;
   QTimer timer_;
   FrameAssembler assembler_;
   // Frames are told from one another by their place in the byte stream read from the port, never
@@ -231,7 +234,7 @@ class Link : public QObject {
   quint64 writeId_ = 0;          // the port's number of the request's write
   bool answeredInWrite_ = false;  // the answer came before the port said the bytes had left
   int attemptsLeft_ = 0;
-  unsigned serial_ = 0;      // counts the requests started
+  unsigned serial_ = 0;      // counts the requests started: a queued end knows whether its request still runs
   QTimer stageTimer_;        // the quiet line and the pause after an answer
   QElapsedTimer quietWait_;  // how long the current request has waited for a quiet line
   QElapsedTimer attemptClock_;  // since the attempt's write: its time-out holds however late ticks come

@@ -88,13 +88,6 @@ Problem Session::portProblem(const SerialPortError& e, const QString& port) {
   return p;
 }
 
-void Session::reportPortUnavailable(const Problem& problem) {
-  if (Notifier* n = link_.notifier()) {
-    n->beep();
-    n->report(MessageKind::Error, problem);
-  }
-}
-
 bool Session::selectPort(const QString& name) {
   SerialPort* port = link_.port();
   if (!port || port->port() == name) return true;
@@ -112,7 +105,7 @@ bool Session::selectPort(const QString& name) {
     showLoggedOut();
     showDisconnected();
     if (port->isOpen()) port->close();
-    reportPortUnavailable(portProblem(e, name));
+    tell(MessageKind::Error, portProblem(e, name), true);
     return false;
   }
 }
@@ -126,7 +119,7 @@ Session::ConnectResult Session::connectAndLogin() {
       port->open();
     } catch (const SerialPortError& e) {
       // Without this the click would end without a word.
-      reportPortUnavailable(portProblem(e, port->port()));
+      tell(MessageKind::Error, portProblem(e, port->port()), true);
       return ConnectResult::PortUnavailable;
     }
   }
@@ -152,10 +145,7 @@ Session::ConnectResult Session::connectAndLogin() {
       showLoggedIn();
       return emit loginFinished(ConnectResult::LoggedIn);
     }
-    if (Notifier* n = link_.notifier()) {
-      n->beep();
-      n->report(MessageKind::Error, Problem{Cause::WrongPassword});
-    }
+    tell(MessageKind::Error, Problem{Cause::WrongPassword}, true);
     emit loginFinished(ConnectResult::Refused);
   };
   link_.send(std::move(login));
@@ -178,12 +168,8 @@ void Session::logoutAndDisconnect(bool quiet) {
   logout.pauseAfterMs = 0;
   logout.showNoAnswer = !quiet;
   logout.done = [this, after, quiet](Request::Outcome outcome) {
-    if (outcome == Request::Outcome::Answered && !quiet) {
-      if (Notifier* n = link_.notifier()) {
-        n->beep();
-        n->report(MessageKind::Information, Problem{Cause::LoggedOut});
-      }
-    }
+    if (outcome == Request::Outcome::Answered && !quiet)
+      tell(MessageKind::Information, Problem{Cause::LoggedOut}, true);
     after();
   };
   link_.send(std::move(logout));
@@ -212,7 +198,7 @@ bool Session::changePassword(const QString& newPassword) {
   change.done = [this, newPassword](Request::Outcome outcome) {
     if (outcome != Request::Outcome::Answered) return emit passwordChangeFinished(false);
     form_.setText("Edit_haslo", newPassword);
-    if (Notifier* n = link_.notifier()) n->report(MessageKind::Information, Problem{Cause::PasswordChanged});
+    tell(MessageKind::Information, Problem{Cause::PasswordChanged}, false);
     showLoggedIn();
     emit passwordChangeFinished(true);
   };
@@ -377,7 +363,7 @@ void Session::onDeviceLost(const QString& reason) {
   showDisconnected();
   if (link_.port()) link_.port()->close();
   emit portClosed();
-  reportPortUnavailable(Problem{Cause::PortUnavailable, Cause::PortDeviceLost, port, {}, {}});
+  tell(MessageKind::Error, Problem{Cause::PortUnavailable, Cause::PortDeviceLost, port, {}, {}}, true);
 }
 
 }  // namespace dovu

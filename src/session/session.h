@@ -26,12 +26,11 @@ class Session : public QObject {
 
   enum class ConnectResult { PortUnavailable, NoAnswer, Refused, LoggedIn, Started };
   // POŁĄCZ: opens the port unless it is open, raises DTR and RTS and sends the login with
-  // Edit_haslo.  A port that cannot be opened shows "Port COM niedostępny" with the system's
-  // reason and gives PortUnavailable; otherwise Started, and the outcome comes with
-  // loginFinished().
+  // Edit_haslo.  A port that cannot be opened gives a PortUnavailable notice with the system's
+  // reason and PortUnavailable; otherwise Started, and the outcome comes with loginFinished().
   ConnectResult connectAndLogin();
-  // ROZŁĄCZ: logout request, information box on its answer, port closed about a second later;
-  // logoutFinished() once the request has ended.  quiet (closing the window): no box, neither on
+  // ROZŁĄCZ: logout request, a LoggedOut notice on its answer, port closed about a second later;
+  // logoutFinished() once the request has ended.  quiet (closing the window): no notice, neither on
   // the answer nor on its absence.
   void logoutAndDisconnect(bool quiet = false);
   // Closing the main window once the logout (if any) has ended: port closed about a second later.
@@ -49,7 +48,7 @@ class Session : public QObject {
   void restart();        // 255 "B", no answer awaited
   // The restart the user asked for: 255 "B", then the poll rests while the controller boots and
   // the session logs in again once it answers; without an answer within the bound the window
-  // shows logged out, without the no-answer box.  Driven by the once-a-second poll.
+  // shows logged out, without the no-answer notice.  Driven by the once-a-second poll.
   void restartDevice();
   bool restarting() const { return restartPolls_ >= 0; }
   // Seconds of silence while the controller boots, then login attempts (each up to three writes
@@ -84,6 +83,9 @@ class Session : public QObject {
   // The port was closed (after a logout, a close or a lost device).
   void portClosed();
   void passwordChangeFinished(bool changed);
+  // Something the user is to be told (a refused password, a port that failed, a logout answered),
+  // emitted where it happened; the surface shows it once the step has ended.
+  void notice(const dovu::Notice& notice);
 
  private:
   void showConnected();
@@ -92,7 +94,7 @@ class Session : public QObject {
   void restartStep();
   void endRestart() { restartPolls_ = -1; }
   void onDeviceLost(const QString& reason);
-  void reportPortUnavailable(const Problem& problem);
+  void tell(MessageKind kind, const Problem& problem, bool beep) { emit notice(Notice{kind, problem, beep}); }
 
   Form& form_;
   Link& link_;

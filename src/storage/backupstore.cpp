@@ -233,12 +233,12 @@ std::optional<std::vector<BackupEntry>> BackupStore::readIndex(qint64* next, QSt
   return entries;
 }
 
-bool BackupStore::saveIndex(const std::vector<BackupEntry>& entries, qint64 next, QString* error) const {
+bool BackupStore::saveIndex(const std::vector<BackupEntry>& entries, qint64 next, QString* error, Problem* why) const {
   QJsonArray list;
   for (const BackupEntry& e : entries) list.append(toJson(e));
   const QByteArray text =
       QJsonDocument(QJsonObject{{"next", double(next)}, {"backups", list}}).toJson(QJsonDocument::Indented);
-  return saveFileAtomically(indexPath(), Bytes(text.constData(), static_cast<std::size_t>(text.size())), error);
+  return saveFileAtomically(indexPath(), Bytes(text.constData(), static_cast<std::size_t>(text.size())), error, {}, why);
 }
 
 std::optional<std::vector<BackupEntry>> BackupStore::list(QString* error) const {
@@ -324,8 +324,9 @@ std::optional<BackupEntry> BackupStore::add(const Configuration& c, BackupReason
     return std::nullopt;
   };
   if (!limitError_.isEmpty()) return fail(limitError_, limitProblem_);
-  const auto file = buildConfigFile(c, &why);
-  if (!file) return fail(why);
+  Problem cause;
+  const auto file = buildConfigFile(c, &why, &cause);
+  if (!file) return fail(why, cause);
   const QString shown = QDir::toNativeSeparators(folder_);
   Problem refused;
   if (const QString problem = folderProblem(folder_, &refused); !problem.isEmpty())
@@ -379,7 +380,7 @@ std::optional<BackupEntry> BackupStore::add(const Configuration& c, BackupReason
   entry.summary = backupSummary(c);
   entry.content = contentKey(QByteArray(file->data(), static_cast<qsizetype>(file->size())));
   entry.file = QStringLiteral("%1-%2.dvc").arg(entry.date.toString(QStringLiteral("yyyyMMdd-HHmmss"))).arg(entry.number);
-  if (!saveFileAtomically(pathOf(entry), *file, &why)) return fail(why);
+  if (!saveFileAtomically(pathOf(entry), *file, &why, {}, &cause)) return fail(why, cause);
   entries->insert(entries->begin(), entry);
   std::sort(entries->begin(), entries->end(), newestFirst);
 
@@ -396,9 +397,9 @@ std::optional<BackupEntry> BackupStore::add(const Configuration& c, BackupReason
     entries->erase(entries->begin() + static_cast<std::ptrdiff_t>(i));
     keys.erase(keys.begin() + static_cast<std::ptrdiff_t>(i));
   }
-  if (!saveIndex(*entries, next + 1, &why)) {
+  if (!saveIndex(*entries, next + 1, &why, &cause)) {
     QFile::remove(pathOf(entry));
-    return fail(why);
+    return fail(why, cause);
   }
   // The index no longer names them; a file that cannot be removed is only left over.
   for (const BackupEntry& e : removed) QFile::remove(pathOf(e));

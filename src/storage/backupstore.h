@@ -105,7 +105,7 @@ class BackupStore {
  private:
   QString indexPath() const;
   QString lockPath() const;
-  bool saveIndex(const std::vector<BackupEntry>& entries, qint64 next, QString* error) const;
+  bool saveIndex(const std::vector<BackupEntry>& entries, qint64 next, QString* error, Problem* why = nullptr) const;
   std::optional<std::vector<BackupEntry>> readIndex(qint64* next, QString* error) const;
   QString contentOf(const BackupEntry& entry) const;
   QString pinPath(int number) const;

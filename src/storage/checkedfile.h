@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "base/bytes.h"
-#include "base/notifier.h"
+#include "base/outcome.h"
 
 namespace dovu {
 
@@ -23,22 +23,22 @@ inline constexpr std::string_view kFirmwareMagic = "dvf";
 // XOR of the first n bytes.
 std::uint8_t xorChecksum(const Bytes& data, std::size_t n);
 
-// The two checks of a file held in memory.  A wrong magic reports BadFormat; a wrong check byte
-// beeps and reports BadCrc (of a firmware file: BadFirmwareCrc); a file failing both reports both,
-// in that order.  An empty file has no check byte and fails both.  True when neither failed.
-bool checkFileBytes(const Bytes& data, std::string_view magic, Notifier& notifier);
+// The two checks of a file held in memory.  A wrong magic adds BadFormat to notices; a wrong check
+// byte adds BadCrc (of a firmware file: BadFirmwareCrc) with a beep; a file failing both adds
+// both, in that order.  An empty file has no check byte and fails both.  True when neither failed.
+bool checkFileBytes(const Bytes& data, std::string_view magic, Notices* notices = nullptr);
 
 // Reads a whole file, at most kFileBufferSize bytes.  Only a regular file is read: a FIFO, a
 // device or a folder is refused at once, without waiting for it.  A file that cannot be opened or
-// read, or that is larger, yields nullopt and a reason for the user in *error; *tooLarge tells
-// the last case.
-std::optional<Bytes> readWholeFile(const QString& path, QString* error, bool* tooLarge = nullptr);
+// read, or that is larger, yields nullopt and a reason for the user in *error (as a cause in *why);
+// *tooLarge tells the last case.
+std::optional<Bytes> readWholeFile(const QString& path, QString* error, bool* tooLarge = nullptr, Problem* why = nullptr);
 
 // ReadCheckedFile: reads the file and checks it.  Every failure, an unreadable or oversized file
-// included, is reported through the notifier; nullopt then.
-std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic, Notifier& notifier);
+// included, is added to notices; nullopt then.
+std::optional<Bytes> readCheckedFile(const QString& path, std::string_view magic, Notices* notices = nullptr);
 // The same for bytes already in memory.
-std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, Notifier& notifier);
+std::optional<Bytes> readCheckedFile(const Bytes& data, std::string_view magic, Notices* notices = nullptr);
 
 // Writes up to n bytes to a descriptor like ::write: the count written, or -1 with errno set.
 // Tests inject one to simulate a full disk; the save then writes through it instead of the file.
@@ -58,12 +58,12 @@ using FileWriteFn = std::function<long(int fd, const char* data, std::size_t n)>
 // - A replaced file keeps its owner, group and mode (a file of another user, which only root
 //   could give back, is refused); a new file is readable and writable by its owner only.
 // On any failure the old file is left as it was, the temporary file is removed and *error names
-// the reason.
+// the reason; *why holds it as a cause (a reason, or the system's text as its detail).
 bool saveFileAtomically(const QString& path, const Bytes& data, QString* error,
-                        const FileWriteFn& write = {});
+                        const FileWriteFn& write = {}, Problem* why = nullptr);
 
 // Whether a save to path would be allowed and could create its file there, by the rules above,
 // without writing anything: for a check before a long operation whose result is to be saved.
-bool canSaveFile(const QString& path, QString* error);
+bool canSaveFile(const QString& path, QString* error, Problem* why = nullptr);
 
 }  // namespace dovu

@@ -4,10 +4,12 @@
 #include <QFile>
 #include <QString>
 
+#include "base/cause.h"
+
 namespace dovu::detail {
 
 // Opens path for reading, refusing anything that is not a regular file (a FIFO, a device, a
-// folder) without waiting for it.  false with the reason in *error.
-bool openRegularFile(QFile& file, const QString& path, QString* error);
+// folder) without waiting for it.  false with the reason in *error and, as a cause, in *why.
+bool openRegularFile(QFile& file, const QString& path, QString* error, Problem* why = nullptr);
 
 }  // namespace dovu::detail

@@ -23,11 +23,22 @@ namespace {
 QString systemText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 QString shown(const QByteArray& name) { return displayFileName(fileNameFromNative(name)); }
 
-bool fail(QString* error, const QString& text) {
-  if (error) *error = text;
+// Where a failure goes: its words for the window's older callers, and its cause.  A failure the
+// system reports keeps the system's own text as the cause's detail.
+struct Why {
+  QString* text = nullptr;
+  Problem* problem = nullptr;
+};
+
+bool fail(Why error, const QString& text, Problem cause = {}) {
+  if (error.text) *error.text = text;
+  if (error.problem) {
+    if (cause.reason == Cause::None) cause.detail = text;
+    *error.problem = cause;
+  }
   return false;
 }
-bool failErr(QString* error, const QByteArray& name, int err) {
+bool failErr(Why error, const QByteArray& name, int err) {
   return fail(error, QStringLiteral("%1: %2").arg(shown(name), systemText(err)));
 }
 
@@ -71,7 +82,7 @@ struct SaveTarget {
 
 // Follows symbolic links only where the system itself would, and refuses a folder, a device, a
 // FIFO or a read-only file.
-std::optional<SaveTarget> saveTarget(const QByteArray& path, QString* error) {
+std::optional<SaveTarget> saveTarget(const QByteArray& path, Why error) {
   QByteArray current = absolutePath(path);
   for (int links = 0;; ++links) {
     struct stat st {};
@@ -84,9 +95,11 @@ std::optional<SaveTarget> saveTarget(const QByteArray& path, QString* error) {
       const QByteArray folder = folderOf(current);
       struct stat dir {};
       if (::stat(folder.constData(), &dir) != 0 || !mayFollow(st, dir)) {
-        fail(error, QStringLiteral("%1: dowiązanie symboliczne innego użytkownika we wspólnym folderze %2; "
-                                   "plik nie został zapisany")
-                        .arg(shown(current), shown(folder)));
+        fail(error,
+             QStringLiteral("%1: dowiązanie symboliczne innego użytkownika we wspólnym folderze %2; "
+                            "plik nie został zapisany")
+                 .arg(shown(current), shown(folder)),
+             Problem(Cause::None, Cause::OtherUsersLink, shown(current), {shown(folder)}));
         return std::nullopt;
       }
       // Each link is followed by itself, so a chain ends on its last file and every link in it
@@ -100,7 +113,8 @@ std::optional<SaveTarget> saveTarget(const QByteArray& path, QString* error) {
     }
     if (S_ISDIR(st.st_mode)) return failErr(error, current, EISDIR), std::nullopt;
     if (!S_ISREG(st.st_mode)) {
-      fail(error, QStringLiteral("%1: to nie jest zwykły plik").arg(shown(current)));
+      fail(error, QStringLiteral("%1: to nie jest zwykły plik").arg(shown(current)),
+           Problem(Cause::None, Cause::NotRegularFile, shown(current)));
       return std::nullopt;
     }
     // The rename would replace even a read-only file; the user made it so to keep it.
@@ -112,7 +126,7 @@ std::optional<SaveTarget> saveTarget(const QByteArray& path, QString* error) {
 
 // Gives the temporary file the owner, group and mode of the file it replaces, or owner-only
 // access for a new file, before any byte is written.
-bool takeOverAttributes(int fd, const SaveTarget& target, QString* error) {
+bool takeOverAttributes(int fd, const SaveTarget& target, Why error) {
   if (!target.exists) {
     // The file holds the access password and the SIM PIN.
     return ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 || failErr(error, target.path, errno);
@@ -121,8 +135,10 @@ bool takeOverAttributes(int fd, const SaveTarget& target, QString* error) {
     // Only root gives a file away.  A file of another user would become ours: refused.  Our own
     // file keeps its group where we belong to it.
     if (target.ownerId != ::geteuid())
-      return fail(error, QStringLiteral("%1: plik należy do innego użytkownika, zapis zmieniłby jego właściciela")
-                             .arg(shown(target.path)));
+      return fail(error,
+                  QStringLiteral("%1: plik należy do innego użytkownika, zapis zmieniłby jego właściciela")
+                      .arg(shown(target.path)),
+                  Problem(Cause::None, Cause::OtherUsersFile, shown(target.path)));
     (void)::fchown(fd, static_cast<uid_t>(-1), target.groupId);
   }
   return ::fchmod(fd, target.mode) == 0 || failErr(error, target.path, errno);
@@ -139,7 +155,8 @@ long writeSome(int fd, const char* data, std::size_t n) {
 
 namespace detail {
 
-bool openRegularFile(QFile& file, const QString& path, QString* error) {
+bool openRegularFile(QFile& file, const QString& path, QString* text, Problem* why) {
+  const Why error{text, why};
   // O_NONBLOCK: opening a FIFO without a writer, or a terminal waiting for its carrier, returns at
   // once instead of hanging; the type is then checked on what was opened, not on the name.
   const QByteArray name = nativeFileName(path);
@@ -149,7 +166,9 @@ bool openRegularFile(QFile& file, const QString& path, QString* error) {
   const int err = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
   if (err || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return err ? failErr(error, name, err) : fail(error, QStringLiteral("%1: to nie jest zwykły plik").arg(shown(name)));
+    return err ? failErr(error, name, err)
+               : fail(error, QStringLiteral("%1: to nie jest zwykły plik").arg(shown(name)),
+                      Problem(Cause::None, Cause::NotRegularFile, shown(name)));
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
@@ -161,7 +180,8 @@ bool openRegularFile(QFile& file, const QString& path, QString* error) {
 
 }  // namespace detail
 
-bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, const FileWriteFn& write) {
+bool saveFileAtomically(const QString& path, const Bytes& data, QString* text, const FileWriteFn& write, Problem* why) {
+  const Why error{text, why};
   const auto target = saveTarget(nativeFileName(path), error);
   if (!target) return false;
 
@@ -206,7 +226,8 @@ bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, 
   return true;
 }
 
-bool canSaveFile(const QString& path, QString* error) {
+bool canSaveFile(const QString& path, QString* text, Problem* why) {
+  const Why error{text, why};
   const auto target = saveTarget(nativeFileName(path), error);
   if (!target) return false;
   // The one way to know that the folder takes the temporary file: create it, and remove it.

@@ -102,15 +102,21 @@ class SaveFile : public QFile {
 
 }  // namespace
 
-bool openRegularFile(QFile& file, const QString& path, QString* error) {
+bool openRegularFile(QFile& file, const QString& path, QString* error, Problem* why) {
   // A device name (COM1, a named pipe) is no file to read: refused before it is opened, since
   // opening it could wait for the device.
   const QFileInfo info(path);
-  if (!info.isFile())
+  if (!info.isFile()) {
+    if (why && info.exists()) *why = Problem(Cause::None, Cause::NotRegularFile, path);
+    else if (why) *why = Problem(Cause::None, Cause::None, {}, {}, QStringLiteral("%1: plik nie istnieje").arg(path));
     return fail(error, info.exists() ? QStringLiteral("%1: to nie jest zwykły plik").arg(path)
                                      : QStringLiteral("%1: plik nie istnieje").arg(path));
+  }
   file.setFileName(path);
-  if (!file.open(QIODevice::ReadOnly)) return fail(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
+  if (!file.open(QIODevice::ReadOnly)) {
+    if (why) *why = Problem(Cause::None, Cause::None, {}, {}, QStringLiteral("%1: %2").arg(path, file.errorString()));
+    return fail(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
+  }
   return true;
 }
 
@@ -118,23 +124,29 @@ bool openRegularFile(QFile& file, const QString& path, QString* error) {
 
 namespace dovu {
 
-bool canSaveFile(const QString& path, QString* error) {
+bool canSaveFile(const QString& path, QString* error, Problem* why) {
   const QFileInfo info(path);
-  auto fail = [&](const QString& why) {
-    if (error) *error = QStringLiteral("%1: %2").arg(path, why);
+  auto fail = [&](const QString& text) {
+    if (error) *error = QStringLiteral("%1: %2").arg(path, text);
+    if (why) *why = Problem(Cause::None, Cause::None, {}, {}, QStringLiteral("%1: %2").arg(path, text));
     return false;
   };
-  if (info.exists() && !info.isFile()) return fail(QStringLiteral("to nie jest zwykły plik"));
+  if (info.exists() && !info.isFile()) {
+    fail(QStringLiteral("to nie jest zwykły plik"));
+    if (why) *why = Problem(Cause::None, Cause::NotRegularFile, path);
+    return false;
+  }
   if (info.exists() && !info.isWritable()) return fail(QStringLiteral("plik jest tylko do odczytu"));
   if (!info.absoluteDir().exists()) return fail(QStringLiteral("folder nie istnieje"));
   return true;
 }
 
-bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, const FileWriteFn& write) {
-  if (!canSaveFile(path, error)) return false;
+bool saveFileAtomically(const QString& path, const Bytes& data, QString* error, const FileWriteFn& write, Problem* why) {
+  if (!canSaveFile(path, error, why)) return false;
   const QFileInfo info(path);
-  auto fail = [&](const QString& why) {
-    if (error) *error = QStringLiteral("%1: %2").arg(path, why);
+  auto fail = [&](const QString& text) {
+    if (error) *error = QStringLiteral("%1: %2").arg(path, text);
+    if (why) *why = Problem(Cause::None, Cause::None, {}, {}, QStringLiteral("%1: %2").arg(path, text));
     return false;
   };
   // The temporary file replaces the target only on commit(), which checks the buffered writes

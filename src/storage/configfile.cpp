@@ -139,7 +139,7 @@ const std::vector<ConfigItem>& configItems() {
   return items;
 }
 
-std::optional<ConfigValues> configValuesOf(const Configuration& c, QString* error) {
+std::optional<ConfigValues> configValuesOf(const Configuration& c, QString* error, Problem* why) {
   // The value of the field an item names.
   const auto value = [&c](const char* field) { return configValue(c, *configFieldNamed(QString::fromLatin1(field))); };
   ConfigValues out;
@@ -159,6 +159,7 @@ std::optional<ConfigValues> configValuesOf(const Configuration& c, QString* erro
         const int n = std::get<int>(value(it.field));
         if (n < 0) {
           if (error) *error = QStringLiteral("pole %1 nie zawiera liczby").arg(QString::fromUtf8(it.field));
+          if (why) *why = Problem(Cause::None, Cause::NotANumber, {}, {QString::fromUtf8(it.field)});
           return std::nullopt;
         }
         out.values.push_back(oneByte(n % 256));  // a delay of 300 is kept as 44
@@ -229,8 +230,8 @@ Configuration configurationFrom(const ConfigValues& values) {
   return c;
 }
 
-std::optional<ConfigValues> configFromForm(const Form& form, QString* error) {
-  return configValuesOf(configurationOf(form), error);
+std::optional<ConfigValues> configFromForm(const Form& form, QString* error, Problem* why) {
+  return configValuesOf(configurationOf(form), error, why);
 }
 
 Bytes serializeConfig(const ConfigValues& values) {
@@ -256,28 +257,37 @@ Bytes serializeConfig(const ConfigValues& values) {
   return file;
 }
 
-std::optional<Bytes> buildConfigFile(const Configuration& c, QString* error) {
-  const auto values = configValuesOf(c, error);
+std::optional<Bytes> buildConfigFile(const Configuration& c, QString* error, Problem* why) {
+  const auto values = configValuesOf(c, error, why);
   if (!values) return std::nullopt;
   return serializeConfig(*values);
 }
 
-std::optional<Bytes> buildConfigFile(const Form& form, QString* error) {
-  return buildConfigFile(configurationOf(form), error);
+std::optional<Bytes> buildConfigFile(const Form& form, QString* error, Problem* why) {
+  return buildConfigFile(configurationOf(form), error, why);
 }
 
-std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
-  auto fail = [&](const QString& why) -> std::optional<ConfigValues> {
-    if (error) *error = why;
+std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error, Problem* why) {
+  auto fail = [&](const QString& text, Cause reason, QStringList args = {}) -> std::optional<ConfigValues> {
+    if (error) *error = text;
+    if (why) *why = Problem(Cause::None, reason, {}, std::move(args));
     return std::nullopt;
   };
+  // The item's number and its field, as a reason names it.
+  auto item = [](const ConfigItem& it) {
+    return QStringList{QString::number(it.number), QString::fromUtf8(it.field ? it.field : it.description)};
+  };
+  const QString size = QString::number(file.size());
   if (file.size() < kConfigMinSize)
-    return fail(QStringLiteral("plik ma %1, najmniej %2").arg(polishCount(static_cast<long long>(file.size()), "bajt", "bajty", "bajtów")).arg(kConfigMinSize));
+    return fail(QStringLiteral("plik ma %1, najmniej %2").arg(polishCount(static_cast<long long>(file.size()), "bajt", "bajty", "bajtów")).arg(kConfigMinSize),
+                Cause::FileTooShort, {size, QString::number(kConfigMinSize)});
   if (file.size() > kFileBufferSize)
-    return fail(QStringLiteral("plik ma %1, najwyżej %2").arg(polishCount(static_cast<long long>(file.size()), "bajt", "bajty", "bajtów")).arg(kFileBufferSize));
-  if (std::string_view(file).substr(0, kMagicSize) != kConfigMagic) return fail(QStringLiteral("zły znacznik pliku"));
+    return fail(QStringLiteral("plik ma %1, najwyżej %2").arg(polishCount(static_cast<long long>(file.size()), "bajt", "bajty", "bajtów")).arg(kFileBufferSize),
+                Cause::FileTooLarge, {QString::number(kFileBufferSize)});
+  if (std::string_view(file).substr(0, kMagicSize) != kConfigMagic)
+    return fail(QStringLiteral("zły znacznik pliku"), Cause::WrongMark);
   if (xorChecksum(file, file.size() - 1) != byteAt(file, file.size() - 1))
-    return fail(QStringLiteral("zła suma kontrolna"));
+    return fail(QStringLiteral("zła suma kontrolna"), Cause::WrongCheckByte);
 
   ConfigValues out;
   out.values.reserve(kConfigItems);
@@ -291,17 +301,19 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
         break;
       case F::Text:
       case F::Matrix: {
-        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)));
+        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)), Cause::FileEndsEarly, item(it));
         const std::size_t len = byteAt(file, pos);
         if (it.form == F::Matrix && len != kMatrixImageSize)
-          return fail(QStringLiteral("%1 ma długość %2 zamiast %3").arg(itemName(it)).arg(len).arg(kMatrixImageSize));
-        if (left - 1 < len) return fail(QStringLiteral("%1 sięga poza koniec pliku").arg(itemName(it)));
+          return fail(QStringLiteral("%1 ma długość %2 zamiast %3").arg(itemName(it)).arg(len).arg(kMatrixImageSize),
+                      Cause::MatrixLengthWrong, item(it) << QString::number(len) << QString::number(kMatrixImageSize));
+        if (left - 1 < len)
+          return fail(QStringLiteral("%1 sięga poza koniec pliku").arg(itemName(it)), Cause::ItemPastEnd, item(it));
         out.values.push_back(file.substr(pos + 1, len));
         pos += 1 + len;
         break;
       }
       case F::Choice: {
-        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)));
+        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)), Cause::FileEndsEarly, item(it));
         // Any byte loads: one beyond the list leaves it without a selection, as an answer does.
         out.values.push_back(file.substr(pos, 1));
         ++pos;
@@ -309,13 +321,14 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
       }
       case F::Checksum:
         if (left != 1)
-          return fail(left < 1 ? QStringLiteral("plik kończy się przed sumą kontrolną")
-                               : QStringLiteral("%1 na końcu pliku").arg(polishCount(static_cast<long long>(left - 1), "zbędny bajt", "zbędne bajty", "zbędnych bajtów")));
+          return left < 1 ? fail(QStringLiteral("plik kończy się przed sumą kontrolną"), Cause::FileEndsEarly)
+                          : fail(QStringLiteral("%1 na końcu pliku").arg(polishCount(static_cast<long long>(left - 1), "zbędny bajt", "zbędne bajty", "zbędnych bajtów")),
+                                 Cause::BytesLeftOver, {QString::number(left - 1)});
         out.values.push_back(file.substr(pos, 1));
         ++pos;
         break;
       default:
-        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)));
+        if (left < 1) return fail(QStringLiteral("plik kończy się przed: %1").arg(itemName(it)), Cause::FileEndsEarly, item(it));
         out.values.push_back(file.substr(pos, 1));
         ++pos;
         break;
@@ -326,36 +339,39 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error) {
 
 void applyConfig(Form& form, const ConfigValues& values) { showConfiguration(form, configurationFrom(values)); }
 
-std::optional<Configuration> readConfigFile(const Bytes& file, Notifier& notifier) {
-  if (!readCheckedFile(file, kConfigMagic, notifier)) return std::nullopt;
-  QString why;
-  const auto values = parseConfigFile(file, &why);
+std::optional<Configuration> readConfigFile(const Bytes& file, Notices* notices) {
+  if (!readCheckedFile(file, kConfigMagic, notices)) return std::nullopt;
+  Problem why;
+  const auto values = parseConfigFile(file, nullptr, &why);
   if (!values) {
-    notifier.report(MessageKind::Error, Problem{Cause::BadFormat, Cause::None, {}, {}, why});
+    why.cause = Cause::BadFormat;
+    note(notices, MessageKind::Error, why);
     return std::nullopt;
   }
   return configurationFrom(*values);
 }
 
-bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier) {
-  const auto c = readConfigFile(file, notifier);
+bool loadConfigFile(Form& form, const Bytes& file, Notices* notices) {
+  const auto c = readConfigFile(file, notices);
   if (!c) return false;
   showConfiguration(form, *c);
   return true;
 }
 
-bool loadConfigFile(Form& form, const QString& path, Notifier& notifier) {
-  const auto file = readCheckedFile(path, kConfigMagic, notifier);
+bool loadConfigFile(Form& form, const QString& path, Notices* notices) {
+  const auto file = readCheckedFile(path, kConfigMagic, notices);
   if (!file) return false;
-  return loadConfigFile(form, *file, notifier);
+  return loadConfigFile(form, *file, notices);
 }
 
-bool saveConfigFile(Form& form, const QString& path, Notifier& notifier) {
+bool saveConfigFile(Form& form, const QString& path, Notices* notices) {
   form.commitEditing();
-  QString why;
-  const auto file = buildConfigFile(form, &why);
-  if (!file || !saveFileAtomically(path, *file, &why)) {
-    notifier.report(MessageKind::Error, Problem{Cause::ConfigNotSaved, Cause::None, {}, {}, why});
+  QString text;
+  Problem why;
+  const auto file = buildConfigFile(form, &text, &why);
+  if (!file || !saveFileAtomically(path, *file, &text, {}, &why)) {
+    why.cause = Cause::ConfigNotSaved;
+    note(notices, MessageKind::Error, why);
     return false;
   }
   return true;

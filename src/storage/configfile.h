@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "base/notifier.h"
+#include "base/outcome.h"
 #include "model/configuration.h"
 #include "model/form.h"
 #include "model/sensors.h"
@@ -54,47 +54,47 @@ struct ConfigValues {
   bool operator==(const ConfigValues&) const = default;
 };
 
-// Takes the items from a configuration.  Fails (nullopt, reason in *error) when a number field
-// holds no number.  A number is kept modulo 256, a list without a selection as 255.
-std::optional<ConfigValues> configValuesOf(const Configuration& c, QString* error);
+// Takes the items from a configuration.  Fails (nullopt, reason in *error and, as a cause, in
+// *why) when a number field holds no number.  A number is kept modulo 256, a list without a
+// selection as 255.
+std::optional<ConfigValues> configValuesOf(const Configuration& c, QString* error, Problem* why = nullptr);
 // The configuration that checked items hold (without an origin).  A list index beyond its list is
 // no selection.
 Configuration configurationFrom(const ConfigValues& values);
-// The same from and to the fields.
-std::optional<ConfigValues> configFromForm(const Form& form, QString* error);
+// The same from the fields.
+std::optional<ConfigValues> configFromForm(const Form& form, QString* error, Problem* why = nullptr);
 
 // The file bytes of a set of items (length bytes, check byte computed afresh).
 Bytes serializeConfig(const ConfigValues& values);
 
 // Builds the whole file (configValuesOf + serializeConfig).
-std::optional<Bytes> buildConfigFile(const Configuration& c, QString* error);
-std::optional<Bytes> buildConfigFile(const Form& form, QString* error);
+std::optional<Bytes> buildConfigFile(const Configuration& c, QString* error, Problem* why = nullptr);
+std::optional<Bytes> buildConfigFile(const Form& form, QString* error, Problem* why = nullptr);
 
 // The full structural check: size, magic, check byte, every length within the data, matrix
 // length 22, list indexes within their lists (or 255, no selection), nothing left over.  Touches
-// nothing.
-std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error);
+// nothing.  The reason goes to *error and, as a cause (the reason of a BadFormat), to *why.
+std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error, Problem* why = nullptr);
 
 // Shows the configuration of checked items in the form (showConfiguration: through the form's
 // setters, so that the change markers and the click rules act as for any program change; the
 // operator is picked from the SMS centre number).  Sets no colour itself.
 void applyConfig(Form& form, const ConfigValues& values);
 
-// Checks a file held in memory and gives its configuration: the magic and check byte messages,
-// then "Zły format pliku" with the reason for a file that is wrong in any other way.
-std::optional<Configuration> readConfigFile(const Bytes& file, Notifier& notifier);
+// Checks a file held in memory and gives its configuration: the magic and check byte notices,
+// then BadFormat with the reason for a file that is wrong in any other way.
+std::optional<Configuration> readConfigFile(const Bytes& file, Notices* notices = nullptr);
 
-// Checks and loads a file held in memory: the magic and check byte messages, then
-// "Zły format pliku" with the reason for a file that is wrong in any other way.  True when loaded;
-// on false no field has changed.  Shows nothing on success.
-bool loadConfigFile(Form& form, const Bytes& file, Notifier& notifier);
-// The same, reading the file first (a file that cannot be read is reported).
-bool loadConfigFile(Form& form, const QString& path, Notifier& notifier);
+// Checks and loads a file held in memory, as readConfigFile.  True when loaded; on false no field
+// has changed and notices say why.  Adds nothing on success.
+bool loadConfigFile(Form& form, const Bytes& file, Notices* notices = nullptr);
+// The same, reading the file first (a file that cannot be read is a CannotRead notice).
+bool loadConfigFile(Form& form, const QString& path, Notices* notices = nullptr);
 
 // Runs the exit checks of the field being edited, builds the file and saves it atomically.
-// Every failure is reported with its reason; the previous file then stays as it was.  Shows
-// nothing on success.
-bool saveConfigFile(Form& form, const QString& path, Notifier& notifier);
+// Every failure is a ConfigNotSaved notice with its reason; the previous file then stays as it
+// was.  Adds nothing on success.
+bool saveConfigFile(Form& form, const QString& path, Notices* notices = nullptr);
 
 inline const char* kConfigLoadedText = "Odczytano plik konfiguracji";
 

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "base/notifier.h"
 #include "link/link.h"
 #include "session/session.h"
 
@@ -27,7 +28,7 @@ FirmwareDialog::FirmwareDialog(Session& session, Link& link, Notifier& notifier,
       session_(session),
       link_(link),
       notifier_(notifier),
-      update_(std::make_shared<FirmwareUpdate>(link, notifier, &session)) {
+      update_(std::make_shared<FirmwareUpdate>(link, &session)) {
   named(this, "Fboot", QStringLiteral("Aktualizacja firmware sterownika"));
   setWindowTitle(QStringLiteral("Aktualizacja firmware sterownika"));
 
@@ -71,6 +72,10 @@ FirmwareDialog::FirmwareDialog(Session& session, Link& link, Notifier& notifier,
       if (self && self->isVisible()) self->buttonStartClick();
     });
   });
+  // Shown once the transfer's step has returned, never from inside it.
+  update_->onNotice = [this](const Notice& n) {
+    QMetaObject::invokeMethod(this, [this, n] { notifier_.show(n); }, Qt::QueuedConnection);
+  };
   update_->onProgress = [this](int v) {
     barBoot_->setVisible(true);
     barBoot_->setValue(v);
@@ -84,6 +89,7 @@ FirmwareDialog::FirmwareDialog(Session& session, Link& link, Notifier& notifier,
 FirmwareDialog::~FirmwareDialog() {
   update_->onProgress = nullptr;
   update_->onFinished = nullptr;
+  update_->onNotice = nullptr;
   update_->stop();
   if (!closed_) closed();
 }
@@ -110,7 +116,9 @@ bool FirmwareDialog::chooseFile(const QString& path) {
   if (update_->running()) return false;
   labelNazwaPliku_->setText(path);
   // A file that fails the check replaces the one chosen before: START never sends it.
-  file_ = readFirmwareFile(path, notifier_);
+  Notices why;
+  file_ = readFirmwareFile(path, &why);
+  notifier_.show(why);
   buttonStart_->setEnabled(file_.has_value());
   return file_.has_value();
 }

@@ -10,7 +10,11 @@
 namespace dovu::ui {
 
 bool loadConfigFileFromPath(Form& form, Notifier& notifier, const QString& path) {
-  if (!loadConfigFile(form, path, notifier)) return false;
+  Notices why;
+  if (!loadConfigFile(form, path, &why)) {
+    notifier.show(why);
+    return false;
+  }
   form.markConfigurationReceived();
   notifier.beep();
   notifier.message(MessageKind::Information, QString::fromUtf8(kConfigLoadedText));
@@ -18,7 +22,10 @@ bool loadConfigFileFromPath(Form& form, Notifier& notifier, const QString& path)
 }
 
 bool saveConfigFileToPath(Form& form, Notifier& notifier, const QString& path) {
-  return saveConfigFile(form, path, notifier);
+  Notices why;
+  const bool saved = saveConfigFile(form, path, &why);
+  notifier.show(why);
+  return saved;
 }
 
 bool loadConfigFileInteractive(QWidget* parent, Form& form, Notifier& notifier) {

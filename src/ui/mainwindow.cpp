@@ -165,7 +165,7 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
     : QMainWindow(parent),
       boxNotifier_(this),
       notifier_(notifier ? notifier : &boxNotifier_),
-      link_(&port_, notifier_),
+      link_(&port_),
       dispatcher_(form_),
       session_(form_, link_),
       transfer_(form_, link_, session_),
@@ -178,6 +178,11 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   setWindowTitle(QStringLiteral("DOVU Konfigurator v " DOVU_VERSION));
   dispatcher_.attach(link_);
   binder_.setHistory(&history_);
+  connect(&link_, &Link::notice, this, &MainWindow::showAfterStep);
+  connect(&session_, &Session::notice, this, &MainWindow::showAfterStep);
+  connect(&transfer_, &ConfigTransfer::notice, this, &MainWindow::showAfterStep);
+  connect(&backup_, &BackupBeforeWrite::notice, this, &MainWindow::showAfterStep);
+  connect(&compareRead_, &ControllerRead::notice, this, &MainWindow::showAfterStep);
   // After a complete download the window holds what the controller holds: the backup before the
   // next write is taken from it, without a read of its own.
   connect(&transfer_, &ConfigTransfer::finished, this, [this](bool ok) {
@@ -918,7 +923,8 @@ void MainWindow::compareFileClick() {
 void MainWindow::compareWithFile(const QString& path, const QString& otherSide) {
   form_.commitEditing();
   Form other;
-  if (!loadConfigFile(other, path, *notifier_)) return;  // the reason was shown
+  Notices notices;
+  if (!loadConfigFile(other, path, &notices)) return notifier_->show(notices);
   QString why;
   const auto mine = configFromForm(form_, &why);
   const auto theirs = mine ? configFromForm(other, &why) : std::nullopt;
@@ -930,15 +936,14 @@ void MainWindow::compareWithFile(const QString& path, const QString& otherSide) 
   auto send = [this, file = *file](std::vector<std::size_t> params) {
     // The window's configuration with the chosen parameters as the file has them, loaded as a file
     // is: the fields that change turn red, and undo puts them back.
-    SilentNotifier silent;
     QString fault;
     Form merged, source;
     const auto own = buildConfigFile(form_, &fault);
-    if (!own || !loadConfigFile(merged, *own, silent) || !loadConfigFile(source, file, silent)) return;
+    if (!own || !loadConfigFile(merged, *own) || !loadConfigFile(source, file)) return;
     for (std::size_t p : params) applyAnswer(merged, paramTable()[p], buildPayload(source, paramTable()[p]));
     const auto result = buildConfigFile(merged, &fault);
     if (!result) return;
-    history_.record(QStringLiteral("Porównanie"), Form::kNoField, [&] { loadConfigFile(form_, *result, silent); });
+    history_.record(QStringLiteral("Porównanie"), Form::kNoField, [&] { loadConfigFile(form_, *result); });
     uploadParams(std::move(params));
   };
   auto* d = new CompareDialog(QStringLiteral("Porównanie z plikiem %1").arg(QFileInfo(path).fileName()), otherSide,
@@ -1007,6 +1012,16 @@ void MainWindow::shutDown() {
   if (jakieCom_) jakieCom_->hide();
   if (progres_) progres_->hide();
   if (!inCloseEvent_) close();
+}
+
+void MainWindow::showAfterStep(const Notice& notice) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, notice] {
+        // Nobody is left to read it once the window has gone.
+        if (!closed_) notifier_->show(notice);
+      },
+      Qt::QueuedConnection);
 }
 
 void MainWindow::handleException(std::exception_ptr e) {

@@ -154,6 +154,9 @@ class MainWindow : public QMainWindow {
   void requestClose();
   void closeWhenIdle();
   void shutDown();
+  // What the core has to tell, shown once the exchange step that raised it has returned to the
+  // event loop: never a box (a nested event loop) inside a protocol callback.
+  void showAfterStep(const Notice& notice);
 
   Form form_;
   BoxNotifier boxNotifier_;

@@ -61,6 +61,18 @@ QString polishText(Cause cause) {
     case Cause::IndexEntryMalformed: return QStringLiteral("pozycja spisu kopii jest uszkodzona");
     case Cause::NumbersUsedUp: return QStringLiteral("wyczerpano numery kopii");
     case Cause::BackupLimitInvalid: return QStringLiteral("DOVU_BACKUP_LIMIT nie podaje liczby kopii");
+    case Cause::FileTooShort: return QStringLiteral("plik jest za krótki");
+    case Cause::WrongMark: return QStringLiteral("zły znacznik pliku");
+    case Cause::WrongCheckByte: return QStringLiteral("zła suma kontrolna");
+    case Cause::FileEndsEarly: return QStringLiteral("plik kończy się przed sumą kontrolną");
+    case Cause::MatrixLengthWrong: return QStringLiteral("zła długość matrycy powiadomień");
+    case Cause::ItemPastEnd: return QStringLiteral("pozycja sięga poza koniec pliku");
+    case Cause::BytesLeftOver: return QStringLiteral("zbędne bajty na końcu pliku");
+    case Cause::NotANumber: return QStringLiteral("pole nie zawiera liczby");
+    case Cause::NotRegularFile: return QStringLiteral("to nie jest zwykły plik");
+    case Cause::OtherUsersLink:
+      return QStringLiteral("dowiązanie symboliczne innego użytkownika we wspólnym folderze; plik nie został zapisany");
+    case Cause::OtherUsersFile: return QStringLiteral("plik należy do innego użytkownika, zapis zmieniłby jego właściciela");
   }
   return {};
 }
@@ -95,6 +107,27 @@ QString bytes(const QString& n) { return polishCount(n.toLongLong(), "bajt", "ba
 QString reasonText(const Problem& p) {
   switch (p.reason) {
     case Cause::FileTooLarge: return QStringLiteral("plik jest większy niż %1").arg(bytes(p.args.value(0)));
+    case Cause::FileTooShort:
+      return QStringLiteral("plik ma %1, najmniej %2").arg(bytes(p.args.value(0)), bytes(p.args.value(1)));
+    case Cause::FileEndsEarly:
+      if (p.args.size() < 2) break;
+      return QStringLiteral("plik kończy się przed: pozycja %1 (%2)").arg(p.args.at(0), p.args.at(1));
+    case Cause::MatrixLengthWrong:
+      if (p.args.size() < 4) break;
+      return QStringLiteral("pozycja %1 (%2) ma długość %3 zamiast %4").arg(p.args.at(0), p.args.at(1), p.args.at(2), p.args.at(3));
+    case Cause::ItemPastEnd:
+      if (p.args.size() < 2) break;
+      return QStringLiteral("pozycja %1 (%2) sięga poza koniec pliku").arg(p.args.at(0), p.args.at(1));
+    case Cause::BytesLeftOver:
+      return QStringLiteral("%1 na końcu pliku")
+          .arg(polishCount(p.args.value(0).toLongLong(), "zbędny bajt", "zbędne bajty", "zbędnych bajtów"));
+    case Cause::NotANumber:
+      if (p.args.isEmpty()) break;
+      return QStringLiteral("pole %1 nie zawiera liczby").arg(p.args.at(0));
+    case Cause::OtherUsersLink:
+      if (p.args.isEmpty()) break;
+      return QStringLiteral("dowiązanie symboliczne innego użytkownika we wspólnym folderze %1; plik nie został zapisany")
+          .arg(p.args.at(0));
     case Cause::FolderWritableByOthers:
       return QStringLiteral("inni użytkownicy mogą zapisywać w folderze (uprawnienia %1; chmod 700 czyni go "
                             "tylko twoim)")
@@ -190,7 +223,7 @@ QString polishDetail(const Problem& p) {
     default: break;
   }
   // A reason not worded above (a file refused).
-  if (p.reason == Cause::FileTooLarge) lines << subjectAndReason(p);
+  if (p.reason == Cause::FileTooLarge || p.reason >= Cause::FileTooShort) lines << subjectAndReason(p);
   if (!p.detail.isEmpty()) lines << p.detail;
   lines.removeAll(QString());
   return lines.join(QLatin1Char('\n'));

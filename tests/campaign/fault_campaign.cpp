@@ -395,8 +395,7 @@ QString newestBackupHolds(std::size_t before, const std::vector<std::pair<int, d
   if (!entries) return why;
   if (entries->empty() || entries->front().number <= static_cast<int>(before)) return QStringLiteral("no backup was kept");
   dovu::Form kept;
-  dovu::SilentNotifier silent;
-  if (!dovu::loadConfigFile(kept, store.pathOf(entries->front()), silent)) return QStringLiteral("the backup cannot be read");
+  if (!dovu::loadConfigFile(kept, store.pathOf(entries->front()))) return QStringLiteral("the backup cannot be read");
   if (dump.size() != dovu::paramTable().size()) return QStringLiteral("no parameter dump");
   for (std::size_t i = 0; i < dump.size(); ++i)
     if (dovu::buildPayload(kept, dovu::paramTable()[i]) != dump[i].second)
@@ -663,9 +662,8 @@ std::shared_ptr<dovu::Form> referenceForm(const Reference& ref, std::size_t whic
 // The parameters a backup file holds, as the simulator's dump lists them; empty when unreadable.
 std::vector<std::pair<int, Bytes>> payloadsOf(const QString& path) {
   dovu::Form form;
-  dovu::SilentNotifier silent;
   std::vector<std::pair<int, Bytes>> payloads;
-  if (!dovu::loadConfigFile(form, path, silent)) return payloads;
+  if (!dovu::loadConfigFile(form, path)) return payloads;
   for (const dovu::ParamDef& p : dovu::paramTable()) payloads.emplace_back(p.readCode, dovu::buildPayload(form, p));
   return payloads;
 }

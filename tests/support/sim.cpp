@@ -18,6 +18,7 @@ int RecordingNotifier::count(const QString& text) const {
 }
 
 void RecordingNotifier::report(MessageKind kind, const Problem& problem) {
+  if (whenShown) whenShown();
   events.push_back({false, kind, cli::englishText(problem.cause), cli::englishReason(problem), problem});
 }
 

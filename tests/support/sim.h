@@ -1,10 +1,12 @@
 #pragma once
 // Test helpers shared by the end-to-end tests: a simulated controller in a child process, and a
 // notifier that records messages instead of showing boxes.
+#include <QObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -32,15 +34,38 @@ class RecordingNotifier : public Notifier {
  public:
   void beep() override { events.push_back({true, MessageKind::Plain, {}, {}, {}}); }
   void message(MessageKind kind, const QString& text, const QString& detail) override {
+    if (whenShown) whenShown();
     events.push_back({false, kind, text, detail, {}});
   }
   // Kept as the cause; the text is the cause's English words, for a readable failure.
   void report(MessageKind kind, const Problem& problem) override;
+  // Records what a core object (the link, the session, a transfer, a backup) signals, as the
+  // surface shows it.
+  template <typename Sender>
+  void listen(Sender* sender) {
+    QObject::connect(sender, &Sender::notice, [this](const Notice& n) { show(n); });
+  }
+  // The notices a storage call hands back, recorded once the call has returned:
+  // loadConfigFile(form, path, notifier.collect()).
+  struct Collect {
+    RecordingNotifier& to;
+    Notices notices;
+    ~Collect() { to.show(notices); }
+    operator Notices*() { return &notices; }
+  };
+  Collect collect() { return Collect{*this, {}}; }
+  // A callback that records a notice (the firmware update's onNotice).
+  std::function<void(const Notice&)> shows() {
+    return [this](const Notice& n) { show(n); };
+  }
   int count(const QString& text) const;
   int count(Cause cause) const;
   int beeps() const;
   QStringList texts() const;
   std::vector<Recorded> events;
+  // Called as each message is recorded, before it is kept: what the program looked like when the
+  // user would have seen the box.
+  std::function<void()> whenShown;
 };
 
 // A frame from the simulator's frame log.

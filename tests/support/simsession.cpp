@@ -10,8 +10,10 @@ SimSession::SimSession(QStringList simArgs) : sim(std::move(simArgs)) {
   app();
   port.setPort(sim.port());
   port.setBaudRate(4800);
-  link = std::make_unique<Link>(&port, &notifier);
+  link = std::make_unique<Link>(&port);
   session = std::make_unique<Session>(form, *link);
+  notifier.listen(link.get());
+  notifier.listen(session.get());
 }
 
 Session::ConnectResult SimSession::connect() {

@@ -379,8 +379,11 @@ void Progress::draw(int value) {
 Controller::Controller(const QString& portName, const QString& password) {
   port.setPort(portName);
   port.setBaudRate(kLineBitsPerSecond);
-  link = std::make_unique<Link>(&port, &notifier);
+  link = std::make_unique<Link>(&port);
   session = std::make_unique<Session>(form, *link);
+  // The tool prints what happened at once: stderr opens no nested event loop.
+  QObject::connect(link.get(), &Link::notice, [this](const Notice& n) { notifier.show(n); });
+  QObject::connect(session.get(), &Session::notice, [this](const Notice& n) { notifier.show(n); });
   form.setText("Edit_haslo", password);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "wording.h"
 #include "storage/backupstore.h"
 
 namespace dovu::cli {
@@ -48,7 +49,8 @@ bool backupBeforeWrite(const QString& port, const QString& password, BackupReaso
   }
   const auto entry = store.add(configurationOf(c->form), reason, port, &why, QDateTime::currentDateTime(), firmware);
   if (!entry) {
-    err(notStarted + why + skip);
+    // Worded from the cause: a file the system refused to write names its reason in English too.
+    err(notStarted + englishLine(store.lastProblem()) + skip);
     return false;
   }
   // A note, not an error: the errors stay one "dovu-cli:" line each.

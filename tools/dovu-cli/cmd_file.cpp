@@ -62,11 +62,11 @@ std::optional<ConfigValues> readSide(const QString& side, const QString& passwor
   if (!side.startsWith(QLatin1String("port:"))) {
     const auto c = readConfigAny(side, error);
     if (!c) return std::nullopt;
-    return configValuesOf(*c, error);
+    return fileItemsOf(*c, error);
   }
   const auto c = downloadFromController(side.mid(5), password, error, nullptr, [&stop] { return stop.signal() != 0; });
   if (!c) return std::nullopt;
-  return configValuesOf(configurationOf(c->form), error);
+  return fileItemsOf(configurationOf(c->form), error);
 }
 
 }  // namespace
@@ -85,6 +85,7 @@ std::unique_ptr<Controller> downloadFromController(const QString& port, const QS
     return nullptr;
   }
   ConfigTransfer transfer(c->form, *c->link, *c->session);
+  QObject::connect(&transfer, &ConfigTransfer::notice, [&c](const Notice& n) { c->notifier.show(n); });
   transfer.stopRequested = stop;
   // A stop during the login ends the command here; the download would not start anyway.
   const bool ok = !stopped() && runToEnd(transfer, false);
@@ -127,7 +128,7 @@ int showConfig(const QString& path, bool json) {
     outBytes(configToJsonText(*c));
     return kOk;
   }
-  const auto values = configValuesOf(*c, &why);
+  const auto values = fileItemsOf(*c, &why);
   if (!values) {
     err(why);
     return kFailure;

@@ -36,21 +36,10 @@ int cmdFlash(const QStringList& args) {
     return kFailure;
   }
   // The file's checks as one line.
-  QStringList problems;
-  struct : Notifier {
-    void beep() override {}
-    void message(MessageKind, const QString& text, const QString& detail) override {
-      (*lines) << (detail.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, detail));
-    }
-    void report(MessageKind kind, const Problem& problem) override {
-      message(kind, englishText(problem.cause), englishReason(problem));
-    }
-    QStringList* lines = nullptr;
-  } collect;
-  collect.lines = &problems;
-  const auto file = checkFirmwareFile(*data, collect);
+  Notices problems;
+  const auto file = checkFirmwareFile(*data, &problems);
   if (!file) {
-    err(QStringLiteral("%1: %2").arg(displayName(cmd.positional().first()), problems.join(QStringLiteral("; "))));
+    err(QStringLiteral("%1: %2").arg(displayName(cmd.positional().first()), englishList(problems)));
     return kFailure;
   }
   if (!checkPortExists(port)) return kFailure;
@@ -76,9 +65,11 @@ int cmdFlash(const QStringList& args) {
   }
   com.setDtrLine(true);
   com.setRtsLine(true);
-  Link link(&com, &notifier);
+  Link link(&com);
+  QObject::connect(&link, &Link::notice, [&notifier](const Notice& n) { notifier.show(n); });
 
-  FirmwareUpdate update(link, notifier);
+  FirmwareUpdate update(link);
+  update.onNotice = [&notifier](const Notice& n) { notifier.show(n); };
   stop.onSignal = [&update] { update.stop(); };
   Progress bar("flash", 100);
   bool restarted = false;  // the controller was sent into its bootloader

@@ -165,10 +165,12 @@ int cmdProvision(const QStringList& args) {
   // Everything is checked before a port is touched: the template, every cell, the files to write.
   Form templ;
   QString why;
-  if (!readConfigAny(value("template"), templ, &why)) {
+  const auto read = readConfigAny(value("template"), &why);
+  if (!read) {
     err(why);
     return kFailure;
   }
+  showConfiguration(templ, *read);
   const auto table = readWholeFile(value("sites"), &why);
   if (!table) {
     err(why);

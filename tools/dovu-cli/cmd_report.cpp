@@ -1,5 +1,6 @@
 // report: the configuration sheet of a file or a controller as a PDF.
 #include "cli.h"
+#include "wording.h"
 #include "configfiles.h"
 #include "report/sheet.h"
 #include "storage/checkedfile.h"
@@ -32,8 +33,9 @@ int cmdReport(const QStringList& args) {
   const bool toStdout = out == QLatin1String("-");
   QString why;
   // Before a controller is asked for anything, the output must be writable.
-  if (!toStdout && !canSaveFile(out, &why)) {
-    err(why);
+  Problem cause;
+  if (!toStdout && !canSaveFile(out, nullptr, &cause)) {
+    err(englishFileReason(cause));
     return kFailure;
   }
 
@@ -73,8 +75,8 @@ int cmdReport(const QStringList& args) {
     outBytes(pdf);
     return checkOutput() ? kOk : kFailure;
   }
-  if (!saveFileAtomically(out, Bytes(pdf.constData(), pdf.size()), &why)) {
-    err(why);
+  if (!saveFileAtomically(out, Bytes(pdf.constData(), pdf.size()), nullptr, {}, &cause)) {
+    err(englishFileReason(cause));
     return kFailure;
   }
   return kOk;

@@ -87,9 +87,9 @@ int cmdDownload(const QStringList& args) {
   const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
   if (!checkPassword(password)) return kUsage;
   // A file that could not be saved fails at once, not after the whole transfer.
-  QString why;
-  if (!canSaveFile(out, &why)) {
-    err(why);
+  Problem why;
+  if (!canSaveFile(out, nullptr, &why)) {
+    err(englishFileReason(why));
     return kFailure;
   }
 
@@ -100,6 +100,7 @@ int cmdDownload(const QStringList& args) {
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
+  QObject::connect(&transfer, &ConfigTransfer::notice, [&c](const Notice& n) { c.notifier.show(n); });
   transfer.stopRequested = [&stop] { return stop.signal() != 0; };
   Progress line("download", 100);
   int reached = 0;  // the transfer's progress, 0..100
@@ -123,8 +124,8 @@ int cmdDownload(const QStringList& args) {
   read.firmware = firmwareShown(c.form);  // the logout clears the version
   read.port = cmd.port();
   if (!c.logout()) return kFailure;
-  if (!writeConfigAny(out, read, &why)) {
-    err(why);
+  if (QString text; !writeConfigAny(out, read, &text)) {
+    err(text);
     return kFailure;
   }
   return kOk;
@@ -207,6 +208,7 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
   if (!c.login()) return kFailure;
 
   ConfigTransfer transfer(c.form, *c.link, *c.session);
+  QObject::connect(&transfer, &ConfigTransfer::notice, [&c](const Notice& n) { c.notifier.show(n); });
   transfer.stopRequested = [&stop] { return stop.signal() != 0; };
   const int total = only.empty() ? static_cast<int>(paramTable().size()) : static_cast<int>(only.size());
   Progress line(verb, total);

@@ -10,24 +10,6 @@
 
 namespace dovu::cli {
 
-namespace {
-// Collects what the file checks would have shown in boxes into one line.
-class CollectingNotifier : public Notifier {
- public:
-  void beep() override {}
-  void message(MessageKind, const QString& text, const QString& detail) override {
-    if (!line.isEmpty()) line += QStringLiteral("; ");
-    line += text;
-    if (!detail.isEmpty()) line += QStringLiteral(" (") + detail + QLatin1Char(')');
-  }
-  void report(MessageKind kind, const Problem& problem) override {
-    message(kind, englishText(problem.cause), englishReason(problem));
-  }
-  QString line;
-};
-
-}  // namespace
-
 ConfigFormat configFormatOf(const QString& path) {
   const QString ext = QFileInfo(path).suffix().toLower();
   if (ext == QLatin1String("dvc")) return ConfigFormat::Dvc;
@@ -47,17 +29,18 @@ std::optional<Configuration> readConfigAny(const QString& path, QString* error) 
   }
   QString why;
   bool tooLarge = false;
-  const auto data = readWholeFile(path, &why, &tooLarge);
+  Problem cause;
+  const auto data = readWholeFile(path, nullptr, &tooLarge, &cause);
   if (!data) {
     *error = tooLarge ? englishLine(Problem{Cause::BadFormat, Cause::FileTooLarge, displayName(path),
                                             {QString::number(kFileBufferSize)}, {}})
-                      : QStringLiteral("%1: %2").arg(englishText(Cause::CannotRead), why);
+                      : QStringLiteral("%1: %2").arg(englishText(Cause::CannotRead), englishFileReason(cause));
     return std::nullopt;
   }
   if (format == ConfigFormat::Dvc) {
-    CollectingNotifier n;
-    if (auto c = readConfigFile(*data, n)) return c;
-    *error = QStringLiteral("%1: %2").arg(displayName(path), n.line);
+    Notices notices;
+    if (auto c = readConfigFile(*data, &notices)) return c;
+    *error = QStringLiteral("%1: %2").arg(displayName(path), englishList(notices));
     return std::nullopt;
   }
   auto c = configFromJsonText(QByteArray(data->data(), static_cast<qsizetype>(data->size())), &why);
@@ -67,12 +50,12 @@ std::optional<Configuration> readConfigAny(const QString& path, QString* error) 
 
 bool writeConfigAny(const QString& path, const Configuration& c, QString* error) {
   Bytes data;
-  QString why;
+  Problem why;
   switch (configFormatOf(path)) {
     case ConfigFormat::Dvc: {
-      const auto file = buildConfigFile(c, &why);
+      const auto file = buildConfigFile(c, nullptr, &why);
       if (!file) {
-        *error = QStringLiteral("%1: %2").arg(displayName(path), why);
+        *error = QStringLiteral("%1: %2").arg(displayName(path), englishReason(why));
         return false;
       }
       data = *file;
@@ -87,7 +70,16 @@ bool writeConfigAny(const QString& path, const Configuration& c, QString* error)
       *error = unsupportedFormat(path);
       return false;
   }
-  return saveFileAtomically(path, data, error);
+  if (saveFileAtomically(path, data, nullptr, {}, &why)) return true;
+  *error = englishFileReason(why);
+  return false;
+}
+
+std::optional<ConfigValues> fileItemsOf(const Configuration& c, QString* error) {
+  Problem why;
+  auto values = configValuesOf(c, nullptr, &why);
+  if (!values && error) *error = englishReason(why);
+  return values;
 }
 
 QStringList configNormalisations(const Bytes& file, const Configuration& c) {

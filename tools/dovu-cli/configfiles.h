@@ -8,6 +8,7 @@
 
 #include "base/bytes.h"
 #include "model/configuration.h"
+#include "storage/configfile.h"
 #include "storage/configjson.h"
 
 namespace dovu::cli {
@@ -28,5 +29,8 @@ bool writeConfigAny(const QString& path, const Configuration& c, QString* error)
 // (list indexes beyond their list become "no selection", flag bits without a check box are
 // cleared); empty when it comes back byte for byte.
 QStringList configNormalisations(const Bytes& file, const Configuration& c);
+
+// The file's items of a configuration; nullopt with the reason in English in *error.
+std::optional<ConfigValues> fileItemsOf(const Configuration& c, QString* error);
 
 }  // namespace dovu::cli

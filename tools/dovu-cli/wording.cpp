@@ -60,9 +60,49 @@ QString englishText(Cause cause) {
     case Cause::NumbersUsedUp:
       return QStringLiteral("every backup number has been given out; move the folder aside to start a new history");
     case Cause::BackupLimitInvalid: return QStringLiteral("DOVU_BACKUP_LIMIT is not a number of backups");
+    case Cause::FileTooShort: return QStringLiteral("the file is too short");
+    case Cause::WrongMark: return QStringLiteral("wrong mark at the start of the file");
+    case Cause::WrongCheckByte: return QStringLiteral("wrong check byte");
+    case Cause::FileEndsEarly: return QStringLiteral("the file ends before its check byte");
+    case Cause::MatrixLengthWrong: return QStringLiteral("the notification matrix has the wrong length");
+    case Cause::ItemPastEnd: return QStringLiteral("an item reaches past the end of the file");
+    case Cause::BytesLeftOver: return QStringLiteral("bytes left over at the end of the file");
+    case Cause::NotANumber: return QStringLiteral("a number field holds no number");
+    case Cause::NotRegularFile: return QStringLiteral("not a regular file");
+    case Cause::OtherUsersLink:
+      return QStringLiteral("a symbolic link of another user in a folder everyone may write to; the file was not saved");
+    case Cause::OtherUsersFile:
+      return QStringLiteral("the file belongs to another user; saving would change its owner");
   }
   return {};
 }
+
+namespace {
+// The file reasons that name an item, a field or a count.
+QString englishReasonWithArgs(const Problem& p) {
+  const QStringList& a = p.args;
+  switch (p.reason) {
+    case Cause::FileTooShort:
+      return a.size() < 2 ? QString() : QStringLiteral("the file has %1 bytes, at least %2").arg(a.at(0), a.at(1));
+    case Cause::FileEndsEarly:
+      return a.size() < 2 ? QString() : QStringLiteral("the file ends before item %1 (%2)").arg(a.at(0), a.at(1));
+    case Cause::MatrixLengthWrong:
+      return a.size() < 4 ? QString()
+                          : QStringLiteral("item %1 (%2) has the length %3 instead of %4").arg(a.at(0), a.at(1), a.at(2), a.at(3));
+    case Cause::ItemPastEnd:
+      return a.size() < 2 ? QString() : QStringLiteral("item %1 (%2) reaches past the end of the file").arg(a.at(0), a.at(1));
+    case Cause::BytesLeftOver:
+      return a.isEmpty() ? QString() : QStringLiteral("%1 bytes left over at the end of the file").arg(a.at(0));
+    case Cause::NotANumber:
+      return a.isEmpty() ? QString() : QStringLiteral("the field %1 holds no number").arg(a.at(0));
+    case Cause::OtherUsersLink:
+      return a.isEmpty() ? QString()
+                         : QStringLiteral("a symbolic link of another user in %1, a folder everyone may write to; the file was not saved")
+                               .arg(a.at(0));
+    default: return {};
+  }
+}
+}  // namespace
 
 QString englishReason(const Problem& p) {
   QStringList parts;
@@ -70,6 +110,7 @@ QString englishReason(const Problem& p) {
     QString reason = englishText(p.reason);
     if (p.reason == Cause::PortFailed && !p.args.isEmpty()) reason += QStringLiteral(" ") + p.args.first();
     if (p.reason == Cause::FileTooLarge) reason = QStringLiteral("larger than %1 bytes").arg(p.args.value(0));
+    if (const QString said = englishReasonWithArgs(p); !said.isEmpty()) reason = said;
     parts << (p.subject.isEmpty() ? reason : p.subject + QStringLiteral(": ") + reason);
   }
   switch (p.reason) {
@@ -120,6 +161,18 @@ QString englishReason(const Problem& p) {
 QString englishLine(const Problem& p) {
   const QString reason = englishReason(p);
   return reason.isEmpty() ? englishText(p.cause) : englishText(p.cause) + QStringLiteral(": ") + reason;
+}
+
+QString englishFileReason(const Problem& p) { return p.reason == Cause::None ? p.detail : englishReason(p); }
+
+QString englishList(const Notices& notices) {
+  QStringList parts;
+  for (const Notice& n : notices) {
+    const QString reason = englishReason(n.problem);
+    parts << (reason.isEmpty() ? englishText(n.problem.cause)
+                               : QStringLiteral("%1 (%2)").arg(englishText(n.problem.cause), reason));
+  }
+  return parts.join(QStringLiteral("; "));
 }
 
 }  // namespace dovu::cli

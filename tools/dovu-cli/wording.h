@@ -3,7 +3,7 @@
 // program knows it.
 #include <QString>
 
-#include "base/cause.h"
+#include "base/outcome.h"
 
 namespace dovu::cli {
 
@@ -14,5 +14,10 @@ QString englishText(Cause cause);
 QString englishLine(const Problem& problem);
 // The reason alone ("/dev/ttyUSB0: permission denied; add ..."), for a line the caller words.
 QString englishReason(const Problem& problem);
+// Why a file was not read or saved: the reason in English, or the system's own text as it came (a
+// control character in a file's name is escaped by the line that prints it, not here).
+QString englishFileReason(const Problem& problem);
+// Several notices of one check on one line: "headline (reason); headline (reason)".
+QString englishList(const Notices& notices);
 
 }  // namespace dovu::cli
