@@ -120,9 +120,7 @@ void ProvisionJob::backupRead(bool ok) {
   if (stopAsked_) return finish(SiteOutcome::Result::Stopped);
   setStage(SiteOutcome::Stage::Upload);
   meant_ = std::make_unique<Form>();
-  QString why;
-  if (!configFromJson(*meant_, site_.config, &why))  // the table was checked: cannot happen
-    return fail(Problem{Cause::None, Cause::None, {}, {}, why});
+  showConfiguration(*meant_, site_.config);
   if (const auto tooLong = textTooLong(*meant_)) return fail(*tooLong);
   startTransfer(*meant_, true);
 }
@@ -152,8 +150,8 @@ void ProvisionJob::verified(bool ok) {
   }
   outcome_.firmware = firmwareShown(*session_form_);
   if (!outcome_.differing.isEmpty()) return fail(Problem{});
-  outcome_.held = configToJson(*read_);
-  outcome_.held.insert(QStringLiteral("Edit_haslo"), session_form_->text("Edit_haslo"));
+  outcome_.held = configurationOf(*read_);
+  outcome_.held.password = session_form_->text("Edit_haslo");
   finish(SiteOutcome::Result::Verified);
 }
 
