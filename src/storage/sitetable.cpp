@@ -1,8 +1,8 @@
 #include "storage/sitetable.h"
 
 #include <QSet>
-#include <algorithm>
 #include <QStringDecoder>
+#include <algorithm>
 
 #include "model/cp1250.h"
 #include "model/form.h"
