@@ -144,8 +144,12 @@ void ProvisionJob::verified(bool ok) {
     if (buildPayload(*meant_, p) == buildPayload(*read_, p)) continue;
     const qsizetype before = outcome_.differing.size();
     for (const Form::Id id : paramFields(p))
-      if (fieldBytes(*meant_, id) != fieldBytes(*read_, id))
-        outcome_.differing << QString::fromUtf8(Form::def(id).name);
+      if (fieldBytes(*meant_, id) != fieldBytes(*read_, id)) {
+        // Named as the site table and the JSON files name it.
+        const QString window = QString::fromUtf8(Form::def(id).name);
+        const ConfigField* f = configFieldNamed(window);
+        outcome_.differing << (f ? f->name : window);
+      }
     if (outcome_.differing.size() == before) outcome_.differing << QStringLiteral("parameter %1").arg(p.readCode);
   }
   outcome_.firmware = firmwareShown(*session_form_);
