@@ -28,15 +28,15 @@ struct Run {
 };
 
 Run provision(const QStringList& ports, const QString& backups) {
-  Form templ;
-  templ.setText("Edit_Tel2", QStringLiteral("+48700800900"));
+  Configuration templ = defaultConfiguration();
+  templ.telephones[1] = QStringLiteral("+48700800900");
   std::vector<Site> sites;
   for (int i = 0; i < ports.size(); ++i) {
     Site s;
     s.name = QStringLiteral("site %1").arg(i + 1);
-    s.config = configToJson(templ);
-    s.config.insert(QStringLiteral("Edit_Tel1"), QStringLiteral("+4860100000%1").arg(i + 1));
-    s.config.insert(QStringLiteral("Edit_IN1A"), QStringLiteral("Włamanie %1").arg(i + 1));
+    s.config = templ;
+    s.config.telephones[0] = QStringLiteral("+4860100000%1").arg(i + 1);
+    s.config.inputs[0].alarmText = QStringLiteral("Włamanie %1").arg(i + 1);
     sites.push_back(s);
   }
   BackupStore store(backups);

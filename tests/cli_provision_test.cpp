@@ -6,8 +6,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -17,8 +15,10 @@
 #include <memory>
 #include <random>
 
+#include "model/configuration.h"
 #include "model/form.h"
 #include "model/params.h"
+#include "model/sensors.h"
 #include "storage/configjson.h"
 #include "storage/sitetable.h"
 #include "support/sim.h"
@@ -41,10 +41,9 @@ void writeAll(const QString& path, const QByteArray& bytes) {
 }
 
 // The parameter payloads a configuration puts on the wire, by read code.
-std::map<int, dovu::Bytes> payloads(const QJsonObject& config) {
+std::map<int, dovu::Bytes> payloads(const dovu::Configuration& config) {
   dovu::Form form;
-  QString why;
-  EXPECT_TRUE(dovu::configFromJson(form, config, &why)) << why.toStdString();
+  dovu::showConfiguration(form, config);
   std::map<int, dovu::Bytes> out;
   for (const dovu::ParamDef& p : dovu::paramTable()) out[p.readCode] = dovu::buildPayload(form, p);
   return out;
@@ -90,10 +89,11 @@ TEST(CliProvision, BadCellsAreNamedAndNothingIsSent) {
   const auto framesBefore = a.framesFromPc().size();
   const auto heldA = held(a), heldB = held(b);
 
-  // One good site among faults of every kind; ',' separated, the way some spreadsheets save.
+  // One good site among faults of every kind; ',' separated, the way some spreadsheets save.  The
+  // last column has its earlier name.
   const QString sites = dir.filePath("sites.csv");
   writeAll(sites,
-           "site,Edit_Tel1,BoxCA,ComboOut1,Edit_LimitSMS,SensorSettings.T1Min,Edit_haslo,Edit_IN1A\n"
+           "site,telephones[0],miniCa,outputs[0].drivenBy,limits.sms,sensors.t1.min,password,Edit_IN1A\n"
            "good,+48601000001,tak,3,5,120,1234,Wejście\n"
            "bad1,+48 601,maybe,9,256,-1,12a4,\"日 sign\"\n"
            "good,,,,,,,\n"
@@ -102,9 +102,9 @@ TEST(CliProvision, BadCellsAreNamedAndNothingIsSent) {
   const auto r = runCli({"provision", "--template", templ, "--sites", sites, "--port", a.port(), "--port", b.port()},
                         backupsIn(dir));
   EXPECT_EQ(r.code, 1);
-  for (const char* fault : {"line 3, column Edit_Tel1", "line 3, column BoxCA", "line 3, column ComboOut1",
-                            "line 3, column Edit_LimitSMS", "line 3, column SensorSettings.T1Min",
-                            "line 3, column Edit_haslo", "line 3, column Edit_IN1A", "line 4, column site",
+  for (const char* fault : {"line 3, column telephones[0]", "line 3, column miniCa", "line 3, column outputs[0].drivenBy",
+                            "line 3, column limits.sms", "line 3, column sensors.t1.min",
+                            "line 3, column password", "line 3, column Edit_IN1A", "line 4, column site",
                             "line 5, column site", "line 6: 2 cells"})
     EXPECT_TRUE(r.err.contains(QLatin1String(fault))) << fault << "\n" << r.err.toStdString();
   EXPECT_TRUE(r.err.contains("nothing was sent")) << r.err.toStdString();
@@ -113,11 +113,15 @@ TEST(CliProvision, BadCellsAreNamedAndNothingIsSent) {
   EXPECT_EQ(held(a), heldA);
   EXPECT_EQ(held(b), heldB);
 
-  // A column no field answers to is named too, with the line and the place.
-  writeAll(sites, "site;Edit_Tel9\nx;1\n");
+  // A column no field answers to, a group of fields and one field under two names are named too,
+  // with the line and the place.
+  writeAll(sites, "site;Edit_Tel9;telephones;SensorSettings.T1Min;sensors.t1.min\nx;1;2;3;4\n");
   const auto unknown = runCli({"provision", "--template", templ, "--sites", sites, "--port", a.port()}, backupsIn(dir));
   EXPECT_EQ(unknown.code, 1);
-  EXPECT_TRUE(unknown.err.contains("line 1, column 2: no configuration field is named \"Edit_Tel9\"")) << unknown.err.toStdString();
+  for (const char* fault : {"line 1, column 2: no configuration field is named \"Edit_Tel9\"",
+                            "line 1, column 3: \"telephones\" names 8 fields, a column one (such as \"telephones[0]\")",
+                            "line 1, column 5: \"sensors.t1.min\" is named twice"})
+    EXPECT_TRUE(unknown.err.contains(QLatin1String(fault))) << fault << "\n" << unknown.err.toStdString();
   EXPECT_TRUE(b.framesFromPc().empty());
 }
 
@@ -140,20 +144,23 @@ TEST(CliProvision, SeriesHoldsWhatTheReportSays) {
   QTemporaryDir dir;
   const QString templPath = dir.filePath("t.json");
   ASSERT_EQ(runCli({"download", "--port", sims[0]->port(), "-o", templPath}).code, 0);
-  QJsonObject templ = QJsonDocument::fromJson(readAll(templPath)).object();
-  templ.remove("meta");
-  templ["Edit_Tel2"] = "+48700800900";  // every site gets this from the template
-  writeAll(templPath, QJsonDocument(templ).toJson());
+  QString why;
+  auto read = dovu::configFromJsonText(readAll(templPath), &why);
+  ASSERT_TRUE(read) << why.toStdString();
+  dovu::Configuration templ = *read;
+  templ.telephones[1] = "+48700800900";  // every site gets this from the template
+  writeAll(templPath, dovu::configToJsonText(templ));
 
   // Random overrides, some cells empty; texts with the separator, quotes and Polish letters.
   const QString letters = QStringLiteral("aąbcćeęlłnńoóśzźżAĄŁŻ ;\"-1");
-  std::vector<QJsonObject> meant;
+  std::vector<dovu::Configuration> meant;
   // Spreadsheets on Windows end lines with CR LF.
   const QString eol = pick(0, 1) ? QStringLiteral("\r\n") : QStringLiteral("\n");
-  QString csv = QStringLiteral("\xFEFFsite;Edit_Tel1;Edit_IN1A;BoxCA;ComboOut1;SensorSettings.T1Min") + eol;
+  // Current names and two earlier ones, as a table written before may have them.
+  QString csv = QStringLiteral("\xFEFFsite;telephones[0];Edit_IN1A;miniCa;outputs[0].drivenBy;SensorSettings.T1Min") + eol;
+  const std::size_t t1Min = static_cast<std::size_t>(dovu::sensorByField("Edit_T1Min")->byte);
   for (int s = 0; s < 6; ++s) {
-    QJsonObject c = templ;
-    QJsonObject sensors = c["SensorSettings"].toObject();
+    dovu::Configuration c = templ;
     const QString name = QStringLiteral("Obiekt %1").arg(s + 1);
     QString tel = QStringLiteral("+48");
     for (int i = 0; i < 9; ++i) tel += QChar(u'0' + pick(0, 9));
@@ -163,12 +170,11 @@ TEST(CliProvision, SeriesHoldsWhatTheReportSays) {
     const bool box = pick(0, 1);
     const int combo = pick(-1, 8), t1 = pick(0, 255);
     const bool keepText = pick(0, 3) == 0, keepBox = pick(0, 3) == 0;
-    c["Edit_Tel1"] = tel;
-    if (!keepText) c["Edit_IN1A"] = text;
-    if (!keepBox) c["BoxCA"] = box;
-    c["ComboOut1"] = combo;
-    sensors["T1Min"] = t1;
-    c["SensorSettings"] = sensors;
+    c.telephones[0] = tel;
+    if (!keepText) c.inputs[0].alarmText = text;
+    if (!keepBox) c.miniCa = box;
+    c.outputs[0].drivenBy = combo;
+    c.thresholds.bytes[t1Min] = static_cast<std::uint8_t>(t1);
     meant.push_back(c);
     csv += QStringList{cell(name), tel, keepText ? QString() : cell(text), keepBox ? QString() : (box ? "tak" : "nie"),
                        QString::number(combo), QString::number(t1)}
@@ -227,7 +233,7 @@ TEST(CliProvision, SeriesHoldsWhatTheReportSays) {
       QProcess text;
       text.start("pdftotext", {QDir(sheets).filePath(QStringLiteral("Obiekt %1.pdf").arg(s + 1)), "-"});
       if (text.waitForStarted(5000) && text.waitForFinished(20000)) {
-        EXPECT_TRUE(QString::fromUtf8(text.readAllStandardOutput()).contains(meant[static_cast<std::size_t>(s)]["Edit_Tel1"].toString()));
+        EXPECT_TRUE(QString::fromUtf8(text.readAllStandardOutput()).contains(meant[static_cast<std::size_t>(s)].telephones[0]));
       }
     }
   }
@@ -265,7 +271,7 @@ TEST(CliProvision, WaitTakesEachPortAsItAppearsUntilSigint) {
     ASSERT_TRUE(source.started());
     ASSERT_EQ(runCli({"download", "--port", source.port(), "-o", templ}).code, 0);
   }
-  writeAll(sites, "site,Edit_Tel1\nA,+48601000001\nB,+48601000002\nC,+48601000003\n");
+  writeAll(sites, "site,telephones[0]\nA,+48601000001\nB,+48601000002\nC,+48601000003\n");
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("DOVU_SIM_DIR", adverts);
   const QProcessEnvironment backups = backupsIn(dir);

@@ -89,6 +89,8 @@ QStringList wordsOf(QString text) {
   text.remove(QRegularExpression(QStringLiteral("\\$\\w+")));  // a shell variable in a command to type
   text.remove(QRegularExpression(QStringLiteral("\\b[A-Z][A-Z0-9]*_[A-Z0-9_]+\\b")));  // an environment variable
   text.remove(QRegularExpression(QStringLiteral("\\b\\w*[A-Za-z]\\d+[A-Za-z]\\w*\\b")));  // a field's name: Out1Czas
+  // A JSON name with a place or a part: telephones[0], inputs[2].alarmText.
+  text.remove(QRegularExpression(QStringLiteral("\\b[a-z]\\w*(\\[\\d+\\]|\\.[A-Za-z]\\w*)+")));
   text.remove(QLatin1Char('&'));  // mnemonics
   QStringList words;
   for (const QString& w : text.split(QRegularExpression(QStringLiteral("[^\\p{L}]+")), Qt::SkipEmptyParts))
@@ -243,7 +245,8 @@ TEST(Language, EveryTextOfTheWindowIsPolish) {
   expectPolish(textsOf(&series), "series dialog");
   // A site table's faults, each kind, in the window's words and in the tool's.
   for (int k = 0; k <= static_cast<int>(SiteFault::Kind::NoSites); ++k) {
-    const SiteFault f{static_cast<SiteFault::Kind>(k), 3, QStringLiteral("Edit_Tel1"), {QStringLiteral("7"), QStringLiteral("8")}};
+    const SiteFault f{static_cast<SiteFault::Kind>(k), 3, QStringLiteral("telephones[0]"),
+                      {QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("inputs[2].alarmText")}};
     expectPolish({ui::polishSiteFault(f)}, "site table fault");
     expectEnglish(siteFaultText(f), "site table fault");
   }

@@ -108,27 +108,30 @@ TEST(SeriesDialog, ProgramsTwoSitesOnTwoPortsAndNamesBadCells) {
   auto* start = d.findChild<QPushButton*>("RozpocznijSerie");
   auto* problem = d.findChild<QLabel*>("BladSerii");
 
-  // A bad cell: named in Polish with its line and column, and nothing can be started.
+  // A bad cell or a column naming a group of fields: named in Polish with its line and column, and
+  // nothing can be started.
   QFile bad(home.filePath("bad.csv"));
   ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-  bad.write("site;Edit_Tel1;BoxCA\nA;+48 601;nie\nB;+48601;może\n");
+  bad.write("site;telephones[0];miniCa;inputs[0]\nA;+48 601;nie;\nB;+48601;może;\n");
   bad.close();
   enterPath(table, bad.fileName());
   EXPECT_TRUE(problem->isVisible());
-  EXPECT_TRUE(problem->text().contains(QStringLiteral("wiersz 2, kolumna Edit_Tel1: znak „ ” jest w tym polu niedozwolony")))
+  EXPECT_TRUE(problem->text().contains(QStringLiteral("wiersz 2, kolumna telephones[0]: znak „ ” jest w tym polu niedozwolony")))
       << problem->text().toStdString();
-  EXPECT_TRUE(problem->text().contains(QStringLiteral("wiersz 3, kolumna BoxCA"))) << problem->text().toStdString();
+  EXPECT_TRUE(problem->text().contains(QStringLiteral("wiersz 3, kolumna miniCa"))) << problem->text().toStdString();
+  EXPECT_TRUE(problem->text().contains(QStringLiteral("wiersz 1, kolumna 4: „inputs[0]” oznacza grupę pól")))
+      << problem->text().toStdString();
   EXPECT_EQ(sites->rowCount(), 0);
   EXPECT_FALSE(start->isEnabled());
 
   QFile good(home.filePath("sites.csv"));
   ASSERT_TRUE(good.open(QIODevice::WriteOnly));
-  good.write("site;Edit_Tel1;Edit_IN1A\nSklep 1;+48601000001;Włamanie A\nSklep 2;+48601000002;\nSklep 3;+48601000003;x\n");
+  good.write("site;telephones[0];Edit_IN1A\nSklep 1;+48601000001;Włamanie A\nSklep 2;+48601000002;\nSklep 3;+48601000003;x\n");
   good.close();
   enterPath(table, good.fileName());
   EXPECT_FALSE(problem->isVisible());
   ASSERT_EQ(sites->rowCount(), 3);
-  EXPECT_EQ(sites->item(0, 1)->text(), QStringLiteral("Edit_Tel1=+48601000001; Edit_IN1A=Włamanie A"));
+  EXPECT_EQ(sites->item(0, 1)->text(), QStringLiteral("telephones[0]=+48601000001; Edit_IN1A=Włamanie A"));
   auto* ports = d.findChild<QListWidget*>("PortySerii");
   ASSERT_EQ(ports->count(), 2);
   const QStringList order{ports->item(0)->data(Qt::UserRole).toString(), ports->item(1)->data(Qt::UserRole).toString()};
@@ -186,7 +189,7 @@ TEST(SeriesDialog, ClosingDuringTheBackupWritesNothingAndWaitsForTheEnd) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
   QFile good(home.filePath("sites.csv"));
   ASSERT_TRUE(good.open(QIODevice::WriteOnly));
-  good.write("site,Edit_Tel1\nA,+48601000001\nB,+48601000002\n");
+  good.write("site,telephones[0]\nA,+48601000001\nB,+48601000002\n");
   good.close();
   enterPath(d->findChild<QLineEdit*>("TabelaSerii"), good.fileName());
   auto* sites = d->findChild<QTableWidget*>("ObiektySerii");

@@ -123,9 +123,7 @@ void ProvisionJob::backupRead(bool ok) {
   if (stopAsked_) return finish(SiteOutcome::Result::Stopped);
   setStage(SiteOutcome::Stage::Upload);
   meant_ = std::make_unique<Form>();
-  QString why;
-  if (!configFromJson(*meant_, site_.config, &why))  // the table was checked: cannot happen
-    return fail(Problem{Cause::None, Cause::None, {}, {}, why});
+  showConfiguration(*meant_, site_.config);
   if (const auto tooLong = textTooLong(*meant_)) return fail(*tooLong);
   startTransfer(*meant_, true);
 }
@@ -149,14 +147,18 @@ void ProvisionJob::verified(bool ok) {
     if (buildPayload(*meant_, p) == buildPayload(*read_, p)) continue;
     const qsizetype before = outcome_.differing.size();
     for (const Form::Id id : paramFields(p))
-      if (fieldBytes(*meant_, id) != fieldBytes(*read_, id))
-        outcome_.differing << QString::fromUtf8(Form::def(id).name);
+      if (fieldBytes(*meant_, id) != fieldBytes(*read_, id)) {
+        // Named as the site table and the JSON files name it.
+        const QString window = QString::fromUtf8(Form::def(id).name);
+        const ConfigField* f = configFieldNamed(window);
+        outcome_.differing << (f ? f->name : window);
+      }
     if (outcome_.differing.size() == before) outcome_.differing << QStringLiteral("parameter %1").arg(p.readCode);
   }
   outcome_.firmware = firmwareShown(*session_form_);
   if (!outcome_.differing.isEmpty()) return fail(Problem{});
-  outcome_.held = configToJson(*read_);
-  outcome_.held.insert(QStringLiteral("Edit_haslo"), session_form_->text("Edit_haslo"));
+  outcome_.held = configurationOf(*read_);
+  outcome_.held.password = session_form_->text("Edit_haslo");
   finish(SiteOutcome::Result::Verified);
 }
 

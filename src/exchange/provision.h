@@ -7,7 +7,6 @@
 // sites beyond the ports given stay not started; while waiting, a port that goes away and comes back
 // (another adapter plugged in) takes the next site.
 #include <QElapsedTimer>
-#include <QJsonObject>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -55,7 +54,7 @@ struct SiteOutcome {
   // Fields whose read-back differs from what was meant.
   QStringList differing;
   // What the controller holds, read back (a verified site), and its firmware version.
-  QJsonObject held;
+  Configuration held;
   QString firmware;
 };
 

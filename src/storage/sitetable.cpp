@@ -1,15 +1,11 @@
 #include "storage/sitetable.h"
 
-#include <QHash>
-#include <algorithm>
-#include <QJsonValue>
 #include <QSet>
 #include <QStringDecoder>
+#include <algorithm>
 
 #include "model/cp1250.h"
 #include "model/form.h"
-#include "model/params.h"
-#include "model/sensors.h"
 #include "storage/configjson.h"
 
 namespace dovu {
@@ -17,38 +13,7 @@ namespace dovu {
 namespace {
 
 const QString kSiteColumn = QStringLiteral("site");
-const QString kSensorPrefix = QStringLiteral("SensorSettings.");
-
-// The stored fields by name, each with the kind its JSON value has.
-const QHash<QString, SiteColumn>& storedFields() {
-  static const QHash<QString, SiteColumn> fields = [] {
-    QHash<QString, SiteColumn> f;
-    const Form::Id password = Form::idOf("Edit_haslo");
-    f.insert(QStringLiteral("Edit_haslo"), {QStringLiteral("Edit_haslo"), SiteColumn::Kind::Password, password});
-    for (const ParamDef& p : paramTable()) {
-      if (p.kind == PayloadKind::SensorBlock) continue;  // raw bytes, named under SensorSettings
-      for (const Form::Id id : paramFields(p)) {
-        const FieldDef& d = Form::def(id);
-        SiteColumn c{QString::fromUtf8(d.name), SiteColumn::Kind::Text, id};
-        if (d.kind == FieldKind::Check) c.kind = SiteColumn::Kind::Bool;
-        else if (d.kind == FieldKind::Choice) c.kind = SiteColumn::Kind::Index;
-        else if (p.kind != PayloadKind::Text && d.kind == FieldKind::Digits) c.kind = SiteColumn::Kind::Number;
-        f.insert(c.key, c);
-      }
-    }
-    return f;
-  }();
-  return fields;
-}
-
-std::optional<bool> parseBool(const QString& t) {
-  const QString v = t.toLower();
-  for (const char* yes : {"1", "true", "yes", "tak", "x"})
-    if (v == QLatin1String(yes)) return true;
-  for (const char* no : {"0", "false", "no", "nie"})
-    if (v == QLatin1String(no)) return false;
-  return std::nullopt;
-}
+const QString kPasswordField = QStringLiteral("password");
 
 std::optional<int> parseWhole(const QString& t, int min, int max) {
   bool ok = false;
@@ -57,77 +22,85 @@ std::optional<int> parseWhole(const QString& t, int min, int max) {
   return n;
 }
 
-// The cell as its field's JSON value, or the fault that keeps it from being one.
-std::optional<QJsonValue> cellValue(const Form& rules, const SiteColumn& c, const QString& text, SiteFault* why) {
+// The cell's value for its field, or the fault that keeps it from being one.  The checks a table
+// has always made come first (the window's characters and the controller's length for a text, no
+// sign on a number, tak/nie for a switch); the JSON reader's own check follows.
+std::optional<ConfigValue> cellValue(const Form& rules, const ConfigField& f, const QString& cell, SiteFault* why) {
   using K = SiteFault::Kind;
-  switch (c.kind) {
-    case SiteColumn::Kind::Password: {
-      bool digits = text.size() == 4;
-      for (const QChar ch : text) digits = digits && ch >= u'0' && ch <= u'9';
-      if (!digits) {
-        why->kind = K::BadPassword;
-        return std::nullopt;
+  QString text = cell;
+  switch (f.type) {
+    case ConfigFieldType::Text: {
+      if (f.name == kPasswordField) {
+        bool digits = text.size() == 4;
+        for (const QChar ch : text) digits = digits && ch >= u'0' && ch <= u'9';
+        if (!digits) {
+          why->kind = K::BadPassword;
+          return std::nullopt;
+        }
+        break;
       }
-      return QJsonValue(text);
-    }
-    case SiteColumn::Kind::Text: {
-      const FieldDef& d = Form::def(c.field);
+      const Form::Id id = Form::idOf(f.key);
       for (const QChar ch : text)
-        if (!rules.acceptsChar(c.field, ch) || ch == u'\r' || ch == u'\b') {
+        if (!rules.acceptsChar(id, ch) || ch == u'\r' || ch == u'\b') {
           why->kind = inCp1250(ch) ? K::CharNotAllowed : K::NotCp1250;
           why->args << (inCp1250(ch) ? QString(ch) : QStringLiteral("U+%1").arg(QString::number(ch.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'))));
           return std::nullopt;
         }
-      // The controller keeps no more than its field: the limit of the parameter that carries it.
-      int limit = d.maxLength;
-      for (const ParamDef& p : paramTable())
-        if (p.kind == PayloadKind::Text && Form::idOf(p.field) == c.field && p.limit > 0)
-          limit = limit > 0 ? std::min(limit, p.limit) : p.limit;
+      // The controller keeps no more than its field: the shorter of the window's and the parameter's limit.
+      int limit = Form::def(id).maxLength;
+      if (f.limit > 0) limit = limit > 0 ? std::min(limit, f.limit) : f.limit;
       if (limit > 0 && text.size() > limit) {
         why->kind = K::TooLong;
         why->args << QString::number(text.size()) << QString::number(limit);
         return std::nullopt;
       }
-      return QJsonValue(text);
+      break;
     }
-    case SiteColumn::Kind::Bool:
-      if (const auto b = parseBool(text)) return QJsonValue(*b);
-      why->kind = K::NotYesNo;
-      why->args << text;
-      return std::nullopt;
-    case SiteColumn::Kind::Number:
-      // A string of digits, as the JSON form keeps a number field ("05" stays "05").
-      if (parseWhole(text, 0, 255) && !text.startsWith(QLatin1Char('-'))) return QJsonValue(text);
-      why->kind = K::NotByte;
-      why->args << text;
-      return std::nullopt;
-    case SiteColumn::Kind::Sensor:
-      if (const auto n = parseWhole(text, 0, 255)) return QJsonValue(*n);
-      why->kind = K::NotByte;
-      why->args << text;
-      return std::nullopt;
-    case SiteColumn::Kind::Index: {
-      const int last = Form::def(c.field).itemCount - 1;
-      if (const auto n = parseWhole(text, -1, last)) return QJsonValue(*n);
-      why->kind = K::NotListPosition;
-      why->args << text << QString::number(last);
-      return std::nullopt;
+    case ConfigFieldType::Flag: {
+      const QString t = text.toLower();
+      if (t == QLatin1String("tak") || t == QLatin1String("x")) text = QStringLiteral("true");
+      else if (t == QLatin1String("nie")) text = QStringLiteral("false");
+      else if (t != QLatin1String("1") && t != QLatin1String("true") && t != QLatin1String("yes") &&
+               t != QLatin1String("0") && t != QLatin1String("false") && t != QLatin1String("no")) {
+        why->kind = K::NotYesNo;
+        why->args << cell;
+        return std::nullopt;
+      }
+      break;
     }
+    case ConfigFieldType::Number:
+    case ConfigFieldType::Byte:
+      if (!parseWhole(text, 0, 255) || text.startsWith(QLatin1Char('-'))) {
+        why->kind = K::NotByte;
+        why->args << cell;
+        return std::nullopt;
+      }
+      break;
+    case ConfigFieldType::Choice:
+      if (!parseWhole(text, -1, f.limit - 1)) {
+        why->kind = K::NotListPosition;
+        why->args << cell << QString::number(f.limit - 1);
+        return std::nullopt;
+      }
+      break;
   }
+  QString refused;
+  if (auto v = configValueFromText(f, text, &refused)) return v;
+  why->kind = K::Refused;
+  why->args << refused;
   return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<SiteColumn> resolveSiteColumn(const QString& name, QString* why) {
-  if (name.startsWith(kSensorPrefix)) {
-    const QString key = name.mid(kSensorPrefix.size());
-    for (const SensorInfo& s : sensorTable())
-      if (QString::fromUtf8(s.field).mid(5) == key) return SiteColumn{key, SiteColumn::Kind::Sensor, -1};
-  } else if (const auto it = storedFields().constFind(name); it != storedFields().constEnd()) {
-    return *it;
-  }
-  *why = QStringLiteral("no configuration field is named \"%1\"").arg(name);
+  const std::vector<const ConfigField*> named = configFieldsNamed(name);
+  if (named.size() == 1) return SiteColumn{named.front()};
+  if (named.empty())
+    *why = QStringLiteral("no configuration field is named \"%1\"").arg(name);
+  else
+    *why = QStringLiteral("\"%1\" names %2 fields, a column one (such as \"%3\")")
+               .arg(name, QString::number(named.size()), named.front()->name);
   return std::nullopt;
 }
 
@@ -231,6 +204,9 @@ QString siteFaultText(const SiteFault& f) {
     case K::NoSiteColumn: why = QStringLiteral("no \"site\" column names the sites"); break;
     case K::ColumnTwice: why = QStringLiteral("\"%1\" is named twice").arg(a0); break;
     case K::NoSuchField: why = QStringLiteral("no configuration field is named \"%1\"").arg(a0); break;
+    case K::NotOneField:
+      why = QStringLiteral("\"%1\" names %2 fields, a column one (such as \"%3\")").arg(a0, a1, f.args.value(2));
+      break;
     case K::CellCount: why = QStringLiteral("%1 cells, the header has %2").arg(a0, a1); break;
     case K::NoName: why = QStringLiteral("the site has no name"); break;
     case K::ControlInName: why = QStringLiteral("the name holds a control character"); break;
@@ -251,7 +227,7 @@ QString siteFaultText(const SiteFault& f) {
   return where.isEmpty() ? why : where + QStringLiteral(": ") + why;
 }
 
-std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJsonObject& templ,
+std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const Configuration& templ,
                                                std::vector<SiteFault>* faults) {
   using K = SiteFault::Kind;
   const auto fault = [&](K kind, int line, const QString& column = {}, const QStringList& args = {}) {
@@ -283,9 +259,15 @@ std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJ
     if (name == kSiteColumn) {
       siteAt = i;
     } else if (auto c = resolveSiteColumn(name, &why)) {
-      columns.back() = c;
+      // Two names of one field ("telephones[0]" and "Edit_Tel1") would leave one cell unused.
+      const auto same = std::find_if(columns.begin(), columns.end() - 1,
+                                     [&](const std::optional<SiteColumn>& o) { return o && o->field == c->field; });
+      if (same != columns.end() - 1) fault(K::ColumnTwice, 1, QString::number(i + 1), {name});
+      else columns.back() = c;
     } else {
-      fault(K::NoSuchField, 1, QString::number(i + 1), {name});
+      const std::vector<const ConfigField*> group = configFieldsNamed(name);
+      if (group.empty()) fault(K::NoSuchField, 1, QString::number(i + 1), {name});
+      else fault(K::NotOneField, 1, QString::number(i + 1), {name, QString::number(group.size()), group.front()->name});
     }
   }
   if (siteAt < 0) {
@@ -319,29 +301,25 @@ std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJ
       fault(K::NameTwice, row.line, column(siteAt), {site.name});
     names.insert(site.name);
     site.config = templ;
-    QJsonObject sensors = templ.value(QStringLiteral("SensorSettings")).toObject();
     for (int i = 0; i < row.cells.size(); ++i) {
       if (i == siteAt || !columns[static_cast<std::size_t>(i)]) continue;
-      const SiteColumn& c = *columns[static_cast<std::size_t>(i)];
-      // Texts are taken as they are; a number or a choice may have spaces around it.
-      const QString text = c.kind == SiteColumn::Kind::Text ? row.cells[i] : row.cells[i].trimmed();
+      const ConfigField& f = *columns[static_cast<std::size_t>(i)]->field;
+      // Texts are taken as they are; a number, a switch or a choice may have spaces around it.
+      const QString text = f.type == ConfigFieldType::Text ? row.cells[i] : row.cells[i].trimmed();
       if (text.isEmpty()) continue;  // the template's value stays
       SiteFault bad{K::Refused, row.line, column(i), {}};
-      const auto value = cellValue(rules, c, text, &bad);
+      const auto value = cellValue(rules, f, text, &bad);
       if (!value) {
         faults->push_back(bad);
         continue;
       }
-      if (c.kind == SiteColumn::Kind::Sensor) sensors.insert(c.key, *value);
-      else site.config.insert(c.key, *value);
-      if (c.kind == SiteColumn::Kind::Password) site.password = text;
+      setConfigValue(site.config, f, *value);
+      if (f.name == kPasswordField) site.password = text;
       site.overrides << QStringLiteral("%1=%2").arg(column(i), text);
     }
-    site.config.insert(QStringLiteral("SensorSettings"), sensors);
     if (faults->size() != before) continue;
-    // The whole configuration as the JSON form loads it: what a cell alone cannot show.
-    Form check;
-    if (!configFromJson(check, site.config, &why)) {
+    // The whole configuration as the JSON reader takes it: what a cell alone cannot show.
+    if (!configFromJson(configToJson(site.config), &why)) {
       fault(K::Refused, row.line, {}, {why});
       continue;
     }

@@ -1,38 +1,37 @@
 #pragma once
 // A site table: a CSV file (UTF-8, with or without a byte order mark, cells separated by ';' or ',')
 // with one row a site.  The "site" column names it; every other column overrides one field of a
-// template configuration for that site, named as the JSON form names the field ("Edit_Tel1",
-// "BoxCA", "ComboOut1", "SensorSettings.T1Min").  An empty cell keeps the template's value.
+// template configuration for that site, named as the JSON form names the field: the current names
+// ("telephones[0]", "inputs[2].alarmText", "sensors.t1.max", "password") or the earlier ones
+// ("Edit_Tel1", "BoxCA", "SensorSettings.T1Min").  An empty cell keeps the template's value.
 //
 // Every cell is checked against its field's rules before anything uses the table, so that a bad
 // cell stops the whole series before any controller is touched.
 #include <QByteArray>
-#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <optional>
 #include <vector>
 
+#include "model/configuration.h"
+
 namespace dovu {
 
-// What a column header stands for.
+// What a column header stands for: exactly one field of the configuration.
 struct SiteColumn {
-  enum class Kind { Text, Bool, Number, Index, Sensor, Password };
-  QString key;     // the JSON name ("Edit_Tel1"; a sensor byte: "T1Min" under SensorSettings)
-  Kind kind = Kind::Text;
-  int field = -1;  // Form::Id of the field whose rules a text follows; -1 for a sensor byte
+  const ConfigField* field = nullptr;
 };
 
 // The one place that turns a column's name into the field it overrides.  Nullopt, with the reason,
-// for a name that is no stored field.
+// for a name that is no field or that stands for a group of them ("telephones").
 std::optional<SiteColumn> resolveSiteColumn(const QString& name, QString* why);
 
 struct Site {
   QString name;
-  int line = 0;         // the row's line in the file (the header is line 1)
-  QJsonObject config;   // the template with the row's overrides
-  QString password;     // the row's access password for the login; empty: none given
-  QStringList overrides;  // "Edit_Tel1=+48601234567", in column order
+  int line = 0;           // the row's line in the file (the header is line 1)
+  Configuration config;   // the template with the row's overrides
+  QString password;       // the row's access password for the login; empty: none given
+  QStringList overrides;  // "telephones[0]=+48601234567", as the header names it, in column order
 };
 
 // Splits CSV text into rows of cells: ';' or ',' as the header line uses (the one outside quotes
@@ -57,6 +56,7 @@ struct SiteFault {
     NoSiteColumn,     // no "site" column
     ColumnTwice,      // args {name}
     NoSuchField,      // args {name}
+    NotOneField,      // a group of fields: args {name, how many fields, the first field's name}
     CellCount,        // args {cells, header's cells}
     NoName,           // the site's name is empty
     ControlInName,    // the site's name holds a control character
@@ -68,7 +68,7 @@ struct SiteFault {
     NotByte,          // args {text}
     NotListPosition,  // args {text, last position}
     BadPassword,      // not four digits
-    Refused,          // the configuration as a whole: args {the JSON form's reason, English}
+    Refused,          // the value or the configuration as a whole: args {the JSON reader's reason, English}
     NoSites,          // the table names no site
   };
   Kind kind = Kind::Empty;
@@ -79,9 +79,9 @@ struct SiteFault {
 // The fault in the tool's English, "line N, column C: reason".
 QString siteFaultText(const SiteFault& fault);
 
-// The sites of a table over a template (its JSON form).  Nullopt with every fault found when any
-// cell, header or site name is wrong: no site is then to be programmed.
-std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const QJsonObject& templ,
+// The sites of a table over a template.  Nullopt with every fault found when any cell, header or
+// site name is wrong: no site is then to be programmed.
+std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const Configuration& templ,
                                                std::vector<SiteFault>* faults);
 
 }  // namespace dovu

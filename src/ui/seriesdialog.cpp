@@ -88,6 +88,9 @@ QString polishSiteFault(const SiteFault& f) {
     case K::NoSiteColumn: why = QStringLiteral("brak kolumny „site” z nazwami obiektów"); break;
     case K::ColumnTwice: why = QStringLiteral("kolumna „%1” występuje dwa razy").arg(a0); break;
     case K::NoSuchField: why = QStringLiteral("nie ma pola konfiguracji o nazwie „%1”").arg(a0); break;
+    case K::NotOneField:
+      why = QStringLiteral("„%1” oznacza grupę pól, a kolumna zmienia jedno pole, np. „%2”").arg(a0, f.args.value(2));
+      break;
     case K::CellCount: why = QStringLiteral("komórek: %1, a nagłówek ma %2").arg(a0, a1); break;
     case K::NoName: why = QStringLiteral("obiekt nie ma nazwy"); break;
     case K::ControlInName: why = QStringLiteral("nazwa zawiera znak sterujący"); break;
@@ -113,7 +116,7 @@ QString SeriesDialog::sheetFolder() {
 }
 
 SeriesDialog::SeriesDialog(const Form& window, const QString& ownPort, QWidget* parent)
-    : QDialog(parent), window_(configToJson(window)), ownPort_(ownPort) {
+    : QDialog(parent), window_(configurationOf(window)), ownPort_(ownPort) {
   setObjectName(QStringLiteral("SeriaSterownikow"));
   setWindowTitle(QStringLiteral("Seria sterowników"));
   setAccessibleName(windowTitle());
@@ -242,20 +245,18 @@ void SeriesDialog::chooseTable() {
   loadTable();
 }
 
-QJsonObject SeriesDialog::templateConfig(QString* why) const {
+std::optional<Configuration> SeriesDialog::templateConfig(QString* why) const {
   const QString path = templatePath_->text().trimmed();
   if (path.isEmpty()) return window_;
   const auto bytes = readWholeFile(path, why);
-  if (!bytes) return {};
+  if (!bytes) return std::nullopt;
+  if (path.endsWith(QLatin1String(".json"), Qt::CaseInsensitive))
+    return configFromJsonText(QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())), why);
+  const auto values = parseConfigFile(*bytes, why);
+  if (!values) return std::nullopt;
   Form form;
-  if (path.endsWith(QLatin1String(".json"), Qt::CaseInsensitive)) {
-    if (!configFromJsonText(form, QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())), why)) return {};
-  } else {
-    const auto values = parseConfigFile(*bytes, why);
-    if (!values) return {};
-    applyConfig(form, *values);
-  }
-  return configToJson(form);
+  applyConfig(form, *values);
+  return configurationOf(form);
 }
 
 void SeriesDialog::loadTable() {
@@ -268,14 +269,14 @@ void SeriesDialog::loadTable() {
   if (path.isEmpty()) return;
   QStringList lines;
   QString why;
-  const QJsonObject templ = templateConfig(&why);
-  if (templ.isEmpty()) {
+  const auto templ = templateConfig(&why);
+  if (!templ) {
     lines << QStringLiteral("Szablon: %1").arg(why);
   } else if (const auto bytes = readWholeFile(path, &why); !bytes) {
     lines << QStringLiteral("Tabela: %1").arg(why);
   } else {
     std::vector<SiteFault> faults;
-    if (auto sites = readSiteTable(QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())), templ, &faults))
+    if (auto sites = readSiteTable(QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())), *templ, &faults))
       table_ = std::move(*sites);
     for (const SiteFault& f : faults) lines << polishSiteFault(f);
   }
@@ -369,27 +370,24 @@ void SeriesDialog::siteFinished(int site) {
     setRow(site, kProgress, stagePolish(SiteOutcome::Stage::Done));
     setRow(site, kResult, QStringLiteral("zweryfikowano (%1%2)").arg(time, backup));
     // The sheet shows what the controller returned on the read-back.
-    Form held;
     QString why;
-    if (configFromJson(held, o.held, &why)) {
-      report::SheetOptions so;
-      so.site = s.name;
-      so.programVersion = QStringLiteral(DOVU_VERSION);
-      so.firmware = o.firmware;
-      const QByteArray pdf = report::sheetPdf(held, so);
-      const QString folder = QDir(sheetFolder()).filePath(QDate::currentDate().toString(Qt::ISODate));
-      const QString path = QDir(folder).filePath(fileName(s.name));
-      if (!pdf.isEmpty() && QDir().mkpath(folder) &&
-          saveFileAtomically(path, Bytes(pdf.constData(), static_cast<std::size_t>(pdf.size())), &why)) {
-        sheets_[static_cast<std::size_t>(site)] = path;
-        auto* open = new QPushButton(QStringLiteral("Otwórz kartę"));
-        open->setObjectName(QStringLiteral("KartaObiektu%1").arg(site + 1));
-        open->setAccessibleName(QStringLiteral("Otwórz kartę obiektu %1").arg(s.name));
-        connect(open, &QPushButton::clicked, this, [path] { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
-        sites_->setCellWidget(site, kSheet, open);
-      } else {
-        setRow(site, kSheet, QStringLiteral("karta niezapisana"));
-      }
+    report::SheetOptions so;
+    so.site = s.name;
+    so.programVersion = QStringLiteral(DOVU_VERSION);
+    so.firmware = o.firmware;
+    const QByteArray pdf = report::sheetPdf(o.held, so);
+    const QString folder = QDir(sheetFolder()).filePath(QDate::currentDate().toString(Qt::ISODate));
+    const QString path = QDir(folder).filePath(fileName(s.name));
+    if (!pdf.isEmpty() && QDir().mkpath(folder) &&
+        saveFileAtomically(path, Bytes(pdf.constData(), static_cast<std::size_t>(pdf.size())), &why)) {
+      sheets_[static_cast<std::size_t>(site)] = path;
+      auto* open = new QPushButton(QStringLiteral("Otwórz kartę"));
+      open->setObjectName(QStringLiteral("KartaObiektu%1").arg(site + 1));
+      open->setAccessibleName(QStringLiteral("Otwórz kartę obiektu %1").arg(s.name));
+      connect(open, &QPushButton::clicked, this, [path] { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
+      sites_->setCellWidget(site, kSheet, open);
+    } else {
+      setRow(site, kSheet, QStringLiteral("karta niezapisana"));
     }
     return;
   }

@@ -4,8 +4,8 @@
 // sites with their values and the ports come first; then a row per site with its progress, result
 // and its configuration sheet.  The main window's own connection is left alone.
 #include <QDialog>
-#include <QJsonObject>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "exchange/provision.h"
@@ -49,9 +49,9 @@ class SeriesDialog : public QDialog {
   void siteFinished(int site);
   void seriesFinished();
   void setRow(int row, int column, const QString& text);
-  QJsonObject templateConfig(QString* why) const;
+  std::optional<Configuration> templateConfig(QString* why) const;
 
-  QJsonObject window_;
+  Configuration window_;
   QString ownPort_;
   QLineEdit* templatePath_;
   QLineEdit* tablePath_;

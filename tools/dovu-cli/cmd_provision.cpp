@@ -105,11 +105,12 @@ int cmdProvision(const QStringList& args) {
   Command cmd("provision",
               "Program a series of controllers: a template configuration with each site's values from a\n"
               "CSV table, one site per port, several ports at once.  Each controller is logged in to (the\n"
-              "table's Edit_haslo, else the password given, else 8617), its configuration kept in the\n"
+              "table's password, else the password given, else 8617), its configuration kept in the\n"
               "backup history, the site's configuration uploaded and read back; a site is verified only\n"
               "when the controller holds exactly what was meant.  The table has a 'site' column and one\n"
-              "column per field (JSON names: Edit_Tel1, BoxCA, ComboOut1, SensorSettings.T1Min, ...);\n"
-              "an empty cell keeps the template's value.  Every cell is checked before anything is sent.\n"
+              "column per field, named as in JSON (password, pin, telephones[0], inputs[2].alarmText,\n"
+              "outputs[0].drivenBy, sensors.t1.max, ...; the earlier names such as Edit_Tel1 too); an\n"
+              "empty cell keeps the template's value.  Every cell is checked before anything is sent.\n"
               "Exit status 0 only when every site was verified.");
   cmd.parser.addOption({QStringLiteral("template"), QStringLiteral("the configuration every site starts from, .dvc or .json"),
                         QStringLiteral("FILE")});
@@ -163,21 +164,19 @@ int cmdProvision(const QStringList& args) {
   if (password && !checkPassword(*password)) return kUsage;
 
   // Everything is checked before a port is touched: the template, every cell, the files to write.
-  Form templ;
   QString why;
-  const auto read = readConfigAny(value("template"), &why);
-  if (!read) {
+  const auto templ = readConfigAny(value("template"), &why);
+  if (!templ) {
     err(why);
     return kFailure;
   }
-  showConfiguration(templ, *read);
   const auto table = readWholeFile(value("sites"), &why);
   if (!table) {
     err(why);
     return kFailure;
   }
   std::vector<SiteFault> faults;
-  auto sites = readSiteTable(QByteArray(table->data(), static_cast<qsizetype>(table->size())), configToJson(templ), &faults);
+  auto sites = readSiteTable(QByteArray(table->data(), static_cast<qsizetype>(table->size())), *templ, &faults);
   if (!sites) {
     for (const SiteFault& f : faults) err(QStringLiteral("%1: %2").arg(displayName(value("sites")), siteFaultText(f)));
     err(QStringLiteral("nothing was sent"));
@@ -286,17 +285,11 @@ int cmdProvision(const QStringList& args) {
     }
     ++verified;
     if (sheets.isEmpty()) continue;
-    Form held;
-    if (!configFromJson(held, o.held, &why)) {
-      err(QStringLiteral("%1: no sheet: %2").arg(printable(site.name), why));
-      ++failed;
-      continue;
-    }
     report::SheetOptions so;
     so.site = site.name;
     so.programVersion = QStringLiteral(DOVU_VERSION);
     so.firmware = o.firmware;
-    const QByteArray pdf = report::sheetPdf(held, so);
+    const QByteArray pdf = report::sheetPdf(o.held, so);
     const QString path = QDir(sheets).filePath(sheetName(site.name));
     if (pdf.isEmpty() || !saveFileAtomically(path, Bytes(pdf.constData(), static_cast<std::size_t>(pdf.size())), &why)) {
       err(QStringLiteral("%1: the sheet was not written: %2").arg(printable(site.name), pdf.isEmpty() ? QStringLiteral("no PDF") : why));
@@ -308,7 +301,7 @@ int cmdProvision(const QStringList& args) {
     // The table's order; sites verified by an earlier run keep their row.
     QHash<QString, const SiteOutcome*> now;
     for (const SiteOutcome& o : series.outcomes()) now.insert(series.sites()[static_cast<std::size_t>(o.site)].name, &o);
-    const auto all = readSiteTable(QByteArray(table->data(), static_cast<qsizetype>(table->size())), configToJson(templ), &faults);
+    const auto all = readSiteTable(QByteArray(table->data(), static_cast<qsizetype>(table->size())), *templ, &faults);
     for (const Site& s : all.value_or(std::vector<Site>{})) {
       if (earlier.contains(s.name)) {
         lines << csvLine(earlier.value(s.name));
