@@ -160,8 +160,9 @@ ok "download to JSON equals the controller"
 
 # Upload of a changed file (the backup before it goes to the user's application data), then
 # download again.
-sed 's/"Edit_Tel1": *"[^"]*"/"Edit_Tel1": "600100200"/' "$work/files/a.json" >"$work/files/b.json"
-! cmp -s "$work/files/a.json" "$work/files/b.json" || fail "the test could not change Edit_Tel1"
+# The first telephone: the line after "telephones": [.
+sed '/"telephones": *\[/{n;s/"[^"]*"/"600100200"/}' "$work/files/a.json" >"$work/files/b.json"
+! cmp -s "$work/files/a.json" "$work/files/b.json" || fail "the test could not change telephones[0]"
 dump_before=$(cat "$work/dump")
 cli upload --port COM5 "$(winpath "$work/files/b.json")" 2>"$work/err" || { cat "$work/err" >&2; fail "upload"; }
 [ "$(cat "$work/dump")" != "$dump_before" ] || fail "the upload changed nothing on the controller"
@@ -193,6 +194,7 @@ if cli download --port COM5 -o "$(winpath "$work/files/ro.json")" 2>"$work/err";
 [ "$(sha256sum <"$work/files/ro.json")" = "$sum" ] || fail "the read-only file changed"
 [ -s "$work/err" ] || fail "no reason given for the refused save"
 ls "$work/files" | grep '^ro\.json\.' >/dev/null && fail "a temporary file was left beside the read-only file"
+grep -q "the file is read-only" "$work/err" || { cat "$work/err" >&2; fail "the refusal is not worded in the tool's English"; }
 ok "save onto a read-only file refused ($(tr -d '\r' <"$work/err" | head -1)), old file intact"
 
 # A refused password: a clear failure, no file.

@@ -77,6 +77,9 @@ enum class Cause {
   BytesLeftOver,      // args {how many bytes follow the check byte's place}
   NotANumber,         // args {the field, its text}
   NotRegularFile,     // subject the file
+  NoSuchFile,         // subject the file
+  FileReadOnly,       // subject the file
+  NoSuchFolder,       // subject the file whose folder is missing
   OtherUsersLink,     // subject the link, args {the folder everyone may write to}
   OtherUsersFile,     // subject the file; the last cause
 };

@@ -108,7 +108,7 @@ bool openRegularFile(QFile& file, const QString& path, QString* error, Problem* 
   const QFileInfo info(path);
   if (!info.isFile()) {
     if (why && info.exists()) *why = Problem(Cause::None, Cause::NotRegularFile, path);
-    else if (why) *why = Problem(Cause::None, Cause::None, {}, {}, QStringLiteral("%1: plik nie istnieje").arg(path));
+    else if (why) *why = Problem(Cause::None, Cause::NoSuchFile, path);
     return fail(error, info.exists() ? QStringLiteral("%1: to nie jest zwykły plik").arg(path)
                                      : QStringLiteral("%1: plik nie istnieje").arg(path));
   }
@@ -136,8 +136,16 @@ bool canSaveFile(const QString& path, QString* error, Problem* why) {
     if (why) *why = Problem(Cause::None, Cause::NotRegularFile, path);
     return false;
   }
-  if (info.exists() && !info.isWritable()) return fail(QStringLiteral("plik jest tylko do odczytu"));
-  if (!info.absoluteDir().exists()) return fail(QStringLiteral("folder nie istnieje"));
+  if (info.exists() && !info.isWritable()) {
+    fail(QStringLiteral("plik jest tylko do odczytu"));
+    if (why) *why = Problem(Cause::None, Cause::FileReadOnly, path);
+    return false;
+  }
+  if (!info.absoluteDir().exists()) {
+    fail(QStringLiteral("folder nie istnieje"));
+    if (why) *why = Problem(Cause::None, Cause::NoSuchFolder, path);
+    return false;
+  }
   return true;
 }
 

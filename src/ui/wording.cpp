@@ -70,6 +70,9 @@ QString polishText(Cause cause) {
     case Cause::BytesLeftOver: return QStringLiteral("zbędne bajty na końcu pliku");
     case Cause::NotANumber: return QStringLiteral("pole nie zawiera liczby");
     case Cause::NotRegularFile: return QStringLiteral("to nie jest zwykły plik");
+    case Cause::NoSuchFile: return QStringLiteral("plik nie istnieje");
+    case Cause::FileReadOnly: return QStringLiteral("plik jest tylko do odczytu");
+    case Cause::NoSuchFolder: return QStringLiteral("folder nie istnieje");
     case Cause::OtherUsersLink:
       return QStringLiteral("dowiązanie symboliczne innego użytkownika we wspólnym folderze; plik nie został zapisany");
     case Cause::OtherUsersFile: return QStringLiteral("plik należy do innego użytkownika, zapis zmieniłby jego właściciela");

@@ -69,6 +69,9 @@ QString englishText(Cause cause) {
     case Cause::BytesLeftOver: return QStringLiteral("bytes left over at the end of the file");
     case Cause::NotANumber: return QStringLiteral("a number field holds no number");
     case Cause::NotRegularFile: return QStringLiteral("not a regular file");
+    case Cause::NoSuchFile: return QStringLiteral("no such file");
+    case Cause::FileReadOnly: return QStringLiteral("the file is read-only");
+    case Cause::NoSuchFolder: return QStringLiteral("the folder does not exist");
     case Cause::OtherUsersLink:
       return QStringLiteral("a symbolic link of another user in a folder everyone may write to; the file was not saved");
     case Cause::OtherUsersFile:
