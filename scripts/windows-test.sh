@@ -248,6 +248,7 @@ within() {
 }
 window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
 has_window() { [ -n "$(window "$1")" ]; }
+no_window() { ! has_window "$1"; }
 
 # The configuration sheet: dovu-cli.exe lays it out with the system's fonts (the windows platform)
 # and the PDF holds its Polish text.
@@ -308,7 +309,7 @@ key s
 within 60 has_window '^Porównanie ze sterownikiem$' || { shot compare; fail "no comparison with the controller"; }
 answered 104 || { shot compare; fail "the comparison did not read the controller"; }
 key Escape
-within 10 bash -c "! xdotool search --onlyvisible --name '^Porównanie ze sterownikiem\$' >/dev/null 2>&1" ||
+within 10 no_window '^Porównanie ze sterownikiem$' ||
   { shot compare; fail "the comparison did not close on Escape"; }
 ok "compare: the window reads the controller and shows the comparison"
 # Ctrl+P: the sheet's options, then the print preview, both closed again.
@@ -320,20 +321,9 @@ within 30 has_window '^Podgląd wydruku$' || { shot print; fail "no print previe
 sleep 1
 shot preview
 key Escape
-within 10 bash -c "! xdotool search --onlyvisible --name '^Podgląd wydruku\$' >/dev/null 2>&1" ||
+within 10 no_window '^Podgląd wydruku$' ||
   { shot print; fail "the print preview did not close on Escape"; }
 ok "print: the sheet's options and its print preview open and close"
-key ctrl+s
-within 20 has_window '^Zapis$' || { shot save; fail "no save dialog"; }
-sleep 1
-xdotool type --delay 20 "$(winpath "$work/files/window.dvc")" 2>/dev/null
-key Return
-within 20 test -s "$work/files/window.dvc" || { shot save; fail "the window saved no file"; }
-shot downloaded
-
-# Undo: a file opened into the window (Ctrl+O), saved as it shows it, then Edycja → Cofnij takes the
-# opening back and the window saves what the controller holds again.
-"$lcli" convert "$work/files/a.json" "$work/files/other.dvc" 2>/dev/null || fail "converting the file to open"
 save_as() {
   key ctrl+s
   within 20 has_window '^Zapis$' || { shot save; fail "no save dialog"; }
@@ -342,6 +332,12 @@ save_as() {
   key Return
   within 20 test -s "$1" || { shot save; fail "the window saved no $1"; }
 }
+save_as "$work/files/window.dvc"
+shot downloaded
+
+# Undo: a file opened into the window (Ctrl+O), saved as it shows it, then Edycja → Cofnij takes the
+# opening back and the window saves what the controller holds again.
+"$lcli" convert "$work/files/a.json" "$work/files/other.dvc" 2>/dev/null || fail "converting the file to open"
 key ctrl+o
 within 20 has_window '^Odczyt$' || { shot open; fail "no open dialog on Ctrl+O"; }
 sleep 1
@@ -351,7 +347,7 @@ key Return
 within 20 has_window '^DOVU Konfigurator$' || { shot open; fail "no word that the file was read"; }
 sleep 0.5
 key Return
-within 10 bash -c "! xdotool search --onlyvisible --name '^DOVU Konfigurator\$' >/dev/null 2>&1" ||
+within 10 no_window '^DOVU Konfigurator$' ||
   { shot open; fail "the box did not close on Enter"; }
 save_as "$work/files/opened.dvc"
 "$lcli" diff "$work/files/other.dvc" "$work/files/opened.dvc" >&2 || fail "the window does not show the file it opened"
