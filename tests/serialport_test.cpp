@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -657,4 +658,74 @@ TEST_F(SerialPortTest, TheLatestReaderTakesTheFramesUntilItGoes) {
   EXPECT_EQ(got, (std::vector<std::string>{"read 7 b", "window 8 c"}));
   EXPECT_EQ(dropped, std::vector<int>{9});
   EXPECT_EQ(observed, (std::vector<int>{7, 8}));
+}
+
+// A frame arriving at the line's pace wakes the link a few times, not once a byte, and its answer
+// is taken as its last byte comes rather than when the port's bound for it runs out.  The bytes of
+// a frame cut short are still handed over once their time is past, and a line hung up under such a
+// wait is reported.
+TEST_F(SerialPortTest, AFrameAtTheLinesPaceIsHandedOverOnceItsRestHasCome) {
+  using Clock = std::chrono::steady_clock;
+  Link link(&port);
+  const auto toLink = port.onRxChar;
+  std::vector<int> counts;
+  port.onRxChar = [&](int n) {
+    counts.push_back(n);
+    toLink(n);
+  };
+  int lost = 0;
+  QObject::connect(&port, &SerialPort::deviceLost, [&] { ++lost; });
+  port.open();
+  // One byte every 2.1 ms, as a 4800 bit/s line brings them.
+  auto paced = [&](const Bytes& bytes, Clock::time_point& last) {
+    return std::thread([&, bytes] {
+      for (char c : bytes) {
+        std::this_thread::sleep_for(std::chrono::microseconds(2100));
+        pty.write(std::string(1, c));
+      }
+      last = Clock::now();
+    });
+  };
+
+  std::optional<Request::Outcome> outcome;
+  Clock::time_point answeredAt;
+  Request request;
+  request.code = 6;
+  request.done = [&](Request::Outcome o) {
+    outcome = o;
+    answeredAt = Clock::now();
+  };
+  bool written = false;
+  QObject::connect(&link, &Link::frameTraced, [&](bool out, const Bytes&) { written = written || out; });
+  link.send(std::move(request));
+  ASSERT_TRUE(waitFor([&] { return written; }, 3000));
+  ASSERT_EQ(pty.read(4, 3000), buildFrame(6, Bytes()));
+  const Bytes payload(kMaxRxPayload, 'p');
+  const Bytes answer = buildFrame(6, payload, kControllerStart);
+  Clock::time_point lastByte;
+  std::thread line = paced(answer, lastByte);
+  ASSERT_TRUE(waitFor([&] { return outcome.has_value(); }, 5000));
+  line.join();
+  EXPECT_EQ(outcome, Request::Outcome::Answered);
+  EXPECT_EQ(link.rxPayload(), payload);
+  EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0), static_cast<int>(answer.size()));
+  EXPECT_LE(counts.size(), 10u) << "woken per byte";
+  // The port's bound for the last 101 bytes is 220 ms: an answer taken only then was overlooked.
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(answeredAt - lastByte).count(), 110);
+
+  // A frame that announces 50 bytes and brings 5: they are read once their time is past.
+  counts.clear();
+  const Bytes cut = buildFrame(7, Bytes(50, 'c'), kControllerStart).substr(0, 8);
+  std::thread cutLine = paced(cut, lastByte);
+  cutLine.join();
+  ASSERT_TRUE(waitFor([&] { return std::accumulate(counts.begin(), counts.end(), 0) == 8; }, 3000));
+  EXPECT_EQ(port.waitingInputCount(), 0);
+
+  // Two more come, and the line is hung up while the port waits for the rest.
+  counts.clear();
+  std::thread more = paced(Bytes(2, 'c'), lastByte);
+  more.join();
+  pty.closeMaster();
+  ASSERT_TRUE(waitFor([&] { return lost > 0; }, 3000));
+  EXPECT_EQ(lost, 1);
 }

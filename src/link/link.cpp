@@ -356,7 +356,18 @@ void Link::portRxChar(int count) {
       return;
     }
   }
+  const std::weak_ptr<bool> alive = alive_;
   consume(chunk);
+  if (alive.expired()) return;  // a reader ended the link
+  // The rest of a frame under way comes at the line's pace: the port may hand it over at once
+  // rather than a byte at a time.  Not while a lone acknowledgement is awaited, which must be
+  // read by itself.
+  if (assembler_.startFound() && !(current_ && current_->awaits == Request::Awaits::Ack)) {
+    // Command and length first; then the payload the length byte announces and the check byte.
+    const std::size_t have = frameBytes_.size();
+    const std::size_t whole = have < 3 ? 4 : 4 + static_cast<std::size_t>(byteAt(frameBytes_, 2));
+    if (whole > have) port_->expectInput(static_cast<int>(whole - have));
+  }
 }
 
 void Link::consume(const Bytes& chunk) {

@@ -87,12 +87,18 @@ class SerialDevice {
   // Event thread: blocks until bytes arrive (Input), stopWaiting() is called (Stopped) or the
   // device is gone (Lost, with the system's error number or -1).  Every arrival is reported once;
   // bytes a reader leaves in the queue are reported again only with the next arrival.
-  enum class Wait { Input, Stopped, Lost };
+  //
+  // With minBytes above 1 the arrivals are reported only once that many bytes are waiting, so
+  // that a frame arriving at a line's pace wakes the reader once rather than once a byte; bytes
+  // that came before a hang-up are still reported first.  timeoutMs bounds such a wait (TimedOut,
+  // whatever is waiting; negative: no bound).  Both are hints: on Windows every arrival is
+  // reported and a wait is not bounded.
+  enum class Wait { Input, Stopped, Lost, TimedOut };
   struct WaitResult {
     Wait what;
     int systemError = -1;
   };
-  WaitResult waitForInput();
+  WaitResult waitForInput(int minBytes = 1, int timeoutMs = -1);
   // Makes the current and every later waitForInput() of this open period return Stopped.
   void stopWaiting();
   // A notification found the input queue empty: 0 when the line is only quiet, -1 when it has

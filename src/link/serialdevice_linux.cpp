@@ -6,6 +6,11 @@
 // leaves unread are reported again with the next arrival.  A level-triggered wait would
 // ping-pong with the owner for as long as a handler leaves bytes in the queue.  An eventfd in
 // the same epoll set lets stopWaiting() end the wait from another thread.
+//
+// A wait for several bytes raises the terminal's VMIN: with VTIME 0 the line discipline reports
+// the device readable only once that many bytes are queued, so the thread sleeps through a
+// frame's bytes instead of waking at each, while a non-blocking read still returns whatever is
+// there.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -20,6 +25,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 
 #include "link/serialdevice.h"
@@ -105,6 +111,22 @@ struct SerialDevice::Os {
   bool hungUp = false;  // the line hung up after bytes that are still being handed out
   bool outputStuck = false;  // a write missed its time-out with bytes still queued
   bool exclusive = false;    // the terminal's exclusive mark is ours
+  // The terminal's settings are changed by the owner (line settings) and by the event thread (the
+  // wait's byte threshold): one at a time, so that neither undoes the other's change.
+  std::mutex termiosLock;
+  termios applied{};  // the settings last applied, under termiosLock
+  int minBytes = 1;   // their VMIN, under termiosLock
+
+  // Event thread: sets VMIN.  A failure keeps the threshold as it was: it only saves wake-ups.
+  void setThreshold(int bytes) {
+    std::lock_guard<std::mutex> lock(termiosLock);
+    if (bytes == minBytes) return;
+    termios t = applied;
+    t.c_cc[VMIN] = static_cast<cc_t>(bytes);
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) return;
+    applied = t;
+    minBytes = bytes;
+  }
 
   void closeAll() {
     closeQuietly(epollFd);
@@ -126,6 +148,7 @@ struct SerialDevice::Os {
     pushback.clear();
     hungUp = false;
     outputStuck = false;
+    minBytes = 1;
   }
 };
 
@@ -185,10 +208,12 @@ void SerialDevice::close() { os_->closeAll(); }
 
 void SerialDevice::applyLineSettings(const LineSettings& settings, bool modemLines) {
   const int fd = os_->fd;
+  std::lock_guard<std::mutex> lock(os_->termiosLock);
   termios t{};
   if (::tcgetattr(fd, &t) != 0) throw SerialPortError(kConfigureFailed, errno);
-  // Raw bytes both ways, VMIN 1 / VTIME 0: with O_NONBLOCK a read returns what is queued or
-  // EAGAIN, so a 0-byte read only ever means the line was hung up.
+  // Raw bytes both ways, VTIME 0 and VMIN the event thread's threshold (1 but within a frame):
+  // with O_NONBLOCK a read returns what is queued or EAGAIN, so a 0-byte read only ever means the
+  // line was hung up.
   ::cfmakeraw(&t);
   t.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
   t.c_cflag |= CLOCAL | CREAD;
@@ -216,13 +241,14 @@ void SerialDevice::applyLineSettings(const LineSettings& settings, bool modemLin
   if (f.xonXoffIn) t.c_iflag |= IXOFF;
   t.c_cc[VSTART] = 0x11;
   t.c_cc[VSTOP] = 0x13;
-  t.c_cc[VMIN] = 1;
+  t.c_cc[VMIN] = static_cast<cc_t>(os_->minBytes);
   t.c_cc[VTIME] = 0;
   const speed_t speed = speedFor(settings.baudRate);
   if (speed == B0) throw SerialPortError(kConfigureFailed, EINVAL);
   ::cfsetispeed(&t, speed);
   ::cfsetospeed(&t, speed);
   if (::tcsetattr(fd, TCSANOW, &t) != 0) throw SerialPortError(kConfigureFailed, errno);
+  os_->applied = t;
   os_->baudRate = settings.baudRate;
 
   if (modemLines) {
@@ -292,19 +318,24 @@ int SerialDevice::read(Bytes& out, int count) {
   out = v.pushback.substr(0, want);
   v.pushback.erase(0, out.size());
   if (out.size() == want) return static_cast<int>(out.size());
-  const std::size_t have = out.size();
+  std::size_t have = out.size();
   out.resize(want);
-  ssize_t n;
-  do n = ::read(v.fd, out.data() + have, want - have);
-  while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    const int err = errno;
-    out.resize(have);
-    if (err == EAGAIN || err == EWOULDBLOCK || have > 0) return static_cast<int>(have);
-    throw SerialPortError(kReadFailed, err);
+  // A raised VMIN makes the line discipline end a read at 64 bytes: read again for the rest.
+  while (have < want) {
+    ssize_t n;
+    do n = ::read(v.fd, out.data() + have, want - have);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+      const int err = errno;
+      out.resize(have);
+      if (err == EAGAIN || err == EWOULDBLOCK || have > 0) return static_cast<int>(have);
+      throw SerialPortError(kReadFailed, err);
+    }
+    if (n == 0) break;  // hung up
+    have += static_cast<std::size_t>(n);
   }
-  out.resize(have + static_cast<std::size_t>(n));
-  return static_cast<int>(out.size());
+  out.resize(have);
+  return static_cast<int>(have);
 }
 
 int SerialDevice::inputCount() {
@@ -318,11 +349,16 @@ void SerialDevice::setModemLine(Line line, bool on) {
     throw SerialPortError(kModemLineFailed, err);
 }
 
-SerialDevice::WaitResult SerialDevice::waitForInput() {
+SerialDevice::WaitResult SerialDevice::waitForInput(int minBytes, int timeoutMs) {
   if (os_->hungUp) return {Wait::Lost};
+  // VMIN is a byte: a larger threshold waits for what a byte can say, and the bound for the rest.
+  os_->setThreshold(std::clamp(minBytes, 1, 255));
+  std::optional<Clock::time_point> deadline;
+  if (timeoutMs >= 0) deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     epoll_event events[2];
-    const int n = ::epoll_wait(os_->epollFd, events, 2, -1);
+    const int n = ::epoll_wait(os_->epollFd, events, 2, msLeft(deadline).value_or(-1));
+    if (n == 0) return {Wait::TimedOut};
     if (n < 0) {
       if (errno == EINTR) continue;
       return {Wait::Lost, errno};
@@ -339,6 +375,11 @@ SerialDevice::WaitResult SerialDevice::waitForInput() {
       os_->hungUp = gone;
       return {Wait::Input};
     }
+    // Bytes below the threshold may still be queued: handed out before the end is reported.
+    if (gone && os_->minBytes > 1) {
+      os_->hungUp = true;
+      return {Wait::Input};
+    }
     // A hung-up terminal stays "ready" for ever: the caller stops waiting on it.
     if (gone) return {Wait::Lost};
   }
@@ -350,8 +391,8 @@ void SerialDevice::stopWaiting() {
   [[maybe_unused]] ssize_t r = ::write(os_->wakeFd, &one, sizeof one);
 }
 
-// With VMIN 1 an idle terminal answers a 1-byte read with EAGAIN; 0 bytes or EIO mean the line
-// is gone.  A byte that did arrive is kept for the next read.
+// Non-blocking, an idle terminal answers a 1-byte read with EAGAIN whatever its VMIN; 0 bytes or
+// EIO mean the line is gone.  A byte that did arrive is kept for the next read.
 int SerialDevice::probeEnd() {
   char c;
   ssize_t n;

@@ -476,8 +476,9 @@ void SerialDevice::setModemLine(Line line, bool on) {
 // some or complete with an empty mask.  So the count of arrivals decides: checked before a wait is
 // started, once more after (bytes that came in between), now and then while it is pending and
 // after it completes.  A wait that is still pending when an arrival is reported stays pending for
-// the next call; closing the device ends it.
-SerialDevice::WaitResult SerialDevice::waitForInput() {
+// the next call; closing the device ends it.  Every arrival is reported: the byte threshold and
+// the bound of the Linux wait are only hints, left out here.
+SerialDevice::WaitResult SerialDevice::waitForInput(int, int) {
   Os& v = *os_;
   for (;;) {
     if (::WaitForSingleObject(v.stopEvent, 0) == WAIT_OBJECT_0) return {Wait::Stopped};

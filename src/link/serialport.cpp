@@ -4,7 +4,9 @@
 // The event thread waits in SerialDevice::waitForInput() and hands each arrival over: it posts a
 // queued call and blocks until that call has run (or until close() asks it to stop), so receive
 // handlers never overlap and the count they get is the whole input queue.  The thread never
-// reads or writes data itself.
+// reads or writes data itself.  When the owner's handler has said how many bytes are still to come
+// (the rest of a frame), the next wait asks the device for that many at once, bounded by the
+// time they take on the line, so a paced frame costs one hand-over rather than one a byte.
 //
 // Queued writes go to a writer thread, which runs the device's write (the bytes handed over and
 // their drain waited for, within the write's time-out) one after another and posts each outcome
@@ -15,10 +17,12 @@
 #include <QMetaObject>
 #include <QThread>
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace dovu {
@@ -43,6 +47,8 @@ struct SerialPort::Impl {
     bool stop = false;       // close() asks the thread to end
     bool delivered = false;  // the owner has finished the current hand-over
     bool finished = false;   // the device is gone: the thread ends after the hand-over
+    int expectBytes = 0;     // the handler's expectation for the next wait: bytes, and its bound
+    int expectMs = -1;
 
     // The writer thread's queue, under m; writeCv wakes the writer and the blocking writes.
     struct Outcome {
@@ -159,9 +165,11 @@ void SerialPort::Impl::reportLost(Period& p, const QString& reason) {
 }
 
 void SerialPort::Impl::eventLoop(std::shared_ptr<Period> p, SerialPort* receiver, SerialDevice* dev) {
+  int expectBytes = 0, expectMs = -1;
   for (;;) {
-    const SerialDevice::WaitResult r = dev->waitForInput();
+    const SerialDevice::WaitResult r = dev->waitForInput(std::max(expectBytes, 1), expectBytes > 1 ? expectMs : -1);
     if (r.what == SerialDevice::Wait::Stopped) return;
+    // TimedOut: the expected bytes have not all come in their time; what has is handed over.
     if (r.what == SerialDevice::Wait::Lost) {
       // A line that is gone stays "ready" for ever: report it once and stop waiting on it.
       const QString reason = r.systemError == -1 ? QString::fromLatin1(kDisconnectedText)
@@ -178,6 +186,8 @@ void SerialPort::Impl::eventLoop(std::shared_ptr<Period> p, SerialPort* receiver
     std::unique_lock<std::mutex> lock(p->m);
     p->cv.wait(lock, [&] { return p->delivered || p->stop; });
     if (p->stop || p->finished) return;
+    expectBytes = std::exchange(p->expectBytes, 0);
+    expectMs = p->expectMs;
   }
 }
 
@@ -196,6 +206,11 @@ void SerialPort::Impl::deliverInput(const std::shared_ptr<Period>& p) {
 
   Impl* d = p->owner;
   if (!d) return;  // queued before a close
+  {
+    // An expectation holds for the wait after the hand-over whose handler set it.
+    std::lock_guard<std::mutex> lock(p->m);
+    p->expectBytes = 0;
+  }
   int count = 0;
   try {
     count = d->dev->inputCount();
@@ -363,6 +378,20 @@ quint64 SerialPort::queueWrite(const Bytes& data) {
 }
 
 void SerialPort::setBlockingWrites(bool on) { d->blockingWrites = on; }
+
+void SerialPort::expectInput(int bytes) {
+  if (!d->period) return;
+  // A character's time on the line: start bit, data bits, parity and stop bits (1.5 counts as 2).
+  const LineSettings& l = d->line;
+  const int bits = 1 + l.dataBits + (l.parity == Parity::None ? 0 : 1) + (l.stopBits == StopBits::One ? 1 : 2);
+  const double charMs = 1000.0 * bits / std::max(l.baudRate, 1);
+  // Slack for a sender's jitter: two characters and 10 ms.  Running out of it costs only an
+  // early hand-over of the bytes that have come.
+  const int ms = static_cast<int>(std::ceil(charMs * (std::max(bytes, 0) + 2))) + 10;
+  std::lock_guard<std::mutex> lock(d->period->m);
+  d->period->expectBytes = bytes;
+  d->period->expectMs = ms;
+}
 
 int SerialPort::read(Bytes& out, int count) {
   out.clear();

@@ -70,6 +70,12 @@ class SerialPort : public QObject {
   // OnRxChar: runs on the owning thread with the whole count waiting; the next notification is
   // delivered only after this returns.
   std::function<void(int count)> onRxChar;
+  // Called from onRxChar: the next `bytes` bytes belong together (the rest of a frame whose length
+  // is known).  The next notification then comes once they are all there, or once they can have
+  // arrived at the line's speed (with some slack) with whatever has come, so that a frame on a
+  // slow line wakes the owner about once rather than once a byte.  0 or 1, or not called: every
+  // arrival is notified.  Applies to the next notification only.
+  void expectInput(int bytes);
 
  signals:
   // The device went away (USB adapter unplugged, simulator closed its side).  Emitted once; the
