@@ -7,12 +7,14 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <chrono>
 #include <gtest/gtest.h>
 
 #include "support/bytes.h"
 #include <set>
 
+#include "dovu-sim/replay.h"
 #include "dovu-sim/simcontroller.h"
 #include "link/commands.h"
 #include "link/framecodec.h"
@@ -486,4 +488,60 @@ TEST(SimProgram, PacedAnswerThenUnplug) {
   EXPECT_TRUE(p.revents & POLLHUP);
   ASSERT_TRUE(test::waitFor([&] { return sim.process().state() == QProcess::NotRunning; }, 5000));
   EXPECT_EQ(sim.process().exitCode(), 0);
+}
+
+TEST(SimProgram, ReplayAnswersAsRecordedAndLiveBeyondTheRecording) {
+  const Bytes read4 = buildFrame(4, "T"), read6 = buildFrame(6, "T"), read8 = buildFrame(8, "T");
+  const Bytes recorded4 = buildFrame(4, "9999", kControllerStart);
+  const Bytes unasked = buildFrame(32, "?", kControllerStart);
+  // A login, a lost answer and a note (skipped), then code 4 answered late with a value the
+  // controller does not hold and a frame nobody asked for behind noise; then 6, which the replayed
+  // program does not ask, and 8, the recording's last.
+  const std::string log = "100 > " + toHex(kLogin) + "  code 1\n" +
+                          "130 < " + toHex(kLoginAcceptedFrame) + "  code 1\n" +
+                          "140 x " + toHex(kLoginAcceptedFrame) + "  code 1 lost by --drop-every\n" +
+                          "150 # a note\n" +
+                          "200 > " + toHex(read4) + "  code 4\n" +
+                          "500 < " + toHex(recorded4) + "  code 4\n" +
+                          "505 < " + toHex(unasked) + "  code 4 unasked, by --unsolicited, after noise 01 02\n" +
+                          "600 > " + toHex(read6) + "  code 6\n" +
+                          "620 < " + toHex(buildFrame(6, "+48000000000", kControllerStart)) + "  code 6\n" +
+                          "700 > " + toHex(read8) + "  code 8\n" +
+                          "720 < " + toHex(buildFrame(8, "+48111111111", kControllerStart)) + "  code 8\n";
+  std::string why;
+  auto parsed = Recording::parse(log, &why);
+  ASSERT_TRUE(parsed) << why;
+  ASSERT_EQ(parsed->size(), 4u);
+  EXPECT_EQ(Recording::parse("12 # nothing asked\n", &why)->size(), 0u);
+  EXPECT_FALSE(Recording::parse("12 > zz\n", &why));
+
+  QTemporaryDir dir;
+  QFile f(dir.filePath("run.frames.log"));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(log.data(), static_cast<qint64>(log.size())) > 0);
+  f.close();
+  test::SimProcess sim({"--replay", f.fileName(), "--no-advertise"});
+  Port port;
+  ASSERT_TRUE(port.open(sim.port())) << sim.port().toStdString();
+  std::vector<Bytes> reads;
+  ASSERT_TRUE(port.write(kLogin));
+  EXPECT_EQ(port.readFrame(reads).payload, bytes({0x54, '1'}));
+  // At the recorded delay, not at once; the unasked frame after its noise.
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_TRUE(port.write(read4));
+  const Frame answer = port.readFrame(reads);
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(280));
+  EXPECT_EQ(answer.code, 4);
+  EXPECT_EQ(answer.payload, "9999");
+  // The noise may have come in the answer's read already.
+  const Frame extra = port.readFrame(reads);
+  EXPECT_EQ(extra.code, 32);
+  Bytes all;
+  for (const Bytes& r : reads) all += r;
+  EXPECT_NE(all.find(bytes({0x01, 0x02, 0x74})), Bytes::npos);
+  // A program that skips a request still gets the recorded answers of the next one it asks.
+  ASSERT_TRUE(port.write(read8));
+  EXPECT_EQ(port.readFrame(reads).payload, "+48111111111");
+  // Beyond the recording the controller answers: what it holds, which the login before set up.
+  ASSERT_TRUE(port.write(read6));
+  EXPECT_EQ(port.readFrame(reads).payload, "+48602951111");
 }

@@ -1,8 +1,9 @@
 // The window campaign: seeded sequences of real input events (typing, list picks, check boxes,
-// undo and redo, download, upload, close) against the simulated controller, some on a line that
-// goes away, with two oracles after every step:
-//  (a) a configuration field is red exactly when it differs from the simulator's dump, which is
-//      what the window last read or wrote (checked whenever the window says it knows the controller);
+// matrix cells, step buttons, tab pages, undo and redo, download, upload, close) against the
+// simulated controller, some on a line that goes away, with two oracles after every step:
+//  (a) a configuration field shown on screen is drawn red exactly when it differs from the
+//      simulator's dump, which is what the window last read or wrote (checked whenever the window
+//      knows the controller; while logged in it says when it does not);
 //  (b) after the close, the controller holds the old configuration, the new one, or exactly the mix
 //      the window said, and the window has gone with no box left open.
 // The CI slice runs the kept seeds and then fresh ones within a time budget;
@@ -15,11 +16,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLineEdit>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
+#include <QToolButton>
+#include <algorithm>
 #include <map>
 #include <random>
 
+#include "model/configuration.h"
 #include "model/params.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -27,6 +34,7 @@
 #include "support/uiinput.h"
 #include "exchange/transfer.h"
 #include "ui/mainwindow.h"
+#include "ui/widgets.h"
 
 using namespace dovu;
 using dovu::test::waitFor;
@@ -51,10 +59,80 @@ Params windowParams(const Form& form) {
   return out;
 }
 
+// The share of a widget's drawn pixels that are the window's red, RGB(255, 0, 0), give or take
+// the blending at the edges of a frame.
+double redShare(QWidget* w) {
+  const QImage image = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  if (image.isNull() || image.width() == 0 || image.height() == 0) return 0.0;
+  qsizetype n = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = 0; x < image.width(); ++x) n += qRed(line[x]) > 200 && qGreen(line[x]) < 60 && qBlue(line[x]) < 60;
+  }
+  return static_cast<double>(n) / static_cast<double>(image.width() * image.height());
+}
+// A red field is filled with it (a text's box, a check box's row, a list's field); an agreeing
+// one shows none of it.  Anything between is neither, and a fault of its own.
+constexpr double kRedAtLeast = 0.2;
+constexpr double kPlainAtMost = 0.02;
+
+// For each field the parameter that carries it (an index into paramTable()), or -1 for a field
+// that travels in none (the access password).  Found from the payloads themselves: a field
+// belongs to the parameter whose payload, taken into a configuration, changes it.
+const std::vector<int>& paramOfField() {
+  static const std::vector<int> table = [] {
+    const std::vector<ConfigField>& fields = configFields();
+    const Configuration a = defaultConfiguration();
+    Configuration b = a;  // every field other than in a
+    for (const ConfigField& f : fields) {
+      const ConfigValue v = configValue(a, f);
+      switch (f.type) {
+        case ConfigFieldType::Text: {
+          QString t = std::get<QString>(v);  // as long as it was, so that it fits
+          if (t.isEmpty()) t = QStringLiteral("x");
+          else t[0] = t.at(0) == QLatin1Char('x') ? QLatin1Char('y') : QLatin1Char('x');
+          setConfigValue(b, f, t);
+          break;
+        }
+        case ConfigFieldType::Number: setConfigValue(b, f, std::get<int>(v) == 1 ? 2 : 1); break;
+        case ConfigFieldType::Flag: setConfigValue(b, f, !std::get<bool>(v)); break;
+        case ConfigFieldType::Choice: setConfigValue(b, f, std::get<int>(v) == 0 ? 1 : 0); break;
+        case ConfigFieldType::Byte: setConfigValue(b, f, (std::get<int>(v) + 1) % 256); break;
+      }
+    }
+    std::vector<int> of(fields.size(), -1);
+    for (std::size_t p = 0; p < paramTable().size(); ++p) {
+      Configuration c = a;
+      decodeParameter(c, paramTable()[p], encodeParameter(b, paramTable()[p]));
+      for (std::size_t i = 0; i < fields.size(); ++i)
+        if (configValue(c, fields[i]) != configValue(a, fields[i])) of[i] = static_cast<int>(p);
+    }
+    return of;
+  }();
+  return table;
+}
+
+// What a configuration comes to on the controller: each parameter as its payload carries it
+// (a text in the controller's characters, an empty number as 0, no selection as none).
+Configuration asSent(const Configuration& c) {
+  Configuration out = defaultConfiguration();
+  for (const ParamDef& p : paramTable()) decodeParameter(out, p, encodeParameter(c, p));
+  return out;
+}
+
+Configuration heldBy(const test::SimProcess& sim) {
+  Configuration out = defaultConfiguration();
+  for (const auto& [code, payload] : sim.dump())
+    if (const ParamDef* p = paramByCode(static_cast<std::uint8_t>(code))) decodeParameter(out, *p, payload);
+  return out;
+}
+
 struct Outcome {
   bool failed = false;
   bool skipped = false;
   std::string why;
+  int judgedRed = 0, judgedPlain = 0;  // fields whose drawing oracle (a) judged
+  qint64 judgingMs = 0;                 // and the time it took
   void fail(const std::string& w) {
     if (!failed) why = w;
     failed = true;
@@ -63,7 +141,9 @@ struct Outcome {
 
 class Sequence {
  public:
-  explicit Sequence(unsigned seed) : seed_(seed), rng_(seed) {}
+  // The matrix cells, step buttons and tab pages draw from a stream of their own, so that a kept
+  // seed still makes the draws it failed with.
+  explicit Sequence(unsigned seed) : seed_(seed), rng_(seed), more_(seed ^ 0x5bd1e995u) {}
 
   Outcome go() {
     QStringList args;
@@ -94,8 +174,12 @@ class Sequence {
     const int steps = 4 + pick(8);
     for (int i = 0; i < steps && !out_.failed; ++i) {
       step();
+      if (more_() % 2 == 0) moreStep();
       settle();
+      QElapsedTimer judging;
+      judging.start();
       checkRed(QStringLiteral("step %1").arg(i));
+      out_.judgingMs += judging.elapsed();
     }
     if (!out_.failed) closeAndCheck();
     main_.reset();
@@ -105,6 +189,7 @@ class Sequence {
 
  private:
   int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
+  int pickMore(int n) { return static_cast<int>(more_() % static_cast<unsigned>(n)); }
   Outcome fail(const std::string& w) {
     out_.fail(w);
     main_.reset();
@@ -181,28 +266,86 @@ class Sequence {
     }
   }
 
-  // Oracle (a).  A parameter that went out just as the line went away may have been taken without
-  // its acknowledgement arriving: the window cannot know, so its fields are left out.
-  void checkRed(const QString& when) {
-    const Form& form = main_->form();
-    if (!form.controllerKnown()) return;
-    Form held;
-    for (const auto& [code, payload] : sim_->dump())
-      if (const ParamDef* p = paramByCode(static_cast<std::uint8_t>(code))) applyAnswer(held, *p, payload);
-    std::vector<Form::Id> unsure;
-    if (interrupted()) {
-      const std::size_t n = main_->transfer().acknowledged();
-      std::size_t k = 0;
-      for (const ParamDef& p : paramTable())
-        if (k++ == n) unsure = paramFields(p);
+  // A click where the main stream does not reach: another tab page of the matrix or the sensors,
+  // a cell of the matrix page shown, or a threshold's step button.
+  void moreStep() {
+    main_->activateWindow();
+    switch (pickMore(3)) {
+      case 0: {
+        const QList<QTabWidget*> tabs = main_->findChildren<QTabWidget*>();
+        QTabWidget* t = tabs.value(pickMore(static_cast<int>(tabs.size())));
+        if (!t || !t->isVisible()) return;
+        QTabBar* bar = t->tabBar();
+        const int index = pickMore(bar->count());
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->tabRect(index).center());
+        log_ << QStringLiteral("page %1 %2").arg(t->objectName()).arg(index);
+        return;
+      }
+      case 1: {
+        auto* t = main_->findChild<QTabWidget*>(QStringLiteral("TabSMSVoice"));
+        const QList<QCheckBox*> cells = t->currentWidget()->findChildren<QCheckBox*>();
+        QCheckBox* c = cells.value(pickMore(static_cast<int>(cells.size())));
+        if (!c || !c->isEnabled() || !c->isVisible()) return;
+        QTest::mouseClick(c, Qt::LeftButton, Qt::NoModifier, c->rect().center());
+        log_ << QStringLiteral("cell %1").arg(c->objectName());
+        return;
+      }
+      default: {
+        QList<ui::SpinPair*> spins = main_->findChildren<ui::SpinPair*>();
+        spins.removeIf([](const ui::SpinPair* s) { return !s->isVisible(); });
+        ui::SpinPair* s = spins.value(pickMore(static_cast<int>(spins.size())));
+        if (!s) return;
+        const bool up = pickMore(2) == 0;
+        QToolButton* b = up ? s->upButton() : s->downButton();
+        if (!b->isEnabled()) return;
+        QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, b->rect().center());
+        log_ << QStringLiteral("%1 %2").arg(s->objectName(), up ? QStringLiteral("up") : QStringLiteral("down"));
+        return;
+      }
     }
-    for (Form::Id id : configurationFieldIds()) {
-      if (Form::def(id).marker == Marker::None || std::find(unsure.begin(), unsure.end(), id) != unsure.end()) continue;
-      const bool differs = fieldBytes(form, id) != fieldBytes(held, id);
-      const bool red = form.colour(Form::def(id).name) == kRed;
+  }
+
+  // Oracle (a), from what is drawn: every configuration field on screen (the tab pages not shown
+  // are left out) is grabbed, and its red pixels say whether the user sees it red.  A parameter
+  // that went out just as the line went away may have been taken without its acknowledgement
+  // arriving: the window cannot know, so its fields are left out.  While logged in, the window
+  // says whether it knows the controller; offline the form's own record says.
+  void checkRed(const QString& when) {
+    const bool known = main_->form().controllerKnown();
+    if (main_->session().loggedIn() && find("LabelStanWiedzy")->isVisible() == known) {
+      out_.fail(QStringLiteral("%1: the window %2 that it does not know the controller; steps: %3")
+                    .arg(when, known ? QStringLiteral("says") : QStringLiteral("does not say"), log_.join(QStringLiteral(", ")))
+                    .toStdString());
+      return;
+    }
+    if (!known) return;
+    const Configuration window = asSent(configurationOf(main_->form()));
+    const Configuration held = heldBy(*sim_);
+    int unsure = -1;
+    if (interrupted()) unsure = static_cast<int>(main_->transfer().acknowledged());
+    const std::vector<ConfigField>& fields = configFields();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const int param = paramOfField()[i];
+      if (param < 0 || param == unsure) continue;
+      QWidget* w = find(fields[i].key);
+      if (!w) {
+        out_.fail(std::string("no widget shows ") + fields[i].key);
+        return;
+      }
+      if (!w->isVisible()) continue;
+      const bool differs = configValue(window, fields[i]) != configValue(held, fields[i]);
+      const double share = redShare(w);
+      if (share > kPlainAtMost && share < kRedAtLeast) {
+        out_.fail(QStringLiteral("%1: %2 is drawn neither red nor plain (%3 of its pixels red); steps: %4")
+                      .arg(when, QLatin1String(fields[i].key)).arg(share).arg(log_.join(QStringLiteral(", ")))
+                      .toStdString());
+        return;
+      }
+      const bool red = share >= kRedAtLeast;
+      ++(red ? out_.judgedRed : out_.judgedPlain);
       if (differs != red) {
-        out_.fail(QStringLiteral("%1: %2 is %3red but %4 the controller; steps: %5")
-                      .arg(when, QLatin1String(Form::def(id).name), red ? QString() : QStringLiteral("not "),
+        out_.fail(QStringLiteral("%1: %2 is drawn %3red but %4 the controller; steps: %5")
+                      .arg(when, QLatin1String(fields[i].key), red ? QString() : QStringLiteral("not "),
                            differs ? QStringLiteral("differs from") : QStringLiteral("equals"), log_.join(QStringLiteral(", ")))
                       .toStdString());
         return;
@@ -265,6 +408,7 @@ class Sequence {
 
   unsigned seed_;
   std::mt19937 rng_;
+  std::mt19937 more_;
   Outcome out_;
   test::RecordingNotifier notes_;
   QStringList asked_;
@@ -276,32 +420,46 @@ class Sequence {
 
 TEST(WindowCampaign, Slice) {
   test::uiApp("ui_campaign_test");
+  // Oracle (a) judges every field but the access password, which travels in no parameter.
+  ASSERT_EQ(std::count(paramOfField().begin(), paramOfField().end(), -1), 1);
   std::vector<unsigned> seeds(std::begin(kKeptSeeds), std::end(kKeptSeeds));
   unsigned first = 1, count = 1000;
   qint64 budgetMs = 75000;
+  bool eachSeed = false;  // a long run says how far it got as it goes
   if (const QByteArray env = qgetenv("DOVU_UI_CAMPAIGN"); !env.isEmpty()) {
     const QList<QByteArray> parts = env.split(' ');
     first = parts.value(0).toUInt();
     count = parts.value(1).toUInt();
     budgetMs = 24LL * 3600 * 1000;
+    eachSeed = true;
     seeds.clear();
   }
   for (unsigned s = first; s < first + count; ++s) seeds.push_back(s);
   QElapsedTimer clock;
   clock.start();
-  int ran = 0, failed = 0, skipped = 0;
+  int ran = 0, failed = 0, skipped = 0, red = 0, plain = 0;
+  qint64 judgingMs = 0;
   for (unsigned seed : seeds) {
     if (clock.elapsed() > budgetMs) break;
     const Outcome o = Sequence(seed).go();
     ++ran;
     skipped += o.skipped;
+    red += o.judgedRed;
+    plain += o.judgedPlain;
+    judgingMs += o.judgingMs;
     if (o.failed) {
       ++failed;
       ADD_FAILURE() << "seed " << seed << ": " << o.why;
     }
+    if (eachSeed) {
+      std::printf("seed %u: %s, %lld ms so far\n", seed, o.failed ? "failed" : o.skipped ? "no login" : "held",
+                  static_cast<long long>(clock.elapsed()));
+      std::fflush(stdout);
+    }
   }
-  std::printf("window campaign: %d sequences, %d failed, %d without a login, %lld ms\n", ran, failed, skipped,
-              static_cast<long long>(clock.elapsed()));
+  std::printf("window campaign: %d sequences, %d failed, %d without a login, %d fields seen red and %d plain "
+              "(judged in %lld ms), %lld ms\n",
+              ran, failed, skipped, red, plain, static_cast<long long>(judgingMs), static_cast<long long>(clock.elapsed()));
 }
 
 }  // namespace

@@ -16,9 +16,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "dovu-sim/replay.h"
 #include "dovu-sim/simcontroller.h"
 #include "link/framecodec.h"
 #include "link/portlist.h"
@@ -83,6 +85,8 @@ class PtyServer {
   bool openPty();
   void onBytes(const Bytes& chunk, TimePoint readAt);
   void onRequest(std::uint8_t code, const Bytes& payload);
+  // Queues one frame's bytes from t on (paced or split as the options say); returns the time after it.
+  TimePoint queueWire(TimePoint t, const Bytes& wire, const std::string& log, unsigned unasked);
   // Writes what is due; false when writing failed.
   bool writeDue();
   bool unplugDue() const;
@@ -97,6 +101,7 @@ class PtyServer {
   FrameAssembler assembler_;
   TimePoint start_;
   SimController controller_;
+  std::optional<Recording> replay_;
 
   int master_ = -1;
   int slave_ = -1;  // kept open so that the master never sees a hang-up when the program closes
@@ -201,6 +206,14 @@ bool PtyServer::setUp() {
     }
     std::setvbuf(log_, nullptr, _IOLBF, 0);  // readable line by line while the simulator runs
   }
+  if (!opt_.replayFile.empty()) {
+    std::string error;
+    replay_ = Recording::load(opt_.replayFile, &error);
+    if (!replay_) {
+      warn(error);
+      return false;
+    }
+  }
   if (!openPty()) return false;
   if (!opt_.dumpFile.empty() && !writeFileAtomically(opt_.dumpFile, controller_.dump())) {
     warn("cannot write " + opt_.dumpFile, errno);
@@ -246,12 +259,28 @@ void PtyServer::onRequest(std::uint8_t code, const Bytes& payload) {
   inLineFree_ = requestEnd;
   TimePoint t = SteadyClock::now();
   if (opt_.baudPace) t = std::max(t, requestEnd);
+  const TimePoint lineFree = t;
   t += std::chrono::milliseconds(opt_.delayMs);
   for (const auto& d : opt_.delayCode)
     if (d.code == code) t += std::chrono::milliseconds(d.ms);
 
   const std::size_t queuedBefore = queue_.size();
-  for (const Answer& a : controller_.handle(code, payload)) {
+  const std::vector<Answer> answers = controller_.handle(code, payload);
+  if (replay_) {
+    // The controller keeps its state (what a set stores, a flashed image), but the line carries
+    // what was recorded for this request, each frame at its recorded delay after the request.
+    if (const RecordedRequest* rec = replay_->take(request)) {
+      const TimePoint arrived = SteadyClock::now();
+      for (const RecordedAnswer& a : rec->answers) {
+        const TimePoint due = std::max(lineFree, arrived + std::chrono::milliseconds(a.delayMs));
+        queueWire(due, a.wire, "< " + a.logText + " (replayed)", a.unasked ? ++unaskedFrames_ : 0);
+      }
+      if (queue_.size() > queuedBefore) queue_.back().endsAnswers = true;
+      return;
+    }
+    logLine("# not in the recording: answered by the controller");
+  }
+  for (const Answer& a : answers) {
     // The bytes come first on a log line, so that a reader can take the hex up to the first word.
     std::string text = toHex(a.bytes) + codeNote;
     if (a.kind == Answer::Kind::Ack) text += " (acknowledgement)";
@@ -267,20 +296,23 @@ void PtyServer::onRequest(std::uint8_t code, const Bytes& payload) {
     }
     if (a.sentBy) text += std::string(" unasked, by ") + a.sentBy;
     const std::string log = "< " + text + (a.noise.empty() ? "" : ", after noise " + toHex(a.noise));
-    const Bytes wire = a.wire();
-    const unsigned unasked = a.sentBy ? ++unaskedFrames_ : 0;
-    if (!opt_.baudPace && !opt_.split) {
-      queue_.push_back({t, wire, log, false, unasked});
-      continue;
-    }
-    for (std::size_t i = 0; i < wire.size(); ++i) {
-      if (opt_.baudPace) t = std::max(t, outLineFree_);
-      queue_.push_back({t, Bytes(1, wire[i]), i == 0 ? log : std::string(), false, unasked});
-      t += opt_.split ? std::max(kSplitGap, opt_.baudPace ? kByteTime : nanoseconds(0)) : kByteTime;
-      if (opt_.baudPace) outLineFree_ = t;
-    }
+    t = queueWire(t, a.wire(), log, a.sentBy ? ++unaskedFrames_ : 0);
   }
   if (queue_.size() > queuedBefore) queue_.back().endsAnswers = true;
+}
+
+TimePoint PtyServer::queueWire(TimePoint t, const Bytes& wire, const std::string& log, unsigned unasked) {
+  if (!opt_.baudPace && !opt_.split) {
+    queue_.push_back({t, wire, log, false, unasked});
+    return t;
+  }
+  for (std::size_t i = 0; i < wire.size(); ++i) {
+    if (opt_.baudPace) t = std::max(t, outLineFree_);
+    queue_.push_back({t, Bytes(1, wire[i]), i == 0 ? log : std::string(), false, unasked});
+    t += opt_.split ? std::max(kSplitGap, opt_.baudPace ? kByteTime : nanoseconds(0)) : kByteTime;
+    if (opt_.baudPace) outLineFree_ = t;
+  }
+  return t;
 }
 
 bool PtyServer::writeDue() {
@@ -389,6 +421,7 @@ int PtyServer::run() {
     if (!writeDue()) return 1;
   }
   writeDump();
+  if (replay_) logLine("# replayed " + std::to_string(replay_->used()) + " of " + std::to_string(replay_->size()) + " recorded requests");
   return 0;
 }
 

@@ -18,7 +18,7 @@ namespace dovu::sim {
 // stores it.
 struct ParameterLayout {
   std::uint8_t readCode;
-  const char* field;  // the program's field name, or the block's name
+  const char* field;  // the field's stable name, or the block's name
   bool text;          // text of at most `size` characters, else a block of exactly `size` bytes
   std::uint8_t size;
 };

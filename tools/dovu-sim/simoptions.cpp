@@ -84,6 +84,15 @@ const std::vector<OptionInfo>& settingOptions() {
          ctl(o).bootMs = static_cast<int>(n);
          return true;
        }},
+      {"--replay", "FILE",
+       "play a frame log (--log) back: each request is answered with what was recorded for the same "
+       "request bytes, at the recorded delay, unasked and broken frames included; a request the "
+       "log does not hold is answered as usual. The failure modes still decide what the controller "
+       "stores",
+       [](ServerOptions& o, const std::string& v) {
+         o.replayFile = v;
+         return !v.empty();
+       }},
       {"--no-advertise", "", "do not advertise the port",
        [](ServerOptions& o, const std::string&) {
          o.advertise = false;

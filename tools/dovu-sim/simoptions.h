@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "model/form.h"
 
 namespace dovu::sim {
+
+// The password a controller leaves the factory with (the program's default too).
+inline constexpr const char* kFactoryPassword = "8617";
 
 // The enumerated failure modes.  Each is switched on by one command-line option; several may be
 // combined.  The one-line descriptions are those of failureModes() (and of --help).
@@ -68,7 +70,7 @@ constexpr int kAllCodes = -1;
 
 // What the in-memory controller does.  The defaults are a healthy controller.
 struct ControllerOptions {
-  Bytes password = kDefaultPassword;
+  Bytes password = kFactoryPassword;
   char version = '1';  // second byte of the login answer
 
   struct CodeCount {
@@ -117,6 +119,7 @@ struct ServerOptions {
   std::string logFile;
   std::string imageOut;
   std::string dumpFile;
+  std::string replayFile;  // a frame log whose answers are played back
 };
 
 struct ParseResult {
