@@ -41,14 +41,11 @@ TEST(Session, LoginAcceptedShowsLoggedInAndPolls) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
   ASSERT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
-  EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
-  EXPECT_EQ(r.form.colour("Edit_status"), kBrightGreen);
-  EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("ZALOGOWANY"));
-  EXPECT_FALSE(r.form.state("Edit_haslo").enabled);
-  EXPECT_FALSE(r.form.state("Button_polacz").enabled);
-  for (const char* n : {"Button_rozlacz", "ButtonFirmware", "Button_zmiana_hasla", "ButtonRestart",
-                        "ButtonResetlimit", "Pobierz1", "Zapisz1"})
-    EXPECT_TRUE(r.form.state(n).enabled) << n;
+  EXPECT_TRUE(r.session->connected());
+  EXPECT_TRUE(r.session->loggedIn());
+  EXPECT_TRUE(r.session->liveDisplay());
+  // The simulator's version byte, as the window and the files show it.
+  EXPECT_TRUE(r.session->firmwareVersion().startsWith(QStringLiteral("DOVU v "))) << r.session->firmwareVersion().toStdString();
   EXPECT_TRUE(r.notifier.events.empty());
 
   // The poll goes out about once a second while logged in and idle.
@@ -74,8 +71,8 @@ TEST(Session, RefusedPasswordStaysConnected) {
   EXPECT_EQ(r.connect(), Session::ConnectResult::Refused);
   EXPECT_EQ(r.notifier.count(Cause::WrongPassword), 1);
   EXPECT_EQ(r.notifier.beeps(), 1);
-  EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
-  EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
+  EXPECT_TRUE(r.session->connected());
+  EXPECT_FALSE(r.session->loggedIn());
   EXPECT_TRUE(r.port.isOpen());
 }
 
@@ -95,8 +92,8 @@ TEST(Session, NoAnswerWritesLoginThreeTimes) {
   EXPECT_EQ(frames[0].bytes, frames[1].bytes);
   EXPECT_EQ(frames[1].bytes, frames[2].bytes);
   EXPECT_EQ(r.notifier.count(Cause::NoAnswer), 1);
-  EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
-  EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("POŁĄCZONY"));
+  EXPECT_FALSE(r.session->loggedIn());
+  EXPECT_TRUE(r.session->connected());
 }
 
 TEST(Session, AnswerDuringSecondAttemptEndsWait) {
@@ -133,8 +130,10 @@ TEST(Session, LogoutAnsweredShowsInformationAndCloses) {
   EXPECT_EQ(r.countFromPc(2), 1);
   EXPECT_EQ(r.notifier.count(Cause::LoggedOut), 1);
   EXPECT_TRUE(waitFor([&] { return !r.port.isOpen(); }, 3000));
-  EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
-  EXPECT_EQ(r.form.colour("Edit_status"), kRed);
+  EXPECT_FALSE(r.session->connected());
+  EXPECT_FALSE(r.session->loggedIn());
+  EXPECT_TRUE(r.session->firmwareVersion().isEmpty());
+  EXPECT_FALSE(r.session->status().has_value());
 }
 
 TEST(Session, PasswordChangeTakesOnlyFourDigits) {
@@ -147,13 +146,13 @@ TEST(Session, PasswordChangeTakesOnlyFourDigits) {
   EXPECT_FALSE(r.changePassword(QString()));
   EXPECT_EQ(r.countFromPc(3), 0);
   EXPECT_TRUE(r.changePassword(QStringLiteral("4321")));
-  EXPECT_EQ(r.form.text("Edit_haslo"), QStringLiteral("4321"));
+  EXPECT_EQ(r.session->password(), QStringLiteral("4321"));
   EXPECT_EQ(r.notifier.count(Cause::PasswordChanged), 1);
   // The controller now takes the new password only.
   r.session->formClose();
-  r.form.setText("Edit_haslo", QStringLiteral("8617"));
+  r.session->setPassword(QStringLiteral("8617"));
   EXPECT_EQ(r.connect(), Session::ConnectResult::Refused);
-  r.form.setText("Edit_haslo", QStringLiteral("4321"));
+  r.session->setPassword(QStringLiteral("4321"));
   EXPECT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
 }
 
@@ -164,13 +163,14 @@ TEST(Session, PortThatCannotOpenSaysWhy) {
   SerialPort port;
   port.setPort(QStringLiteral("/dev/does-not-exist-dovu"));
   Link link(&port);
-  Session session(form, link);
+  Session session(link);
+  session.setPassword(QString::fromLatin1(kDefaultPassword));
   notifier.listen(&link);
   notifier.listen(&session);
   EXPECT_EQ(session.connectAndLogin(), Session::ConnectResult::PortUnavailable);
   ASSERT_EQ(notifier.count(Cause::PortUnavailable), 1);
   EXPECT_TRUE(notifier.events.back().detail.contains(QStringLiteral("/dev/does-not-exist-dovu")));
-  EXPECT_EQ(form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
+  EXPECT_FALSE(session.connected());
 }
 
 TEST(Session, FailedPortSwitchWhileLoggedInLeavesDisconnectedWithTheReason) {
@@ -182,9 +182,8 @@ TEST(Session, FailedPortSwitchWhileLoggedInLeavesDisconnectedWithTheReason) {
   EXPECT_EQ(r.notifier.events.back().problem.subject, QStringLiteral("/dev/does-not-exist-dovu"));
   EXPECT_EQ(r.notifier.events.back().problem.reason, Cause::PortNotFound);
   EXPECT_FALSE(r.port.isOpen());
-  EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
-  EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
-  EXPECT_TRUE(r.form.state("Button_polacz").enabled);
+  EXPECT_FALSE(r.session->connected());
+  EXPECT_FALSE(r.session->loggedIn());
   // Nothing keeps talking to the closed port.
   const auto before = r.notifier.events.size();
   const int polls = r.countFromPc(253);
@@ -238,9 +237,22 @@ TEST(Session, UnplugIsReportedOnceAndLeavesDisconnected) {
   ASSERT_TRUE(r.sim.started());
   ASSERT_EQ(r.connect(), Session::ConnectResult::LoggedIn);
   ASSERT_TRUE(waitFor([&] { return !r.port.isOpen(); }, 8000));
-  EXPECT_EQ(r.form.text("Edit_status"), QStringLiteral("ROZŁĄCZONY"));
-  EXPECT_EQ(r.form.text("Edit_logon"), QStringLiteral("WYLOGOWANY"));
+  EXPECT_FALSE(r.session->connected());
+  EXPECT_FALSE(r.session->loggedIn());
   EXPECT_EQ(r.notifier.count(Cause::PortUnavailable), 1);
   EXPECT_EQ(r.notifier.events.back().problem.subject, r.sim.port());
   EXPECT_EQ(r.notifier.events.back().problem.reason, Cause::PortDeviceLost);
+}
+
+TEST(Session, VersionFromTheLoginAnswer) {
+  auto version = [](std::initializer_list<int> b) {
+    Bytes p;
+    for (int c : b) p.push_back(static_cast<char>(c));
+    return Session::versionOf(p);
+  };
+  EXPECT_EQ(version({0x54}), QString());  // too short
+  EXPECT_EQ(version({0x54, 0x2F}), QString());
+  EXPECT_EQ(version({0x4E, 0x30}), QStringLiteral("DOVU v 1.0"));  // also with a refused password
+  EXPECT_EQ(version({0x54, 0x31}), QStringLiteral("DOVU v 1.1"));
+  EXPECT_EQ(version({0x54, 0x3A}), QStringLiteral("DOVU v 2.0"));
 }

@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,6 +22,8 @@
 #include <QImage>
 #include <utility>
 
+#include "model/form.h"
+#include "support/formfiles.h"
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "support/uiapp.h"
@@ -33,6 +36,7 @@
 #include "ui/comparedialog.h"
 #include "ui/configfileui.h"
 #include "ui/mainwindow.h"
+#include "ui/sessionview.h"
 
 using namespace dovu;
 using dovu::test::SimProcess;
@@ -671,6 +675,24 @@ TEST_F(Session, RedIsWhatDiffersFromTheControllerWhateverChangedIt) {
   EXPECT_FALSE(find<QAction>("Ponow")->isEnabled());
   QTest::keyClick(tel1, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
   for (const char* name : changed) EXPECT_LT(redShare(find(name)), 0.02) << name;
+
+  // An edit taken back before a download that reads nothing new: nothing is red, nothing asked,
+  // and still the download ends the history, so a redo cannot put the edit into the values read.
+  auto* box = find<QCheckBox>("BoxWyslijStan");
+  const bool was = box->isChecked();
+  box->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(box, Qt::Key_Space);
+  ASSERT_NE(box->isChecked(), was);
+  QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+  ASSERT_EQ(box->isChecked(), was);
+  ASSERT_TRUE(find<QAction>("Ponow")->isEnabled());
+  find<QAction>("Pobierz1")->trigger();
+  ASSERT_TRUE(waitFor([this] { return !main_->transfer().busy() && find("Icon_get")->isEnabled(); }, 30000));
+  EXPECT_EQ(asked.size(), 2) << "nothing red: nothing to ask";
+  EXPECT_FALSE(find<QAction>("Ponow")->isEnabled());
+  QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(box->isChecked(), was);
+  EXPECT_LT(redShare(box), 0.02);
 }
 
 // Closing during an upload on a paced line asks whether to close once it has ended; "Tak" lets
@@ -767,3 +789,110 @@ TEST_F(Session, ThePortListFollowsNewPortsAfterAPortWasOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+Bytes statusRecord() {
+  Bytes r(18, '\0');
+  r[2] = 19;   // connected
+  r[3] = 15;   // signal
+  r[6] = 125;  // DC 12,5V
+  r[7] = 230;  // EX 23,0V
+  return r;
+}
+
+void setWord(Bytes& r, std::size_t at, int w) {
+  r[at] = static_cast<char>(w & 0xFF);
+  r[at + 1] = static_cast<char>(w >> 8);
+}
+
+void show(Form& form, const Bytes& record) {
+  const auto r = StatusRecord::decode(record);
+  ASSERT_TRUE(r.has_value());
+  dovu::ui::SessionView::showStatus(form, *r);
+}
+
+}  // namespace
+
+// ---- the live status view ------------------------------------------------------------------------
+
+TEST(SessionView, StatusRecordDrawsTheLiveView) {
+  dovu::test::app();
+  Form form;
+  Bytes r = statusRecord();
+  r[0] = static_cast<char>(0x01 | 0x04 | 0x20 | 0x80);  // IN1, IN3, OUT1, OUT3
+  r[1] = 0x3F;                                          // 63 events, OUT4 off, flag clear
+  r[4] = 7;
+  r[5] = 2;
+  setWord(r, 8, 256);  // T1 +12,5
+  setWord(r, 10, 0);   // T2 no reading
+  r[12] = static_cast<char>(0x40 | 0x20 | 0x08 | 0x03);  // T1 green, T2 red, EX ok, DC alarm, T3 blue
+  setWord(r, 13, 565);
+  setWord(r, 15, 251);
+  r[17] = 0x02;
+  show(form, r);
+
+  EXPECT_EQ(form.colour("PanelIN1"), kBrightGreen);
+  EXPECT_EQ(form.colour("PanelIN2"), kRed);
+  EXPECT_EQ(form.colour("PanelIN3"), kBrightGreen);
+  EXPECT_EQ(form.colour("PanelPK"), kRed);
+  EXPECT_EQ(form.colour("PanelOut2"), kBrightGreen);
+  EXPECT_EQ(form.colour("PanelOut3"), kRed);
+  EXPECT_EQ(form.colour("PanelOut4"), kBrightGreen);
+  EXPECT_EQ(form.colour("PanelFab"), kRed);
+  EXPECT_EQ(form.text("LabelZd"), QStringLiteral("Zd: 63"));
+  EXPECT_EQ(form.text("StatusBar"), QStringLiteral("Połączony z siecią GSM"));
+  EXPECT_EQ(form.state("BarRSSI").value, 15);
+  EXPECT_EQ(form.text("LabelSMS"), QStringLiteral("7 z"));
+  EXPECT_EQ(form.text("LabelVoice"), QStringLiteral("2 z"));
+  EXPECT_EQ(form.text("Udc"), QStringLiteral("12,5V"));
+  EXPECT_EQ(form.text("Uac"), QStringLiteral("23,0V"));
+  EXPECT_EQ(form.colour("Udc"), kRed);
+  EXPECT_EQ(form.colour("Uac"), kBrightGreen);
+  EXPECT_EQ(form.text("Temp1"), QStringLiteral("+12,5"));
+  EXPECT_EQ(form.colour("Temp1"), kBrightGreen);
+  EXPECT_EQ(form.text("Temp2"), QString());  // no reading, still coloured
+  EXPECT_EQ(form.colour("Temp2"), kRed);
+  EXPECT_EQ(form.text("Temp3"), QStringLiteral("+25,1"));
+  EXPECT_EQ(form.colour("Temp3"), kSkyBlue);
+  EXPECT_EQ(form.text("Wilg"), QStringLiteral("56,5%"));
+  EXPECT_EQ(form.colour("Wilg"), kRed);
+  EXPECT_TRUE(form.state("Icon_get").enabled);
+  EXPECT_TRUE(form.state("Icon_put").enabled);
+}
+
+TEST(SessionView, StatusRecordEdgeValues) {
+  dovu::test::app();
+  Form form;
+  struct Case {
+    int rssi, bar;
+  };
+  for (Case c : {Case{99, 0}, Case{21, 20}, Case{23, 20}, Case{22, 20}, Case{0, 0}}) {
+    Bytes r = statusRecord();
+    r[3] = static_cast<char>(c.rssi);
+    show(form, r);
+    EXPECT_EQ(form.state("BarRSSI").value, c.bar) << c.rssi;
+  }
+
+  Bytes r = statusRecord();
+  setWord(r, 15, 65000);
+  setWord(r, 13, 64000);
+  r[1] = static_cast<char>(0xC0);
+  show(form, r);
+  EXPECT_EQ(form.text("Temp3"), QString());
+  EXPECT_EQ(form.text("Wilg"), QStringLiteral("6400,0%"));
+  EXPECT_EQ(form.text("LabelZd"), QStringLiteral("Zd: 0"));
+  EXPECT_EQ(form.colour("PanelFab"), kBrightGreen);
+  EXPECT_EQ(form.colour("PanelOut4"), kRed);
+
+  setWord(r, 15, 65001);
+  setWord(r, 13, 64001);
+  r[2] = 100;
+  show(form, r);
+  EXPECT_EQ(form.text("Temp3"), QStringLiteral("-3223,3"));
+  EXPECT_EQ(form.text("Wilg"), QString());
+  EXPECT_EQ(form.text("StatusBar"), QStringLiteral("RESET modemu GSM"));
+  r[2] = 20;
+  show(form, r);
+  EXPECT_EQ(form.text("StatusBar"), QString());
+}

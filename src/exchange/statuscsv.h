@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QString>
 
-#include "exchange/status.h"
+#include "session/status.h"
 
 namespace dovu {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <deque>
 
-#include "exchange/status.h"
+#include "session/status.h"
 
 namespace dovu {
 

@@ -14,13 +14,7 @@ namespace dovu {
 
 Q_LOGGING_CATEGORY(lcSession, "dovu.session")
 
-namespace {
-const char* kLampNames[] = {"PanelIN1", "PanelIN2", "PanelIN3", "PanelIN4", "PanelIN5",
-                            "PanelPK",  "PanelOut2", "PanelOut3", "PanelOut4", "PanelFab"};
-const char* kReadoutNames[] = {"Temp1", "Temp2", "Temp3", "Wilg", "Udc", "Uac"};
-}  // namespace
-
-Session::Session(Form& form, Link& link, QObject* parent) : QObject(parent), form_(form), link_(link) {
+Session::Session(Link& link, QObject* parent) : QObject(parent), link_(link) {
   closeTimer_.setSingleShot(true);
   connect(&closeTimer_, &QTimer::timeout, this, [this] {
     if (!portOpen()) return;
@@ -33,6 +27,25 @@ Session::Session(Form& form, Link& link, QObject* parent) : QObject(parent), for
 }
 
 bool Session::portOpen() const { return link_.port() && link_.port()->isOpen(); }
+
+QString Session::versionOf(const Bytes& answer) {
+  // Byte 1 carries the version as '0' + ten times the major less one plus the minor.
+  if (answer.size() < 2) return {};
+  const int v = byteAt(answer, 1);
+  if (v < '0') return {};
+  const int d = v - '0';
+  return QStringLiteral("DOVU v %1.%2").arg(d / 10 + 1).arg(d % 10);
+}
+
+void Session::setFirmwareVersion(const QString& version) {
+  firmwareVersion_ = version;
+  emit firmwareVersionChanged(version);
+}
+
+void Session::takeStatus(const StatusRecord& record) {
+  status_ = record;
+  emit statusChanged(record);
+}
 
 Cause Session::portErrorCause(const SerialPortError& e) {
   qCWarning(lcSession, "%s", e.what());
@@ -132,16 +145,15 @@ Session::ConnectResult Session::connectAndLogin() {
 
   Request login;
   login.code = kCodeLogin;
-  login.payload = form_.text("Edit_haslo").toLatin1().toStdString();
+  login.payload = password_.toLatin1().toStdString();
   login.ticks = kSessionTicks;
   login.pauseAfterMs = 0;
   login.done = [this](Request::Outcome outcome) {
     // A missing answer has been reported by the link, which logged the window out.
     if (outcome != Request::Outcome::Answered) return emit loginFinished(ConnectResult::NoAnswer);
     const Bytes& answer = link_.rxPayload();
+    if (const QString v = versionOf(answer); !v.isEmpty()) setFirmwareVersion(v);
     if (!answer.empty() && byteAt(answer, 0) == kLoginAccepted) {
-      // Whatever was known belongs to the controller of an earlier login, maybe another one.
-      form_.setControllerKnown(false);
       showLoggedIn();
       return emit loginFinished(ConnectResult::LoggedIn);
     }
@@ -197,7 +209,8 @@ bool Session::changePassword(const QString& newPassword) {
   change.pauseAfterMs = 0;
   change.done = [this, newPassword](Request::Outcome outcome) {
     if (outcome != Request::Outcome::Answered) return emit passwordChangeFinished(false);
-    form_.setText("Edit_haslo", newPassword);
+    password_ = newPassword;
+    emit passwordChanged(newPassword);
     tell(MessageKind::Information, Problem{Cause::PasswordChanged}, false);
     showLoggedIn();
     emit passwordChangeFinished(true);
@@ -224,10 +237,8 @@ void Session::restartDevice() {
   link_.send(command(kCodeRestart, kRestartPayload));
   // The controller forgets the login while it boots; only the poll brings it back.
   showLoggedOut();
-  form_.setEnabled("Button_polacz", false);
-  form_.setVisible("StatusBar", true);
-  form_.setText("StatusBar", QString::fromUtf8(kRestartingText));
   restartPolls_ = 0;
+  emit restartingShown();
 }
 
 void Session::restartStep() {
@@ -245,19 +256,15 @@ void Session::restartStep() {
   // boots, so it shows no box.
   Request login;
   login.code = kCodeLogin;
-  login.payload = form_.text("Edit_haslo").toLatin1().toStdString();
+  login.payload = password_.toLatin1().toStdString();
   login.ticks = kSessionTicks;
   login.showNoAnswer = false;
   login.done = [this](Request::Outcome outcome) {
     if (!restarting()) return;  // disconnected, or logged in by the user, meanwhile
-    if (outcome != Request::Outcome::Answered) {
-      form_.setEnabled("Button_polacz", false);
-      form_.setVisible("StatusBar", true);
-      form_.setText("StatusBar", QString::fromUtf8(kRestartingText));
-      return;
-    }
+    if (outcome != Request::Outcome::Answered) return emit restartingShown();
     endRestart();
     const Bytes& answer = link_.rxPayload();
+    if (const QString v = versionOf(answer); !v.isEmpty()) setFirmwareVersion(v);
     if (!answer.empty() && byteAt(answer, 0) == kLoginAccepted) showLoggedIn();
     else showLoggedOut();
   };
@@ -283,19 +290,15 @@ void Session::poll() {
 
 void Session::showConnected() {
   link_.sessionChanged();
-  form_.setText("Edit_status", QStringLiteral("POŁĄCZONY"));
-  form_.setColour("Edit_status", kBrightGreen);
-  form_.setEnabled("Button_rozlacz", true);
-  form_.setEnabled("ButtonFirmware", true);
+  connected_ = true;
+  emit connectedChanged(true);
 }
 
 void Session::showDisconnected() {
   link_.sessionChanged();
   endRestart();
-  form_.setText("Edit_status", QStringLiteral("ROZŁĄCZONY"));
-  form_.setColour("Edit_status", kRed);
-  form_.setEnabled("Button_rozlacz", false);
-  form_.setEnabled("ButtonFirmware", false);
+  connected_ = false;
+  emit connectedChanged(false);
 }
 
 void Session::showLoggedIn() {
@@ -303,49 +306,28 @@ void Session::showLoggedIn() {
   endRestart();
   link_.setPollTicks(0);
   loggedIn_ = true;
-  form_.setText("Edit_logon", QStringLiteral("ZALOGOWANY"));
-  form_.setColour("Edit_logon", kBrightGreen);
-  form_.setEnabled("Edit_haslo", false);
-  for (const char* n : {"Button_zmiana_hasla", "ButtonRestart", "ButtonResetlimit", "Pobierz1", "Zapisz1"})
-    form_.setEnabled(n, true);
+  emit loggedInChanged(true);
   liveOn();
-  form_.setEnabled("Button_polacz", false);
 }
 
 void Session::showLoggedOut() {
   link_.sessionChanged();
   liveDisplay_ = false;
-  form_.setText("Edit_logon", QStringLiteral("WYLOGOWANY"));
-  form_.setColour("Edit_logon", kRed);
   loggedIn_ = false;
-  form_.setEnabled("Edit_haslo", true);
-  form_.setEnabled("Button_zmiana_hasla", false);
-  form_.setEnabled("ButtonRestart", false);
-  form_.setEnabled("Button_polacz", true);
-  for (const char* n : {"ButtonResetlimit", "Icon_get", "Icon_put", "Pobierz1", "Zapisz1"})
-    form_.setEnabled(n, false);
-  form_.setVisible("Panel_bar", false);
+  status_.reset();
+  emit loggedInChanged(false);
   liveOff();
-  form_.setText("TextWersja", QStringLiteral("DOVU v ..."));
-  form_.setTextColour("TextWersja", kGrey);
-  form_.setValue("BarRSSI", 0);
+  setFirmwareVersion(QString());
 }
 
 void Session::liveOn() {
   liveDisplay_ = true;
-  form_.setVisible("StatusBar", true);
-  form_.setText("StatusBar", QString());
-  form_.setText("LabelSMS", QString());
-  form_.setText("LabelVoice", QString());
+  emit liveDisplayChanged(true);
 }
 
 void Session::liveOff() {
   liveDisplay_ = false;
-  form_.setVisible("StatusBar", false);
-  for (const char* n : kLampNames) form_.setColour(n, kFaceColour);
-  form_.setText("LabelSMS", QString());
-  form_.setText("LabelVoice", QString());
-  for (const char* n : kReadoutNames) form_.setColour(n, kGrey);
+  emit liveDisplayChanged(false);
 }
 
 void Session::closePortDelayed() {

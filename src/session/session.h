@@ -1,28 +1,46 @@
 #pragma once
 // The login session over the link: connect and log in, log out and disconnect, the once-a-second
-// status poll, the password change, the one-shot restart and counter reset, and the window states
-// they switch between (Disconnected, Connected, Logged in).
+// status poll, the password change, the one-shot restart and counter reset.  Its state (connected,
+// logged in, the live display, the password, the firmware version, the last status record) is a
+// set of values with a signal each; the window draws them.
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <optional>
 
+#include "session/status.h"
 #include "link/commands.h"
 #include "link/link.h"
-#include "model/form.h"
 
 namespace dovu {
 
 class Session : public QObject {
   Q_OBJECT
  public:
-  Session(Form& form, Link& link, QObject* parent = nullptr);
+  explicit Session(Link& link, QObject* parent = nullptr);
 
-  Form& form() { return form_; }
   Link& link() { return link_; }
 
+  // Whether a session is under way on an open port (POŁĄCZONY), and logged in (ZALOGOWANY).
+  bool connected() const { return connected_; }
   bool loggedIn() const { return loggedIn_; }
   bool liveDisplay() const { return liveDisplay_; }
   bool portOpen() const;
+
+  // The password every login sends (the window hands over what its password field holds before
+  // POŁĄCZ); a successful change replaces it.
+  const QString& password() const { return password_; }
+  void setPassword(const QString& password) { password_ = password; }
+  // The firmware version the controller gave with its login answer ("DOVU v 1.0"); empty while
+  // logged out or when the answer carried none.
+  const QString& firmwareVersion() const { return firmwareVersion_; }
+  // The last whole status record since the login; nullopt before the first and after a logout.
+  const std::optional<StatusRecord>& status() const { return status_; }
+  // A status record came in (the dispatcher's status listener).
+  void takeStatus(const StatusRecord& record);
+  // The version byte of a login answer as the window shows it ("DOVU v 1.0"); empty when the
+  // answer carries none.
+  static QString versionOf(const Bytes& loginAnswer);
 
   enum class ConnectResult { PortUnavailable, NoAnswer, Refused, LoggedIn, Started };
   // POŁĄCZ: opens the port unless it is open, raises DTR and RTS and sends the login with
@@ -78,6 +96,17 @@ class Session : public QObject {
   static Problem portProblem(const SerialPortError& e, const QString& port);
 
  signals:
+  // Each is emitted whenever the session states the value (also when it is unchanged), so that
+  // the window redraws what goes with it.
+  void connectedChanged(bool connected);
+  void loggedInChanged(bool loggedIn);
+  void liveDisplayChanged(bool on);
+  // The restart the user asked for is under way: the controller boots, POŁĄCZ waits.
+  void restartingShown();
+  void passwordChanged(const QString& password);
+  void firmwareVersionChanged(const QString& version);
+  void statusChanged(const dovu::StatusRecord& record);
+
   void loginFinished(dovu::Session::ConnectResult result);
   void logoutFinished();
   // The port was closed (after a logout, a close or a lost device).
@@ -96,8 +125,13 @@ class Session : public QObject {
   void onDeviceLost(const QString& reason);
   void tell(MessageKind kind, const Problem& problem, bool beep) { emit notice(Notice{kind, problem, beep}); }
 
-  Form& form_;
+  void setFirmwareVersion(const QString& version);
+
   Link& link_;
+  QString password_;
+  QString firmwareVersion_;
+  std::optional<StatusRecord> status_;
+  bool connected_ = false;
   bool loggedIn_ = false;
   bool liveDisplay_ = false;
   int restartPolls_ = -1;  // seconds since the restart the user asked for; -1: none under way
@@ -106,7 +140,5 @@ class Session : public QObject {
 
 // How long the port stays open after the session ended, for the pending notifications.
 constexpr int kClosePortDelayMs = 1000;
-
-inline const char* kRestartingText = "Sterownik uruchamia się ponownie…";
 
 }  // namespace dovu

@@ -1,4 +1,4 @@
-#include "exchange/status.h"
+#include "session/status.h"
 
 #include <algorithm>
 
