@@ -7,6 +7,7 @@
 
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
+#include "support/formfiles.h"
 #include "support/formsnapshot.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -43,7 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if ((dovu::byteAt(x, 0) & mask) != dovu::byteAt(y, 0)) std::abort();
     } else if (items[i].form == dovu::ConfigItemForm::Choice) {
       // An index beyond the list loads as no selection, which is saved as 255.
-      const int count = dovu::Form::def(dovu::Form::idOf(items[i].field)).itemCount;
+      const dovu::ConfigField* field = dovu::configFieldNamed(QString::fromLatin1(items[i].field));
+      if (!field) std::abort();
+      const int count = field->limit;
       const int expected = dovu::byteAt(x, 0) < count ? dovu::byteAt(x, 0) : 255;
       if (dovu::byteAt(y, 0) != expected) std::abort();
     } else if (x != y) {

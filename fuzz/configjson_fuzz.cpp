@@ -8,6 +8,7 @@
 
 #include "storage/configfile.h"
 #include "storage/configjson.h"
+#include "support/formfiles.h"
 #include "support/formsnapshot.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

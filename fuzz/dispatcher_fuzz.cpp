@@ -8,11 +8,12 @@
 #include <optional>
 
 #include "exchange/dispatcher.h"
-#include "exchange/status.h"
+#include "session/status.h"
 #include "link/link.h"
 #include "model/params.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
+#include "support/formfiles.h"
 #include "support/formsnapshot.h"
 
 namespace {

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <map>
+#include <set>
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +21,8 @@
 #include "model/matrix.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
+#include "storage/fieldnames.h"
+#include "support/formfiles.h"
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "wording.h"
@@ -81,25 +85,28 @@ std::string firstDifference(const Snapshot& a, const Snapshot& b) {
   return "";
 }
 
+// The window's field that shows an item's field.
+const char* win(const char* field) { return configFieldNamed(QString::fromLatin1(field))->key; }
+
 // Gives every item of the file a distinctive value that differs from the defaults.
 void fillDistinct(Form& f) {
   for (const ConfigItem& it : configItems()) {
     switch (it.form) {
       case ConfigItemForm::Text: {
-        const FieldDef& d = Form::def(Form::idOf(it.field));
+        const FieldDef& d = Form::def(Form::idOf(win(it.field)));
         QString t;
         if (d.kind == FieldKind::Digits) t = QString::number(1000 + it.number * 7);
         else if (d.kind == FieldKind::PhoneDigits) t = QStringLiteral("+4860%1").arg(it.number * 13);
         else t = QStringLiteral("Źż%1ą").arg(it.number);
         if (d.maxLength > 0) t = t.left(d.maxLength);
-        f.setText(it.field, t);
+        f.setText(win(it.field), t);
         break;
       }
       case ConfigItemForm::Number:
-        f.setText(it.field, QString::number(it.number));
+        f.setText(win(it.field), QString::number(it.number));
         break;
       case ConfigItemForm::Choice:
-        f.setIndex(it.field, it.number % 9);
+        f.setIndex(win(it.field), it.number % 9);
         break;
       case ConfigItemForm::Sensor:
         f.setSensor(it.sensor, static_cast<std::uint8_t>(200 + it.number - 64));
@@ -135,19 +142,19 @@ TEST_F(ConfigFileTest, EmptyFileLoadsAsEmptyConfiguration) {
 
   for (const ConfigItem& it : configItems()) {
     if (it.form == ConfigItemForm::Text) {
-      EXPECT_EQ(form.text(it.field), QString()) << it.field;
+      EXPECT_EQ(form.text(win(it.field)), QString()) << it.field;
     }
     if (it.form == ConfigItemForm::Number) {
-      EXPECT_EQ(form.text(it.field), QStringLiteral("0")) << it.field;
+      EXPECT_EQ(form.text(win(it.field)), QStringLiteral("0")) << it.field;
     }
     if (it.form == ConfigItemForm::Choice) {
-      EXPECT_EQ(form.index(it.field), 0) << it.field;
-      EXPECT_EQ(form.text(it.field), QStringLiteral("Brak")) << it.field;
+      EXPECT_EQ(form.index(win(it.field)), 0) << it.field;
+      EXPECT_EQ(form.text(win(it.field)), QStringLiteral("Brak")) << it.field;
     }
     if (it.form == ConfigItemForm::Flags) {
       for (const char* box : it.bits) {
         if (box) {
-          EXPECT_FALSE(form.checked(box)) << box;
+          EXPECT_FALSE(form.checked(win(box))) << box;
         }
       }
     }
@@ -166,6 +173,43 @@ TEST_F(ConfigFileTest, EmptyFileLoadsAsEmptyConfiguration) {
   const auto saved = buildConfigFile(form, &why);
   ASSERT_TRUE(saved) << why.toStdString();
   EXPECT_EQ(*saved, file);
+}
+
+// The file names the fields by their stable names, every field but the matrix cells (the matrix
+// item carries those) exactly once; the format-1 names stay the ones files were written with.
+TEST_F(ConfigFileTest, ItemsNameEveryFieldOnceAndTheOldNamesStay) {
+  std::map<QString, int> seen;
+  for (const ConfigItem& it : configItems()) {
+    std::vector<const char*> named{it.field};
+    if (it.form == ConfigItemForm::Flags) named.assign(it.bits.begin(), it.bits.end());
+    for (const char* name : named) {
+      if (!name) continue;
+      const ConfigField* f = configFieldNamed(QString::fromLatin1(name));
+      ASSERT_NE(f, nullptr) << it.number << " " << name;
+      EXPECT_EQ(f->name, QString::fromLatin1(name)) << "item " << it.number << " names a field by its stable name";
+      ++seen[f->name];
+    }
+  }
+  std::set<QString> oldNames;
+  for (const ConfigField& f : configFields()) {
+    if (!f.name.startsWith(QLatin1String("matrix."))) {
+      EXPECT_EQ(seen[f.name], 1) << f.name.toStdString();
+    }
+    const QString old = QString::fromLatin1(formatOneName(f));
+    EXPECT_TRUE(oldNames.insert(old).second) << old.toStdString() << " twice";
+    EXPECT_EQ(fieldOfFormatOneName(old), &f) << old.toStdString();
+    EXPECT_EQ(fieldCalled(old), &f);
+    EXPECT_EQ(fieldCalled(f.name), &f);
+  }
+  for (const auto& [old, stable] : {std::pair{"Edit_Tel1", "telephones[0]"}, {"ComboOut4", "outputs[3].drivenBy"},
+                                    {"ACsend", "statusQuery.reply.ex"}, {"Edit_ACnap", "ex.threshold"},
+                                    {"EditWopu", "sensors.humidity.delay"}, {"BoxACT3", "matrix.sms.ex[2]"},
+                                    {"BoxWS8", "matrix.voice.humidity[7]"}, {"Edit_haslo", "password"}}) {
+    const ConfigField* f = fieldOfFormatOneName(QString::fromLatin1(old));
+    ASSERT_NE(f, nullptr) << old;
+    EXPECT_EQ(f->name, QString::fromLatin1(stable)) << old;
+  }
+  EXPECT_EQ(fieldOfFormatOneName(QStringLiteral("telephones[0]")), nullptr);
 }
 
 TEST_F(ConfigFileTest, ItemLayoutAndFlagBits) {
@@ -248,7 +292,7 @@ TEST_F(ConfigFileTest, SaveAndLoadRestoreEveryField) {
   }
   for (const ConfigItem& it : configItems()) {
     if (it.field) {
-      EXPECT_EQ(loaded.text(it.field), original.text(it.field)) << it.field;
+      EXPECT_EQ(loaded.text(win(it.field)), original.text(win(it.field))) << it.field;
     }
   }
   for (const char* cell : matrixCellsInImageOrder()) {

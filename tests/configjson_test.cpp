@@ -9,6 +9,7 @@
 #include "model/form.h"
 #include "model/matrix.h"
 #include "storage/configfile.h"
+#include "support/formfiles.h"
 #include "storage/configjson.h"
 #include "support/formsnapshot.h"
 #include "support/jsonpath.h"

@@ -245,4 +245,16 @@ void showConfiguration(Form& form, const Configuration& c) {
   form.showAllSensors();
 }
 
+QString firmwareShown(const Form& form) {
+  // The label holds its placeholder "DOVU v ..." until a status record gives the version.
+  const QString shown = form.state("TextWersja").text;
+  return shown == QString::fromUtf8(Form::def(Form::idOf("TextWersja")).defaultText) ? QString() : shown;
+}
+
+Configuration shownConfiguration(const Form& form) {
+  Configuration c = configurationOf(form);
+  c.firmware = firmwareShown(form);
+  return c;
+}
+
 }  // namespace dovu

@@ -10,6 +10,7 @@
 #include <array>
 
 #include "model/configuration.h"
+#include "model/form.h"
 #include "model/layout.h"
 #include "model/sensors.h"
 
@@ -188,12 +189,6 @@ QString options(const Values& form, bool showSecrets) {
 
 }  // namespace
 
-QString firmwareVersion(const Form& form) {
-  const QString shown = form.text("TextWersja");
-  const QString initial = QString::fromUtf8(Form::def(Form::idOf("TextWersja")).defaultText);
-  return shown == initial ? QString() : shown;
-}
-
 QString sheetHtml(const Configuration& c, const SheetOptions& o) {
   const Values form{c};
   QString h = QStringLiteral(
@@ -240,19 +235,5 @@ QByteArray sheetPdf(const Configuration& c, const SheetOptions& options) {
   buffer.close();
   return out;
 }
-
-Configuration shownConfiguration(const Form& form) {
-  Configuration c = configurationOf(form);
-  c.firmware = firmwareVersion(form);
-  return c;
-}
-
-QString sheetHtml(const Form& form, const SheetOptions& options) { return sheetHtml(shownConfiguration(form), options); }
-
-std::unique_ptr<QTextDocument> sheetDocument(const Form& form, const SheetOptions& options) {
-  return sheetDocument(shownConfiguration(form), options);
-}
-
-QByteArray sheetPdf(const Form& form, const SheetOptions& options) { return sheetPdf(shownConfiguration(form), options); }
 
 }  // namespace dovu::report

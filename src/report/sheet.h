@@ -9,7 +9,6 @@
 #include <memory>
 
 #include "model/configuration.h"
-#include "model/form.h"
 
 class QTextDocument;
 
@@ -26,9 +25,6 @@ struct SheetOptions {
 // What a masked secret prints as.
 inline constexpr const char* kMasked = "••••";
 
-// The controller's firmware version as the window shows it after a login; empty while unknown.
-QString firmwareVersion(const Form& form);
-
 // The sheet as HTML (UTF-8 characters, escaped texts).
 QString sheetHtml(const Configuration& c, const SheetOptions& options);
 
@@ -38,10 +34,5 @@ std::unique_ptr<QTextDocument> sheetDocument(const Configuration& c, const Sheet
 // The sheet as a PDF file in memory; empty on failure.
 QByteArray sheetPdf(const Configuration& c, const SheetOptions& options);
 
-// The same for the form's configuration, with the firmware version the form shows.
-Configuration shownConfiguration(const Form& form);
-QString sheetHtml(const Form& form, const SheetOptions& options);
-std::unique_ptr<QTextDocument> sheetDocument(const Form& form, const SheetOptions& options);
-QByteArray sheetPdf(const Form& form, const SheetOptions& options);
 
 }  // namespace dovu::report

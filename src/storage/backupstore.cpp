@@ -158,7 +158,6 @@ QString backupSummary(const Configuration& c) {
   return oneLine(c.inputs[0].alarmText + QStringLiteral(" | ") + c.telephones[0]);
 }
 
-QString backupSummary(const Form& form) { return backupSummary(configurationOf(form)); }
 
 QString BackupStore::defaultFolder() {
   // The window's own data folder, also when the tool (another application name) asks.
@@ -304,13 +303,6 @@ QString BackupStore::contentOf(const BackupEntry& entry) const {
   // A backup whose file is gone holds nothing that its removal could lose.
   if (!file.open(QIODevice::ReadOnly)) return QString();
   return contentKey(file.readAll());
-}
-
-std::optional<BackupEntry> BackupStore::add(const Form& form, BackupReason reason, const QString& port,
-                                            QString* error, const QDateTime& when, const QString& firmware) {
-  Configuration c = configurationOf(form);
-  c.firmware = firmwareShown(form);
-  return add(c, reason, port, error, when, firmware);
 }
 
 std::optional<BackupEntry> BackupStore::add(const Configuration& c, BackupReason reason, const QString& port,

@@ -22,7 +22,6 @@
 #include "base/bytes.h"
 #include "base/cause.h"
 #include "model/configuration.h"
-#include "model/form.h"
 
 class QLockFile;
 
@@ -49,7 +48,6 @@ struct BackupEntry {
 // The summary line of a configuration: "<first input's text> | <telephone 1>", control
 // characters as spaces.
 QString backupSummary(const Configuration& c);
-QString backupSummary(const Form& form);
 
 class BackupStore {
  public:
@@ -97,9 +95,6 @@ class BackupStore {
   // index is unreadable, the limit is malformed, the lock stays taken) nothing of the history has
   // changed and *error says why: the write that asked for the backup must not start.
   std::optional<BackupEntry> add(const Configuration& c, BackupReason reason, const QString& port, QString* error,
-                                 const QDateTime& when = QDateTime::currentDateTime(), const QString& firmware = {});
-  // The same for the form's configuration; the firmware version, unless given, as the form shows it.
-  std::optional<BackupEntry> add(const Form& form, BackupReason reason, const QString& port, QString* error,
                                  const QDateTime& when = QDateTime::currentDateTime(), const QString& firmware = {});
 
  private:

@@ -5,6 +5,7 @@
 #include "model/matrix.h"
 #include "model/params.h"
 #include "storage/configjson.h"
+#include "storage/fieldnames.h"
 
 namespace dovu {
 
@@ -52,20 +53,23 @@ std::vector<FieldDifference> diffConfigs(const ConfigValues& a, const ConfigValu
           const char* box = it.bits[static_cast<std::size_t>(bit)];
           const bool bx = (byteAt(x, 0) >> bit) & 1, by = (byteAt(y, 0) >> bit) & 1;
           if (box && bx != by) {
-            const QString name = QString::fromLatin1(box);
+            const QString name = formatOneName(QString::fromLatin1(box));
             out.push_back({name, name, captionOf(box, it.description), onOff(bx), onOff(by)});
           }
         }
         break;
-      case F::Sensor:
-        out.push_back({QStringLiteral("SensorSettings.") + QString::fromLatin1(it.field).mid(5),
-                       QString::fromLatin1(it.field), configCaption(it.field, it.description, words),
+      case F::Sensor: {
+        const QString name = formatOneName(QString::fromLatin1(it.field));
+        out.push_back({QStringLiteral("SensorSettings.") + name.mid(5), name, configCaption(it.field, it.description, words),
                        configValueText(it, x, quote, words), configValueText(it, y, quote, words)});
         break;
-      default:
-        out.push_back({QString::fromLatin1(it.field), QString::fromLatin1(it.field), captionOf(it.field, it.description),
-                       configValueText(it, x, quote, words), configValueText(it, y, quote, words)});
+      }
+      default: {
+        const QString name = formatOneName(QString::fromLatin1(it.field));
+        out.push_back({name, name, captionOf(it.field, it.description), configValueText(it, x, quote, words),
+                       configValueText(it, y, quote, words)});
         break;
+      }
     }
   }
   return out;

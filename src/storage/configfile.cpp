@@ -5,6 +5,7 @@
 #include "storage/checkedfile.h"
 #include "model/matrix.h"
 #include "model/params.h"
+#include "storage/fieldnames.h"
 
 namespace dovu {
 namespace {
@@ -26,96 +27,98 @@ std::vector<ConfigItem> makeItems() {
   auto flags = [&](const char* description, std::array<const char*, 8> bits) {
     add(F::Flags, nullptr, description)->bits = bits;
   };
-  auto sensor = [&](B b, const char* description) {
-    ConfigItem* it = add(F::Sensor, sensorTable()[static_cast<std::size_t>(b)].field, description);
+  auto sensor = [&](B b, const char* field, const char* description) {
+    ConfigItem* it = add(F::Sensor, field, description);
     it->sensor = b;
   };
 
   add(F::Magic, nullptr, "magic");
-  add(F::Text, "Edit_haslo", "access password");
-  add(F::Text, "Edit_pin", "SIM PIN");
-  add(F::Text, "Edit_operator", "SMS centre number");
-  add(F::Text, "Edit_Tel1", "telephone 1");
-  add(F::Text, "Edit_Tel2", "telephone 2");
-  add(F::Text, "Edit_Tel3", "telephone 3");
-  add(F::Text, "Edit_Tel4", "telephone 4");
-  add(F::Text, "Edit_IN1N", "input 1 switched off text");
-  add(F::Text, "Edit_IN2N", "input 2 switched off text");
-  add(F::Text, "Edit_IN3N", "input 3 switched off text");
-  add(F::Text, "Edit_IN4N", "input 4 switched off text");
-  add(F::Text, "Edit_IN5N", "input 5 switched off text");
-  add(F::Text, "Edit_IN1A", "input 1 switched on text");
-  add(F::Text, "Edit_IN2A", "input 2 switched on text");
-  add(F::Text, "Edit_IN3A", "input 3 switched on text");
-  add(F::Text, "Edit_IN4A", "input 4 switched on text");
-  add(F::Text, "Edit_IN5A", "input 5 switched on text");
-  add(F::Text, "Edit_Out1zal", "output 1 switch-on word");
-  add(F::Text, "Edit_Out2zal", "output 2 switch-on word");
-  add(F::Text, "Edit_OUT3Zal", "output 3 switch-on word");
-  add(F::Text, "Edit_OUT4Zal", "output 4 switch-on word");
-  add(F::Text, "Edit_Out1wyl", "output 1 switch-off word");
-  add(F::Text, "Edit_Out2wyl", "output 2 switch-off word");
-  add(F::Text, "Edit_Out3Wyl", "output 3 switch-off word");
-  add(F::Text, "Edit_Out4Wyl", "output 4 switch-off word");
+  add(F::Text, "password", "access password");
+  add(F::Text, "pin", "SIM PIN");
+  add(F::Text, "smsCentre", "SMS centre number");
+  add(F::Text, "telephones[0]", "telephone 1");
+  add(F::Text, "telephones[1]", "telephone 2");
+  add(F::Text, "telephones[2]", "telephone 3");
+  add(F::Text, "telephones[3]", "telephone 4");
+  add(F::Text, "inputs[0].normalText", "input 1 switched off text");
+  add(F::Text, "inputs[1].normalText", "input 2 switched off text");
+  add(F::Text, "inputs[2].normalText", "input 3 switched off text");
+  add(F::Text, "inputs[3].normalText", "input 4 switched off text");
+  add(F::Text, "inputs[4].normalText", "input 5 switched off text");
+  add(F::Text, "inputs[0].alarmText", "input 1 switched on text");
+  add(F::Text, "inputs[1].alarmText", "input 2 switched on text");
+  add(F::Text, "inputs[2].alarmText", "input 3 switched on text");
+  add(F::Text, "inputs[3].alarmText", "input 4 switched on text");
+  add(F::Text, "inputs[4].alarmText", "input 5 switched on text");
+  add(F::Text, "outputs[0].onWord", "output 1 switch-on word");
+  add(F::Text, "outputs[1].onWord", "output 2 switch-on word");
+  add(F::Text, "outputs[2].onWord", "output 3 switch-on word");
+  add(F::Text, "outputs[3].onWord", "output 4 switch-on word");
+  add(F::Text, "outputs[0].offWord", "output 1 switch-off word");
+  add(F::Text, "outputs[1].offWord", "output 2 switch-off word");
+  add(F::Text, "outputs[2].offWord", "output 3 switch-off word");
+  add(F::Text, "outputs[3].offWord", "output 4 switch-off word");
   add(F::Matrix, nullptr, "notification matrix");
-  add(F::Number, "Out1Czas", "output 1 monostable time");
-  add(F::Number, "Out2Czas", "output 2 monostable time");
-  add(F::Number, "Out3Czas", "output 3 monostable time");
-  add(F::Number, "Out4Czas", "output 4 monostable time");
-  add(F::Number, "Edit_LimitSMS", "daily SMS limit");
-  add(F::Number, "Edit_LimitVoice", "daily voice call limit");
-  add(F::Number, "IleTest", "automatic test period, hours");
-  flags("output flags 1", {"BoxPotw", "BoxOut3Mono", "BoxOut2Mono", "BoxOut1Mono", "BoxOut3NC",
-                           "BoxOut2NC", "BoxOut1NC", nullptr});
-  flags("output flags 2", {"BoxAutoTest", "BoxOut4Mono", "BoxOut4NC", "BoxWyslijStan", nullptr,
-                           nullptr, nullptr, nullptr});
-  add(F::Choice, "ComboOut1", "threshold driving output 1");
-  add(F::Choice, "ComboOut2", "threshold driving output 2");
-  add(F::Choice, "ComboOut3", "threshold driving output 3");
-  add(F::Choice, "ComboOut4", "threshold driving output 4");
-  flags("status reply selection", {"T1send", "T2send", "ACsend", "DCsend", "T3send", "Wilgsend",
-                                   "IOsend", nullptr});
-  add(F::Text, "EditPotw", "confirmation SMS text");
-  add(F::Text, "EditAutotest", "automatic test SMS text");
-  add(F::Text, "Edit_ACa", "EX supply present text");
-  add(F::Text, "Edit_ACn", "EX supply missing text");
-  add(F::Text, "Edit_DCa", "DC supply high text");
-  add(F::Text, "Edit_DCn", "DC supply low text");
-  add(F::Text, "Edit_T1a", "T1 high text");
-  add(F::Text, "Edit_T1ok", "T1 normal text");
-  add(F::Text, "Edit_T1n", "T1 low text");
-  add(F::Text, "Edit_T2a", "T2 high text");
-  add(F::Text, "Edit_T2ok", "T2 normal text");
-  add(F::Text, "Edit_T2n", "T2 low text");
-  add(F::Text, "Edit_T3a", "T3 high text");
-  add(F::Text, "Edit_T3ok", "T3 normal text");
-  add(F::Text, "Edit_T3n", "T3 low text");
-  add(F::Text, "Edit_Wa", "humidity high text");
-  add(F::Text, "Edit_Wok", "humidity normal text");
-  add(F::Text, "Edit_Wn", "humidity low text");
-  add(F::Text, "Edit_Tel5", "telephone 5");
-  add(F::Text, "Edit_Tel6", "telephone 6");
-  add(F::Text, "Edit_Tel7", "telephone 7");
-  add(F::Text, "Edit_Tel8", "telephone 8");
-  add(F::Text, "JakiStan", "status query text");
-  sensor(B::T1Korekta, "T1 correction");
-  sensor(B::T2Korekta, "T2 correction");
-  sensor(B::T3Korekta, "T3 correction");
-  sensor(B::T1Min, "T1 lower threshold");
-  sensor(B::T2Min, "T2 lower threshold");
-  sensor(B::T3Min, "T3 lower threshold");
-  sensor(B::WMin, "humidity lower threshold");
-  sensor(B::T1Max, "T1 upper threshold");
-  sensor(B::T2Max, "T2 upper threshold");
-  sensor(B::T3Max, "T3 upper threshold");
-  sensor(B::WMax, "humidity upper threshold");
-  sensor(B::ACnap, "EX supply voltage threshold");
-  sensor(B::DCnap, "DC supply voltage threshold");
-  flags("mode flags", {"BoxOut1sygn", "BoxCA", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr});
-  add(F::Number, "EditT1opu", "T1 alarm delay, minutes");
-  add(F::Number, "EditT2opu", "T2 alarm delay, minutes");
-  add(F::Number, "EditT3opu", "T3 alarm delay, minutes");
-  add(F::Number, "EditWopu", "humidity alarm delay, minutes");
+  add(F::Number, "outputs[0].time", "output 1 monostable time");
+  add(F::Number, "outputs[1].time", "output 2 monostable time");
+  add(F::Number, "outputs[2].time", "output 3 monostable time");
+  add(F::Number, "outputs[3].time", "output 4 monostable time");
+  add(F::Number, "limits.sms", "daily SMS limit");
+  add(F::Number, "limits.voice", "daily voice call limit");
+  add(F::Number, "autoTest.hours", "automatic test period, hours");
+  flags("output flags 1", {"confirmation.enabled", "outputs[2].monostable", "outputs[1].monostable",
+                           "outputs[0].monostable", "outputs[2].normallyClosed", "outputs[1].normallyClosed",
+                           "outputs[0].normallyClosed", nullptr});
+  flags("output flags 2", {"autoTest.enabled", "outputs[3].monostable", "outputs[3].normallyClosed",
+                           "sendStateAtStart", nullptr, nullptr, nullptr, nullptr});
+  add(F::Choice, "outputs[0].drivenBy", "threshold driving output 1");
+  add(F::Choice, "outputs[1].drivenBy", "threshold driving output 2");
+  add(F::Choice, "outputs[2].drivenBy", "threshold driving output 3");
+  add(F::Choice, "outputs[3].drivenBy", "threshold driving output 4");
+  flags("status reply selection", {"statusQuery.reply.t1", "statusQuery.reply.t2", "statusQuery.reply.ex",
+                                   "statusQuery.reply.dc", "statusQuery.reply.t3", "statusQuery.reply.humidity",
+                                   "statusQuery.reply.io", nullptr});
+  add(F::Text, "confirmation.text", "confirmation SMS text");
+  add(F::Text, "autoTest.text", "automatic test SMS text");
+  add(F::Text, "ex.alarmText", "EX supply present text");
+  add(F::Text, "ex.normalText", "EX supply missing text");
+  add(F::Text, "dc.alarmText", "DC supply high text");
+  add(F::Text, "dc.normalText", "DC supply low text");
+  add(F::Text, "sensors.t1.highText", "T1 high text");
+  add(F::Text, "sensors.t1.normalText", "T1 normal text");
+  add(F::Text, "sensors.t1.lowText", "T1 low text");
+  add(F::Text, "sensors.t2.highText", "T2 high text");
+  add(F::Text, "sensors.t2.normalText", "T2 normal text");
+  add(F::Text, "sensors.t2.lowText", "T2 low text");
+  add(F::Text, "sensors.t3.highText", "T3 high text");
+  add(F::Text, "sensors.t3.normalText", "T3 normal text");
+  add(F::Text, "sensors.t3.lowText", "T3 low text");
+  add(F::Text, "sensors.humidity.highText", "humidity high text");
+  add(F::Text, "sensors.humidity.normalText", "humidity normal text");
+  add(F::Text, "sensors.humidity.lowText", "humidity low text");
+  add(F::Text, "telephones[4]", "telephone 5");
+  add(F::Text, "telephones[5]", "telephone 6");
+  add(F::Text, "telephones[6]", "telephone 7");
+  add(F::Text, "telephones[7]", "telephone 8");
+  add(F::Text, "statusQuery.text", "status query text");
+  sensor(B::T1Korekta, "sensors.t1.correction", "T1 correction");
+  sensor(B::T2Korekta, "sensors.t2.correction", "T2 correction");
+  sensor(B::T3Korekta, "sensors.t3.correction", "T3 correction");
+  sensor(B::T1Min, "sensors.t1.min", "T1 lower threshold");
+  sensor(B::T2Min, "sensors.t2.min", "T2 lower threshold");
+  sensor(B::T3Min, "sensors.t3.min", "T3 lower threshold");
+  sensor(B::WMin, "sensors.humidity.min", "humidity lower threshold");
+  sensor(B::T1Max, "sensors.t1.max", "T1 upper threshold");
+  sensor(B::T2Max, "sensors.t2.max", "T2 upper threshold");
+  sensor(B::T3Max, "sensors.t3.max", "T3 upper threshold");
+  sensor(B::WMax, "sensors.humidity.max", "humidity upper threshold");
+  sensor(B::ACnap, "ex.threshold", "EX supply voltage threshold");
+  sensor(B::DCnap, "dc.threshold", "DC supply voltage threshold");
+  flags("mode flags", {"out1Siren", "miniCa", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr});
+  add(F::Number, "sensors.t1.delay", "T1 alarm delay, minutes");
+  add(F::Number, "sensors.t2.delay", "T2 alarm delay, minutes");
+  add(F::Number, "sensors.t3.delay", "T3 alarm delay, minutes");
+  add(F::Number, "sensors.humidity.delay", "humidity alarm delay, minutes");
   add(F::Checksum, nullptr, "check byte");
   return v;
 }
@@ -128,9 +131,12 @@ constexpr int kNoChoiceByte = 255;
 
 Bytes oneByte(int v) { return Bytes(1, static_cast<char>(static_cast<std::uint8_t>(v))); }
 
-QString itemName(const ConfigItem& it) {
-  return QStringLiteral("pozycja %1 (%2)").arg(it.number).arg(QString::fromUtf8(it.field ? it.field : it.description));
+// An item's field as messages name it: by its format-1 name, else its description.
+QString itemField(const ConfigItem& it) {
+  return it.field ? formatOneName(QString::fromLatin1(it.field)) : QString::fromUtf8(it.description);
 }
+
+QString itemName(const ConfigItem& it) { return QStringLiteral("pozycja %1 (%2)").arg(it.number).arg(itemField(it)); }
 
 }  // namespace
 
@@ -158,8 +164,8 @@ std::optional<ConfigValues> configValuesOf(const Configuration& c, QString* erro
       case F::Number: {
         const int n = std::get<int>(value(it.field));
         if (n < 0) {
-          if (error) *error = QStringLiteral("pole %1 nie zawiera liczby").arg(QString::fromUtf8(it.field));
-          if (why) *why = Problem(Cause::None, Cause::NotANumber, {}, {QString::fromUtf8(it.field)});
+          if (error) *error = QStringLiteral("pole %1 nie zawiera liczby").arg(itemField(it));
+          if (why) *why = Problem(Cause::None, Cause::NotANumber, {}, {itemField(it)});
           return std::nullopt;
         }
         out.values.push_back(oneByte(n % 256));  // a delay of 300 is kept as 44
@@ -230,10 +236,6 @@ Configuration configurationFrom(const ConfigValues& values) {
   return c;
 }
 
-std::optional<ConfigValues> configFromForm(const Form& form, QString* error, Problem* why) {
-  return configValuesOf(configurationOf(form), error, why);
-}
-
 Bytes serializeConfig(const ConfigValues& values) {
   Bytes file;
   file.reserve(kConfigMinSize + 255);
@@ -263,10 +265,6 @@ std::optional<Bytes> buildConfigFile(const Configuration& c, QString* error, Pro
   return serializeConfig(*values);
 }
 
-std::optional<Bytes> buildConfigFile(const Form& form, QString* error, Problem* why) {
-  return buildConfigFile(configurationOf(form), error, why);
-}
-
 std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error, Problem* why) {
   auto fail = [&](const QString& text, Cause reason, QStringList args = {}) -> std::optional<ConfigValues> {
     if (error) *error = text;
@@ -275,7 +273,7 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error, P
   };
   // The item's number and its field, as a reason names it.
   auto item = [](const ConfigItem& it) {
-    return QStringList{QString::number(it.number), QString::fromUtf8(it.field ? it.field : it.description)};
+    return QStringList{QString::number(it.number), itemField(it)};
   };
   const QString size = QString::number(file.size());
   if (file.size() < kConfigMinSize)
@@ -337,8 +335,6 @@ std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error, P
   return out;
 }
 
-void applyConfig(Form& form, const ConfigValues& values) { showConfiguration(form, configurationFrom(values)); }
-
 std::optional<Configuration> readConfigFile(const Bytes& file, Notices* notices) {
   if (!readCheckedFile(file, kConfigMagic, notices)) return std::nullopt;
   Problem why;
@@ -351,24 +347,16 @@ std::optional<Configuration> readConfigFile(const Bytes& file, Notices* notices)
   return configurationFrom(*values);
 }
 
-bool loadConfigFile(Form& form, const Bytes& file, Notices* notices) {
-  const auto c = readConfigFile(file, notices);
-  if (!c) return false;
-  showConfiguration(form, *c);
-  return true;
-}
-
-bool loadConfigFile(Form& form, const QString& path, Notices* notices) {
+std::optional<Configuration> readConfigFile(const QString& path, Notices* notices) {
   const auto file = readCheckedFile(path, kConfigMagic, notices);
-  if (!file) return false;
-  return loadConfigFile(form, *file, notices);
+  if (!file) return std::nullopt;
+  return readConfigFile(*file, notices);
 }
 
-bool saveConfigFile(Form& form, const QString& path, Notices* notices) {
-  form.commitEditing();
+bool saveConfigFile(const Configuration& c, const QString& path, Notices* notices) {
   QString text;
   Problem why;
-  const auto file = buildConfigFile(form, &text, &why);
+  const auto file = buildConfigFile(c, &text, &why);
   if (!file || !saveFileAtomically(path, *file, &text, {}, &why)) {
     why.cause = Cause::ConfigNotSaved;
     note(notices, MessageKind::Error, why);

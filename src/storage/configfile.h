@@ -16,7 +16,6 @@
 #include "base/bytes.h"
 #include "base/outcome.h"
 #include "model/configuration.h"
-#include "model/form.h"
 #include "model/sensors.h"
 
 namespace dovu {
@@ -38,9 +37,9 @@ enum class ConfigItemForm : std::uint8_t {
 struct ConfigItem {
   int number;                   // 1..83, the position in the file
   ConfigItemForm form;
-  const char* field;            // Text, Number, Choice: the field; Sensor: the display field
+  const char* field;            // Text, Number, Choice, Sensor: the field's stable name (configFieldNamed)
   const char* description;      // what it is, in words
-  std::array<const char*, 8> bits{};  // Flags: the check box of each bit, bits[0] = bit 0; nullptr = always 0
+  std::array<const char*, 8> bits{};  // Flags: the flag field of each bit, bits[0] = bit 0; nullptr = always 0
   SensorByte sensor{};          // Sensor
 };
 
@@ -61,40 +60,29 @@ std::optional<ConfigValues> configValuesOf(const Configuration& c, QString* erro
 // The configuration that checked items hold (without an origin).  A list index beyond its list is
 // no selection.
 Configuration configurationFrom(const ConfigValues& values);
-// The same from the fields.
-std::optional<ConfigValues> configFromForm(const Form& form, QString* error, Problem* why = nullptr);
 
 // The file bytes of a set of items (length bytes, check byte computed afresh).
 Bytes serializeConfig(const ConfigValues& values);
 
 // Builds the whole file (configValuesOf + serializeConfig).
 std::optional<Bytes> buildConfigFile(const Configuration& c, QString* error, Problem* why = nullptr);
-std::optional<Bytes> buildConfigFile(const Form& form, QString* error, Problem* why = nullptr);
 
 // The full structural check: size, magic, check byte, every length within the data, matrix
 // length 22, list indexes within their lists (or 255, no selection), nothing left over.  Touches
 // nothing.  The reason goes to *error and, as a cause (the reason of a BadFormat), to *why.
 std::optional<ConfigValues> parseConfigFile(const Bytes& file, QString* error, Problem* why = nullptr);
 
-// Shows the configuration of checked items in the form (showConfiguration: through the form's
-// setters, so that the change markers and the click rules act as for any program change; the
-// operator is picked from the SMS centre number).  Sets no colour itself.
-void applyConfig(Form& form, const ConfigValues& values);
-
 // Checks a file held in memory and gives its configuration: the magic and check byte notices,
 // then BadFormat with the reason for a file that is wrong in any other way.
 std::optional<Configuration> readConfigFile(const Bytes& file, Notices* notices = nullptr);
 
-// Checks and loads a file held in memory, as readConfigFile.  True when loaded; on false no field
-// has changed and notices say why.  Adds nothing on success.
-bool loadConfigFile(Form& form, const Bytes& file, Notices* notices = nullptr);
 // The same, reading the file first (a file that cannot be read is a CannotRead notice).
-bool loadConfigFile(Form& form, const QString& path, Notices* notices = nullptr);
+std::optional<Configuration> readConfigFile(const QString& path, Notices* notices = nullptr);
 
-// Runs the exit checks of the field being edited, builds the file and saves it atomically.
-// Every failure is a ConfigNotSaved notice with its reason; the previous file then stays as it
+// Builds the file and saves it atomically.  Every failure is a ConfigNotSaved notice with its
+// reason (a number field without a number names the field); the previous file then stays as it
 // was.  Adds nothing on success.
-bool saveConfigFile(Form& form, const QString& path, Notices* notices = nullptr);
+bool saveConfigFile(const Configuration& c, const QString& path, Notices* notices = nullptr);
 
 inline const char* kConfigLoadedText = "Odczytano plik konfiguracji";
 

@@ -94,7 +94,9 @@ std::optional<QString> checkText(const QString& name, const QString& t) {
 // A number field travels as one byte: as a JSON number or as a string of decimal digits, its
 // value must fit that byte, or the file would convert and upload as some other number.
 std::optional<int> numberFromText(const QString& name, const QString& t, QString* why) {
-  const int n = Form::parseNumber(t);
+  int n = t.isEmpty() || t.size() > 9 ? -1 : 0;
+  for (const QChar c : t)
+    if (n >= 0) n = c >= u'0' && c <= u'9' ? n * 10 + (c.unicode() - u'0') : -1;
   if (n < 0 || n > 255) {
     *why = QStringLiteral("%1: \"%2\" is not a whole number 0..255").arg(name, t);
     return std::nullopt;
@@ -429,21 +431,6 @@ std::optional<ConfigValue> configValueFromText(const ConfigField& f, const QStri
   return std::nullopt;
 }
 
-QJsonObject configToJson(const Form& form) { return configToJson(configurationOf(form)); }
-
-bool configFromJson(Form& form, const QJsonObject& json, QString* error) {
-  const auto c = configFromJson(json, error);
-  if (!c) return false;
-  showConfiguration(form, *c);
-  return true;
-}
-
-QString firmwareShown(const Form& form) {
-  // The label holds its placeholder "DOVU v ..." until a status record gives the version.
-  const QString shown = form.state("TextWersja").text;
-  return shown == QString::fromUtf8(Form::def(Form::idOf("TextWersja")).defaultText) ? QString() : shown;
-}
-
 QJsonObject configMeta(const ConfigOrigin& origin, const QDateTime& when) {
   QJsonObject meta;
   meta.insert(QStringLiteral("date"), when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODate));
@@ -451,19 +438,6 @@ QJsonObject configMeta(const ConfigOrigin& origin, const QDateTime& when) {
   if (!origin.firmware.isEmpty()) meta.insert(QStringLiteral("firmware"), origin.firmware);
   if (!origin.port.isEmpty()) meta.insert(QStringLiteral("port"), origin.port);
   return meta;
-}
-
-QByteArray configToJsonText(const Form& form) { return configToJsonText(configurationOf(form)); }
-
-QByteArray configToJsonText(const Form& form, const QJsonObject& meta) {
-  return configToJsonText(configurationOf(form), meta);
-}
-
-bool configFromJsonText(Form& form, const QByteArray& text, QString* error) {
-  const auto c = configFromJsonText(text, error);
-  if (!c) return false;
-  showConfiguration(form, *c);
-  return true;
 }
 
 }  // namespace dovu

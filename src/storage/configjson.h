@@ -30,7 +30,6 @@
 #include <vector>
 
 #include "model/configuration.h"
-#include "model/form.h"
 
 namespace dovu {
 
@@ -55,30 +54,14 @@ std::vector<const ConfigField*> configFieldsNamed(const QString& name);
 // true/false (also 1/0, yes/no), a list index as -1..its last item.  Nullopt with the reason.
 std::optional<ConfigValue> configValueFromText(const ConfigField& f, const QString& text, QString* error);
 
-// The form's configuration in format 2.
-QJsonObject configToJson(const Form& form);
-
 // Where a configuration came from: the controller's firmware version as its label shows it and the
 // port, both empty when it was not read from a controller.
 struct ConfigOrigin {
   QString firmware;
   QString port;
 };
-// The firmware version a form shows after a controller's status came in; empty before that.
-QString firmwareShown(const Form& form);
-
 // The meta object: the date (local time with its offset, to the second), "dovu-konfig" and the
 // program's version, and the origin's non-empty entries.
 QJsonObject configMeta(const ConfigOrigin& origin, const QDateTime& when = QDateTime::currentDateTime());
-
-// Checks the whole object first (configFromJson); on any fault returns false with the reason in
-// *error and leaves the form untouched.  Otherwise shows the configuration in the form
-// (showConfiguration: change markers and the BoxCA rule act as on a file load).
-bool configFromJson(Form& form, const QJsonObject& json, QString* error);
-
-// The same on JSON text (indented, UTF-8); the first without meta, the second with the given one.
-QByteArray configToJsonText(const Form& form);
-QByteArray configToJsonText(const Form& form, const QJsonObject& meta);
-bool configFromJsonText(Form& form, const QByteArray& text, QString* error);
 
 }  // namespace dovu

@@ -3,6 +3,7 @@
 #include "model/cp1250.h"
 #include "model/form.h"
 #include "model/sensors.h"
+#include "storage/fieldnames.h"
 
 namespace dovu {
 
@@ -22,7 +23,7 @@ QString phonesOf(std::uint8_t mask) {
 }
 
 QString choiceText(const char* field, std::uint8_t index, const ConfigWords& words) {
-  const QStringList items = Form::items(Form::idOf(field));
+  const QStringList items = Form::items(Form::idOf(configFieldNamed(QString::fromLatin1(field))->key));
   if (index >= items.size()) return words.none;
   // The lists hold the window's words; the one that is a word rather than a name is told in words' own.
   QString item = items.at(index);
@@ -46,13 +47,14 @@ QString itemHead(const ConfigItem& it, const ConfigWords& words) {
 
 QString configCaption(const char* field, const char* fallback, const ConfigWords& words) {
   if (words.captions && field) {
-    const Form::Id id = Form::idOf(field);
+    const ConfigField* f = configFieldNamed(QString::fromLatin1(field));
+    const Form::Id id = f ? Form::idOf(f->key) : Form::kNoField;
     if (id != Form::kNoField) {
       const char* c = Form::def(id).caption;
       if (c && *c) return QString::fromUtf8(c);
     }
   }
-  return QString::fromUtf8(fallback ? fallback : field);
+  return fallback ? QString::fromUtf8(fallback) : formatOneName(QString::fromLatin1(field));
 }
 
 QString quotedText(const Bytes& text) { return QLatin1Char('"') + fromCp1250(text) + QLatin1Char('"'); }
@@ -90,19 +92,19 @@ QStringList describeConfig(const ConfigValues& values, const TextQuoter& quote, 
         QStringList boxes;
         for (int bit = 7; bit >= 0; --bit)
           if (const char* box = it.bits[static_cast<std::size_t>(bit)])
-            boxes << QStringLiteral("%1 %2").arg(QString::fromLatin1(box),
+            boxes << QStringLiteral("%1 %2").arg(formatOneName(QString::fromLatin1(box)),
                                                   (byteAt(v, 0) >> bit) & 1 ? words.on : words.off);
         out(itemHead(it, words) + QLatin1Char(' ') + boxes.join(QStringLiteral(", ")));
         break;
       }
       case F::Sensor:
         out(itemHead(it, words) + QStringLiteral(" %1 %2")
-                                      .arg(QStringLiteral("SensorSettings.") + QString::fromLatin1(it.field).mid(5), -26)
+                                      .arg(QStringLiteral("SensorSettings.") + formatOneName(QString::fromLatin1(it.field)).mid(5), -26)
                                       .arg(configValueText(it, v, quote, words)));
         break;
       default:
         out(itemHead(it, words) + QStringLiteral(" %1 %2")
-                                      .arg(QString::fromLatin1(it.field), -26)
+                                      .arg(formatOneName(QString::fromLatin1(it.field)), -26)
                                       .arg(configValueText(it, v, quote, words)));
         break;
     }
