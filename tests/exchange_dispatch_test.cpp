@@ -8,6 +8,7 @@
 #include <set>
 
 #include "exchange/dispatcher.h"
+#include "session/status.h"
 #include "model/cp1250.h"
 #include "model/form.h"
 #include "model/matrix.h"
@@ -30,25 +31,15 @@ std::vector<std::string> checkedCells(const Form& f) {
   return out;
 }
 
-Bytes statusRecord() {
-  Bytes r(18, '\0');
-  r[2] = 19;   // connected
-  r[3] = 15;   // signal
-  r[6] = 125;  // DC 12,5V
-  r[7] = 230;  // EX 23,0V
-  return r;
-}
-
-void setWord(Bytes& r, std::size_t at, int w) {
-  r[at] = static_cast<char>(w & 0xFF);
-  r[at + 1] = static_cast<char>(w >> 8);
-}
-
 class DispatchTest : public ::testing::Test {
  protected:
-  void SetUp() override { dovu::test::app(); }
+  void SetUp() override {
+    dovu::test::app();
+    d.addStatusListener([this](const StatusRecord& r) { statuses.push_back(r); });
+  }
   Form form;
   Dispatcher d{form};
+  std::vector<StatusRecord> statuses;
 };
 
 }  // namespace
@@ -189,21 +180,6 @@ TEST_F(DispatchTest, TextAnswersTakeTheirFieldAndColour) {
   EXPECT_EQ(form.colour("JakiStan"), kWindowColour);
 }
 
-TEST_F(DispatchTest, VersionFromTheLoginAnswer) {
-  const QString initial = form.text("TextWersja");
-  d.apply(1, bytes({0x54, 0x2F}));
-  d.apply(1, bytes({0x54}));  // too short: unchanged
-  EXPECT_EQ(form.text("TextWersja"), initial);
-  EXPECT_EQ(form.state("TextWersja").textColour, kGrey);
-  d.apply(1, bytes({0x4E, 0x30}));  // shown even when the password is refused
-  EXPECT_EQ(form.text("TextWersja"), QStringLiteral("DOVU v 1.0"));
-  EXPECT_EQ(form.state("TextWersja").textColour, kBlack);
-  d.apply(1, bytes({0x54, 0x31}));
-  EXPECT_EQ(form.text("TextWersja"), QStringLiteral("DOVU v 1.1"));
-  d.apply(1, bytes({0x54, 0x3A}));
-  EXPECT_EQ(form.text("TextWersja"), QStringLiteral("DOVU v 2.0"));
-}
-
 TEST_F(DispatchTest, SmsCentrePicksTheOperator) {
   d.apply(6, Bytes("+48602951111"));
   EXPECT_EQ(form.index("Combo_operator"), 1);
@@ -311,6 +287,9 @@ TEST_F(DispatchTest, ShortAnswersAreIgnoredAndOddOrUnknownCodesChangeNothing) {
   d.apply(1, bytes({0x54}));
   for (int code : {2, 3, 5, 17, 53, 55, 81, 105, 106, 200, 254, 255, 0}) d.apply(static_cast<std::uint8_t>(code), Bytes(30, '\x31'));
   EXPECT_EQ(before.diff(form), std::vector<std::string>{});
+  EXPECT_TRUE(statuses.empty());
+  d.apply(253, Bytes(18, '\0'));
+  EXPECT_EQ(statuses.size(), 1u);
 
   // Longer than the layout: the extra bytes are ignored.
   d.apply(104, bytes({1, 2, 3, 4, 5}));
@@ -318,83 +297,4 @@ TEST_F(DispatchTest, ShortAnswersAreIgnoredAndOddOrUnknownCodesChangeNothing) {
   d.apply(52, Bytes(23, '\xFF'));
   EXPECT_EQ(checkedCells(form).size(), 176u);
   for (const char* c : matrixCellsInImageOrder()) EXPECT_EQ(form.colour(c), kWindowColour) << c;
-}
-
-// ---- dispatcher: live status -------------------------------------------------------------------
-
-TEST_F(DispatchTest, StatusRecordDrawsTheLiveView) {
-  Bytes r = statusRecord();
-  r[0] = static_cast<char>(0x01 | 0x04 | 0x20 | 0x80);  // IN1, IN3, OUT1, OUT3
-  r[1] = 0x3F;                                          // 63 events, OUT4 off, flag clear
-  r[4] = 7;
-  r[5] = 2;
-  setWord(r, 8, 256);  // T1 +12,5
-  setWord(r, 10, 0);   // T2 no reading
-  r[12] = static_cast<char>(0x40 | 0x20 | 0x08 | 0x03);  // T1 green, T2 red, EX ok, DC alarm, T3 blue
-  setWord(r, 13, 565);
-  setWord(r, 15, 251);
-  r[17] = 0x02;
-  d.apply(253, r);
-
-  EXPECT_EQ(form.colour("PanelIN1"), kBrightGreen);
-  EXPECT_EQ(form.colour("PanelIN2"), kRed);
-  EXPECT_EQ(form.colour("PanelIN3"), kBrightGreen);
-  EXPECT_EQ(form.colour("PanelPK"), kRed);
-  EXPECT_EQ(form.colour("PanelOut2"), kBrightGreen);
-  EXPECT_EQ(form.colour("PanelOut3"), kRed);
-  EXPECT_EQ(form.colour("PanelOut4"), kBrightGreen);
-  EXPECT_EQ(form.colour("PanelFab"), kRed);
-  EXPECT_EQ(form.text("LabelZd"), QStringLiteral("Zd: 63"));
-  EXPECT_EQ(form.text("StatusBar"), QStringLiteral("Połączony z siecią GSM"));
-  EXPECT_EQ(form.state("BarRSSI").value, 15);
-  EXPECT_EQ(form.text("LabelSMS"), QStringLiteral("7 z"));
-  EXPECT_EQ(form.text("LabelVoice"), QStringLiteral("2 z"));
-  EXPECT_EQ(form.text("Udc"), QStringLiteral("12,5V"));
-  EXPECT_EQ(form.text("Uac"), QStringLiteral("23,0V"));
-  EXPECT_EQ(form.colour("Udc"), kRed);
-  EXPECT_EQ(form.colour("Uac"), kBrightGreen);
-  EXPECT_EQ(form.text("Temp1"), QStringLiteral("+12,5"));
-  EXPECT_EQ(form.colour("Temp1"), kBrightGreen);
-  EXPECT_EQ(form.text("Temp2"), QString());  // no reading, still coloured
-  EXPECT_EQ(form.colour("Temp2"), kRed);
-  EXPECT_EQ(form.text("Temp3"), QStringLiteral("+25,1"));
-  EXPECT_EQ(form.colour("Temp3"), kSkyBlue);
-  EXPECT_EQ(form.text("Wilg"), QStringLiteral("56,5%"));
-  EXPECT_EQ(form.colour("Wilg"), kRed);
-  EXPECT_TRUE(form.state("Icon_get").enabled);
-  EXPECT_TRUE(form.state("Icon_put").enabled);
-}
-
-TEST_F(DispatchTest, StatusRecordEdgeValues) {
-  struct Case {
-    int rssi, bar;
-  };
-  for (Case c : {Case{99, 0}, Case{21, 20}, Case{23, 20}, Case{22, 20}, Case{0, 0}}) {
-    Bytes r = statusRecord();
-    r[3] = static_cast<char>(c.rssi);
-    d.apply(253, r);
-    EXPECT_EQ(form.state("BarRSSI").value, c.bar) << c.rssi;
-  }
-
-  Bytes r = statusRecord();
-  setWord(r, 15, 65000);
-  setWord(r, 13, 64000);
-  r[1] = static_cast<char>(0xC0);
-  d.apply(253, r);
-  EXPECT_EQ(form.text("Temp3"), QString());
-  EXPECT_EQ(form.text("Wilg"), QStringLiteral("6400,0%"));
-  EXPECT_EQ(form.text("LabelZd"), QStringLiteral("Zd: 0"));
-  EXPECT_EQ(form.colour("PanelFab"), kBrightGreen);
-  EXPECT_EQ(form.colour("PanelOut4"), kRed);
-
-  setWord(r, 15, 65001);
-  setWord(r, 13, 64001);
-  r[2] = 100;
-  d.apply(253, r);
-  EXPECT_EQ(form.text("Temp3"), QStringLiteral("-3223,3"));
-  EXPECT_EQ(form.text("Wilg"), QString());
-  EXPECT_EQ(form.text("StatusBar"), QStringLiteral("RESET modemu GSM"));
-  r[2] = 20;
-  d.apply(253, r);
-  EXPECT_EQ(form.text("StatusBar"), QString());
 }

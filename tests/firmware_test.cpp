@@ -208,7 +208,8 @@ TEST(FirmwareTransfer, SendsTheImageInFilledBlocks) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
   Form form;
-  Session session(form, *r.link);
+  Session session(*r.link);
+  session.setPassword(QString::fromLatin1(kDefaultPassword));
   session.showLoggedIn();
   ASSERT_TRUE(session.loggedIn());
   FirmwareUpdate update(*r.link, &session);

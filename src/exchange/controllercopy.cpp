@@ -2,13 +2,14 @@
 
 #include <QTimer>
 
+#include "model/form.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
 
 namespace dovu {
 
-ControllerRead::ControllerRead(Form& window, Link& link, Session& session, Dispatcher&, QObject* parent)
-    : QObject(parent), window_(window), link_(link), session_(session) {}
+ControllerRead::ControllerRead(Link& link, Session& session, QObject* parent)
+    : QObject(parent), link_(link), session_(session) {}
 
 ControllerRead::~ControllerRead() = default;
 
@@ -29,11 +30,6 @@ bool ControllerRead::start() {
   return true;
 }
 
-void ControllerRead::showPanel(bool on) {
-  window_.setVisible("FormProgres", on);
-  window_.setVisible("Panel_bar", on);
-}
-
 bool ControllerRead::begin() {
   // The transfer refuses a line that is busy; a window logged out meanwhile has nothing to read.
   if (!session_.loggedIn()) return false;
@@ -41,12 +37,11 @@ bool ControllerRead::begin() {
   dispatcher_ = std::make_unique<Dispatcher>(*form_);
   transfer_ = std::make_unique<ConfigTransfer>(*form_, link_, session_);
   // The answers go to the read's own form while its dispatcher lives (it stands in front of the
-  // window's); the window's bar shows how far it is.
+  // window's); the window shows how far it is.
   dispatcher_->attach(link_);
-  showPanel(true);
-  window_.setText("Label_Bar", QString::fromUtf8(kControllerReadText));
-  window_.setValue("Bar", 0);
-  connect(transfer_.get(), &ConfigTransfer::progress, this, [this](int v) { window_.setValue("Bar", v); });
+  emit reading(true);
+  emit progress(0);
+  connect(transfer_.get(), &ConfigTransfer::progress, this, &ControllerRead::progress);
   connect(transfer_.get(), &ConfigTransfer::notice, this, &ControllerRead::notice);
   connect(transfer_.get(), &ConfigTransfer::finished, this, [this](bool ok) {
     // Ended from inside the transfer's own callback: the transfer goes once that has returned.
@@ -55,7 +50,7 @@ bool ControllerRead::begin() {
   if (!transfer_->startDownload()) {
     transfer_.reset();
     dispatcher_.reset();
-    showPanel(false);
+    emit reading(false);
     return false;
   }
   return true;
@@ -64,24 +59,24 @@ bool ControllerRead::begin() {
 void ControllerRead::end(bool ok) {
   transfer_.reset();
   dispatcher_.reset();
-  showPanel(false);
+  emit reading(false);
   emit finished(ok);
 }
 
-BackupBeforeWrite::BackupBeforeWrite(Form& window, Link& link, Session& session, Dispatcher& windowDispatcher,
+BackupBeforeWrite::BackupBeforeWrite(Form& window, Link& link, Session& session, Dispatcher&,
                                      QObject* parent)
-    : QObject(parent), window_(window), read_(window, link, session, windowDispatcher) {
+    : QObject(parent), window_(window), read_(link, session) {
   connect(&read_, &ControllerRead::notice, this, &BackupBeforeWrite::notice);
   connect(&read_, &ControllerRead::finished, this, [this](bool ok) {
     if (!ok) return fail(QStringLiteral("sterownik nie oddał całej konfiguracji"));
-    store_(read_.result(), firmwareShown(window_));
+    store_(read_.result(), read_.firmware());
   });
 }
 
 void BackupBeforeWrite::remember() {
   QString why;
-  const auto file = buildConfigFile(window_, &why);
-  if (file) known_ = Known{*file, firmwareShown(window_)};
+  const auto file = buildConfigFile(configurationOf(window_), &why);
+  if (file) known_ = Known{*file, read_.firmware()};
   else known_.reset();
 }
 
@@ -91,8 +86,10 @@ void BackupBeforeWrite::take(BackupReason reason, const QString& port, std::func
   port_ = port;
   done_ = std::move(done);
   if (known_) {
+    const auto c = readConfigFile(known_->file);
+    if (!c) return fail(QStringLiteral("pamiętana konfiguracja jest nieczytelna"));
     Form form;
-    if (!loadConfigFile(form, known_->file)) return fail(QStringLiteral("pamiętana konfiguracja jest nieczytelna"));
+    showConfiguration(form, *c);
     return store_(form, known_->firmware);
   }
   if (!read_.start()) fail(QStringLiteral("sterownik nie jest zalogowany"));
@@ -103,7 +100,7 @@ void BackupBeforeWrite::store_(const Form& form, const QString& firmware) {
   // The window waits only briefly for another program's store: its thread draws the window.
   BackupStore store;
   store.setLockWait(500);
-  if (!store.add(form, reason_, port_, &why, QDateTime::currentDateTime(), firmware)) return fail(store.lastProblem());
+  if (!store.add(shownConfiguration(form), reason_, port_, &why, QDateTime::currentDateTime(), firmware)) return fail(store.lastProblem());
   auto done = std::move(done_);
   done_ = nullptr;
   done(true);

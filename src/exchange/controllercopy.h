@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "model/form.h"
 #include "base/bytes.h"
 #include "exchange/dispatcher.h"
 #include "exchange/transfer.h"
@@ -14,7 +15,6 @@
 
 namespace dovu {
 
-inline const char* kControllerReadText = "Odczytuję konfigurację sterownika";
 // %1: why the backup failed.
 inline const char* kWriteWithoutBackupQuestion =
     "Nie zapisano kopii zapasowej konfiguracji sterownika: %1.\nKontynuować bez kopii zapasowej?";
@@ -22,9 +22,8 @@ inline const char* kWriteWithoutBackupQuestion =
 class ControllerRead : public QObject {
   Q_OBJECT
  public:
-  // windowDispatcher is the one attached to the link; the read's own stands in front of it while
-  // the read runs.
-  ControllerRead(Form& window, Link& link, Session& session, Dispatcher& windowDispatcher, QObject* parent = nullptr);
+  // The read's own dispatcher stands in front of the one attached to the link while the read runs.
+  ControllerRead(Link& link, Session& session, QObject* parent = nullptr);
   ~ControllerRead() override;
 
   // Starts the read once the exchange under way is over; false, with nothing done, when logged out
@@ -33,8 +32,13 @@ class ControllerRead : public QObject {
   bool start();
   bool busy() const { return queued_ || transfer_ != nullptr; }
   const Form& result() const { return *form_; }
+  // The firmware version of the controller read (the session's, as it logged in).
+  QString firmware() const { return session_.firmwareVersion(); }
 
  signals:
+  // The read runs (its progress is worth showing), or has ended.
+  void reading(bool on);
+  void progress(int value);
   // The read's own transfer has something to tell (a noisy line), before finished().
   void notice(const dovu::Notice& notice);
   void finished(bool ok);
@@ -42,10 +46,8 @@ class ControllerRead : public QObject {
  private:
   bool begin();
   void end(bool ok);
-  void showPanel(bool on);
 
   bool queued_ = false;
-  Form& window_;
   Link& link_;
   Session& session_;
   std::unique_ptr<Form> form_;
@@ -65,6 +67,8 @@ class BackupBeforeWrite : public QObject {
   // remembered is no longer what it holds.
   void forget() { known_.reset(); }
   bool busy() const { return read_.busy(); }
+  // The read a backup takes when nothing is remembered (its progress is shown like a transfer's).
+  ControllerRead& read() { return read_; }
 
   // Keeps what the controller on port holds in the backup history, then calls done(true).  When it
   // cannot be read or stored, reports why (Cause::BackupNotSaved) and calls done(false): the write must

@@ -1,10 +1,12 @@
 #pragma once
 // DispatchResponse: every good frame from the controller ends here.  Parameter answers land in
-// their fields with the synchronised colour, code 1 shows the firmware version, code 6 also picks
-// the operator, and code 253 draws the live status view.  Odd and unknown codes change nothing.
+// their fields with the synchronised colour, code 6 also picks the operator, and a whole status
+// record (253) goes to the status listeners.  The login answer (1) is the session's; odd and
+// unknown codes change nothing.
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "base/bytes.h"
 #include "model/form.h"
@@ -30,12 +32,16 @@ class Dispatcher {
   void dispatch(std::uint8_t code, const Bytes& payload);
   void apply(std::uint8_t code, const Bytes& payload);
 
-  // Called with every whole status record once it has been drawn (the chart and the CSV log).
-  std::function<void(const StatusRecord&)> onStatus;
+  // Called with every whole status record, in the order they were added (the session's live
+  // display, the chart, the CSV log).
+  void addStatusListener(std::function<void(const StatusRecord&)> listener) {
+    statusListeners_.push_back(std::move(listener));
+  }
 
  private:
   Form& form_;
   std::shared_ptr<void> reading_;  // the link's subscription
+  std::vector<std::function<void(const StatusRecord&)>> statusListeners_;
 };
 
 }  // namespace dovu

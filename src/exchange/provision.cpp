@@ -43,11 +43,10 @@ void ProvisionJob::start() {
   port_ = std::make_unique<SerialPort>();
   port_->setPort(outcome_.port);
   port_->setBaudRate(kLineBitsPerSecond);
-  session_form_ = std::make_unique<Form>();
-  session_form_->setText("Edit_haslo", site_.password.isEmpty() ? defaultPassword_ : site_.password);
   link_ = std::make_unique<Link>(port_.get());
   connect(link_.get(), &Link::notice, this, [this](const Notice& n) { recorder_.take(n); });
-  session_ = std::make_unique<Session>(*session_form_, *link_);
+  session_ = std::make_unique<Session>(*link_);
+  session_->setPassword(site_.password.isEmpty() ? defaultPassword_ : site_.password);
   connect(session_.get(), &Session::notice, this, [this](const Notice& n) { recorder_.take(n); });
   connect(session_.get(), &Session::loginFinished, this,
           [this](Session::ConnectResult r) { loggedIn(static_cast<int>(r)); });
@@ -115,8 +114,8 @@ void ProvisionJob::backupRead(bool ok) {
       return fail(lineProblem());
     }
     QString why;
-    const auto entry = backups_->add(*read_, BackupReason::BeforeUpload, outcome_.port, &why,
-                                     QDateTime::currentDateTime(), firmwareShown(*session_form_));
+    const auto entry = backups_->add(shownConfiguration(*read_), BackupReason::BeforeUpload, outcome_.port, &why,
+                                     QDateTime::currentDateTime(), session_->firmwareVersion());
     if (!entry) return fail(backups_->lastProblem());
     outcome_.backup = entry->number;
   }
@@ -155,10 +154,10 @@ void ProvisionJob::verified(bool ok) {
       }
     if (outcome_.differing.size() == before) outcome_.differing << QStringLiteral("parameter %1").arg(p.readCode);
   }
-  outcome_.firmware = firmwareShown(*session_form_);
+  outcome_.firmware = session_->firmwareVersion();
   if (!outcome_.differing.isEmpty()) return fail(Problem{});
   outcome_.held = configurationOf(*read_);
-  outcome_.held.password = session_form_->text("Edit_haslo");
+  outcome_.held.password = session_->password();
   finish(SiteOutcome::Result::Verified);
 }
 

@@ -16,6 +16,7 @@
 #include <optional>
 #include <vector>
 
+#include "model/form.h"
 #include "base/cause.h"
 #include "base/outcome.h"
 #include "storage/backupstore.h"
@@ -100,7 +101,6 @@ class ProvisionJob : public QObject {
   BackupStore* backups_;
   Recorder recorder_;
   std::unique_ptr<SerialPort> port_;
-  std::unique_ptr<Form> session_form_;
   std::unique_ptr<Form> meant_;
   std::unique_ptr<Form> read_;
   std::unique_ptr<Link> link_;

@@ -33,15 +33,8 @@ std::optional<Problem> textTooLong(const Form& form) {
 ConfigTransfer::ConfigTransfer(Form& form, Link& link, Session& session, QObject* parent)
     : QObject(parent), form_(form), link_(link), session_(session) {}
 
-void ConfigTransfer::showProgress(const QString& label) {
-  form_.setVisible("FormProgres", true);
-  form_.setVisible("Panel_bar", true);
-  form_.setText("Label_Bar", label);
-  setBar(0);
-}
-
 void ConfigTransfer::setBar(int value) {
-  form_.setValue("Bar", value);
+  reached_ = value;
   emit progress(value);
 }
 
@@ -73,6 +66,8 @@ bool ConfigTransfer::begin() {
   if (busy_ || link_.waiting() || link_.exchanging() || link_.aborted()) return false;
   busy_ = true;
   stopped_ = false;
+  resumedLive_ = false;
+  reached_ = 0;
   requested_ = false;
   portError_.reset();
   problem_.reset();
@@ -89,10 +84,9 @@ bool ConfigTransfer::startDownload() {
   answers_.assign(paramTable().size(), {});
   toConfirm_.clear();
   heldBefore_ = form_.held();
-  form_.setEnabled("Icon_get", false);
-  form_.setEnabled("Icon_put", false);
   session_.liveOff();
-  showProgress(QStringLiteral("Pobieram konfigurację sterownika"));
+  emit started(false);
+  setBar(0);
   readNext();
   return true;
 }
@@ -180,8 +174,7 @@ void ConfigTransfer::downloadDone() {
   // The window now shows what the controller holds, every field of it.
   form_.setControllerKnown(true);
   session_.liveOn();
-  form_.setEnabled("Icon_get", true);
-  form_.setEnabled("Icon_put", true);
+  resumedLive_ = true;
   end(true);
 }
 
@@ -200,10 +193,9 @@ bool ConfigTransfer::startUpload(std::vector<std::size_t> only) {
     QMetaObject::invokeMethod(this, [this] { end(false); }, Qt::QueuedConnection);
     return true;
   }
-  form_.setEnabled("Icon_get", false);
-  form_.setEnabled("Icon_put", false);
   session_.liveOff();
-  showProgress(QStringLiteral("Wysyłam konfigurację do sterownika"));
+  emit started(true);
+  setBar(0);
   writeNext();
   return true;
 }
@@ -241,12 +233,9 @@ void ConfigTransfer::end(bool ok) {
     form_.restore(before_);
     form_.restoreHeld(heldBefore_);
   }
-  form_.setVisible("Panel_bar", false);
-  form_.setVisible("FormProgres", false);
   if (up_ && session_.loggedIn() && !link_.aborted()) {
-    form_.setEnabled("Icon_get", true);
-    form_.setEnabled("Icon_put", true);
     session_.liveOn();
+    resumedLive_ = true;
   }
   busy_ = false;
   hold_.reset();

@@ -1,6 +1,6 @@
 #pragma once
-// Download and upload of the whole configuration, parameter by parameter, under the progress
-// dialog (the FormProgres, Panel_bar, Label_Bar and Bar entries of the form).
+// Download and upload of the whole configuration, parameter by parameter.  Whether one runs, which
+// way, and how far it got are values of the transfer with signals; the window draws its progress.
 #include <QElapsedTimer>
 #include <QObject>
 #include <functional>
@@ -40,6 +40,11 @@ class ConfigTransfer : public QObject {
   bool busy() const { return busy_ || pending_; }
   // Whether the transfer under way, or the last one, is an upload.
   bool uploading() const { return up_; }
+  // The bar value the transfer under way, or the last one, reached.
+  int reached() const { return reached_; }
+  // Whether the last transfer that ended handed the line back to the live display (a download that
+  // completed, an upload that ended while still logged in): the transfer buttons are usable again.
+  bool resumedLive() const { return resumedLive_; }
   // How many parameters the last upload sent and had acknowledged, of how many.
   std::size_t acknowledged() const { return up_ ? index_ : 0; }
   std::size_t toSend() const { return up_ ? order_.size() : 0; }
@@ -63,6 +68,8 @@ class ConfigTransfer : public QObject {
   void requestUpload(std::vector<std::size_t> only = {});
 
  signals:
+  // The transfer has begun sending (after the upload's checks): the window shows its progress.
+  void started(bool upload);
   void progress(int value);  // the bar value after each parameter
   // What the user is to be told of how the transfer ended (a noisy line, a text too long, an
   // interrupted download or upload with what the controller now holds), emitted before finished().
@@ -72,7 +79,6 @@ class ConfigTransfer : public QObject {
  private:
   void request(bool up, std::vector<std::size_t> only = {});
   bool begin();
-  void showProgress(const QString& label);
   void setBar(int value);
   void readNext();
   Request readRequest(std::size_t index);
@@ -93,6 +99,8 @@ class ConfigTransfer : public QObject {
   bool pending_ = false;
   bool up_ = false;
   bool stopped_ = false;
+  bool resumedLive_ = false;
+  int reached_ = 0;
   bool requested_ = false;  // started by a press: a download that fails says so
   std::size_t index_ = 0;   // the parameter under way (an upload: its place in order_)
   std::vector<std::size_t> order_;  // the parameters an upload sends

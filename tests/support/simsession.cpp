@@ -11,7 +11,8 @@ SimSession::SimSession(QStringList simArgs) : sim(std::move(simArgs)) {
   port.setPort(sim.port());
   port.setBaudRate(4800);
   link = std::make_unique<Link>(&port);
-  session = std::make_unique<Session>(form, *link);
+  session = std::make_unique<Session>(*link);
+  session->setPassword(QString::fromLatin1(kDefaultPassword));
   notifier.listen(link.get());
   notifier.listen(session.get());
 }
