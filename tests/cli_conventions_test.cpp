@@ -16,6 +16,7 @@
 #include "model/form.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
+#include "support/formfiles.h"
 #include "support/pty.h"
 #include "support/sim.h"
 #include "support/testapp.h"

@@ -17,6 +17,7 @@
 #include "model/form.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
+#include "support/formfiles.h"
 #include "support/jsonpath.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -123,7 +124,7 @@ TEST(CliFile, NamesAsTheSystemGivesThemAndWhatConvertNormalises) {
   std::size_t choice = 0, flags = 0;
   int spareBit = -1;
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (items[i].form == ConfigItemForm::Choice && std::string_view(items[i].field) == "ComboOut1") choice = i;
+    if (items[i].form == ConfigItemForm::Choice && std::string_view(items[i].field) == "outputs[0].drivenBy") choice = i;
     for (int b = 0; b < 8 && spareBit < 0; ++b)
       if (items[i].form == ConfigItemForm::Flags && !items[i].bits[static_cast<std::size_t>(b)]) {
         flags = i;

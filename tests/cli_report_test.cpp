@@ -11,6 +11,7 @@
 #include "model/form.h"
 #include "model/layout.h"
 #include "storage/configfile.h"
+#include "support/formfiles.h"
 #include "support/sim.h"
 #include "support/tool.h"
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,6 +21,7 @@
 #include "storage/checkedfile.h"
 #include "storage/configdiff.h"
 #include "storage/configfile.h"
+#include "support/formfiles.h"
 #include "support/jsonpath.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -35,6 +37,12 @@ using dovu::test::runCli;
 QByteArray readAll(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Writes an edited configuration back as a JSON file; false when the file cannot be written.
+bool writeJson(const QString& path, const QJsonObject& json) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(json).toJson()) > 0;
 }
 
 // A downloaded file's fields; its meta object (which holds the time of the download) apart.
@@ -196,10 +204,7 @@ TEST(CliTransfer, ASignalEndsTheTransferSayingWhatTheControllerHolds) {
        {std::pair{"pin", QJsonValue(QStringLiteral("4321"))}, std::pair{"inputs[0].alarmText", QJsonValue(QStringLiteral("Nowy"))},
         std::pair{"telephones[7]", QJsonValue(QStringLiteral("+48123"))}, std::pair{"limits.sms", QJsonValue(7)}})
     json = dovu::test::withJsonAt(json, QLatin1String(field), value);
-  QFile f(file);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(QJsonDocument(json).toJson());
-  f.close();
+  ASSERT_TRUE(writeJson(file, json));
   const CliRun up = runCli({"upload", "--port", reference.port(), file});
   ASSERT_EQ(up.code, 0) << up.err.toStdString();
   const auto whole = reference.dump();
@@ -252,6 +257,58 @@ TEST(CliTransfer, ASignalEndsTheTransferSayingWhatTheControllerHolds) {
   expected.resize(24 * 128, static_cast<char>(0xFF));
   const QByteArray image = readAll(sim.imagePath());
   EXPECT_EQ(dovu::Bytes(image.constData(), static_cast<std::size_t>(image.size())), expected);
+}
+
+// A controller that answers just slowly enough for a transfer to outlast its --time-limit: the
+// command stops between two parameters, logs out and says in one line what the controller holds;
+// a limit the transfer stays within changes nothing.
+TEST(CliTransfer, ATimeLimitStopsTheCommandSayingWhatTheControllerHolds) {
+  QTemporaryDir dir;
+  SimProcess reference;
+  ASSERT_TRUE(reference.started());
+  const QString file = dir.filePath("new.json");
+  ASSERT_EQ(runCli({"download", "--port", reference.port(), "-o", file}).code, 0);
+  QJsonObject json = QJsonDocument::fromJson(readAll(file)).object();
+  json = dovu::test::withJsonAt(json, QStringLiteral("telephones[7]"), QStringLiteral("+48123"));
+  json = dovu::test::withJsonAt(json, QStringLiteral("pin"), QStringLiteral("4321"));
+  ASSERT_TRUE(writeJson(file, json));
+  ASSERT_EQ(runCli({"upload", "--no-backup", "--port", reference.port(), file}).code, 0);
+  const auto whole = reference.dump();
+
+  SimProcess sim({"--baud-pace", "--delay", "60"});
+  ASSERT_TRUE(sim.started());
+  const auto old = sim.dump();
+  const QString out = dir.filePath("out.json");
+  const auto oneLine = [](const CliRun& r) { return r.err.split(QLatin1Char('\n')).filter(QStringLiteral("dovu-cli:")); };
+  QElapsedTimer clock;
+  clock.start();
+  CliRun r = runCli({"download", "--time-limit", "2", "--port", sim.port(), "-o", out});
+  EXPECT_LT(clock.elapsed(), 6000);
+  ASSERT_EQ(r.code, 1) << r.err.toStdString();
+  ASSERT_EQ(oneLine(r).size(), 1) << r.err.toStdString();
+  EXPECT_TRUE(oneLine(r)[0].contains(QStringLiteral("time limit of 2 s"))) << r.err.toStdString();
+  EXPECT_FALSE(QFile::exists(out));
+  EXPECT_EQ(sim.framesFromPc().back().code(), 2) << "the session logged out last";
+
+  clock.restart();
+  r = runCli({"upload", "--no-backup", "--time-limit=2", "--port", sim.port(), file});
+  EXPECT_LT(clock.elapsed(), 6000);
+  ASSERT_EQ(r.code, 1) << r.err.toStdString();
+  ASSERT_EQ(oneLine(r).size(), 1) << r.err.toStdString();
+  const auto m = QRegularExpression(QStringLiteral("time limit of 2 s: .*parameters 1–(\\d+) written, (\\d+)–51 unchanged$"))
+                     .match(oneLine(r)[0]);
+  ASSERT_TRUE(m.hasMatch()) << r.err.toStdString();
+  const int written = m.captured(1).toInt();
+  EXPECT_EQ(m.captured(2).toInt(), written + 1);
+  const auto now = sim.dump();
+  ASSERT_EQ(now.size(), whole.size());
+  for (std::size_t i = 0; i < now.size(); ++i)
+    EXPECT_EQ(now[i], static_cast<int>(i) < written ? whole[i] : old[i]) << "parameter " << i + 1;
+
+  r = runCli({"download", "--time-limit", "60", "--port", sim.port(), "-o", out});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  for (const char* bad : {"0", "1.5", "soon"})
+    EXPECT_EQ(runCli({"download", "--time-limit", bad, "--port", sim.port(), "-o", out}).code, 2) << bad;
 }
 
 // A signal while a login is under way (the controller answers it after 0.6 s): every command that
@@ -316,10 +373,7 @@ TEST(CliTransfer, EveryOnlyIsSentAndAFailureNamesTheFields) {
   o = dovu::test::withJsonAt(o, QStringLiteral("telephones[0]"), QStringLiteral("+48500100200"));
   o = dovu::test::withJsonAt(o, QStringLiteral("telephones[1]"), QStringLiteral("+48500100300"));
   o = dovu::test::withJsonAt(o, QStringLiteral("telephones[2]"), QStringLiteral("+48500100400"));
-  QFile f(file);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(QJsonDocument(o).toJson());
-  f.close();
+  ASSERT_TRUE(writeJson(file, o));
   const auto before = sim.dump();
   const int sets = setFrames(sim);
   CliRun r = runCli({"upload", "--no-backup", "--only", "telephones[0]", "--only", "Edit_Tel2,telephones[2]", "--port", sim.port(), file});
@@ -362,10 +416,7 @@ TEST(CliBackup, EveryWriteKeepsWhatTheControllerHeldAndOneCommandPutsItBack) {
   QJsonObject o = QJsonDocument::fromJson(readAll(original)).object();
   o = dovu::test::withJsonAt(o, QStringLiteral("telephones[0]"), QStringLiteral("+48500100200"));
   o = dovu::test::withJsonAt(o, QStringLiteral("telephones[1]"), QStringLiteral("+48500100300"));
-  QFile f(edited);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(QJsonDocument(o).toJson());
-  f.close();
+  ASSERT_TRUE(writeJson(edited, o));
   const auto backupOf = [](const CliRun& run) {
     const auto m = QRegularExpression(QStringLiteral("backup (\\d+) keeps what the controller held: (.*)")).match(run.err);
     return m.hasMatch() ? m.captured(2).trimmed() : QString();
@@ -449,9 +500,9 @@ TEST(CliBackup, ARestoreKeepsItsSourceInTheFolderAsked) {
   dovu::Form other;
   ASSERT_TRUE(dovu::loadConfigFile(other, dir.filePath("held.dvc")));
   other.setText("Edit_Tel5", QStringLiteral("+48999"));
-  ASSERT_TRUE(store.add(other, dovu::BackupReason::BeforeUpload, QStringLiteral("/dev/tty\x1b]0;x\x07\nforged"), &why));
-  ASSERT_TRUE(store.add(other, dovu::BackupReason::BeforeUpload, QStringLiteral("p"), &why));
-  ASSERT_TRUE(store.add(other, dovu::BackupReason::BeforeUpload, QStringLiteral("p"), &why));
+  ASSERT_TRUE(store.add(dovu::shownConfiguration(other), dovu::BackupReason::BeforeUpload, QStringLiteral("/dev/tty\x1b]0;x\x07\nforged"), &why));
+  ASSERT_TRUE(store.add(dovu::shownConfiguration(other), dovu::BackupReason::BeforeUpload, QStringLiteral("p"), &why));
+  ASSERT_TRUE(store.add(dovu::shownConfiguration(other), dovu::BackupReason::BeforeUpload, QStringLiteral("p"), &why));
 
   // The controller stops answering half-way through the restore.
   SimProcess sim({"--silent-from", "41"});

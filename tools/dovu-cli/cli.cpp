@@ -5,7 +5,10 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <limits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +22,8 @@
 #endif
 
 #include "base/filename.h"
+#include "firmware/bootloader.h"
+#include "model/params.h"
 #include "link/framecodec.h"
 #include "link/portlist.h"
 #include "wording.h"
@@ -126,6 +131,14 @@ bool Command::backupSkipped() const {
   return parser.optionNames().contains(QStringLiteral("no-backup"));
 }
 
+void Command::addTimeLimitOption() {
+  parser.addOption({QStringLiteral("time-limit"),
+                    QStringLiteral("stop the command once it has run SECONDS, between two exchanges, with one line "
+                                   "saying what the controller holds (exit status 1); without it the bound is "
+                                   "the longest the command's exchanges take while none fails"),
+                    QStringLiteral("SECONDS")});
+}
+
 void Command::addTraceOption() {
   parser.addOption({QStringLiteral("trace"),
                     QStringLiteral("print every frame on stderr in hex with its direction and command code; "
@@ -188,7 +201,7 @@ std::optional<int> Command::parse(const QStringList& args, int minPositional, in
   }
   // An option that takes one value, given twice, is a mistake the tool cannot settle by guessing.
   for (const QString& name : {QStringLiteral("port"), QStringLiteral("password"), QStringLiteral("folder"),
-                              QStringLiteral("site"), QStringLiteral("o")}) {
+                              QStringLiteral("site"), QStringLiteral("o"), QStringLiteral("time-limit")}) {
     if (repeatable_.contains(name)) continue;
     const bool output = name == QLatin1String("o");
     const auto given = parser.optionNames().count(name) + (output ? parser.optionNames().count(QStringLiteral("output")) : 0);
@@ -201,6 +214,15 @@ std::optional<int> Command::parse(const QStringList& args, int minPositional, in
   if (needsPort_ && !parser.isSet(QStringLiteral("port"))) {
     err(QStringLiteral("%1 needs --port P").arg(name_));
     return kUsage;
+  }
+  if (parser.optionNames().contains(QStringLiteral("time-limit"))) {
+    bool ok = false;
+    const int seconds = parser.value(QStringLiteral("time-limit")).toInt(&ok);
+    if (!ok || seconds < 1 || seconds > StopSignals::kMaxTimeLimitS) {
+      err(QStringLiteral("%1: --time-limit takes whole seconds from 1 to %2").arg(name_).arg(StopSignals::kMaxTimeLimitS));
+      return kUsage;
+    }
+    StopSignals::setTimeLimit(seconds);
   }
   if (parser.optionNames().contains(QStringLiteral("trace"))) enableTrace();
   return std::nullopt;
@@ -304,9 +326,62 @@ bool checkPortExists(const QString& port) {
   return false;
 }
 
+namespace {
+const auto toolStarted = std::chrono::steady_clock::now();
+bool limitGiven = false;  // --time-limit
+qint64 limitMs = 0;       // the bound in force, counted from the tool's start; 0: none
+
+qint64 sinceStartMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - toolStarted).count();
+}
+}  // namespace
+
+qint64 workBoundMs(int configRequests, int blocks) {
+  // Each request: its time-outs but the last, then its answer; blocks the same at their shorter
+  // time-out.  The login, the logout and the bootloader's waits and restart take the rest.
+  constexpr qint64 kRequestMs = kRepetitions * kReadTicks * kTickMs + 2000;
+  constexpr qint64 kBlockMs = kRepetitions * kBlockTicks * kTickMs + 1000;
+  constexpr qint64 kRestMs = 30000;
+  return kRestMs + configRequests * kRequestMs + blocks * kBlockMs;
+}
+
+int downloadRequests() { return 2 * static_cast<int>(paramTable().size()); }
+
+void StopSignals::setTimeLimit(int seconds) {
+  limitGiven = true;
+  limitMs = seconds * 1000LL;
+}
+
+int StopSignals::limitSeconds() { return static_cast<int>((limitMs + 999) / 1000); }
+
+void StopSignals::limitWork(qint64 ms) {
+  if (limitGiven) return;
+  limitMs = sinceStartMs() + ms;
+  armLimit();
+}
+
+void StopSignals::armLimit() {
+  if (limitMs <= 0) return;
+  auto timer = std::make_unique<QTimer>();
+  timer->setSingleShot(true);
+  timer->setTimerType(Qt::CoarseTimer);
+  QObject::connect(timer.get(), &QTimer::timeout, [this] { limitReached(); });
+  timer->start(static_cast<int>(std::clamp<qint64>(limitMs - sinceStartMs(), 0, std::numeric_limits<int>::max())));
+  limit_ = std::move(timer);
+}
+
+void StopSignals::limitReached() {
+  if (signal_) return;
+  signal_ = kTimeLimit;
+  if (loop_) loop_->quit();
+  if (onSignal) onSignal();
+}
+
 // The platform files say how a stop arrives (take()); waiting for one is the same everywhere.
 int StopSignals::signal() {
   take();  // also when no event loop ran since
+  // The limit holds also when its timer has not had its turn yet.
+  if (!signal_ && limit_ && sinceStartMs() >= limitMs) signal_ = kTimeLimit;
   return signal_;
 }
 
@@ -380,11 +455,11 @@ Controller::Controller(const QString& portName, const QString& password) {
   port.setPort(portName);
   port.setBaudRate(kLineBitsPerSecond);
   link = std::make_unique<Link>(&port);
-  session = std::make_unique<Session>(form, *link);
+  session = std::make_unique<Session>(*link);
   // The tool prints what happened at once: stderr opens no nested event loop.
   QObject::connect(link.get(), &Link::notice, [this](const Notice& n) { notifier.show(n); });
   QObject::connect(session.get(), &Session::notice, [this](const Notice& n) { notifier.show(n); });
-  form.setText("Edit_haslo", password);
+  session->setPassword(password);
 }
 
 Controller::~Controller() {

@@ -83,10 +83,13 @@ class Command {
   // --no-backup: the write starts without keeping what the controller held.
   void addBackupOption();
   bool backupSkipped() const;
+  // --time-limit SECONDS: the whole command's bound (StopSignals::setTimeLimit).
+  void addTimeLimitOption();
   void addLinkOptions() {
     addPortOption();
     addPasswordOptions();
     addTraceOption();
+    addTimeLimitOption();
   }
   // Nullopt to go on; otherwise the exit code to leave with.  positional: how many arguments.
   std::optional<int> parse(const QStringList& args, int minPositional, int maxPositional);
@@ -135,18 +138,33 @@ class StopSignals {
   bool wait(int ms);
   // Called from the event loop when a signal has come.
   std::function<void()> onSignal;
-  static int exitCode(int signal) { return 128 + signal; }
+  // Exit status after a stop: 128 + the signal's number, 1 after the time limit.
+  static int exitCode(int signal) { return signal == kTimeLimit ? 1 : 128 + signal; }
+  // signal() when the command's time limit ended it: the command stops between two exchanges as
+  // after a signal, and its one line says so.
+  static constexpr int kTimeLimit = -1;
+  static constexpr int kMaxTimeLimitS = 7 * 24 * 3600;
+  // --time-limit SECONDS: the whole command, counted from the tool's start.
+  static void setTimeLimit(int seconds);
+  // A command's own bound, from its work; --time-limit, when given, takes its place.
+  void limitWork(qint64 ms);
+  // The bound in force, in whole seconds; 0 while none.
+  static int limitSeconds();
   // Called first in main: a signal that comes before a command watches for one (a slow start on a
   // busy machine) is kept, and the first StopSignals takes it, so that it does not end the tool
   // without a word.
   static void catchEarly();
   // A kept signal that no command took ends the tool as the signal would have.
   static void raiseUntaken();
-  // "SIGINT", "SIGTERM" or "SIGHUP", for the one line that says what the signal ended.
+  // "SIGINT", "SIGTERM" or "SIGHUP", for the one line that says what the signal ended; after the
+  // time limit "its time limit of N s".
   static QString name(int signal);
 
  private:
   void take();
+  void armLimit();
+  void limitReached();
+  std::unique_ptr<QObject> limit_;  // the timer of the time limit
   int pipe_[2] = {-1, -1};
   int signal_ = 0;
   std::unique_ptr<QSocketNotifier> notifier_;
@@ -210,6 +228,13 @@ class Controller {
   std::unique_ptr<Session> session;
   std::shared_ptr<void> refuseFrames;  // the link's reader of last resort, when one is set
 };
+
+// The longest the exchanges of a command's work take while none of them fails, every request
+// answered only at its last attempt: configRequests configuration reads or writes, blocks firmware
+// blocks, with the login, the logout and the bootloader's waits.
+qint64 workBoundMs(int configRequests, int blocks);
+// A download's reads: a disturbed line has each parameter read twice.
+int downloadRequests();
 
 // Runs one request to its end in an event loop of the tool's own.
 Request::Outcome runRequest(Link& link, Request request);

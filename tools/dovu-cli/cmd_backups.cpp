@@ -79,6 +79,7 @@ int cmdBackups(const QStringList& args) {
   cmd.addPortOption();
   cmd.addPasswordOptions();
   cmd.addTraceOption();
+  cmd.addTimeLimitOption();
   cmd.addBackupOption();
   // Only restore needs a port, which is asked for once the action is known: options may come first.
   cmd.portOptional();

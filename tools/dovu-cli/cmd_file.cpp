@@ -99,7 +99,7 @@ std::unique_ptr<Controller> downloadFromController(const QString& port, const QS
     *error = QStringLiteral("%1: the download stopped, no answer from the controller").arg(port);
     return nullptr;
   }
-  if (firmware) *firmware = report::firmwareVersion(c->form);  // the logout clears it
+  if (firmware) *firmware = c->session->firmwareVersion();  // the logout clears it
   if (!c->logout()) {
     error->clear();  // the logout said so
     return nullptr;

@@ -44,12 +44,21 @@ int cmdFlash(const QStringList& args) {
   }
   if (!checkPortExists(port)) return kFailure;
   StopSignals stop;
+  const auto blocks = static_cast<int>((data->size() + kFirmwareBlockSize - 1) / kFirmwareBlockSize);
+  stop.limitWork(workBoundMs(cmd.backupSkipped() ? 0 : downloadRequests(), blocks));
   if (!cmd.backupSkipped()) {
     const QString password = cmd.password().value_or(QLatin1String(kDefaultPassword));
     if (!checkPassword(password)) return kUsage;
     BackupStore store;
-    if (!backupBeforeWrite(port, password, BackupReason::BeforeFirmware, "flash", stop, store))
-      return stop.signal() ? StopSignals::exitCode(stop.signal()) : kFailure;
+    try {
+      if (!backupBeforeWrite(port, password, BackupReason::BeforeFirmware, "flash", stop, store))
+        return stop.signal() ? StopSignals::exitCode(stop.signal()) : kFailure;
+    } catch (const SerialPortError& e) {
+      // The port went away while the backup read the controller: nothing was written.
+      err(englishLine(Session::portProblem(e, port)) +
+          QStringLiteral("; flash not started: nothing was sent, the controller still runs its firmware"));
+      return kFailure;
+    }
   }
 
   SerialPort com;

@@ -58,7 +58,7 @@ int cmdReport(const QStringList& args) {
       if (!why.isEmpty()) err(why);
       return kFailure;
     }
-    pdf = report::sheetPdf(c->form, options);
+    pdf = report::sheetPdf(shownConfiguration(c->form), options);
   } else {
     const auto c = readConfigAny(source, &why);
     if (!c) {

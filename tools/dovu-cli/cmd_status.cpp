@@ -6,7 +6,7 @@
 
 #include "cli.h"
 #include "exchange/dispatcher.h"
-#include "exchange/status.h"
+#include "session/status.h"
 #include "exchange/statuscsv.h"
 #include "link/portlist.h"
 #include "model/sensors.h"
@@ -183,6 +183,10 @@ int cmdStatus(const QStringList& args) {
   // A failed logout fails the command even after good polls, and so does an output that could not
   // be written.
   const bool loggedOut = c.logout();
+  if (stop.signal() == StopSignals::kTimeLimit) {
+    err(QStringLiteral("status stopped by %1; logged out").arg(StopSignals::name(StopSignals::kTimeLimit)));
+    return kFailure;
+  }
   return loggedOut && poll == Poll::Done ? kOk : kFailure;
 }
 

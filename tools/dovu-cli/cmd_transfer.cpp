@@ -94,6 +94,7 @@ int cmdDownload(const QStringList& args) {
   }
 
   StopSignals stop;
+  stop.limitWork(workBoundMs(downloadRequests(), 0));
   Controller c(cmd.port(), password);
   Dispatcher dispatcher(c.form);
   dispatcher.attach(*c.link);
@@ -121,7 +122,7 @@ int cmdDownload(const QStringList& args) {
   }
   c.session->liveOff();  // the tool does not poll
   Configuration read = configurationOf(c.form);
-  read.firmware = firmwareShown(c.form);  // the logout clears the version
+  read.firmware = c.session->firmwareVersion();  // the logout clears the version
   read.port = cmd.port();
   if (!c.logout()) return kFailure;
   if (QString text; !writeConfigAny(out, read, &text)) {
@@ -183,6 +184,8 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
   }
 
   StopSignals stop;
+  // The backup's read, then the writes.
+  stop.limitWork(workBoundMs((cmd.backupSkipped() ? 0 : downloadRequests()) + static_cast<int>(paramTable().size()), 0));
   Controller c(cmd.port(), QLatin1String(kDefaultPassword));
   // The file is checked before the port is touched.
   QString why;

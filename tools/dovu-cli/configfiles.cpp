@@ -7,6 +7,7 @@
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
+#include "storage/fieldnames.h"
 
 namespace dovu::cli {
 
@@ -98,7 +99,7 @@ QStringList configNormalisations(const Bytes& file, const Configuration& c) {
     const unsigned after = now.empty() ? 0 : byteAt(now, 0);
     if (it.form == ConfigItemForm::Choice) {
       lines << QStringLiteral("item %1 (%2): list index %3 is beyond the list and becomes %4 (no selection)")
-                   .arg(it.number).arg(QLatin1String(it.field)).arg(before).arg(after);
+                   .arg(it.number).arg(formatOneName(QString::fromLatin1(it.field))).arg(before).arg(after);
     } else if (it.form == ConfigItemForm::Flags) {
       lines << QStringLiteral("item %1 (%2): bits without a check box (mask %3) are cleared")
                    .arg(it.number).arg(QString::fromUtf8(it.description))

@@ -12,6 +12,7 @@
 namespace dovu::cli {
 
 QString StopSignals::name(int signal) {
+  if (signal == kTimeLimit) return QStringLiteral("its time limit of %1 s").arg(limitSeconds());
   switch (signal) {
     case SIGINT: return QStringLiteral("SIGINT");
     case SIGHUP: return QStringLiteral("SIGHUP");
@@ -37,6 +38,7 @@ void onStopSignal(int sig) {
 }  // namespace
 
 StopSignals::StopSignals() {
+  armLimit();
   if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;
   stopPipe = pipe_[1];
   notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);

@@ -14,6 +14,7 @@
 namespace dovu::cli {
 
 QString StopSignals::name(int signal) {
+  if (signal == kTimeLimit) return QStringLiteral("its time limit of %1 s").arg(limitSeconds());
   return signal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM");
 }
 
@@ -41,6 +42,7 @@ BOOL WINAPI onConsoleControl(DWORD type) {
 }  // namespace
 
 StopSignals::StopSignals() {
+  armLimit();
   if (earlyTaken) pendingStop = 0;
   earlyTaken = true;
   // Made once: a handler of an earlier object may still hold them.
