@@ -84,7 +84,8 @@ TEST(FirmwareDialog, ControlsAndTheFileCheckThatGatesStart) {
   widgetApp();
   Form form;
   Link link(nullptr);
-  Session session(form, link);
+  Session session(link);
+  session.setPassword(QString::fromLatin1(kDefaultPassword));
   session.liveOn();
   link.timer().stop();
   RecordingNotifier n;

@@ -23,6 +23,7 @@
 #include "model/form.h"
 #include "model/params.h"
 #include "storage/configjson.h"
+#include "support/formfiles.h"
 #include "support/sim.h"
 #include "support/uiapp.h"
 #include "support/uiinput.h"

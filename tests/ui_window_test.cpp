@@ -34,7 +34,9 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include "model/form.h"
 #include "support/formsnapshot.h"
+#include "support/formfiles.h"
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "support/uiinput.h"
@@ -1056,8 +1058,8 @@ TEST_F(Window, TheBackupsDialogListsShowsAndLoadsABackup) {
     newer.setText("Edit_Tel1", QStringLiteral("+48999"));
     newer.setText("Edit_IN1A", QStringLiteral("Napad"));
     QString error;
-    ASSERT_TRUE(store.add(older, BackupReason::Manual, "/dev/ttyS3", &error, QDateTime::currentDateTime().addDays(-1)));
-    ASSERT_TRUE(store.add(newer, BackupReason::BeforeUpload, "/dev/ttyS3", &error)) << error.toStdString();
+    ASSERT_TRUE(store.add(shownConfiguration(older), BackupReason::Manual, "/dev/ttyS3", &error, QDateTime::currentDateTime().addDays(-1)));
+    ASSERT_TRUE(store.add(shownConfiguration(newer), BackupReason::BeforeUpload, "/dev/ttyS3", &error)) << error.toStdString();
   }
   find<QAction>("KopieZapasoweMenu")->trigger();
   QDialog* d = nullptr;
@@ -1105,7 +1107,7 @@ TEST_F(Window, TheBackupAndCompareDialogsWorkFromTheKeyboard) {
     kept.setText("Edit_haslo", QStringLiteral("1234"));
     kept.setText("Edit_Tel1", QStringLiteral("+48999"));
     QString error;
-    ASSERT_TRUE(BackupStore().add(kept, BackupReason::Manual, "/dev/ttyS3", &error)) << error.toStdString();
+    ASSERT_TRUE(BackupStore().add(shownConfiguration(kept), BackupReason::Manual, "/dev/ttyS3", &error)) << error.toStdString();
   }
   find<QAction>("KopieZapasoweMenu")->trigger();
   QDialog* d = nullptr;

@@ -262,7 +262,7 @@ ChartPanel* addChartDock(QMainWindow& window, Dispatcher& dispatcher, Notifier& 
   toggle->setText(QStringLiteral("&Pokaż wykres"));
   toggle->setObjectName(QStringLiteral("PokazWykres1"));
   menu->addAction(toggle);
-  dispatcher.onStatus = [panel](const StatusRecord& r) { panel->addRecord(QDateTime::currentDateTime(), r); };
+  dispatcher.addStatusListener([panel](const StatusRecord& r) { panel->addRecord(QDateTime::currentDateTime(), r); });
   return panel;
 }
 

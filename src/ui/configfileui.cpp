@@ -11,10 +11,12 @@ namespace dovu::ui {
 
 bool loadConfigFileFromPath(Form& form, Notifier& notifier, const QString& path) {
   Notices why;
-  if (!loadConfigFile(form, path, &why)) {
+  const auto c = readConfigFile(path, &why);
+  if (!c) {
     notifier.show(why);
     return false;
   }
+  showConfiguration(form, *c);
   form.markConfigurationReceived();
   notifier.beep();
   notifier.message(MessageKind::Information, QString::fromUtf8(kConfigLoadedText));
@@ -23,7 +25,8 @@ bool loadConfigFileFromPath(Form& form, Notifier& notifier, const QString& path)
 
 bool saveConfigFileToPath(Form& form, Notifier& notifier, const QString& path) {
   Notices why;
-  const bool saved = saveConfigFile(form, path, &why);
+  form.commitEditing();
+  const bool saved = saveConfigFile(configurationOf(form), path, &why);
   notifier.show(why);
   return saved;
 }
@@ -40,7 +43,7 @@ bool saveConfigFileInteractive(QWidget* parent, Form& form, Notifier& notifier) 
   // without a dialog.
   form.commitEditing();
   QString why;
-  if (!buildConfigFile(form, &why)) {
+  if (!buildConfigFile(configurationOf(form), &why)) {
     notifier.report(MessageKind::Error, Problem{Cause::ConfigNotSaved, Cause::None, {}, {}, why});
     return false;
   }

@@ -166,7 +166,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
 
 // ---- PasswordDialog -------------------------------------------------------------------------------
 
-PasswordDialog::PasswordDialog(Session& session, QWidget* parent)
+PasswordDialog::PasswordDialog(Session& session, const Form& form, QWidget* parent)
     : QDialog(parent), session_(session), edit_(new QLineEdit(this)), save_(new QPushButton(this)) {
   setObjectName(QStringLiteral("Fhaslo_nowe"));
   setWindowTitle(QStringLiteral("Zmiana hasła"));
@@ -177,7 +177,7 @@ PasswordDialog::PasswordDialog(Session& session, QWidget* parent)
   edit_->setAccessibleName(QStringLiteral("Nowe hasło"));
   edit_->setToolTip(QStringLiteral("Hasło dostępu (4 cyfry)"));
   // The same filter as the login box: whatever is set here must be typeable there.
-  edit_->setValidator(new FieldValidator(session_.form(), Form::idOf("Edit_haslo"), edit_));
+  edit_->setValidator(new FieldValidator(form, Form::idOf("Edit_haslo"), edit_));
   edit_->setText(QString::fromLatin1(kDefaultPassword));
   label->setBuddy(edit_);
 

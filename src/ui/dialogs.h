@@ -10,6 +10,7 @@ class QProgressBar;
 class QPushButton;
 
 namespace dovu {
+class Form;
 class Session;
 struct PortEntry;
 }
@@ -57,7 +58,7 @@ class AboutDialog : public QDialog {
 class PasswordDialog : public QDialog {
   Q_OBJECT
  public:
-  PasswordDialog(Session& session, QWidget* parent);
+  PasswordDialog(Session& session, const Form& form, QWidget* parent);
   void done(int result) override;
 
  private:

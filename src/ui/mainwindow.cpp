@@ -167,16 +167,21 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
       notifier_(notifier ? notifier : &boxNotifier_),
       link_(&port_),
       dispatcher_(form_),
-      session_(form_, link_),
+      session_(link_),
+      sessionView_(session_, form_),
       transfer_(form_, link_, session_),
       backup_(form_, link_, session_, dispatcher_),
-      compareRead_(form_, link_, session_, dispatcher_),
+      compareRead_(link_, session_),
       binder_(form_),
       history_(form_),
       portSource_(ports ? std::move(ports) : systemPortSource()) {
   setObjectName(QStringLiteral("TMain"));
   setWindowTitle(QStringLiteral("DOVU Konfigurator v " DOVU_VERSION));
   dispatcher_.attach(link_);
+  dispatcher_.addStatusListener([this](const StatusRecord& r) { session_.takeStatus(r); });
+  sessionView_.watch(transfer_);
+  sessionView_.watch(backup_.read());
+  sessionView_.watch(compareRead_);
   binder_.setHistory(&history_);
   connect(&link_, &Link::notice, this, &MainWindow::showAfterStep);
   connect(&session_, &Session::notice, this, &MainWindow::showAfterStep);
@@ -260,9 +265,10 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   // Shown only while logged in and nothing has been read: offline the window has no controller.
   auto showKnown = [this] { unknown_->setVisible(session_.loggedIn() && !form_.controllerKnown()); };
   connect(&form_, &Form::knownChanged, this, showKnown);
-  connect(&form_, &Form::changed, this, [this, showKnown](int id) {
-    static const Form::Id logon = Form::idOf("Edit_logon");
-    if (id == logon) showKnown();
+  connect(&session_, &Session::loggedInChanged, this, showKnown);
+  // Whatever was known belongs to the controller of an earlier login, maybe another one.
+  connect(&session_, &Session::loginFinished, this, [this](Session::ConnectResult r) {
+    if (r == Session::ConnectResult::LoggedIn) form_.setControllerKnown(false);
   });
   showKnown();
 
@@ -791,6 +797,7 @@ void MainWindow::buttonComClick() {
 
 void MainWindow::connectClick() {
   if (comCombo_->currentIndex() < 0 && !port_.isOpen()) return;
+  session_.setPassword(form_.text("Edit_haslo"));
   session_.connectAndLogin();
 }
 
@@ -800,7 +807,7 @@ void MainWindow::disconnectClick() { session_.logoutAndDisconnect(); }
 void MainWindow::changePasswordClick() {
   backup_.forget();  // the controller's password may change
   session_.liveOff();
-  PasswordDialog dialog(session_, this);
+  PasswordDialog dialog(session_, form_, this);
   link_.releaseWhile([&] { dialog.exec(); });
 }
 
@@ -901,8 +908,8 @@ void MainWindow::showControllerComparison(bool ok) {
   if (!ok) return;  // the read said why, or the window was logged out
   form_.commitEditing();
   QString why;
-  const auto mine = configFromForm(form_, &why);
-  const auto theirs = mine ? configFromForm(compareRead_.result(), &why) : std::nullopt;
+  const auto mine = configValuesOf(configurationOf(form_), &why);
+  const auto theirs = mine ? configValuesOf(configurationOf(compareRead_.result()), &why) : std::nullopt;
   if (!theirs) {
     notifier_->message(MessageKind::Error, QStringLiteral("Nie można porównać konfiguracji"), why);
     return;
@@ -922,28 +929,25 @@ void MainWindow::compareFileClick() {
 
 void MainWindow::compareWithFile(const QString& path, const QString& otherSide) {
   form_.commitEditing();
-  Form other;
   Notices notices;
-  if (!loadConfigFile(other, path, &notices)) return notifier_->show(notices);
+  const auto other = readConfigFile(path, &notices);
+  if (!other) return notifier_->show(notices);
   QString why;
-  const auto mine = configFromForm(form_, &why);
-  const auto theirs = mine ? configFromForm(other, &why) : std::nullopt;
-  const auto file = theirs ? buildConfigFile(other, &why) : std::nullopt;
-  if (!file) {
+  const auto mine = configValuesOf(configurationOf(form_), &why);
+  const auto theirs = mine ? configValuesOf(*other, &why) : std::nullopt;
+  if (!theirs) {
     notifier_->message(MessageKind::Error, QStringLiteral("Nie można porównać konfiguracji"), why);
     return;
   }
-  auto send = [this, file = *file](std::vector<std::size_t> params) {
-    // The window's configuration with the chosen parameters as the file has them, loaded as a file
-    // is: the fields that change turn red, and undo puts them back.
+  auto send = [this, source = *other](std::vector<std::size_t> params) {
+    // The window's configuration, as a file keeps it, with the chosen parameters as the file has
+    // them, shown as a loaded file is: the fields that change turn red, and undo puts them back.
     QString fault;
-    Form merged, source;
-    const auto own = buildConfigFile(form_, &fault);
-    if (!own || !loadConfigFile(merged, *own) || !loadConfigFile(source, file)) return;
-    for (std::size_t p : params) applyAnswer(merged, paramTable()[p], buildPayload(source, paramTable()[p]));
-    const auto result = buildConfigFile(merged, &fault);
-    if (!result) return;
-    history_.record(QStringLiteral("Porównanie"), Form::kNoField, [&] { loadConfigFile(form_, *result); });
+    const auto own = configValuesOf(configurationOf(form_), &fault);
+    if (!own) return;
+    Configuration merged = configurationFrom(*own);
+    for (std::size_t p : params) decodeParameter(merged, paramTable()[p], encodeParameter(source, paramTable()[p]));
+    history_.record(QStringLiteral("Porównanie"), Form::kNoField, [&] { showConfiguration(form_, merged); });
     uploadParams(std::move(params));
   };
   auto* d = new CompareDialog(QStringLiteral("Porównanie z plikiem %1").arg(QFileInfo(path).fileName()), otherSide,

@@ -21,6 +21,7 @@
 #include "ui/boxnotifier.h"
 #include "ui/dialogs.h"
 #include "ui/edithistory.h"
+#include "ui/sessionview.h"
 
 class QComboBox;
 class QDialog;
@@ -165,6 +166,7 @@ class MainWindow : public QMainWindow {
   Link link_;
   Dispatcher dispatcher_;
   Session session_;
+  SessionView sessionView_;
   ConfigTransfer transfer_;
   BackupBeforeWrite backup_;
   ControllerRead compareRead_;

@@ -55,7 +55,7 @@ report::SheetOptions SheetOptionsDialog::options() const {
 }
 
 bool exportSheet(Form& form, Notifier& notifier, const QString& path, const report::SheetOptions& options) {
-  const QByteArray pdf = report::sheetPdf(form, options);
+  const QByteArray pdf = report::sheetPdf(shownConfiguration(form), options);
   QString why;
   if (pdf.isEmpty()) why = QStringLiteral("Nie udało się utworzyć dokumentu PDF");
   else if (saveFileAtomically(path, Bytes(pdf.constData(), static_cast<std::size_t>(pdf.size())), &why)) return true;
@@ -94,7 +94,7 @@ void addSheetActions(QMainWindow& window, Form& form, Notifier& notifier) {
     QPrintPreviewDialog preview(&printer, &window);
     preview.setObjectName(QStringLiteral("SheetPreview"));
     preview.setWindowTitle(QStringLiteral("Podgląd wydruku"));
-    const auto doc = report::sheetDocument(form, *options);
+    const auto doc = report::sheetDocument(shownConfiguration(form), *options);
     QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
                      [&doc](QPrinter* p) { doc->print(p); });
     preview.exec();

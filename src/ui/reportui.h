@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+#include "model/form.h"
 #include "report/sheet.h"
 
 class QCheckBox;

@@ -254,9 +254,7 @@ std::optional<Configuration> SeriesDialog::templateConfig(QString* why) const {
     return configFromJsonText(QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())), why);
   const auto values = parseConfigFile(*bytes, why);
   if (!values) return std::nullopt;
-  Form form;
-  applyConfig(form, *values);
-  return configurationOf(form);
+  return configurationFrom(*values);
 }
 
 void SeriesDialog::loadTable() {
