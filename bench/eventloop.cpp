@@ -93,7 +93,8 @@ bool measure(bool blockingWrites, std::size_t kib, Figures& out) {
   port.setPort(portName);
   port.setBaudRate(4800);
   Link link(&port);
-  Session session(form, link);
+  Session session(link);
+  session.setPassword(QString::fromLatin1(kDefaultPassword));
   Dispatcher dispatcher(form);
   dispatcher.attach(link);
   BlockProbe probe;

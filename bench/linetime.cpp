@@ -67,7 +67,8 @@ std::optional<Ratio> download(const QString& portName) {
   port.setPort(portName);
   port.setBaudRate(4800);
   Link link(&port);
-  Session session(form, link);
+  Session session(link);
+  session.setPassword(QString::fromLatin1(kDefaultPassword));
   Dispatcher dispatcher(form);
   dispatcher.attach(link);
   std::size_t wireBytes = 0;

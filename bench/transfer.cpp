@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
   port.setPort(portName);
   port.setBaudRate(4800);
   Link link(&port);
-  Session session(form, link);
+  Session session(link);
+  session.setPassword(QString::fromLatin1(kDefaultPassword));
   Dispatcher dispatcher(form);
   dispatcher.attach(link);
   Measure m;

@@ -12,11 +12,18 @@ scripts/deps.sh
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+# Each step says how long it took.
+timed() {
+  local start=$SECONDS name=$1
+  [ "$name" = timeout ] && name=${*: -2:1}  # the command under the time limit
+  "$@"
+  echo "test.sh ($preset): $name took $((SECONDS - start)) s" >&2
+}
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j "$(nproc)"
-ctest --preset "$preset"
+timed cmake --build --preset "$preset" -j "$(nproc)"
+timed ctest --preset "$preset"
 # The Win32 serial layer, cross-built and run under wine (not under the sanitizers).
 if [ "$preset" = default ]; then
-  scripts/wine-test.sh "build/$preset"
-  timeout --kill-after=30 1200 scripts/windows-test.sh "build/$preset"
+  timed scripts/wine-test.sh "build/$preset"
+  timed timeout --kill-after=30 1200 scripts/windows-test.sh "build/$preset"
 fi
