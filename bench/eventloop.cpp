@@ -22,7 +22,7 @@
 #include "firmware/bootloader.h"
 #include "link/link.h"
 #include "link/serialport.h"
-#include "model/form.h"
+#include "model/configuration.h"
 #include "pacedline.h"
 #include "session/session.h"
 #include "storage/checkedfile.h"

@@ -27,7 +27,6 @@
 #include "link/serialport.h"
 #include "model/configuration.h"
 #include "model/cp1250.h"
-#include "model/form.h"
 #include "model/params.h"
 #include "session/session.h"
 #include "storage/checkedfile.h"

@@ -17,7 +17,6 @@
 #include "session/session.h"
 #include "model/configuration.h"
 #include "model/cp1250.h"
-#include "model/form.h"
 #include "model/params.h"
 
 using namespace dovu;

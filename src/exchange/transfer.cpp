@@ -3,7 +3,6 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "model/form.h"
 #include "model/params.h"
 
 namespace dovu {
@@ -17,11 +16,10 @@ constexpr std::uint8_t kLastReadCode = 104;
 std::optional<Problem> textTooLong(const Configuration& c) {
   const ParamDef* p = textOverLimit(c);
   if (!p) return std::nullopt;
+  // Named as the window names the field; the window's wording adds the caption a person reads.
   const ConfigField& f = *configFieldNamed(QString::fromLatin1(p->field));
-  const Form::Id id = Form::idOf(f.key);
-  const QString caption = id == Form::kNoField ? f.name : QString::fromUtf8(Form::def(id).caption);
   return Problem{Cause::TextTooLong, Cause::None, QString::fromLatin1(f.key),
-                 {caption, QString::number(std::get<QString>(configValue(c, f)).size()), QString::number(p->limit)},
+                 {QString::number(std::get<QString>(configValue(c, f)).size()), QString::number(p->limit)},
                  {}};
 }
 

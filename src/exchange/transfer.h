@@ -15,8 +15,9 @@
 
 namespace dovu {
 
-// Which text is longer than its field in the controller, and by how much (a TextTooLong problem);
-// nullopt when every text fits.
+// Which text is longer than its field in the controller, and by how much (a TextTooLong problem
+// whose subject is the field's window name, with its length and the limit); nullopt when every
+// text fits.
 std::optional<Problem> textTooLong(const Configuration& c);
 // A parameter whose read saw a disturbed line is read again until two answers agree, at most
 // this many times in all.

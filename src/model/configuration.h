@@ -21,6 +21,10 @@
 
 namespace dovu {
 
+// The access password a controller leaves the factory with: the default of the window's password
+// field, of its password dialog and of the command-line tool.
+inline constexpr const char* kDefaultPassword = "8617";
+
 class Form;
 struct ParamDef;
 

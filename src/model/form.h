@@ -26,10 +26,6 @@
 
 namespace dovu {
 
-// The access password a controller leaves the factory with: the default of the window's password
-// field, of its password dialog and of the command-line tool.
-inline constexpr const char* kDefaultPassword = "8617";
-
 enum class FieldKind : std::uint8_t {
   Text,        // free single-line text (Windows-1250 characters only)
   NoSpaceText, // text without spaces (output switching words)

@@ -17,7 +17,7 @@
 #include "link/link.h"
 #include "base/notifier.h"
 #include "session/session.h"
-#include "model/form.h"
+#include "model/configuration.h"
 #include "storage/backupstore.h"
 
 namespace dovu::cli {
