@@ -51,7 +51,8 @@ inline QString startPacedSim(QProcess& sim, const QTemporaryDir& dir, const QStr
 
 // Runs an upload or a download to its end in an event loop of its own; true when it completed.  A
 // transfer that ends inside its start has already said so before the loop would wait.
-inline bool runTransferToEnd(ConfigTransfer& transfer, bool up) {
+// upload: what to send; null downloads.
+inline bool runTransferToEnd(ConfigTransfer& transfer, const Configuration* upload) {
   QEventLoop loop;
   bool ok = false, ended = false;
   const auto connection = QObject::connect(&transfer, &ConfigTransfer::finished, &loop, [&](bool result) {
@@ -59,7 +60,7 @@ inline bool runTransferToEnd(ConfigTransfer& transfer, bool up) {
     ended = true;
     loop.quit();
   });
-  if ((up ? transfer.startUpload() : transfer.startDownload()) && !ended) loop.exec();
+  if ((upload ? transfer.startUpload(*upload) : transfer.startDownload()) && !ended) loop.exec();
   QObject::disconnect(connection);
   return ok;
 }

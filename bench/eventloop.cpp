@@ -22,7 +22,7 @@
 #include "firmware/bootloader.h"
 #include "link/link.h"
 #include "link/serialport.h"
-#include "model/form.h"
+#include "model/configuration.h"
 #include "pacedline.h"
 #include "session/session.h"
 #include "storage/checkedfile.h"
@@ -87,7 +87,6 @@ bool measure(bool blockingWrites, std::size_t kib, Figures& out) {
   QProcess sim;
   const QString portName = bench::startPacedSim(sim, dir, {}, "bench_eventloop");
   if (portName.isEmpty()) return false;
-  Form form;
   SerialPort port(std::make_unique<test::PacedLineDevice>(4800));
   port.setBlockingWrites(blockingWrites);
   port.setPort(portName);
@@ -95,7 +94,7 @@ bool measure(bool blockingWrites, std::size_t kib, Figures& out) {
   Link link(&port);
   Session session(link);
   session.setPassword(QString::fromLatin1(kDefaultPassword));
-  Dispatcher dispatcher(form);
+  Dispatcher dispatcher;
   dispatcher.attach(link);
   BlockProbe probe;
   bool ok = false;
@@ -112,9 +111,9 @@ bool measure(bool blockingWrites, std::size_t kib, Figures& out) {
   if (login != Session::ConnectResult::LoggedIn) {
     std::fprintf(stderr, "bench_eventloop: login failed\n");
   } else {
-    ConfigTransfer transfer(form, link, session);
+    ConfigTransfer transfer(link, session);
     probe.start();
-    ok = bench::runTransferToEnd(transfer, false);
+    ok = bench::runTransferToEnd(transfer, nullptr);
     out.downloadMs = probe.stopMs();
     out.downloadOver = probe.overLimit();
     if (!ok) std::fprintf(stderr, "bench_eventloop: download failed\n");

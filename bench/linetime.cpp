@@ -25,7 +25,8 @@
 #include "firmware/bootloader.h"
 #include "link/link.h"
 #include "link/serialport.h"
-#include "model/form.h"
+#include "model/configuration.h"
+#include "model/cp1250.h"
 #include "model/params.h"
 #include "session/session.h"
 #include "storage/checkedfile.h"
@@ -51,25 +52,26 @@ struct Ratio {
 };
 
 // A controller with every text at its limit (Polish letters included), filled by an upload.
-void fillToLimits(Form& form) {
+Configuration filledToLimits() {
   const QString letters = QStringLiteral("Zażółć gęślą jaźń 0123456789 ABCDEFGHIJ");
+  Configuration c = defaultConfiguration();
   for (const ParamDef& p : paramTable()) {
     if (p.kind != PayloadKind::Text) continue;
     QString t;
     for (int i = 0; i < p.limit; ++i) t += letters.at((i + p.readCode) % letters.size());
-    form.setText(p.field, t);
+    decodeParameter(c, p, toCp1250(t));
   }
+  return c;
 }
 
 std::optional<Ratio> download(const QString& portName) {
-  Form form;
   SerialPort port;
   port.setPort(portName);
   port.setBaudRate(4800);
   Link link(&port);
   Session session(link);
   session.setPassword(QString::fromLatin1(kDefaultPassword));
-  Dispatcher dispatcher(form);
+  Dispatcher dispatcher;
   dispatcher.attach(link);
   std::size_t wireBytes = 0;
   QObject::connect(&link, &Link::frameTraced, [&](bool, const Bytes& frame) { wireBytes += frame.size(); });
@@ -83,9 +85,9 @@ std::optional<Ratio> download(const QString& portName) {
     loop.exec();
   }
   if (login != Session::ConnectResult::LoggedIn) return std::nullopt;
-  ConfigTransfer transfer(form, link, session);
-  auto run = [&transfer](bool up) { return bench::runTransferToEnd(transfer, up); };
-  fillToLimits(form);
+  ConfigTransfer transfer(link, session);
+  const Configuration filled = filledToLimits();
+  auto run = [&](bool up) { return bench::runTransferToEnd(transfer, up ? &filled : nullptr); };
   if (!run(true)) return std::nullopt;
   session.liveOff();
   wireBytes = 0;

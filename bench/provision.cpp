@@ -13,7 +13,7 @@
 
 #include "common.h"
 #include "exchange/provision.h"
-#include "model/form.h"
+#include "model/configuration.h"
 #include "storage/configjson.h"
 
 using namespace dovu;

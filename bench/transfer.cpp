@@ -15,7 +15,8 @@
 #include "link/serialport.h"
 #include "link/link.h"
 #include "session/session.h"
-#include "model/form.h"
+#include "model/configuration.h"
+#include "model/cp1250.h"
 #include "model/params.h"
 
 using namespace dovu;
@@ -27,14 +28,16 @@ namespace {
 constexpr double kPauseSeconds = 0.010;
 
 // Every text at its limit, with Polish letters so that the Windows-1250 path is exercised.
-void fillToLimits(Form& form) {
+Configuration filledToLimits() {
   const QString letters = QStringLiteral("Zażółć gęślą jaźń 0123456789 ABCDEFGHIJ");
+  Configuration c = defaultConfiguration();
   for (const ParamDef& p : paramTable()) {
     if (p.kind != PayloadKind::Text) continue;
     QString t;
     for (int i = 0; i < p.limit; ++i) t += letters.at((i + p.readCode) % letters.size());
-    form.setText(p.field, t);
+    decodeParameter(c, p, toCp1250(t));
   }
+  return c;
 }
 
 struct Measure {
@@ -62,14 +65,13 @@ int main(int argc, char** argv) {
   const QString portName = bench::startPacedSim(sim, dir, {}, "bench_transfer");
   if (portName.isEmpty()) return 1;
 
-  Form form;
   SerialPort port;
   port.setPort(portName);
   port.setBaudRate(4800);
   Link link(&port);
   Session session(link);
   session.setPassword(QString::fromLatin1(kDefaultPassword));
-  Dispatcher dispatcher(form);
+  Dispatcher dispatcher;
   dispatcher.attach(link);
   Measure m;
   QObject::connect(&link, &Link::frameTraced, [&](bool, const Bytes& frame) {
@@ -89,9 +91,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_transfer: login failed\n");
     return 1;
   }
-  ConfigTransfer transfer(form, link, session);
-  fillToLimits(form);
-  auto run = [&transfer](bool up) { return bench::runTransferToEnd(transfer, up); };
+  ConfigTransfer transfer(link, session);
+  const Configuration filled = filledToLimits();
+  auto run = [&](bool up) { return bench::runTransferToEnd(transfer, up ? &filled : nullptr); };
 
   int rc = 0;
   m = {};

@@ -16,10 +16,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "model/form.h"
+#include "model/configuration.h"
 #include "storage/backupstore.h"
 #include "storage/configfile.h"
-#include "support/formfiles.h"
 #include "storage/configjson.h"
 #include "support/testapp.h"
 #include "support/tool.h"
@@ -28,12 +27,12 @@ using namespace dovu;
 
 namespace {
 
-std::unique_ptr<Form> controller(const QString& name, const QString& tel) {
-  auto f = std::make_unique<Form>();
-  f->setText("Edit_IN1A", name);
-  f->setText("Edit_Tel1", tel);
-  f->setText("TextWersja", QStringLiteral("DOVU v 2.3"));
-  return f;
+Configuration controller(const QString& name, const QString& tel) {
+  Configuration c = defaultConfiguration();
+  c.inputs[0].alarmText = name;
+  c.telephones[0] = tel;
+  c.firmware = QStringLiteral("DOVU v 2.3");
+  return c;
 }
 
 QDateTime at(int minute) { return QDateTime(QDate(2026, 12, 8), QTime(10, minute), Qt::OffsetFromUTC, 3600); }
@@ -47,13 +46,12 @@ TEST(BackupStore, KeepsTheConfigurationWithItsOriginAndTheToolListsAndShowsIt) {
   QTemporaryDir home;
   const QString folder = home.filePath("dovu-konfig/backups");  // where XDG_DATA_HOME=home puts it
   BackupStore store(folder);
-  const auto firstForm = controller(QStringLiteral("Włamanie – strefa 1\n"), QStringLiteral("+48601234567"));
-  Form& first = *firstForm;
-  first.setChecked("BoxCA", true);
+  Configuration first = controller(QStringLiteral("Włamanie – strefa 1\n"), QStringLiteral("+48601234567"));
+  first.miniCa = true;
   QString error;
-  const auto a = store.add(shownConfiguration(first), BackupReason::BeforeUpload, QStringLiteral("/dev/ttyUSB0"), &error, at(1));
+  const auto a = store.add(first, BackupReason::BeforeUpload, QStringLiteral("/dev/ttyUSB0"), &error, at(1));
   ASSERT_TRUE(a) << error.toStdString();
-  const auto b = store.add(shownConfiguration(*controller(QStringLiteral("Pożar"), QStringLiteral("+48700"))),
+  const auto b = store.add(controller(QStringLiteral("Pożar"), QStringLiteral("+48700")),
                            BackupReason::BeforeFirmware, QStringLiteral("/dev/ttyS0"), &error, at(2));
   ASSERT_TRUE(b) << error.toStdString();
 
@@ -68,9 +66,9 @@ TEST(BackupStore, KeepsTheConfigurationWithItsOriginAndTheToolListsAndShowsIt) {
   EXPECT_EQ(e.summary, QStringLiteral("Włamanie – strefa 1  | +48601234567"));  // one line
   EXPECT_EQ(e.date, at(1));
   // The file is the configuration, field for field.
-  Form loaded;
-  ASSERT_TRUE(loadConfigFile(loaded, store.pathOf(e)));
-  EXPECT_EQ(configToJson(loaded), configToJson(first));
+  const auto loaded = readConfigFile(store.pathOf(e));
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(configToJson(*loaded), configToJson(first));
 
   QProcessEnvironment env;
   env.insert("XDG_DATA_HOME", home.path());
@@ -97,11 +95,11 @@ TEST(BackupStore, OldBackupsGoBeyondTheLimitExceptAControllersOnlyOne) {
   QTemporaryDir dir;
   BackupStore store(dir.path(), 3);
   QString error;
-  const auto lone = store.add(shownConfiguration(*controller("A", "+481")), BackupReason::Manual, "p", &error, at(0));
+  const auto lone = store.add(controller("A", "+481"), BackupReason::Manual, "p", &error, at(0));
   ASSERT_TRUE(lone);
   std::vector<int> numbers;
   for (int i = 1; i <= 5; ++i) {
-    const auto e = store.add(shownConfiguration(*controller("B", "+482")), BackupReason::BeforeUpload, "p", &error, at(i));
+    const auto e = store.add(controller("B", "+482"), BackupReason::BeforeUpload, "p", &error, at(i));
     ASSERT_TRUE(e) << error.toStdString();
     numbers.push_back(e->number);
   }
@@ -114,7 +112,7 @@ TEST(BackupStore, OldBackupsGoBeyondTheLimitExceptAControllersOnlyOne) {
   EXPECT_EQ(list->at(2).number, lone->number);
   EXPECT_EQ(dvcFiles(dir.path()).size(), 3);
   // Numbers are never given out again, also after the oldest went.
-  const auto next = store.add(shownConfiguration(*controller("B", "+482")), BackupReason::BeforeUpload, "p", &error, at(9));
+  const auto next = store.add(controller("B", "+482"), BackupReason::BeforeUpload, "p", &error, at(9));
   ASSERT_TRUE(next);
   EXPECT_GT(next->number, numbers[4]);
 }
@@ -128,21 +126,21 @@ TEST(BackupStore, AStoreThatCannotBeWrittenFailsWithTheReasonAndChangesNothing) 
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
   BackupStore blocked(dir.filePath("taken/backups"));
-  EXPECT_FALSE(blocked.add(shownConfiguration(*controller("A", "1")), BackupReason::BeforeUpload, "p", &error));
+  EXPECT_FALSE(blocked.add(controller("A", "1"), BackupReason::BeforeUpload, "p", &error));
   EXPECT_TRUE(error.contains("taken")) << error.toStdString();
 
   // An index that is not ours is neither overwritten nor read past; no backup file is left.
   BackupStore store(dir.filePath("store"));
-  ASSERT_TRUE(store.add(shownConfiguration(*controller("A", "1")), BackupReason::BeforeUpload, "p", &error));
+  ASSERT_TRUE(store.add(controller("A", "1"), BackupReason::BeforeUpload, "p", &error));
   {
     // Another program that keeps storing past the wait: refused with the reason.
     QLockFile other(dir.filePath("store/index.lock"));
     ASSERT_TRUE(other.tryLock(0));
     store.setLockWait(300);
-    EXPECT_FALSE(store.add(shownConfiguration(*controller("A", "1")), BackupReason::BeforeUpload, "p", &error));
+    EXPECT_FALSE(store.add(controller("A", "1"), BackupReason::BeforeUpload, "p", &error));
     EXPECT_TRUE(error.contains("another program")) << error.toStdString();
   }
-  ASSERT_TRUE(store.add(shownConfiguration(*controller("A", "1")), BackupReason::BeforeUpload, "p", &error));
+  ASSERT_TRUE(store.add(controller("A", "1"), BackupReason::BeforeUpload, "p", &error));
   const QString index = dir.filePath("store/index.json");
   for (const QByteArray& bad : {QByteArray("{\"next\": 2, \"backups\": [{\"number\": 1}]}"), QByteArray("[1"),
                                 QByteArray("{\"next\": 5, \"backups\": [{\"number\": 1, \"file\": \"../../x.dvc\", "
@@ -153,7 +151,7 @@ TEST(BackupStore, AStoreThatCannotBeWrittenFailsWithTheReasonAndChangesNothing) 
     f.write(bad);
     f.close();
     error.clear();
-    EXPECT_FALSE(store.add(shownConfiguration(*controller("A", "1")), BackupReason::BeforeUpload, "p", &error)) << bad.constData();
+    EXPECT_FALSE(store.add(controller("A", "1"), BackupReason::BeforeUpload, "p", &error)) << bad.constData();
     EXPECT_TRUE(error.contains("index.json")) << error.toStdString();
     EXPECT_FALSE(store.list(&error));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -192,9 +190,9 @@ TEST(BackupStore, RotationNeverLosesTheNewestTheRestoredOrAConfigurationsOnlyBac
     QTemporaryDir dir;
     BackupStore store(dir.path(), 3);
     for (int i = 0; i < 3; ++i)
-      ASSERT_TRUE(store.add(shownConfiguration(*controller("A", "+481")), BackupReason::BeforeUpload, "p", &error,
+      ASSERT_TRUE(store.add(controller("A", "+481"), BackupReason::BeforeUpload, "p", &error,
                             QDateTime(QDate(2031, 1, 1), QTime(10, i), Qt::UTC)));
-    const auto late = store.add(shownConfiguration(*controller("A", "+481")), BackupReason::BeforeUpload, "p", &error, at(0));
+    const auto late = store.add(controller("A", "+481"), BackupReason::BeforeUpload, "p", &error, at(0));
     ASSERT_TRUE(late) << error.toStdString();
     EXPECT_EQ(numbersIn(store), (std::vector<int>{4, 3, 2}));
     EXPECT_TRUE(QFile::exists(store.pathOf(*late)));
@@ -204,10 +202,10 @@ TEST(BackupStore, RotationNeverLosesTheNewestTheRestoredOrAConfigurationsOnlyBac
     QTemporaryDir dir;
     BackupStore store(dir.path(), 3);
     auto a = controller("Wejście", "+481");
-    a->setText("Edit_Tel2", QStringLiteral("+48222"));
-    ASSERT_TRUE(store.add(shownConfiguration(*a), BackupReason::BeforeUpload, "p", &error, at(0)));
+    a.telephones[1] = QStringLiteral("+48222");
+    ASSERT_TRUE(store.add(a, BackupReason::BeforeUpload, "p", &error, at(0)));
     for (int i = 1; i <= 4; ++i)
-      ASSERT_TRUE(store.add(shownConfiguration(*controller("Wejście", "+481")), BackupReason::BeforeUpload, "p", &error, at(i)));
+      ASSERT_TRUE(store.add(controller("Wejście", "+481"), BackupReason::BeforeUpload, "p", &error, at(i)));
     EXPECT_EQ(numbersIn(store), (std::vector<int>{5, 4, 1}));
     EXPECT_EQ(dvcFiles(dir.path()).size(), 3);
 
@@ -217,7 +215,7 @@ TEST(BackupStore, RotationNeverLosesTheNewestTheRestoredOrAConfigurationsOnlyBac
     {
       BackupStore restoring(dir.path(), 3);
       restoring.keep(4);
-      ASSERT_TRUE(store.add(shownConfiguration(*controller("Inny", "+489")), BackupReason::BeforeUpload, "p", &error, at(9)));
+      ASSERT_TRUE(store.add(controller("Inny", "+489"), BackupReason::BeforeUpload, "p", &error, at(9)));
       EXPECT_EQ(numbersIn(store), (std::vector<int>{6, 5, 4, 1}));
     }
 
@@ -230,7 +228,7 @@ TEST(BackupStore, RotationNeverLosesTheNewestTheRestoredOrAConfigurationsOnlyBac
     text.remove(QRegularExpression(QStringLiteral("\"content\": \"[0-9a-f]*\",?")));
     writeBytes(index, text.toUtf8());
     BackupStore legacy(dir.path(), 2);
-    ASSERT_TRUE(legacy.add(shownConfiguration(*controller("Wejście", "+481")), BackupReason::BeforeUpload, "p", &error, at(10)))
+    ASSERT_TRUE(legacy.add(controller("Wejście", "+481"), BackupReason::BeforeUpload, "p", &error, at(10)))
         << error.toStdString();
     // 4 and 5 go: 7 holds their configuration; 6 and 1 hold configurations no other backup holds.
     EXPECT_EQ(numbersIn(legacy), (std::vector<int>{7, 6, 1}));
@@ -249,25 +247,25 @@ TEST(BackupStore, TheLimitAndTheNumberingAreCheckedNotGuessed) {
     qputenv("DOVU_BACKUP_LIMIT", bad);
     BackupStore store(dir.filePath("refused"));
     error.clear();
-    EXPECT_FALSE(store.add(shownConfiguration(*controller("A", "1")), BackupReason::BeforeUpload, "p", &error)) << bad;
+    EXPECT_FALSE(store.add(controller("A", "1"), BackupReason::BeforeUpload, "p", &error)) << bad;
     EXPECT_TRUE(error.contains("DOVU_BACKUP_LIMIT")) << error.toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("refused"))) << bad;
   }
   qunsetenv("DOVU_BACKUP_LIMIT");
 
   BackupStore store(dir.filePath("numbers"));
-  ASSERT_TRUE(store.add(shownConfiguration(*controller("A", "1")), BackupReason::BeforeUpload, "p", &error));
+  ASSERT_TRUE(store.add(controller("A", "1"), BackupReason::BeforeUpload, "p", &error));
   QFile f(dir.filePath("numbers/index.json"));
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   QByteArray text = f.readAll();
   f.close();
   text.replace("\"next\": 2", QByteArray("\"next\": ") + QByteArray::number(INT_MAX));
   writeBytes(f.fileName(), text);
-  const auto last = store.add(shownConfiguration(*controller("A", "2")), BackupReason::BeforeUpload, "p", &error);
+  const auto last = store.add(controller("A", "2"), BackupReason::BeforeUpload, "p", &error);
   ASSERT_TRUE(last) << error.toStdString();
   EXPECT_EQ(last->number, INT_MAX);
   EXPECT_TRUE(store.list(&error)) << error.toStdString();
-  EXPECT_FALSE(store.add(shownConfiguration(*controller("A", "3")), BackupReason::BeforeUpload, "p", &error));
+  EXPECT_FALSE(store.add(controller("A", "3"), BackupReason::BeforeUpload, "p", &error));
   EXPECT_TRUE(error.contains("every backup number")) << error.toStdString();
   EXPECT_EQ(numbersIn(store), (std::vector<int>{INT_MAX, 1}));
 }
@@ -284,7 +282,7 @@ TEST(BackupStore, WritersWaitForEachOtherAndADeadLockIsCleared) {
     writers.emplace_back([&, i] {
       QString why;
       ok[static_cast<std::size_t>(i)] =
-          BackupStore(folder).add(shownConfiguration(*controller(QString::number(i), "+48")), BackupReason::BeforeUpload, "p", &why) ? 1 : 0;
+          BackupStore(folder).add(controller(QString::number(i), "+48"), BackupReason::BeforeUpload, "p", &why) ? 1 : 0;
     });
   for (std::thread& t : writers) t.join();
   EXPECT_EQ(std::count(ok.begin(), ok.end(), 1), 8);
@@ -310,7 +308,7 @@ TEST(BackupStore, WritersWaitForEachOtherAndADeadLockIsCleared) {
     BackupStore store(folder);
     store.setLockWait(3000);
     QString why;
-    EXPECT_TRUE(store.add(shownConfiguration(*controller("A", "1")), BackupReason::BeforeUpload, "p", &why))
+    EXPECT_TRUE(store.add(controller("A", "1"), BackupReason::BeforeUpload, "p", &why))
         << why.toStdString() << " with the lock " << content.toStdString();
   }
 }
@@ -322,7 +320,7 @@ TEST(BackupStore, AFolderOthersCouldWriteIsRefused) {
   QTemporaryDir dir;
   QString error;
   const QString folder = dir.filePath("data/dovu-konfig/backups");
-  ASSERT_TRUE(BackupStore(folder).add(shownConfiguration(*controller("A", "1")), BackupReason::BeforeUpload, "p", &error));
+  ASSERT_TRUE(BackupStore(folder).add(controller("A", "1"), BackupReason::BeforeUpload, "p", &error));
   struct stat st {};
   ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -333,7 +331,7 @@ TEST(BackupStore, AFolderOthersCouldWriteIsRefused) {
   for (const QString& path : {link, folder}) {
     BackupStore store(path);
     error.clear();
-    EXPECT_FALSE(store.add(shownConfiguration(*controller("A", "1")), BackupReason::BeforeUpload, "p", &error)) << path.toStdString();
+    EXPECT_FALSE(store.add(controller("A", "1"), BackupReason::BeforeUpload, "p", &error)) << path.toStdString();
     EXPECT_TRUE(error.contains(path == link ? "symbolic link" : "other users may write")) << error.toStdString();
     EXPECT_FALSE(store.list(&error));
   }

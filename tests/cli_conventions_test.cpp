@@ -13,10 +13,9 @@
 #include <csignal>
 #include <termios.h>
 
-#include "model/form.h"
+#include "model/configuration.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
-#include "support/formfiles.h"
 #include "support/pty.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -65,7 +64,7 @@ TEST(CliConventions, HelpVersionAndUsageErrorsOfBothTools) {
   const QString previous = QDir::currentPath();
   ASSERT_TRUE(QDir::setCurrent(dir.path()));
   QString why;
-  ASSERT_TRUE(saveFileAtomically(QStringLiteral("-a.dvc"), *buildConfigFile(Form(), &why), &why));
+  ASSERT_TRUE(saveFileAtomically(QStringLiteral("-a.dvc"), *buildConfigFile(defaultConfiguration(), &why), &why));
   const ToolResult show = runCli({QStringLiteral("show"), QStringLiteral("--"), QStringLiteral("-a.dvc")});
   QDir::setCurrent(previous);
   EXPECT_EQ(show.code, 0) << show.err.toStdString();
@@ -194,10 +193,10 @@ TEST(CliConventions, OutputThatDoesNotArriveFailsTheCommand) {
   QTemporaryDir dir;
   QString why;
   const QString dvc = dir.filePath(QStringLiteral("a.dvc")), other = dir.filePath(QStringLiteral("b.dvc"));
-  Form form;
-  ASSERT_TRUE(saveFileAtomically(dvc, *buildConfigFile(form, &why), &why));
-  form.setText("Edit_Tel1", QStringLiteral("+48123"));
-  ASSERT_TRUE(saveFileAtomically(other, *buildConfigFile(form, &why), &why));
+  Configuration config = defaultConfiguration();
+  ASSERT_TRUE(saveFileAtomically(dvc, *buildConfigFile(config, &why), &why));
+  config.telephones[0] = QStringLiteral("+48123");
+  ASSERT_TRUE(saveFileAtomically(other, *buildConfigFile(config, &why), &why));
   ASSERT_EQ(runCli({QStringLiteral("upload"), QStringLiteral("--port"), sim.port(), dvc}).code, 0);
 
   // In the test's folder: a report that took "-" for a file name leaves it there.

@@ -14,10 +14,9 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "model/form.h"
+#include "model/configuration.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
-#include "support/formfiles.h"
 #include "support/jsonpath.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -47,17 +46,17 @@ void writeAll(const QString& path, const Bytes& data) {
 
 // A configuration with a few values that differ from the window's defaults.
 Bytes sampleFile() {
-  Form f;
-  f.setText("Edit_Tel3", QStringLiteral("+48600700800"));
-  f.setText("Edit_IN2A", QStringLiteral("Drzwi otwarte – ż"));
-  f.setChecked("BoxACS8", true);
-  f.setChecked("BoxCA", true);
-  f.setChecked("BoxOut1sygn", true);
-  f.setSensor(SensorByte::T1Max, 140);
-  f.setIndex("ComboOut2", 3);
-  f.setText("EditT2opu", QStringLiteral("15"));
+  Configuration c = defaultConfiguration();
+  c.telephones[2] = QStringLiteral("+48600700800");
+  c.inputs[1].alarmText = QStringLiteral("Drzwi otwarte – ż");
+  c.matrix.voice[9][7] = true;  // EX, telephone 8
+  c.miniCa = true;
+  c.out1Siren = true;
+  c.thresholds[SensorByte::T1Max] = 140;
+  c.outputs[1].drivenBy = 3;
+  c.sensors[1].delay = 15;
   QString why;
-  return *buildConfigFile(f, &why);
+  return *buildConfigFile(c, &why);
 }
 
 TEST(CliFile, ShowConvertAndDiffFiles) {
@@ -91,13 +90,12 @@ TEST(CliFile, ShowConvertAndDiffFiles) {
   const CliResult same = cli({QStringLiteral("diff"), dvc, js});
   EXPECT_EQ(same.code, 0);
   EXPECT_TRUE(same.out.isEmpty()) << same.out.toStdString();
-  Form f;
-  QString why;
-  ASSERT_TRUE(loadConfigFile(f, dvc));
-  f.setText("Edit_Tel3", QStringLiteral("+48111"));
-  f.setChecked("BoxT2T5", true);
+  auto f = readConfigFile(dvc);
+  ASSERT_TRUE(f);
+  f->telephones[2] = QStringLiteral("+48111");
+  f->matrix.sms[6][4] = true;  // T2, telephone 5
   const QString other = dir.filePath(QStringLiteral("c.dvc"));
-  ASSERT_TRUE(saveConfigFile(f, other));
+  ASSERT_TRUE(saveConfigFile(*f, other));
   const CliResult d = cli({QStringLiteral("diff"), dvc, other});
   EXPECT_EQ(d.code, 1);
   EXPECT_EQ(d.out, QStringLiteral("Edit_Tel3: \"+48600700800\" | \"+48111\"\nBoxT2T5: no | yes\n"));
@@ -120,7 +118,7 @@ TEST(CliFile, NamesAsTheSystemGivesThemAndWhatConvertNormalises) {
   // flag bit without a check box.
   QString why;
   const auto& items = configItems();
-  auto values = *configFromForm(Form(), &why);
+  auto values = *configValuesOf(defaultConfiguration(), &why);
   std::size_t choice = 0, flags = 0;
   int spareBit = -1;
   for (std::size_t i = 0; i < items.size(); ++i) {
@@ -349,12 +347,12 @@ namespace {
 // value must not forge one).  A file name in an error line is escaped as well.
 TEST(CliFile, ControlCharactersAreEscapedOnATerminal) {
   QTemporaryDir dir;
-  Form f;
-  f.setText("Edit_IN1A", QStringLiteral("\x1b]0;owned\x07line\nforged\\"));
+  Configuration f = defaultConfiguration();
+  f.inputs[0].alarmText = QStringLiteral("\x1b]0;owned\x07line\nforged\\");
   QString why;
   const QString odd = dir.filePath(QStringLiteral("odd.dvc")), plain = dir.filePath(QStringLiteral("plain.dvc"));
   writeAll(odd, *buildConfigFile(f, &why));
-  writeAll(plain, *buildConfigFile(Form(), &why));
+  writeAll(plain, *buildConfigFile(defaultConfiguration(), &why));
   const QString shown = QStringLiteral("\"\\x1B]0;owned\\x07line\\x0Aforged\\\\\"");
   for (const QStringList& args : {QStringList{QStringLiteral("show"), odd}, QStringList{QStringLiteral("diff"), plain, odd}}) {
     // script(1) gives the tool a terminal for its standard output.
@@ -370,8 +368,8 @@ TEST(CliFile, ControlCharactersAreEscapedOnATerminal) {
     EXPECT_EQ(piped.out.contains(shown), diff) << piped.out.toStdString();
   }
   // A quote inside a value cannot close it early.
-  Form q;
-  q.setText("Edit_IN1A", QStringLiteral("a\" | \"b"));
+  Configuration q = defaultConfiguration();
+  q.inputs[0].alarmText = QStringLiteral("a\" | \"b");
   const QString quotes = dir.filePath(QStringLiteral("quotes.dvc"));
   writeAll(quotes, *buildConfigFile(q, &why));
   EXPECT_TRUE(cli({QStringLiteral("diff"), plain, quotes}).out.contains(QStringLiteral("\"a\\\" | \\\"b\"")));

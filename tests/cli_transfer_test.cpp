@@ -15,13 +15,12 @@
 #include <csignal>
 #include <functional>
 
-#include "model/form.h"
+#include "model/configuration.h"
 #include "model/params.h"
 #include "storage/backupstore.h"
 #include "storage/checkedfile.h"
 #include "storage/configdiff.h"
 #include "storage/configfile.h"
-#include "support/formfiles.h"
 #include "support/jsonpath.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -497,12 +496,12 @@ TEST(CliBackup, ARestoreKeepsItsSourceInTheFolderAsked) {
   // Backups 1 and 2 hold one configuration (a copy may go), 3 another; the limit is 3.
   dovu::BackupStore store(folder, 3);
   QString why;
-  dovu::Form other;
-  ASSERT_TRUE(dovu::loadConfigFile(other, dir.filePath("held.dvc")));
-  other.setText("Edit_Tel5", QStringLiteral("+48999"));
-  ASSERT_TRUE(store.add(dovu::shownConfiguration(other), dovu::BackupReason::BeforeUpload, QStringLiteral("/dev/tty\x1b]0;x\x07\nforged"), &why));
-  ASSERT_TRUE(store.add(dovu::shownConfiguration(other), dovu::BackupReason::BeforeUpload, QStringLiteral("p"), &why));
-  ASSERT_TRUE(store.add(dovu::shownConfiguration(other), dovu::BackupReason::BeforeUpload, QStringLiteral("p"), &why));
+  auto other = dovu::readConfigFile(dir.filePath("held.dvc"));
+  ASSERT_TRUE(other);
+  other->telephones[4] = QStringLiteral("+48999");
+  ASSERT_TRUE(store.add(*other, dovu::BackupReason::BeforeUpload, QStringLiteral("/dev/tty\x1b]0;x\x07\nforged"), &why));
+  ASSERT_TRUE(store.add(*other, dovu::BackupReason::BeforeUpload, QStringLiteral("p"), &why));
+  ASSERT_TRUE(store.add(*other, dovu::BackupReason::BeforeUpload, QStringLiteral("p"), &why));
 
   // The controller stops answering half-way through the restore.
   SimProcess sim({"--silent-from", "41"});

@@ -1,5 +1,5 @@
-// The parameter table's payloads, the notification matrix image and the response dispatcher,
-// in-process on a Form (no line).
+// The parameter table's payloads, the notification matrix image, the response dispatcher, and
+// parameter answers as a completed download shows them in a Form (no line).
 #include <gtest/gtest.h>
 
 #include "support/bytes.h"
@@ -9,6 +9,7 @@
 
 #include "exchange/dispatcher.h"
 #include "session/status.h"
+#include "model/configuration.h"
 #include "model/cp1250.h"
 #include "model/form.h"
 #include "model/matrix.h"
@@ -37,8 +38,19 @@ class DispatchTest : public ::testing::Test {
     dovu::test::app();
     d.addStatusListener([this](const StatusRecord& r) { statuses.push_back(r); });
   }
+  // A frame as the window meets it: a status record through the dispatcher; a parameter answer
+  // decoded into the configuration the form shows and shown, as a completed download is, with the
+  // parameter then held.  A block answer shorter than its layout is taken by nothing.
+  void apply(std::uint8_t code, const Bytes& payload) {
+    const ParamDef* p = code % 2 == 0 ? paramByCode(code) : nullptr;
+    if (!p) return d.dispatch(code, payload);
+    Configuration c = configurationOf(form);
+    if (!decodeParameter(c, *p, payload)) return;
+    showConfiguration(form, c);
+    markParamHeld(form, *p);
+  }
   Form form;
-  Dispatcher d{form};
+  Dispatcher d;
   std::vector<StatusRecord> statuses;
 };
 
@@ -151,55 +163,55 @@ TEST_F(DispatchTest, OutputBlockLayout) {
   EXPECT_EQ(buildPayload(form, *paramByCode(17)), Bytes("Za\xBF\xF3\xB3\xE6"));
 }
 
-// ---- dispatcher: texts, version, operator ------------------------------------------------------
+// ---- answers: texts, operator ------------------------------------------------------
 
 TEST_F(DispatchTest, TextAnswersTakeTheirFieldAndColour) {
-  d.apply(16, Bytes("Drzwi zamkni\xEAte"));
+  apply(16, Bytes("Drzwi zamkni\xEAte"));
   EXPECT_EQ(form.text("Edit_IN1N"), QStringLiteral("Drzwi zamknięte"));
   EXPECT_EQ(form.colour("Edit_IN1N"), kGreen);
 
   // An empty answer empties the field and still synchronises it.
   form.setText("Edit_Tel3", QStringLiteral("123"));
   ASSERT_EQ(form.colour("Edit_Tel3"), kRed);
-  d.apply(12, Bytes());
+  apply(12, Bytes());
   EXPECT_EQ(form.text("Edit_Tel3"), QString());
   EXPECT_EQ(form.colour("Edit_Tel3"), kYellow);
 
   // IN2..IN5 colours follow BoxCA at the moment the answer arrives; IN1 never does.
   form.setChecked("BoxCA", true);
-  d.apply(18, Bytes("a"));
-  d.apply(28, Bytes("b"));
-  d.apply(26, Bytes("c"));
+  apply(18, Bytes("a"));
+  apply(28, Bytes("b"));
+  apply(26, Bytes("c"));
   EXPECT_EQ(form.colour("Edit_IN2N"), kOrange);
   EXPECT_EQ(form.colour("Edit_IN2A"), kGreen);
   EXPECT_EQ(form.colour("Edit_IN1A"), kOrange);
   form.setChecked("BoxCA", false);
-  d.apply(18, Bytes("aa"));
+  apply(18, Bytes("aa"));
   EXPECT_EQ(form.colour("Edit_IN2N"), kGreen);
-  d.apply(90, Bytes("STAN"));
+  apply(90, Bytes("STAN"));
   EXPECT_EQ(form.colour("JakiStan"), kWindowColour);
 }
 
 TEST_F(DispatchTest, SmsCentrePicksTheOperator) {
-  d.apply(6, Bytes("+48602951111"));
+  apply(6, Bytes("+48602951111"));
   EXPECT_EQ(form.index("Combo_operator"), 1);
   EXPECT_EQ(form.colour("Edit_operator"), kYellow);
-  d.apply(6, Bytes("+48602951111 "));
+  apply(6, Bytes("+48602951111 "));
   EXPECT_EQ(form.index("Combo_operator"), 4);
-  d.apply(6, Bytes("+48790998250"));
+  apply(6, Bytes("+48790998250"));
   EXPECT_EQ(form.index("Combo_operator"), 3);
-  d.apply(6, Bytes());
+  apply(6, Bytes());
   EXPECT_EQ(form.text("Edit_operator"), QString());
   EXPECT_EQ(form.index("Combo_operator"), 4);
 }
 
-// ---- dispatcher: blocks ------------------------------------------------------------------------
+// ---- answers: blocks ------------------------------------------------------------------------
 
 TEST_F(DispatchTest, OutputBlockAnswer) {
   form.setText("Edit_IN3N", QStringLiteral("edited"));
   ASSERT_EQ(form.colour("Edit_IN3N"), kRed);
   const Bytes block = bytes({0x81, 12, 3, 5, 99, 7, 8, 0x0B, 24, 255, 8, 9, 1, 0xC1});
-  d.apply(54, block);
+  apply(54, block);
   EXPECT_TRUE(form.checked("BoxOut1NC"));
   EXPECT_TRUE(form.checked("BoxOut4Mono"));
   EXPECT_FALSE(form.checked("BoxOut2NC"));
@@ -229,7 +241,7 @@ TEST_F(DispatchTest, OutputBlockAnswer) {
 
   // The same BoxCA state again leaves the input colours alone.
   form.setText("Edit_IN3N", QStringLiteral("edited again"));
-  d.apply(54, block);
+  apply(54, block);
   EXPECT_EQ(form.colour("Edit_IN3N"), kRed);
 }
 
@@ -238,7 +250,7 @@ TEST_F(DispatchTest, OptionBitsApplyFromBitZeroUp) {
   ASSERT_TRUE(form.state("BoxOut1sygn").enabled);
   Bytes block(14, '\0');
   block[7] = 0x10;  // BoxCA clear (disables and clears BoxOut1sygn), then bit 4 checks it again
-  d.apply(54, block);
+  apply(54, block);
   EXPECT_FALSE(form.checked("BoxCA"));
   EXPECT_TRUE(form.checked("BoxOut1sygn"));
   EXPECT_FALSE(form.state("BoxOut1sygn").enabled);
@@ -247,7 +259,7 @@ TEST_F(DispatchTest, OptionBitsApplyFromBitZeroUp) {
   // Bits 5..7 change nothing.
   block[7] = static_cast<char>(0xE0 | 0x05);
   const Snapshot before(form);
-  d.apply(54, block);
+  apply(54, block);
   const auto changed = before.diff(form);
   EXPECT_EQ(std::set<std::string>(changed.begin(), changed.end()),
             (std::set<std::string>{"BoxPotw", "EditPotw", "BoxWyslijStan", "BoxOut1sygn"}));
@@ -258,7 +270,7 @@ TEST_F(DispatchTest, OptionBitsApplyFromBitZeroUp) {
 
 TEST_F(DispatchTest, SensorAndDelayBlocks) {
   for (const SensorInfo& s : sensorTable()) form.setColour(s.field, kRed);
-  d.apply(80, bytes({0, 255, 128, 127, 6, 129, 105, 170, 130, 136, 254, 0, 100}));
+  apply(80, bytes({0, 255, 128, 127, 6, 129, 105, 170, 130, 136, 254, 0, 100}));
   EXPECT_EQ(form.sensors()[SensorByte::T1Min], 0);
   EXPECT_EQ(form.text("Edit_T1Min"), QStringLiteral("-128"));
   EXPECT_EQ(form.text("Edit_T1Max"), QStringLiteral("+127"));
@@ -271,7 +283,7 @@ TEST_F(DispatchTest, SensorAndDelayBlocks) {
   EXPECT_EQ(form.text("Edit_WMax"), QStringLiteral("100"));
   for (const SensorInfo& s : sensorTable()) EXPECT_EQ(form.colour(s.field), kWindowColour) << s.field;
 
-  d.apply(104, bytes({5, 10, 0, 254}));
+  apply(104, bytes({5, 10, 0, 254}));
   EXPECT_EQ(form.text("EditT1opu"), QStringLiteral("5"));
   EXPECT_EQ(form.text("EditWopu"), QStringLiteral("254"));
   EXPECT_EQ(form.colour("EditT2opu"), kWindowColour);
@@ -279,22 +291,22 @@ TEST_F(DispatchTest, SensorAndDelayBlocks) {
 
 TEST_F(DispatchTest, ShortAnswersAreIgnoredAndOddOrUnknownCodesChangeNothing) {
   const Snapshot before(form);
-  d.apply(52, Bytes(21, '\xFF'));
-  d.apply(54, Bytes(13, '\xFF'));
-  d.apply(80, Bytes(12, '\x01'));
-  d.apply(104, Bytes(3, '\x07'));
-  d.apply(253, Bytes(17, '\xFF'));
-  d.apply(1, bytes({0x54}));
-  for (int code : {2, 3, 5, 17, 53, 55, 81, 105, 106, 200, 254, 255, 0}) d.apply(static_cast<std::uint8_t>(code), Bytes(30, '\x31'));
+  apply(52, Bytes(21, '\xFF'));
+  apply(54, Bytes(13, '\xFF'));
+  apply(80, Bytes(12, '\x01'));
+  apply(104, Bytes(3, '\x07'));
+  apply(253, Bytes(17, '\xFF'));
+  apply(1, bytes({0x54}));
+  for (int code : {2, 3, 5, 17, 53, 55, 81, 105, 106, 200, 254, 255, 0}) apply(static_cast<std::uint8_t>(code), Bytes(30, '\x31'));
   EXPECT_EQ(before.diff(form), std::vector<std::string>{});
   EXPECT_TRUE(statuses.empty());
-  d.apply(253, Bytes(18, '\0'));
+  apply(253, Bytes(18, '\0'));
   EXPECT_EQ(statuses.size(), 1u);
 
   // Longer than the layout: the extra bytes are ignored.
-  d.apply(104, bytes({1, 2, 3, 4, 5}));
+  apply(104, bytes({1, 2, 3, 4, 5}));
   EXPECT_EQ(form.text("EditWopu"), QStringLiteral("4"));
-  d.apply(52, Bytes(23, '\xFF'));
+  apply(52, Bytes(23, '\xFF'));
   EXPECT_EQ(checkedCells(form).size(), 176u);
   for (const char* c : matrixCellsInImageOrder()) EXPECT_EQ(form.colour(c), kWindowColour) << c;
 }

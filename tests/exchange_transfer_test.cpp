@@ -19,6 +19,7 @@
 #include "link/serialport.h"
 #include "link/link.h"
 #include "session/session.h"
+#include "model/configuration.h"
 #include "model/form.h"
 #include "model/matrix.h"
 #include "model/params.h"
@@ -40,15 +41,28 @@ const auto bytes = dovu::test::bytesOf;
 
 Bytes payloadOf(const dovu::test::LoggedFrame& f) { return f.bytes.size() >= 4 ? f.bytes.substr(3, f.bytes.size() - 4) : Bytes(); }
 
-// The session rig with the answer dispatch, the transfer, and every frame the link writes.
+// The session rig with the answer dispatch, the transfer, and every frame the link writes.  The
+// form is shown as the window shows it: a completed download in every field, an acknowledged
+// parameter held; an upload sends what the form shows once the field being edited is left.
 struct Rig : dovu::test::SimSession {
   explicit Rig(QStringList simArgs = {}) : SimSession(std::move(simArgs)) {
     dispatcher.attach(*link);
     QObject::connect(link.get(), &Link::frameTraced, [this](bool out, const Bytes& frame) {
       if (out) sent.push_back(frame);
     });
-    transfer = std::make_unique<ConfigTransfer>(form, *link, *session);
+    transfer = std::make_unique<ConfigTransfer>(*link, *session);
     notifier.listen(transfer.get());
+    QObject::connect(transfer.get(), &ConfigTransfer::downloaded, [this](const Configuration& c) {
+      ++downloads;
+      showControllerConfiguration(form, c);
+    });
+    QObject::connect(transfer.get(), &ConfigTransfer::parameterHeld, [this](std::size_t k) {
+      markParameterHeld(form, transfer->uploaded(), paramTable()[k]);
+    });
+  }
+  Configuration shown() {
+    form.commitEditing();
+    return configurationOf(form);
   }
   // Time-outs are counted in ticks; a shorter tick keeps the no-answer cases quick.
   void tickMs(int ms) { link->timer().setInterval(ms); }
@@ -61,7 +75,7 @@ struct Rig : dovu::test::SimSession {
       done = true;
       ok = result;
     });
-    if (!(up ? transfer->startUpload() : transfer->startDownload())) return false;
+    if (!(up ? transfer->startUpload(shown()) : transfer->startDownload())) return false;
     return waitFor([&] { return done; }, 120000) && ok;
   }
   // One status request run to its end; true when answered.
@@ -86,9 +100,10 @@ struct Rig : dovu::test::SimSession {
     return out;
   }
 
-  Dispatcher dispatcher{form};
+  Dispatcher dispatcher;
   std::unique_ptr<ConfigTransfer> transfer;
   std::vector<Bytes> sent;
+  int downloads = 0;  // configurations handed over
 };
 
 std::vector<int> evenCodes(int from, int to) {
@@ -97,9 +112,10 @@ std::vector<int> evenCodes(int from, int to) {
   return v;
 }
 
-// Every field holds what the simulator holds, in its synchronised colour.
+// The download read what the simulator holds, and every field shows it in its synchronised colour.
 void expectFieldsMatchSim(const Rig& r) {
   for (const ParamDef& p : paramTable()) {
+    EXPECT_EQ(toHex(encodeParameter(r.transfer->configuration(), p)), toHex(r.sim.dumped(p.readCode))) << int(p.readCode);
     EXPECT_EQ(toHex(buildPayload(r.form, p)), toHex(r.sim.dumped(p.readCode))) << int(p.readCode);
     for (Form::Id id : paramFields(p))
       EXPECT_EQ(r.form.state(id).colour, r.form.syncColour(id)) << Form::def(id).name;
@@ -204,8 +220,12 @@ TEST(Transfer, FullDownload) {
   EXPECT_FALSE(r.transfer->busy());
 
   expectFieldsMatchSim(r);
-  EXPECT_EQ(r.form.text("Edit_IN2N"), QStringLiteral("Drzwi zamknięte"));
-  EXPECT_EQ(r.form.text("Edit_T2n"), QStringLiteral("Kotłownia: grozi zamarznięcie"));
+  const Configuration& read = r.transfer->configuration();
+  EXPECT_EQ(read.inputs[1].normalText, QStringLiteral("Drzwi zamknięte"));
+  EXPECT_EQ(read.sensors[1].lowText, QStringLiteral("Kotłownia: grozi zamarznięcie"));
+  EXPECT_EQ(read.firmware, r.session->firmwareVersion());
+  EXPECT_EQ(read.port, r.port.port());
+  EXPECT_EQ(r.downloads, 1);
   EXPECT_EQ(r.form.index("Combo_operator"), 1);
   // The simulator runs in mini CA mode: read after the input texts, BoxCA recoloured them.
   ASSERT_TRUE(r.form.checked("BoxCA"));
@@ -253,8 +273,9 @@ std::vector<std::string> configurationChanges(const dovu::test::FormSnapshot& be
   return out;
 }
 
-// A download that does not finish leaves every configuration field as it was, values and colours,
-// whether the controller falls silent or the line goes away; asked for from the window, it says so.
+// A download that does not finish hands over nothing, so every configuration field stays as it
+// was, values and colours, whether the controller falls silent or the line goes away; asked for
+// from the window, it says so.
 TEST(Transfer, AnUnfinishedDownloadLeavesTheFormAsItWas) {
   for (const QStringList& fault : {QStringList{QStringLiteral("--silent-from"), QStringLiteral("40")},
                                    QStringList{QStringLiteral("--unplug-after"), QStringLiteral("20")}}) {
@@ -276,6 +297,7 @@ TEST(Transfer, AnUnfinishedDownloadLeavesTheFormAsItWas) {
     ASSERT_TRUE(waitFor([&] { return finished; }, 10000));
     EXPECT_FALSE(ok);
     EXPECT_GT(r.paramCodes().size(), 10u);
+    EXPECT_EQ(r.downloads, 0);
     EXPECT_EQ(configurationChanges(before, r.form), std::vector<std::string>{});
     EXPECT_TRUE(r.notifier.count(Cause::DownloadInterrupted) == 1);
     EXPECT_TRUE(waitFor([&] { return !r.session->loggedIn(); }, 3000));
@@ -342,6 +364,44 @@ TEST(Transfer, FullUpload) {
   EXPECT_TRUE(waitFor([&] { return pollAfterLastParameter(r); }, 3000)) << "the status poll resumes";
 }
 
+// An upload sends the configuration it was given, whatever the window shows meanwhile, and says
+// after each acknowledgement which parameter the controller now holds.
+TEST(Transfer, AnUploadSendsTheConfigurationGivenAndTellsEachParameterHeld) {
+  Rig r;
+  ASSERT_TRUE(r.sim.started());
+  ASSERT_TRUE(r.login());
+  Configuration c = r.shown();
+  c.telephones[0] = QStringLiteral("+48500100200");
+  c.smsLimit = 9;
+  c.pin = QStringLiteral("4321");
+  std::vector<std::size_t> held;
+  QObject::connect(r.transfer.get(), &ConfigTransfer::parameterHeld, [&](std::size_t k) {
+    held.push_back(k);
+    EXPECT_EQ(r.transfer->acknowledged(), held.size());
+  });
+  // The user types into telephone 1 while the upload runs.
+  QObject::connect(r.transfer.get(), &ConfigTransfer::started, [&] { r.form.setText("Edit_Tel1", QStringLiteral("+48777")); });
+  bool done = false, ok = false;
+  QObject::connect(r.transfer.get(), &ConfigTransfer::finished, [&](bool result) {
+    done = true;
+    ok = result;
+  });
+  const std::vector<std::size_t> only{0, 2, 25};
+  ASSERT_TRUE(r.transfer->startUpload(c, only));
+  ASSERT_TRUE(waitFor([&] { return done; }, 30000));
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(held, only);
+  EXPECT_EQ(r.paramCodes(), (std::vector<int>{5, 9, 55}));
+  EXPECT_EQ(r.sim.dumped(4), Bytes("4321"));
+  EXPECT_EQ(r.sim.dumped(8), Bytes("+48500100200"));
+  EXPECT_EQ(byteAt(r.sim.dumped(54), 1), 9);
+  EXPECT_EQ(r.transfer->toSend(), 3u);
+  // The window knows what the controller holds: the value sent, not the one typed since.
+  EXPECT_EQ(r.form.heldConfiguration().telephones[0], QStringLiteral("+48500100200"));
+  EXPECT_EQ(r.form.colour("Edit_Tel1"), kRed);
+  EXPECT_FALSE(r.form.controllerKnown()) << "three parameters are not the whole configuration";
+}
+
 TEST(Transfer, UploadStopsWhereTheControllerFallsSilent) {
   Rig r({QStringLiteral("--silent-from"), QStringLiteral("63")});
   ASSERT_TRUE(r.sim.started());
@@ -404,12 +464,12 @@ TEST(Transfer, ARunningExchangeRefusesAnother) {
   int refused = 0;
   QObject::connect(r.transfer.get(), &ConfigTransfer::progress, [&](int v) {
     if (v == 0 || v == 50) {
-      refused += !r.transfer->startUpload();
+      refused += !r.transfer->startUpload(r.shown());
       refused += !r.transfer->startDownload();
     }
   });
   // Started from the menu while the download waits for an answer.
-  QTimer::singleShot(100, [&] { refused += !r.transfer->startUpload(); });
+  QTimer::singleShot(100, [&] { refused += !r.transfer->startUpload(r.shown()); });
   ASSERT_TRUE(r.download());
   EXPECT_EQ(refused, 5);
   for (int c : r.paramCodes()) EXPECT_EQ(c % 2, 0) << c;
@@ -426,7 +486,7 @@ TEST(Transfer, ARunningExchangeRefusesAnother) {
   QObject::connect(r.transfer.get(), &ConfigTransfer::finished, [&](bool ok) { finished.push_back(ok); });
   const std::size_t before = r.sent.size();
   QTimer::singleShot(0, [&] {
-    r.transfer->requestUpload();
+    r.transfer->requestUpload(r.shown());
     r.transfer->requestDownload();  // ignored: one is waiting to run
     EXPECT_TRUE(r.transfer->busy());
   });
@@ -466,7 +526,8 @@ TEST_P(TransferOnFaultyLine, DownloadAndUploadComplete) {
   expectFieldsMatchSim(r);
   fillDistinct(r.form);
   ASSERT_TRUE(r.upload());
-  for (const ParamDef& p : paramTable()) EXPECT_EQ(toHex(r.sim.dumped(p.readCode)), toHex(buildPayload(r.form, p))) << int(p.readCode);
+  for (const ParamDef& p : paramTable())
+    EXPECT_EQ(toHex(r.sim.dumped(p.readCode)), toHex(encodeParameter(r.transfer->uploaded(), p))) << int(p.readCode);
   // The connection and login boxes are the window's drawing of the session, not fields.
   for (int id = 0; id < r.form.size(); ++id)
     if (Form::def(id).kind != FieldKind::Readout) {
@@ -501,6 +562,7 @@ TEST(Transfer, AShortBlockAnswerIsNoAnswer) {
   ASSERT_TRUE(r.login());
   const QString before = r.form.text("EditT1opu");
   EXPECT_FALSE(r.download());
+  EXPECT_EQ(r.downloads, 0);
   const auto codes = r.paramCodes();
   EXPECT_EQ(std::count(codes.begin(), codes.end(), 104), 3);
   EXPECT_EQ(r.notifier.count(kNoAnswer), 1);
@@ -572,7 +634,6 @@ TEST(Transfer, AnswersAreFoundWhateverTheReadsAndADoubledValueIsReadAgain) {
   controller.before[8] = {wrongTel};  // the first answer to code 8 comes behind a double
   controller.before[12] = {bytes({0x74, 12, 0x70})};  // a header whose length is over the limit
 
-  Form form;
   SerialPort port;
   port.setPort(pty.slavePath());
   port.setBaudRate(4800);
@@ -581,9 +642,9 @@ TEST(Transfer, AnswersAreFoundWhateverTheReadsAndADoubledValueIsReadAgain) {
   link.timer().stop();  // no time-out and no repetition: each answer is found in its own read
   Session session(link);
   session.setPassword(QString::fromLatin1(kDefaultPassword));
-  Dispatcher dispatcher(form);
+  Dispatcher dispatcher;
   dispatcher.attach(link);
-  ConfigTransfer transfer(form, link, session);
+  ConfigTransfer transfer(link, session);
   bool done = false, ok = false;
   QObject::connect(&transfer, &ConfigTransfer::finished, [&](bool result) {
     done = true;
@@ -593,7 +654,8 @@ TEST(Transfer, AnswersAreFoundWhateverTheReadsAndADoubledValueIsReadAgain) {
   ASSERT_TRUE(waitFor([&] { return done; }, 30000));
   EXPECT_TRUE(ok);
   for (const ParamDef& p : paramTable())
-    EXPECT_EQ(toHex(buildPayload(form, p)), toHex(dovu::sim::initialParameterValue(p.readCode))) << int(p.readCode);
+    EXPECT_EQ(toHex(encodeParameter(transfer.configuration(), p)), toHex(dovu::sim::initialParameterValue(p.readCode)))
+        << int(p.readCode);
   // The double taken, then two right answers that agree.
   EXPECT_EQ(controller.asked[8], 3);
   EXPECT_EQ(controller.asked[12], 2);

@@ -230,6 +230,47 @@ TEST_F(FormTest, RedIsExactlyADifferenceFromWhatTheControllerHolds) {
   EXPECT_EQ(f.colour("Edit_Tel4"), kRed);
 }
 
+// What the controller holds is a configuration: a parameter acknowledged takes the values that were
+// sent, so a field edited meanwhile stays red, and one that now shows the sent value is agreed.
+TEST_F(FormTest, HeldValuesComeFromTheConfigurationSent) {
+  f.setText("Edit_Tel1", "+48111");
+  f.setChecked("BoxIN1T1", true);
+  Configuration sent = configurationOf(f);
+  f.setText("Edit_Tel1", "+48222");  // edited while the upload ran
+  const std::vector<Form::Id> tel1{id("Edit_Tel1")};
+  f.markHeld(tel1, sent);
+  EXPECT_EQ(f.colour("Edit_Tel1"), kRed);
+  EXPECT_EQ(f.heldConfiguration().telephones[0], QStringLiteral("+48111"));
+  f.setText("Edit_Tel1", "+48111");
+  EXPECT_EQ(f.colour("Edit_Tel1"), kYellow);
+  // Only the fields named are held: the matrix cell still differs from the defaults held.
+  EXPECT_EQ(f.colour("BoxIN1T1"), kRed);
+  f.markHeld(std::vector<Form::Id>{id("BoxIN1T1")}, sent);
+  EXPECT_EQ(f.colour("BoxIN1T1"), kWindowColour);
+
+  // A number the controller keeps as the same byte is no difference; one that is not, is.
+  sent.outputs[0].time = 7;
+  f.setText("Out1Czas", "07");
+  f.markHeld(std::vector<Form::Id>{id("Out1Czas")}, sent);
+  EXPECT_NE(f.colour("Out1Czas"), kRed);
+  f.setText("Out1Czas", "263");
+  EXPECT_NE(f.colour("Out1Czas"), kRed);
+  f.setText("Out1Czas", "8");
+  EXPECT_EQ(f.colour("Out1Czas"), kRed);
+
+  // A whole configuration shown as the controller's: nothing red, known, the password kept.
+  f.setText("Edit_haslo", "4321");
+  Configuration read = configurationOf(f);
+  read.password = QStringLiteral("8617");
+  read.telephones[7] = QStringLiteral("+48999");
+  showControllerConfiguration(f, read);
+  EXPECT_TRUE(f.controllerKnown());
+  EXPECT_FALSE(f.hasUnsentEdits());
+  EXPECT_EQ(f.text("Edit_haslo"), QStringLiteral("4321"));
+  EXPECT_EQ(f.text("Edit_Tel8"), QStringLiteral("+48999"));
+  EXPECT_EQ(f.heldConfiguration().telephones[7], QStringLiteral("+48999"));
+}
+
 TEST_F(FormTest, PotwAndAutoTestEnableTheirTexts) {
   f.setChecked("BoxPotw", true);
   EXPECT_TRUE(f.state("EditPotw").enabled);

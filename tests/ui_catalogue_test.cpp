@@ -18,7 +18,7 @@
 #include <map>
 #include <set>
 
-#include "exchange/dispatcher.h"
+#include "model/params.h"
 #include "exchange/transfer.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -137,11 +137,14 @@ class Catalogue : public ::testing::Test {
     return ended && ok;
   }
 
-  // What the controller holds, read from its parameters the way a download reads them.
+  // What the controller holds, read from its parameters the way a download reads them and shown
+  // in a form of its own.
   std::unique_ptr<Form> controller() {
     auto f = std::make_unique<Form>();
-    Dispatcher d(*f);
-    for (const auto& [code, bytes] : sim_->dump()) d.apply(static_cast<std::uint8_t>(code), bytes);
+    Configuration c = configurationOf(*f);
+    for (const auto& [code, bytes] : sim_->dump())
+      if (const ParamDef* p = code % 2 == 0 ? paramByCode(static_cast<std::uint8_t>(code)) : nullptr) decodeParameter(c, *p, bytes);
+    showConfiguration(*f, c);
     return f;
   }
 

@@ -27,12 +27,15 @@ namespace {
 // The rig with every frame in either direction, stamped with the time since the flow's first frame
 // in ticks of 100 ms (of the clock: the link's own tick count stood still while the event loop
 // was blocked).  A frame from the controller is kept by its code only: the status record changes
-// with the simulator's clock.
+// with the simulator's clock.  As in the window, a completed download is shown in the form and an
+// upload sends what the form shows.
 struct Rig : dovu::test::SimSession {
   explicit Rig(QStringList simArgs = {}) : SimSession(std::move(simArgs)) {
     dispatcher.attach(*link);
-    transfer = std::make_unique<ConfigTransfer>(form, *link, *session);
+    transfer = std::make_unique<ConfigTransfer>(*link, *session);
     notifier.listen(transfer.get());
+    QObject::connect(transfer.get(), &ConfigTransfer::downloaded,
+                     [this](const Configuration& c) { showControllerConfiguration(form, c); });
     QObject::connect(&link->timer(), &QTimer::timeout, [this] { ++ticks; });
     clock.start();
     QObject::connect(link.get(), &Link::frameTraced, [this](bool out, const Bytes& frame) {
@@ -51,7 +54,7 @@ struct Rig : dovu::test::SimSession {
       done = true;
       ok = result;
     });
-    up ? transfer->requestUpload() : transfer->requestDownload();
+    up ? transfer->requestUpload(configurationOf(form)) : transfer->requestDownload();
     return waitFor([&] { return done; }, 60000) && ok;
   }
   // Waits until no frame has gone out or come in for `quietMs`.
@@ -64,7 +67,7 @@ struct Rig : dovu::test::SimSession {
     }
   }
 
-  Dispatcher dispatcher{form};
+  Dispatcher dispatcher;
   std::unique_ptr<ConfigTransfer> transfer;
   int ticks = 0;
   QElapsedTimer clock;

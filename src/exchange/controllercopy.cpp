@@ -2,7 +2,6 @@
 
 #include <QTimer>
 
-#include "model/form.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
 
@@ -33,16 +32,16 @@ bool ControllerRead::start() {
 bool ControllerRead::begin() {
   // The transfer refuses a line that is busy; a window logged out meanwhile has nothing to read.
   if (!session_.loggedIn()) return false;
-  form_ = std::make_unique<Form>();
-  dispatcher_ = std::make_unique<Dispatcher>(*form_);
-  transfer_ = std::make_unique<ConfigTransfer>(*form_, link_, session_);
-  // The answers go to the read's own form while its dispatcher lives (it stands in front of the
-  // window's); the window shows how far it is.
+  dispatcher_ = std::make_unique<Dispatcher>();
+  transfer_ = std::make_unique<ConfigTransfer>(link_, session_);
+  // The read's own dispatcher, without listeners, stands in front of the window's while it lives:
+  // a status record that arrives meanwhile is not drawn.  The window shows how far the read is.
   dispatcher_->attach(link_);
   emit reading(true);
   emit progress(0);
   connect(transfer_.get(), &ConfigTransfer::progress, this, &ControllerRead::progress);
   connect(transfer_.get(), &ConfigTransfer::notice, this, &ControllerRead::notice);
+  connect(transfer_.get(), &ConfigTransfer::downloaded, this, [this](const Configuration& c) { result_ = c; });
   connect(transfer_.get(), &ConfigTransfer::finished, this, [this](bool ok) {
     // Ended from inside the transfer's own callback: the transfer goes once that has returned.
     QTimer::singleShot(0, this, [this, ok] { end(ok); });
@@ -63,9 +62,8 @@ void ControllerRead::end(bool ok) {
   emit finished(ok);
 }
 
-BackupBeforeWrite::BackupBeforeWrite(Form& window, Link& link, Session& session, Dispatcher&,
-                                     QObject* parent)
-    : QObject(parent), window_(window), read_(link, session) {
+BackupBeforeWrite::BackupBeforeWrite(Link& link, Session& session, QObject* parent)
+    : QObject(parent), read_(link, session) {
   connect(&read_, &ControllerRead::notice, this, &BackupBeforeWrite::notice);
   connect(&read_, &ControllerRead::finished, this, [this](bool ok) {
     if (!ok) return fail(QStringLiteral("sterownik nie oddał całej konfiguracji"));
@@ -73,9 +71,10 @@ BackupBeforeWrite::BackupBeforeWrite(Form& window, Link& link, Session& session,
   });
 }
 
-void BackupBeforeWrite::remember() {
+void BackupBeforeWrite::remember(const Configuration& held) {
   QString why;
-  const auto file = buildConfigFile(configurationOf(window_), &why);
+  // Kept as the file it would be stored as: a configuration the file cannot hold is not remembered.
+  const auto file = buildConfigFile(held, &why);
   if (file) known_ = Known{*file, read_.firmware()};
   else known_.reset();
 }
@@ -88,19 +87,20 @@ void BackupBeforeWrite::take(BackupReason reason, const QString& port, std::func
   if (known_) {
     const auto c = readConfigFile(known_->file);
     if (!c) return fail(QStringLiteral("pamiętana konfiguracja jest nieczytelna"));
-    Form form;
-    showConfiguration(form, *c);
-    return store_(form, known_->firmware);
+    return store_(*c, known_->firmware);
   }
   if (!read_.start()) fail(QStringLiteral("sterownik nie jest zalogowany"));
 }
 
-void BackupBeforeWrite::store_(const Form& form, const QString& firmware) {
+void BackupBeforeWrite::store_(const Configuration& c, const QString& firmware) {
   QString why;
   // The window waits only briefly for another program's store: its thread draws the window.
   BackupStore store;
   store.setLockWait(500);
-  if (!store.add(shownConfiguration(form), reason_, port_, &why, QDateTime::currentDateTime(), firmware)) return fail(store.lastProblem());
+  Configuration kept = c;
+  kept.firmware.clear();  // the version goes with the entry
+  kept.port.clear();
+  if (!store.add(kept, reason_, port_, &why, QDateTime::currentDateTime(), firmware)) return fail(store.lastProblem());
   auto done = std::move(done_);
   done_ = nullptr;
   done(true);

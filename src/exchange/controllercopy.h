@@ -1,13 +1,13 @@
 #pragma once
-// What the controller holds, taken without touching the window: a download into a form of its own
-// (the window's fields, colours and edits stay as they are, its bar shows the progress), and the
-// backup kept before every write from the window.
+// What the controller holds, taken without touching the window: a download of its own (the
+// window's fields, colours and edits stay as they are, its bar shows the progress), and the backup
+// kept before every write from the window.
 #include <QObject>
 #include <functional>
 #include <memory>
 #include <optional>
 
-#include "model/form.h"
+#include "model/configuration.h"
 #include "base/bytes.h"
 #include "exchange/dispatcher.h"
 #include "exchange/transfer.h"
@@ -31,7 +31,7 @@ class ControllerRead : public QObject {
   // then holds them.
   bool start();
   bool busy() const { return queued_ || transfer_ != nullptr; }
-  const Form& result() const { return *form_; }
+  const Configuration& result() const { return result_; }
   // The firmware version of the controller read (the session's, as it logged in).
   QString firmware() const { return session_.firmwareVersion(); }
 
@@ -50,7 +50,7 @@ class ControllerRead : public QObject {
   bool queued_ = false;
   Link& link_;
   Session& session_;
-  std::unique_ptr<Form> form_;
+  Configuration result_;
   std::unique_ptr<Dispatcher> dispatcher_;
   std::unique_ptr<ConfigTransfer> transfer_;
 };
@@ -58,11 +58,11 @@ class ControllerRead : public QObject {
 class BackupBeforeWrite : public QObject {
   Q_OBJECT
  public:
-  BackupBeforeWrite(Form& window, Link& link, Session& session, Dispatcher& windowDispatcher, QObject* parent = nullptr);
+  BackupBeforeWrite(Link& link, Session& session, QObject* parent = nullptr);
 
-  // The window holds exactly what the controller holds (a download has just completed): a backup
-  // taken before the next write needs no read of its own.
-  void remember();
+  // What the controller holds (a download has just completed, held with the window's access
+  // password): a backup taken before the next write needs no read of its own.
+  void remember(const Configuration& held);
   // Something was written to the controller (an upload, a password, a firmware): what was
   // remembered is no longer what it holds.
   void forget() { known_.reset(); }
@@ -83,12 +83,11 @@ class BackupBeforeWrite : public QObject {
   void notice(const dovu::Notice& notice);
 
  private:
-  void store_(const Form& form, const QString& firmware);
+  void store_(const Configuration& c, const QString& firmware);
   void fail(const Problem& why);
   // A failure before the store was asked: known only in the window's words.
   void fail(const QString& why) { fail(Problem(Cause::BackupNotSaved, Cause::None, {}, {}, why)); }
 
-  Form& window_;
   ControllerRead read_;
   struct Known {
     Bytes file;

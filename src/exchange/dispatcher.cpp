@@ -23,17 +23,13 @@ bool Dispatcher::accepts(std::uint8_t code, const Bytes& payload, int awaited) {
   return !p || p->kind == PayloadKind::Text || payload.size() >= static_cast<std::size_t>(p->limit);
 }
 
-void Dispatcher::dispatch(std::uint8_t code, const Bytes& payload) { apply(code, payload); }
-
-void Dispatcher::apply(std::uint8_t code, const Bytes& payload) {
-  if (code == kCodeStatus) {
-    // A record shorter than its 18 bytes is ignored as a whole, like every short block answer.
-    if (const auto rec = StatusRecord::decode(payload))
-      for (const auto& listener : statusListeners_) listener(*rec);
-  } else if (code % 2 == 0) {
-    // Odd codes are acknowledgements: the exchange that sent the set code handles them.
-    if (const ParamDef* p = paramByCode(code)) applyAnswer(form_, *p, payload);
-  }
+void Dispatcher::dispatch(std::uint8_t code, const Bytes& payload) {
+  // Parameter answers and acknowledgements are the requests' own: the link keeps the payload for
+  // the request that awaited it.
+  if (code != kCodeStatus) return;
+  // A record shorter than its 18 bytes is ignored as a whole, like every short block answer.
+  if (const auto rec = StatusRecord::decode(payload))
+    for (const auto& listener : statusListeners_) listener(*rec);
 }
 
 }  // namespace dovu

@@ -9,7 +9,6 @@
 #include "link/portlist.h"
 #include "link/portwatcher.h"
 #include "link/serialport.h"
-#include "model/form.h"
 #include "model/params.h"
 #include "session/session.h"
 #include "storage/configjson.h"
@@ -77,14 +76,14 @@ void ProvisionJob::loggedIn(int result) {
   session_->liveOff();  // nothing polls between the steps
   if (!backups_) return backupRead(true);
   setStage(SiteOutcome::Stage::Backup);
-  read_ = std::make_unique<Form>();
-  startTransfer(*read_, false);
+  startTransfer(false);
 }
 
-void ProvisionJob::startTransfer(Form& form, bool up) {
-  dispatcher_ = std::make_unique<Dispatcher>(form);
+void ProvisionJob::startTransfer(bool up) {
+  dispatcher_ = std::make_unique<Dispatcher>();
   dispatcher_->attach(*link_);
-  transfer_ = std::make_unique<ConfigTransfer>(form, *link_, *session_);
+  transfer_ = std::make_unique<ConfigTransfer>(*link_, *session_);
+  connect(transfer_.get(), &ConfigTransfer::downloaded, this, [this](const Configuration& c) { read_ = c; });
   connect(transfer_.get(), &ConfigTransfer::notice, this, [this](const Notice& n) { recorder_.take(n); });
   // Only what has written nothing may end early.
   if (outcome_.stage == SiteOutcome::Stage::Backup) transfer_->stopRequested = [this] { return stopAsked_; };
@@ -93,7 +92,7 @@ void ProvisionJob::startTransfer(Form& form, bool up) {
     // Ended inside the transfer's own callback: the next step starts once that has returned.
     QTimer::singleShot(0, this, [this, ok] { transferEnded(ok); });
   });
-  const bool started = up ? transfer_->startUpload() : transfer_->startDownload();
+  const bool started = up ? transfer_->startUpload(meant_) : transfer_->startDownload();
   if (!started) QTimer::singleShot(0, this, [this] { transferEnded(false); });
 }
 
@@ -114,17 +113,19 @@ void ProvisionJob::backupRead(bool ok) {
       return fail(lineProblem());
     }
     QString why;
-    const auto entry = backups_->add(shownConfiguration(*read_), BackupReason::BeforeUpload, outcome_.port, &why,
+    Configuration kept = read_;
+    kept.port.clear();  // the entry keeps the port and the version itself
+    kept.firmware.clear();
+    const auto entry = backups_->add(kept, BackupReason::BeforeUpload, outcome_.port, &why,
                                      QDateTime::currentDateTime(), session_->firmwareVersion());
     if (!entry) return fail(backups_->lastProblem());
     outcome_.backup = entry->number;
   }
   if (stopAsked_) return finish(SiteOutcome::Result::Stopped);
   setStage(SiteOutcome::Stage::Upload);
-  meant_ = std::make_unique<Form>();
-  showConfiguration(*meant_, site_.config);
-  if (const auto tooLong = textTooLong(*meant_)) return fail(*tooLong);
-  startTransfer(*meant_, true);
+  meant_ = site_.config;
+  if (const auto tooLong = textTooLong(meant_)) return fail(*tooLong);
+  startTransfer(true);
 }
 
 void ProvisionJob::uploaded(bool ok) {
@@ -135,29 +136,26 @@ void ProvisionJob::uploaded(bool ok) {
     return fail(lineProblem());
   }
   setStage(SiteOutcome::Stage::Verify);
-  read_ = std::make_unique<Form>();
-  startTransfer(*read_, false);
+  startTransfer(false);
 }
 
 void ProvisionJob::verified(bool ok) {
   if (!ok) return fail(lineProblem());
   // The controller holds what was meant when every parameter reads back as it was sent.
   for (const ParamDef& p : paramTable()) {
-    if (buildPayload(*meant_, p) == buildPayload(*read_, p)) continue;
+    if (encodeParameter(meant_, p) == encodeParameter(read_, p)) continue;
     const qsizetype before = outcome_.differing.size();
-    for (const Form::Id id : paramFields(p))
-      if (fieldBytes(*meant_, id) != fieldBytes(*read_, id)) {
-        // Named as the site table and the JSON files name it.
-        const QString window = QString::fromUtf8(Form::def(id).name);
-        const ConfigField* f = configFieldNamed(window);
-        outcome_.differing << (f ? f->name : window);
-      }
+    // Named as the site table and the JSON files name it.
+    for (const ConfigField* f : parameterFields(p))
+      if (differsForController(meant_, read_, *f)) outcome_.differing << f->name;
     if (outcome_.differing.size() == before) outcome_.differing << QStringLiteral("parameter %1").arg(p.readCode);
   }
   outcome_.firmware = session_->firmwareVersion();
   if (!outcome_.differing.isEmpty()) return fail(Problem{});
-  outcome_.held = configurationOf(*read_);
+  outcome_.held = read_;
   outcome_.held.password = session_->password();
+  outcome_.held.port.clear();
+  outcome_.held.firmware.clear();
   finish(SiteOutcome::Result::Verified);
 }
 

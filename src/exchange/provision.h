@@ -16,7 +16,7 @@
 #include <optional>
 #include <vector>
 
-#include "model/form.h"
+#include "model/configuration.h"
 #include "base/cause.h"
 #include "base/outcome.h"
 #include "storage/backupstore.h"
@@ -30,7 +30,6 @@ constexpr int kSeriesLockWaitMs = 250;
 
 class Dispatcher;
 class ConfigTransfer;
-class Form;
 class Link;
 class PortWatcher;
 class SerialPort;
@@ -87,7 +86,8 @@ class ProvisionJob : public QObject {
   };
   void setStage(SiteOutcome::Stage stage);
   void loggedIn(int result);
-  void startTransfer(Form& form, bool up);
+  // up: sends meant_; else reads into read_.
+  void startTransfer(bool up);
   void transferEnded(bool ok);
   void backupRead(bool ok);
   void uploaded(bool ok);
@@ -101,8 +101,8 @@ class ProvisionJob : public QObject {
   BackupStore* backups_;
   Recorder recorder_;
   std::unique_ptr<SerialPort> port_;
-  std::unique_ptr<Form> meant_;
-  std::unique_ptr<Form> read_;
+  Configuration meant_;
+  Configuration read_;
   std::unique_ptr<Link> link_;
   std::unique_ptr<Session> session_;
   std::unique_ptr<Dispatcher> dispatcher_;

@@ -11,27 +11,20 @@ namespace {
 
 constexpr std::uint8_t kLastReadCode = 104;
 
-// Every field a download writes: the parameters' fields and the operator list picked from one.
-std::vector<Form::Id> configurationFields() {
-  std::vector<Form::Id> ids{Form::idOf("Combo_operator")};
-  for (const ParamDef& p : paramTable())
-    for (Form::Id id : paramFields(p)) ids.push_back(id);
-  return ids;
-}
-
 }  // namespace
 
-std::optional<Problem> textTooLong(const Form& form) {
-  const ParamDef* p = textOverLimit(form);
+std::optional<Problem> textTooLong(const Configuration& c) {
+  const ParamDef* p = textOverLimit(c);
   if (!p) return std::nullopt;
-  const FieldDef& d = Form::def(Form::idOf(p->field));
-  return Problem{Cause::TextTooLong, Cause::None, QString::fromUtf8(d.name),
-                 {QString::fromUtf8(d.caption), QString::number(form.text(p->field).size()), QString::number(p->limit)},
+  // Named as the window names the field; the window's wording adds the caption a person reads.
+  const ConfigField& f = *configFieldNamed(QString::fromLatin1(p->field));
+  return Problem{Cause::TextTooLong, Cause::None, QString::fromLatin1(f.key),
+                 {QString::number(std::get<QString>(configValue(c, f)).size()), QString::number(p->limit)},
                  {}};
 }
 
-ConfigTransfer::ConfigTransfer(Form& form, Link& link, Session& session, QObject* parent)
-    : QObject(parent), form_(form), link_(link), session_(session) {}
+ConfigTransfer::ConfigTransfer(Link& link, Session& session, QObject* parent)
+    : QObject(parent), link_(link), session_(session) {}
 
 void ConfigTransfer::setBar(int value) {
   reached_ = value;
@@ -40,17 +33,19 @@ void ConfigTransfer::setBar(int value) {
 
 void ConfigTransfer::requestDownload() { request(false); }
 
-void ConfigTransfer::requestUpload(std::vector<std::size_t> only) { request(true, std::move(only)); }
+void ConfigTransfer::requestUpload(const Configuration& config, std::vector<std::size_t> only) {
+  request(true, config, std::move(only));
+}
 
-void ConfigTransfer::request(bool up, std::vector<std::size_t> only) {
+void ConfigTransfer::request(bool up, const Configuration& config, std::vector<std::size_t> only) {
   if (busy_ || pending_ || link_.aborted() || !session_.loggedIn()) return;
   // Queued behind the exchange under way, and dropped if that exchange (or a ROZŁĄCZ meanwhile)
   // logged the window out: the buttons that asked for it are disabled by now.
   pending_ = true;
   link_.submit(
-      [this, up, only = std::move(only)] {
+      [this, up, config, only = std::move(only)] {
         pending_ = false;
-        const bool started = up ? startUpload(only) : startDownload();
+        const bool started = up ? startUpload(config, only) : startDownload();
         if (started) requested_ = true;
       },
       Link::Queued::DropIfSessionChanged, [this] { pending_ = false; });
@@ -79,11 +74,12 @@ bool ConfigTransfer::begin() {
 bool ConfigTransfer::startDownload() {
   if (!begin()) return false;
   up_ = false;
-  before_ = form_.values(configurationFields());
+  // Every field the controller keeps is answered; the access password, which it does not tell,
+  // stays as a new window has it.
+  reading_ = defaultConfiguration();
   marks_.assign(1, link_.disturbances());
   answers_.assign(paramTable().size(), {});
   toConfirm_.clear();
-  heldBefore_ = form_.held();
   session_.liveOff();
   emit started(false);
   setBar(0);
@@ -108,10 +104,11 @@ Request ConfigTransfer::readRequest(std::size_t index) {
 void ConfigTransfer::readNext() {
   if (stopAsked()) return end(false);
   Request r = readRequest(index_);
-  // The answer is written into its fields by the dispatcher before the request ends.
   r.done = [this, code = r.code](Request::Outcome outcome) {
     if (outcome == Request::Outcome::PortError) portError_ = link_.lastError();
     if (outcome != Request::Outcome::Answered || link_.aborted()) return end(false);
+    // The dispatcher let through only a whole answer: a block shorter than its layout was no answer.
+    decodeParameter(reading_, paramTable()[index_], link_.rxPayload());
     answers_[index_].push_back(link_.rxPayload());
     marks_.push_back(link_.disturbances());
     setBar(code * 100 / kLastReadCode);
@@ -151,12 +148,13 @@ void ConfigTransfer::confirmNext() {
   r.done = [this, k](Request::Outcome outcome) {
     if (outcome == Request::Outcome::PortError) portError_ = link_.lastError();
     if (outcome != Request::Outcome::Answered || link_.aborted()) return end(false);
-    // The dispatcher has put this answer into the fields; it stands once an earlier one agrees.
+    // The latest answer stands once an earlier one agrees with it.
     std::vector<Bytes>& seen = answers_[k];
     const Bytes now = link_.rxPayload();
     const bool agrees = std::find(seen.begin(), seen.end(), now) != seen.end();
     seen.push_back(now);
     if (agrees) {
+      decodeParameter(reading_, paramTable()[k], now);
       toConfirm_.pop_back();
       return confirmNext();
     }
@@ -171,22 +169,24 @@ void ConfigTransfer::confirmNext() {
 }
 
 void ConfigTransfer::downloadDone() {
-  // The window now shows what the controller holds, every field of it.
-  form_.setControllerKnown(true);
+  // Every parameter is answered: this is what the controller holds.
+  read_ = reading_;
+  read_.firmware = session_.firmwareVersion();
+  read_.port = link_.port() ? link_.port()->port() : QString();
+  emit downloaded(read_);
   session_.liveOn();
   resumedLive_ = true;
   end(true);
 }
 
-bool ConfigTransfer::startUpload(std::vector<std::size_t> only) {
+bool ConfigTransfer::startUpload(const Configuration& config, std::vector<std::size_t> only) {
   if (!begin()) return false;
   up_ = true;
   order_.clear();
   for (std::size_t k = 0; k < paramTable().size(); ++k)
     if (only.empty() || std::find(only.begin(), only.end(), k) != only.end()) order_.push_back(k);
-  // What goes out is what the window shows once the field being edited has been left.
-  form_.commitEditing();
-  if (const auto why = textTooLong(form_)) {
+  sending_ = config;
+  if (const auto why = textTooLong(sending_)) {
     Problem p = *why;
     p.holds = Holds::Unchanged;
     tell(MessageKind::Error, p);
@@ -205,19 +205,16 @@ void ConfigTransfer::writeNext() {
   const ParamDef& p = paramTable()[order_[index_]];
   Request r;
   r.code = p.setCode();
-  r.payload = buildPayload(form_, p);
+  r.payload = encodeParameter(sending_, p);
   r.ticks = p.setWait;
   r.done = [this](Request::Outcome outcome) {
     if (outcome == Request::Outcome::PortError) portError_ = link_.lastError();
     if (outcome != Request::Outcome::Answered || link_.aborted()) return end(false);
-    const ParamDef& done = paramTable()[order_[index_]];
+    const std::size_t done = order_[index_];
     setBar(static_cast<int>(++index_));
     // The controller now holds these fields' values.
-    markParamHeld(form_, done);
-    if (index_ == order_.size()) {
-      if (order_.size() == paramTable().size()) form_.setControllerKnown(true);
-      return end(true);
-    }
+    emit parameterHeld(done);
+    if (index_ == order_.size()) return end(true);
     writeNext();
   };
   link_.send(std::move(r));
@@ -229,10 +226,6 @@ void ConfigTransfer::tell(MessageKind kind, const Problem& p) {
 }
 
 void ConfigTransfer::end(bool ok) {
-  if (!up_ && !ok) {
-    form_.restore(before_);
-    form_.restoreHeld(heldBefore_);
-  }
   if (up_ && session_.loggedIn() && !link_.aborted()) {
     session_.liveOn();
     resumedLive_ = true;

@@ -257,4 +257,15 @@ Configuration shownConfiguration(const Form& form) {
   return c;
 }
 
+void showControllerConfiguration(Form& form, const Configuration& held) {
+  Configuration shown = held;
+  shown.password = form.text("Edit_haslo");
+  showConfiguration(form, shown);
+  form.markConfigurationReceived();
+  for (const ParamDef& p : paramTable()) form.markHeld(paramFields(p), shown);
+  form.setControllerKnown(true);
+}
+
+void markParameterHeld(Form& form, const Configuration& sent, const ParamDef& p) { form.markHeld(paramFields(p), sent); }
+
 }  // namespace dovu

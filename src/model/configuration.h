@@ -21,6 +21,10 @@
 
 namespace dovu {
 
+// The access password a controller leaves the factory with: the default of the window's password
+// field, of its password dialog and of the command-line tool.
+inline constexpr const char* kDefaultPassword = "8617";
+
 class Form;
 struct ParamDef;
 
@@ -142,6 +146,18 @@ bool decodeParameter(Configuration& c, const ParamDef& p, const Bytes& payload);
 // when every text fits.
 const ParamDef* textOverLimit(const Configuration& c);
 
+// The fields a parameter carries, in the order its payload holds them (a field once).
+std::vector<const ConfigField*> parameterFields(const ParamDef& p);
+// The parameter that carries a field; nullptr for the access password.
+const ParamDef* parameterOf(const ConfigField& f);
+// Whether the controller could tell the field's value in a from its value in b: its parameter's
+// payload changes when the field alone takes b's value (a text's Windows-1250 bytes, no number and
+// 0, a list index beyond 255 all compare as they go out).  A field no parameter carries compares
+// by value.
+bool differsForController(const Configuration& a, const Configuration& b, const ConfigField& f);
+// The same for the field taking the value v instead of its value in a.
+bool differsForController(const Configuration& a, const ConfigField& f, const ConfigValue& v);
+
 // ---- the window's view -------------------------------------------------------------------------------
 
 // The values the form shows (the firmware and the port are left empty).
@@ -154,5 +170,11 @@ void showConfiguration(Form& form, const Configuration& c);
 QString firmwareShown(const Form& form);
 // The form's values with the firmware version it shows (the port left empty).
 Configuration shownConfiguration(const Form& form);
+// A download completed: the form shows what the controller holds, every field agreed with it, and
+// the controller is known.  The access password, which the controller does not tell, stays as the
+// form has it.
+void showControllerConfiguration(Form& form, const Configuration& held);
+// The controller acknowledged parameter p of an upload of sent: it holds p's fields as sent has them.
+void markParameterHeld(Form& form, const Configuration& sent, const ParamDef& p);
 
 }  // namespace dovu

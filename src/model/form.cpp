@@ -80,8 +80,17 @@ Form::Form() {
   showAllSensors();
   for (const SensorInfo& s : sensorTable()) setColour(must(s.field), kWindowColour);
   // Until something is read, the defaults are the assumption the red is drawn against.
-  held_.resize(defs.size());
-  for (Id id : configurationFieldIds()) held_[static_cast<std::size_t>(id)] = currentValue(id);
+  for (Id id : configurationFieldIds()) setConfigValue(held_, *configFieldOf(id), currentValue(id));
+}
+
+const ConfigField* Form::configFieldOf(Id id) {
+  static const std::vector<const ConfigField*> fields = [] {
+    std::vector<const ConfigField*> t(catalogue().size(), nullptr);
+    for (const ConfigField& f : configFields())
+      if (const Id field = idOf(f.key); field != kNoField) t[static_cast<std::size_t>(field)] = &f;
+    return t;
+  }();
+  return id >= 0 && static_cast<std::size_t>(id) < fields.size() ? fields[static_cast<std::size_t>(id)] : nullptr;
 }
 
 bool Form::markable(Id id) {
@@ -93,32 +102,54 @@ bool Form::markable(Id id) {
   return id >= 0 && static_cast<std::size_t>(id) < table.size() && table[static_cast<std::size_t>(id)];
 }
 
-Bytes Form::currentValue(Id id) const { return fieldBytes(*this, id); }
+ConfigValue Form::currentValue(Id id) const {
+  const FieldState& s = state(id);
+  switch (configFieldOf(id)->type) {
+    case ConfigFieldType::Text: return s.text;
+    case ConfigFieldType::Number: return parseNumber(s.text);
+    case ConfigFieldType::Choice: return s.index;
+    case ConfigFieldType::Flag: return s.checked;
+    case ConfigFieldType::Byte: return static_cast<int>(sensors_[sensorByField(def(id).name)->byte]);
+  }
+  return {};
+}
 
 bool Form::differs(Id id) const {
-  if (!markable(id) || held_.empty()) return false;
-  return currentValue(id) != held_[static_cast<std::size_t>(id)];
+  if (!markable(id)) return false;
+  return differsForController(held_, *configFieldOf(id), currentValue(id));
 }
 
 void Form::refreshMark(Id id) {
-  if (!markable(id) || held_.empty()) return;
+  if (!markable(id)) return;
   if (differs(id)) setColour(id, kRed);
   else if (state(id).colour == kRed) setColour(id, syncColour(id));
 }
 
 void Form::markHeld(Id id) {
-  if (held_.empty()) return;
   if (!markable(id)) {
     // A field that never turns red (the voice rows T3 and W) still takes its agreed colour.
     if (def(id).sync != SyncColour::None) setColour(id, syncColour(id));
     return;
   }
-  held_[static_cast<std::size_t>(id)] = currentValue(id);
+  setConfigValue(held_, *configFieldOf(id), currentValue(id));
   setColour(id, syncColour(id));  // agreed: the field's own colour
 }
 
 void Form::markHeld(const std::vector<Id>& ids) {
   for (Id id : ids) markHeld(id);
+}
+
+void Form::markHeld(const std::vector<Id>& ids, const Configuration& held) {
+  for (Id id : ids) {
+    if (!markable(id)) {
+      markHeld(id);
+      continue;
+    }
+    const ConfigField& f = *configFieldOf(id);
+    setConfigValue(held_, f, configValue(held, f));
+    // The window may show another value by now (edited while the upload ran): that one is red.
+    setColour(id, differs(id) ? kRed : syncColour(id));
+  }
 }
 
 void Form::setControllerKnown(bool known) {

@@ -7,9 +7,9 @@
 // The editing rules live here too: check-box click rules (dependent enabling), exit checks, key
 // filters, the operator choice and the sensor step buttons.
 //
-// Red is a fact: the form keeps what the controller is known to hold, field by field, and a
-// configuration field is red exactly when what it would send differs from that, whatever changed
-// it.  Until something has been read from (or wholly written to) the controller the form holds
+// Red is a fact: the form keeps the configuration the controller is known to hold, and a
+// configuration field is red exactly when its value differs from that one's as the controller
+// tells values apart (what it would send differs), whatever changed it.  Until something has been read from (or wholly written to) the controller the form holds
 // only an assumption (the defaults, or an earlier controller's values), and says so.
 #include <QObject>
 #include <QString>
@@ -21,13 +21,10 @@
 
 #include "base/bytes.h"
 #include "model/colours.h"
+#include "model/configuration.h"
 #include "model/sensors.h"
 
 namespace dovu {
-
-// The access password a controller leaves the factory with: the default of the window's password
-// field, of its password dialog and of the command-line tool.
-inline constexpr const char* kDefaultPassword = "8617";
 
 enum class FieldKind : std::uint8_t {
   Text,        // free single-line text (Windows-1250 characters only)
@@ -179,16 +176,22 @@ class Form : public QObject {
   bool differs(Id id) const;
 
   // What the controller holds.  markHeld: the controller now holds these fields as the window
-  // shows them (an answer read, a parameter acknowledged).  setControllerKnown(true) once the
-  // whole configuration was read or written; false when another controller may be on the line
-  // (a new login): the held values are then only the last ones known.
+  // shows them; with a configuration, as that one has them (a download read, a parameter of an
+  // upload acknowledged).  Each field then takes its agreed colour, or red when the window shows
+  // another value.  setControllerKnown(true) once the whole configuration was read or written;
+  // false when another controller may be on the line (a new login): the held values are then
+  // only the last ones known.
   void markHeld(const std::vector<Id>& ids);
+  void markHeld(const std::vector<Id>& ids, const Configuration& held);
   void markHeld(Id id);
   void markHeld(std::string_view name) { markHeld(must(name)); }
+  // What the controller is known (or, until controllerKnown(), assumed) to hold; its access
+  // password is not kept.
+  const Configuration& heldConfiguration() const { return held_; }
   bool controllerKnown() const { return controllerKnown_; }
   void setControllerKnown(bool known);
   struct Held {
-    std::vector<Bytes> values;
+    Configuration values;
     bool known = false;
   };
   Held held() const { return {held_, controllerKnown_}; }
@@ -262,11 +265,14 @@ class Form : public QObject {
   void onCheckChanged(Id id);
   // Draws the field's red from the comparison with what the controller holds.
   void refreshMark(Id id);
-  Bytes currentValue(Id id) const;
+  // The configuration value the field shows; the field must be a configuration field.
+  ConfigValue currentValue(Id id) const;
+  // The configuration field a form field shows; nullptr for any other.
+  static const ConfigField* configFieldOf(Id id);
   static bool markable(Id id);
 
   std::vector<FieldState> state_;
-  std::vector<Bytes> held_;  // by id; empty for fields the controller does not keep
+  Configuration held_;
   bool controllerKnown_ = false;
   SensorSettings sensors_{};
   Id editing_ = kNoField;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "model/configuration.h"
 #include "model/cp1250.h"
@@ -215,41 +216,6 @@ const std::vector<Form::Id>& configurationFieldIds() {
   return ids;
 }
 
-Bytes fieldBytes(const Form& form, Form::Id id) {
-  // How each field is encoded, found once from the table.
-  enum class Enc : std::uint8_t { None, Text, Bit, Number, Index, Sensor };
-  static const std::vector<std::pair<Enc, int>> encodings = [] {
-    std::vector<std::pair<Enc, int>> out(Form::catalogue().size(), {Enc::None, 0});
-    auto at = [&](const char* name) -> std::pair<Enc, int>& { return out.at(static_cast<std::size_t>(Form::idOf(name))); };
-    auto block = [&](const auto& bytes) {
-      for (const BlockByte& b : bytes) {
-        const Enc e = b.kind == Entry::Bits ? Enc::Bit : b.kind == Entry::Number ? Enc::Number : Enc::Index;
-        for (const char* name : b.names)
-          if (name) at(name) = {e, 0};
-      }
-    };
-    for (const ParamDef& p : kTable)
-      if (p.kind == P::Text) at(p.field) = {Enc::Text, 0};
-    for (const char* cell : matrixCellsInImageOrder()) at(cell) = {Enc::Bit, 0};
-    block(kOutputBlock);
-    block(kDelayBlock);
-    for (const SensorInfo& s : sensorTable()) at(s.field) = {Enc::Sensor, static_cast<int>(s.byte)};
-    return out;
-  }();
-  if (id < 0 || static_cast<std::size_t>(id) >= encodings.size()) return {};
-  const auto [enc, sensor] = encodings[static_cast<std::size_t>(id)];
-  const FieldState& s = form.state(id);
-  switch (enc) {
-    case Enc::None: return {};
-    case Enc::Text: return toCp1250(s.text);
-    case Enc::Bit: return Bytes(1, s.checked ? '\1' : '\0');
-    case Enc::Number: return Bytes(1, static_cast<char>(numberByte(form, Form::def(id).name)));
-    case Enc::Index: return Bytes(1, static_cast<char>(s.index & 0xFF));
-    case Enc::Sensor: return Bytes(1, static_cast<char>(form.sensors()[static_cast<SensorByte>(sensor)]));
-  }
-  return {};
-}
-
 Bytes buildOutputBlock(const Form& form) { return buildBlock(form, kOutputBlock); }
 
 Bytes buildSensorBlock(const SensorSettings& s) {
@@ -366,7 +332,65 @@ void decodeBlock(Configuration& c, const std::array<BlockByte, N>& block, const 
   }
 }
 
+template <std::size_t N>
+void addBlockFields(std::vector<const ConfigField*>& out, const std::array<BlockByte, N>& block) {
+  for (const BlockByte& b : block)
+    for (const char* name : b.names)
+      if (name) out.push_back(&fieldOf(name));
+}
+
 }  // namespace
+
+std::vector<const ConfigField*> parameterFields(const ParamDef& p) {
+  std::vector<const ConfigField*> out;
+  switch (p.kind) {
+    case PayloadKind::Text:
+      out.push_back(&fieldOf(p.field));
+      break;
+    case PayloadKind::Matrix:
+      for (const char* cell : matrixCellsInImageOrder()) out.push_back(&fieldOf(cell));
+      break;
+    case PayloadKind::OutputBlock:
+      addBlockFields(out, kOutputBlock);
+      break;
+    case PayloadKind::SensorBlock:
+      for (const SensorInfo& s : sensorTable()) out.push_back(&fieldOf(s.field));
+      break;
+    case PayloadKind::DelayBlock:
+      addBlockFields(out, kDelayBlock);
+      break;
+  }
+  return out;
+}
+
+const ParamDef* parameterOf(const ConfigField& f) {
+  static const std::unordered_map<const ConfigField*, const ParamDef*> carriers = [] {
+    std::unordered_map<const ConfigField*, const ParamDef*> m;
+    for (const ParamDef& p : kTable)
+      for (const ConfigField* field : parameterFields(p)) m.emplace(field, &p);
+    return m;
+  }();
+  const auto it = carriers.find(&f);
+  return it == carriers.end() ? nullptr : it->second;
+}
+
+bool differsForController(const Configuration& a, const Configuration& b, const ConfigField& f) {
+  return differsForController(a, f, configValue(b, f));
+}
+
+bool differsForController(const Configuration& a, const ConfigField& f, const ConfigValue& v) {
+  if (configValue(a, f) == v) return false;
+  const ParamDef* p = parameterOf(f);
+  if (!p) return true;
+  // A text is its own payload: no copy of the whole configuration is needed to compare it.
+  if (p->kind == PayloadKind::Text) {
+    const QString* s = std::get_if<QString>(&v);
+    return !s || toCp1250(*s) != toCp1250(std::get<QString>(configValue(a, f)));
+  }
+  Configuration other = a;
+  setConfigValue(other, f, v);
+  return encodeParameter(a, *p) != encodeParameter(other, *p);
+}
 
 Bytes encodeParameter(const Configuration& c, const ParamDef& p) {
   switch (p.kind) {

@@ -46,10 +46,6 @@ std::vector<Form::Id> paramFields(const ParamDef& p);
 // Every field a parameter carries, each once, in table order: the configuration the controller
 // holds.
 const std::vector<Form::Id>& configurationFieldIds();
-// What a field puts into its parameter's payload (a text's bytes, a box's bit, a number's byte, a
-// list's index, a threshold's byte): two values the controller cannot tell apart give equal bytes.
-// Empty for a field no parameter carries.
-Bytes fieldBytes(const Form& form, Form::Id id);
 
 // The first text parameter whose field holds more characters than the controller keeps (a file
 // may carry up to 255); nullptr when every text fits.

@@ -166,11 +166,10 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
       boxNotifier_(this),
       notifier_(notifier ? notifier : &boxNotifier_),
       link_(&port_),
-      dispatcher_(form_),
       session_(link_),
       sessionView_(session_, form_),
-      transfer_(form_, link_, session_),
-      backup_(form_, link_, session_, dispatcher_),
+      transfer_(link_, session_),
+      backup_(link_, session_),
       compareRead_(link_, session_),
       binder_(form_),
       history_(form_),
@@ -188,10 +187,18 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   connect(&transfer_, &ConfigTransfer::notice, this, &MainWindow::showAfterStep);
   connect(&backup_, &BackupBeforeWrite::notice, this, &MainWindow::showAfterStep);
   connect(&compareRead_, &ControllerRead::notice, this, &MainWindow::showAfterStep);
+  // Every field takes the controller's value through the form's setters (the click rules run).
+  connect(&transfer_, &ConfigTransfer::downloaded, this,
+          [this](const Configuration& read) { showControllerConfiguration(form_, read); });
+  connect(&transfer_, &ConfigTransfer::parameterHeld, this, [this](std::size_t index) {
+    // The controller now holds these fields as the window sent them; after all of them, it is known.
+    markParameterHeld(form_, transfer_.uploaded(), paramTable()[index]);
+    if (transfer_.acknowledged() == paramTable().size()) form_.setControllerKnown(true);
+  });
   // After a complete download the window holds what the controller holds: the backup before the
   // next write is taken from it, without a read of its own.
   connect(&transfer_, &ConfigTransfer::finished, this, [this](bool ok) {
-    if (ok && !transfer_.uploading()) backup_.remember();
+    if (ok && !transfer_.uploading()) backup_.remember(configurationOf(form_));
     // The program changed the configuration: an undo or redo would put back values beside those
     // just read or written.
     if (ok) history_.stack().clear();
@@ -854,7 +861,9 @@ void MainWindow::uploadParams(std::vector<std::size_t> only) {
     if (closing_) return closeWhenIdle();
     if (!ok) return;
     backup_.forget();
-    transfer_.requestUpload(only);
+    // What goes out is what the window shows once the field being edited has been left.
+    form_.commitEditing();
+    transfer_.requestUpload(configurationOf(form_), only);
   });
 }
 
@@ -909,7 +918,7 @@ void MainWindow::showControllerComparison(bool ok) {
   form_.commitEditing();
   QString why;
   const auto mine = configValuesOf(configurationOf(form_), &why);
-  const auto theirs = mine ? configValuesOf(configurationOf(compareRead_.result()), &why) : std::nullopt;
+  const auto theirs = mine ? configValuesOf(compareRead_.result(), &why) : std::nullopt;
   if (!theirs) {
     notifier_->message(MessageKind::Error, QStringLiteral("Nie można porównać konfiguracji"), why);
     return;

@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include "base/plural.h"
+#include "model/form.h"
 
 namespace dovu::ui {
 
@@ -105,6 +106,12 @@ QString portRemedy(const Problem& p) {
   }
 }
 
+// The caption a person reads for a field named as the window names it; the name itself for any other.
+QString fieldCaption(const QString& name) {
+  const Form::Id id = Form::idOf(name.toStdString());
+  return id == Form::kNoField ? name : QString::fromUtf8(Form::def(id).caption);
+}
+
 QString bytes(const QString& n) { return polishCount(n.toLongLong(), "bajt", "bajty", "bajtów"); }
 
 QString reasonText(const Problem& p) {
@@ -201,9 +208,9 @@ QString polishDetail(const Problem& p) {
       break;
     case Cause::TextTooLong:
       lines << QStringLiteral("%1 (%2): %3, sterownik przyjmuje najwyżej %4.")
-                   .arg(p.subject, p.args.value(0),
-                        polishCount(p.args.value(1).toLongLong(), "znak", "znaki", "znaków"),
-                        p.args.value(2));
+                   .arg(p.subject, fieldCaption(p.subject),
+                        polishCount(p.args.value(0).toLongLong(), "znak", "znaki", "znaków"),
+                        p.args.value(1));
       lines << QStringLiteral("Skróć tekst i wyślij konfigurację ponownie.");
       break;
     case Cause::FlashFailed:

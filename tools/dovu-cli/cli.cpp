@@ -559,7 +559,7 @@ Request::Outcome runRequest(Link& link, Request request) {
   return outcome;
 }
 
-bool runToEnd(ConfigTransfer& transfer, bool up, const std::vector<std::size_t>& only) {
+bool runToEnd(ConfigTransfer& transfer, const Configuration* upload, const std::vector<std::size_t>& only) {
   QEventLoop loop;
   bool ok = false;
   // A stop already asked for ends the transfer inside its start, before the loop would wait.
@@ -569,7 +569,7 @@ bool runToEnd(ConfigTransfer& transfer, bool up, const std::vector<std::size_t>&
     ended = true;
     loop.quit();
   });
-  if ((up ? transfer.startUpload(only) : transfer.startDownload()) && !ended) loop.exec();
+  if ((upload ? transfer.startUpload(*upload, only) : transfer.startDownload()) && !ended) loop.exec();
   QObject::disconnect(connection);
   if (!ok && transfer.portError()) throw *transfer.portError();
   return ok;

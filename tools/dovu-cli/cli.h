@@ -17,7 +17,7 @@
 #include "link/link.h"
 #include "base/notifier.h"
 #include "session/session.h"
-#include "model/form.h"
+#include "model/configuration.h"
 #include "storage/backupstore.h"
 
 namespace dovu::cli {
@@ -221,7 +221,8 @@ class Controller {
   // (the logout's own failure is then not the story), and closes the port.
   void logoutQuietly();
 
-  Form form;
+  // What downloadFromController read (without the firmware version and the port).
+  Configuration config;
   StderrNotifier notifier;
   SerialPort port;
   std::unique_ptr<Link> link;
@@ -239,13 +240,13 @@ int downloadRequests();
 // Runs one request to its end in an event loop of the tool's own.
 Request::Outcome runRequest(Link& link, Request request);
 
-// Runs a download (up false) or an upload to its end in an event loop of the tool's own; true when
-// every parameter was answered.  A failure of the port is thrown as it came.
+// Runs a download (upload null) or an upload of *upload to its end in an event loop of the tool's
+// own; true when every parameter was answered.  A failure of the port is thrown as it came.
 // only: an upload's chosen parameters (empty: all).
-bool runToEnd(ConfigTransfer& transfer, bool up, const std::vector<std::size_t>& only = {});
+bool runToEnd(ConfigTransfer& transfer, const Configuration* upload, const std::vector<std::size_t>& only = {});
 
 // Logs in to the controller on port, downloads its whole configuration into the returned
-// controller's form and logs out.  Nullptr on failure: *error holds the reason, or is empty when
+// controller's config and logs out.  Nullptr on failure: *error holds the reason, or is empty when
 // it has been reported already.  *firmware, when given, gets the version the login reported.
 // stop, when given, ends the download between two parameters when it returns true.
 // A download that stop ended logs out first; *error then says it was stopped.

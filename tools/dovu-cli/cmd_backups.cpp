@@ -47,7 +47,7 @@ bool backupBeforeWrite(const QString& port, const QString& password, BackupReaso
         (why.isEmpty() ? QString() : QStringLiteral(": ") + why) + skip);
     return false;
   }
-  const auto entry = store.add(configurationOf(c->form), reason, port, &why, QDateTime::currentDateTime(), firmware);
+  const auto entry = store.add(c->config, reason, port, &why, QDateTime::currentDateTime(), firmware);
   if (!entry) {
     // Worded from the cause: a file the system refused to write names its reason in English too.
     err(notStarted + englishLine(store.lastProblem()) + skip);

@@ -66,7 +66,7 @@ std::optional<ConfigValues> readSide(const QString& side, const QString& passwor
   }
   const auto c = downloadFromController(side.mid(5), password, error, nullptr, [&stop] { return stop.signal() != 0; });
   if (!c) return std::nullopt;
-  return fileItemsOf(configurationOf(c->form), error);
+  return fileItemsOf(c->config, error);
 }
 
 }  // namespace
@@ -75,20 +75,20 @@ std::unique_ptr<Controller> downloadFromController(const QString& port, const QS
                                                   QString* firmware, const std::function<bool()>& stop) {
   auto c = std::make_unique<Controller>(port, password);
   const auto stopped = [&stop] { return stop && stop(); };
-  // The dispatcher ends here: the controller handed back takes no more frames into its form (the
-  // refusing reader behind it reads from then on).
+  // The dispatcher ends here: the controller handed back takes no more frames (the refusing reader
+  // behind it reads from then on).
   c->refuseFrames = c->link->addReader({[](std::uint8_t, const Bytes&) { return false; }, {}});
-  Dispatcher dispatcher(c->form);
+  Dispatcher dispatcher;
   dispatcher.attach(*c->link);
   if (!c->login()) {
     error->clear();  // the login said why
     return nullptr;
   }
-  ConfigTransfer transfer(c->form, *c->link, *c->session);
+  ConfigTransfer transfer(*c->link, *c->session);
   QObject::connect(&transfer, &ConfigTransfer::notice, [&c](const Notice& n) { c->notifier.show(n); });
   transfer.stopRequested = stop;
   // A stop during the login ends the command here; the download would not start anyway.
-  const bool ok = !stopped() && runToEnd(transfer, false);
+  const bool ok = !stopped() && runToEnd(transfer, nullptr);
   c->session->liveOff();
   if (!ok && (transfer.stopped() || stopped())) {
     c->logoutQuietly();
@@ -99,6 +99,9 @@ std::unique_ptr<Controller> downloadFromController(const QString& port, const QS
     *error = QStringLiteral("%1: the download stopped, no answer from the controller").arg(port);
     return nullptr;
   }
+  c->config = transfer.configuration();
+  c->config.firmware.clear();  // the callers take the version and the port as they need them
+  c->config.port.clear();
   if (firmware) *firmware = c->session->firmwareVersion();  // the logout clears it
   if (!c->logout()) {
     error->clear();  // the logout said so

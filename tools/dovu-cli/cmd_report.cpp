@@ -58,7 +58,7 @@ int cmdReport(const QStringList& args) {
       if (!why.isEmpty()) err(why);
       return kFailure;
     }
-    pdf = report::sheetPdf(shownConfiguration(c->form), options);
+    pdf = report::sheetPdf(c->config, options);
   } else {
     const auto c = readConfigAny(source, &why);
     if (!c) {

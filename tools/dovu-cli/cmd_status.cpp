@@ -173,7 +173,7 @@ int cmdStatus(const QStringList& args) {
 #endif
   Controller c(cmd.port(), password);
   // The same gate as everywhere: a frame no wait expects is dropped (and traced as such).
-  Dispatcher dispatcher(c.form);
+  Dispatcher dispatcher;
   dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
   if (format == Format::Csv) out(QStringLiteral("time,T1 [°C],T2 [°C],T3 [°C],humidity [%],EX [V],DC [V],GSM signal [0-31]"));

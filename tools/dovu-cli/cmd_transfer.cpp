@@ -96,11 +96,11 @@ int cmdDownload(const QStringList& args) {
   StopSignals stop;
   stop.limitWork(workBoundMs(downloadRequests(), 0));
   Controller c(cmd.port(), password);
-  Dispatcher dispatcher(c.form);
+  Dispatcher dispatcher;
   dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
 
-  ConfigTransfer transfer(c.form, *c.link, *c.session);
+  ConfigTransfer transfer(*c.link, *c.session);
   QObject::connect(&transfer, &ConfigTransfer::notice, [&c](const Notice& n) { c.notifier.show(n); });
   transfer.stopRequested = [&stop] { return stop.signal() != 0; };
   Progress line("download", 100);
@@ -109,7 +109,7 @@ int cmdDownload(const QStringList& args) {
     reached = v;
     line.show(v);
   });
-  const Outcome o = runTransfer(c, line, [&transfer] { return runToEnd(transfer, false); });
+  const Outcome o = runTransfer(c, line, [&transfer] { return runToEnd(transfer, nullptr); });
   if (const int sig = stop.signal(); sig && !o.ok) {
     c.logoutQuietly();
     err(QStringLiteral("download interrupted by %1 at the bar value %2: no file written")
@@ -121,7 +121,7 @@ int cmdDownload(const QStringList& args) {
     return kFailure;
   }
   c.session->liveOff();  // the tool does not poll
-  Configuration read = configurationOf(c.form);
+  Configuration read = transfer.configuration();
   read.firmware = c.session->firmwareVersion();  // the logout clears the version
   read.port = cmd.port();
   if (!c.logout()) return kFailure;
@@ -196,8 +196,7 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
   }
   // The login uses the password given, else the one the file holds.
   if (given) wanted->password = *given;
-  showConfiguration(c.form, *wanted);
-  if (const auto tooLong = textTooLong(c.form)) {
+  if (const auto tooLong = textTooLong(*wanted)) {
     err(QStringLiteral("%1: %2").arg(displayName(file), englishReason(*tooLong)));
     return kFailure;
   }
@@ -206,11 +205,11 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
       !backupBeforeWrite(cmd.port(), wanted->password, BackupReason::BeforeUpload, verb, stop, store))
     return stop.signal() ? StopSignals::exitCode(stop.signal()) : kFailure;
 
-  Dispatcher dispatcher(c.form);
+  Dispatcher dispatcher;
   dispatcher.attach(*c.link);
   if (!c.login()) return kFailure;
 
-  ConfigTransfer transfer(c.form, *c.link, *c.session);
+  ConfigTransfer transfer(*c.link, *c.session);
   QObject::connect(&transfer, &ConfigTransfer::notice, [&c](const Notice& n) { c.notifier.show(n); });
   transfer.stopRequested = [&stop] { return stop.signal() != 0; };
   const int total = only.empty() ? static_cast<int>(paramTable().size()) : static_cast<int>(only.size());
@@ -220,7 +219,7 @@ int uploadFile(Command& cmd, const QString& file, const char* verb, BackupStore&
     written = v;
     line.show(v);
   });
-  const Outcome o = runTransfer(c, line, [&transfer, &only] { return runToEnd(transfer, true, only); });
+  const Outcome o = runTransfer(c, line, [&transfer, &wanted, &only] { return runToEnd(transfer, &*wanted, only); });
   if (o.ok) {
     c.session->liveOff();
     return c.logout() ? kOk : kFailure;

@@ -144,7 +144,7 @@ QString englishReason(const Problem& p) {
       break;
     case Cause::TextTooLong:
       parts << QStringLiteral("%1: %2 characters, the controller takes at most %3")
-                   .arg(p.subject, p.args.value(1), p.args.value(2));
+                   .arg(p.subject, p.args.value(0), p.args.value(1));
       break;
     case Cause::FirmwareTooLarge:
       if (p.reason == Cause::None)
