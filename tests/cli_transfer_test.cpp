@@ -44,6 +44,14 @@ bool writeJson(const QString& path, const QJsonObject& json) {
   return f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(json).toJson()) > 0;
 }
 
+// The JSON file from, with each field (by its JSON name) set to its value, written to to.
+bool writeEdited(const QString& from, const QString& to,
+                 std::initializer_list<std::pair<const char*, QJsonValue>> edits) {
+  QJsonObject json = QJsonDocument::fromJson(readAll(from)).object();
+  for (const auto& [field, value] : edits) json = dovu::test::withJsonAt(json, QLatin1String(field), value);
+  return writeJson(to, json);
+}
+
 // A downloaded file's fields; its meta object (which holds the time of the download) apart.
 QJsonObject fieldsOf(const QString& path, QJsonObject* meta = nullptr) {
   QJsonObject o = QJsonDocument::fromJson(readAll(path)).object();
@@ -198,12 +206,9 @@ TEST(CliTransfer, ASignalEndsTheTransferSayingWhatTheControllerHolds) {
   ASSERT_TRUE(reference.started());
   const QString file = dir.filePath("new.json");
   ASSERT_EQ(runCli({"download", "--port", reference.port(), "-o", file}).code, 0);
-  QJsonObject json = QJsonDocument::fromJson(readAll(file)).object();
-  for (const auto& [field, value] :
-       {std::pair{"pin", QJsonValue(QStringLiteral("4321"))}, std::pair{"inputs[0].alarmText", QJsonValue(QStringLiteral("Nowy"))},
-        std::pair{"telephones[7]", QJsonValue(QStringLiteral("+48123"))}, std::pair{"limits.sms", QJsonValue(7)}})
-    json = dovu::test::withJsonAt(json, QLatin1String(field), value);
-  ASSERT_TRUE(writeJson(file, json));
+  ASSERT_TRUE(writeEdited(file, file,
+                          {{"pin", QStringLiteral("4321")}, {"inputs[0].alarmText", QStringLiteral("Nowy")},
+                           {"telephones[7]", QStringLiteral("+48123")}, {"limits.sms", 7}}));
   const CliRun up = runCli({"upload", "--port", reference.port(), file});
   ASSERT_EQ(up.code, 0) << up.err.toStdString();
   const auto whole = reference.dump();
@@ -267,10 +272,7 @@ TEST(CliTransfer, ATimeLimitStopsTheCommandSayingWhatTheControllerHolds) {
   ASSERT_TRUE(reference.started());
   const QString file = dir.filePath("new.json");
   ASSERT_EQ(runCli({"download", "--port", reference.port(), "-o", file}).code, 0);
-  QJsonObject json = QJsonDocument::fromJson(readAll(file)).object();
-  json = dovu::test::withJsonAt(json, QStringLiteral("telephones[7]"), QStringLiteral("+48123"));
-  json = dovu::test::withJsonAt(json, QStringLiteral("pin"), QStringLiteral("4321"));
-  ASSERT_TRUE(writeJson(file, json));
+  ASSERT_TRUE(writeEdited(file, file, {{"telephones[7]", QStringLiteral("+48123")}, {"pin", QStringLiteral("4321")}}));
   ASSERT_EQ(runCli({"upload", "--no-backup", "--port", reference.port(), file}).code, 0);
   const auto whole = reference.dump();
 
@@ -368,11 +370,10 @@ TEST(CliTransfer, EveryOnlyIsSentAndAFailureNamesTheFields) {
   ASSERT_TRUE(sim.started());
   const QString file = dir.filePath("new.json");
   ASSERT_EQ(runCli({"download", "--port", sim.port(), "-o", file}).code, 0);
-  QJsonObject o = QJsonDocument::fromJson(readAll(file)).object();
-  o = dovu::test::withJsonAt(o, QStringLiteral("telephones[0]"), QStringLiteral("+48500100200"));
-  o = dovu::test::withJsonAt(o, QStringLiteral("telephones[1]"), QStringLiteral("+48500100300"));
-  o = dovu::test::withJsonAt(o, QStringLiteral("telephones[2]"), QStringLiteral("+48500100400"));
-  ASSERT_TRUE(writeJson(file, o));
+  ASSERT_TRUE(writeEdited(file, file,
+                          {{"telephones[0]", QStringLiteral("+48500100200")},
+                           {"telephones[1]", QStringLiteral("+48500100300")},
+                           {"telephones[2]", QStringLiteral("+48500100400")}}));
   const auto before = sim.dump();
   const int sets = setFrames(sim);
   CliRun r = runCli({"upload", "--no-backup", "--only", "telephones[0]", "--only", "Edit_Tel2,telephones[2]", "--port", sim.port(), file});
@@ -412,10 +413,9 @@ TEST(CliBackup, EveryWriteKeepsWhatTheControllerHeldAndOneCommandPutsItBack) {
   const auto held = sim.dump();
 
   // Two telephones changed: two parameters that differ.
-  QJsonObject o = QJsonDocument::fromJson(readAll(original)).object();
-  o = dovu::test::withJsonAt(o, QStringLiteral("telephones[0]"), QStringLiteral("+48500100200"));
-  o = dovu::test::withJsonAt(o, QStringLiteral("telephones[1]"), QStringLiteral("+48500100300"));
-  ASSERT_TRUE(writeJson(edited, o));
+  ASSERT_TRUE(writeEdited(original, edited,
+                          {{"telephones[0]", QStringLiteral("+48500100200")},
+                           {"telephones[1]", QStringLiteral("+48500100300")}}));
   const auto backupOf = [](const CliRun& run) {
     const auto m = QRegularExpression(QStringLiteral("backup (\\d+) keeps what the controller held: (.*)")).match(run.err);
     return m.hasMatch() ? m.captured(2).trimmed() : QString();

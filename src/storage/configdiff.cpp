@@ -86,18 +86,13 @@ std::optional<std::vector<std::size_t>> paramsHolding(const QStringList& fields,
       return std::nullopt;
     }
     for (const ConfigField* f : named) {
-      const Form::Id id = Form::idOf(f->key);
-      bool found = false;
-      for (std::size_t k = 0; k < table.size() && !found; ++k) {
-        const auto ids = paramFields(table[k]);
-        if (std::find(ids.begin(), ids.end(), id) == ids.end()) continue;
-        found = true;
-        if (std::find(chosen.begin(), chosen.end(), k) == chosen.end()) chosen.push_back(k);
-      }
-      if (!found) {
+      const ParamDef* p = parameterOf(*f);
+      if (!p) {
         if (error) *error = QStringLiteral("%1 is not kept by the controller").arg(raw);
         return std::nullopt;
       }
+      const auto k = static_cast<std::size_t>(p - table.data());
+      if (std::find(chosen.begin(), chosen.end(), k) == chosen.end()) chosen.push_back(k);
     }
   }
   std::sort(chosen.begin(), chosen.end());
@@ -107,7 +102,7 @@ std::optional<std::vector<std::size_t>> paramsHolding(const QStringList& fields,
 QStringList fieldsOfParam(std::size_t param) {
   QStringList names;
   if (param >= paramTable().size()) return names;
-  for (Form::Id id : paramFields(paramTable()[param])) names << QString::fromUtf8(Form::def(id).name);
+  for (const ConfigField* f : parameterFields(paramTable()[param])) names << QString::fromLatin1(f->key);
   return names;
 }
 
