@@ -521,6 +521,61 @@ TEST_F(SerialPortTest, AnswerReadTogetherWithAFrameFromBeforeTheRequestIsNotLost
 
 namespace {
 
+// A device whose writer thread runs late: before the bytes go out, a frame the controller sent
+// earlier has come in behind the owner's back (the master side writes it and it is waiting in
+// the input queue), as when a busy machine lets the write run only after the owner queued it.
+class LateWriterDevice : public SerialDevice {
+ public:
+  LateWriterDevice(int master, Bytes ahead) : master_(master), ahead_(std::move(ahead)) {}
+  void takingUpWrite() override {
+    if (ahead_.empty()) return;
+    const Bytes ahead = std::exchange(ahead_, Bytes());
+    if (::write(master_, ahead.data(), ahead.size()) != static_cast<ssize_t>(ahead.size())) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (inputCount() < static_cast<int>(ahead.size()) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::yield();
+  }
+
+ private:
+  int master_;
+  Bytes ahead_;
+};
+
+}  // namespace
+
+// A frame of the awaited code that was on its way in before the request's bytes left is no
+// answer, though the owner reads it only after it queued the write.
+TEST(SerialPortLateWriter, AFrameWaitingWhenTheWriteBeganAnswersNothing) {
+  dovu::test::app();
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const Bytes stray = buildFrame(6, "+48999", kControllerStart);
+  SerialPort port(std::make_unique<LateWriterDevice>(pty.master(), stray));
+  port.setBaudRate(4800);
+  port.setPort(pty.slavePath());
+  port.open();
+  Link link(&port);
+  link.timer().stop();
+  std::vector<Bytes> dropped;
+  QObject::connect(&link, &Link::frameDropped, [&](std::uint8_t, const Bytes& payload) { dropped.push_back(payload); });
+  std::optional<Request::Outcome> outcome;
+  Request request;
+  request.code = 6;
+  request.payload = "T";
+  request.done = [&](Request::Outcome o) { outcome = o; };
+  link.send(std::move(request));
+  ASSERT_TRUE(waitFor([&] { return !dropped.empty() || outcome.has_value(); }, 3000));
+  ASSERT_EQ(pty.read(5, 3000), buildFrame(6, "T"));
+  ASSERT_TRUE(pty.write(buildFrame(6, "+48601", kControllerStart)));
+  ASSERT_TRUE(waitFor([&] { return outcome.has_value(); }, 3000));
+  EXPECT_EQ(outcome, Request::Outcome::Answered);
+  EXPECT_EQ(link.rxPayload(), "+48601");
+  EXPECT_EQ(dropped, std::vector<Bytes>{"+48999"});
+  port.close();
+}
+
+namespace {
+
 // The longest gap between two runs of a 10 ms timer while it lives: how long the event loop was
 // kept from running.
 class LoopGapProbe {

@@ -24,7 +24,24 @@ std::optional<Problem> textTooLong(const Configuration& c) {
 }
 
 ConfigTransfer::ConfigTransfer(Link& link, Session& session, QObject* parent)
-    : QObject(parent), link_(link), session_(session) {}
+    : QObject(parent), link_(link), session_(session) {
+  // A download counts every frame that comes, asked for or not, and every request it writes: a
+  // value that came more often than its requests could have been answered is no answer.
+  const auto seen = [this](std::uint8_t code, const Bytes& payload) {
+    if (busy_ && !up_) ++arrivals_[{code, payload}];
+  };
+  connect(&link_, &Link::frameTaken, this, seen);
+  connect(&link_, &Link::frameDropped, this, seen);
+  connect(&link_, &Link::frameTraced, this, [this](bool outgoing, const Bytes& frame) {
+    if (outgoing && busy_ && !up_ && frame.size() > 1) ++asked_[static_cast<std::uint8_t>(frame[1])];
+  });
+}
+
+bool ConfigTransfer::mayAnswer(std::uint8_t code, const Bytes& payload) const {
+  // A controller answers a request once, and a line may repeat a frame once more.
+  const auto it = arrivals_.find({code, payload});
+  return it == arrivals_.end() || it->second <= 2 * asked_[code];
+}
 
 void ConfigTransfer::setBar(int value) {
   reached_ = value;
@@ -80,6 +97,8 @@ bool ConfigTransfer::startDownload() {
   marks_.assign(1, link_.disturbances());
   answers_.assign(paramTable().size(), {});
   toConfirm_.clear();
+  arrivals_.clear();
+  asked_.fill(0);
   session_.liveOff();
   emit started(false);
   setBar(0);
@@ -148,10 +167,13 @@ void ConfigTransfer::confirmNext() {
   r.done = [this, k](Request::Outcome outcome) {
     if (outcome == Request::Outcome::PortError) portError_ = link_.lastError();
     if (outcome != Request::Outcome::Answered || link_.aborted()) return end(false);
-    // The latest answer stands once an earlier one agrees with it.
+    // The latest answer stands once an earlier one agrees with it, unless that value came more
+    // often than the controller can have sent it: a frame nobody asked for, repeated behind
+    // other answers, may land behind two requests of its code on a busy machine.
     std::vector<Bytes>& seen = answers_[k];
     const Bytes now = link_.rxPayload();
-    const bool agrees = std::find(seen.begin(), seen.end(), now) != seen.end();
+    const bool agrees =
+        std::find(seen.begin(), seen.end(), now) != seen.end() && mayAnswer(paramTable()[k].readCode, now);
     seen.push_back(now);
     if (agrees) {
       decodeParameter(reading_, paramTable()[k], now);

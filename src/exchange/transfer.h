@@ -5,6 +5,8 @@
 // parameter is answered (and confirmed); an upload sends a configuration it was given.
 #include <QElapsedTimer>
 #include <QObject>
+#include <array>
+#include <map>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -100,6 +102,9 @@ class ConfigTransfer : public QObject {
   // whose answer had frames nobody asked for, or broken ones, around it.
   void settleThenConfirm();
   void confirmNext();
+  // Whether the download has seen this value of the code no more often than its requests of the
+  // code could have been answered.
+  bool mayAnswer(std::uint8_t code, const Bytes& payload) const;
   void downloadDone();
   void writeNext();
   void end(bool ok);
@@ -125,6 +130,9 @@ class ConfigTransfer : public QObject {
   std::vector<std::uint64_t> marks_;
   std::vector<std::vector<Bytes>> answers_;
   std::vector<std::size_t> toConfirm_;
+  // Every frame the download has seen, by code and payload, and the requests it wrote by code.
+  std::map<std::pair<std::uint8_t, Bytes>, unsigned> arrivals_;
+  std::array<unsigned, 256> asked_{};
   QElapsedTimer settling_;
   std::shared_ptr<void> hold_;
   std::optional<SerialPortError> portError_;

@@ -16,35 +16,13 @@ Link::Link(SerialPort* port, QObject* parent) : QObject(parent), port_(port) {
       traceFrame(false, frame);
       if (traced) emit frameTraced(false, frame);
     }
-    // Copies: a reader may subscribe or unsubscribe readers while it runs.
-    const Reader reader = readers_.empty() ? Reader{} : readers_.back().second;
-    // A frame whose start byte was read, or waiting in the port, when the request was written was
-    // sent before the request reached the controller: it answers nothing.
-    const bool preRequest = frameStart_ < boundary_;
-    if (preRequest || (reader.accept && !reader.accept(code, payload))) {
-      ++disturbances_;
-      traceDropped(code);
-      emit frameDropped(code);
+    // Until the port has said where the input stood when the request's bytes went out, a frame
+    // that came during the write cannot be placed before or behind it: it waits for that word.
+    if (current_ && stage_ == Stage::Writing) {
+      heldInWrite_.push_back({code, payload, frameStart_});
       return;
     }
-    // Only the first frame with the awaited code answers the wait; a repetition or a frame
-    // nobody waits for is no answer.  The answer is recorded before it is dispatched, so a wait
-    // that sees the code also sees the dispatcher's effects complete.
-    const bool answers = code == awaited_;
-    if (answers) {
-      awaited_ = kNothingAwaited;
-      rxPayload_ = payload;
-      rxCommand_ = code;
-      if (current_ && current_->awaits == Request::Awaits::Answer) {
-        if (stage_ == Stage::Waiting) answered();
-        else if (stage_ == Stage::Writing) answeredInWrite_ = true;
-      }
-    } else {
-      ++disturbances_;
-    }
-    const Bytes copy = payload;
-    if (reader.take) reader.take(code, copy);
-    emit frameTaken(code, copy);
+    judge(code, payload, frameStart_);
   });
   if (port_) {
     port_->onRxChar = [this](int count) { portRxChar(count); };
@@ -62,6 +40,45 @@ Link::Link(SerialPort* port, QObject* parent) : QObject(parent), port_(port) {
     if (stage_ == Stage::Quiet) whenQuiet();
     else if (stage_ == Stage::Pausing) finish(Request::Outcome::Answered);
   });
+}
+
+void Link::judge(std::uint8_t code, const Bytes& payload, std::uint64_t start) {
+  // Copies: a reader may subscribe or unsubscribe readers while it runs.
+  const Reader reader = readers_.empty() ? Reader{} : readers_.back().second;
+  // A frame whose start byte was read, or on its way in, when the request was written was sent
+  // before the request reached the controller: it answers nothing.
+  const bool preRequest = start < boundary_;
+  if (preRequest || (reader.accept && !reader.accept(code, payload))) {
+    ++disturbances_;
+    traceDropped(code);
+    emit frameDropped(code, payload);
+    return;
+  }
+  // Only the first frame with the awaited code answers the wait; a repetition or a frame
+  // nobody waits for is no answer.  The answer is recorded before it is dispatched, so a wait
+  // that sees the code also sees the dispatcher's effects complete.
+  const bool answers = code == awaited_;
+  if (answers) {
+    awaited_ = kNothingAwaited;
+    rxPayload_ = payload;
+    rxCommand_ = code;
+    if (current_ && current_->awaits == Request::Awaits::Answer && stage_ == Stage::Waiting) answered();
+  } else {
+    ++disturbances_;
+  }
+  const Bytes copy = payload;
+  if (reader.take) reader.take(code, copy);
+  emit frameTaken(code, copy);
+}
+
+void Link::judgeHeld() {
+  const std::weak_ptr<bool> alive = alive_;
+  while (!heldInWrite_.empty()) {
+    const Held h = std::move(heldInWrite_.front());
+    heldInWrite_.pop_front();
+    judge(h.code, h.payload, h.start);
+    if (alive.expired() || !*alive.lock()) return;  // a reader ended the link
+  }
 }
 
 Link::~Link() {
@@ -93,6 +110,9 @@ void Link::writeNow(const Bytes& frame) {
   } catch (const SerialPortError&) {
     boundary_ = rxPos_;
   }
+  // The port counts its input from its open, this link what it has read since it began.
+  inputOffset_ = static_cast<std::int64_t>(rxPos_) - static_cast<std::int64_t>(port_->inputPosition());
+  ackInWrite_.reset();
   writeId_ = port_->queueWrite(frame);
 }
 
@@ -255,7 +275,6 @@ void Link::writeRequest() {
   rxCommand_ = 0;
   rxPayload_.clear();
   awaited_ = current_->awaits == Request::Awaits::Answer ? current_->code : kNothingAwaited;
-  answeredInWrite_ = false;
   stage_ = Stage::Writing;
   try {
     writeNow(txFrame_);
@@ -276,16 +295,26 @@ void Link::writeFailed(quint64 id, const SerialPortError& error) {
 
 void Link::written(quint64 id) {
   if (!current_ || stage_ != Stage::Writing || id != writeId_) return;
+  // Where the input stood just before the bytes went to the driver: what lies before it was on
+  // its way in before the request, though it may have been read only after the write was queued.
+  if (port_) {
+    const std::int64_t atWrite = static_cast<std::int64_t>(port_->inputPositionAtWrite()) + inputOffset_;
+    boundary_ = std::max<std::uint64_t>(boundary_, static_cast<std::uint64_t>(std::max<std::int64_t>(atWrite, 0)));
+  }
   // The request's pause and time-out count from here, as on the wire.
   if (current_->awaits == Request::Awaits::Nothing) {
     stage_ = Stage::Pausing;
     stageTimer_.start(current_->pauseAfterMs);
-    return;
+    return judgeHeld();
   }
-  if (answeredInWrite_) return answered();
   stage_ = Stage::Waiting;
   waitTicks_ = current_->ticks;
   attemptClock_.start();
+  if (ackInWrite_ && *ackInWrite_ >= boundary_ && current_->awaits == Request::Awaits::Ack) {
+    ackInWrite_.reset();
+    return answered();
+  }
+  judgeHeld();
 }
 
 void Link::answered() {
@@ -328,6 +357,11 @@ void Link::finish(Request::Outcome outcome) {
   waitTicks_ = 0;
   sending_ = false;
   pollTicks_ = 0;
+  ackInWrite_.reset();
+  // Frames held through a write that failed answer nothing; they still go to the readers.
+  const std::weak_ptr<bool> alive = alive_;
+  judgeHeld();
+  if (alive.expired() || !*alive.lock()) return;
   if (done.done) done.done(outcome);
   if (!current_) {
     if (!requests_.empty()) QMetaObject::invokeMethod(this, &Link::startNext, Qt::QueuedConnection);
@@ -350,9 +384,10 @@ void Link::portRxChar(int count) {
     const bool behindWrite = rxPos_ >= boundary_;
     if (lastRxChar_ == kBlockAck && behindWrite && current_ &&
         (stage_ == Stage::Waiting || stage_ == Stage::Writing) && current_->awaits == Request::Awaits::Ack) {
+      // During the write it counts once the port has said the byte came behind the write's start.
+      if (stage_ == Stage::Writing) ackInWrite_ = rxPos_;
       ++rxPos_;
-      if (stage_ == Stage::Writing) answeredInWrite_ = true;
-      else answered();
+      if (stage_ == Stage::Waiting) answered();
       return;
     }
   }

@@ -165,7 +165,7 @@ class Link : public QObject {
   // Every frame taken, after the reader has had it.
   void frameTaken(std::uint8_t code, const Bytes& payload);
   // A good frame the reader refused, or one that came before its request.
-  void frameDropped(std::uint8_t code);
+  void frameDropped(std::uint8_t code, const Bytes& payload);
   // After the third time-out of a request that logs out on it (the session logs the window out).
   void noAnswer();
   // PollTicks reached 10 and no frame is being sent.
@@ -186,6 +186,11 @@ class Link : public QObject {
   void finish(Request::Outcome outcome);
   void writeNow(const Bytes& frame);
   void consume(const Bytes& chunk);
+  // Decides what an assembled frame whose start byte lies at `start` is: dropped, the answer, or
+  // a frame taken for the readers.
+  void judge(std::uint8_t code, const Bytes& payload, std::uint64_t start);
+  // Judges the frames held during the write, in their order.
+  void judgeHeld();
 
   SerialPort* port_;
   QTimer timer_;
@@ -231,8 +236,17 @@ class Link : public QObject {
   std::optional<Request> current_;
   // Writing: the request's bytes are on their way out; its time-out counts from when they left.
   enum class Stage { Quiet, Writing, Waiting, Pausing } stage_ = Stage::Quiet;
-  quint64 writeId_ = 0;          // the port's number of the request's write
-  bool answeredInWrite_ = false;  // the answer came before the port said the bytes had left
+  quint64 writeId_ = 0;  // the port's number of the request's write
+  // Frames that came while the request's bytes were going out, judged once the port has said
+  // where the input stood at the write; and where an acknowledgement byte read then lies.
+  struct Held {
+    std::uint8_t code;
+    Bytes payload;
+    std::uint64_t start;
+  };
+  std::deque<Held> heldInWrite_;
+  std::optional<std::uint64_t> ackInWrite_;
+  std::int64_t inputOffset_ = 0;  // this link's input position less the port's
   int attemptsLeft_ = 0;
   unsigned serial_ = 0;      // counts the requests started: a queued end knows whether its request still runs
   QTimer stageTimer_;        // the quiet line and the pause after an answer

@@ -5,8 +5,8 @@
 // hand-over to the owning thread on top.
 //
 // Three threads use an open device: the event thread only calls waitForInput(), the writer thread
-// only write(); the owner calls everything else, stopWaiting() included, and closes only after
-// both threads have ended.
+// write() and, just before it, inputCount(); the owner calls everything else, stopWaiting()
+// included, and closes only after both threads have ended.
 #include <memory>
 #include <string>
 
@@ -76,6 +76,9 @@ class SerialDevice {
   // under way, which then fails; on Windows a write runs to its end or its time-out.  Virtual so
   // that a stand-in can add a line's pace to a pseudo-terminal, which has none.
   virtual int write(const Bytes& data, const Timeouts& timeouts);
+  // Called on the writer thread as it takes up a write, before it notes where the input stands:
+  // nothing here.  A stand-in may run late there, as a busy machine's writer thread does.
+  virtual void takingUpWrite() {}
   // Up to count bytes that have already arrived, at once; out gets exactly the bytes read.
   int read(Bytes& out, int count);
   // Bytes waiting in the input queue.

@@ -11,7 +11,9 @@
 // Queued writes go to a writer thread, which runs the device's write (the bytes handed over and
 // their drain waited for, within the write's time-out) one after another and posts each outcome
 // to the owner.  The owner's event loop keeps running while a block takes its time on a slow
-// line; the device's own write stays as it is on every system.
+// line; the device's own write stays as it is on every system.  Just before each write the writer
+// notes where the input stream stands (the bytes the owner has read plus those waiting), so the
+// owner learns which bytes came before the write however late the writer thread ran.
 #include "link/serialport.h"
 
 #include <QMetaObject>
@@ -49,11 +51,13 @@ struct SerialPort::Impl {
     bool finished = false;   // the device is gone: the thread ends after the hand-over
     int expectBytes = 0;     // the handler's expectation for the next wait: bytes, and its bound
     int expectMs = -1;
+    std::uint64_t readTotal = 0;  // bytes the owner has read in this open period
 
     // The writer thread's queue, under m; writeCv wakes the writer and the blocking writes.
     struct Outcome {
       bool done = false;
       int bytes = 0;
+      std::uint64_t inputAt = 0;  // readTotal plus the bytes waiting, just before the write
       std::optional<SerialPortError> error;
     };
     struct Job {
@@ -95,10 +99,26 @@ struct SerialPort::Impl {
   static void writeLoop(std::shared_ptr<Period> p, SerialPort* receiver, SerialDevice* dev);
   // Owner thread: signals a write's outcome, unless its open period has ended meanwhile (the
   // close has reported the write as dropped then).
-  static void reportWrite(const Period& p, quint64 id, const std::optional<SerialPortError>& error);
+  static void reportWrite(const Period& p, quint64 id, const std::optional<SerialPortError>& error,
+                          std::uint64_t inputAt);
+  // Writer thread: where the input stream stands now, as one reading against the owner's reads.
+  static std::uint64_t inputPosition(Period& p, SerialDevice* dev);
   // Owner thread: runs a write through the writer and waits for its outcome.
-  int writeAndWait(const Bytes& data);
+  int writeAndWait(const Bytes& data, std::uint64_t* inputAt = nullptr);
+  // Owner thread: the input position noted before the last write reported as written.
+  std::uint64_t inputAtWrite = 0;
 };
+
+std::uint64_t SerialPort::Impl::inputPosition(Period& p, SerialDevice* dev) {
+  std::lock_guard<std::mutex> lock(p.m);
+  int waiting = 0;
+  try {
+    waiting = dev->inputCount();
+  } catch (const SerialPortError&) {
+    waiting = 0;  // the write that follows reports the device's failure
+  }
+  return p.readTotal + static_cast<std::uint64_t>(std::max(waiting, 0));
+}
 
 void SerialPort::Impl::writeLoop(std::shared_ptr<Period> p, SerialPort* receiver, SerialDevice* dev) {
   for (;;) {
@@ -111,6 +131,8 @@ void SerialPort::Impl::writeLoop(std::shared_ptr<Period> p, SerialPort* receiver
       p->jobs.pop_front();
     }
     Period::Outcome outcome;
+    dev->takingUpWrite();
+    outcome.inputAt = inputPosition(*p, dev);
     try {
       outcome.bytes = dev->write(job.data, job.timeouts);
     } catch (const SerialPortError& e) {
@@ -126,21 +148,27 @@ void SerialPort::Impl::writeLoop(std::shared_ptr<Period> p, SerialPort* receiver
       continue;
     }
     QMetaObject::invokeMethod(
-        receiver, [p, id = job.id, error = outcome.error] { reportWrite(*p, id, error); }, Qt::QueuedConnection);
+        receiver, [p, id = job.id, error = outcome.error, at = outcome.inputAt] { reportWrite(*p, id, error, at); },
+        Qt::QueuedConnection);
   }
 }
 
-void SerialPort::Impl::reportWrite(const Period& p, quint64 id, const std::optional<SerialPortError>& error) {
+void SerialPort::Impl::reportWrite(const Period& p, quint64 id, const std::optional<SerialPortError>& error,
+                                   std::uint64_t inputAt) {
   Impl* d = p.owner;
   if (!d) return;
   const auto it = std::find(d->unreported.begin(), d->unreported.end(), id);
   if (it == d->unreported.end()) return;
   d->unreported.erase(it);
-  if (error) emit d->q->writeFailed(id, *error);
-  else emit d->q->written(id);
+  if (error) {
+    emit d->q->writeFailed(id, *error);
+    return;
+  }
+  d->inputAtWrite = inputAt;
+  emit d->q->written(id);
 }
 
-int SerialPort::Impl::writeAndWait(const Bytes& data) {
+int SerialPort::Impl::writeAndWait(const Bytes& data, std::uint64_t* inputAt) {
   const auto outcome = std::make_shared<Period::Outcome>();
   {
     std::lock_guard<std::mutex> lock(period->m);
@@ -149,6 +177,7 @@ int SerialPort::Impl::writeAndWait(const Bytes& data) {
   period->writeCv.notify_all();
   std::unique_lock<std::mutex> lock(period->m);
   period->writeCv.wait(lock, [&] { return outcome->done; });
+  if (inputAt) *inputAt = outcome->inputAt;
   if (outcome->error) throw *outcome->error;
   return outcome->bytes;
 }
@@ -361,12 +390,14 @@ quint64 SerialPort::queueWrite(const Bytes& data) {
   const std::shared_ptr<Impl::Period> p = d->period;
   if (data.empty() || d->blockingWrites) {
     std::optional<SerialPortError> error;
+    std::uint64_t inputAt = Impl::inputPosition(*p, d->dev.get());
     try {
-      write(data);
+      if (!data.empty()) d->writeAndWait(data, &inputAt);
     } catch (const SerialPortError& e) {
       error = e;
     }
-    QMetaObject::invokeMethod(this, [p, id, error] { Impl::reportWrite(*p, id, error); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [p, id, error, inputAt] { Impl::reportWrite(*p, id, error, inputAt); }, Qt::QueuedConnection);
     return id;
   }
   {
@@ -397,8 +428,21 @@ int SerialPort::read(Bytes& out, int count) {
   out.clear();
   if (!isOpen()) throw SerialPortError(kNotOpen);
   if (count <= 0) return 0;
-  return d->dev->read(out, count);
+  // Counted under the lock the writer's reading of the input position takes, so that reading
+  // never sees the bytes both gone from the device and not yet counted.
+  std::lock_guard<std::mutex> lock(d->period->m);
+  const int n = d->dev->read(out, count);
+  d->period->readTotal += static_cast<std::uint64_t>(std::max(n, 0));
+  return n;
 }
+
+std::uint64_t SerialPort::inputPosition() const {
+  if (!d->period) return 0;
+  std::lock_guard<std::mutex> lock(d->period->m);
+  return d->period->readTotal;
+}
+
+std::uint64_t SerialPort::inputPositionAtWrite() const { return d->inputAtWrite; }
 
 int SerialPort::waitingInputCount() {
   if (!isOpen()) throw SerialPortError(kNotOpen);

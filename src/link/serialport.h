@@ -9,6 +9,7 @@
 // and writer threads and their hand-over, which are the same on every system.
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -61,6 +62,12 @@ class SerialPort : public QObject {
   int read(Bytes& out, int count);
   // Bytes waiting in the driver's input queue.
   int waitingInputCount();
+  // Where the input stream stands: the bytes read() has taken since the port was opened.
+  std::uint64_t inputPosition() const;
+  // Valid in a written() handler: where the input stream stood just before that write went to
+  // the driver (the bytes read by then plus those waiting).  The bytes before this position were
+  // on their way in before the write began, however late the writer thread ran.
+  std::uint64_t inputPositionAtWrite() const;
 
   // Lines without modem control (a pseudo-terminal) take these as done.  Closing gives the line
   // back the settings it had when it was opened.
