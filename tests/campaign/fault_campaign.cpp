@@ -530,9 +530,12 @@ QString Campaign::runCase(unsigned seed, QString* description) {
   QString text = QStringLiteral("%1: ").arg(QLatin1String(nameOf(c)));
   std::unique_ptr<SimProcess> sim;
   int lostAnswers = 0;
+  int answerDelayMs = 0;  // what --delay adds to every answer
   if (c != Command::Save) {
     QStringList modes = drawModes(rng, c, &text, &lostAnswers);
     modes << drawLaterModes(seed, c, &text);
+    for (qsizetype i = 0; i + 1 < modes.size(); ++i)
+      if (modes[i] == QLatin1String("--delay")) answerDelayMs += modes[i + 1].toInt();
     sim = std::make_unique<SimProcess>(simArgs(modes));
     if (!sim->started()) return QStringLiteral("the simulator did not start");
   }
@@ -568,6 +571,9 @@ QString Campaign::runCase(unsigned seed, QString* description) {
   // configuration read), a stopped controller its pause.
   int bound = 60000 + 12000 * lostAnswers;
   for (const Event& e : events) bound += e.forMs;
+  // A delayed controller delays every exchange: an upload's or a flash's backup read and its
+  // re-reads on a disturbed line, then the writes, up to about 160 of them.
+  bound += 160 * answerDelayMs;
   std::size_t variant = 0, firmware = 0;
   switch (c) {
     case Command::Download: args = {QStringLiteral("download"), QStringLiteral("--port"), sim->port(), QStringLiteral("-o"), target}; break;
