@@ -138,6 +138,16 @@ TEST_F(FormTest, StartState) {
   for (const SensorInfo& info : sensorTable()) EXPECT_EQ(f.colour(info.field), kWindowColour) << info.field;
 }
 
+// A new window shows the configuration a controller leaves the factory with, field by field, and
+// assumes the controller holds it.
+TEST_F(FormTest, ANewWindowShowsTheDefaultConfiguration) {
+  const Configuration shown = configurationOf(f);
+  const Configuration defaults = defaultConfiguration();
+  for (const ConfigField& field : configFields())
+    EXPECT_TRUE(configValue(shown, field) == configValue(defaults, field)) << s(field.name);
+  EXPECT_FALSE(f.hasUnsentEdits());
+}
+
 TEST_F(FormTest, BaseColoursAtStart) {
   for (const char* n : {"Edit_IN1A", "Edit_IN5A", "Edit_T2a", "Edit_Wa", "Edit_ACa", "Edit_DCa",
                         "Edit_Out1zal", "Edit_OUT4Zal"})

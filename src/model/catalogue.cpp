@@ -19,10 +19,8 @@ using K = FieldKind;
 using M = Marker;
 using S = SyncColour;
 
-constexpr const char* kOutItems[] = {"Brak",   "T1 MIN", "T1 MAX",  "T2 MIN", "T2 MAX",
-                                 "T3 MIN", "T3 MAX", "Wil MIN", "Wil MAX"};
 constexpr const char* kOperatorItems[] = {"ORANGE", "T-MOBILE", "PLUS", "PLAY", "inny"};
-constexpr const char* kOperatorNumbers[] = {"+48501200777", "+48602951111", "+48601000310",
+constexpr const char* kOperatorNumbers[] = {kDefaultSmsCentre, "+48602951111", "+48601000310",
                                         "+48790998250"};
 
 // One entry, built by chaining the attributes that differ from a plain enabled field.
@@ -95,7 +93,7 @@ constexpr D kOutputsShared[] = {
 
 constexpr D kDeviceOptions[] = {
     D(K::Choice, "Combo_operator", "Operator GSM").items(kOperatorItems).index(0).text("ORANGE").base(kYellow),
-    digits(K::PhoneDigits, "Edit_operator", "Centrum SMS", 13, "+48501200777", kYellow, S::Base),
+    digits(K::PhoneDigits, "Edit_operator", "Centrum SMS", 13, kDefaultSmsCentre, kYellow, S::Base),
     digits(K::Digits, "Edit_pin", "PIN", 4, "8617", kYellow, S::Base, "PIN karty SIM (4 cyfry)"),
     button("Button_zmiana_hasla", "Zmiana hasła").disabled(),
     D(K::Label, "LabelSMS", "Wykorzystane SMS", "Liczba wykorzystanych SMS-ów z limitu dobowego").text("0 z"),
@@ -206,7 +204,7 @@ struct Catalogue {
       add(digits(K::Digits, o.time, join(out, column[4]), 2, "5", kDefaultColour, S::Window, o.timeHint),
           outputs, out);
       add(D(K::Choice, o.limit, join(out, column[5]))
-              .items(kOutItems)
+              .items(kDrivenByItems)
               .text("Brak")
               .config(M::OnUserPick, S::Window),
           outputs, out);

@@ -1,7 +1,9 @@
 #include "model/configuration.h"
 
 #include <algorithm>
+#include <deque>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "model/form.h"
@@ -14,12 +16,6 @@ namespace {
 
 using T = ConfigFieldType;
 
-// The window's name of a field, kept by the catalogue for the life of the program.
-const char* keyOf(const std::string& name) {
-  const Form::Id id = Form::idOf(name);
-  return id == Form::kNoField ? nullptr : Form::def(id).name;
-}
-
 // Lower-case source names of the matrix rows, beside kMatrixRows.
 constexpr const char* kSourceNames[] = {"in1", "in2", "in3", "in4", "in5", "t1",
                                         "t2",  "t3",  "humidity", "ex", "dc"};
@@ -31,73 +27,88 @@ static_assert(std::size(kSensorNames) == std::size(layout::kSensorPages));
 struct Table {
   std::vector<ConfigField> fields;
   std::unordered_map<QString, std::size_t> byName;  // stable and window names
+  std::deque<std::string> keys;                      // window names built here; never move
 
   template <class F>
-  void add(QString name, const char* key, T type, F member, int limit = 0) {
-    fields.push_back({std::move(name), key, type, limit,
+  void add(QString name, const char* key, T type, F member, ConfigValue initial, int limit = 0) {
+    fields.push_back({std::move(name), key, type, limit, std::move(initial),
                       [member](Configuration& c) -> void* { return &member(c); }});
   }
+  const char* keep(std::string key) { return keys.emplace_back(std::move(key)).c_str(); }
 
   Table() {
-    add("password", "Edit_haslo", T::Text, [](Configuration& c) -> QString& { return c.password; });
-    add("pin", "Edit_pin", T::Text, [](Configuration& c) -> QString& { return c.pin; });
-    add("smsCentre", "Edit_operator", T::Text, [](Configuration& c) -> QString& { return c.smsCentre; });
+    // The initial values are what a new window shows.
+    const QString none;
+    add("password", "Edit_haslo", T::Text, [](Configuration& c) -> QString& { return c.password; },
+        QString::fromLatin1(kDefaultPassword));
+    add("pin", "Edit_pin", T::Text, [](Configuration& c) -> QString& { return c.pin; }, QStringLiteral("8617"));
+    add("smsCentre", "Edit_operator", T::Text, [](Configuration& c) -> QString& { return c.smsCentre; },
+        QString::fromLatin1(kDefaultSmsCentre));
     for (std::size_t i = 0; i < 8; ++i)
-      add(QStringLiteral("telephones[%1]").arg(i), keyOf("Edit_Tel" + std::to_string(i + 1)), T::Text,
-          [i](Configuration& c) -> QString& { return c.telephones[i]; });
+      add(QStringLiteral("telephones[%1]").arg(i), keep("Edit_Tel" + std::to_string(i + 1)), T::Text,
+          [i](Configuration& c) -> QString& { return c.telephones[i]; }, none);
     for (std::size_t i = 0; i < std::size(layout::kInputRows); ++i) {
       const QString in = QStringLiteral("inputs[%1].").arg(i);
       add(in + "alarmText", layout::kInputRows[i].active, T::Text,
-          [i](Configuration& c) -> QString& { return c.inputs[i].alarmText; });
+          [i](Configuration& c) -> QString& { return c.inputs[i].alarmText; }, none);
       add(in + "normalText", layout::kInputRows[i].inactive, T::Text,
-          [i](Configuration& c) -> QString& { return c.inputs[i].normalText; });
+          [i](Configuration& c) -> QString& { return c.inputs[i].normalText; }, none);
     }
     // kSupplyRows: DC, then EX.
-    add("dc.alarmText", layout::kSupplyRows[0].active, T::Text, [](Configuration& c) -> QString& { return c.dc.alarmText; });
+    add("dc.alarmText", layout::kSupplyRows[0].active, T::Text, [](Configuration& c) -> QString& { return c.dc.alarmText; },
+        none);
     add("dc.normalText", layout::kSupplyRows[0].inactive, T::Text,
-        [](Configuration& c) -> QString& { return c.dc.normalText; });
-    add("ex.alarmText", layout::kSupplyRows[1].active, T::Text, [](Configuration& c) -> QString& { return c.ex.alarmText; });
+        [](Configuration& c) -> QString& { return c.dc.normalText; }, none);
+    add("ex.alarmText", layout::kSupplyRows[1].active, T::Text, [](Configuration& c) -> QString& { return c.ex.alarmText; },
+        none);
     add("ex.normalText", layout::kSupplyRows[1].inactive, T::Text,
-        [](Configuration& c) -> QString& { return c.ex.normalText; });
+        [](Configuration& c) -> QString& { return c.ex.normalText; }, none);
     for (std::size_t i = 0; i < std::size(layout::kOutputGroups); ++i) {
       const layout::OutputGroup& g = layout::kOutputGroups[i];
       const QString out = QStringLiteral("outputs[%1].").arg(i);
-      add(out + "onWord", g.on, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].onWord; });
-      add(out + "offWord", g.off, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].offWord; });
-      add(out + "normallyClosed", g.nc, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].normallyClosed; });
-      add(out + "monostable", g.mono, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].monostable; });
-      add(out + "time", g.time, T::Number, [i](Configuration& c) -> int& { return c.outputs[i].time; });
-      add(out + "drivenBy", g.limit, T::Choice, [i](Configuration& c) -> int& { return c.outputs[i].drivenBy; },
-          Form::def(Form::idOf(g.limit)).itemCount);
+      add(out + "onWord", g.on, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].onWord; }, none);
+      add(out + "offWord", g.off, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].offWord; }, none);
+      add(out + "normallyClosed", g.nc, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].normallyClosed; },
+          false);
+      add(out + "monostable", g.mono, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].monostable; }, false);
+      add(out + "time", g.time, T::Number, [i](Configuration& c) -> int& { return c.outputs[i].time; }, 5);
+      add(out + "drivenBy", g.limit, T::Choice, [i](Configuration& c) -> int& { return c.outputs[i].drivenBy; }, -1,
+          static_cast<int>(std::size(kDrivenByItems)));
     }
-    add("confirmation.enabled", "BoxPotw", T::Flag, [](Configuration& c) -> bool& { return c.confirm; });
-    add("confirmation.text", "EditPotw", T::Text, [](Configuration& c) -> QString& { return c.confirmText; });
-    add("autoTest.enabled", "BoxAutoTest", T::Flag, [](Configuration& c) -> bool& { return c.autoTest; });
-    add("autoTest.text", "EditAutotest", T::Text, [](Configuration& c) -> QString& { return c.autoTestText; });
-    add("autoTest.hours", "IleTest", T::Number, [](Configuration& c) -> int& { return c.autoTestHours; });
-    add("sendStateAtStart", "BoxWyslijStan", T::Flag, [](Configuration& c) -> bool& { return c.sendStateAtStart; });
-    add("miniCa", "BoxCA", T::Flag, [](Configuration& c) -> bool& { return c.miniCa; });
-    add("out1Siren", "BoxOut1sygn", T::Flag, [](Configuration& c) -> bool& { return c.out1Siren; });
-    add("limits.sms", "Edit_LimitSMS", T::Number, [](Configuration& c) -> int& { return c.smsLimit; });
-    add("limits.voice", "Edit_LimitVoice", T::Number, [](Configuration& c) -> int& { return c.voiceLimit; });
-    auto threshold = [this](QString name, const char* key) {
+    add("confirmation.enabled", "BoxPotw", T::Flag, [](Configuration& c) -> bool& { return c.confirm; }, false);
+    add("confirmation.text", "EditPotw", T::Text, [](Configuration& c) -> QString& { return c.confirmText; },
+        QStringLiteral("OK"));
+    add("autoTest.enabled", "BoxAutoTest", T::Flag, [](Configuration& c) -> bool& { return c.autoTest; }, false);
+    add("autoTest.text", "EditAutotest", T::Text, [](Configuration& c) -> QString& { return c.autoTestText; }, none);
+    add("autoTest.hours", "IleTest", T::Number, [](Configuration& c) -> int& { return c.autoTestHours; }, 24);
+    add("sendStateAtStart", "BoxWyslijStan", T::Flag, [](Configuration& c) -> bool& { return c.sendStateAtStart; },
+        false);
+    add("miniCa", "BoxCA", T::Flag, [](Configuration& c) -> bool& { return c.miniCa; }, false);
+    add("out1Siren", "BoxOut1sygn", T::Flag, [](Configuration& c) -> bool& { return c.out1Siren; }, false);
+    add("limits.sms", "Edit_LimitSMS", T::Number, [](Configuration& c) -> int& { return c.smsLimit; }, 0);
+    add("limits.voice", "Edit_LimitVoice", T::Number, [](Configuration& c) -> int& { return c.voiceLimit; }, 0);
+    const SensorSettings thresholds = SensorSettings::defaults();
+    auto threshold = [&](QString name, const char* key) {
       const std::size_t b = static_cast<std::size_t>(sensorByField(key)->byte);
-      add(std::move(name), key, T::Byte, [b](Configuration& c) -> std::uint8_t& { return c.thresholds.bytes[b]; });
+      add(std::move(name), key, T::Byte, [b](Configuration& c) -> std::uint8_t& { return c.thresholds.bytes[b]; },
+          static_cast<int>(thresholds.bytes[b]));
     };
     for (std::size_t i = 0; i < std::size(layout::kSensorPages); ++i) {
       const layout::SensorPage& p = layout::kSensorPages[i];
       const QString s = QStringLiteral("sensors.%1.").arg(QLatin1String(kSensorNames[i]));
-      add(s + "highText", p.high, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].highText; });
-      add(s + "normalText", p.normal, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].normalText; });
-      add(s + "lowText", p.low, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].lowText; });
+      add(s + "highText", p.high, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].highText; }, none);
+      add(s + "normalText", p.normal, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].normalText; },
+          none);
+      add(s + "lowText", p.low, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].lowText; }, none);
       threshold(s + "max", p.max);
       threshold(s + "min", p.min);
       if (p.correction) threshold(s + "correction", p.correction);
-      add(s + "delay", p.delay, T::Number, [i](Configuration& c) -> int& { return c.sensors[i].delay; });
+      add(s + "delay", p.delay, T::Number, [i](Configuration& c) -> int& { return c.sensors[i].delay; }, 0);
     }
     threshold("dc.threshold", layout::kSupplyRows[0].threshold);
     threshold("ex.threshold", layout::kSupplyRows[1].threshold);
-    add("statusQuery.text", "JakiStan", T::Text, [](Configuration& c) -> QString& { return c.statusQuery; });
+    add("statusQuery.text", "JakiStan", T::Text, [](Configuration& c) -> QString& { return c.statusQuery; },
+        QStringLiteral("?"));
     using Reply = Configuration::Reply;
     constexpr bool Reply::*kReply[] = {&Reply::t1, &Reply::t2, &Reply::t3, &Reply::humidity,
                                        &Reply::dc, &Reply::ex, &Reply::io};
@@ -106,7 +117,7 @@ struct Table {
     for (std::size_t i = 0; i < std::size(kReply); ++i) {
       bool Reply::*m = kReply[i];
       add(QStringLiteral("statusQuery.reply.%1").arg(QLatin1String(kReplyNames[i])), layout::kReplyColumns[i].box,
-          T::Flag, [m](Configuration& c) -> bool& { return c.reply.*m; });
+          T::Flag, [m](Configuration& c) -> bool& { return c.reply.*m; }, false);
     }
     for (const layout::MatrixPage& page : layout::kMatrixPages) {
       const bool voice = page.letter == 'S';
@@ -115,18 +126,16 @@ struct Table {
           add(QStringLiteral("matrix.%1.%2[%3]")
                   .arg(QLatin1String(voice ? "voice" : "sms"), QLatin1String(kSourceNames[r]))
                   .arg(t),
-              keyOf(std::string("Box") + kMatrixRows[r] + page.letter + std::to_string(t + 1)), T::Flag,
-              [voice, r, t](Configuration& c) -> bool& { return (voice ? c.matrix.voice : c.matrix.sms)[r][t]; });
+              keep(std::string("Box") + kMatrixRows[r] + page.letter + std::to_string(t + 1)), T::Flag,
+              [voice, r, t](Configuration& c) -> bool& { return (voice ? c.matrix.voice : c.matrix.sms)[r][t]; }, false);
     }
 
     // The order: the password, then as the parameters carry the fields.
-    std::vector<std::string> order{"Edit_haslo"};
-    for (Form::Id id : configurationFieldIds()) order.emplace_back(Form::def(id).name);
-    auto place = [&](const ConfigField& f) {
-      return std::find(order.begin(), order.end(), std::string(f.key)) - order.begin();
-    };
+    std::unordered_map<std::string_view, std::size_t> place{{"Edit_haslo", 0}};
+    for (const ParamDef& p : paramTable())
+      for (const char* name : parameterFieldNames(p)) place.emplace(name, place.size());
     std::stable_sort(fields.begin(), fields.end(),
-                     [&](const ConfigField& a, const ConfigField& b) { return place(a) < place(b); });
+                     [&](const ConfigField& a, const ConfigField& b) { return place.at(a.key) < place.at(b.key); });
     // The text limits the controller keeps.
     for (const ParamDef& p : paramTable())
       if (p.kind == PayloadKind::Text)
@@ -199,7 +208,11 @@ void setConfigValue(Configuration& c, const ConfigField& f, const ConfigValue& v
 }
 
 Configuration defaultConfiguration() {
-  static const Configuration c = configurationOf(Form());
+  static const Configuration c = [] {
+    Configuration d;
+    for (const ConfigField& f : configFields()) setConfigValue(d, f, f.initial);
+    return d;
+  }();
   return c;
 }
 

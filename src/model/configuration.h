@@ -24,6 +24,12 @@ namespace dovu {
 // The access password a controller leaves the factory with: the default of the window's password
 // field, of its password dialog and of the command-line tool.
 inline constexpr const char* kDefaultPassword = "8617";
+// The SMS centre a new configuration holds: the first GSM operator's.
+inline constexpr const char* kDefaultSmsCentre = "+48501200777";
+// What may drive an output: nothing, or the low or high threshold of a sensor.  An output's
+// drivenBy indexes this list.
+inline constexpr const char* kDrivenByItems[] = {"Brak",   "T1 MIN", "T1 MAX",  "T2 MIN", "T2 MAX",
+                                                 "T3 MIN", "T3 MAX", "Wil MIN", "Wil MAX"};
 
 class Form;
 struct ParamDef;
@@ -116,6 +122,7 @@ struct ConfigField {
   const char* key;     // the window's field (a threshold: its display field), e.g. "Edit_Out1zal"
   ConfigFieldType type;
   int limit = 0;       // Text: longest text the controller keeps (0: no parameter); Choice: list size
+  ConfigValue initial; // the value a new configuration holds (a threshold: its byte)
   std::function<void*(Configuration&)> at;
 };
 

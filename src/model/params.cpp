@@ -114,12 +114,10 @@ constexpr std::array<BlockByte, kDelayBlockSize> kDelayBlock = {{
 }};
 
 template <std::size_t N>
-std::vector<Form::Id> blockFields(const std::array<BlockByte, N>& block) {
-  std::vector<Form::Id> ids;
+void addBlockNames(std::vector<const char*>& out, const std::array<BlockByte, N>& block) {
   for (const BlockByte& b : block)
     for (const char* name : b.names)
-      if (name) ids.push_back(Form::idOf(name));
-  return ids;
+      if (name) out.push_back(name);
 }
 
 // A number field goes out as the low byte of its value.  Text that is no whole number (an empty
@@ -183,26 +181,32 @@ const ParamDef* paramByCode(std::uint8_t code) {
   return &kTable[static_cast<std::size_t>(code / 2 - 2)];
 }
 
-std::vector<Form::Id> paramFields(const ParamDef& p) {
+std::vector<const char*> parameterFieldNames(const ParamDef& p) {
+  std::vector<const char*> names;
   switch (p.kind) {
     case PayloadKind::Text:
-      return {Form::idOf(p.field)};
-    case PayloadKind::Matrix: {
-      std::vector<Form::Id> ids;
-      for (const char* cell : matrixCellsInImageOrder()) ids.push_back(Form::idOf(cell));
-      return ids;
-    }
+      names.push_back(p.field);
+      break;
+    case PayloadKind::Matrix:
+      names.assign(matrixCellsInImageOrder().begin(), matrixCellsInImageOrder().end());
+      break;
     case PayloadKind::OutputBlock:
-      return blockFields(kOutputBlock);
-    case PayloadKind::SensorBlock: {
-      std::vector<Form::Id> ids;
-      for (const SensorInfo& s : sensorTable()) ids.push_back(Form::idOf(s.field));
-      return ids;
-    }
+      addBlockNames(names, kOutputBlock);
+      break;
+    case PayloadKind::SensorBlock:
+      for (const SensorInfo& s : sensorTable()) names.push_back(s.field);
+      break;
     case PayloadKind::DelayBlock:
-      return blockFields(kDelayBlock);
+      addBlockNames(names, kDelayBlock);
+      break;
   }
-  return {};
+  return names;
+}
+
+std::vector<Form::Id> paramFields(const ParamDef& p) {
+  std::vector<Form::Id> ids;
+  for (const char* name : parameterFieldNames(p)) ids.push_back(Form::idOf(name));
+  return ids;
 }
 
 const std::vector<Form::Id>& configurationFieldIds() {
@@ -332,34 +336,11 @@ void decodeBlock(Configuration& c, const std::array<BlockByte, N>& block, const 
   }
 }
 
-template <std::size_t N>
-void addBlockFields(std::vector<const ConfigField*>& out, const std::array<BlockByte, N>& block) {
-  for (const BlockByte& b : block)
-    for (const char* name : b.names)
-      if (name) out.push_back(&fieldOf(name));
-}
-
 }  // namespace
 
 std::vector<const ConfigField*> parameterFields(const ParamDef& p) {
   std::vector<const ConfigField*> out;
-  switch (p.kind) {
-    case PayloadKind::Text:
-      out.push_back(&fieldOf(p.field));
-      break;
-    case PayloadKind::Matrix:
-      for (const char* cell : matrixCellsInImageOrder()) out.push_back(&fieldOf(cell));
-      break;
-    case PayloadKind::OutputBlock:
-      addBlockFields(out, kOutputBlock);
-      break;
-    case PayloadKind::SensorBlock:
-      for (const SensorInfo& s : sensorTable()) out.push_back(&fieldOf(s.field));
-      break;
-    case PayloadKind::DelayBlock:
-      addBlockFields(out, kDelayBlock);
-      break;
-  }
+  for (const char* name : parameterFieldNames(p)) out.push_back(&fieldOf(name));
   return out;
 }
 

@@ -39,6 +39,9 @@ const std::array<ParamDef, kParamCount>& paramTable();
 // The parameter whose read or set code this is; nullptr for any other code.
 const ParamDef* paramByCode(std::uint8_t code);
 
+// The names of the fields a parameter carries, in the order its payload holds them.
+std::vector<const char*> parameterFieldNames(const ParamDef& p);
+
 // Every field a parameter carries, in the order its answer writes them (the fields re-coloured
 // once the parameter is read or acknowledged).
 std::vector<Form::Id> paramFields(const ParamDef& p);
