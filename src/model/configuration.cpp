@@ -131,16 +131,16 @@ struct Table {
     }
 
     // The order: the password, then as the parameters carry the fields.
-    std::unordered_map<std::string_view, std::size_t> place{{"Edit_haslo", 0}};
+    std::unordered_map<QString, std::size_t> place{{QStringLiteral("password"), 0}};
     for (const ParamDef& p : paramTable())
-      for (const char* name : parameterFieldNames(p)) place.emplace(name, place.size());
+      for (const char* name : parameterFieldNames(p)) place.emplace(QString::fromLatin1(name), place.size());
     std::stable_sort(fields.begin(), fields.end(),
-                     [&](const ConfigField& a, const ConfigField& b) { return place.at(a.key) < place.at(b.key); });
+                     [&](const ConfigField& a, const ConfigField& b) { return place.at(a.name) < place.at(b.name); });
     // The text limits the controller keeps.
     for (const ParamDef& p : paramTable())
       if (p.kind == PayloadKind::Text)
         for (ConfigField& f : fields)
-          if (std::string_view(f.key) == p.field) f.limit = p.limit;
+          if (f.name == QLatin1String(p.field)) f.limit = p.limit;
     for (std::size_t i = 0; i < fields.size(); ++i) {
       byName.emplace(fields[i].name, i);
       byName.emplace(QString::fromLatin1(fields[i].key), i);
@@ -238,24 +238,43 @@ Configuration configurationOf(const Form& form) {
   return c;
 }
 
-void showConfiguration(Form& form, const Configuration& c) {
-  for (const ConfigField& f : configFields()) {
-    switch (f.type) {
-      case T::Text:
-        if (f.name == QLatin1String("smsCentre")) form.setSmsCentre(ref<QString>(c, f));
-        else form.setText(f.key, ref<QString>(c, f));
-        break;
-      case T::Number: {
-        const int n = ref<int>(c, f);
-        form.setText(f.key, n < 0 ? QString() : QString::number(n));
-        break;
-      }
-      case T::Choice: form.setIndex(f.key, ref<int>(c, f)); break;
-      case T::Flag: form.setChecked(f.key, ref<bool>(c, f)); break;
-      case T::Byte: form.setSensor(sensorByField(f.key)->byte, ref<std::uint8_t>(c, f)); break;
+namespace {
+
+// Puts one field's value into the form through its setter; a threshold is only stored, its
+// display is redrawn with the others.
+void showField(Form& form, const Configuration& c, const ConfigField& f) {
+  switch (f.type) {
+    case T::Text:
+      if (f.name == QLatin1String("smsCentre")) form.setSmsCentre(ref<QString>(c, f));
+      else form.setText(f.key, ref<QString>(c, f));
+      break;
+    case T::Number: {
+      const int n = ref<int>(c, f);
+      form.setText(f.key, n < 0 ? QString() : QString::number(n));
+      break;
     }
+    case T::Choice: form.setIndex(f.key, ref<int>(c, f)); break;
+    case T::Flag: form.setChecked(f.key, ref<bool>(c, f)); break;
+    case T::Byte: form.setSensor(sensorByField(f.key)->byte, ref<std::uint8_t>(c, f)); break;
   }
+}
+
+}  // namespace
+
+void showConfiguration(Form& form, const Configuration& c) {
+  for (const ConfigField& f : configFields()) showField(form, c, f);
   form.showAllSensors();
+}
+
+void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload) {
+  Configuration c = configurationOf(form);
+  if (!decodeParameter(c, p, payload)) return;
+  form.markConfigurationReceived();
+  // In the payload's order, so that a box's click rules run before the boxes after it are set.
+  for (const ConfigField* f : parameterFields(p)) showField(form, c, *f);
+  if (p.kind == PayloadKind::SensorBlock) form.showAllSensors();
+  // The answer is what the controller holds.
+  markParamHeld(form, p);
 }
 
 QString firmwareShown(const Form& form) {

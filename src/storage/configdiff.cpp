@@ -102,7 +102,7 @@ std::optional<std::vector<std::size_t>> paramsHolding(const QStringList& fields,
 QStringList fieldsOfParam(std::size_t param) {
   QStringList names;
   if (param >= paramTable().size()) return names;
-  for (const ConfigField* f : parameterFields(paramTable()[param])) names << QString::fromLatin1(f->key);
+  for (const ConfigField* f : parameterFields(paramTable()[param])) names << QString::fromLatin1(formatOneName(*f));
   return names;
 }
 
