@@ -421,6 +421,19 @@ TEST_F(FormTest, KeyFilters) {
   EXPECT_FALSE(f.acceptsChar(msg, u'\t'));
   EXPECT_FALSE(f.acceptsChar(spin, u'1'));  // read-only
 
+  // A site table checks a text against the configuration's rules: they are the window field's
+  // key filter (typed keys aside) and length, and the caption is the window's.
+  for (const ConfigField& c : configFields()) {
+    const Form::Id shown = id(c.key);
+    EXPECT_EQ(QString::fromUtf8(Form::def(shown).caption), c.caption) << c.key;
+    if (c.type != ConfigFieldType::Text) continue;
+    if (c.limit > 0) {
+      EXPECT_EQ(Form::def(shown).maxLength, c.limit) << c.key;
+    }
+    for (QChar ch : QStringView(u"09+ aZż!\t\u20AC\u2713\u0663"))
+      EXPECT_EQ(takesChar(c.chars, ch), f.acceptsChar(shown, ch)) << c.key << " " << int(ch.unicode());
+  }
+
   // Limits count Windows-1250 characters: 31 Polish letters give 30 characters and 30 bytes.
   const QString polish = QString(31, QChar(u'ł'));
   const Form::Edit pasted = f.filterEdit(msg, "", polish, 31);

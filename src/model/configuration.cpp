@@ -6,6 +6,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "model/captions.h"
+#include "model/cp1250.h"
 #include "model/form.h"
 #include "model/layout.h"
 #include "model/params.h"
@@ -30,104 +32,139 @@ struct Table {
   std::deque<std::string> keys;                      // window names built here; never move
 
   template <class F>
-  void add(QString name, const char* key, T type, F member, ConfigValue initial, int limit = 0) {
-    fields.push_back({std::move(name), key, type, limit, std::move(initial),
+  void add(QString name, const char* key, T type, F member, ConfigValue initial, QString caption, int limit = 0) {
+    fields.push_back({std::move(name), key, type, limit, std::move(initial), std::move(caption), TextChars::Any,
                       [member](Configuration& c) -> void* { return &member(c); }});
   }
+  // The characters the text field added last takes, when not every Windows-1250 one.
+  void takes(TextChars chars) { fields.back().chars = chars; }
   const char* keep(std::string key) { return keys.emplace_back(std::move(key)).c_str(); }
 
   Table() {
+    using namespace captions;
+    const auto words = [](const char* a, const char* b, const char* sep = " ") {
+      return QString::fromUtf8(a) + QLatin1String(sep) + QString::fromUtf8(b);
+    };
     // The initial values are what a new window shows.
     const QString none;
     add("password", "Edit_haslo", T::Text, [](Configuration& c) -> QString& { return c.password; },
-        QString::fromLatin1(kDefaultPassword));
-    add("pin", "Edit_pin", T::Text, [](Configuration& c) -> QString& { return c.pin; }, QStringLiteral("8617"));
+        QString::fromLatin1(kDefaultPassword), QStringLiteral("HASŁO"));
+    takes(TextChars::Digits);
+    add("pin", "Edit_pin", T::Text, [](Configuration& c) -> QString& { return c.pin; }, QStringLiteral("8617"),
+        QStringLiteral("PIN"));
+    takes(TextChars::Digits);
     add("smsCentre", "Edit_operator", T::Text, [](Configuration& c) -> QString& { return c.smsCentre; },
-        QString::fromLatin1(kDefaultSmsCentre));
-    for (std::size_t i = 0; i < 8; ++i)
+        QString::fromLatin1(kDefaultSmsCentre), QStringLiteral("Centrum SMS"));
+    takes(TextChars::Phone);
+    for (std::size_t i = 0; i < 8; ++i) {
       add(QStringLiteral("telephones[%1]").arg(i), keep("Edit_Tel" + std::to_string(i + 1)), T::Text,
-          [i](Configuration& c) -> QString& { return c.telephones[i]; }, none);
+          [i](Configuration& c) -> QString& { return c.telephones[i]; }, none, QStringLiteral("Telefon nr %1").arg(i + 1));
+      takes(TextChars::Phone);
+    }
     for (std::size_t i = 0; i < std::size(layout::kInputRows); ++i) {
       const QString in = QStringLiteral("inputs[%1].").arg(i);
       add(in + "alarmText", layout::kInputRows[i].active, T::Text,
-          [i](Configuration& c) -> QString& { return c.inputs[i].alarmText; }, none);
+          [i](Configuration& c) -> QString& { return c.inputs[i].alarmText; }, none,
+          words(kInputLabels[i], kActiveColumn, " - "));
       add(in + "normalText", layout::kInputRows[i].inactive, T::Text,
-          [i](Configuration& c) -> QString& { return c.inputs[i].normalText; }, none);
+          [i](Configuration& c) -> QString& { return c.inputs[i].normalText; }, none,
+          words(kInputLabels[i], kInactiveColumn, " - "));
     }
     // kSupplyRows: DC, then EX.
     add("dc.alarmText", layout::kSupplyRows[0].active, T::Text, [](Configuration& c) -> QString& { return c.dc.alarmText; },
-        none);
+        none, words(kSupplyLabels[0], kActiveColumn, " - "));
     add("dc.normalText", layout::kSupplyRows[0].inactive, T::Text,
-        [](Configuration& c) -> QString& { return c.dc.normalText; }, none);
+        [](Configuration& c) -> QString& { return c.dc.normalText; }, none, words(kSupplyLabels[0], kInactiveColumn, " - "));
     add("ex.alarmText", layout::kSupplyRows[1].active, T::Text, [](Configuration& c) -> QString& { return c.ex.alarmText; },
-        none);
+        none, words(kSupplyLabels[1], kActiveColumn, " - "));
     add("ex.normalText", layout::kSupplyRows[1].inactive, T::Text,
-        [](Configuration& c) -> QString& { return c.ex.normalText; }, none);
+        [](Configuration& c) -> QString& { return c.ex.normalText; }, none, words(kSupplyLabels[1], kInactiveColumn, " - "));
     for (std::size_t i = 0; i < std::size(layout::kOutputGroups); ++i) {
       const layout::OutputGroup& g = layout::kOutputGroups[i];
       const QString out = QStringLiteral("outputs[%1].").arg(i);
-      add(out + "onWord", g.on, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].onWord; }, none);
-      add(out + "offWord", g.off, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].offWord; }, none);
+      const char* o = kOutputLabels[i];
+      add(out + "onWord", g.on, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].onWord; }, none,
+          words(o, kOutputColumns[0]));
+      takes(TextChars::NoSpace);
+      add(out + "offWord", g.off, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].offWord; }, none,
+          words(o, kOutputColumns[1]));
+      takes(TextChars::NoSpace);
       add(out + "normallyClosed", g.nc, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].normallyClosed; },
-          false);
-      add(out + "monostable", g.mono, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].monostable; }, false);
-      add(out + "time", g.time, T::Number, [i](Configuration& c) -> int& { return c.outputs[i].time; }, 5);
+          false, words(o, kOutputColumns[2]));
+      add(out + "monostable", g.mono, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].monostable; }, false,
+          words(o, kOutputColumns[3]));
+      add(out + "time", g.time, T::Number, [i](Configuration& c) -> int& { return c.outputs[i].time; }, 5,
+          words(o, kOutputColumns[4]));
       add(out + "drivenBy", g.limit, T::Choice, [i](Configuration& c) -> int& { return c.outputs[i].drivenBy; }, -1,
-          static_cast<int>(std::size(kDrivenByItems)));
+          words(o, kOutputColumns[5]), static_cast<int>(std::size(kDrivenByItems)));
     }
-    add("confirmation.enabled", "BoxPotw", T::Flag, [](Configuration& c) -> bool& { return c.confirm; }, false);
+    add("confirmation.enabled", "BoxPotw", T::Flag, [](Configuration& c) -> bool& { return c.confirm; }, false,
+        QStringLiteral("Wyślij potwierdzenie"));
     add("confirmation.text", "EditPotw", T::Text, [](Configuration& c) -> QString& { return c.confirmText; },
-        QStringLiteral("OK"));
-    add("autoTest.enabled", "BoxAutoTest", T::Flag, [](Configuration& c) -> bool& { return c.autoTest; }, false);
-    add("autoTest.text", "EditAutotest", T::Text, [](Configuration& c) -> QString& { return c.autoTestText; }, none);
-    add("autoTest.hours", "IleTest", T::Number, [](Configuration& c) -> int& { return c.autoTestHours; }, 24);
+        QStringLiteral("OK"), QStringLiteral("Treść potwierdzenia"));
+    add("autoTest.enabled", "BoxAutoTest", T::Flag, [](Configuration& c) -> bool& { return c.autoTest; }, false,
+        QStringLiteral("Automatyczny SMS na telefon nr 1"));
+    add("autoTest.text", "EditAutotest", T::Text, [](Configuration& c) -> QString& { return c.autoTestText; }, none,
+        QStringLiteral("Treść automatycznego SMS"));
+    add("autoTest.hours", "IleTest", T::Number, [](Configuration& c) -> int& { return c.autoTestHours; }, 24,
+        QStringLiteral("Automatyczny SMS co [h]"));
     add("sendStateAtStart", "BoxWyslijStan", T::Flag, [](Configuration& c) -> bool& { return c.sendStateAtStart; },
-        false);
-    add("miniCa", "BoxCA", T::Flag, [](Configuration& c) -> bool& { return c.miniCa; }, false);
-    add("out1Siren", "BoxOut1sygn", T::Flag, [](Configuration& c) -> bool& { return c.out1Siren; }, false);
-    add("limits.sms", "Edit_LimitSMS", T::Number, [](Configuration& c) -> int& { return c.smsLimit; }, 0);
-    add("limits.voice", "Edit_LimitVoice", T::Number, [](Configuration& c) -> int& { return c.voiceLimit; }, 0);
+        false, QStringLiteral("Wyślij stan po starcie"));
+    add("miniCa", "BoxCA", T::Flag, [](Configuration& c) -> bool& { return c.miniCa; }, false,
+        QStringLiteral("tryb mini CA"));
+    add("out1Siren", "BoxOut1sygn", T::Flag, [](Configuration& c) -> bool& { return c.out1Siren; }, false,
+        QStringLiteral("OUT1 - sygnalizator"));
+    add("limits.sms", "Edit_LimitSMS", T::Number, [](Configuration& c) -> int& { return c.smsLimit; }, 0,
+        QStringLiteral("Limit SMS:"));
+    add("limits.voice", "Edit_LimitVoice", T::Number, [](Configuration& c) -> int& { return c.voiceLimit; }, 0,
+        QStringLiteral("Limit połączeń:"));
     const SensorSettings thresholds = SensorSettings::defaults();
-    auto threshold = [&](QString name, const char* key) {
+    auto threshold = [&](QString name, const char* key, QString caption) {
       const std::size_t b = static_cast<std::size_t>(sensorByField(key)->byte);
       add(std::move(name), key, T::Byte, [b](Configuration& c) -> std::uint8_t& { return c.thresholds.bytes[b]; },
-          static_cast<int>(thresholds.bytes[b]));
+          static_cast<int>(thresholds.bytes[b]), std::move(caption));
     };
     for (std::size_t i = 0; i < std::size(layout::kSensorPages); ++i) {
       const layout::SensorPage& p = layout::kSensorPages[i];
+      const char* who = captions::kSensorPages[i].who;
       const QString s = QStringLiteral("sensors.%1.").arg(QLatin1String(kSensorNames[i]));
-      add(s + "highText", p.high, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].highText; }, none);
+      add(s + "highText", p.high, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].highText; }, none,
+          words(who, kSensorHigh));
       add(s + "normalText", p.normal, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].normalText; },
-          none);
-      add(s + "lowText", p.low, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].lowText; }, none);
-      threshold(s + "max", p.max);
-      threshold(s + "min", p.min);
-      if (p.correction) threshold(s + "correction", p.correction);
-      add(s + "delay", p.delay, T::Number, [i](Configuration& c) -> int& { return c.sensors[i].delay; }, 0);
+          none, words(who, kSensorNormal));
+      add(s + "lowText", p.low, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].lowText; }, none,
+          words(who, kSensorLow));
+      threshold(s + "max", p.max, words(who, kSensorMax));
+      threshold(s + "min", p.min, words(who, kSensorMin));
+      if (p.correction) threshold(s + "correction", p.correction, words(who, kSensorCorrection));
+      add(s + "delay", p.delay, T::Number, [i](Configuration& c) -> int& { return c.sensors[i].delay; }, 0,
+          words(who, kSensorDelay) + u' ' + QString::fromUtf8(kSensorDelayUnit));
     }
-    threshold("dc.threshold", layout::kSupplyRows[0].threshold);
-    threshold("ex.threshold", layout::kSupplyRows[1].threshold);
+    threshold("dc.threshold", layout::kSupplyRows[0].threshold, words(kSupplyLabels[0], kThresholdCaption, " - "));
+    threshold("ex.threshold", layout::kSupplyRows[1].threshold, words(kSupplyLabels[1], kThresholdCaption, " - "));
     add("statusQuery.text", "JakiStan", T::Text, [](Configuration& c) -> QString& { return c.statusQuery; },
-        QStringLiteral("?"));
+        QStringLiteral("?"), QStringLiteral("Zapytanie o stan:"));
     using Reply = Configuration::Reply;
     constexpr bool Reply::*kReply[] = {&Reply::t1, &Reply::t2, &Reply::t3, &Reply::humidity,
                                        &Reply::dc, &Reply::ex, &Reply::io};
     constexpr const char* kReplyNames[] = {"t1", "t2", "t3", "humidity", "dc", "ex", "io"};
     static_assert(std::size(kReply) == std::size(layout::kReplyColumns));
+    static_assert(std::size(kReply) == std::size(kReplyLabels));
     for (std::size_t i = 0; i < std::size(kReply); ++i) {
       bool Reply::*m = kReply[i];
       add(QStringLiteral("statusQuery.reply.%1").arg(QLatin1String(kReplyNames[i])), layout::kReplyColumns[i].box,
-          T::Flag, [m](Configuration& c) -> bool& { return c.reply.*m; }, false);
+          T::Flag, [m](Configuration& c) -> bool& { return c.reply.*m; }, false, words(kReplyCaption, kReplyLabels[i]));
     }
-    for (const layout::MatrixPage& page : layout::kMatrixPages) {
-      const bool voice = page.letter == 'S';
+    for (std::size_t page = 0; page < std::size(layout::kMatrixPages); ++page) {
+      const bool voice = layout::kMatrixPages[page].letter == 'S';
       for (std::size_t r = 0; r < kMatrixRows.size(); ++r)
         for (std::size_t t = 0; t < 8; ++t)
           add(QStringLiteral("matrix.%1.%2[%3]")
                   .arg(QLatin1String(voice ? "voice" : "sms"), QLatin1String(kSourceNames[r]))
                   .arg(t),
-              keep(std::string("Box") + kMatrixRows[r] + page.letter + std::to_string(t + 1)), T::Flag,
-              [voice, r, t](Configuration& c) -> bool& { return (voice ? c.matrix.voice : c.matrix.sms)[r][t]; }, false);
+              keep(std::string("Box") + kMatrixRows[r] + layout::kMatrixPages[page].letter + std::to_string(t + 1)),
+              T::Flag, [voice, r, t](Configuration& c) -> bool& { return (voice ? c.matrix.voice : c.matrix.sms)[r][t]; },
+              false, QStringLiteral("%1 tel. %2").arg(words(captions::kMatrixPages[page], kMatrixRowLabels[r])).arg(t + 1));
     }
 
     // The order: the password, then as the parameters carry the fields.
@@ -163,6 +200,37 @@ const V& ref(const Configuration& c, const ConfigField& f) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr const char* kOperatorNumbers[] = {kDefaultSmsCentre, "+48602951111", "+48601000310", "+48790998250"};
+static_assert(std::size(kOperatorNumbers) == kOperatorOther);
+static_assert(std::size(captions::kOperatorNames) == kOperatorOther + 1);
+
+}  // namespace
+
+QString operatorNumber(int index) {
+  if (index < 0 || index >= kOperatorOther) return {};
+  return QString::fromLatin1(kOperatorNumbers[index]);
+}
+
+int operatorIndexOf(const QString& number) {
+  for (int i = 0; i < kOperatorOther; ++i)
+    if (number == QLatin1String(kOperatorNumbers[i])) return i;
+  return kOperatorOther;
+}
+
+bool takesChar(TextChars chars, QChar c) {
+  if (c.category() == QChar::Other_Control) return false;
+  const bool digit = c >= u'0' && c <= u'9';
+  switch (chars) {
+    case TextChars::Digits: return digit;
+    case TextChars::Phone: return digit || c == u'+';
+    case TextChars::NoSpace: return c != u' ' && inCp1250(c);
+    case TextChars::Any: return inCp1250(c);
+  }
+  return false;
+}
 
 bool Configuration::operator==(const Configuration& o) const {
   for (const ConfigField& f : configFields())
