@@ -135,7 +135,8 @@ std::string textFor(const ParamDef& p) {
 
 void fillDistinct(Form& f) {
   for (const ParamDef& p : paramTable())
-    if (p.kind == PayloadKind::Text) f.setText(p.field, QString::fromStdString(textFor(p)));
+    if (p.kind == PayloadKind::Text)
+      f.setText(configFieldNamed(QString::fromLatin1(p.field))->key, QString::fromStdString(textFor(p)));
   f.setText("Edit_Tel5", QString());
   const auto& cells = matrixCellsInImageOrder();
   for (std::size_t i = 0; i < cells.size(); ++i) f.setChecked(cells[i], i % 3 == 0);

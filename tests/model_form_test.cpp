@@ -138,6 +138,16 @@ TEST_F(FormTest, StartState) {
   for (const SensorInfo& info : sensorTable()) EXPECT_EQ(f.colour(info.field), kWindowColour) << info.field;
 }
 
+// A new window shows the configuration a controller leaves the factory with, field by field, and
+// assumes the controller holds it.
+TEST_F(FormTest, ANewWindowShowsTheDefaultConfiguration) {
+  const Configuration shown = configurationOf(f);
+  const Configuration defaults = defaultConfiguration();
+  for (const ConfigField& field : configFields())
+    EXPECT_TRUE(configValue(shown, field) == configValue(defaults, field)) << s(field.name);
+  EXPECT_FALSE(f.hasUnsentEdits());
+}
+
 TEST_F(FormTest, BaseColoursAtStart) {
   for (const char* n : {"Edit_IN1A", "Edit_IN5A", "Edit_T2a", "Edit_Wa", "Edit_ACa", "Edit_DCa",
                         "Edit_Out1zal", "Edit_OUT4Zal"})
@@ -410,6 +420,19 @@ TEST_F(FormTest, KeyFilters) {
   EXPECT_FALSE(f.acceptsChar(msg, QChar(0x2713)));  // check mark
   EXPECT_FALSE(f.acceptsChar(msg, u'\t'));
   EXPECT_FALSE(f.acceptsChar(spin, u'1'));  // read-only
+
+  // A site table checks a text against the configuration's rules: they are the window field's
+  // key filter (typed keys aside) and length, and the caption is the window's.
+  for (const ConfigField& c : configFields()) {
+    const Form::Id shown = id(c.key);
+    EXPECT_EQ(QString::fromUtf8(Form::def(shown).caption), c.caption) << c.key;
+    if (c.type != ConfigFieldType::Text) continue;
+    if (c.limit > 0) {
+      EXPECT_EQ(Form::def(shown).maxLength, c.limit) << c.key;
+    }
+    for (QChar ch : QStringView(u"09+ aZż!\t\u20AC\u2713\u0663"))
+      EXPECT_EQ(takesChar(c.chars, ch), f.acceptsChar(shown, ch)) << c.key << " " << int(ch.unicode());
+  }
 
   // Limits count Windows-1250 characters: 31 Polish letters give 30 characters and 30 bytes.
   const QString polish = QString(31, QChar(u'ł'));

@@ -44,6 +44,11 @@ using dovu::test::waitFor;
 
 namespace {
 
+// The read code of the parameter that carries a field (by the window's name).
+int codeOf(const char* field) {
+  return static_cast<int>(parameterOf(*configFieldNamed(QString::fromLatin1(field)))->readCode);
+}
+
 int countFrames(const SimProcess& sim, int code, const Bytes& payload = {}) {
   int n = 0;
   for (const auto& f : sim.framesFromPc())
@@ -533,11 +538,6 @@ TEST_F(Session, ACheckedDifferenceIsSentAloneAfterItsBackup) {
   ASSERT_EQ(text("Edit_logon"), "ZALOGOWANY");
   find<QAction>("Pobierz1")->trigger();
   ASSERT_TRUE(waitFor([this] { return !main_->transfer().busy() && find("Icon_get")->isEnabled(); }, 30000));
-  auto codeOf = [](const char* field) {
-    for (const ParamDef& p : paramTable())
-      if (p.field && std::string_view(p.field) == field) return static_cast<int>(p.readCode);
-    return -1;
-  };
   const Bytes tel2 = sim_->dumped(codeOf("Edit_Tel2"));
   for (const char* name : {"Edit_Tel1", "Edit_Tel2"}) {
     auto* edit = find<QLineEdit>(name);
@@ -578,13 +578,6 @@ TEST_F(Session, ACheckedDifferenceIsSentAloneAfterItsBackup) {
 }  // namespace
 
 namespace {
-
-// The read code of the parameter that carries a text field.
-int codeOf(const char* field) {
-  for (const ParamDef& p : paramTable())
-    if (p.field && std::string_view(p.field) == field) return static_cast<int>(p.readCode);
-  return -1;
-}
 
 // Share of a widget's drawn pixels that are the mark's red.
 double redShare(QWidget* w) {

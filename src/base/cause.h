@@ -18,7 +18,7 @@ enum class Cause {
   DownloadInterrupted,  // a download stopped; the window shows what it showed before
   UploadInterrupted,    // an upload stopped after some parameters: args {acknowledged, sent}; reason why
   NoisyLine,            // reads of one parameter never agreed: subject the parameter, args {reads}
-  TextTooLong,          // a text is longer than the controller takes: args {field caption, length, limit}
+  TextTooLong,          // a text is longer than the controller takes: subject the field's stable name, args {length, limit}
   KeepPowered,          // a firmware update begins
   FlashFailed,          // a firmware update got no answer: the controller waits in its bootloader
   FlashPortFailed,      // the port failed during a firmware update: subject the port, reason why

@@ -16,9 +16,9 @@ constexpr std::uint8_t kLastReadCode = 104;
 std::optional<Problem> textTooLong(const Configuration& c) {
   const ParamDef* p = textOverLimit(c);
   if (!p) return std::nullopt;
-  // Named as the window names the field; the window's wording adds the caption a person reads.
+  // The field by its stable name: the window and the tool each word it their way.
   const ConfigField& f = *configFieldNamed(QString::fromLatin1(p->field));
-  return Problem{Cause::TextTooLong, Cause::None, QString::fromLatin1(f.key),
+  return Problem{Cause::TextTooLong, Cause::None, f.name,
                  {QString::number(std::get<QString>(configValue(c, f)).size()), QString::number(p->limit)},
                  {}};
 }

@@ -18,7 +18,7 @@
 namespace dovu {
 
 // Which text is longer than its field in the controller, and by how much (a TextTooLong problem
-// whose subject is the field's window name, with its length and the limit); nullopt when every
+// whose subject is the field's stable name, with its length and the limit); nullopt when every
 // text fits.
 std::optional<Problem> textTooLong(const Configuration& c);
 // A parameter whose read saw a disturbed line is read again until two answers agree, at most

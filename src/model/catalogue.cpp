@@ -2,7 +2,7 @@
 // progress-dialog element, in window order.  Fixed entries are listed as data; the families of
 // identical fields (inputs, outputs, telephones, the 176 matrix cells, the sensor pages, the
 // lamps, readouts and reply boxes) are expanded once, at first use, from the window's layout
-// tables, which give their names and the captions theirs are built from.
+// tables.  A configuration field's caption is the one its entry in configFields() gives.
 #include <deque>
 #include <iterator>
 #include <string>
@@ -19,11 +19,6 @@ using K = FieldKind;
 using M = Marker;
 using S = SyncColour;
 
-constexpr const char* kOutItems[] = {"Brak",   "T1 MIN", "T1 MAX",  "T2 MIN", "T2 MAX",
-                                 "T3 MIN", "T3 MAX", "Wil MIN", "Wil MAX"};
-constexpr const char* kOperatorItems[] = {"ORANGE", "T-MOBILE", "PLUS", "PLAY", "inny"};
-constexpr const char* kOperatorNumbers[] = {"+48501200777", "+48602951111", "+48601000310",
-                                        "+48790998250"};
 
 // One entry, built by chaining the attributes that differ from a plain enabled field.
 struct D {
@@ -72,7 +67,7 @@ constexpr D kMenu[] = {
 constexpr const char* kMenuGroups[] = {"Plik", "Plik", "Dane", "Dane", "Info"};
 
 constexpr D kConnection[] = {
-    D(K::Digits, "Edit_haslo", "HASŁO", "Hasło dostępu (4 cyfry)").max(4).text(kDefaultPassword),
+    D(K::Digits, "Edit_haslo", "", "Hasło dostępu (4 cyfry)").max(4).text(kDefaultPassword),
     button("Button_polacz", "POŁĄCZ", "Połącz do sterownika DOVU").disabled(),
     button("Button_rozlacz", "ROZŁĄCZ", "Rozłącz od sterownika DOVU").disabled(),
     D(K::Readout, "Edit_status", "Stan połączenia").text("ROZŁĄCZONY").base(kRed),
@@ -85,29 +80,29 @@ constexpr D kConnection[] = {
 };
 
 constexpr D kOutputsShared[] = {
-    check("BoxPotw", "Wyślij potwierdzenie", M::OnEnter,
+    check("BoxPotw", "", M::OnEnter,
           "Czy wysłać SMS z potwierdzeniem wykonania operacji na wyjściach?"),
-    text("EditPotw", "Treść potwierdzenia", 15, kDefaultColour, S::Window,
+    text("EditPotw", "", 15, kDefaultColour, S::Window,
          "Treść SMS-a potwierdzającego wykonanie operacji na wyjściach")
         .text("OK")
         .disabled(),
 };
 
 constexpr D kDeviceOptions[] = {
-    D(K::Choice, "Combo_operator", "Operator GSM").items(kOperatorItems).index(0).text("ORANGE").base(kYellow),
-    digits(K::PhoneDigits, "Edit_operator", "Centrum SMS", 13, "+48501200777", kYellow, S::Base),
-    digits(K::Digits, "Edit_pin", "PIN", 4, "8617", kYellow, S::Base, "PIN karty SIM (4 cyfry)"),
+    D(K::Choice, "Combo_operator", captions::kOperatorCaption).items(captions::kOperatorNames).index(0).text(captions::kOperatorNames[0]).base(kYellow),
+    digits(K::PhoneDigits, "Edit_operator", "", 13, kDefaultSmsCentre, kYellow, S::Base),
+    digits(K::Digits, "Edit_pin", "", 4, "8617", kYellow, S::Base, "PIN karty SIM (4 cyfry)"),
     button("Button_zmiana_hasla", "Zmiana hasła").disabled(),
     D(K::Label, "LabelSMS", "Wykorzystane SMS", "Liczba wykorzystanych SMS-ów z limitu dobowego").text("0 z"),
-    digits(K::Digits, "Edit_LimitSMS", "Limit SMS:", 2, "0", kYellow, S::Base, "Dobowy limit SMS"),
+    digits(K::Digits, "Edit_LimitSMS", "", 2, "0", kYellow, S::Base, "Dobowy limit SMS"),
     D(K::Label, "LabelVoice", "Wykorzystane połączenia",
       "Liczba wykorzystanych połączeń głosowych z limitu dobowego")
         .text("0 z"),
-    digits(K::Digits, "Edit_LimitVoice", "Limit połączeń:", 2, "0", kYellow, S::Base,
+    digits(K::Digits, "Edit_LimitVoice", "", 2, "0", kYellow, S::Base,
            "Dobowy limit połączeń głosowych"),
-    check("BoxWyslijStan", "Wyślij stan po starcie", M::OnEnter),
-    check("BoxCA", "tryb mini CA", M::OnEnter),
-    check("BoxOut1sygn", "OUT1 - sygnalizator", M::OnEnter).disabled(),
+    check("BoxWyslijStan", "", M::OnEnter),
+    check("BoxCA", "", M::OnEnter),
+    check("BoxOut1sygn", "", M::OnEnter).disabled(),
     D(K::Label, "TextWersja", "Wersja firmware:", "Wersja firmware w sterowniku DOVU")
         .text("DOVU v ...")
         .ink(kGrey),
@@ -117,9 +112,9 @@ constexpr D kDeviceOptions[] = {
 };
 
 constexpr D kAutoTest[] = {
-    check("BoxAutoTest", "Automatyczny SMS na telefon nr 1", M::OnEnter),
-    text("EditAutotest", "Treść automatycznego SMS", 15, kDefaultColour, S::Window).disabled(),
-    digits(K::Digits, "IleTest", "Automatyczny SMS co [h]", 2, "24", kDefaultColour, S::Window),
+    check("BoxAutoTest", "", M::OnEnter),
+    text("EditAutotest", "", 15, kDefaultColour, S::Window).disabled(),
+    digits(K::Digits, "IleTest", "", 2, "24", kDefaultColour, S::Window),
 };
 
 // Between the input lamps and the output lamps; the readouts follow.
@@ -130,7 +125,7 @@ constexpr D kModem[] = {
     D(K::StatusLine, "StatusBar", layout::kModemGroup.caption),
 };
 
-constexpr D kStatusQuery = text("JakiStan", "Zapytanie o stan:", 4, kDefaultColour, S::Window).text("?");
+constexpr D kStatusQuery = text("JakiStan", "", 4, kDefaultColour, S::Window).text("?");
 
 constexpr D kProgress[] = {
     D(K::Container, "FormProgres", "").hidden(),
@@ -154,6 +149,9 @@ struct Catalogue {
   void add(D d, const char* group, const char* page = "") {
     d.f.group = group;
     d.f.page = page;
+    // A configuration field is labelled as the configuration's table captions it.
+    if (const ConfigField* f = configFieldNamed(QString::fromLatin1(d.f.name)))
+      d.f.caption = keep(f->caption.toStdString());
     defs.push_back(d.f);
   }
   template <std::size_t N>
@@ -167,16 +165,15 @@ struct Catalogue {
   }
 
   // A threshold field and its step buttons (the pair sensorTable() gives it).
-  void addSpin(const char* field, const char* caption, const char* group, const char* page = "") {
-    add(spin(field, caption), group, page);
-    add(button(sensorByField(field)->spinButton, join(caption, "- zmiana")), group, page);
+  void addSpin(const char* field, const char* group, const char* page = "") {
+    add(spin(field, ""), group, page);
+    add(button(sensorByField(field)->spinButton, join(defs.back().caption, "- zmiana")), group, page);
   }
 
   // A row of the inputs group: the texts sent when the input switches on and off.
   void addInputRow(const layout::InputRow& row, int limit, S active, S inactive, const char* group) {
-    add(text(row.active, join(row.label, layout::kActiveColumn, " - "), limit, kOrange, active), group);
-    add(text(row.inactive, join(row.label, layout::kInactiveColumn, " - "), limit, kGreen, inactive),
-        group);
+    add(text(row.active, "", limit, kOrange, active), group);
+    add(text(row.inactive, "", limit, kGreen, inactive), group);
   }
 
   Catalogue() {
@@ -190,23 +187,19 @@ struct Catalogue {
     }
     for (const layout::InputRow& row : layout::kSupplyRows) {
       addInputRow(row, 15, S::Base, S::Base, inputs);
-      addSpin(row.threshold, join(row.label, layout::kThresholdCaption, " - "), inputs);
+      addSpin(row.threshold, inputs);
     }
 
     const char* outputs = layout::kOutputsGroup.caption;
     for (const layout::OutputGroup& o : layout::kOutputGroups) {
-      const char* const* column = layout::kOutputColumns;
       const char* out = o.caption;
-      add(D(K::NoSpaceText, o.on, join(out, column[0])).max(4).base(kOrange).config(M::OnChange, S::Base),
-          outputs, out);
-      add(D(K::NoSpaceText, o.off, join(out, column[1])).max(4).base(kGreen).config(M::OnChange, S::Base),
-          outputs, out);
-      add(check(o.nc, join(out, column[2]), M::OnEnter, "NC - zaznaczone"), outputs, out);
-      add(check(o.mono, join(out, column[3]), M::OnEnter, "Monostabilny - zaznaczony"), outputs, out);
-      add(digits(K::Digits, o.time, join(out, column[4]), 2, "5", kDefaultColour, S::Window, o.timeHint),
-          outputs, out);
-      add(D(K::Choice, o.limit, join(out, column[5]))
-              .items(kOutItems)
+      add(D(K::NoSpaceText, o.on, "").max(4).base(kOrange).config(M::OnChange, S::Base), outputs, out);
+      add(D(K::NoSpaceText, o.off, "").max(4).base(kGreen).config(M::OnChange, S::Base), outputs, out);
+      add(check(o.nc, "", M::OnEnter, "NC - zaznaczone"), outputs, out);
+      add(check(o.mono, "", M::OnEnter, "Monostabilny - zaznaczony"), outputs, out);
+      add(digits(K::Digits, o.time, "", 2, "5", kDefaultColour, S::Window, o.timeHint), outputs, out);
+      add(D(K::Choice, o.limit, "")
+              .items(kDrivenByItems)
               .text("Brak")
               .config(M::OnUserPick, S::Window),
           outputs, out);
@@ -216,8 +209,7 @@ struct Catalogue {
     add(kDeviceOptions, layout::kDeviceGroup.caption);
 
     for (int n = 1; n <= kPhones; ++n)
-      add(digits(K::PhoneDigits, keep("Edit_Tel" + std::to_string(n)),
-                 keep("Telefon nr " + std::to_string(n)), 13, "", kYellow, S::Base),
+      add(digits(K::PhoneDigits, keep("Edit_Tel" + std::to_string(n)), "", 13, "", kYellow, S::Base),
           layout::kPhonesGroup.caption);
 
     const char* matrix = layout::kMatrixGroup.caption;
@@ -229,10 +221,7 @@ struct Catalogue {
         const bool sensorRow = row == "T1" || row == "T2" || row == "T3" || row == "W";
         const bool unmarked = voice && (row == "T3" || row == "W");
         for (int tel = 1; tel <= kPhones; ++tel) {
-          D cell = check(keep("Box" + row + p.letter + std::to_string(tel)),
-                         keep(std::string(p.caption) + " " + layout::kMatrixRowLabels[r] + " tel. " +
-                              std::to_string(tel)),
-                         unmarked ? M::None : M::OnClick);
+          D cell = check(keep("Box" + row + p.letter + std::to_string(tel)), "", unmarked ? M::None : M::OnClick);
           if (voice && sensorRow) cell.disabled();
           add(cell, matrix, p.caption);
         }
@@ -250,20 +239,17 @@ struct Catalogue {
 
     const char* sensors = layout::kSensorsGroup.caption;
     for (const layout::SensorPage& p : layout::kSensorPages) {
-      using namespace layout;
-      add(text(p.high, join(p.who, kSensorHigh), 30, kOrange, S::Base), sensors, p.caption);
-      add(text(p.normal, join(p.who, kSensorNormal), 30, kGreen, S::Base), sensors, p.caption);
-      add(text(p.low, join(p.who, kSensorLow), 30, kSkyBlue, S::Base), sensors, p.caption);
-      addSpin(p.max, join(p.who, kSensorMax), sensors, p.caption);
-      addSpin(p.min, join(p.who, kSensorMin), sensors, p.caption);
-      if (p.correction) addSpin(p.correction, join(p.who, kSensorCorrection), sensors, p.caption);
-      add(digits(K::Digits, p.delay, join(join(p.who, kSensorDelay), kSensorDelayUnit), 3, "0",
-                 kDefaultColour, S::Window),
-          sensors, p.caption);
+      add(text(p.high, "", 30, kOrange, S::Base), sensors, p.caption);
+      add(text(p.normal, "", 30, kGreen, S::Base), sensors, p.caption);
+      add(text(p.low, "", 30, kSkyBlue, S::Base), sensors, p.caption);
+      addSpin(p.max, sensors, p.caption);
+      addSpin(p.min, sensors, p.caption);
+      if (p.correction) addSpin(p.correction, sensors, p.caption);
+      add(digits(K::Digits, p.delay, "", 3, "0", kDefaultColour, S::Window), sensors, p.caption);
     }
     add(kStatusQuery, sensors);
     for (const layout::ReplyColumn& c : layout::kReplyColumns)
-      add(check(c.box, join(layout::kReplyCaption, c.label), M::OnClick), sensors);
+      add(check(c.box, "", M::OnClick), sensors);
 
     add(kProgress, "FormProgres");
 
@@ -294,17 +280,6 @@ QStringList Form::items(Id id) {
   const FieldDef& d = def(id);
   for (int i = 0; i < d.itemCount; ++i) list << QString::fromUtf8(d.itemList[i]);
   return list;
-}
-
-QString operatorNumber(int index) {
-  if (index < 0 || index >= kOperatorOther) return {};
-  return QString::fromLatin1(kOperatorNumbers[index]);
-}
-
-int operatorIndexOf(const QString& number) {
-  for (int i = 0; i < kOperatorOther; ++i)
-    if (number == QLatin1String(kOperatorNumbers[i])) return i;
-  return kOperatorOther;
 }
 
 }  // namespace dovu

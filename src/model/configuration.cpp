@@ -1,9 +1,13 @@
 #include "model/configuration.h"
 
 #include <algorithm>
+#include <deque>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
+#include "model/captions.h"
+#include "model/cp1250.h"
 #include "model/form.h"
 #include "model/layout.h"
 #include "model/params.h"
@@ -13,12 +17,6 @@ namespace dovu {
 namespace {
 
 using T = ConfigFieldType;
-
-// The window's name of a field, kept by the catalogue for the life of the program.
-const char* keyOf(const std::string& name) {
-  const Form::Id id = Form::idOf(name);
-  return id == Form::kNoField ? nullptr : Form::def(id).name;
-}
 
 // Lower-case source names of the matrix rows, beside kMatrixRows.
 constexpr const char* kSourceNames[] = {"in1", "in2", "in3", "in4", "in5", "t1",
@@ -31,107 +29,155 @@ static_assert(std::size(kSensorNames) == std::size(layout::kSensorPages));
 struct Table {
   std::vector<ConfigField> fields;
   std::unordered_map<QString, std::size_t> byName;  // stable and window names
+  std::deque<std::string> keys;                      // window names built here; never move
 
   template <class F>
-  void add(QString name, const char* key, T type, F member, int limit = 0) {
-    fields.push_back({std::move(name), key, type, limit,
+  void add(QString name, const char* key, T type, F member, ConfigValue initial, QString caption, int limit = 0) {
+    fields.push_back({std::move(name), key, type, limit, std::move(initial), std::move(caption), TextChars::Any,
                       [member](Configuration& c) -> void* { return &member(c); }});
   }
+  // The characters the text field added last takes, when not every Windows-1250 one.
+  void takes(TextChars chars) { fields.back().chars = chars; }
+  const char* keep(std::string key) { return keys.emplace_back(std::move(key)).c_str(); }
 
   Table() {
-    add("password", "Edit_haslo", T::Text, [](Configuration& c) -> QString& { return c.password; });
-    add("pin", "Edit_pin", T::Text, [](Configuration& c) -> QString& { return c.pin; });
-    add("smsCentre", "Edit_operator", T::Text, [](Configuration& c) -> QString& { return c.smsCentre; });
-    for (std::size_t i = 0; i < 8; ++i)
-      add(QStringLiteral("telephones[%1]").arg(i), keyOf("Edit_Tel" + std::to_string(i + 1)), T::Text,
-          [i](Configuration& c) -> QString& { return c.telephones[i]; });
+    using namespace captions;
+    const auto words = [](const char* a, const char* b, const char* sep = " ") {
+      return QString::fromUtf8(a) + QLatin1String(sep) + QString::fromUtf8(b);
+    };
+    // The initial values are what a new window shows.
+    const QString none;
+    add("password", "Edit_haslo", T::Text, [](Configuration& c) -> QString& { return c.password; },
+        QString::fromLatin1(kDefaultPassword), QStringLiteral("HASŁO"));
+    takes(TextChars::Digits);
+    add("pin", "Edit_pin", T::Text, [](Configuration& c) -> QString& { return c.pin; }, QStringLiteral("8617"),
+        QStringLiteral("PIN"));
+    takes(TextChars::Digits);
+    add("smsCentre", "Edit_operator", T::Text, [](Configuration& c) -> QString& { return c.smsCentre; },
+        QString::fromLatin1(kDefaultSmsCentre), QStringLiteral("Centrum SMS"));
+    takes(TextChars::Phone);
+    for (std::size_t i = 0; i < 8; ++i) {
+      add(QStringLiteral("telephones[%1]").arg(i), keep("Edit_Tel" + std::to_string(i + 1)), T::Text,
+          [i](Configuration& c) -> QString& { return c.telephones[i]; }, none, QStringLiteral("Telefon nr %1").arg(i + 1));
+      takes(TextChars::Phone);
+    }
     for (std::size_t i = 0; i < std::size(layout::kInputRows); ++i) {
       const QString in = QStringLiteral("inputs[%1].").arg(i);
       add(in + "alarmText", layout::kInputRows[i].active, T::Text,
-          [i](Configuration& c) -> QString& { return c.inputs[i].alarmText; });
+          [i](Configuration& c) -> QString& { return c.inputs[i].alarmText; }, none,
+          words(kInputLabels[i], kActiveColumn, " - "));
       add(in + "normalText", layout::kInputRows[i].inactive, T::Text,
-          [i](Configuration& c) -> QString& { return c.inputs[i].normalText; });
+          [i](Configuration& c) -> QString& { return c.inputs[i].normalText; }, none,
+          words(kInputLabels[i], kInactiveColumn, " - "));
     }
     // kSupplyRows: DC, then EX.
-    add("dc.alarmText", layout::kSupplyRows[0].active, T::Text, [](Configuration& c) -> QString& { return c.dc.alarmText; });
+    add("dc.alarmText", layout::kSupplyRows[0].active, T::Text, [](Configuration& c) -> QString& { return c.dc.alarmText; },
+        none, words(kSupplyLabels[0], kActiveColumn, " - "));
     add("dc.normalText", layout::kSupplyRows[0].inactive, T::Text,
-        [](Configuration& c) -> QString& { return c.dc.normalText; });
-    add("ex.alarmText", layout::kSupplyRows[1].active, T::Text, [](Configuration& c) -> QString& { return c.ex.alarmText; });
+        [](Configuration& c) -> QString& { return c.dc.normalText; }, none, words(kSupplyLabels[0], kInactiveColumn, " - "));
+    add("ex.alarmText", layout::kSupplyRows[1].active, T::Text, [](Configuration& c) -> QString& { return c.ex.alarmText; },
+        none, words(kSupplyLabels[1], kActiveColumn, " - "));
     add("ex.normalText", layout::kSupplyRows[1].inactive, T::Text,
-        [](Configuration& c) -> QString& { return c.ex.normalText; });
+        [](Configuration& c) -> QString& { return c.ex.normalText; }, none, words(kSupplyLabels[1], kInactiveColumn, " - "));
     for (std::size_t i = 0; i < std::size(layout::kOutputGroups); ++i) {
       const layout::OutputGroup& g = layout::kOutputGroups[i];
       const QString out = QStringLiteral("outputs[%1].").arg(i);
-      add(out + "onWord", g.on, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].onWord; });
-      add(out + "offWord", g.off, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].offWord; });
-      add(out + "normallyClosed", g.nc, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].normallyClosed; });
-      add(out + "monostable", g.mono, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].monostable; });
-      add(out + "time", g.time, T::Number, [i](Configuration& c) -> int& { return c.outputs[i].time; });
-      add(out + "drivenBy", g.limit, T::Choice, [i](Configuration& c) -> int& { return c.outputs[i].drivenBy; },
-          Form::def(Form::idOf(g.limit)).itemCount);
+      const char* o = kOutputLabels[i];
+      add(out + "onWord", g.on, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].onWord; }, none,
+          words(o, kOutputColumns[0]));
+      takes(TextChars::NoSpace);
+      add(out + "offWord", g.off, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].offWord; }, none,
+          words(o, kOutputColumns[1]));
+      takes(TextChars::NoSpace);
+      add(out + "normallyClosed", g.nc, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].normallyClosed; },
+          false, words(o, kOutputColumns[2]));
+      add(out + "monostable", g.mono, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].monostable; }, false,
+          words(o, kOutputColumns[3]));
+      add(out + "time", g.time, T::Number, [i](Configuration& c) -> int& { return c.outputs[i].time; }, 5,
+          words(o, kOutputColumns[4]));
+      add(out + "drivenBy", g.limit, T::Choice, [i](Configuration& c) -> int& { return c.outputs[i].drivenBy; }, -1,
+          words(o, kOutputColumns[5]), static_cast<int>(std::size(kDrivenByItems)));
     }
-    add("confirmation.enabled", "BoxPotw", T::Flag, [](Configuration& c) -> bool& { return c.confirm; });
-    add("confirmation.text", "EditPotw", T::Text, [](Configuration& c) -> QString& { return c.confirmText; });
-    add("autoTest.enabled", "BoxAutoTest", T::Flag, [](Configuration& c) -> bool& { return c.autoTest; });
-    add("autoTest.text", "EditAutotest", T::Text, [](Configuration& c) -> QString& { return c.autoTestText; });
-    add("autoTest.hours", "IleTest", T::Number, [](Configuration& c) -> int& { return c.autoTestHours; });
-    add("sendStateAtStart", "BoxWyslijStan", T::Flag, [](Configuration& c) -> bool& { return c.sendStateAtStart; });
-    add("miniCa", "BoxCA", T::Flag, [](Configuration& c) -> bool& { return c.miniCa; });
-    add("out1Siren", "BoxOut1sygn", T::Flag, [](Configuration& c) -> bool& { return c.out1Siren; });
-    add("limits.sms", "Edit_LimitSMS", T::Number, [](Configuration& c) -> int& { return c.smsLimit; });
-    add("limits.voice", "Edit_LimitVoice", T::Number, [](Configuration& c) -> int& { return c.voiceLimit; });
-    auto threshold = [this](QString name, const char* key) {
+    add("confirmation.enabled", "BoxPotw", T::Flag, [](Configuration& c) -> bool& { return c.confirm; }, false,
+        QStringLiteral("Wyślij potwierdzenie"));
+    add("confirmation.text", "EditPotw", T::Text, [](Configuration& c) -> QString& { return c.confirmText; },
+        QStringLiteral("OK"), QStringLiteral("Treść potwierdzenia"));
+    add("autoTest.enabled", "BoxAutoTest", T::Flag, [](Configuration& c) -> bool& { return c.autoTest; }, false,
+        QStringLiteral("Automatyczny SMS na telefon nr 1"));
+    add("autoTest.text", "EditAutotest", T::Text, [](Configuration& c) -> QString& { return c.autoTestText; }, none,
+        QStringLiteral("Treść automatycznego SMS"));
+    add("autoTest.hours", "IleTest", T::Number, [](Configuration& c) -> int& { return c.autoTestHours; }, 24,
+        QStringLiteral("Automatyczny SMS co [h]"));
+    add("sendStateAtStart", "BoxWyslijStan", T::Flag, [](Configuration& c) -> bool& { return c.sendStateAtStart; },
+        false, QStringLiteral("Wyślij stan po starcie"));
+    add("miniCa", "BoxCA", T::Flag, [](Configuration& c) -> bool& { return c.miniCa; }, false,
+        QStringLiteral("tryb mini CA"));
+    add("out1Siren", "BoxOut1sygn", T::Flag, [](Configuration& c) -> bool& { return c.out1Siren; }, false,
+        QStringLiteral("OUT1 - sygnalizator"));
+    add("limits.sms", "Edit_LimitSMS", T::Number, [](Configuration& c) -> int& { return c.smsLimit; }, 0,
+        QStringLiteral("Limit SMS:"));
+    add("limits.voice", "Edit_LimitVoice", T::Number, [](Configuration& c) -> int& { return c.voiceLimit; }, 0,
+        QStringLiteral("Limit połączeń:"));
+    const SensorSettings thresholds = SensorSettings::defaults();
+    auto threshold = [&](QString name, const char* key, QString caption) {
       const std::size_t b = static_cast<std::size_t>(sensorByField(key)->byte);
-      add(std::move(name), key, T::Byte, [b](Configuration& c) -> std::uint8_t& { return c.thresholds.bytes[b]; });
+      add(std::move(name), key, T::Byte, [b](Configuration& c) -> std::uint8_t& { return c.thresholds.bytes[b]; },
+          static_cast<int>(thresholds.bytes[b]), std::move(caption));
     };
     for (std::size_t i = 0; i < std::size(layout::kSensorPages); ++i) {
       const layout::SensorPage& p = layout::kSensorPages[i];
+      const char* who = captions::kSensorPages[i].who;
       const QString s = QStringLiteral("sensors.%1.").arg(QLatin1String(kSensorNames[i]));
-      add(s + "highText", p.high, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].highText; });
-      add(s + "normalText", p.normal, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].normalText; });
-      add(s + "lowText", p.low, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].lowText; });
-      threshold(s + "max", p.max);
-      threshold(s + "min", p.min);
-      if (p.correction) threshold(s + "correction", p.correction);
-      add(s + "delay", p.delay, T::Number, [i](Configuration& c) -> int& { return c.sensors[i].delay; });
+      add(s + "highText", p.high, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].highText; }, none,
+          words(who, kSensorHigh));
+      add(s + "normalText", p.normal, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].normalText; },
+          none, words(who, kSensorNormal));
+      add(s + "lowText", p.low, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].lowText; }, none,
+          words(who, kSensorLow));
+      threshold(s + "max", p.max, words(who, kSensorMax));
+      threshold(s + "min", p.min, words(who, kSensorMin));
+      if (p.correction) threshold(s + "correction", p.correction, words(who, kSensorCorrection));
+      add(s + "delay", p.delay, T::Number, [i](Configuration& c) -> int& { return c.sensors[i].delay; }, 0,
+          words(who, kSensorDelay) + u' ' + QString::fromUtf8(kSensorDelayUnit));
     }
-    threshold("dc.threshold", layout::kSupplyRows[0].threshold);
-    threshold("ex.threshold", layout::kSupplyRows[1].threshold);
-    add("statusQuery.text", "JakiStan", T::Text, [](Configuration& c) -> QString& { return c.statusQuery; });
+    threshold("dc.threshold", layout::kSupplyRows[0].threshold, words(kSupplyLabels[0], kThresholdCaption, " - "));
+    threshold("ex.threshold", layout::kSupplyRows[1].threshold, words(kSupplyLabels[1], kThresholdCaption, " - "));
+    add("statusQuery.text", "JakiStan", T::Text, [](Configuration& c) -> QString& { return c.statusQuery; },
+        QStringLiteral("?"), QStringLiteral("Zapytanie o stan:"));
     using Reply = Configuration::Reply;
     constexpr bool Reply::*kReply[] = {&Reply::t1, &Reply::t2, &Reply::t3, &Reply::humidity,
                                        &Reply::dc, &Reply::ex, &Reply::io};
     constexpr const char* kReplyNames[] = {"t1", "t2", "t3", "humidity", "dc", "ex", "io"};
     static_assert(std::size(kReply) == std::size(layout::kReplyColumns));
+    static_assert(std::size(kReply) == std::size(kReplyLabels));
     for (std::size_t i = 0; i < std::size(kReply); ++i) {
       bool Reply::*m = kReply[i];
       add(QStringLiteral("statusQuery.reply.%1").arg(QLatin1String(kReplyNames[i])), layout::kReplyColumns[i].box,
-          T::Flag, [m](Configuration& c) -> bool& { return c.reply.*m; });
+          T::Flag, [m](Configuration& c) -> bool& { return c.reply.*m; }, false, words(kReplyCaption, kReplyLabels[i]));
     }
-    for (const layout::MatrixPage& page : layout::kMatrixPages) {
-      const bool voice = page.letter == 'S';
+    for (std::size_t page = 0; page < std::size(layout::kMatrixPages); ++page) {
+      const bool voice = layout::kMatrixPages[page].letter == 'S';
       for (std::size_t r = 0; r < kMatrixRows.size(); ++r)
         for (std::size_t t = 0; t < 8; ++t)
           add(QStringLiteral("matrix.%1.%2[%3]")
                   .arg(QLatin1String(voice ? "voice" : "sms"), QLatin1String(kSourceNames[r]))
                   .arg(t),
-              keyOf(std::string("Box") + kMatrixRows[r] + page.letter + std::to_string(t + 1)), T::Flag,
-              [voice, r, t](Configuration& c) -> bool& { return (voice ? c.matrix.voice : c.matrix.sms)[r][t]; });
+              keep(std::string("Box") + kMatrixRows[r] + layout::kMatrixPages[page].letter + std::to_string(t + 1)),
+              T::Flag, [voice, r, t](Configuration& c) -> bool& { return (voice ? c.matrix.voice : c.matrix.sms)[r][t]; },
+              false, QStringLiteral("%1 tel. %2").arg(words(captions::kMatrixPages[page], kMatrixRowLabels[r])).arg(t + 1));
     }
 
     // The order: the password, then as the parameters carry the fields.
-    std::vector<std::string> order{"Edit_haslo"};
-    for (Form::Id id : configurationFieldIds()) order.emplace_back(Form::def(id).name);
-    auto place = [&](const ConfigField& f) {
-      return std::find(order.begin(), order.end(), std::string(f.key)) - order.begin();
-    };
+    std::unordered_map<QString, std::size_t> place{{QStringLiteral("password"), 0}};
+    for (const ParamDef& p : paramTable())
+      for (const char* name : parameterFieldNames(p)) place.emplace(QString::fromLatin1(name), place.size());
     std::stable_sort(fields.begin(), fields.end(),
-                     [&](const ConfigField& a, const ConfigField& b) { return place(a) < place(b); });
+                     [&](const ConfigField& a, const ConfigField& b) { return place.at(a.name) < place.at(b.name); });
     // The text limits the controller keeps.
     for (const ParamDef& p : paramTable())
       if (p.kind == PayloadKind::Text)
         for (ConfigField& f : fields)
-          if (std::string_view(f.key) == p.field) f.limit = p.limit;
+          if (f.name == QLatin1String(p.field)) f.limit = p.limit;
     for (std::size_t i = 0; i < fields.size(); ++i) {
       byName.emplace(fields[i].name, i);
       byName.emplace(QString::fromLatin1(fields[i].key), i);
@@ -154,6 +200,37 @@ const V& ref(const Configuration& c, const ConfigField& f) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr const char* kOperatorNumbers[] = {kDefaultSmsCentre, "+48602951111", "+48601000310", "+48790998250"};
+static_assert(std::size(kOperatorNumbers) == kOperatorOther);
+static_assert(std::size(captions::kOperatorNames) == kOperatorOther + 1);
+
+}  // namespace
+
+QString operatorNumber(int index) {
+  if (index < 0 || index >= kOperatorOther) return {};
+  return QString::fromLatin1(kOperatorNumbers[index]);
+}
+
+int operatorIndexOf(const QString& number) {
+  for (int i = 0; i < kOperatorOther; ++i)
+    if (number == QLatin1String(kOperatorNumbers[i])) return i;
+  return kOperatorOther;
+}
+
+bool takesChar(TextChars chars, QChar c) {
+  if (c.category() == QChar::Other_Control) return false;
+  const bool digit = c >= u'0' && c <= u'9';
+  switch (chars) {
+    case TextChars::Digits: return digit;
+    case TextChars::Phone: return digit || c == u'+';
+    case TextChars::NoSpace: return c != u' ' && inCp1250(c);
+    case TextChars::Any: return inCp1250(c);
+  }
+  return false;
+}
 
 bool Configuration::operator==(const Configuration& o) const {
   for (const ConfigField& f : configFields())
@@ -199,7 +276,11 @@ void setConfigValue(Configuration& c, const ConfigField& f, const ConfigValue& v
 }
 
 Configuration defaultConfiguration() {
-  static const Configuration c = configurationOf(Form());
+  static const Configuration c = [] {
+    Configuration d;
+    for (const ConfigField& f : configFields()) setConfigValue(d, f, f.initial);
+    return d;
+  }();
   return c;
 }
 
@@ -225,24 +306,43 @@ Configuration configurationOf(const Form& form) {
   return c;
 }
 
-void showConfiguration(Form& form, const Configuration& c) {
-  for (const ConfigField& f : configFields()) {
-    switch (f.type) {
-      case T::Text:
-        if (f.name == QLatin1String("smsCentre")) form.setSmsCentre(ref<QString>(c, f));
-        else form.setText(f.key, ref<QString>(c, f));
-        break;
-      case T::Number: {
-        const int n = ref<int>(c, f);
-        form.setText(f.key, n < 0 ? QString() : QString::number(n));
-        break;
-      }
-      case T::Choice: form.setIndex(f.key, ref<int>(c, f)); break;
-      case T::Flag: form.setChecked(f.key, ref<bool>(c, f)); break;
-      case T::Byte: form.setSensor(sensorByField(f.key)->byte, ref<std::uint8_t>(c, f)); break;
+namespace {
+
+// Puts one field's value into the form through its setter; a threshold is only stored, its
+// display is redrawn with the others.
+void showField(Form& form, const Configuration& c, const ConfigField& f) {
+  switch (f.type) {
+    case T::Text:
+      if (f.name == QLatin1String("smsCentre")) form.setSmsCentre(ref<QString>(c, f));
+      else form.setText(f.key, ref<QString>(c, f));
+      break;
+    case T::Number: {
+      const int n = ref<int>(c, f);
+      form.setText(f.key, n < 0 ? QString() : QString::number(n));
+      break;
     }
+    case T::Choice: form.setIndex(f.key, ref<int>(c, f)); break;
+    case T::Flag: form.setChecked(f.key, ref<bool>(c, f)); break;
+    case T::Byte: form.setSensor(sensorByField(f.key)->byte, ref<std::uint8_t>(c, f)); break;
   }
+}
+
+}  // namespace
+
+void showConfiguration(Form& form, const Configuration& c) {
+  for (const ConfigField& f : configFields()) showField(form, c, f);
   form.showAllSensors();
+}
+
+void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload) {
+  Configuration c = configurationOf(form);
+  if (!decodeParameter(c, p, payload)) return;
+  form.markConfigurationReceived();
+  // In the payload's order, so that a box's click rules run before the boxes after it are set.
+  for (const ConfigField* f : parameterFields(p)) showField(form, c, *f);
+  if (p.kind == PayloadKind::SensorBlock) form.showAllSensors();
+  // The answer is what the controller holds.
+  markParamHeld(form, p);
 }
 
 QString firmwareShown(const Form& form) {

@@ -24,6 +24,17 @@ namespace dovu {
 // The access password a controller leaves the factory with: the default of the window's password
 // field, of its password dialog and of the command-line tool.
 inline constexpr const char* kDefaultPassword = "8617";
+// The SMS centre a new configuration holds: the first GSM operator's.
+inline constexpr const char* kDefaultSmsCentre = "+48501200777";
+// The operators of captions::kOperatorNames by their SMS centre numbers; the last one ("inny")
+// stands for any other number.
+constexpr int kOperatorOther = 4;
+QString operatorNumber(int index);            // empty for "inny" and out-of-range indexes
+int operatorIndexOf(const QString& number);   // exact match, else kOperatorOther
+// What may drive an output: nothing, or the low or high threshold of a sensor.  An output's
+// drivenBy indexes this list.
+inline constexpr const char* kDrivenByItems[] = {"Brak",   "T1 MIN", "T1 MAX",  "T2 MIN", "T2 MAX",
+                                                 "T3 MIN", "T3 MAX", "Wil MIN", "Wil MAX"};
 
 class Form;
 struct ParamDef;
@@ -111,11 +122,24 @@ enum class ConfigFieldType : std::uint8_t {
 
 using ConfigValue = std::variant<QString, int, bool>;
 
+// The characters a text field takes (the window's key filter, a site table's check).
+enum class TextChars : std::uint8_t {
+  Any,      // any Windows-1250 character
+  NoSpace,  // any but the space (output switching words)
+  Digits,   // decimal digits
+  Phone,    // decimal digits and '+'
+};
+// Whether the character is one of them; control characters never are.
+bool takesChar(TextChars chars, QChar c);
+
 struct ConfigField {
   QString name;        // stable name, e.g. "outputs[0].onWord"
   const char* key;     // the window's field (a threshold: its display field), e.g. "Edit_Out1zal"
   ConfigFieldType type;
   int limit = 0;       // Text: longest text the controller keeps (0: no parameter); Choice: list size
+  ConfigValue initial; // the value a new configuration holds (a threshold: its byte)
+  QString caption;     // what a person reads for it, as the window labels it
+  TextChars chars;     // Text: the characters it takes
   std::function<void*(Configuration&)> at;
 };
 

@@ -405,13 +405,12 @@ void Form::spin(std::string_view spinButton, std::uint8_t (*step)(SensorEncoding
 bool Form::acceptsChar(Id id, QChar c) const {
   // Enter and Backspace are editing keys every field lets through.
   if (c == u'\r' || c == u'\b') return true;
-  if (c.category() == QChar::Other_Control) return false;
   switch (def(id).kind) {
-    case FieldKind::Digits: return isDigit(c);
-    case FieldKind::PhoneDigits: return isDigit(c) || c == u'+';
-    case FieldKind::NoSpaceText: return c != u' ' && inCp1250(c);
+    case FieldKind::Digits: return takesChar(TextChars::Digits, c);
+    case FieldKind::PhoneDigits: return takesChar(TextChars::Phone, c);
+    case FieldKind::NoSpaceText: return takesChar(TextChars::NoSpace, c);
     case FieldKind::Text:
-    case FieldKind::Choice: return inCp1250(c);
+    case FieldKind::Choice: return takesChar(TextChars::Any, c);
     default: return false;
   }
 }

@@ -91,10 +91,6 @@ inline constexpr std::array<const char*, 11> kMatrixRows = {
     "IN1", "IN2", "IN3", "IN4", "IN5", "T1", "T2", "T3", "W", "AC", "DC"};
 constexpr int kPhones = 8;
 
-// The operators of Combo_operator with their SMS centre numbers; the last entry ("inny") has none.
-constexpr int kOperatorOther = 4;
-QString operatorNumber(int index);            // empty for "inny" and out-of-range indexes
-int operatorIndexOf(const QString& number);   // exact match, else kOperatorOther
 
 struct FieldState {
   QString text;

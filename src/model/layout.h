@@ -1,9 +1,11 @@
 #pragma once
 // How the families of fields sit in the main window: which fields make up each row, group and tab
-// page, and the captions they share.  The catalogue expands these into field entries (a field's
-// caption is built from the captions here), and the window lays its widgets out from the same
-// tables, so a name or a caption is written down once.  Plain data, no widgets.
+// page, with the captions (model/captions.h) they show.  The catalogue expands these into field
+// entries, and the window lays its widgets out from the same tables, so a name is written down
+// once.  Plain data, no widgets.
 #include <cstddef>
+
+#include "model/captions.h"
 
 namespace dovu::layout {
 
@@ -13,22 +15,20 @@ struct Group {
   const char* name;
   const char* caption;
 };
-inline constexpr Group kInputsGroup{"GroupBox1", "Wejścia"};
-inline constexpr Group kOutputsGroup{"GroupBox2", "Opcje wyjść"};
-inline constexpr Group kDeviceGroup{"GroupBox3", "Opcje DOVU"};
-inline constexpr Group kPhonesGroup{"GroupBox4", "Numery telefonów"};
-inline constexpr Group kMatrixGroup{"GroupBox5", "Opcje wejść"};
+inline constexpr Group kInputsGroup{"GroupBox1", captions::kInputsGroup};
+inline constexpr Group kOutputsGroup{"GroupBox2", captions::kOutputsGroup};
+inline constexpr Group kDeviceGroup{"GroupBox3", captions::kDeviceGroup};
+inline constexpr Group kPhonesGroup{"GroupBox4", captions::kPhonesGroup};
+inline constexpr Group kMatrixGroup{"GroupBox5", captions::kMatrixGroup};
 inline constexpr Group kStateGroup{"GroupBox6", "Stan"};
 inline constexpr Group kModemGroup{"GroupBox7", "Modem GSM"};
-inline constexpr Group kSensorsGroup{"GroupBox9", "Czujniki"};
+inline constexpr Group kSensorsGroup{"GroupBox9", captions::kSensorsGroup};
 
 // ---- inputs (group "Wejścia") ---------------------------------------------------------------------
 
-// Column captions; a field's caption is its row label, " - " and the column's caption.
-inline constexpr const char* kActiveColumn = "Wejście załączone";
-inline constexpr const char* kInactiveColumn = "Wejście wyłączone";
-// Caption of a supply threshold after the row label, "DC - próg napięcia [V]".
-inline constexpr const char* kThresholdCaption = "próg napięcia [V]";
+using captions::kActiveColumn;
+using captions::kInactiveColumn;
+using captions::kThresholdCaption;
 
 struct InputRow {
   const char* label;      // "IN1", "DC"
@@ -38,13 +38,15 @@ struct InputRow {
 };
 // IN2..IN5 swap their colours in mini CA mode, IN1 does not.
 inline constexpr InputRow kInputRows[] = {
-    {"IN1", "Edit_IN1A", "Edit_IN1N", nullptr}, {"IN2", "Edit_IN2A", "Edit_IN2N", nullptr},
-    {"IN3", "Edit_IN3A", "Edit_IN3N", nullptr}, {"IN4", "Edit_IN4A", "Edit_IN4N", nullptr},
-    {"IN5", "Edit_IN5A", "Edit_IN5N", nullptr},
+    {captions::kInputLabels[0], "Edit_IN1A", "Edit_IN1N", nullptr},
+    {captions::kInputLabels[1], "Edit_IN2A", "Edit_IN2N", nullptr},
+    {captions::kInputLabels[2], "Edit_IN3A", "Edit_IN3N", nullptr},
+    {captions::kInputLabels[3], "Edit_IN4A", "Edit_IN4N", nullptr},
+    {captions::kInputLabels[4], "Edit_IN5A", "Edit_IN5N", nullptr},
 };
 inline constexpr InputRow kSupplyRows[] = {
-    {"DC", "Edit_DCa", "Edit_DCn", "Edit_DCnap"},
-    {"EX", "Edit_ACa", "Edit_ACn", "Edit_ACnap"},
+    {captions::kSupplyLabels[0], "Edit_DCa", "Edit_DCn", "Edit_DCnap"},
+    {captions::kSupplyLabels[1], "Edit_ACa", "Edit_ACn", "Edit_ACnap"},
 };
 
 // ---- outputs (group "Opcje wyjść") ----------------------------------------------------------------
@@ -61,28 +63,27 @@ struct OutputGroup {
   const char* timeHint;  // tool tip of the time field, may be empty
 };
 inline constexpr OutputGroup kOutputGroups[] = {
-    {"OUT1", "Edit_Out1zal", "Edit_Out1wyl", "BoxOut1NC", "BoxOut1Mono", "Out1Czas", "ComboOut1",
+    {captions::kOutputLabels[0], "Edit_Out1zal", "Edit_Out1wyl", "BoxOut1NC", "BoxOut1Mono", "Out1Czas", "ComboOut1",
      "Czas aktywności wyjścia PK w trybie monostabilnym"},
-    {"OUT2", "Edit_Out2zal", "Edit_Out2wyl", "BoxOut2NC", "BoxOut2Mono", "Out2Czas", "ComboOut2",
+    {captions::kOutputLabels[1], "Edit_Out2zal", "Edit_Out2wyl", "BoxOut2NC", "BoxOut2Mono", "Out2Czas", "ComboOut2",
      "Czas aktywności wyjścia OUT2 w trybie monostabilnym"},
-    {"OUT3", "Edit_OUT3Zal", "Edit_Out3Wyl", "BoxOut3NC", "BoxOut3Mono", "Out3Czas", "ComboOut3",
+    {captions::kOutputLabels[2], "Edit_OUT3Zal", "Edit_Out3Wyl", "BoxOut3NC", "BoxOut3Mono", "Out3Czas", "ComboOut3",
      "Czas aktywności wyjścia OUT3 w trybie monostabilnym"},
-    {"OUT4", "Edit_OUT4Zal", "Edit_Out4Wyl", "BoxOut4NC", "BoxOut4Mono", "Out4Czas", "ComboOut4", ""},
+    {captions::kOutputLabels[3], "Edit_OUT4Zal", "Edit_Out4Wyl", "BoxOut4NC", "BoxOut4Mono", "Out4Czas", "ComboOut4", ""},
 };
-// Column captions of a sub-group, in field order; a field's caption is "OUT1 " and its column's.
-inline constexpr const char* kOutputColumns[] = {"Zał.", "Wył.", "NC", "M/B", "T [s]", "Temp. steruje"};
+using captions::kOutputColumns;
 
 // ---- notification matrix (group "Opcje wejść") ----------------------------------------------------
 
 // Row labels beside the row tokens of the cell names (kMatrixRows), in row order.
-inline constexpr const char* kMatrixRowLabels[] = {"IN1", "IN2", "IN3", "IN4", "IN5", "T1",
-                                                   "T2",  "T3",  "Wil.", "EX", "DC"};
+using captions::kMatrixRowLabels;
 struct MatrixPage {
   const char* sheet;    // the tab page's object name
   const char* caption;  // the tab's caption, also the cells' caption prefix
   char letter;          // the page letter of its cell names
 };
-inline constexpr MatrixPage kMatrixPages[] = {{"TabSheet1", "SMS", 'T'}, {"TabSheet2", "Połączenia", 'S'}};
+inline constexpr MatrixPage kMatrixPages[] = {{"TabSheet1", captions::kMatrixPages[0], 'T'},
+                                              {"TabSheet2", captions::kMatrixPages[1], 'S'}};
 
 // ---- state (group "Stan") -------------------------------------------------------------------------
 
@@ -107,15 +108,14 @@ inline constexpr Readout kReadouts[] = {{"T1", "Temp1"}, {"T2", "Temp2"}, {"T3",
 
 // ---- sensors (group "Czujniki") -------------------------------------------------------------------
 
-// Row captions of a sensor page; a field's caption is the page's `who`, a space and its row's.
-inline constexpr const char* kSensorHigh = "Wysoka";
-inline constexpr const char* kSensorNormal = "Norma";
-inline constexpr const char* kSensorLow = "Niska";
-inline constexpr const char* kSensorMax = "MAX";
-inline constexpr const char* kSensorMin = "MIN";
-inline constexpr const char* kSensorCorrection = "Korekta";
-inline constexpr const char* kSensorDelay = "Opóźnienie alarmowania";
-inline constexpr const char* kSensorDelayUnit = "[min]";
+using captions::kSensorCorrection;
+using captions::kSensorDelay;
+using captions::kSensorDelayUnit;
+using captions::kSensorHigh;
+using captions::kSensorLow;
+using captions::kSensorMax;
+using captions::kSensorMin;
+using captions::kSensorNormal;
 
 // The MAX, MIN and correction fields step with the buttons sensorTable() pairs them with.
 struct SensorPage {
@@ -131,25 +131,26 @@ struct SensorPage {
   const char* delay;       // alarm delay in minutes
 };
 inline constexpr SensorPage kSensorPages[] = {
-    {"TabSheet3", "Temp. 1", "Temp. 1", "Edit_T1a", "Edit_T1ok", "Edit_T1n", "Edit_T1Max", "Edit_T1Min",
+    {"TabSheet3", captions::kSensorPages[0].caption, captions::kSensorPages[0].who, "Edit_T1a", "Edit_T1ok", "Edit_T1n", "Edit_T1Max", "Edit_T1Min",
      "Edit_T1Korekta", "EditT1opu"},
-    {"TabSheet4", "Temp. 2", "Temp. 2", "Edit_T2a", "Edit_T2ok", "Edit_T2n", "Edit_T2Max", "Edit_T2Min",
+    {"TabSheet4", captions::kSensorPages[1].caption, captions::kSensorPages[1].who, "Edit_T2a", "Edit_T2ok", "Edit_T2n", "Edit_T2Max", "Edit_T2Min",
      "Edit_T2Korekta", "EditT2opu"},
-    {"TabSheet5", "Temp. 3 [DHT22]", "Temp. 3", "Edit_T3a", "Edit_T3ok", "Edit_T3n", "Edit_T3Max",
+    {"TabSheet5", captions::kSensorPages[2].caption, captions::kSensorPages[2].who, "Edit_T3a", "Edit_T3ok", "Edit_T3n", "Edit_T3Max",
      "Edit_T3Min", "Edit_T3Korekta", "EditT3opu"},
-    {"TabSheet6", "Wilgotność [DHT22]", "Wilgotność", "Edit_Wa", "Edit_Wok", "Edit_Wn", "Edit_WMax",
+    {"TabSheet6", captions::kSensorPages[3].caption, captions::kSensorPages[3].who, "Edit_Wa", "Edit_Wok", "Edit_Wn", "Edit_WMax",
      "Edit_WMin", nullptr, "EditWopu"},
 };
 
-// The reply the controller sends to the status query: one check box per reading.  A box's
-// caption is kReplyCaption, a space and its column's label.
-inline constexpr const char* kReplyCaption = "Wyślij odpowiedź:";
+// The reply the controller sends to the status query: one check box per reading.
+using captions::kReplyCaption;
 struct ReplyColumn {
   const char* label;
   const char* box;
 };
-inline constexpr ReplyColumn kReplyColumns[] = {{"T1", "T1send"},   {"T2", "T2send"}, {"T3", "T3send"},
-                                                {"Wil", "Wilgsend"}, {"DC", "DCsend"}, {"EX", "ACsend"},
-                                                {"I/O", "IOsend"}};
+inline constexpr ReplyColumn kReplyColumns[] = {
+    {captions::kReplyLabels[0], "T1send"}, {captions::kReplyLabels[1], "T2send"},
+    {captions::kReplyLabels[2], "T3send"}, {captions::kReplyLabels[3], "Wilgsend"},
+    {captions::kReplyLabels[4], "DCsend"}, {captions::kReplyLabels[5], "ACsend"},
+    {captions::kReplyLabels[6], "IOsend"}};
 
 }  // namespace dovu::layout

@@ -9,12 +9,11 @@
 
 #include "base/bytes.h"
 #include "model/form.h"
+#include "model/params.h"
 
 namespace dovu {
 
-constexpr std::size_t kMatrixImageSize = 22;
-
-// The cell names in image order: 22 bytes x 8 bits (bit 7 first).
+// The cells' names in image order (matrixFieldsInImageOrder): 22 bytes x 8 bits (bit 7 first).
 const std::array<const char*, kMatrixImageSize * 8>& matrixCellsInImageOrder();
 
 Bytes packMatrixImage(const Form& form);

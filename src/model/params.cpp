@@ -1,7 +1,6 @@
 #include "model/params.h"
 
-#include <algorithm>
-#include <stdexcept>
+#include <string>
 #include <unordered_map>
 
 #include "model/configuration.h"
@@ -19,56 +18,56 @@ constexpr std::uint16_t kShort = 10;
 constexpr std::uint16_t kLong = 60;
 
 constexpr std::array<ParamDef, kParamCount> kTable = {{
-    {4, P::Text, "Edit_pin", 4, kShort},
-    {6, P::Text, "Edit_operator", 13, kShort},
-    {8, P::Text, "Edit_Tel1", 13, kShort},
-    {10, P::Text, "Edit_Tel2", 13, kShort},
-    {12, P::Text, "Edit_Tel3", 13, kShort},
-    {14, P::Text, "Edit_Tel4", 13, kShort},
-    {16, P::Text, "Edit_IN1N", 30, kLong},
-    {18, P::Text, "Edit_IN2N", 30, kLong},
-    {20, P::Text, "Edit_IN3N", 30, kLong},
-    {22, P::Text, "Edit_IN4N", 30, kLong},
-    {24, P::Text, "Edit_IN5N", 30, kLong},
-    {26, P::Text, "Edit_IN1A", 30, kLong},
-    {28, P::Text, "Edit_IN2A", 30, kLong},
-    {30, P::Text, "Edit_IN3A", 30, kLong},
-    {32, P::Text, "Edit_IN4A", 30, kLong},
-    {34, P::Text, "Edit_IN5A", 30, kLong},
-    {36, P::Text, "Edit_Out1zal", 4, kShort},
-    {38, P::Text, "Edit_Out2zal", 4, kShort},
-    {40, P::Text, "Edit_Out1wyl", 4, kShort},
-    {42, P::Text, "Edit_Out2wyl", 4, kShort},
-    {44, P::Text, "Edit_OUT3Zal", 4, kShort},
-    {46, P::Text, "Edit_Out3Wyl", 4, kShort},
-    {48, P::Text, "Edit_OUT4Zal", 4, kShort},
-    {50, P::Text, "Edit_Out4Wyl", 4, kShort},
+    {4, P::Text, "pin", 4, kShort},
+    {6, P::Text, "smsCentre", 13, kShort},
+    {8, P::Text, "telephones[0]", 13, kShort},
+    {10, P::Text, "telephones[1]", 13, kShort},
+    {12, P::Text, "telephones[2]", 13, kShort},
+    {14, P::Text, "telephones[3]", 13, kShort},
+    {16, P::Text, "inputs[0].normalText", 30, kLong},
+    {18, P::Text, "inputs[1].normalText", 30, kLong},
+    {20, P::Text, "inputs[2].normalText", 30, kLong},
+    {22, P::Text, "inputs[3].normalText", 30, kLong},
+    {24, P::Text, "inputs[4].normalText", 30, kLong},
+    {26, P::Text, "inputs[0].alarmText", 30, kLong},
+    {28, P::Text, "inputs[1].alarmText", 30, kLong},
+    {30, P::Text, "inputs[2].alarmText", 30, kLong},
+    {32, P::Text, "inputs[3].alarmText", 30, kLong},
+    {34, P::Text, "inputs[4].alarmText", 30, kLong},
+    {36, P::Text, "outputs[0].onWord", 4, kShort},
+    {38, P::Text, "outputs[1].onWord", 4, kShort},
+    {40, P::Text, "outputs[0].offWord", 4, kShort},
+    {42, P::Text, "outputs[1].offWord", 4, kShort},
+    {44, P::Text, "outputs[2].onWord", 4, kShort},
+    {46, P::Text, "outputs[2].offWord", 4, kShort},
+    {48, P::Text, "outputs[3].onWord", 4, kShort},
+    {50, P::Text, "outputs[3].offWord", 4, kShort},
     {52, P::Matrix, nullptr, static_cast<int>(kMatrixImageSize), kShort},
     {54, P::OutputBlock, nullptr, static_cast<int>(kOutputBlockSize), kShort},
-    {56, P::Text, "EditPotw", 15, kShort},
-    {58, P::Text, "EditAutotest", 15, kShort},
-    {60, P::Text, "Edit_ACa", 15, kLong},
-    {62, P::Text, "Edit_ACn", 15, kLong},
-    {64, P::Text, "Edit_DCa", 15, kLong},
-    {66, P::Text, "Edit_DCn", 15, kLong},
-    {68, P::Text, "Edit_T1a", 30, kLong},
-    {70, P::Text, "Edit_T1ok", 30, kLong},
-    {72, P::Text, "Edit_T1n", 30, kLong},
-    {74, P::Text, "Edit_T2a", 30, kLong},
-    {76, P::Text, "Edit_T2ok", 30, kLong},
-    {78, P::Text, "Edit_T2n", 30, kLong},
+    {56, P::Text, "confirmation.text", 15, kShort},
+    {58, P::Text, "autoTest.text", 15, kShort},
+    {60, P::Text, "ex.alarmText", 15, kLong},
+    {62, P::Text, "ex.normalText", 15, kLong},
+    {64, P::Text, "dc.alarmText", 15, kLong},
+    {66, P::Text, "dc.normalText", 15, kLong},
+    {68, P::Text, "sensors.t1.highText", 30, kLong},
+    {70, P::Text, "sensors.t1.normalText", 30, kLong},
+    {72, P::Text, "sensors.t1.lowText", 30, kLong},
+    {74, P::Text, "sensors.t2.highText", 30, kLong},
+    {76, P::Text, "sensors.t2.normalText", 30, kLong},
+    {78, P::Text, "sensors.t2.lowText", 30, kLong},
     {80, P::SensorBlock, nullptr, static_cast<int>(kSensorBlockSize), kShort},
-    {82, P::Text, "Edit_Tel5", 13, kShort},
-    {84, P::Text, "Edit_Tel6", 13, kShort},
-    {86, P::Text, "Edit_Tel7", 13, kShort},
-    {88, P::Text, "Edit_Tel8", 13, kShort},
-    {90, P::Text, "JakiStan", 4, kShort},
-    {92, P::Text, "Edit_Wa", 30, kLong},
-    {94, P::Text, "Edit_Wok", 30, kLong},
-    {96, P::Text, "Edit_Wn", 30, kLong},
-    {98, P::Text, "Edit_T3a", 30, kLong},
-    {100, P::Text, "Edit_T3ok", 30, kLong},
-    {102, P::Text, "Edit_T3n", 30, kLong},
+    {82, P::Text, "telephones[4]", 13, kShort},
+    {84, P::Text, "telephones[5]", 13, kShort},
+    {86, P::Text, "telephones[6]", 13, kShort},
+    {88, P::Text, "telephones[7]", 13, kShort},
+    {90, P::Text, "statusQuery.text", 4, kShort},
+    {92, P::Text, "sensors.humidity.highText", 30, kLong},
+    {94, P::Text, "sensors.humidity.normalText", 30, kLong},
+    {96, P::Text, "sensors.humidity.lowText", 30, kLong},
+    {98, P::Text, "sensors.t3.highText", 30, kLong},
+    {100, P::Text, "sensors.t3.normalText", 30, kLong},
+    {102, P::Text, "sensors.t3.lowText", 30, kLong},
     {104, P::DelayBlock, nullptr, static_cast<int>(kDelayBlockSize), kShort},
 }};
 
@@ -79,212 +78,51 @@ constexpr bool tableIsOrdered() {
 }
 static_assert(tableIsOrdered(), "one entry per even read code 4..104, ascending");
 
-// One byte of a block: a group of check boxes (bit 0 first), a number held as decimal text, or
-// the selected index of a list.
+// One byte of a block: a group of flags (bit 0 first), a number, or the index of a list's item.
+// Fields by their stable names.
 enum class Entry : std::uint8_t { Bits, Number, Index };
 struct BlockByte {
   Entry kind;
-  std::array<const char*, 8> names;  // Bits: the box of bit 0..7 (nullptr: bit not used)
+  std::array<const char*, 8> names;  // Bits: the flag of bit 0..7 (nullptr: bit not used)
 };
 
 constexpr std::array<BlockByte, kOutputBlockSize> kOutputBlock = {{
-    {Entry::Bits, {"BoxOut4Mono", "BoxOut3Mono", "BoxOut2Mono", "BoxOut1Mono", "BoxOut4NC", "BoxOut3NC",
-                   "BoxOut2NC", "BoxOut1NC"}},
-    {Entry::Number, {"Edit_LimitSMS"}},
-    {Entry::Number, {"Edit_LimitVoice"}},
-    {Entry::Number, {"Out1Czas"}},
-    {Entry::Number, {"Out2Czas"}},
-    {Entry::Number, {"Out3Czas"}},
-    {Entry::Number, {"Out4Czas"}},
-    // BoxCA (bit 3) is written before BoxOut1sygn (bit 4), whose availability it governs.
-    {Entry::Bits, {"BoxPotw", "BoxAutoTest", "BoxWyslijStan", "BoxCA", "BoxOut1sygn"}},
-    {Entry::Number, {"IleTest"}},
-    {Entry::Index, {"ComboOut1"}},
-    {Entry::Index, {"ComboOut2"}},
-    {Entry::Index, {"ComboOut3"}},
-    {Entry::Index, {"ComboOut4"}},
-    {Entry::Bits, {"T1send", "T2send", "ACsend", "DCsend", "T3send", "Wilgsend", "IOsend"}},
+    {Entry::Bits, {"outputs[3].monostable", "outputs[2].monostable", "outputs[1].monostable", "outputs[0].monostable",
+                   "outputs[3].normallyClosed", "outputs[2].normallyClosed", "outputs[1].normallyClosed",
+                   "outputs[0].normallyClosed"}},
+    {Entry::Number, {"limits.sms"}},
+    {Entry::Number, {"limits.voice"}},
+    {Entry::Number, {"outputs[0].time"}},
+    {Entry::Number, {"outputs[1].time"}},
+    {Entry::Number, {"outputs[2].time"}},
+    {Entry::Number, {"outputs[3].time"}},
+    // miniCa (bit 3) comes before out1Siren (bit 4): the window enables the siren box from it.
+    {Entry::Bits, {"confirmation.enabled", "autoTest.enabled", "sendStateAtStart", "miniCa", "out1Siren"}},
+    {Entry::Number, {"autoTest.hours"}},
+    {Entry::Index, {"outputs[0].drivenBy"}},
+    {Entry::Index, {"outputs[1].drivenBy"}},
+    {Entry::Index, {"outputs[2].drivenBy"}},
+    {Entry::Index, {"outputs[3].drivenBy"}},
+    {Entry::Bits, {"statusQuery.reply.t1", "statusQuery.reply.t2", "statusQuery.reply.ex", "statusQuery.reply.dc",
+                   "statusQuery.reply.t3", "statusQuery.reply.humidity", "statusQuery.reply.io"}},
 }};
 
 constexpr std::array<BlockByte, kDelayBlockSize> kDelayBlock = {{
-    {Entry::Number, {"EditT1opu"}},
-    {Entry::Number, {"EditT2opu"}},
-    {Entry::Number, {"EditT3opu"}},
-    {Entry::Number, {"EditWopu"}},
+    {Entry::Number, {"sensors.t1.delay"}},
+    {Entry::Number, {"sensors.t2.delay"}},
+    {Entry::Number, {"sensors.t3.delay"}},
+    {Entry::Number, {"sensors.humidity.delay"}},
 }};
 
 template <std::size_t N>
-std::vector<Form::Id> blockFields(const std::array<BlockByte, N>& block) {
-  std::vector<Form::Id> ids;
+void addBlockNames(std::vector<const char*>& out, const std::array<BlockByte, N>& block) {
   for (const BlockByte& b : block)
     for (const char* name : b.names)
-      if (name) ids.push_back(Form::idOf(name));
-  return ids;
+      if (name) out.push_back(name);
 }
 
-// A number field goes out as the low byte of its value.  Text that is no whole number (an empty
-// field that never lost the focus, pasted text) goes out as 0 rather than as garbage.
-std::uint8_t numberByte(const Form& form, const char* field) {
-  const int v = form.number(field);
-  return static_cast<std::uint8_t>(v < 0 ? 0 : v & 0xFF);
-}
-
-template <std::size_t N>
-Bytes buildBlock(const Form& form, const std::array<BlockByte, N>& block) {
-  Bytes out;
-  out.reserve(N);
-  for (const BlockByte& b : block) {
-    std::uint8_t v = 0;
-    switch (b.kind) {
-      case Entry::Bits:
-        for (int bit = 0; bit < 8; ++bit)
-          if (b.names[bit] && form.checked(b.names[bit])) v |= static_cast<std::uint8_t>(1u << bit);
-        break;
-      case Entry::Number:
-        v = numberByte(form, b.names[0]);
-        break;
-      case Entry::Index:
-        v = static_cast<std::uint8_t>(form.index(b.names[0]) & 0xFF);  // no selection (-1): 255
-        break;
-    }
-    out.push_back(static_cast<char>(v));
-  }
-  return out;
-}
-
-// Writes the block's values in offset order, each group of boxes from bit 0 upwards.  A box whose
-// state changes runs its click rules there and then.  Unused bits are ignored.
-template <std::size_t N>
-void applyBlock(Form& form, const std::array<BlockByte, N>& block, const Bytes& payload) {
-  for (std::size_t i = 0; i < N; ++i) {
-    const BlockByte& b = block[i];
-    const std::uint8_t v = byteAt(payload, i);
-    switch (b.kind) {
-      case Entry::Bits:
-        for (int bit = 0; bit < 8; ++bit)
-          if (b.names[bit]) form.setChecked(b.names[bit], (v >> bit) & 1);
-        break;
-      case Entry::Number:
-        form.setText(b.names[0], QString::number(v));
-        break;
-      case Entry::Index:
-        form.setIndex(b.names[0], v);  // beyond the list: no selection
-        break;
-    }
-  }
-}
-
-}  // namespace
-
-const std::array<ParamDef, kParamCount>& paramTable() { return kTable; }
-
-const ParamDef* paramByCode(std::uint8_t code) {
-  if (code < 4 || code > 105) return nullptr;
-  return &kTable[static_cast<std::size_t>(code / 2 - 2)];
-}
-
-std::vector<Form::Id> paramFields(const ParamDef& p) {
-  switch (p.kind) {
-    case PayloadKind::Text:
-      return {Form::idOf(p.field)};
-    case PayloadKind::Matrix: {
-      std::vector<Form::Id> ids;
-      for (const char* cell : matrixCellsInImageOrder()) ids.push_back(Form::idOf(cell));
-      return ids;
-    }
-    case PayloadKind::OutputBlock:
-      return blockFields(kOutputBlock);
-    case PayloadKind::SensorBlock: {
-      std::vector<Form::Id> ids;
-      for (const SensorInfo& s : sensorTable()) ids.push_back(Form::idOf(s.field));
-      return ids;
-    }
-    case PayloadKind::DelayBlock:
-      return blockFields(kDelayBlock);
-  }
-  return {};
-}
-
-const std::vector<Form::Id>& configurationFieldIds() {
-  static const std::vector<Form::Id> ids = [] {
-    std::vector<Form::Id> out;
-    for (const ParamDef& p : kTable)
-      for (Form::Id id : paramFields(p))
-        if (std::find(out.begin(), out.end(), id) == out.end()) out.push_back(id);
-    return out;
-  }();
-  return ids;
-}
-
-Bytes buildOutputBlock(const Form& form) { return buildBlock(form, kOutputBlock); }
-
-Bytes buildSensorBlock(const SensorSettings& s) {
-  return Bytes(reinterpret_cast<const char*>(s.bytes.data()), s.bytes.size());
-}
-
-Bytes buildDelayBlock(const Form& form) { return buildBlock(form, kDelayBlock); }
-
-Bytes buildPayload(const Form& form, const ParamDef& p) {
-  switch (p.kind) {
-    case PayloadKind::Text:
-      return toCp1250(form.text(p.field));
-    case PayloadKind::Matrix:
-      return packMatrixImage(form);
-    case PayloadKind::OutputBlock:
-      return buildOutputBlock(form);
-    case PayloadKind::SensorBlock:
-      return buildSensorBlock(form.sensors());
-    case PayloadKind::DelayBlock:
-      return buildDelayBlock(form);
-  }
-  return {};
-}
-
-const ParamDef* textOverLimit(const Form& form) {
-  for (const ParamDef& p : paramTable())
-    if (p.kind == PayloadKind::Text && form.text(p.field).size() > p.limit) return &p;
-  return nullptr;
-}
-
-void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload) {
-  // A block answer shorter than its layout is ignored as a whole: a value is never read past the
-  // end of what arrived, and half a block is not taken for the controller's state.  Texts take any
-  // length, an empty one included.
-  if (p.kind != PayloadKind::Text && payload.size() < static_cast<std::size_t>(p.limit)) return;
-  form.markConfigurationReceived();
-
-  switch (p.kind) {
-    case PayloadKind::Text: {
-      const QString text = fromCp1250(payload);
-      if (p.readCode == 6) form.setSmsCentre(text);
-      else form.setText(p.field, text);
-      break;
-    }
-    case PayloadKind::Matrix:
-      unpackMatrixImage(form, payload);
-      break;
-    case PayloadKind::OutputBlock:
-      applyBlock(form, kOutputBlock, payload);
-      break;
-    case PayloadKind::SensorBlock:
-      for (std::size_t i = 0; i < kSensorBlockSize; ++i)
-        form.setSensor(static_cast<SensorByte>(i), byteAt(payload, i));
-      form.showAllSensors();
-      break;
-    case PayloadKind::DelayBlock:
-      applyBlock(form, kDelayBlock, payload);
-      break;
-  }
-  // The answer is what the controller holds.
-  markParamHeld(form, p);
-}
-
-void markParamHeld(Form& form, const ParamDef& p) { form.markHeld(paramFields(p)); }
-
-namespace {
-
-// The configuration field a window name stands for.
-const ConfigField& fieldOf(const char* key) { return *configFieldNamed(QString::fromLatin1(key)); }
+// The configuration field of a stable name the tables here hold.
+const ConfigField& fieldOf(const char* name) { return *configFieldNamed(QString::fromLatin1(name)); }
 
 template <std::size_t N>
 Bytes encodeBlock(const Configuration& c, const std::array<BlockByte, N>& block) {
@@ -332,34 +170,62 @@ void decodeBlock(Configuration& c, const std::array<BlockByte, N>& block, const 
   }
 }
 
-template <std::size_t N>
-void addBlockFields(std::vector<const ConfigField*>& out, const std::array<BlockByte, N>& block) {
-  for (const BlockByte& b : block)
-    for (const char* name : b.names)
-      if (name) out.push_back(&fieldOf(name));
-}
+// Event sources in image order: EX and DC come before T3 and humidity, unlike the rows on screen.
+constexpr const char* kImageSources[] = {"in1", "in2", "in3", "in4", "in5", "t1",
+                                         "t2",  "ex",  "dc",  "t3",  "humidity"};
+static_assert(std::size(kImageSources) * 2 == kMatrixImageSize);
 
 }  // namespace
 
-std::vector<const ConfigField*> parameterFields(const ParamDef& p) {
-  std::vector<const ConfigField*> out;
+const std::array<ParamDef, kParamCount>& paramTable() { return kTable; }
+
+const ParamDef* paramByCode(std::uint8_t code) {
+  if (code < 4 || code > 105) return nullptr;
+  return &kTable[static_cast<std::size_t>(code / 2 - 2)];
+}
+
+const std::vector<const char*>& matrixFieldsInImageOrder() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> n;
+    for (const char* source : kImageSources)
+      for (const char* page : {"sms", "voice"})  // SMS byte, then voice byte
+        for (int phone = 0; phone < 8; ++phone)
+          n.push_back(std::string("matrix.") + page + '.' + source + '[' + std::to_string(phone) + ']');
+    return n;
+  }();
+  static const std::vector<const char*> pointers = [] {
+    std::vector<const char*> p;
+    for (const std::string& n : names) p.push_back(n.c_str());
+    return p;
+  }();
+  return pointers;
+}
+
+std::vector<const char*> parameterFieldNames(const ParamDef& p) {
+  std::vector<const char*> names;
   switch (p.kind) {
     case PayloadKind::Text:
-      out.push_back(&fieldOf(p.field));
+      names.push_back(p.field);
       break;
     case PayloadKind::Matrix:
-      for (const char* cell : matrixCellsInImageOrder()) out.push_back(&fieldOf(cell));
+      names = matrixFieldsInImageOrder();
       break;
     case PayloadKind::OutputBlock:
-      addBlockFields(out, kOutputBlock);
+      addBlockNames(names, kOutputBlock);
       break;
     case PayloadKind::SensorBlock:
-      for (const SensorInfo& s : sensorTable()) out.push_back(&fieldOf(s.field));
+      for (const SensorInfo& s : sensorTable()) names.push_back(s.name);
       break;
     case PayloadKind::DelayBlock:
-      addBlockFields(out, kDelayBlock);
+      addBlockNames(names, kDelayBlock);
       break;
   }
+  return names;
+}
+
+std::vector<const ConfigField*> parameterFields(const ParamDef& p) {
+  std::vector<const ConfigField*> out;
+  for (const char* name : parameterFieldNames(p)) out.push_back(&fieldOf(name));
   return out;
 }
 
@@ -397,10 +263,11 @@ Bytes encodeParameter(const Configuration& c, const ParamDef& p) {
     case PayloadKind::Text:
       return toCp1250(std::get<QString>(configValue(c, fieldOf(p.field))));
     case PayloadKind::Matrix: {
-      const auto& cells = matrixCellsInImageOrder();
+      const auto& cells = matrixFieldsInImageOrder();
       Bytes image(kMatrixImageSize, '\0');
       for (std::size_t byte = 0; byte < kMatrixImageSize; ++byte) {
         unsigned v = 0;
+        // Telephone 1 is shifted up to bit 7, telephone 8 stays in bit 0.
         for (std::size_t col = 0; col < 8; ++col)
           v = (v << 1) | (std::get<bool>(configValue(c, fieldOf(cells[byte * 8 + col]))) ? 1u : 0u);
         image[byte] = static_cast<char>(v);
@@ -410,7 +277,7 @@ Bytes encodeParameter(const Configuration& c, const ParamDef& p) {
     case PayloadKind::OutputBlock:
       return encodeBlock(c, kOutputBlock);
     case PayloadKind::SensorBlock:
-      return buildSensorBlock(c.thresholds);
+      return Bytes(reinterpret_cast<const char*>(c.thresholds.bytes.data()), c.thresholds.bytes.size());
     case PayloadKind::DelayBlock:
       return encodeBlock(c, kDelayBlock);
   }
@@ -424,7 +291,7 @@ bool decodeParameter(Configuration& c, const ParamDef& p, const Bytes& payload) 
       setConfigValue(c, fieldOf(p.field), fromCp1250(payload));
       break;
     case PayloadKind::Matrix: {
-      const auto& cells = matrixCellsInImageOrder();
+      const auto& cells = matrixFieldsInImageOrder();
       for (std::size_t byte = 0; byte < kMatrixImageSize; ++byte)
         for (std::size_t col = 0; col < 8; ++col)
           setConfigValue(c, fieldOf(cells[byte * 8 + col]), static_cast<bool>((byteAt(payload, byte) >> (7 - col)) & 1));
@@ -442,5 +309,37 @@ bool decodeParameter(Configuration& c, const ParamDef& p, const Bytes& payload) 
   }
   return true;
 }
+
+// ---- the window's form --------------------------------------------------------------------------
+
+std::vector<Form::Id> paramFields(const ParamDef& p) {
+  std::vector<Form::Id> ids;
+  for (const ConfigField* f : parameterFields(p)) ids.push_back(Form::idOf(f->key));
+  return ids;
+}
+
+const std::vector<Form::Id>& configurationFieldIds() {
+  static const std::vector<Form::Id> ids = [] {
+    std::vector<Form::Id> out;
+    for (const ParamDef& p : kTable)
+      for (Form::Id id : paramFields(p)) out.push_back(id);
+    return out;
+  }();
+  return ids;
+}
+
+Bytes buildOutputBlock(const Form& form) { return encodeBlock(configurationOf(form), kOutputBlock); }
+
+Bytes buildSensorBlock(const SensorSettings& s) {
+  return Bytes(reinterpret_cast<const char*>(s.bytes.data()), s.bytes.size());
+}
+
+Bytes buildDelayBlock(const Form& form) { return encodeBlock(configurationOf(form), kDelayBlock); }
+
+Bytes buildPayload(const Form& form, const ParamDef& p) { return encodeParameter(configurationOf(form), p); }
+
+const ParamDef* textOverLimit(const Form& form) { return textOverLimit(configurationOf(form)); }
+
+void markParamHeld(Form& form, const ParamDef& p) { form.markHeld(paramFields(p)); }
 
 }  // namespace dovu

@@ -23,13 +23,14 @@ enum class PayloadKind : std::uint8_t {
 struct ParamDef {
   std::uint8_t readCode;   // even; the set code is readCode + 1
   PayloadKind kind;
-  const char* field;       // Text: the field; blocks: nullptr
+  const char* field;       // Text: the field's stable name (configFieldNamed); blocks: nullptr
   int limit;               // Text: longest text; blocks: their size
   std::uint16_t setWait;   // ticks the upload waits for the acknowledgement of one attempt
   constexpr std::uint8_t setCode() const { return static_cast<std::uint8_t>(readCode + 1); }
 };
 
 constexpr int kParamCount = 51;
+constexpr std::size_t kMatrixImageSize = 22;
 constexpr std::size_t kOutputBlockSize = 14;
 constexpr std::size_t kSensorBlockSize = 13;
 constexpr std::size_t kDelayBlockSize = 4;
@@ -38,6 +39,13 @@ constexpr std::size_t kDelayBlockSize = 4;
 const std::array<ParamDef, kParamCount>& paramTable();
 // The parameter whose read or set code this is; nullptr for any other code.
 const ParamDef* paramByCode(std::uint8_t code);
+
+// The stable names of the fields a parameter carries, in the order its payload holds them.
+std::vector<const char*> parameterFieldNames(const ParamDef& p);
+// The notification matrix's fields in the order of its 22-byte image: per event source (IN1..IN5,
+// T1, T2, EX, DC, T3, humidity) an SMS byte and a voice byte, bit 7 telephone 1 ... bit 0
+// telephone 8.
+const std::vector<const char*>& matrixFieldsInImageOrder();
 
 // Every field a parameter carries, in the order its answer writes them (the fields re-coloured
 // once the parameter is read or acknowledged).
@@ -53,7 +61,8 @@ const ParamDef* textOverLimit(const Form& form);
 
 // The set payload built from the fields as they stand.
 Bytes buildPayload(const Form& form, const ParamDef& p);
-// Writes a read answer into the fields, which then hold what the controller holds.
+// Writes a read answer into the fields, which then hold what the controller holds; a block answer
+// shorter than its layout changes nothing.
 void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload);
 // The controller now holds every field of the parameter as the window shows it (after an
 // acknowledgement).

@@ -19,19 +19,19 @@ const std::array<SensorInfo, kSensorBytes>& sensorTable() {
   using E = SensorEncoding;
   using B = SensorByte;
   static const std::array<SensorInfo, kSensorBytes> table = {{
-      {B::T1Min, E::Degrees, "Edit_T1Min", "SpinButton2"},
-      {B::T1Max, E::Degrees, "Edit_T1Max", "SpinButton1"},
-      {B::T2Min, E::Degrees, "Edit_T2Min", "SpinButton5"},
-      {B::T2Max, E::Degrees, "Edit_T2Max", "SpinButton4"},
-      {B::T1Korekta, E::Correction, "Edit_T1Korekta", "SpinButton3"},
-      {B::T2Korekta, E::Correction, "Edit_T2Korekta", "SpinButton6"},
-      {B::ACnap, E::Volts, "Edit_ACnap", "SpinButton7"},
-      {B::DCnap, E::Volts, "Edit_DCnap", "SpinButton8"},
-      {B::T3Min, E::Degrees, "Edit_T3Min", "SpinButton10"},
-      {B::T3Max, E::Degrees, "Edit_T3Max", "SpinButton11"},
-      {B::T3Korekta, E::Correction, "Edit_T3Korekta", "SpinButton9"},
-      {B::WMin, E::Percent, "Edit_WMin", "SpinButton13"},
-      {B::WMax, E::Percent, "Edit_WMax", "SpinButton14"},
+      {B::T1Min, E::Degrees, "sensors.t1.min", "Edit_T1Min", "SpinButton2"},
+      {B::T1Max, E::Degrees, "sensors.t1.max", "Edit_T1Max", "SpinButton1"},
+      {B::T2Min, E::Degrees, "sensors.t2.min", "Edit_T2Min", "SpinButton5"},
+      {B::T2Max, E::Degrees, "sensors.t2.max", "Edit_T2Max", "SpinButton4"},
+      {B::T1Korekta, E::Correction, "sensors.t1.correction", "Edit_T1Korekta", "SpinButton3"},
+      {B::T2Korekta, E::Correction, "sensors.t2.correction", "Edit_T2Korekta", "SpinButton6"},
+      {B::ACnap, E::Volts, "ex.threshold", "Edit_ACnap", "SpinButton7"},
+      {B::DCnap, E::Volts, "dc.threshold", "Edit_DCnap", "SpinButton8"},
+      {B::T3Min, E::Degrees, "sensors.t3.min", "Edit_T3Min", "SpinButton10"},
+      {B::T3Max, E::Degrees, "sensors.t3.max", "Edit_T3Max", "SpinButton11"},
+      {B::T3Korekta, E::Correction, "sensors.t3.correction", "Edit_T3Korekta", "SpinButton9"},
+      {B::WMin, E::Percent, "sensors.humidity.min", "Edit_WMin", "SpinButton13"},
+      {B::WMax, E::Percent, "sensors.humidity.max", "Edit_WMax", "SpinButton14"},
   }};
   return table;
 }

@@ -28,6 +28,7 @@ enum class SensorEncoding : std::uint8_t { Degrees, Correction, Volts, Percent }
 struct SensorInfo {
   SensorByte byte;
   SensorEncoding encoding;
+  const char* name;        // the configuration field's stable name, e.g. "sensors.t1.min"
   const char* field;       // display field, e.g. "Edit_T1Min"
   const char* spinButton;  // step buttons, e.g. "SpinButton2"
 };

@@ -9,53 +9,55 @@
 #include <QTextDocument>
 #include <array>
 
+#include "model/captions.h"
 #include "model/configuration.h"
-#include "model/form.h"
-#include "model/layout.h"
 #include "model/sensors.h"
 
 namespace dovu::report {
 
 namespace {
 
-// A configuration's values by the name of the window's field that shows each: the sheet is laid
-// out from the window's tables and captions.
+using namespace captions;
+
+// A configuration's values by their fields' stable names.
 struct Values {
   const Configuration& c;
-  ConfigValue value(const char* name) const { return configValue(c, *configFieldNamed(QString::fromLatin1(name))); }
-  QString text(const char* name) const {
+  ConfigValue value(const QString& name) const { return configValue(c, field(name)); }
+  static const ConfigField& field(const QString& name) { return *configFieldNamed(name); }
+  QString text(const QString& name) const {
     const ConfigValue v = value(name);
     if (const auto* t = std::get_if<QString>(&v)) return *t;
     const int n = std::get<int>(v);
     return n < 0 ? QString() : QString::number(n);  // a number field that holds none
   }
-  bool checked(const char* name) const { return std::get<bool>(value(name)); }
-  int index(const char* name) const { return std::get<int>(value(name)); }
-  const SensorSettings& sensors() const { return c.thresholds; }
+  bool checked(const QString& name) const { return std::get<bool>(value(name)); }
+  int index(const QString& name) const { return std::get<int>(value(name)); }
 };
 
 QString esc(const QString& s) { return s.toHtmlEscaped(); }
-QString cap(const char* name) { return QString::fromUtf8(Form::def(Form::idOf(name)).caption); }
+QString cap(const QString& name) { return Values::field(name).caption; }
 QString yesNo(bool on) { return on ? QStringLiteral("tak") : QStringLiteral("nie"); }
+QString utf8(const char* s) { return QString::fromUtf8(s); }
 
 // A text field as printed: escaped, a dash when empty.
-QString textOf(const Values& form, const char* name) {
+QString textOf(const Values& form, const QString& name) {
   const QString t = form.text(name);
   return t.isEmpty() ? QStringLiteral("–") : esc(t);
 }
 
 // The selected item of a list in words ("brak wyboru" when none).
-QString choiceOf(const Values& form, const char* name) {
-  const QStringList items = Form::items(Form::idOf(name));
+QString choiceOf(const Values& form, const QString& name) {
   const int i = form.index(name);
-  return i >= 0 && i < items.size() ? esc(items.at(i)) : QStringLiteral("brak wyboru");
+  return i >= 0 && i < static_cast<int>(std::size(kDrivenByItems)) ? esc(utf8(kDrivenByItems[i]))
+                                                                  : QStringLiteral("brak wyboru");
 }
 
-// A sensor byte in its unit, as the window shows it.
-QString sensorOf(const Values& form, const char* field) {
-  const SensorInfo* s = sensorByField(field);
-  if (!s) return textOf(form, field);
-  const QString v = sensorText(s->encoding, form.sensors()[s->byte]);
+// A threshold byte in its unit, as the window shows it.
+QString sensorOf(const Values& form, const QString& name) {
+  const SensorInfo* s = nullptr;
+  for (const SensorInfo& info : sensorTable())
+    if (name == QLatin1String(info.name)) s = &info;
+  const QString v = sensorText(s->encoding, form.c.thresholds[s->byte]);
   switch (s->encoding) {
     case SensorEncoding::Degrees:
     case SensorEncoding::Correction: return esc(v) + QStringLiteral(" °C");
@@ -65,7 +67,7 @@ QString sensorOf(const Values& form, const char* field) {
   return esc(v);
 }
 
-QString secret(const Values& form, const char* name, bool show) {
+QString secret(const Values& form, const QString& name, bool show) {
   return show ? textOf(form, name) : QString::fromUtf8(kMasked);
 }
 
@@ -81,51 +83,53 @@ QString heading(const QString& title) { return QStringLiteral("<h3>%1</h3>").arg
 constexpr const char* kTable = "<table width=\"100%\" cellspacing=\"0\" cellpadding=\"2\" border=\"1\">";
 
 QString inputs(const Values& form) {
-  using namespace layout;
-  QString h = heading(QString::fromUtf8(kInputsGroup.caption)) + QString::fromLatin1(kTable);
-  h += row({QStringLiteral("Wejście"), QString::fromUtf8(kActiveColumn), QString::fromUtf8(kInactiveColumn),
-            QStringLiteral("Próg napięcia")},
-           true);
-  for (const InputRow& r : kInputRows)
-    h += row({QString::fromLatin1(r.label), textOf(form, r.active), textOf(form, r.inactive), QStringLiteral("–")});
-  for (const InputRow& r : kSupplyRows)
-    h += row({QString::fromLatin1(r.label), textOf(form, r.active), textOf(form, r.inactive), sensorOf(form, r.threshold)});
+  QString h = heading(utf8(kInputsGroup)) + QString::fromLatin1(kTable);
+  h += row({QStringLiteral("Wejście"), utf8(kActiveColumn), utf8(kInactiveColumn), QStringLiteral("Próg napięcia")}, true);
+  for (std::size_t i = 0; i < std::size(kInputLabels); ++i) {
+    const QString in = QStringLiteral("inputs[%1].").arg(i);
+    h += row({utf8(kInputLabels[i]), textOf(form, in + "alarmText"), textOf(form, in + "normalText"), QStringLiteral("–")});
+  }
+  // The supplies: DC, then EX.
+  for (std::size_t i = 0; i < std::size(kSupplyLabels); ++i) {
+    const QString supply = QLatin1String(i == 0 ? "dc." : "ex.");
+    h += row({utf8(kSupplyLabels[i]), textOf(form, supply + "alarmText"), textOf(form, supply + "normalText"),
+              sensorOf(form, supply + "threshold")});
+  }
   return h + QStringLiteral("</table>");
 }
 
 QString outputs(const Values& form) {
-  using namespace layout;
-  QString h = heading(QString::fromUtf8(kOutputsGroup.caption)) + QString::fromLatin1(kTable);
+  QString h = heading(utf8(kOutputsGroup)) + QString::fromLatin1(kTable);
   h += row({QStringLiteral("Wyjście"), QStringLiteral("Słowo załączenia"), QStringLiteral("Słowo wyłączenia"),
             QStringLiteral("Styk"), QStringLiteral("Tryb"), QStringLiteral("Czas [s]"),
             QStringLiteral("Temperatura sterująca")},
            true);
-  for (const OutputGroup& o : kOutputGroups) {
-    const bool mono = form.checked(o.mono);
-    h += row({QString::fromLatin1(o.caption), textOf(form, o.on), textOf(form, o.off),
-              form.checked(o.nc) ? QStringLiteral("NC") : QStringLiteral("NO"),
+  for (std::size_t i = 0; i < std::size(kOutputLabels); ++i) {
+    const QString out = QStringLiteral("outputs[%1].").arg(i);
+    const bool mono = form.checked(out + "monostable");
+    h += row({utf8(kOutputLabels[i]), textOf(form, out + "onWord"), textOf(form, out + "offWord"),
+              form.checked(out + "normallyClosed") ? QStringLiteral("NC") : QStringLiteral("NO"),
               mono ? QStringLiteral("monostabilny") : QStringLiteral("bistabilny"),
-              mono ? textOf(form, o.time) : QStringLiteral("–"), choiceOf(form, o.limit)});
+              mono ? textOf(form, out + "time") : QStringLiteral("–"), choiceOf(form, out + "drivenBy")});
   }
-  h += QStringLiteral("</table><p>%1: %2")
-           .arg(esc(cap("BoxPotw")), yesNo(form.checked("BoxPotw")));
-  if (form.checked("BoxPotw")) h += QStringLiteral(", %1: %2").arg(esc(cap("EditPotw")), textOf(form, "EditPotw"));
+  const QString confirm = QStringLiteral("confirmation.enabled"), text = QStringLiteral("confirmation.text");
+  h += QStringLiteral("</table><p>%1: %2").arg(esc(cap(confirm)), yesNo(form.checked(confirm)));
+  if (form.checked(confirm)) h += QStringLiteral(", %1: %2").arg(esc(cap(text)), textOf(form, text));
   return h + QStringLiteral("</p>");
 }
 
 // One notification grid: an event a row, a telephone a column, X where that telephone is told.
-QString matrixGrid(const Values& form, const layout::MatrixPage& page) {
-  using namespace layout;
-  QString h = QStringLiteral("<b>%1</b>").arg(esc(QString::fromUtf8(page.caption))) + QString::fromLatin1(kTable) +
+QString matrixGrid(const Values& form, std::size_t page) {
+  const Configuration::Matrix& m = form.c.matrix;
+  const auto& told = page == 0 ? m.sms : m.voice;
+  QString h = QStringLiteral("<b>%1</b>").arg(esc(utf8(kMatrixPages[page]))) + QString::fromLatin1(kTable) +
               QStringLiteral("<tr><th>Zdarzenie</th>");
-  for (int tel = 1; tel <= kPhones; ++tel) h += QStringLiteral("<th>%1</th>").arg(tel);
+  for (int tel = 1; tel <= 8; ++tel) h += QStringLiteral("<th>%1</th>").arg(tel);
   h += QStringLiteral("</tr>");
-  for (std::size_t r = 0; r < kMatrixRows.size(); ++r) {
-    h += QStringLiteral("<tr><td>%1</td>").arg(esc(QString::fromUtf8(kMatrixRowLabels[r])));
-    for (int tel = 1; tel <= kPhones; ++tel) {
-      const QByteArray cell = "Box" + QByteArray(kMatrixRows[r]) + page.letter + QByteArray::number(tel);
-      h += QStringLiteral("<td align=\"center\">%1</td>").arg(form.checked(cell.constData()) ? QStringLiteral("X") : QString());
-    }
+  for (std::size_t r = 0; r < told.size(); ++r) {
+    h += QStringLiteral("<tr><td>%1</td>").arg(esc(utf8(kMatrixRowLabels[r])));
+    for (std::size_t tel = 0; tel < 8; ++tel)
+      h += QStringLiteral("<td align=\"center\">%1</td>").arg(told[r][tel] ? QStringLiteral("X") : QString());
     h += QStringLiteral("</tr>");
   }
   return h + QStringLiteral("</table>");
@@ -133,57 +137,61 @@ QString matrixGrid(const Values& form, const layout::MatrixPage& page) {
 
 // The telephones beside the SMS and voice grids whose columns they number.
 QString phonesAndMatrices(const Values& form) {
-  using namespace layout;
-  QString phones = QStringLiteral("<b>%1</b>").arg(esc(QString::fromUtf8(kPhonesGroup.caption))) +
-                   QString::fromLatin1(kTable) + row({QStringLiteral("Nr"), QStringLiteral("Numer")}, true);
-  for (int tel = 1; tel <= kPhones; ++tel) {
-    const QByteArray phone = "Edit_Tel" + QByteArray::number(tel);
-    phones += row({QString::number(tel), textOf(form, phone.constData())});
-  }
+  QString phones = QStringLiteral("<b>%1</b>").arg(esc(utf8(kPhonesGroup))) + QString::fromLatin1(kTable) +
+                   row({QStringLiteral("Nr"), QStringLiteral("Numer")}, true);
+  for (int tel = 1; tel <= 8; ++tel) phones += row({QString::number(tel), textOf(form, QStringLiteral("telephones[%1]").arg(tel - 1))});
   phones += QStringLiteral("</table>");
   QString h = heading(QStringLiteral("Telefony i powiadomienia")) +
               QStringLiteral("<table width=\"100%\" cellspacing=\"0\" cellpadding=\"3\"><tr><td width=\"30%\">") + phones;
-  for (const MatrixPage& p : kMatrixPages) h += QStringLiteral("</td><td width=\"35%\">") + matrixGrid(form, p);
+  for (std::size_t p = 0; p < std::size(kMatrixPages); ++p) h += QStringLiteral("</td><td width=\"35%\">") + matrixGrid(form, p);
   return h + QStringLiteral("</td></tr></table><p>X: telefon otrzymuje powiadomienie o zdarzeniu.</p>");
 }
 
 QString sensors(const Values& form) {
-  using namespace layout;
-  QString h = heading(QString::fromUtf8(kSensorsGroup.caption)) + QString::fromLatin1(kTable);
-  h += row({QStringLiteral("Czujnik"), QString::fromUtf8(kSensorMin), QString::fromUtf8(kSensorMax),
-            QString::fromUtf8(kSensorCorrection),
-            QString::fromUtf8(kSensorDelay) + QLatin1Char(' ') + QString::fromUtf8(kSensorDelayUnit),
-            QStringLiteral("SMS: ") + QString::fromUtf8(kSensorHigh), QStringLiteral("SMS: ") + QString::fromUtf8(kSensorNormal),
-            QStringLiteral("SMS: ") + QString::fromUtf8(kSensorLow)},
+  QString h = heading(utf8(kSensorsGroup)) + QString::fromLatin1(kTable);
+  h += row({QStringLiteral("Czujnik"), utf8(kSensorMin), utf8(kSensorMax), utf8(kSensorCorrection),
+            utf8(kSensorDelay) + QLatin1Char(' ') + utf8(kSensorDelayUnit), QStringLiteral("SMS: ") + utf8(kSensorHigh),
+            QStringLiteral("SMS: ") + utf8(kSensorNormal), QStringLiteral("SMS: ") + utf8(kSensorLow)},
            true);
-  for (const SensorPage& p : kSensorPages)
-    h += row({esc(QString::fromUtf8(p.caption)), sensorOf(form, p.min), sensorOf(form, p.max),
-              p.correction ? sensorOf(form, p.correction) : QStringLiteral("–"), textOf(form, p.delay),
-              textOf(form, p.high), textOf(form, p.normal), textOf(form, p.low)});
+  constexpr const char* kNames[] = {"t1", "t2", "t3", "humidity"};
+  static_assert(std::size(kNames) == std::size(captions::kSensorPages));
+  for (std::size_t i = 0; i < std::size(kNames); ++i) {
+    const QString s = QStringLiteral("sensors.%1.").arg(QLatin1String(kNames[i]));
+    const bool corrected = configFieldNamed(s + "correction") != nullptr;  // humidity has no correction
+    h += row({esc(utf8(captions::kSensorPages[i].caption)), sensorOf(form, s + "min"), sensorOf(form, s + "max"),
+              corrected ? sensorOf(form, s + "correction") : QStringLiteral("–"), textOf(form, s + "delay"),
+              textOf(form, s + "highText"), textOf(form, s + "normalText"), textOf(form, s + "lowText")});
+  }
   return h + QStringLiteral("</table>");
 }
 
 QString options(const Values& form, bool showSecrets) {
-  using namespace layout;
-  QString h = heading(QString::fromUtf8(kDeviceGroup.caption)) + QString::fromLatin1(kTable);
+  QString h = heading(utf8(kDeviceGroup)) + QString::fromLatin1(kTable);
   auto line = [&](const QString& a, const QString& b) { h += row({esc(a), b}); };
-  line(QStringLiteral("Hasło dostępu"), secret(form, "Edit_haslo", showSecrets));
-  line(QStringLiteral("PIN karty SIM"), secret(form, "Edit_pin", showSecrets));
+  line(QStringLiteral("Hasło dostępu"), secret(form, QStringLiteral("password"), showSecrets));
+  line(QStringLiteral("PIN karty SIM"), secret(form, QStringLiteral("pin"), showSecrets));
   // The operator as the window picks it from the SMS centre number.
-  line(cap("Combo_operator"), esc(Form::items(Form::idOf("Combo_operator")).at(operatorIndexOf(form.c.smsCentre))));
-  line(cap("Edit_operator"), textOf(form, "Edit_operator"));
-  line(QStringLiteral("Dobowy limit SMS"), textOf(form, "Edit_LimitSMS"));
-  line(QStringLiteral("Dobowy limit połączeń głosowych"), textOf(form, "Edit_LimitVoice"));
-  for (const char* box : {"BoxWyslijStan", "BoxCA", "BoxOut1sygn"}) line(cap(box), yesNo(form.checked(box)));
-  QString autoTest = yesNo(form.checked("BoxAutoTest"));
-  if (form.checked("BoxAutoTest"))
-    autoTest += QStringLiteral(", co %1 h: %2").arg(textOf(form, "IleTest"), textOf(form, "EditAutotest"));
-  line(cap("BoxAutoTest"), autoTest);
-  line(cap("JakiStan"), textOf(form, "JakiStan"));
+  line(utf8(kOperatorCaption), esc(utf8(kOperatorNames[operatorIndexOf(form.c.smsCentre)])));
+  line(cap(QStringLiteral("smsCentre")), textOf(form, QStringLiteral("smsCentre")));
+  line(QStringLiteral("Dobowy limit SMS"), textOf(form, QStringLiteral("limits.sms")));
+  line(QStringLiteral("Dobowy limit połączeń głosowych"), textOf(form, QStringLiteral("limits.voice")));
+  for (const char* box : {"sendStateAtStart", "miniCa", "out1Siren"})
+    line(cap(QLatin1String(box)), yesNo(form.checked(QLatin1String(box))));
+  const QString autoTestOn = QStringLiteral("autoTest.enabled");
+  QString autoTest = yesNo(form.checked(autoTestOn));
+  if (form.checked(autoTestOn))
+    autoTest += QStringLiteral(", co %1 h: %2")
+                    .arg(textOf(form, QStringLiteral("autoTest.hours")), textOf(form, QStringLiteral("autoTest.text")));
+  line(cap(autoTestOn), autoTest);
+  line(cap(QStringLiteral("statusQuery.text")), textOf(form, QStringLiteral("statusQuery.text")));
+  // The readings the reply includes, in the order of the boxes.
+  const Configuration::Reply& r = form.c.reply;
+  const bool replies[] = {r.t1, r.t2, r.t3, r.humidity, r.dc, r.ex, r.io};
+  static_assert(std::size(replies) == std::size(kReplyLabels));
   QStringList reply;
-  for (const ReplyColumn& c : kReplyColumns)
-    if (form.checked(c.box)) reply << QString::fromLatin1(c.label);
-  line(QString::fromUtf8(kReplyCaption), reply.isEmpty() ? QStringLiteral("–") : esc(reply.join(QStringLiteral(", "))));
+  for (std::size_t i = 0; i < std::size(replies); ++i)
+    if (replies[i]) reply << utf8(kReplyLabels[i]);
+  line(utf8(kReplyCaption), reply.isEmpty() ? QStringLiteral("–") : esc(reply.join(QStringLiteral(", "))));
   return h + QStringLiteral("</table>");
 }
 

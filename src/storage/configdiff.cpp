@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "model/matrix.h"
 #include "model/params.h"
 #include "storage/configjson.h"
 #include "storage/fieldnames.h"
@@ -37,12 +36,12 @@ std::vector<FieldDifference> diffConfigs(const ConfigValues& a, const ConfigValu
       case F::Checksum:
         break;
       case F::Matrix: {
-        const auto& cells = matrixCellsInImageOrder();
+        const auto& cells = matrixFieldsInImageOrder();
         for (std::size_t c = 0; c < cells.size(); ++c) {
           const bool cx = (byteAt(x, c / 8) >> (7 - c % 8)) & 1;
           const bool cy = (byteAt(y, c / 8) >> (7 - c % 8)) & 1;
           if (cx != cy) {
-            const QString name = QString::fromLatin1(cells[c]);
+            const QString name = formatOneName(QString::fromLatin1(cells[c]));
             out.push_back({name, name, captionOf(cells[c], it.description), onOff(cx), onOff(cy)});
           }
         }
@@ -102,7 +101,7 @@ std::optional<std::vector<std::size_t>> paramsHolding(const QStringList& fields,
 QStringList fieldsOfParam(std::size_t param) {
   QStringList names;
   if (param >= paramTable().size()) return names;
-  for (const ConfigField* f : parameterFields(paramTable()[param])) names << QString::fromLatin1(f->key);
+  for (const ConfigField* f : parameterFields(paramTable()[param])) names << QString::fromLatin1(formatOneName(*f));
   return names;
 }
 

@@ -1,7 +1,7 @@
 #include "storage/configtext.h"
 
 #include "model/cp1250.h"
-#include "model/form.h"
+#include "model/configuration.h"
 #include "model/sensors.h"
 #include "storage/fieldnames.h"
 
@@ -22,12 +22,11 @@ QString phonesOf(std::uint8_t mask) {
   return p.isEmpty() ? QStringLiteral("-") : p.join(QLatin1Char(' '));
 }
 
-QString choiceText(const char* field, std::uint8_t index, const ConfigWords& words) {
-  const QStringList items = Form::items(Form::idOf(configFieldNamed(QString::fromLatin1(field))->key));
-  if (index >= items.size()) return words.none;
-  // The lists hold the window's words; the one that is a word rather than a name is told in words' own.
-  QString item = items.at(index);
-  if (item == QLatin1String("Brak")) item = words.noOutput;
+// The item of the list an output's drivenBy indexes (the only list a configuration holds).
+QString choiceText(std::uint8_t index, const ConfigWords& words) {
+  if (index >= std::size(kDrivenByItems)) return words.none;
+  // The list holds the window's words; the one that is a word rather than a name is told in words' own.
+  const QString item = index == 0 ? words.noOutput : QString::fromUtf8(kDrivenByItems[index]);
   return QStringLiteral("%1 (%2)").arg(index).arg(item);
 }
 
@@ -48,11 +47,7 @@ QString itemHead(const ConfigItem& it, const ConfigWords& words) {
 QString configCaption(const char* field, const char* fallback, const ConfigWords& words) {
   if (words.captions && field) {
     const ConfigField* f = configFieldNamed(QString::fromLatin1(field));
-    const Form::Id id = f ? Form::idOf(f->key) : Form::kNoField;
-    if (id != Form::kNoField) {
-      const char* c = Form::def(id).caption;
-      if (c && *c) return QString::fromUtf8(c);
-    }
+    if (f && !f->caption.isEmpty()) return f->caption;
   }
   return fallback ? QString::fromUtf8(fallback) : formatOneName(QString::fromLatin1(field));
 }
@@ -63,7 +58,7 @@ QString configValueText(const ConfigItem& it, const Bytes& v, const TextQuoter& 
   switch (it.form) {
     case F::Text: return quote(v);
     case F::Number: return QString::number(byteAt(v, 0));
-    case F::Choice: return choiceText(it.field, byteAt(v, 0), words);
+    case F::Choice: return choiceText(byteAt(v, 0), words);
     case F::Sensor: return sensorValue(it.sensor, byteAt(v, 0));
     default: return {};
   }

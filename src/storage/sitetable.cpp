@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "model/cp1250.h"
-#include "model/form.h"
+#include "model/configuration.h"
 #include "storage/configjson.h"
 
 namespace dovu {
@@ -25,7 +25,7 @@ std::optional<int> parseWhole(const QString& t, int min, int max) {
 // The cell's value for its field, or the fault that keeps it from being one.  The checks a table
 // has always made come first (the window's characters and the controller's length for a text, no
 // sign on a number, tak/nie for a switch); the JSON reader's own check follows.
-std::optional<ConfigValue> cellValue(const Form& rules, const ConfigField& f, const QString& cell, SiteFault* why) {
+std::optional<ConfigValue> cellValue(const ConfigField& f, const QString& cell, SiteFault* why) {
   using K = SiteFault::Kind;
   QString text = cell;
   switch (f.type) {
@@ -39,16 +39,14 @@ std::optional<ConfigValue> cellValue(const Form& rules, const ConfigField& f, co
         }
         break;
       }
-      const Form::Id id = Form::idOf(f.key);
       for (const QChar ch : text)
-        if (!rules.acceptsChar(id, ch) || ch == u'\r' || ch == u'\b') {
+        if (!takesChar(f.chars, ch)) {
           why->kind = inCp1250(ch) ? K::CharNotAllowed : K::NotCp1250;
           why->args << (inCp1250(ch) ? QString(ch) : QStringLiteral("U+%1").arg(QString::number(ch.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'))));
           return std::nullopt;
         }
-      // The controller keeps no more than its field: the shorter of the window's and the parameter's limit.
-      int limit = Form::def(id).maxLength;
-      if (f.limit > 0) limit = limit > 0 ? std::min(limit, f.limit) : f.limit;
+      // The controller keeps no more than its field, which the window's field matches.
+      const int limit = f.limit;
       if (limit > 0 && text.size() > limit) {
         why->kind = K::TooLong;
         why->args << QString::number(text.size()) << QString::number(limit);
@@ -276,7 +274,6 @@ std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const Co
   }
   // A column whose name is wrong is skipped; the cells of the others are still checked, so that
   // one run names every fault.
-  Form rules;
   std::vector<Site> sites;
   QSet<QString> names;
   for (std::size_t r = 1; r < rows->size(); ++r) {
@@ -308,7 +305,7 @@ std::optional<std::vector<Site>> readSiteTable(const QByteArray& bytes, const Co
       const QString text = f.type == ConfigFieldType::Text ? row.cells[i] : row.cells[i].trimmed();
       if (text.isEmpty()) continue;  // the template's value stays
       SiteFault bad{K::Refused, row.line, column(i), {}};
-      const auto value = cellValue(rules, f, text, &bad);
+      const auto value = cellValue(f, text, &bad);
       if (!value) {
         faults->push_back(bad);
         continue;

@@ -107,6 +107,12 @@ QString portRemedy(const Problem& p) {
 }
 
 // The caption a person reads for a field named as the window names it; the name itself for any other.
+// The window's name of a configuration field given by its stable name.
+QString windowName(const QString& field) {
+  const ConfigField* f = configFieldNamed(field);
+  return f ? QString::fromLatin1(f->key) : field;
+}
+
 QString fieldCaption(const QString& name) {
   const Form::Id id = Form::idOf(name.toStdString());
   return id == Form::kNoField ? name : QString::fromUtf8(Form::def(id).caption);
@@ -208,7 +214,7 @@ QString polishDetail(const Problem& p) {
       break;
     case Cause::TextTooLong:
       lines << QStringLiteral("%1 (%2): %3, sterownik przyjmuje najwyżej %4.")
-                   .arg(p.subject, fieldCaption(p.subject),
+                   .arg(windowName(p.subject), fieldCaption(windowName(p.subject)),
                         polishCount(p.args.value(0).toLongLong(), "znak", "znaki", "znaków"),
                         p.args.value(1));
       lines << QStringLiteral("Skróć tekst i wyślij konfigurację ponownie.");

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include "storage/fieldnames.h"
+
 namespace dovu::cli {
 
 QString englishText(Cause cause) {
@@ -144,7 +146,7 @@ QString englishReason(const Problem& p) {
       break;
     case Cause::TextTooLong:
       parts << QStringLiteral("%1: %2 characters, the controller takes at most %3")
-                   .arg(p.subject, p.args.value(0), p.args.value(1));
+                   .arg(formatOneName(p.subject), p.args.value(0), p.args.value(1));
       break;
     case Cause::FirmwareTooLarge:
       if (p.reason == Cause::None)
