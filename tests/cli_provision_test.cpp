@@ -16,7 +16,7 @@
 #include <random>
 
 #include "model/configuration.h"
-#include "model/form.h"
+#include "model/params.h"
 #include "model/params.h"
 #include "model/sensors.h"
 #include "storage/configjson.h"
@@ -42,10 +42,8 @@ void writeAll(const QString& path, const QByteArray& bytes) {
 
 // The parameter payloads a configuration puts on the wire, by read code.
 std::map<int, dovu::Bytes> payloads(const dovu::Configuration& config) {
-  dovu::Form form;
-  dovu::showConfiguration(form, config);
   std::map<int, dovu::Bytes> out;
-  for (const dovu::ParamDef& p : dovu::paramTable()) out[p.readCode] = dovu::buildPayload(form, p);
+  for (const dovu::ParamDef& p : dovu::paramTable()) out[p.readCode] = dovu::encodeParameter(config, p);
   return out;
 }
 
@@ -158,7 +156,7 @@ TEST(CliProvision, SeriesHoldsWhatTheReportSays) {
   const QString eol = pick(0, 1) ? QStringLiteral("\r\n") : QStringLiteral("\n");
   // Current names and two earlier ones, as a table written before may have them.
   QString csv = QStringLiteral("\xFEFFsite;telephones[0];Edit_IN1A;miniCa;outputs[0].drivenBy;SensorSettings.T1Min") + eol;
-  const std::size_t t1Min = static_cast<std::size_t>(dovu::sensorByField("Edit_T1Min")->byte);
+  const std::size_t t1Min = static_cast<std::size_t>(dovu::sensorNamed(QStringLiteral("sensors.t1.min"))->byte);
   for (int s = 0; s < 6; ++s) {
     dovu::Configuration c = templ;
     const QString name = QStringLiteral("Obiekt %1").arg(s + 1);

@@ -6,12 +6,9 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <span>
 
-#include "model/form.h"
-#include "model/layout.h"
+#include "model/configuration.h"
 #include "storage/configfile.h"
-#include "support/formfiles.h"
 #include "support/sim.h"
 #include "support/tool.h"
 
@@ -22,26 +19,24 @@ constexpr const char* kPassword = "4729";
 constexpr const char* kPin = "3051";
 
 // Every text at its full length, Polish letters in each, every box ticked: the longest sheet.
-Form& fillFullLength(Form& f) {
+Configuration fullLength() {
   static const QString polish = QStringLiteral("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ zażółć gęślą jaźń");
+  Configuration c = defaultConfiguration();
   int n = 0;
-  for (const FieldDef& d : Form::catalogue()) {
-    const Form::Id id = Form::idOf(d.name);
-    if ((d.kind == FieldKind::Text || d.kind == FieldKind::NoSpaceText) && d.maxLength > 0 &&
-        d.marker != Marker::None) {
+  for (const ConfigField& f : configFields()) {
+    if (f.type == ConfigFieldType::Text && f.limit > 0 && (f.chars == TextChars::Any || f.chars == TextChars::NoSpace)) {
       // A number first makes each text its own; no space in a switching word.
-      QString t = QString::number(++n) + (d.kind == FieldKind::NoSpaceText ? QStringLiteral("ż") : polish);
-      f.setText(id, t.left(d.maxLength));
-    } else if (d.kind == FieldKind::Check && d.marker != Marker::None) {
-      f.setChecked(id, true);
+      const QString t = QString::number(++n) + (f.chars == TextChars::NoSpace ? QStringLiteral("ż") : polish);
+      setConfigValue(c, f, t.left(f.limit));
+    } else if (f.type == ConfigFieldType::Flag) {
+      setConfigValue(c, f, true);
     }
   }
-  for (int t = 1; t <= kPhones; ++t)
-    f.setText("Edit_Tel" + std::to_string(t), QStringLiteral("+486011122%1%1").arg(t));
-  f.setText("Edit_haslo", QString::fromLatin1(kPassword));
-  f.setText("Edit_pin", QString::fromLatin1(kPin));
-  for (const char* out : {"ComboOut1", "ComboOut2", "ComboOut3", "ComboOut4"}) f.setIndex(out, 8);
-  return f;
+  for (std::size_t t = 0; t < c.telephones.size(); ++t) c.telephones[t] = QStringLiteral("+486011122%1%1").arg(t + 1);
+  c.password = QString::fromLatin1(kPassword);
+  c.pin = QString::fromLatin1(kPin);
+  for (Configuration::Output& o : c.outputs) o.drivenBy = 8;
+  return c;
 }
 
 QString run(const QString& program, const QStringList& args) {
@@ -77,10 +72,9 @@ Sheet report(const QStringList& args, const QString& pdf) {
 
 TEST(CliReport, FullLengthSheetHoldsEveryPhoneAndInputTextOnTwoPagesAtMost) {
   QTemporaryDir dir;
-  Form f;
-  fillFullLength(f);
+  const Configuration c = fullLength();
   QString why;
-  const auto file = buildConfigFile(f, &why);
+  const auto file = buildConfigFile(c, &why);
   ASSERT_TRUE(file) << why.toStdString();
   const QString dvc = dir.filePath(QStringLiteral("pełna.dvc"));
   QFile out(dvc);
@@ -94,16 +88,13 @@ TEST(CliReport, FullLengthSheetHoldsEveryPhoneAndInputTextOnTwoPagesAtMost) {
   EXPECT_GE(masked.pages, 1);
   EXPECT_LE(masked.pages, 2);
   const QString text = squeezed(masked.text);
-  for (int t = 1; t <= kPhones; ++t) {
-    const QString phone = f.text("Edit_Tel" + std::to_string(t));
-    EXPECT_TRUE(text.contains(phone)) << phone.toStdString();
-  }
-  for (const std::span<const layout::InputRow> rows : {std::span<const layout::InputRow>(layout::kInputRows), std::span<const layout::InputRow>(layout::kSupplyRows)})
-    for (const layout::InputRow& row : rows)
-      for (const char* field : {row.active, row.inactive}) {
-        const QString t = f.text(field);
-        EXPECT_TRUE(text.contains(squeezed(t))) << field << ": " << t.toStdString();
-      }
+  for (const QString& phone : c.telephones) EXPECT_TRUE(text.contains(phone)) << phone.toStdString();
+  std::vector<Configuration::Input> inputs(c.inputs.begin(), c.inputs.end());
+  inputs.push_back(c.dc);
+  inputs.push_back(c.ex);
+  for (const Configuration::Input& in : inputs)
+    for (const QString& t : {in.alarmText, in.normalText})
+      EXPECT_TRUE(text.contains(squeezed(t))) << t.toStdString();
   EXPECT_TRUE(text.contains(QStringLiteral("ChłodniaŁódź")));
   EXPECT_FALSE(masked.text.contains(QLatin1String(kPassword)));
   EXPECT_FALSE(masked.text.contains(QLatin1String(kPin)));

@@ -18,7 +18,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "model/matrix.h"
+#include "ui/matrix.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "storage/fieldnames.h"
@@ -86,7 +86,7 @@ std::string firstDifference(const Snapshot& a, const Snapshot& b) {
 }
 
 // The window's field that shows an item's field.
-const char* win(const char* field) { return configFieldNamed(QString::fromLatin1(field))->key; }
+const char* win(const char* field) { return widgetNameOf(*configFieldNamed(QString::fromLatin1(field))); }
 
 // Gives every item of the file a distinctive value that differs from the defaults.
 void fillDistinct(Form& f) {
@@ -288,7 +288,7 @@ TEST_F(ConfigFileTest, SaveAndLoadRestoreEveryField) {
   EXPECT_TRUE(loaded.checked("BoxOut1sygn"));
   EXPECT_TRUE(loaded.state("BoxOut1sygn").enabled);
   for (const SensorInfo& s : sensorTable()) {
-    EXPECT_EQ(loaded.text(s.field), original.text(s.field)) << s.field;
+    EXPECT_EQ(loaded.text(displayFieldOf(s)), original.text(displayFieldOf(s))) << s.name;
   }
   for (const ConfigItem& it : configItems()) {
     if (it.field) {

@@ -6,9 +6,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include "model/form.h"
-#include "model/matrix.h"
+#include "ui/form.h"
+#include "ui/formview.h"
+#include "ui/matrix.h"
 #include "storage/configfile.h"
+#include "storage/fieldnames.h"
 #include "support/formfiles.h"
 #include "storage/configjson.h"
 #include "support/formsnapshot.h"
@@ -302,7 +304,7 @@ TEST(ConfigJson, MetaSaysWhereTheFileCameFromAndIsIgnoredOnLoad) {
 TEST(ConfigJson, NamesResolveInEitherFormatAndTextsAreChecked) {
   auto keys = [](const QString& name) {
     std::vector<std::string> out;
-    for (const ConfigField* f : configFieldsNamed(name)) out.emplace_back(f->key);
+    for (const ConfigField* f : configFieldsNamed(name)) out.emplace_back(formatOneName(*f));
     return out;
   };
   using V = std::vector<std::string>;

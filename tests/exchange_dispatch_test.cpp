@@ -11,8 +11,9 @@
 #include "session/status.h"
 #include "model/configuration.h"
 #include "model/cp1250.h"
-#include "model/form.h"
-#include "model/matrix.h"
+#include "ui/form.h"
+#include "ui/formview.h"
+#include "ui/matrix.h"
 #include "model/params.h"
 #include "support/formsnapshot.h"
 #include "support/testapp.h"
@@ -122,7 +123,7 @@ TEST_F(DispatchTest, TableCoversEveryCodeOnceWithKnownFields) {
     for (Form::Id id : paramFields(p)) EXPECT_NE(id, Form::kNoField) << int(p.readCode);
     if (p.kind == PayloadKind::Text) {
       // The window's field takes as many characters as the controller keeps.
-      const char* shownIn = configFieldNamed(QString::fromLatin1(p.field))->key;
+      const char* shownIn = widgetNameOf(*configFieldNamed(QString::fromLatin1(p.field)));
       EXPECT_EQ(Form::def(Form::idOf(shownIn)).maxLength, p.limit) << p.field;
     }
   }
@@ -151,13 +152,13 @@ TEST_F(DispatchTest, OutputBlockLayout) {
   form.setChecked("IOsend", true);
   form.setChecked("T1send", true);
   // ComboOut1 and ComboOut4 were never picked: 255.
-  EXPECT_EQ(buildOutputBlock(form), bytes({0x81, 12, 3, 5, 99, 0, 0, 0x1A, 24, 255, 8, 0, 255, 0x41}));
+  EXPECT_EQ(buildPayload(form, *paramByCode(54)), bytes({0x81, 12, 3, 5, 99, 0, 0, 0x1A, 24, 255, 8, 0, 255, 0x41}));
 
   form.setText("EditT1opu", QStringLiteral("300"));  // low byte
   form.setText("EditT2opu", QStringLiteral("254"));
   form.setText("EditT3opu", QStringLiteral("0"));
   form.setText("EditWopu", QString());
-  EXPECT_EQ(buildDelayBlock(form), bytes({44, 254, 0, 0}));
+  EXPECT_EQ(buildPayload(form, *paramByCode(104)), bytes({44, 254, 0, 0}));
 
   EXPECT_EQ(buildSensorBlock(SensorSettings::defaults()), bytes({130, 136, 130, 136, 0, 0, 150, 105, 130, 136, 0, 30, 80}));
   EXPECT_EQ(buildPayload(form, *paramByCode(81)), buildSensorBlock(form.sensors()));
@@ -239,7 +240,7 @@ TEST_F(DispatchTest, OutputBlockAnswer) {
     EXPECT_EQ(form.state(id).colour, name.starts_with("Edit_Limit") ? kYellow : kWindowColour) << name;
   }
   // The set payload is the block again, with the lists beyond range as 255 and unused bits 0.
-  EXPECT_EQ(buildOutputBlock(form), bytes({0x81, 12, 3, 5, 99, 7, 8, 0x0B, 24, 255, 8, 255, 1, 0x41}));
+  EXPECT_EQ(buildPayload(form, *paramByCode(54)), bytes({0x81, 12, 3, 5, 99, 7, 8, 0x0B, 24, 255, 8, 255, 1, 0x41}));
 
   // The same BoxCA state again leaves the input colours alone.
   form.setText("Edit_IN3N", QStringLiteral("edited again"));
@@ -271,7 +272,7 @@ TEST_F(DispatchTest, OptionBitsApplyFromBitZeroUp) {
 }
 
 TEST_F(DispatchTest, SensorAndDelayBlocks) {
-  for (const SensorInfo& s : sensorTable()) form.setColour(s.field, kRed);
+  for (const SensorInfo& s : sensorTable()) form.setColour(displayFieldOf(s), kRed);
   apply(80, bytes({0, 255, 128, 127, 6, 129, 105, 170, 130, 136, 254, 0, 100}));
   EXPECT_EQ(form.sensors()[SensorByte::T1Min], 0);
   EXPECT_EQ(form.text("Edit_T1Min"), QStringLiteral("-128"));
@@ -283,7 +284,7 @@ TEST_F(DispatchTest, SensorAndDelayBlocks) {
   EXPECT_EQ(form.text("Edit_DCnap"), QStringLiteral("17,0V"));
   EXPECT_EQ(form.text("Edit_T3Korekta"), QStringLiteral("-31,50"));
   EXPECT_EQ(form.text("Edit_WMax"), QStringLiteral("100"));
-  for (const SensorInfo& s : sensorTable()) EXPECT_EQ(form.colour(s.field), kWindowColour) << s.field;
+  for (const SensorInfo& s : sensorTable()) EXPECT_EQ(form.colour(displayFieldOf(s)), kWindowColour) << displayFieldOf(s);
 
   apply(104, bytes({5, 10, 0, 254}));
   EXPECT_EQ(form.text("EditT1opu"), QStringLiteral("5"));

@@ -20,8 +20,9 @@
 #include "link/link.h"
 #include "session/session.h"
 #include "model/configuration.h"
-#include "model/form.h"
-#include "model/matrix.h"
+#include "ui/form.h"
+#include "ui/formview.h"
+#include "ui/matrix.h"
 #include "model/params.h"
 #include "support/pty.h"
 #include "support/sim.h"
@@ -136,7 +137,7 @@ std::string textFor(const ParamDef& p) {
 void fillDistinct(Form& f) {
   for (const ParamDef& p : paramTable())
     if (p.kind == PayloadKind::Text)
-      f.setText(configFieldNamed(QString::fromLatin1(p.field))->key, QString::fromStdString(textFor(p)));
+      f.setText(widgetNameOf(*configFieldNamed(QString::fromLatin1(p.field))), QString::fromStdString(textFor(p)));
   f.setText("Edit_Tel5", QString());
   const auto& cells = matrixCellsInImageOrder();
   for (std::size_t i = 0; i < cells.size(); ++i) f.setChecked(cells[i], i % 3 == 0);

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "model/cp1250.h"
-#include "model/form.h"
+#include "ui/form.h"
+#include "ui/formview.h"
 
 using namespace dovu;
 
@@ -57,7 +58,30 @@ TEST(Catalogue, NamesAreUniqueAndFamiliesComplete) {
     EXPECT_EQ(Form::def(Form::idOf("SpinButton" + std::to_string(n))).kind, FieldKind::Button) << n;
   EXPECT_EQ(Form::idOf("SpinButton12"), Form::kNoField);
   for (const SensorInfo& info : sensorTable())
-    EXPECT_EQ(Form::def(Form::idOf(info.field)).kind, FieldKind::Spin) << info.field;
+    EXPECT_EQ(Form::def(Form::idOf(displayFieldOf(info))).kind, FieldKind::Spin) << displayFieldOf(info);
+
+  // Each threshold has its display field and step buttons, each named once; the configuration's
+  // fields are shown in the fields their format-1 names name.
+  std::set<std::string> fields, spins;
+  for (const SensorInfo& info : sensorTable()) {
+    fields.insert(displayFieldOf(info));
+    spins.insert(spinButtonOf(info));
+    EXPECT_EQ(sensorBySpin(spinButtonOf(info)), &info);
+    EXPECT_EQ(sensorByField(displayFieldOf(info)), &info);
+  }
+  EXPECT_EQ(fields.size(), 13u);
+  EXPECT_EQ(spins.size(), 13u);
+  EXPECT_STREQ(displayFieldOf(*sensorBySpin("SpinButton2")), "Edit_T1Min");
+  EXPECT_STREQ(displayFieldOf(*sensorBySpin("SpinButton11")), "Edit_T3Max");
+  EXPECT_STREQ(displayFieldOf(*sensorBySpin("SpinButton9")), "Edit_T3Korekta");
+  EXPECT_EQ(sensorBySpin("SpinButton12"), nullptr);
+  EXPECT_EQ(sensorBySpin(nullptr), nullptr);
+  EXPECT_STREQ(widgetNameOf(*configFieldNamed(QStringLiteral("inputs[2].alarmText"))), "Edit_IN3A");
+  EXPECT_STREQ(widgetNameOf(*configFieldNamed(QStringLiteral("matrix.voice.ex[7]"))), "BoxACS8");
+  for (const ConfigField& f : configFields()) {
+    EXPECT_NE(Form::idOf(widgetNameOf(f)), Form::kNoField) << widgetNameOf(f);
+    EXPECT_EQ(configFieldShownIn(QString::fromLatin1(widgetNameOf(f))), &f) << widgetNameOf(f);
+  }
 
   // Irregular names of the outputs.
   for (const char* n : {"Edit_Out1zal", "Edit_Out2wyl", "Edit_OUT3Zal", "Edit_Out3Wyl", "Edit_OUT4Zal",
@@ -135,7 +159,7 @@ TEST_F(FormTest, StartState) {
   EXPECT_EQ(txt("Edit_WMin"), "30");
   EXPECT_EQ(txt("Edit_ACnap"), "15,0V");
   EXPECT_EQ(txt("Edit_DCnap"), "10,5V");
-  for (const SensorInfo& info : sensorTable()) EXPECT_EQ(f.colour(info.field), kWindowColour) << info.field;
+  for (const SensorInfo& info : sensorTable()) EXPECT_EQ(f.colour(displayFieldOf(info)), kWindowColour) << displayFieldOf(info);
 }
 
 // A new window shows the configuration a controller leaves the factory with, field by field, and
@@ -222,7 +246,7 @@ TEST_F(FormTest, RedIsExactlyADifferenceFromWhatTheControllerHolds) {
   f.setText("Out1Czas", QStringLiteral("0") + f.text("Out1Czas"));
   EXPECT_NE(f.colour("Out1Czas"), kRed);
   f.spinUp("SpinButton1");
-  const char* stepped = sensorBySpin("SpinButton1")->field;
+  const char* stepped = displayFieldOf(*sensorBySpin("SpinButton1"));
   EXPECT_EQ(f.colour(stepped), kRed);
   f.spinDown("SpinButton1");
   EXPECT_EQ(f.colour(stepped), kWindowColour);
@@ -424,14 +448,14 @@ TEST_F(FormTest, KeyFilters) {
   // A site table checks a text against the configuration's rules: they are the window field's
   // key filter (typed keys aside) and length, and the caption is the window's.
   for (const ConfigField& c : configFields()) {
-    const Form::Id shown = id(c.key);
-    EXPECT_EQ(QString::fromUtf8(Form::def(shown).caption), c.caption) << c.key;
+    const Form::Id shown = id(widgetNameOf(c));
+    EXPECT_EQ(QString::fromUtf8(Form::def(shown).caption), c.caption) << widgetNameOf(c);
     if (c.type != ConfigFieldType::Text) continue;
     if (c.limit > 0) {
-      EXPECT_EQ(Form::def(shown).maxLength, c.limit) << c.key;
+      EXPECT_EQ(Form::def(shown).maxLength, c.limit) << widgetNameOf(c);
     }
     for (QChar ch : QStringView(u"09+ aZż!\t\u20AC\u2713\u0663"))
-      EXPECT_EQ(takesChar(c.chars, ch), f.acceptsChar(shown, ch)) << c.key << " " << int(ch.unicode());
+      EXPECT_EQ(takesChar(c.chars, ch), f.acceptsChar(shown, ch)) << widgetNameOf(c) << " " << int(ch.unicode());
   }
 
   // Limits count Windows-1250 characters: 31 Polish letters give 30 characters and 30 bytes.

@@ -140,25 +140,19 @@ TEST(SensorSteps, CorrectionsFromBytesTheButtonsNeverProduce) {
   }
 }
 
-TEST(SensorSettingsTable, DefaultsAndButtons) {
+TEST(SensorSettingsTable, DefaultsAndNames) {
   const SensorSettings d = SensorSettings::defaults();
   const std::uint8_t expected[kSensorBytes] = {130, 136, 130, 136, 0, 0, 150, 105, 130, 136, 0, 30, 80};
   for (int i = 0; i < kSensorBytes; ++i) EXPECT_EQ(d.bytes[std::size_t(i)], expected[i]) << i;
 
-  // The table is in block order and names each field and button once.
-  std::set<std::string> fields, spins;
+  // The table is in block order and names each threshold once.
+  std::set<std::string> names;
   for (int i = 0; i < kSensorBytes; ++i) {
     const SensorInfo& info = sensorTable()[std::size_t(i)];
     EXPECT_EQ(int(info.byte), i);
-    fields.insert(info.field);
-    spins.insert(info.spinButton);
-    EXPECT_EQ(sensorBySpin(info.spinButton), &info);
+    names.insert(info.name);
+    EXPECT_EQ(sensorNamed(QString::fromLatin1(info.name)), &info);
   }
-  EXPECT_EQ(fields.size(), 13u);
-  EXPECT_EQ(spins.size(), 13u);
-  EXPECT_STREQ(sensorBySpin("SpinButton2")->field, "Edit_T1Min");
-  EXPECT_STREQ(sensorBySpin("SpinButton11")->field, "Edit_T3Max");
-  EXPECT_STREQ(sensorBySpin("SpinButton9")->field, "Edit_T3Korekta");
-  EXPECT_EQ(sensorBySpin("SpinButton12"), nullptr);
-  EXPECT_EQ(sensorBySpin(nullptr), nullptr);
+  EXPECT_EQ(names.size(), 13u);
+  EXPECT_EQ(sensorNamed(QStringLiteral("sensors.humidity.correction")), nullptr);
 }

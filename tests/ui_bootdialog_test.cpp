@@ -18,7 +18,7 @@
 #include "link/serialport.h"
 #include "link/link.h"
 #include "session/session.h"
-#include "model/form.h"
+#include "ui/form.h"
 #include "storage/checkedfile.h"
 #include "support/sim.h"
 #include "support/simsession.h"

@@ -33,6 +33,7 @@
 #include "support/uiapp.h"
 #include "support/uiinput.h"
 #include "exchange/transfer.h"
+#include "ui/formview.h"
 #include "ui/mainwindow.h"
 #include "ui/widgets.h"
 
@@ -327,9 +328,9 @@ class Sequence {
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const int param = paramOfField()[i];
       if (param < 0 || param == unsure) continue;
-      QWidget* w = find(fields[i].key);
+      QWidget* w = find(widgetNameOf(fields[i]));
       if (!w) {
-        out_.fail(std::string("no widget shows ") + fields[i].key);
+        out_.fail(std::string("no widget shows ") + widgetNameOf(fields[i]));
         return;
       }
       if (!w->isVisible()) continue;
@@ -337,7 +338,7 @@ class Sequence {
       const double share = redShare(w);
       if (share > kPlainAtMost && share < kRedAtLeast) {
         out_.fail(QStringLiteral("%1: %2 is drawn neither red nor plain (%3 of its pixels red); steps: %4")
-                      .arg(when, QLatin1String(fields[i].key)).arg(share).arg(log_.join(QStringLiteral(", ")))
+                      .arg(when, QLatin1String(widgetNameOf(fields[i]))).arg(share).arg(log_.join(QStringLiteral(", ")))
                       .toStdString());
         return;
       }
@@ -345,7 +346,7 @@ class Sequence {
       ++(red ? out_.judgedRed : out_.judgedPlain);
       if (differs != red) {
         out_.fail(QStringLiteral("%1: %2 is drawn %3red but %4 the controller; steps: %5")
-                      .arg(when, QLatin1String(fields[i].key), red ? QString() : QStringLiteral("not "),
+                      .arg(when, QLatin1String(widgetNameOf(fields[i])), red ? QString() : QStringLiteral("not "),
                            differs ? QStringLiteral("differs from") : QStringLiteral("equals"), log_.join(QStringLiteral(", ")))
                       .toStdString());
         return;

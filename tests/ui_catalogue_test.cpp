@@ -24,6 +24,7 @@
 #include "support/testapp.h"
 #include "support/uiapp.h"
 #include "support/uiinput.h"
+#include "ui/formview.h"
 #include "ui/mainwindow.h"
 #include "ui/widgets.h"
 
@@ -225,7 +226,7 @@ class Catalogue : public ::testing::Test {
         break;
       }
       case How::StepButton: {
-        auto* pair = widget<ui::SpinPair>(sensorByField(d.name)->spinButton);
+        auto* pair = widget<ui::SpinPair>(spinButtonOf(*sensorByField(d.name)));
         // Up unless the value sits at its upper limit.
         const QString before = main_->form().text(d.name);
         QTest::mouseClick(pair->upButton(), Qt::LeftButton);

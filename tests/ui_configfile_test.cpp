@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "model/form.h"
+#include "ui/form.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "support/sim.h"

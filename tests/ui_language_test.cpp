@@ -29,7 +29,8 @@
 #include <QtCharts/QChart>
 #include <set>
 
-#include "model/form.h"
+#include "ui/formview.h"
+#include "ui/form.h"
 #include "exchange/controllercopy.h"
 #include "storage/backupstore.h"
 #include "storage/checkedfile.h"

@@ -20,7 +20,8 @@
 #include <map>
 #include <memory>
 
-#include "model/form.h"
+#include "ui/formview.h"
+#include "ui/form.h"
 #include "model/params.h"
 #include "storage/configjson.h"
 #include "support/formfiles.h"

@@ -22,7 +22,8 @@
 #include <QImage>
 #include <utility>
 
-#include "model/form.h"
+#include "ui/formview.h"
+#include "ui/form.h"
 #include "support/formfiles.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -46,7 +47,7 @@ namespace {
 
 // The read code of the parameter that carries a field (by the window's name).
 int codeOf(const char* field) {
-  return static_cast<int>(parameterOf(*configFieldNamed(QString::fromLatin1(field)))->readCode);
+  return static_cast<int>(parameterOf(*configFieldShownIn(QString::fromLatin1(field)))->readCode);
 }
 
 int countFrames(const SimProcess& sim, int code, const Bytes& payload = {}) {

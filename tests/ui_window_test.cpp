@@ -34,7 +34,8 @@
 #include <QUrl>
 #include <QWheelEvent>
 
-#include "model/form.h"
+#include "ui/formview.h"
+#include "ui/form.h"
 #include "support/formsnapshot.h"
 #include "support/formfiles.h"
 #include "support/sim.h"
@@ -390,11 +391,11 @@ TEST_F(Window, StepButtonsKeepTheirLimitsAndCorrectionSteps) {
     const SensorInfo& info = sensorTable()[static_cast<std::size_t>(l.byte)];
     form().setSensor(l.byte, l.at);
     form().showSensor(l.byte);
-    form().markHeld(info.field);
+    form().markHeld(displayFieldOf(info));
     press(l.spin, l.up);
-    EXPECT_EQ(text(info.field), l.shows) << l.spin;
+    EXPECT_EQ(text(displayFieldOf(info)), l.shows) << l.spin;
     EXPECT_EQ(form().sensors()[l.byte], l.at) << l.spin;
-    EXPECT_EQ(form().colour(info.field), kWindowColour) << l.spin;
+    EXPECT_EQ(form().colour(displayFieldOf(info)), kWindowColour) << l.spin;
   }
 
   // Corrections step through zero in quarter degrees and always mark their field.

@@ -1,15 +1,12 @@
 #include "model/configuration.h"
 
 #include <algorithm>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 #include "model/captions.h"
 #include "model/cp1250.h"
-#include "model/form.h"
-#include "model/layout.h"
 #include "model/params.h"
 
 namespace dovu {
@@ -18,27 +15,25 @@ namespace {
 
 using T = ConfigFieldType;
 
-// Lower-case source names of the matrix rows, beside kMatrixRows.
+// Lower-case names of the event sources in the matrix's row order.
 constexpr const char* kSourceNames[] = {"in1", "in2", "in3", "in4", "in5", "t1",
                                         "t2",  "t3",  "humidity", "ex", "dc"};
-static_assert(std::size(kSourceNames) == kMatrixRows.size());
-static_assert(Configuration::kSources == static_cast<int>(kMatrixRows.size()));
+static_assert(std::size(kSourceNames) == Configuration::kSources);
+static_assert(std::size(kSourceNames) == std::size(captions::kMatrixRowLabels));
 constexpr const char* kSensorNames[] = {"t1", "t2", "t3", "humidity"};
-static_assert(std::size(kSensorNames) == std::size(layout::kSensorPages));
+static_assert(std::size(kSensorNames) == std::size(captions::kSensorPages));
 
 struct Table {
   std::vector<ConfigField> fields;
-  std::unordered_map<QString, std::size_t> byName;  // stable and window names
-  std::deque<std::string> keys;                      // window names built here; never move
+  std::unordered_map<QString, std::size_t> byName;  // stable names
 
   template <class F>
-  void add(QString name, const char* key, T type, F member, ConfigValue initial, QString caption, int limit = 0) {
-    fields.push_back({std::move(name), key, type, limit, std::move(initial), std::move(caption), TextChars::Any,
+  void add(QString name, T type, F member, ConfigValue initial, QString caption, int limit = 0) {
+    fields.push_back({std::move(name), type, limit, std::move(initial), std::move(caption), TextChars::Any,
                       [member](Configuration& c) -> void* { return &member(c); }});
   }
   // The characters the text field added last takes, when not every Windows-1250 one.
   void takes(TextChars chars) { fields.back().chars = chars; }
-  const char* keep(std::string key) { return keys.emplace_back(std::move(key)).c_str(); }
 
   Table() {
     using namespace captions;
@@ -47,126 +42,118 @@ struct Table {
     };
     // The initial values are what a new window shows.
     const QString none;
-    add("password", "Edit_haslo", T::Text, [](Configuration& c) -> QString& { return c.password; },
+    add("password", T::Text, [](Configuration& c) -> QString& { return c.password; },
         QString::fromLatin1(kDefaultPassword), QStringLiteral("HASŁO"));
     takes(TextChars::Digits);
-    add("pin", "Edit_pin", T::Text, [](Configuration& c) -> QString& { return c.pin; }, QStringLiteral("8617"),
-        QStringLiteral("PIN"));
+    add("pin", T::Text, [](Configuration& c) -> QString& { return c.pin; }, QStringLiteral("8617"), QStringLiteral("PIN"));
     takes(TextChars::Digits);
-    add("smsCentre", "Edit_operator", T::Text, [](Configuration& c) -> QString& { return c.smsCentre; },
+    add("smsCentre", T::Text, [](Configuration& c) -> QString& { return c.smsCentre; },
         QString::fromLatin1(kDefaultSmsCentre), QStringLiteral("Centrum SMS"));
     takes(TextChars::Phone);
     for (std::size_t i = 0; i < 8; ++i) {
-      add(QStringLiteral("telephones[%1]").arg(i), keep("Edit_Tel" + std::to_string(i + 1)), T::Text,
-          [i](Configuration& c) -> QString& { return c.telephones[i]; }, none, QStringLiteral("Telefon nr %1").arg(i + 1));
+      add(QStringLiteral("telephones[%1]").arg(i), T::Text, [i](Configuration& c) -> QString& { return c.telephones[i]; },
+          none, QStringLiteral("Telefon nr %1").arg(i + 1));
       takes(TextChars::Phone);
     }
-    for (std::size_t i = 0; i < std::size(layout::kInputRows); ++i) {
+    for (std::size_t i = 0; i < std::size(kInputLabels); ++i) {
       const QString in = QStringLiteral("inputs[%1].").arg(i);
-      add(in + "alarmText", layout::kInputRows[i].active, T::Text,
-          [i](Configuration& c) -> QString& { return c.inputs[i].alarmText; }, none,
+      add(in + "alarmText", T::Text, [i](Configuration& c) -> QString& { return c.inputs[i].alarmText; }, none,
           words(kInputLabels[i], kActiveColumn, " - "));
-      add(in + "normalText", layout::kInputRows[i].inactive, T::Text,
-          [i](Configuration& c) -> QString& { return c.inputs[i].normalText; }, none,
+      add(in + "normalText", T::Text, [i](Configuration& c) -> QString& { return c.inputs[i].normalText; }, none,
           words(kInputLabels[i], kInactiveColumn, " - "));
     }
-    // kSupplyRows: DC, then EX.
-    add("dc.alarmText", layout::kSupplyRows[0].active, T::Text, [](Configuration& c) -> QString& { return c.dc.alarmText; },
-        none, words(kSupplyLabels[0], kActiveColumn, " - "));
-    add("dc.normalText", layout::kSupplyRows[0].inactive, T::Text,
-        [](Configuration& c) -> QString& { return c.dc.normalText; }, none, words(kSupplyLabels[0], kInactiveColumn, " - "));
-    add("ex.alarmText", layout::kSupplyRows[1].active, T::Text, [](Configuration& c) -> QString& { return c.ex.alarmText; },
-        none, words(kSupplyLabels[1], kActiveColumn, " - "));
-    add("ex.normalText", layout::kSupplyRows[1].inactive, T::Text,
-        [](Configuration& c) -> QString& { return c.ex.normalText; }, none, words(kSupplyLabels[1], kInactiveColumn, " - "));
-    for (std::size_t i = 0; i < std::size(layout::kOutputGroups); ++i) {
-      const layout::OutputGroup& g = layout::kOutputGroups[i];
+    // kSupplyLabels: DC, then EX.
+    add("dc.alarmText", T::Text, [](Configuration& c) -> QString& { return c.dc.alarmText; }, none,
+        words(kSupplyLabels[0], kActiveColumn, " - "));
+    add("dc.normalText", T::Text, [](Configuration& c) -> QString& { return c.dc.normalText; }, none,
+        words(kSupplyLabels[0], kInactiveColumn, " - "));
+    add("ex.alarmText", T::Text, [](Configuration& c) -> QString& { return c.ex.alarmText; }, none,
+        words(kSupplyLabels[1], kActiveColumn, " - "));
+    add("ex.normalText", T::Text, [](Configuration& c) -> QString& { return c.ex.normalText; }, none,
+        words(kSupplyLabels[1], kInactiveColumn, " - "));
+    for (std::size_t i = 0; i < std::size(kOutputLabels); ++i) {
       const QString out = QStringLiteral("outputs[%1].").arg(i);
       const char* o = kOutputLabels[i];
-      add(out + "onWord", g.on, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].onWord; }, none,
+      add(out + "onWord", T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].onWord; }, none,
           words(o, kOutputColumns[0]));
       takes(TextChars::NoSpace);
-      add(out + "offWord", g.off, T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].offWord; }, none,
+      add(out + "offWord", T::Text, [i](Configuration& c) -> QString& { return c.outputs[i].offWord; }, none,
           words(o, kOutputColumns[1]));
       takes(TextChars::NoSpace);
-      add(out + "normallyClosed", g.nc, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].normallyClosed; },
+      add(out + "normallyClosed", T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].normallyClosed; },
           false, words(o, kOutputColumns[2]));
-      add(out + "monostable", g.mono, T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].monostable; }, false,
+      add(out + "monostable", T::Flag, [i](Configuration& c) -> bool& { return c.outputs[i].monostable; }, false,
           words(o, kOutputColumns[3]));
-      add(out + "time", g.time, T::Number, [i](Configuration& c) -> int& { return c.outputs[i].time; }, 5,
+      add(out + "time", T::Number, [i](Configuration& c) -> int& { return c.outputs[i].time; }, 5,
           words(o, kOutputColumns[4]));
-      add(out + "drivenBy", g.limit, T::Choice, [i](Configuration& c) -> int& { return c.outputs[i].drivenBy; }, -1,
+      add(out + "drivenBy", T::Choice, [i](Configuration& c) -> int& { return c.outputs[i].drivenBy; }, -1,
           words(o, kOutputColumns[5]), static_cast<int>(std::size(kDrivenByItems)));
     }
-    add("confirmation.enabled", "BoxPotw", T::Flag, [](Configuration& c) -> bool& { return c.confirm; }, false,
+    add("confirmation.enabled", T::Flag, [](Configuration& c) -> bool& { return c.confirm; }, false,
         QStringLiteral("Wyślij potwierdzenie"));
-    add("confirmation.text", "EditPotw", T::Text, [](Configuration& c) -> QString& { return c.confirmText; },
-        QStringLiteral("OK"), QStringLiteral("Treść potwierdzenia"));
-    add("autoTest.enabled", "BoxAutoTest", T::Flag, [](Configuration& c) -> bool& { return c.autoTest; }, false,
+    add("confirmation.text", T::Text, [](Configuration& c) -> QString& { return c.confirmText; }, QStringLiteral("OK"),
+        QStringLiteral("Treść potwierdzenia"));
+    add("autoTest.enabled", T::Flag, [](Configuration& c) -> bool& { return c.autoTest; }, false,
         QStringLiteral("Automatyczny SMS na telefon nr 1"));
-    add("autoTest.text", "EditAutotest", T::Text, [](Configuration& c) -> QString& { return c.autoTestText; }, none,
+    add("autoTest.text", T::Text, [](Configuration& c) -> QString& { return c.autoTestText; }, none,
         QStringLiteral("Treść automatycznego SMS"));
-    add("autoTest.hours", "IleTest", T::Number, [](Configuration& c) -> int& { return c.autoTestHours; }, 24,
+    add("autoTest.hours", T::Number, [](Configuration& c) -> int& { return c.autoTestHours; }, 24,
         QStringLiteral("Automatyczny SMS co [h]"));
-    add("sendStateAtStart", "BoxWyslijStan", T::Flag, [](Configuration& c) -> bool& { return c.sendStateAtStart; },
-        false, QStringLiteral("Wyślij stan po starcie"));
-    add("miniCa", "BoxCA", T::Flag, [](Configuration& c) -> bool& { return c.miniCa; }, false,
-        QStringLiteral("tryb mini CA"));
-    add("out1Siren", "BoxOut1sygn", T::Flag, [](Configuration& c) -> bool& { return c.out1Siren; }, false,
+    add("sendStateAtStart", T::Flag, [](Configuration& c) -> bool& { return c.sendStateAtStart; }, false,
+        QStringLiteral("Wyślij stan po starcie"));
+    add("miniCa", T::Flag, [](Configuration& c) -> bool& { return c.miniCa; }, false, QStringLiteral("tryb mini CA"));
+    add("out1Siren", T::Flag, [](Configuration& c) -> bool& { return c.out1Siren; }, false,
         QStringLiteral("OUT1 - sygnalizator"));
-    add("limits.sms", "Edit_LimitSMS", T::Number, [](Configuration& c) -> int& { return c.smsLimit; }, 0,
-        QStringLiteral("Limit SMS:"));
-    add("limits.voice", "Edit_LimitVoice", T::Number, [](Configuration& c) -> int& { return c.voiceLimit; }, 0,
+    add("limits.sms", T::Number, [](Configuration& c) -> int& { return c.smsLimit; }, 0, QStringLiteral("Limit SMS:"));
+    add("limits.voice", T::Number, [](Configuration& c) -> int& { return c.voiceLimit; }, 0,
         QStringLiteral("Limit połączeń:"));
     const SensorSettings thresholds = SensorSettings::defaults();
-    auto threshold = [&](QString name, const char* key, QString caption) {
-      const std::size_t b = static_cast<std::size_t>(sensorByField(key)->byte);
-      add(std::move(name), key, T::Byte, [b](Configuration& c) -> std::uint8_t& { return c.thresholds.bytes[b]; },
+    auto threshold = [&](const QString& name, QString caption) {
+      const std::size_t b = static_cast<std::size_t>(sensorNamed(name)->byte);
+      add(name, T::Byte, [b](Configuration& c) -> std::uint8_t& { return c.thresholds.bytes[b]; },
           static_cast<int>(thresholds.bytes[b]), std::move(caption));
     };
-    for (std::size_t i = 0; i < std::size(layout::kSensorPages); ++i) {
-      const layout::SensorPage& p = layout::kSensorPages[i];
-      const char* who = captions::kSensorPages[i].who;
+    for (std::size_t i = 0; i < std::size(kSensorNames); ++i) {
+      const char* who = kSensorPages[i].who;
       const QString s = QStringLiteral("sensors.%1.").arg(QLatin1String(kSensorNames[i]));
-      add(s + "highText", p.high, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].highText; }, none,
+      add(s + "highText", T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].highText; }, none,
           words(who, kSensorHigh));
-      add(s + "normalText", p.normal, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].normalText; },
-          none, words(who, kSensorNormal));
-      add(s + "lowText", p.low, T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].lowText; }, none,
+      add(s + "normalText", T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].normalText; }, none,
+          words(who, kSensorNormal));
+      add(s + "lowText", T::Text, [i](Configuration& c) -> QString& { return c.sensors[i].lowText; }, none,
           words(who, kSensorLow));
-      threshold(s + "max", p.max, words(who, kSensorMax));
-      threshold(s + "min", p.min, words(who, kSensorMin));
-      if (p.correction) threshold(s + "correction", p.correction, words(who, kSensorCorrection));
-      add(s + "delay", p.delay, T::Number, [i](Configuration& c) -> int& { return c.sensors[i].delay; }, 0,
+      threshold(s + "max", words(who, kSensorMax));
+      threshold(s + "min", words(who, kSensorMin));
+      // The humidity sensor has no correction.
+      if (sensorNamed(s + "correction")) threshold(s + "correction", words(who, kSensorCorrection));
+      add(s + "delay", T::Number, [i](Configuration& c) -> int& { return c.sensors[i].delay; }, 0,
           words(who, kSensorDelay) + u' ' + QString::fromUtf8(kSensorDelayUnit));
     }
-    threshold("dc.threshold", layout::kSupplyRows[0].threshold, words(kSupplyLabels[0], kThresholdCaption, " - "));
-    threshold("ex.threshold", layout::kSupplyRows[1].threshold, words(kSupplyLabels[1], kThresholdCaption, " - "));
-    add("statusQuery.text", "JakiStan", T::Text, [](Configuration& c) -> QString& { return c.statusQuery; },
-        QStringLiteral("?"), QStringLiteral("Zapytanie o stan:"));
+    threshold(QStringLiteral("dc.threshold"), words(kSupplyLabels[0], kThresholdCaption, " - "));
+    threshold(QStringLiteral("ex.threshold"), words(kSupplyLabels[1], kThresholdCaption, " - "));
+    add("statusQuery.text", T::Text, [](Configuration& c) -> QString& { return c.statusQuery; }, QStringLiteral("?"),
+        QStringLiteral("Zapytanie o stan:"));
     using Reply = Configuration::Reply;
     constexpr bool Reply::*kReply[] = {&Reply::t1, &Reply::t2, &Reply::t3, &Reply::humidity,
                                        &Reply::dc, &Reply::ex, &Reply::io};
     constexpr const char* kReplyNames[] = {"t1", "t2", "t3", "humidity", "dc", "ex", "io"};
-    static_assert(std::size(kReply) == std::size(layout::kReplyColumns));
     static_assert(std::size(kReply) == std::size(kReplyLabels));
     for (std::size_t i = 0; i < std::size(kReply); ++i) {
       bool Reply::*m = kReply[i];
-      add(QStringLiteral("statusQuery.reply.%1").arg(QLatin1String(kReplyNames[i])), layout::kReplyColumns[i].box,
-          T::Flag, [m](Configuration& c) -> bool& { return c.reply.*m; }, false, words(kReplyCaption, kReplyLabels[i]));
+      add(QStringLiteral("statusQuery.reply.%1").arg(QLatin1String(kReplyNames[i])), T::Flag,
+          [m](Configuration& c) -> bool& { return c.reply.*m; }, false, words(kReplyCaption, kReplyLabels[i]));
     }
-    for (std::size_t page = 0; page < std::size(layout::kMatrixPages); ++page) {
-      const bool voice = layout::kMatrixPages[page].letter == 'S';
-      for (std::size_t r = 0; r < kMatrixRows.size(); ++r)
+    // kMatrixPages: SMS, then voice.
+    for (std::size_t page = 0; page < std::size(captions::kMatrixPages); ++page) {
+      const bool voice = page == 1;
+      for (std::size_t r = 0; r < std::size(kSourceNames); ++r)
         for (std::size_t t = 0; t < 8; ++t)
           add(QStringLiteral("matrix.%1.%2[%3]")
                   .arg(QLatin1String(voice ? "voice" : "sms"), QLatin1String(kSourceNames[r]))
                   .arg(t),
-              keep(std::string("Box") + kMatrixRows[r] + layout::kMatrixPages[page].letter + std::to_string(t + 1)),
               T::Flag, [voice, r, t](Configuration& c) -> bool& { return (voice ? c.matrix.voice : c.matrix.sms)[r][t]; },
               false, QStringLiteral("%1 tel. %2").arg(words(captions::kMatrixPages[page], kMatrixRowLabels[r])).arg(t + 1));
     }
-
     // The order: the password, then as the parameters carry the fields.
     std::unordered_map<QString, std::size_t> place{{QStringLiteral("password"), 0}};
     for (const ParamDef& p : paramTable())
@@ -178,10 +165,7 @@ struct Table {
       if (p.kind == PayloadKind::Text)
         for (ConfigField& f : fields)
           if (f.name == QLatin1String(p.field)) f.limit = p.limit;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      byName.emplace(fields[i].name, i);
-      byName.emplace(QString::fromLatin1(fields[i].key), i);
-    }
+    for (std::size_t i = 0; i < fields.size(); ++i) byName.emplace(fields[i].name, i);
   }
 };
 
@@ -290,82 +274,5 @@ const ParamDef* textOverLimit(const Configuration& c) {
       return &p;
   return nullptr;
 }
-
-Configuration configurationOf(const Form& form) {
-  Configuration c;
-  for (const ConfigField& f : configFields()) {
-    const FieldState& s = form.state(f.key);
-    switch (f.type) {
-      case T::Text: ref<QString>(c, f) = s.text; break;
-      case T::Number: ref<int>(c, f) = Form::parseNumber(s.text); break;
-      case T::Choice: ref<int>(c, f) = s.index; break;
-      case T::Flag: ref<bool>(c, f) = s.checked; break;
-      case T::Byte: ref<std::uint8_t>(c, f) = form.sensors()[sensorByField(f.key)->byte]; break;
-    }
-  }
-  return c;
-}
-
-namespace {
-
-// Puts one field's value into the form through its setter; a threshold is only stored, its
-// display is redrawn with the others.
-void showField(Form& form, const Configuration& c, const ConfigField& f) {
-  switch (f.type) {
-    case T::Text:
-      if (f.name == QLatin1String("smsCentre")) form.setSmsCentre(ref<QString>(c, f));
-      else form.setText(f.key, ref<QString>(c, f));
-      break;
-    case T::Number: {
-      const int n = ref<int>(c, f);
-      form.setText(f.key, n < 0 ? QString() : QString::number(n));
-      break;
-    }
-    case T::Choice: form.setIndex(f.key, ref<int>(c, f)); break;
-    case T::Flag: form.setChecked(f.key, ref<bool>(c, f)); break;
-    case T::Byte: form.setSensor(sensorByField(f.key)->byte, ref<std::uint8_t>(c, f)); break;
-  }
-}
-
-}  // namespace
-
-void showConfiguration(Form& form, const Configuration& c) {
-  for (const ConfigField& f : configFields()) showField(form, c, f);
-  form.showAllSensors();
-}
-
-void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload) {
-  Configuration c = configurationOf(form);
-  if (!decodeParameter(c, p, payload)) return;
-  form.markConfigurationReceived();
-  // In the payload's order, so that a box's click rules run before the boxes after it are set.
-  for (const ConfigField* f : parameterFields(p)) showField(form, c, *f);
-  if (p.kind == PayloadKind::SensorBlock) form.showAllSensors();
-  // The answer is what the controller holds.
-  markParamHeld(form, p);
-}
-
-QString firmwareShown(const Form& form) {
-  // The label holds its placeholder "DOVU v ..." until a status record gives the version.
-  const QString shown = form.state("TextWersja").text;
-  return shown == QString::fromUtf8(Form::def(Form::idOf("TextWersja")).defaultText) ? QString() : shown;
-}
-
-Configuration shownConfiguration(const Form& form) {
-  Configuration c = configurationOf(form);
-  c.firmware = firmwareShown(form);
-  return c;
-}
-
-void showControllerConfiguration(Form& form, const Configuration& held) {
-  Configuration shown = held;
-  shown.password = form.text("Edit_haslo");
-  showConfiguration(form, shown);
-  form.markConfigurationReceived();
-  for (const ParamDef& p : paramTable()) form.markHeld(paramFields(p), shown);
-  form.setControllerKnown(true);
-}
-
-void markParameterHeld(Form& form, const Configuration& sent, const ParamDef& p) { form.markHeld(paramFields(p), sent); }
 
 }  // namespace dovu

@@ -5,8 +5,7 @@
 // the window's Form is one view of it.
 //
 // Every field is listed once, in configFields(), with its stable name (the JSON format-2 name,
-// such as "telephones[0]", "inputs[2].alarmText", "sensors.t1.max") and the name the window gives
-// the field that shows it (also the JSON format-1 name, such as "Edit_Tel1").
+// such as "telephones[0]", "inputs[2].alarmText", "sensors.t1.max").
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -36,7 +35,6 @@ int operatorIndexOf(const QString& number);   // exact match, else kOperatorOthe
 inline constexpr const char* kDrivenByItems[] = {"Brak",   "T1 MIN", "T1 MAX",  "T2 MIN", "T2 MAX",
                                                  "T3 MIN", "T3 MAX", "Wil MIN", "Wil MAX"};
 
-class Form;
 struct ParamDef;
 
 struct Configuration {
@@ -134,7 +132,6 @@ bool takesChar(TextChars chars, QChar c);
 
 struct ConfigField {
   QString name;        // stable name, e.g. "outputs[0].onWord"
-  const char* key;     // the window's field (a threshold: its display field), e.g. "Edit_Out1zal"
   ConfigFieldType type;
   int limit = 0;       // Text: longest text the controller keeps (0: no parameter); Choice: list size
   ConfigValue initial; // the value a new configuration holds (a threshold: its byte)
@@ -146,7 +143,7 @@ struct ConfigField {
 // Every field: the access password first, then in the order of the parameter table (within a
 // block in its byte order), each once.
 const std::vector<ConfigField>& configFields();
-// A field by its stable name or by its window name; nullptr when there is none.
+// A field by its stable name; nullptr when there is none.
 const ConfigField* configFieldNamed(const QString& name);
 
 ConfigValue configValue(const Configuration& c, const ConfigField& f);
@@ -181,24 +178,5 @@ const ParamDef* parameterOf(const ConfigField& f);
 bool differsForController(const Configuration& a, const Configuration& b, const ConfigField& f);
 // The same for the field taking the value v instead of its value in a.
 bool differsForController(const Configuration& a, const ConfigField& f, const ConfigValue& v);
-
-// ---- the window's view -------------------------------------------------------------------------------
-
-// The values the form shows (the firmware and the port are left empty).
-Configuration configurationOf(const Form& form);
-// Puts the values into the form through its setters, the access password first and then in
-// table order, so the click rules and the red act as for any program change; picks the operator
-// from the SMS centre number and redraws the threshold displays.
-void showConfiguration(Form& form, const Configuration& c);
-// The firmware version the form shows once a controller's status came in; empty before that.
-QString firmwareShown(const Form& form);
-// The form's values with the firmware version it shows (the port left empty).
-Configuration shownConfiguration(const Form& form);
-// A download completed: the form shows what the controller holds, every field agreed with it, and
-// the controller is known.  The access password, which the controller does not tell, stays as the
-// form has it.
-void showControllerConfiguration(Form& form, const Configuration& held);
-// The controller acknowledged parameter p of an upload of sent: it holds p's fields as sent has them.
-void markParameterHeld(Form& form, const Configuration& sent, const ParamDef& p);
 
 }  // namespace dovu

@@ -5,7 +5,6 @@
 
 #include "model/configuration.h"
 #include "model/cp1250.h"
-#include "model/matrix.h"
 
 namespace dovu {
 
@@ -310,36 +309,8 @@ bool decodeParameter(Configuration& c, const ParamDef& p, const Bytes& payload) 
   return true;
 }
 
-// ---- the window's form --------------------------------------------------------------------------
-
-std::vector<Form::Id> paramFields(const ParamDef& p) {
-  std::vector<Form::Id> ids;
-  for (const ConfigField* f : parameterFields(p)) ids.push_back(Form::idOf(f->key));
-  return ids;
-}
-
-const std::vector<Form::Id>& configurationFieldIds() {
-  static const std::vector<Form::Id> ids = [] {
-    std::vector<Form::Id> out;
-    for (const ParamDef& p : kTable)
-      for (Form::Id id : paramFields(p)) out.push_back(id);
-    return out;
-  }();
-  return ids;
-}
-
-Bytes buildOutputBlock(const Form& form) { return encodeBlock(configurationOf(form), kOutputBlock); }
-
 Bytes buildSensorBlock(const SensorSettings& s) {
   return Bytes(reinterpret_cast<const char*>(s.bytes.data()), s.bytes.size());
 }
-
-Bytes buildDelayBlock(const Form& form) { return encodeBlock(configurationOf(form), kDelayBlock); }
-
-Bytes buildPayload(const Form& form, const ParamDef& p) { return encodeParameter(configurationOf(form), p); }
-
-const ParamDef* textOverLimit(const Form& form) { return textOverLimit(configurationOf(form)); }
-
-void markParamHeld(Form& form, const ParamDef& p) { form.markHeld(paramFields(p)); }
 
 }  // namespace dovu

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "model/form.h"
+#include "model/sensors.h"
 
 namespace dovu {
 
@@ -47,30 +47,7 @@ std::vector<const char*> parameterFieldNames(const ParamDef& p);
 // telephone 8.
 const std::vector<const char*>& matrixFieldsInImageOrder();
 
-// Every field a parameter carries, in the order its answer writes them (the fields re-coloured
-// once the parameter is read or acknowledged).
-std::vector<Form::Id> paramFields(const ParamDef& p);
-
-// Every field a parameter carries, each once, in table order: the configuration the controller
-// holds.
-const std::vector<Form::Id>& configurationFieldIds();
-
-// The first text parameter whose field holds more characters than the controller keeps (a file
-// may carry up to 255); nullptr when every text fits.
-const ParamDef* textOverLimit(const Form& form);
-
-// The set payload built from the fields as they stand.
-Bytes buildPayload(const Form& form, const ParamDef& p);
-// Writes a read answer into the fields, which then hold what the controller holds; a block answer
-// shorter than its layout changes nothing.
-void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload);
-// The controller now holds every field of the parameter as the window shows it (after an
-// acknowledgement).
-void markParamHeld(Form& form, const ParamDef& p);
-
-// The three blocks as plain functions.
-Bytes buildOutputBlock(const Form& form);
+// The threshold block as the controller takes it.
 Bytes buildSensorBlock(const SensorSettings& s);
-Bytes buildDelayBlock(const Form& form);
 
 }  // namespace dovu

@@ -1,6 +1,5 @@
 #include "model/sensors.h"
 
-#include <cstring>
 
 namespace dovu {
 
@@ -19,37 +18,28 @@ const std::array<SensorInfo, kSensorBytes>& sensorTable() {
   using E = SensorEncoding;
   using B = SensorByte;
   static const std::array<SensorInfo, kSensorBytes> table = {{
-      {B::T1Min, E::Degrees, "sensors.t1.min", "Edit_T1Min", "SpinButton2"},
-      {B::T1Max, E::Degrees, "sensors.t1.max", "Edit_T1Max", "SpinButton1"},
-      {B::T2Min, E::Degrees, "sensors.t2.min", "Edit_T2Min", "SpinButton5"},
-      {B::T2Max, E::Degrees, "sensors.t2.max", "Edit_T2Max", "SpinButton4"},
-      {B::T1Korekta, E::Correction, "sensors.t1.correction", "Edit_T1Korekta", "SpinButton3"},
-      {B::T2Korekta, E::Correction, "sensors.t2.correction", "Edit_T2Korekta", "SpinButton6"},
-      {B::ACnap, E::Volts, "ex.threshold", "Edit_ACnap", "SpinButton7"},
-      {B::DCnap, E::Volts, "dc.threshold", "Edit_DCnap", "SpinButton8"},
-      {B::T3Min, E::Degrees, "sensors.t3.min", "Edit_T3Min", "SpinButton10"},
-      {B::T3Max, E::Degrees, "sensors.t3.max", "Edit_T3Max", "SpinButton11"},
-      {B::T3Korekta, E::Correction, "sensors.t3.correction", "Edit_T3Korekta", "SpinButton9"},
-      {B::WMin, E::Percent, "sensors.humidity.min", "Edit_WMin", "SpinButton13"},
-      {B::WMax, E::Percent, "sensors.humidity.max", "Edit_WMax", "SpinButton14"},
+      {B::T1Min, E::Degrees, "sensors.t1.min"},
+      {B::T1Max, E::Degrees, "sensors.t1.max"},
+      {B::T2Min, E::Degrees, "sensors.t2.min"},
+      {B::T2Max, E::Degrees, "sensors.t2.max"},
+      {B::T1Korekta, E::Correction, "sensors.t1.correction"},
+      {B::T2Korekta, E::Correction, "sensors.t2.correction"},
+      {B::ACnap, E::Volts, "ex.threshold"},
+      {B::DCnap, E::Volts, "dc.threshold"},
+      {B::T3Min, E::Degrees, "sensors.t3.min"},
+      {B::T3Max, E::Degrees, "sensors.t3.max"},
+      {B::T3Korekta, E::Correction, "sensors.t3.correction"},
+      {B::WMin, E::Percent, "sensors.humidity.min"},
+      {B::WMax, E::Percent, "sensors.humidity.max"},
   }};
   return table;
 }
 
-namespace {
-
-const SensorInfo* byColumn(const char* SensorInfo::*column, const char* name) {
-  if (!name) return nullptr;
+const SensorInfo* sensorNamed(const QString& name) {
   for (const SensorInfo& s : sensorTable())
-    if (std::strcmp(s.*column, name) == 0) return &s;
+    if (name == QLatin1String(s.name)) return &s;
   return nullptr;
 }
-
-}  // namespace
-
-const SensorInfo* sensorBySpin(const char* spinButton) { return byColumn(&SensorInfo::spinButton, spinButton); }
-
-const SensorInfo* sensorByField(const char* field) { return byColumn(&SensorInfo::field, field); }
 
 namespace {
 

@@ -28,13 +28,10 @@ enum class SensorEncoding : std::uint8_t { Degrees, Correction, Volts, Percent }
 struct SensorInfo {
   SensorByte byte;
   SensorEncoding encoding;
-  const char* name;        // the configuration field's stable name, e.g. "sensors.t1.min"
-  const char* field;       // display field, e.g. "Edit_T1Min"
-  const char* spinButton;  // step buttons, e.g. "SpinButton2"
+  const char* name;  // the configuration field's stable name, e.g. "sensors.t1.min"
 };
 const std::array<SensorInfo, kSensorBytes>& sensorTable();  // in block order
-const SensorInfo* sensorBySpin(const char* spinButton);
-const SensorInfo* sensorByField(const char* field);  // nullptr for a field without step buttons
+const SensorInfo* sensorNamed(const QString& name);         // nullptr for any other name
 
 // Display texts.
 QString degreesText(std::uint8_t b);        // offset-128 whole degrees: 130 -> "+2", 127 -> "-1"

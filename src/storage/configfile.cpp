@@ -3,7 +3,6 @@
 #include "base/plural.h"
 #include "model/cp1250.h"
 #include "storage/checkedfile.h"
-#include "model/matrix.h"
 #include "model/params.h"
 #include "storage/fieldnames.h"
 

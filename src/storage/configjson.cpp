@@ -10,6 +10,7 @@
 
 #include "dovu/version.h"
 #include "model/cp1250.h"
+#include "storage/fieldnames.h"
 #include "model/params.h"
 
 namespace dovu {
@@ -47,14 +48,14 @@ const std::vector<JsonField>& jsonFields() {
   static const std::vector<JsonField> fields = [] {
     std::vector<JsonField> f;
     for (const ConfigField& c : configFields())
-      if (c.type != ConfigFieldType::Byte) f.push_back({&c, QString::fromLatin1(c.key), typeOf(c.type)});
+      if (c.type != ConfigFieldType::Byte) f.push_back({&c, QString::fromLatin1(formatOneName(c)), typeOf(c.type)});
     return f;
   }();
   return fields;
 }
 
 // "Edit_T1Min" -> "T1Min", in block order.
-QString sensorName(const SensorInfo& s) { return QString::fromUtf8(s.field).mid(5); }
+QString sensorName(const SensorInfo& s) { return formatOneName(QString::fromLatin1(s.name)).mid(5); }
 
 std::optional<int> wholeNumber(const QJsonValue& v, int min, int max) {
   if (!v.isDouble()) return std::nullopt;
@@ -387,7 +388,7 @@ std::vector<const ConfigField*> configFieldsNamed(const QString& raw) {
   QString name = raw.trimmed();
   // A threshold as format 1 and diff name it.
   if (name.startsWith(kSensorKey + QLatin1Char('.'))) name = QStringLiteral("Edit_") + name.mid(kSensorKey.size() + 1);
-  if (const ConfigField* f = configFieldNamed(name)) return {f};
+  if (const ConfigField* f = fieldCalled(name)) return {f};
   std::vector<const ConfigField*> group;
   if (name.isEmpty()) return group;
   for (const ConfigField& f : configFields())

@@ -22,6 +22,7 @@
 
 #include "ui/application.h"
 #include "ui/edithistory.h"
+#include "ui/formview.h"
 #include "ui/widgets.h"
 
 namespace dovu::ui {
@@ -199,7 +200,7 @@ QWidget* FieldBinder::create(std::string_view name, QWidget* parent) {
     case FieldKind::Button:
       if (const SensorInfo* s = steppedBy(id)) {
         auto* pair = new SpinPair(parent);
-        const QString field = QString::fromUtf8(Form::def(Form::idOf(s->field)).caption);
+        const QString field = QString::fromUtf8(Form::def(Form::idOf(displayFieldOf(*s))).caption);
         pair->upButton()->setAccessibleName(field + QStringLiteral(" w górę"));
         pair->downButton()->setAccessibleName(field + QStringLiteral(" w dół"));
         w = pair;
@@ -305,7 +306,7 @@ void FieldBinder::takeListEdits(QComboBox* c, QLineEdit* e, Form::Id id) {
 void FieldBinder::step(Form::Id id, bool up) {
   const SensorInfo* s = steppedBy(id);
   if (!s || !form_.state(id).enabled) return;
-  act(id, true, [&] { up ? form_.spinUp(s->spinButton) : form_.spinDown(s->spinButton); });
+  act(id, true, [&] { up ? form_.spinUp(spinButtonOf(*s)) : form_.spinDown(spinButtonOf(*s)); });
 }
 
 bool FieldBinder::eventFilter(QObject* watched, QEvent* event) {

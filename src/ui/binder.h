@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/form.h"
+#include "ui/form.h"
 
 class QAction;
 class QComboBox;

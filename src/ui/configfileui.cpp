@@ -4,7 +4,8 @@
 #include <QFileDialog>
 
 #include "base/notifier.h"
-#include "model/form.h"
+#include "ui/form.h"
+#include "ui/formview.h"
 #include "storage/configfile.h"
 
 namespace dovu::ui {

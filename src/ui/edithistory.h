@@ -11,7 +11,7 @@
 #include <functional>
 #include <vector>
 
-#include "model/form.h"
+#include "ui/form.h"
 
 class QMenu;
 class QUndoStack;

@@ -33,7 +33,7 @@
 
 #include "dovu/version.h"
 #include "link/portwatcher.h"
-#include "model/layout.h"
+#include "ui/layout.h"
 #include "model/params.h"
 #include "storage/configfile.h"
 #include "ui/application.h"
@@ -43,6 +43,7 @@
 #include "ui/configfileui.h"
 #include "ui/chartview.h"
 #include "ui/dialogs.h"
+#include "ui/formview.h"
 #include "ui/reportui.h"
 #include "ui/widgets.h"
 #include "ui/wording.h"
@@ -352,7 +353,7 @@ QWidget* MainWindow::spinField(const char* name) {
   QWidget* edit = field(name);
   edit->setFixedWidth(charsWide(edit, 6));
   row->addWidget(edit);
-  if (const SensorInfo* s = sensorByField(name)) row->addWidget(binder_.create(s->spinButton));
+  if (const SensorInfo* s = sensorByField(name)) row->addWidget(binder_.create(spinButtonOf(*s)));
   return holder;
 }
 

@@ -16,7 +16,7 @@
 #include "link/link.h"
 #include "link/portlist.h"
 #include "session/session.h"
-#include "model/form.h"
+#include "ui/form.h"
 #include "ui/binder.h"
 #include "ui/boxnotifier.h"
 #include "ui/dialogs.h"

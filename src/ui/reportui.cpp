@@ -18,7 +18,8 @@
 #include <optional>
 
 #include "base/notifier.h"
-#include "model/form.h"
+#include "ui/form.h"
+#include "ui/formview.h"
 #include "storage/checkedfile.h"
 
 namespace dovu::ui {

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "model/form.h"
+#include "ui/form.h"
 #include "report/sheet.h"
 
 class QCheckBox;

@@ -6,7 +6,7 @@
 
 #include "exchange/controllercopy.h"
 #include "exchange/transfer.h"
-#include "model/form.h"
+#include "ui/form.h"
 #include "session/session.h"
 
 namespace dovu::ui {

@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "model/form.h"
+#include "ui/form.h"
 
 namespace dovu::ui {
 

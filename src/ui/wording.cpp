@@ -3,7 +3,8 @@
 #include <QStringList>
 
 #include "base/plural.h"
-#include "model/form.h"
+#include "ui/form.h"
+#include "ui/formview.h"
 
 namespace dovu::ui {
 
@@ -110,7 +111,7 @@ QString portRemedy(const Problem& p) {
 // The window's name of a configuration field given by its stable name.
 QString windowName(const QString& field) {
   const ConfigField* f = configFieldNamed(field);
-  return f ? QString::fromLatin1(f->key) : field;
+  return f ? QString::fromLatin1(widgetNameOf(*f)) : field;
 }
 
 QString fieldCaption(const QString& name) {

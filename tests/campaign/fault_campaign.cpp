@@ -44,7 +44,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "model/form.h"
+#include "ui/form.h"
+#include "ui/formview.h"
 #include "firmware/bootloader.h"
 
 #include "storage/backupstore.h"

@@ -7,7 +7,8 @@
 
 #include "base/bytes.h"
 #include "base/outcome.h"
-#include "model/form.h"
+#include "ui/form.h"
+#include "ui/formview.h"
 #include "storage/configfile.h"
 #include "storage/configjson.h"
 

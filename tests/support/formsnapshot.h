@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "model/form.h"
+#include "ui/form.h"
+#include "ui/formview.h"
 
 namespace dovu::test {
 

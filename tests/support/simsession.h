@@ -7,7 +7,8 @@
 #include "link/serialport.h"
 #include "link/link.h"
 #include "session/session.h"
-#include "model/form.h"
+#include "ui/form.h"
+#include "ui/formview.h"
 #include "support/sim.h"
 
 namespace dovu::test {

@@ -1,4 +1,4 @@
-#include "model/form.h"
+#include "ui/form.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -6,6 +6,7 @@
 
 #include "model/cp1250.h"
 #include "model/params.h"
+#include "ui/formview.h"
 
 namespace dovu {
 namespace {
@@ -78,7 +79,7 @@ Form::Form() {
   // The thresholds are drawn from their bytes, never from a default text, then shown as agreed.
   sensors_ = SensorSettings::defaults();
   showAllSensors();
-  for (const SensorInfo& s : sensorTable()) setColour(must(s.field), kWindowColour);
+  for (const SensorInfo& s : sensorTable()) setColour(must(displayFieldOf(s)), kWindowColour);
   // Until something is read, the defaults are the assumption the red is drawn against.
   for (Id id : configurationFieldIds()) setConfigValue(held_, *configFieldOf(id), currentValue(id));
 }
@@ -87,7 +88,7 @@ const ConfigField* Form::configFieldOf(Id id) {
   static const std::vector<const ConfigField*> fields = [] {
     std::vector<const ConfigField*> t(catalogue().size(), nullptr);
     for (const ConfigField& f : configFields())
-      if (const Id field = idOf(f.key); field != kNoField) t[static_cast<std::size_t>(field)] = &f;
+      if (const Id field = idOf(widgetNameOf(f)); field != kNoField) t[static_cast<std::size_t>(field)] = &f;
     return t;
   }();
   return id >= 0 && static_cast<std::size_t>(id) < fields.size() ? fields[static_cast<std::size_t>(id)] : nullptr;
@@ -397,7 +398,7 @@ void Form::spin(std::string_view spinButton, std::uint8_t (*step)(SensorEncoding
   if (!s) throw std::invalid_argument("unknown step button: " + std::string(spinButton));
   sensors_[s->byte] = step(s->encoding, sensors_[s->byte]);
   showSensor(s->byte);
-  refreshMark(must(s->field));
+  refreshMark(must(displayFieldOf(*s)));
 }
 
 // ---- key filters -------------------------------------------------------------------------------
@@ -444,8 +445,8 @@ void Form::setSensor(SensorByte b, std::uint8_t v) { sensors_[b] = v; }
 
 void Form::showSensor(SensorByte b) {
   const SensorInfo& s = sensorTable()[static_cast<std::size_t>(b)];
-  setText(s.field, sensorText(s.encoding, sensors_[b]));
-  refreshMark(must(s.field));
+  setText(displayFieldOf(s), sensorText(s.encoding, sensors_[b]));
+  refreshMark(must(displayFieldOf(s)));
 }
 
 void Form::showAllSensors() {

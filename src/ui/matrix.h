@@ -1,14 +1,11 @@
 #pragma once
-// The notification matrix (176 check boxes: 11 event sources x SMS/Voice x 8 telephones) and its
-// 22-byte image: per source, in the order IN1..IN5, T1, T2, EX, DC, T3, humidity, one SMS byte and
-// one Voice byte, bit 7 = telephone 1 ... bit 0 = telephone 8.
-//
-// It lives beside the parameter table, which carries it as the payload of codes 52 and 53; the
-// configuration file embeds it as well.
+// The window's notification matrix (176 check boxes: 11 event sources x SMS/Voice x 8 telephones)
+// and its 22-byte image: per source, in the order IN1..IN5, T1, T2, EX, DC, T3, humidity, one SMS
+// byte and one Voice byte, bit 7 = telephone 1 ... bit 0 = telephone 8.
 #include <array>
 
 #include "base/bytes.h"
-#include "model/form.h"
+#include "ui/form.h"
 #include "model/params.h"
 
 namespace dovu {

@@ -1,8 +1,8 @@
-#include "model/matrix.h"
+#include "ui/matrix.h"
 
 #include <algorithm>
 
-#include "model/configuration.h"
+#include "ui/formview.h"
 
 namespace dovu {
 
@@ -10,7 +10,7 @@ const std::array<const char*, kMatrixImageSize * 8>& matrixCellsInImageOrder() {
   static const std::array<const char*, kMatrixImageSize * 8> cells = [] {
     std::array<const char*, kMatrixImageSize * 8> c{};
     const auto& fields = matrixFieldsInImageOrder();
-    for (std::size_t i = 0; i < c.size(); ++i) c[i] = configFieldNamed(QString::fromLatin1(fields[i]))->key;
+    for (std::size_t i = 0; i < c.size(); ++i) c[i] = widgetNameOf(*configFieldNamed(QString::fromLatin1(fields[i])));
     return c;
   }();
   return cells;

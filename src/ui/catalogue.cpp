@@ -9,8 +9,9 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "model/form.h"
-#include "model/layout.h"
+#include "ui/form.h"
+#include "ui/formview.h"
+#include "ui/layout.h"
 
 namespace dovu {
 namespace {
@@ -150,7 +151,7 @@ struct Catalogue {
     d.f.group = group;
     d.f.page = page;
     // A configuration field is labelled as the configuration's table captions it.
-    if (const ConfigField* f = configFieldNamed(QString::fromLatin1(d.f.name)))
+    if (const ConfigField* f = configFieldShownIn(QString::fromLatin1(d.f.name)))
       d.f.caption = keep(f->caption.toStdString());
     defs.push_back(d.f);
   }
@@ -167,7 +168,7 @@ struct Catalogue {
   // A threshold field and its step buttons (the pair sensorTable() gives it).
   void addSpin(const char* field, const char* group, const char* page = "") {
     add(spin(field, ""), group, page);
-    add(button(sensorByField(field)->spinButton, join(defs.back().caption, "- zmiana")), group, page);
+    add(button(spinButtonOf(*sensorByField(field)), join(defs.back().caption, "- zmiana")), group, page);
   }
 
   // A row of the inputs group: the texts sent when the input switches on and off.

@@ -117,7 +117,13 @@ using captions::kSensorMax;
 using captions::kSensorMin;
 using captions::kSensorNormal;
 
-// The MAX, MIN and correction fields step with the buttons sensorTable() pairs them with.
+// The step buttons of the thresholds, in the block order of sensorTable(); each sits beside its
+// threshold's display field (widgetNameOf).
+inline constexpr const char* kSpinButtons[] = {
+    "SpinButton2", "SpinButton1", "SpinButton5",  "SpinButton4",  "SpinButton3",  "SpinButton6", "SpinButton7",
+    "SpinButton8", "SpinButton10", "SpinButton11", "SpinButton9", "SpinButton13", "SpinButton14"};
+
+// The MAX, MIN and correction fields step with the buttons kSpinButtons pairs them with.
 struct SensorPage {
   const char* sheet;       // the tab page's object name
   const char* caption;     // the tab's caption

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "model/colours.h"
+#include "ui/colours.h"
 #include "model/configuration.h"
 #include "model/sensors.h"
 
