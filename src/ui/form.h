@@ -1,8 +1,8 @@
 #pragma once
 // The state of the main window as data: every configuration field, indicator, button and menu item
-// by its name, with its text, check state, selected index, gauge value, enabled and visible flags
-// and colours.  The download, the upload, the response dispatch, the configuration file and the
-// session read and write this model; the widgets only show it and report the user's actions back.
+// by its widget name, with its text, check state, selected index, gauge value, enabled and visible
+// flags and colours.  A configuration is put into it and taken out of it through formview.h; the
+// widgets only show it and report the user's actions back.
 //
 // The editing rules live here too: check-box click rules (dependent enabling), exit checks, key
 // filters, the operator choice and the sensor step buttons.
