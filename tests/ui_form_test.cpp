@@ -8,6 +8,11 @@
 #include "model/cp1250.h"
 #include "ui/form.h"
 #include "ui/formview.h"
+#include "support/formfiles.h"
+#include "support/formsnapshot.h"
+#include "support/testapp.h"
+
+#include <QFile>
 
 using namespace dovu;
 
@@ -646,4 +651,52 @@ TEST_F(FormTest, GaugesClampToTheirRange) {
   EXPECT_EQ(f.state("Bar").value, 100);
   f.setValue("Bar", 150);
   EXPECT_EQ(f.state("Bar").value, 100);
+}
+
+// A JSON file shown in the window goes through the setters, as typing would: the click rules run
+// in table order, the operator follows the number, what differs from the controller turns red,
+// and loading the same again changes nothing.  Either format leaves the window the same, and the
+// firmware version is the one a status record showed.
+TEST(FormView, AFileShownInTheWindowRunsTheEditingRules) {
+  dovu::test::app();
+  Configuration c = defaultConfiguration();
+  c.inputs[0].alarmText = QStringLiteral("Włamanie – strefa 1");
+  c.smsCentre = QStringLiteral("+48790998250");
+  c.outputs[1].time = 5;
+  c.miniCa = true;
+  c.out1Siren = true;
+  c.matrix.voice[10][7] = true;
+  c.thresholds[SensorByte::T3Korekta] = 255;
+  c.thresholds[SensorByte::WMax] = 0;
+  const QByteArray text = configToJsonText(c);
+  Form b;
+  QString error;
+  ASSERT_TRUE(configFromJsonText(b, text, &error)) << error.toStdString();
+  EXPECT_EQ(configurationOf(b), c);
+  EXPECT_EQ(b.text("Edit_T3Korekta"), QStringLiteral("-31,75"));
+  EXPECT_EQ(b.text("Out2Czas"), QStringLiteral("5"));
+  // BoxCA comes before BoxOut1sygn, so the latter ends checked and enabled.
+  EXPECT_TRUE(b.checked("BoxOut1sygn"));
+  EXPECT_TRUE(b.state("BoxOut1sygn").enabled);
+  EXPECT_EQ(b.index("Combo_operator"), 3);
+  EXPECT_EQ(b.colour("Edit_IN1A"), kRed);
+  EXPECT_EQ(b.colour("BoxDCS8"), kRed);
+  EXPECT_EQ(b.colour("Edit_WMax"), kRed);
+  EXPECT_EQ(b.colour("Edit_T1Min"), kWindowColour);
+  EXPECT_EQ(b.colour("Edit_Tel1"), kYellow);
+  const dovu::test::FormSnapshot before(b);
+  ASSERT_TRUE(configFromJsonText(b, text, &error));
+  EXPECT_TRUE(before.diff(b).empty());
+
+  QFile format1(QStringLiteral(DOVU_TEST_DATA "/config-format1.json"));
+  ASSERT_TRUE(format1.open(QIODevice::ReadOnly));
+  Form one, two;
+  ASSERT_TRUE(configFromJsonText(one, format1.readAll(), &error)) << error.toStdString();
+  ASSERT_TRUE(configFromJsonText(two, configToJsonText(one), &error)) << error.toStdString();
+  EXPECT_TRUE(dovu::test::FormSnapshot(one).diff(two).empty());
+
+  Form f;
+  EXPECT_EQ(firmwareShown(f), QString());
+  f.setText("TextWersja", QStringLiteral("DOVU v 2.3"));
+  EXPECT_EQ(firmwareShown(f), QStringLiteral("DOVU v 2.3"));
 }
