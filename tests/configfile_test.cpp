@@ -1,5 +1,5 @@
-// Configuration file: the byte layout against golden bytes, the checks that keep a bad file from
-// changing anything, the load rules (markers, operator, BoxCA), and the atomic save.
+// Configuration file: the byte layout against golden bytes, the round trip of every field, the
+// checks that refuse a bad file whole, and the atomic save.
 #include <gtest/gtest.h>
 
 #include "support/bytes.h"
@@ -18,11 +18,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "ui/matrix.h"
 #include "storage/checkedfile.h"
 #include "storage/configfile.h"
 #include "storage/fieldnames.h"
-#include "support/formfiles.h"
+#include "model/params.h"
 #include "support/sim.h"
 #include "support/testapp.h"
 #include "wording.h"
@@ -60,68 +59,35 @@ unsigned modeOf(const QString& path) {
   return st.st_mode & 0777;
 }
 
-struct Snapshot {
-  std::vector<FieldState> fields;
-  SensorSettings sensors;
-};
-
-Snapshot snap(const Form& f) {
-  Snapshot s;
-  for (int i = 0; i < f.size(); ++i) s.fields.push_back(f.state(i));
-  s.sensors = f.sensors();
-  return s;
-}
-
-// Names the first field that differs, or "" when none does.
-std::string firstDifference(const Snapshot& a, const Snapshot& b) {
-  for (std::size_t i = 0; i < a.fields.size(); ++i) {
-    const FieldState& x = a.fields[i];
-    const FieldState& y = b.fields[i];
-    if (x.text != y.text || x.checked != y.checked || x.index != y.index || x.enabled != y.enabled ||
-        x.colour != y.colour || x.value != y.value)
-      return Form::def(static_cast<int>(i)).name;
-  }
-  if (!(a.sensors == b.sensors)) return "SensorSettings";
-  return "";
-}
-
-// The window's field that shows an item's field.
-const char* win(const char* field) { return widgetNameOf(*configFieldNamed(QString::fromLatin1(field))); }
-
 // Gives every item of the file a distinctive value that differs from the defaults.
-void fillDistinct(Form& f) {
+Configuration distinct() {
+  Configuration c = defaultConfiguration();
   for (const ConfigItem& it : configItems()) {
+    const ConfigField* f = it.field ? configFieldNamed(QString::fromLatin1(it.field)) : nullptr;
     switch (it.form) {
       case ConfigItemForm::Text: {
-        const FieldDef& d = Form::def(Form::idOf(win(it.field)));
         QString t;
-        if (d.kind == FieldKind::Digits) t = QString::number(1000 + it.number * 7);
-        else if (d.kind == FieldKind::PhoneDigits) t = QStringLiteral("+4860%1").arg(it.number * 13);
+        if (f->chars == TextChars::Digits) t = QString::number(1000 + it.number * 7);
+        else if (f->chars == TextChars::Phone) t = QStringLiteral("+4860%1").arg(it.number * 13);
         else t = QStringLiteral("Źż%1ą").arg(it.number);
-        if (d.maxLength > 0) t = t.left(d.maxLength);
-        f.setText(win(it.field), t);
+        if (f->limit > 0) t = t.left(f->limit);
+        setConfigValue(c, *f, t);
         break;
       }
-      case ConfigItemForm::Number:
-        f.setText(win(it.field), QString::number(it.number));
-        break;
-      case ConfigItemForm::Choice:
-        f.setIndex(win(it.field), it.number % 9);
-        break;
-      case ConfigItemForm::Sensor:
-        f.setSensor(it.sensor, static_cast<std::uint8_t>(200 + it.number - 64));
-        break;
-      default:
-        break;
+      case ConfigItemForm::Number: setConfigValue(c, *f, it.number); break;
+      case ConfigItemForm::Choice: setConfigValue(c, *f, it.number % 9); break;
+      case ConfigItemForm::Sensor: c.thresholds[it.sensor] = static_cast<std::uint8_t>(200 + it.number - 64); break;
+      default: break;
     }
   }
   // Every other matrix cell, and the option boxes.
-  const auto& cells = matrixCellsInImageOrder();
-  for (std::size_t i = 0; i < cells.size(); ++i) f.setChecked(cells[i], i % 3 == 0);
-  for (const char* box : {"BoxOut1NC", "BoxOut3NC", "BoxOut2Mono", "BoxPotw", "BoxWyslijStan", "BoxOut4Mono",
-                          "IOsend", "T3send", "ACsend", "T1send", "BoxCA", "BoxOut1sygn"})
-    f.setChecked(box, true);
-  f.showAllSensors();
+  const auto& cells = matrixFieldsInImageOrder();
+  for (std::size_t i = 0; i < cells.size(); ++i) setConfigValue(c, *configFieldNamed(QString::fromLatin1(cells[i])), i % 3 == 0);
+  c.outputs[0].normallyClosed = c.outputs[2].normallyClosed = true;
+  c.outputs[1].monostable = c.outputs[3].monostable = true;
+  c.confirm = c.sendStateAtStart = c.miniCa = c.out1Siren = true;
+  c.reply.io = c.reply.t3 = c.reply.ex = c.reply.t1 = true;
+  return c;
 }
 
 class ConfigFileTest : public ::testing::Test {
@@ -134,43 +100,30 @@ TEST_F(ConfigFileTest, EmptyFileLoadsAsEmptyConfiguration) {
   ASSERT_EQ(file.size(), kConfigMinSize);
   ASSERT_EQ(xorChecksum(file, 106), 0x67);
 
-  Form form;
-  fillDistinct(form);
   RecordingNotifier n;
-  ASSERT_TRUE(loadConfigFile(form, file, n.collect()));
+  const auto c = readConfigFile(file, n.collect());
+  ASSERT_TRUE(c);
   EXPECT_TRUE(n.events.empty());
 
   for (const ConfigItem& it : configItems()) {
-    if (it.form == ConfigItemForm::Text) {
-      EXPECT_EQ(form.text(win(it.field)), QString()) << it.field;
-    }
-    if (it.form == ConfigItemForm::Number) {
-      EXPECT_EQ(form.text(win(it.field)), QStringLiteral("0")) << it.field;
-    }
-    if (it.form == ConfigItemForm::Choice) {
-      EXPECT_EQ(form.index(win(it.field)), 0) << it.field;
-      EXPECT_EQ(form.text(win(it.field)), QStringLiteral("Brak")) << it.field;
-    }
-    if (it.form == ConfigItemForm::Flags) {
-      for (const char* box : it.bits) {
-        if (box) {
-          EXPECT_FALSE(form.checked(win(box))) << box;
-        }
-      }
+    std::vector<const char*> named{it.field};
+    if (it.form == ConfigItemForm::Flags) named.assign(it.bits.begin(), it.bits.end());
+    for (const char* name : named) {
+      if (!name) continue;
+      const ConfigValue v = configValue(*c, *configFieldNamed(QString::fromLatin1(name)));
+      const ConfigValue none = it.form == ConfigItemForm::Text    ? ConfigValue(QString())
+                               : it.form == ConfigItemForm::Flags ? ConfigValue(false)
+                                                                  : ConfigValue(0);
+      EXPECT_EQ(v, none) << name;
     }
   }
-  for (const char* cell : matrixCellsInImageOrder()) EXPECT_FALSE(form.checked(cell)) << cell;
-  EXPECT_EQ(form.index("Combo_operator"), kOperatorOther);
-  EXPECT_EQ(form.sensors(), SensorSettings{});
-  // The displays are drawn from the loaded bytes.
-  EXPECT_EQ(form.text("Edit_T1Min"), QStringLiteral("-128"));
-  EXPECT_EQ(form.text("Edit_T3Korekta"), QStringLiteral("+0,0"));
-  EXPECT_EQ(form.text("Edit_ACnap"), QStringLiteral("0,0V"));
-  EXPECT_EQ(form.text("Edit_WMax"), QStringLiteral("0"));
+  EXPECT_EQ(c->matrix, Configuration::Matrix{});
+  EXPECT_EQ(operatorIndexOf(c->smsCentre), kOperatorOther);
+  EXPECT_EQ(c->thresholds, SensorSettings{});
 
   // And that configuration saves as the same 107 bytes.
   QString why;
-  const auto saved = buildConfigFile(form, &why);
+  const auto saved = buildConfigFile(*c, &why);
   ASSERT_TRUE(saved) << why.toStdString();
   EXPECT_EQ(*saved, file);
 }
@@ -213,33 +166,31 @@ TEST_F(ConfigFileTest, ItemsNameEveryFieldOnceAndTheOldNamesStay) {
 }
 
 TEST_F(ConfigFileTest, ItemLayoutAndFlagBits) {
-  Form form;
-  const Bytes empty = emptyFile();
-  RecordingNotifier n;
-  ASSERT_TRUE(loadConfigFile(form, empty, n.collect()));
-
-  form.setText("Edit_haslo", QStringLiteral("1234"));     // R moves by 4
-  form.setText("Edit_Out4Wyl", QStringLiteral("wył"));    // Windows-1250: one byte per character
-  form.setChecked("BoxIN1T1", true);
-  form.setText("Out1Czas", QStringLiteral("7"));
-  form.setText("IleTest", QStringLiteral("24"));
-  form.setChecked("BoxOut1NC", true);
-  form.setChecked("BoxPotw", true);
-  form.setChecked("BoxWyslijStan", true);
-  form.setIndex("ComboOut4", 8);
-  form.setChecked("IOsend", true);
-  form.setChecked("T1send", true);
-  form.setText("JakiStan", QStringLiteral("STAN"));       // Q moves by 4
-  form.setSensor(SensorByte::T1Korekta, 6);
-  form.setSensor(SensorByte::WMax, 99);
-  form.setSensor(SensorByte::DCnap, 105);
-  form.setChecked("BoxCA", true);
-  form.setChecked("BoxOut1sygn", true);
-  form.setText("EditT1opu", QStringLiteral("300"));       // kept modulo 256
-  form.setText("EditWopu", QStringLiteral("254"));
+  const auto empty = readConfigFile(emptyFile());
+  ASSERT_TRUE(empty);
+  Configuration c = *empty;
+  c.password = QStringLiteral("1234");          // R moves by 4
+  c.outputs[3].offWord = QStringLiteral("wył");  // Windows-1250: one byte per character
+  c.matrix.sms[0][0] = true;                    // IN1, telephone 1
+  c.outputs[0].time = 7;
+  c.autoTestHours = 24;
+  c.outputs[0].normallyClosed = true;
+  c.confirm = true;
+  c.sendStateAtStart = true;
+  c.outputs[3].drivenBy = 8;
+  c.reply.io = true;
+  c.reply.t1 = true;
+  c.statusQuery = QStringLiteral("STAN");        // Q moves by 4
+  c.thresholds[SensorByte::T1Korekta] = 6;
+  c.thresholds[SensorByte::WMax] = 99;
+  c.thresholds[SensorByte::DCnap] = 105;
+  c.miniCa = true;
+  c.out1Siren = true;
+  c.sensors[0].delay = 300;                      // kept modulo 256
+  c.sensors[3].delay = 254;
 
   QString why;
-  const auto f = buildConfigFile(form, &why);
+  const auto f = buildConfigFile(c, &why);
   ASSERT_TRUE(f) << why.toStdString();
   const std::size_t R = 28 + 4 + 3, Q = 88 + 4 + 4 + 3;
   ASSERT_EQ(f->size(), Q + 19);
@@ -264,10 +215,8 @@ TEST_F(ConfigFileTest, ItemLayoutAndFlagBits) {
 }
 
 TEST_F(ConfigFileTest, SaveAndLoadRestoreEveryField) {
-  Form original;
-  fillDistinct(original);
-  ASSERT_TRUE(original.checked("BoxCA"));
-  ASSERT_TRUE(original.checked("BoxOut1sygn"));
+  const Configuration original = distinct();
+  ASSERT_NE(original, defaultConfiguration());
 
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("a.dvc"));
@@ -279,117 +228,49 @@ TEST_F(ConfigFileTest, SaveAndLoadRestoreEveryField) {
   ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-  Form loaded;
-  ASSERT_TRUE(loadConfigFile(loaded, path, n.collect()));
+  const auto loaded = readConfigFile(path, n.collect());
+  ASSERT_TRUE(loaded);
   EXPECT_TRUE(n.events.empty());
-  QString why;
-  EXPECT_EQ(configFromForm(loaded, &why), configFromForm(original, &why));
-  EXPECT_TRUE(loaded.checked("BoxCA"));
-  EXPECT_TRUE(loaded.checked("BoxOut1sygn"));
-  EXPECT_TRUE(loaded.state("BoxOut1sygn").enabled);
-  for (const SensorInfo& s : sensorTable()) {
-    EXPECT_EQ(loaded.text(displayFieldOf(s)), original.text(displayFieldOf(s))) << s.name;
-  }
-  for (const ConfigItem& it : configItems()) {
-    if (it.field) {
-      EXPECT_EQ(loaded.text(win(it.field)), original.text(win(it.field))) << it.field;
-    }
-  }
-  for (const char* cell : matrixCellsInImageOrder()) {
-    EXPECT_EQ(loaded.checked(cell), original.checked(cell)) << cell;
-  }
-  EXPECT_EQ(loaded.index("Combo_operator"), kOperatorOther);
-
-  // BoxCA ahead of BoxOut1sygn: a box checked by the same load is enabled and stays checked.
-  Form ca;
-  ca.setChecked("BoxCA", false);
-  ASSERT_TRUE(loadConfigFile(ca, path, n.collect()));
-  EXPECT_TRUE(ca.checked("BoxOut1sygn"));
-}
-
-TEST_F(ConfigFileTest, LoadMarksWhatChangedOnceAndSetsNoColourOfItsOwn) {
-  Form source;
-  fillDistinct(source);
-  QString why;
-  const Bytes file = *buildConfigFile(source, &why);
-
-  Form form;
-  RecordingNotifier n;
-  ASSERT_TRUE(loadConfigFile(form, file, n.collect()));
-  EXPECT_EQ(form.colour("Edit_Tel1"), kRed);
-  EXPECT_EQ(form.colour("BoxIN1T1"), kRed);          // a matrix cell that changed
-  EXPECT_NE(form.colour("BoxIN1T2"), kRed);          // one that stayed clear
-  EXPECT_NE(form.colour("Edit_haslo"), kRed);        // has no marker
-
-  // Markers from the first load stay; the second load changes nothing at all.
-  const Snapshot first = snap(form);
-  int changes = 0;
-  QObject::connect(&form, &Form::changed, [&] { ++changes; });
-  ASSERT_TRUE(loadConfigFile(form, file, n.collect()));
-  EXPECT_EQ(changes, 0);
-  EXPECT_EQ(firstDifference(first, snap(form)), "");
+  for (const ConfigField& f : configFields())
+    EXPECT_EQ(configValue(*loaded, f), configValue(original, f)) << f.name.toStdString();
 }
 
 TEST_F(ConfigFileTest, ListWithoutSelectionIsKeptAs255) {
-  Form form;
-  form.setIndex("ComboOut2", -1);
-  form.setIndex("ComboOut3", 8);
+  Configuration c = defaultConfiguration();
+  c.outputs[1].drivenBy = -1;
+  c.outputs[2].drivenBy = 8;
   QString why;
-  const Bytes file = *buildConfigFile(form, &why);
+  const Bytes file = *buildConfigFile(c, &why);
   const auto items = parseConfigFile(file, &why);
   ASSERT_TRUE(items);
   EXPECT_EQ(byteAt(items->values[37], 0), 255);  // item 38, ComboOut2
   EXPECT_EQ(byteAt(items->values[38], 0), 8);
-  Form back;
-  back.setIndex("ComboOut2", 3);
-  RecordingNotifier n;
-  ASSERT_TRUE(loadConfigFile(back, file, n.collect()));
-  EXPECT_EQ(back.index("ComboOut2"), -1);
-  EXPECT_EQ(back.index("ComboOut3"), 8);
-  EXPECT_EQ(*buildConfigFile(back, &why), file);
+  const auto back = readConfigFile(file);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->outputs[1].drivenBy, -1);
+  EXPECT_EQ(back->outputs[2].drivenBy, 8);
+  EXPECT_EQ(*buildConfigFile(*back, &why), file);
 
   // A byte beyond the list (a file of another version, say) loads as no selection.
   std::size_t R = 3;
   for (int item = 2; item <= 26; ++item) R += 1 + byteAt(file, R);
   Bytes beyond = file;
   beyond[R + 32] = 9;  // ComboOut1
-  back.setIndex("ComboOut1", 2);
-  ASSERT_TRUE(loadConfigFile(back, resum(beyond), n.collect()));
-  EXPECT_EQ(back.index("ComboOut1"), -1);
+  const auto other = readConfigFile(resum(beyond));
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->outputs[0].drivenBy, -1);
 }
 
-TEST_F(ConfigFileTest, OperatorChoiceFollowsTheNumber) {
-  Form form;
-  RecordingNotifier n;
-  const auto loadWith = [&](const QString& number) {
-    QString why;
-    form.setText("Edit_operator", number);
-    const Bytes file = *buildConfigFile(form, &why);
-    form.setText("Edit_operator", QString());
-    form.setIndex("Combo_operator", 0);
-    EXPECT_TRUE(loadConfigFile(form, file, n.collect()));
-    return form.index("Combo_operator");
-  };
-  EXPECT_EQ(loadWith(QStringLiteral("+48602951111")), 1);
-  EXPECT_EQ(loadWith(QStringLiteral("+48790998250")), 3);
-  EXPECT_EQ(loadWith(QStringLiteral("+4860295111")), kOperatorOther);
-  EXPECT_EQ(loadWith(QString()), kOperatorOther);
-}
-
-TEST_F(ConfigFileTest, ChecksumAndMagicFailuresChangeNothing) {
-  Form source;
-  fillDistinct(source);
+TEST_F(ConfigFileTest, ChecksumAndMagicFailuresAreRefused) {
   QString why;
-  const Bytes good = *buildConfigFile(source, &why);
+  const Bytes good = *buildConfigFile(distinct(), &why);
 
-  Form form;
-  const Snapshot before = snap(form);
   // Any single byte after the magic, the check byte included: the checksum message alone.
   for (std::size_t pos : {std::size_t{3}, std::size_t{40}, good.size() / 2, good.size() - 5, good.size() - 1}) {
     Bytes bad = good;
     bad[pos] = static_cast<char>(bad[pos] ^ 0x10);
     RecordingNotifier n;
-    EXPECT_FALSE(loadConfigFile(form, bad, n.collect())) << pos;
+    EXPECT_FALSE(readConfigFile(bad, n.collect())) << pos;
     EXPECT_EQ(n.texts(), QStringList{kCrc}) << pos;
     EXPECT_EQ(n.beeps(), 1);
     EXPECT_TRUE(n.events.front().beep) << "the beep comes before the box";
@@ -398,23 +279,19 @@ TEST_F(ConfigFileTest, ChecksumAndMagicFailuresChangeNothing) {
   Bytes magic = good;
   magic[1] = 'V';
   RecordingNotifier n;
-  EXPECT_FALSE(loadConfigFile(form, magic, n.collect()));
+  EXPECT_FALSE(readConfigFile(magic, n.collect()));
   EXPECT_EQ(n.texts(), (QStringList{kFormat, kCrc}));
 
   // A firmware file with a good check byte: the format message alone.
   RecordingNotifier fw;
-  EXPECT_FALSE(loadConfigFile(form, resum(Bytes("dvf\x01\x02\x03?", 7)), fw.collect()));
+  EXPECT_FALSE(readConfigFile(resum(Bytes("dvf\x01\x02\x03?", 7)), fw.collect()));
   EXPECT_EQ(fw.texts(), QStringList{kFormat});
   EXPECT_EQ(fw.beeps(), 0);
-
-  EXPECT_EQ(firstDifference(before, snap(form)), "");
 }
 
-TEST_F(ConfigFileTest, MalformedFilesAreRefusedWholeAndChangeNothing) {
-  Form source;
-  fillDistinct(source);
+TEST_F(ConfigFileTest, MalformedFilesAreRefusedWhole) {
   QString why;
-  const Bytes good = *buildConfigFile(source, &why);
+  const Bytes good = *buildConfigFile(distinct(), &why);
   std::size_t R = 3;  // past the 25 texts ahead of the matrix
   for (int i = 0; i < 25; ++i) R += 1 + byteAt(good, R);
   ASSERT_EQ(byteAt(good, R), 22);
@@ -438,17 +315,12 @@ TEST_F(ConfigFileTest, MalformedFilesAreRefusedWholeAndChangeNothing) {
       {"oversized", resum(good.substr(0, good.size() - 1) + Bytes(kFileBufferSize, 'z') + Bytes(1, '\0'))},
       {"four bytes", resum(Bytes("dvc\0", 4))},
   };
-  Form form;
-  fillDistinct(form);
-  form.setColour("Edit_Tel1", kWindowColour);
-  const Snapshot before = snap(form);
   for (const Case& c : cases) {
     RecordingNotifier n;
-    EXPECT_FALSE(loadConfigFile(form, c.file, n.collect())) << c.name;
+    EXPECT_FALSE(readConfigFile(c.file, n.collect())) << c.name;
     EXPECT_EQ(n.texts(), QStringList{kFormat}) << c.name;
     ASSERT_FALSE(n.events.empty());
     EXPECT_FALSE(n.events.back().detail.isEmpty()) << c.name << ": the reason is given";
-    EXPECT_EQ(firstDifference(before, snap(form)), "") << c.name;
     QString reason;
     EXPECT_FALSE(parseConfigFile(c.file, &reason)) << c.name;
   }
@@ -456,18 +328,15 @@ TEST_F(ConfigFileTest, MalformedFilesAreRefusedWholeAndChangeNothing) {
   // Short files: nothing to read past, both checks fail.
   for (const Bytes& tiny : {Bytes(), Bytes("d", 1), Bytes("dv", 2), Bytes("dvc", 3)}) {
     RecordingNotifier n;
-    EXPECT_FALSE(loadConfigFile(form, tiny, n.collect()));
+    EXPECT_FALSE(readConfigFile(tiny, n.collect()));
     EXPECT_FALSE(n.texts().isEmpty());
   }
-  EXPECT_EQ(firstDifference(before, snap(form)), "");
 }
 
 TEST_F(ConfigFileTest, UnreadableFileIsReported) {
   QTemporaryDir dir;
-  Form form;
-  const Snapshot before = snap(form);
   RecordingNotifier n;
-  EXPECT_FALSE(loadConfigFile(form, dir.filePath(QStringLiteral("missing.dvc")), n.collect()));
+  EXPECT_FALSE(readConfigFile(dir.filePath(QStringLiteral("missing.dvc")), n.collect()));
   EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::CannotRead)});
   EXPECT_TRUE(n.events.back().detail.contains(QStringLiteral("missing.dvc")));
 
@@ -478,31 +347,21 @@ TEST_F(ConfigFileTest, UnreadableFileIsReported) {
   f.write(QByteArray(static_cast<int>(kFileBufferSize) + 1, 'd'));
   f.close();
   RecordingNotifier m;
-  EXPECT_FALSE(loadConfigFile(form, big, m.collect()));
+  EXPECT_FALSE(readConfigFile(big, m.collect()));
   EXPECT_EQ(m.texts(), QStringList{kFormat});
-  EXPECT_EQ(firstDifference(before, snap(form)), "");
 }
 
-TEST_F(ConfigFileTest, SaveTakesTheRepairedValueOfTheFieldBeingEdited) {
-  Form form;
-  form.userEdited(Form::idOf("Out2Czas"), QStringLiteral("0"));
-  form.setEditing(Form::idOf("Out2Czas"));
+// A number field that holds no number cannot go into a file: the save says which and writes
+// nothing.
+TEST_F(ConfigFileTest, AFieldWithoutItsNumberIsNotSaved) {
+  Configuration c = defaultConfiguration();
+  c.smsLimit = Configuration::kNoNumber;
   QTemporaryDir dir;
-  const QString path = dir.filePath(QStringLiteral("c.dvc"));
   RecordingNotifier n;
-  ASSERT_TRUE(saveConfigFile(form, path, n.collect()));
-  EXPECT_EQ(form.text("Out2Czas"), QStringLiteral("1"));
-  Form back;
-  ASSERT_TRUE(loadConfigFile(back, path, n.collect()));
-  EXPECT_EQ(back.text("Out2Czas"), QStringLiteral("1"));
-
-  // A number field that no exit check repairs: the save says so and writes nothing.
-  form.setEditing(Form::kNoField);
-  form.setText("Edit_LimitSMS", QString());
   const QString other = dir.filePath(QStringLiteral("d.dvc"));
-  EXPECT_FALSE(saveConfigFile(form, other, n.collect()));
+  EXPECT_FALSE(saveConfigFile(c, other, n.collect()));
   EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::ConfigNotSaved)});
-  EXPECT_TRUE(n.events.back().detail.contains(QStringLiteral("Edit_LimitSMS")));
+  EXPECT_TRUE(n.events.back().detail.contains(QStringLiteral("Edit_LimitSMS")));  // its format-1 name
   EXPECT_FALSE(QFile::exists(other));
 }
 
@@ -548,9 +407,8 @@ TEST_F(ConfigFileTest, FailedSaveKeepsTheOldFile) {
     struct rlimit small = was;
     small.rlim_cur = 100;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    Form form;
     RecordingNotifier n;
-    const bool saved = saveConfigFile(form, path, n.collect());
+    const bool saved = saveConfigFile(defaultConfiguration(), path, n.collect());
     ::setrlimit(RLIMIT_FSIZE, &was);
     std::signal(SIGXFSZ, previous);
     EXPECT_FALSE(saved);
@@ -572,18 +430,18 @@ TEST_F(ConfigFileTest, FailedSaveKeepsTheOldFile) {
   EXPECT_EQ(contents(), old);
 
   // A folder that does not exist (a removed stick): reported through the notifier.
-  Form form;
+  const Configuration c = defaultConfiguration();
   RecordingNotifier n;
-  EXPECT_FALSE(saveConfigFile(form, dir.filePath(QStringLiteral("gone/new.dvc")), n.collect()));
+  EXPECT_FALSE(saveConfigFile(c, dir.filePath(QStringLiteral("gone/new.dvc")), n.collect()));
   EXPECT_EQ(n.texts(), QStringList{cli::englishText(Cause::ConfigNotSaved)});
   EXPECT_TRUE(n.events.back().detail.contains(QStringLiteral("gone")));
 
   // A successful save replaces the file whole and keeps its mode; a new file is its owner's alone.
-  EXPECT_TRUE(saveConfigFile(form, path, n.collect()));
+  EXPECT_TRUE(saveConfigFile(c, path, n.collect()));
   EXPECT_NE(contents(), old);
   EXPECT_EQ(modeOf(path), 0644u);
   const QString fresh = dir.filePath(QStringLiteral("fresh.dvc"));
-  EXPECT_TRUE(saveConfigFile(form, fresh, n.collect()));
+  EXPECT_TRUE(saveConfigFile(c, fresh, n.collect()));
   EXPECT_EQ(modeOf(fresh), 0600u);
 }
 
@@ -651,9 +509,8 @@ TEST_F(ConfigFileTest, ReadingRefusesWhatIsNoRegularFile) {
     QString why;
     EXPECT_FALSE(readWholeFile(path, &why)) << path.toStdString();
     EXPECT_TRUE(why.startsWith(path)) << why.toStdString();
-    Form form;
     RecordingNotifier n;
-    EXPECT_FALSE(loadConfigFile(form, path, n.collect()));
+    EXPECT_FALSE(readConfigFile(path, n.collect()));
     EXPECT_EQ(n.events.size(), 1u);
   }
   // Nor is a save allowed to write into one.

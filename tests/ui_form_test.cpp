@@ -10,9 +10,11 @@
 #include "ui/formview.h"
 #include "support/formfiles.h"
 #include "support/formsnapshot.h"
+#include "support/sim.h"
 #include "support/testapp.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 
 using namespace dovu;
 
@@ -699,4 +701,72 @@ TEST(FormView, AFileShownInTheWindowRunsTheEditingRules) {
   EXPECT_EQ(firmwareShown(f), QString());
   f.setText("TextWersja", QStringLiteral("DOVU v 2.3"));
   EXPECT_EQ(firmwareShown(f), QStringLiteral("DOVU v 2.3"));
+}
+
+// A configuration file shown in the window: the threshold displays are drawn from its bytes, the
+// operator follows its number, a box it checks ahead of the box that box enables ends checked and
+// enabled, what differs from the controller turns red (no colour of the file's own), a second load
+// changes nothing, and a save first repairs the field being edited.
+TEST(FormView, AConfigurationFileShownInTheWindow) {
+  dovu::test::app();
+  test::RecordingNotifier n;
+  QTemporaryDir dir;
+  Configuration empty = defaultConfiguration();
+  for (const ConfigField& f : configFields()) {
+    if (f.type == ConfigFieldType::Text && f.name != QLatin1String("password")) setConfigValue(empty, f, QString());
+    if (f.type == ConfigFieldType::Byte) setConfigValue(empty, f, 0);
+  }
+  QString why;
+  Form form;
+  ASSERT_TRUE(loadConfigFile(form, *buildConfigFile(empty, &why), n.collect())) << why.toStdString();
+  EXPECT_EQ(form.text("Edit_T1Min"), QStringLiteral("-128"));
+  EXPECT_EQ(form.text("Edit_T3Korekta"), QStringLiteral("+0,0"));
+  EXPECT_EQ(form.text("Edit_ACnap"), QStringLiteral("0,0V"));
+  EXPECT_EQ(form.text("Edit_WMax"), QStringLiteral("0"));
+  EXPECT_EQ(form.index("Combo_operator"), kOperatorOther);
+
+  const auto loadWith = [&](const QString& number) {
+    form.setText("Edit_operator", number);
+    const Bytes file = *buildConfigFile(form, &why);
+    form.setText("Edit_operator", QString());
+    form.setIndex("Combo_operator", 0);
+    EXPECT_TRUE(loadConfigFile(form, file, n.collect()));
+    return form.index("Combo_operator");
+  };
+  EXPECT_EQ(loadWith(QStringLiteral("+48602951111")), 1);
+  EXPECT_EQ(loadWith(QStringLiteral("+48790998250")), 3);
+  EXPECT_EQ(loadWith(QStringLiteral("+4860295111")), kOperatorOther);
+  EXPECT_EQ(loadWith(QString()), kOperatorOther);
+
+  Configuration c = defaultConfiguration();
+  c.telephones[0] = QStringLiteral("+48601");
+  c.matrix.sms[0][0] = true;
+  c.miniCa = true;
+  c.out1Siren = true;
+  const Bytes file = *buildConfigFile(c, &why);
+  Form shown;
+  shown.setChecked("BoxCA", false);
+  ASSERT_TRUE(loadConfigFile(shown, file, n.collect()));
+  EXPECT_TRUE(shown.checked("BoxOut1sygn"));
+  EXPECT_TRUE(shown.state("BoxOut1sygn").enabled);
+  EXPECT_EQ(shown.colour("Edit_Tel1"), kRed);
+  EXPECT_EQ(shown.colour("BoxIN1T1"), kRed);    // a matrix cell that changed
+  EXPECT_NE(shown.colour("BoxIN1T2"), kRed);    // one that stayed clear
+  EXPECT_NE(shown.colour("Edit_haslo"), kRed);  // has no marker
+  const dovu::test::FormSnapshot first(shown);
+  int changes = 0;
+  QObject::connect(&shown, &Form::changed, [&] { ++changes; });
+  ASSERT_TRUE(loadConfigFile(shown, file, n.collect()));
+  EXPECT_EQ(changes, 0);
+  EXPECT_TRUE(first.diff(shown).empty());
+
+  Form edited;
+  edited.userEdited(Form::idOf("Out2Czas"), QStringLiteral("0"));
+  edited.setEditing(Form::idOf("Out2Czas"));
+  const QString path = dir.filePath(QStringLiteral("c.dvc"));
+  ASSERT_TRUE(saveConfigFile(edited, path, n.collect()));
+  EXPECT_EQ(edited.text("Out2Czas"), QStringLiteral("1"));
+  Form back;
+  ASSERT_TRUE(loadConfigFile(back, path, n.collect()));
+  EXPECT_EQ(back.text("Out2Czas"), QStringLiteral("1"));
 }
