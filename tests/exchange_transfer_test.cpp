@@ -8,7 +8,6 @@
 #include <optional>
 
 #include "support/bytes.h"
-#include "support/formsnapshot.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -20,9 +19,6 @@
 #include "link/link.h"
 #include "session/session.h"
 #include "model/configuration.h"
-#include "ui/form.h"
-#include "ui/formview.h"
-#include "ui/matrix.h"
 #include "model/params.h"
 #include "support/pty.h"
 #include "support/sim.h"
@@ -42,9 +38,10 @@ const auto bytes = dovu::test::bytesOf;
 
 Bytes payloadOf(const dovu::test::LoggedFrame& f) { return f.bytes.size() >= 4 ? f.bytes.substr(3, f.bytes.size() - 4) : Bytes(); }
 
-// The session rig with the answer dispatch, the transfer, and every frame the link writes.  The
-// form is shown as the window shows it: a completed download in every field, an acknowledged
-// parameter held; an upload sends what the form shows once the field being edited is left.
+// The session rig with the answer dispatch, the transfer, and every frame the link writes.  It
+// keeps what the window does: the configuration it shows (a completed download replaces it, its
+// access password kept) and the one the controller is known to hold (a completed download, each
+// acknowledged parameter of an upload); an upload sends what the window shows.
 struct Rig : dovu::test::SimSession {
   explicit Rig(QStringList simArgs = {}) : SimSession(std::move(simArgs)) {
     dispatcher.attach(*link);
@@ -55,15 +52,24 @@ struct Rig : dovu::test::SimSession {
     notifier.listen(transfer.get());
     QObject::connect(transfer.get(), &ConfigTransfer::downloaded, [this](const Configuration& c) {
       ++downloads;
-      showControllerConfiguration(form, c);
+      const QString password = window.password;
+      window = c;
+      window.password = password;
+      held = c;
+      known = true;
     });
     QObject::connect(transfer.get(), &ConfigTransfer::parameterHeld, [this](std::size_t k) {
-      markParameterHeld(form, transfer->uploaded(), paramTable()[k]);
+      for (const ConfigField* f : parameterFields(paramTable()[k])) setConfigValue(held, *f, configValue(transfer->uploaded(), *f));
     });
   }
-  Configuration shown() {
-    form.commitEditing();
-    return configurationOf(form);
+  Configuration shown() const { return window; }
+  // The fields the window shows otherwise than the controller is known to hold them (drawn red).
+  std::vector<std::string> differing() const {
+    std::vector<std::string> out;
+    for (const ParamDef& p : paramTable())
+      for (const ConfigField* f : parameterFields(p))
+        if (differsForController(held, window, *f)) out.push_back(f->name.toStdString());
+    return out;
   }
   // Time-outs are counted in ticks; a shorter tick keeps the no-answer cases quick.
   void tickMs(int ms) { link->timer().setInterval(ms); }
@@ -105,6 +111,8 @@ struct Rig : dovu::test::SimSession {
   std::unique_ptr<ConfigTransfer> transfer;
   std::vector<Bytes> sent;
   int downloads = 0;  // configurations handed over
+  Configuration held = defaultConfiguration();
+  bool known = false;  // the whole configuration was read
 };
 
 std::vector<int> evenCodes(int from, int to) {
@@ -113,14 +121,14 @@ std::vector<int> evenCodes(int from, int to) {
   return v;
 }
 
-// The download read what the simulator holds, and every field shows it in its synchronised colour.
+// The download read what the simulator holds, the window shows it, and no field differs from it.
 void expectFieldsMatchSim(const Rig& r) {
   for (const ParamDef& p : paramTable()) {
     EXPECT_EQ(toHex(encodeParameter(r.transfer->configuration(), p)), toHex(r.sim.dumped(p.readCode))) << int(p.readCode);
-    EXPECT_EQ(toHex(buildPayload(r.form, p)), toHex(r.sim.dumped(p.readCode))) << int(p.readCode);
-    for (Form::Id id : paramFields(p))
-      EXPECT_EQ(r.form.state(id).colour, r.form.syncColour(id)) << Form::def(id).name;
+    EXPECT_EQ(toHex(encodeParameter(r.window, p)), toHex(r.sim.dumped(p.readCode))) << int(p.readCode);
   }
+  EXPECT_EQ(r.differing(), std::vector<std::string>{});
+  EXPECT_TRUE(r.known);
 }
 
 // A configuration unlike the simulator's: every text at its limit with Polish letters (one
@@ -134,33 +142,33 @@ std::string textFor(const ParamDef& p) {
   return QString::fromStdU32String(t).toStdString();
 }
 
-void fillDistinct(Form& f) {
+void fillDistinct(Configuration& c) {
   for (const ParamDef& p : paramTable())
-    if (p.kind == PayloadKind::Text)
-      f.setText(widgetNameOf(*configFieldNamed(QString::fromLatin1(p.field))), QString::fromStdString(textFor(p)));
-  f.setText("Edit_Tel5", QString());
-  const auto& cells = matrixCellsInImageOrder();
-  for (std::size_t i = 0; i < cells.size(); ++i) f.setChecked(cells[i], i % 3 == 0);
-  for (const char* b : {"BoxOut2NC", "BoxOut3Mono", "BoxPotw", "BoxCA", "BoxOut1sygn", "T2send", "Wilgsend"})
-    f.setChecked(b, true);
-  f.setText("Edit_LimitSMS", QStringLiteral("42"));
-  f.setText("Edit_LimitVoice", QStringLiteral("7"));
-  f.setText("Out1Czas", QStringLiteral("1"));
-  f.setText("Out2Czas", QStringLiteral("2"));
-  f.setText("Out3Czas", QStringLiteral("33"));
-  f.setText("Out4Czas", QStringLiteral("99"));
-  f.setText("IleTest", QStringLiteral("12"));
-  f.setIndex("ComboOut1", 3);
-  f.setIndex("ComboOut2", 8);
-  f.setIndex("ComboOut3", -1);
-  f.setIndex("ComboOut4", 0);
+    if (p.kind == PayloadKind::Text) setConfigValue(c, *configFieldNamed(QString::fromLatin1(p.field)), QString::fromStdString(textFor(p)));
+  c.telephones[4] = QString();
+  const auto& cells = matrixFieldsInImageOrder();
+  for (std::size_t i = 0; i < cells.size(); ++i) setConfigValue(c, *configFieldNamed(QString::fromLatin1(cells[i])), i % 3 == 0);
+  c.outputs[1].normallyClosed = true;
+  c.outputs[2].monostable = true;
+  c.confirm = c.miniCa = c.out1Siren = true;
+  c.reply.t2 = c.reply.humidity = true;
+  c.smsLimit = 42;
+  c.voiceLimit = 7;
+  c.outputs[0].time = 1;
+  c.outputs[1].time = 2;
+  c.outputs[2].time = 33;
+  c.outputs[3].time = 99;
+  c.autoTestHours = 1;
+  c.outputs[0].drivenBy = 3;
+  c.outputs[1].drivenBy = 8;
+  c.outputs[2].drivenBy = -1;
+  c.outputs[3].drivenBy = 0;
   const std::uint8_t sensors[13] = {100, 200, 129, 140, 7, 135, 33, 120, 60, 190, 250, 10, 95};
-  for (int i = 0; i < 13; ++i) f.setSensor(static_cast<SensorByte>(i), sensors[i]);
-  f.showAllSensors();
-  f.setText("EditT1opu", QStringLiteral("254"));
-  f.setText("EditT2opu", QStringLiteral("1"));
-  f.setText("EditT3opu", QStringLiteral("0"));
-  f.setText("EditWopu", QStringLiteral("60"));
+  for (int i = 0; i < 13; ++i) c.thresholds[static_cast<SensorByte>(i)] = sensors[i];
+  c.sensors[0].delay = 254;
+  c.sensors[1].delay = 1;
+  c.sensors[2].delay = 0;
+  c.sensors[3].delay = 60;
 }
 
 // What the controller must hold after an upload of fillDistinct(), computed independently of the
@@ -175,7 +183,7 @@ Bytes expectedAfterFill(const ParamDef& p) {
       return b;
     }
     case PayloadKind::OutputBlock:
-      return bytes({0x42, 42, 7, 1, 2, 33, 99, 0x19, 1 /* IleTest after the exit check */, 3, 8, 255, 0, 0x22});
+      return bytes({0x42, 42, 7, 1, 2, 33, 99, 0x19, 1, 3, 8, 255, 0, 0x22});
     case PayloadKind::SensorBlock:
       return bytes({100, 200, 129, 140, 7, 135, 33, 120, 60, 190, 250, 10, 95});
     case PayloadKind::DelayBlock:
@@ -228,12 +236,8 @@ TEST(Transfer, FullDownload) {
   EXPECT_EQ(read.firmware, r.session->firmwareVersion());
   EXPECT_EQ(read.port, r.port.port());
   EXPECT_EQ(r.downloads, 1);
-  EXPECT_EQ(r.form.index("Combo_operator"), 1);
-  // The simulator runs in mini CA mode: read after the input texts, BoxCA recoloured them.
-  ASSERT_TRUE(r.form.checked("BoxCA"));
-  EXPECT_EQ(r.form.colour("Edit_IN2N"), kOrange);
-  EXPECT_EQ(r.form.colour("Edit_IN5A"), kGreen);
-  EXPECT_EQ(r.form.colour("Edit_IN1N"), kGreen);
+  EXPECT_EQ(operatorIndexOf(read.smsCentre), 1);
+  EXPECT_TRUE(read.miniCa);  // the simulator runs in mini CA mode
 
   EXPECT_TRUE(r.transfer->resumedLive());
   EXPECT_TRUE(r.session->liveDisplay());
@@ -262,23 +266,10 @@ TEST(Transfer, DownloadStopsWhereTheControllerFallsSilent) {
   EXPECT_FALSE(r.transfer->busy());
 }
 
-// The configuration entries among the names a snapshot reports as changed.
-std::vector<std::string> configurationChanges(const dovu::test::FormSnapshot& before, const Form& form) {
-  std::vector<std::string> out;
-  for (const std::string& name : before.diff(form)) {
-    const Form::Id id = Form::idOf(name);
-    bool config = name == "SensorSettings" || name == "Combo_operator";
-    for (const ParamDef& p : paramTable())
-      for (Form::Id f : paramFields(p)) config = config || f == id;
-    if (config) out.push_back(name);
-  }
-  return out;
-}
-
-// A download that does not finish hands over nothing, so every configuration field stays as it
-// was, values and colours, whether the controller falls silent or the line goes away; asked for
-// from the window, it says so.
-TEST(Transfer, AnUnfinishedDownloadLeavesTheFormAsItWas) {
+// A download that does not finish hands over nothing, so the window's configuration and what the
+// controller is known to hold stay as they were, whether the controller falls silent or the line
+// goes away; asked for from the window, it says so.
+TEST(Transfer, AnUnfinishedDownloadLeavesTheWindowAsItWas) {
   for (const QStringList& fault : {QStringList{QStringLiteral("--silent-from"), QStringLiteral("40")},
                                    QStringList{QStringLiteral("--unplug-after"), QStringLiteral("20")}}) {
     SCOPED_TRACE(fault.join(QLatin1Char(' ')).toStdString());
@@ -286,10 +277,11 @@ TEST(Transfer, AnUnfinishedDownloadLeavesTheFormAsItWas) {
     ASSERT_TRUE(r.sim.started());
     r.tickMs(10);
     ASSERT_TRUE(r.login());
-    fillDistinct(r.form);
+    fillDistinct(r.window);
     for (const ParamDef& p : paramTable())
-      if (p.readCode % 4 == 0) markParamHeld(r.form, p);
-    const dovu::test::FormSnapshot before(r.form);
+      if (p.readCode % 4 == 0)
+        for (const ConfigField* f : parameterFields(p)) setConfigValue(r.held, *f, configValue(r.window, *f));
+    const Configuration window = r.window, held = r.held;
     bool finished = false, ok = true;
     QObject::connect(r.transfer.get(), &ConfigTransfer::finished, [&](bool result) {
       finished = true;
@@ -300,7 +292,9 @@ TEST(Transfer, AnUnfinishedDownloadLeavesTheFormAsItWas) {
     EXPECT_FALSE(ok);
     EXPECT_GT(r.paramCodes().size(), 10u);
     EXPECT_EQ(r.downloads, 0);
-    EXPECT_EQ(configurationChanges(before, r.form), std::vector<std::string>{});
+    EXPECT_EQ(r.window, window);
+    EXPECT_EQ(r.held, held);
+    EXPECT_FALSE(r.known);
     EXPECT_TRUE(r.notifier.count(Cause::DownloadInterrupted) == 1);
     EXPECT_TRUE(waitFor([&] { return !r.session->loggedIn(); }, 3000));
   }
@@ -326,16 +320,13 @@ TEST(Transfer, FullUpload) {
   ASSERT_TRUE(r.sim.started());
   ASSERT_TRUE(r.login());
   // A text longer than the controller keeps (a loaded file may hold 255 characters): nothing is sent.
-  r.form.setText("Edit_Tel3", QString(14, QLatin1Char('1')));
+  r.window.telephones[2] = QString(14, QLatin1Char('1'));
   EXPECT_FALSE(r.upload());
   EXPECT_TRUE(r.paramCodes().empty());
   ASSERT_EQ(r.notifier.count(Cause::TextTooLong), 1);
   EXPECT_TRUE(r.notifier.events.back().detail.contains(QStringLiteral("Edit_Tel3")));
   r.notifier.events.clear();
-  fillDistinct(r.form);
-  // The user is still in IleTest and has emptied it: the exit check runs before anything is sent.
-  r.form.userEdited(Form::idOf("IleTest"), QString());
-  r.form.setEditing(Form::idOf("IleTest"));
+  fillDistinct(r.window);
   ASSERT_TRUE(r.upload());
 
   const auto frames = r.sim.framesFromPc();
@@ -348,17 +339,10 @@ TEST(Transfer, FullUpload) {
     EXPECT_EQ(toHex(r.sim.dumped(p.readCode)), toHex(expectedAfterFill(p))) << f.code();
   }
   EXPECT_EQ(codes, evenCodes(5, 105));
-  EXPECT_EQ(r.form.text("IleTest"), QStringLiteral("1"));
   EXPECT_EQ(r.sim.dumped(82), Bytes());
 
   EXPECT_EQ(r.transfer->reached(), 51);
-  // The connection and login boxes are the window's drawing of the session, not fields.
-  for (int id = 0; id < r.form.size(); ++id)
-    if (Form::def(id).kind != FieldKind::Readout) {
-      EXPECT_NE(r.form.state(id).colour, kRed) << Form::def(id).name;
-    }
-  EXPECT_EQ(r.form.colour("Edit_IN2A"), kGreen);
-  EXPECT_EQ(r.form.colour("Edit_IN2N"), kOrange);
+  EXPECT_EQ(r.differing(), std::vector<std::string>{});
   EXPECT_FALSE(r.transfer->busy());
   EXPECT_TRUE(r.transfer->resumedLive());
   EXPECT_TRUE(r.session->liveDisplay());
@@ -382,7 +366,7 @@ TEST(Transfer, AnUploadSendsTheConfigurationGivenAndTellsEachParameterHeld) {
     EXPECT_EQ(r.transfer->acknowledged(), held.size());
   });
   // The user types into telephone 1 while the upload runs.
-  QObject::connect(r.transfer.get(), &ConfigTransfer::started, [&] { r.form.setText("Edit_Tel1", QStringLiteral("+48777")); });
+  QObject::connect(r.transfer.get(), &ConfigTransfer::started, [&] { r.window.telephones[0] = QStringLiteral("+48777"); });
   bool done = false, ok = false;
   QObject::connect(r.transfer.get(), &ConfigTransfer::finished, [&](bool result) {
     done = true;
@@ -399,9 +383,11 @@ TEST(Transfer, AnUploadSendsTheConfigurationGivenAndTellsEachParameterHeld) {
   EXPECT_EQ(byteAt(r.sim.dumped(54), 1), 9);
   EXPECT_EQ(r.transfer->toSend(), 3u);
   // The window knows what the controller holds: the value sent, not the one typed since.
-  EXPECT_EQ(r.form.heldConfiguration().telephones[0], QStringLiteral("+48500100200"));
-  EXPECT_EQ(r.form.colour("Edit_Tel1"), kRed);
-  EXPECT_FALSE(r.form.controllerKnown()) << "three parameters are not the whole configuration";
+  EXPECT_EQ(r.held.telephones[0], QStringLiteral("+48500100200"));
+  // It differs from the window where the window was not sent (the PIN and the SMS limit came from
+  // the configuration given) or was typed into since.
+  EXPECT_EQ(r.differing(), (std::vector<std::string>{"pin", "telephones[0]", "limits.sms"}));
+  EXPECT_FALSE(r.known) << "three parameters are not the whole configuration";
 }
 
 TEST(Transfer, UploadStopsWhereTheControllerFallsSilent) {
@@ -409,7 +395,7 @@ TEST(Transfer, UploadStopsWhereTheControllerFallsSilent) {
   ASSERT_TRUE(r.sim.started());
   r.tickMs(10);
   ASSERT_TRUE(r.login());
-  fillDistinct(r.form);
+  fillDistinct(r.window);
   EXPECT_FALSE(r.upload());
 
   std::vector<int> expect = evenCodes(5, 63);
@@ -418,16 +404,17 @@ TEST(Transfer, UploadStopsWhereTheControllerFallsSilent) {
   EXPECT_EQ(r.paramCodes(), expect);
   EXPECT_EQ(r.notifier.count(kNoAnswer), 1);
   EXPECT_EQ(r.transfer->reached(), 29);
+  // What was acknowledged is held; every free text and threshold after it still differs.
   for (const ParamDef& p : paramTable()) {
-    for (Form::Id id : paramFields(p)) {
+    for (const ConfigField* f : parameterFields(p)) {
       if (p.setCode() < 63) {
-        EXPECT_EQ(r.form.state(id).colour, r.form.syncColour(id)) << Form::def(id).name;
-      } else if (Form::def(id).kind == FieldKind::Text || Form::def(id).kind == FieldKind::Spin) {
-        EXPECT_EQ(r.form.state(id).colour, kRed) << Form::def(id).name;
+        EXPECT_FALSE(differsForController(r.held, r.window, *f)) << f->name.toStdString();
+      } else if ((f->type == ConfigFieldType::Text && f->chars == TextChars::Any) || f->type == ConfigFieldType::Byte) {
+        EXPECT_TRUE(differsForController(r.held, r.window, *f)) << f->name.toStdString();
       }
     }
   }
-  EXPECT_EQ(r.form.colour("Edit_ACn"), kRed);
+  EXPECT_TRUE(differsForController(r.held, r.window, *configFieldNamed(QStringLiteral("ex.normalText"))));
   EXPECT_FALSE(r.session->loggedIn());
   EXPECT_FALSE(r.session->liveDisplay());
   EXPECT_FALSE(r.transfer->busy());
@@ -526,15 +513,11 @@ TEST_P(TransferOnFaultyLine, DownloadAndUploadComplete) {
   ASSERT_TRUE(r.login());
   ASSERT_TRUE(r.download());
   expectFieldsMatchSim(r);
-  fillDistinct(r.form);
-  ASSERT_TRUE(r.upload());
+  fillDistinct(r.window);
+  ASSERT_TRUE(r.upload()) << r.notifier.texts().join(QStringLiteral("; ")).toStdString() << " busy " << r.transfer->busy();
   for (const ParamDef& p : paramTable())
     EXPECT_EQ(toHex(r.sim.dumped(p.readCode)), toHex(encodeParameter(r.transfer->uploaded(), p))) << int(p.readCode);
-  // The connection and login boxes are the window's drawing of the session, not fields.
-  for (int id = 0; id < r.form.size(); ++id)
-    if (Form::def(id).kind != FieldKind::Readout) {
-      EXPECT_NE(r.form.state(id).colour, kRed) << Form::def(id).name;
-    }
+  EXPECT_EQ(r.differing(), std::vector<std::string>{});
   EXPECT_TRUE(r.notifier.events.empty());
   EXPECT_TRUE(r.session->loggedIn());
 }
@@ -562,14 +545,14 @@ TEST(Transfer, AShortBlockAnswerIsNoAnswer) {
   ASSERT_TRUE(r.sim.started());
   r.tickMs(10);
   ASSERT_TRUE(r.login());
-  const QString before = r.form.text("EditT1opu");
+  const Configuration before = r.window;
   EXPECT_FALSE(r.download());
   EXPECT_EQ(r.downloads, 0);
   const auto codes = r.paramCodes();
   EXPECT_EQ(std::count(codes.begin(), codes.end(), 104), 3);
   EXPECT_EQ(r.notifier.count(kNoAnswer), 1);
   EXPECT_EQ(r.transfer->reached(), 98);
-  EXPECT_EQ(r.form.text("EditT1opu"), before);
+  EXPECT_EQ(r.window, before);
   EXPECT_FALSE(r.session->loggedIn());
 }
 
@@ -578,14 +561,14 @@ TEST(Transfer, AnIdleWindowKeepsTheUsersEditWhenAFrameComesUnasked) {
   ASSERT_TRUE(r.sim.started());
   r.tickMs(20);
   ASSERT_TRUE(r.login());
-  r.form.setText("Edit_operator", QStringLiteral("+48111222333"));
-  ASSERT_EQ(r.form.colour("Edit_operator"), kRed);
+  r.window.smsCentre = QStringLiteral("+48111222333");
+  ASSERT_EQ(r.differing(), std::vector<std::string>{"smsCentre"});
   // Status polls, each followed by a code-6 frame with another number, which the link drops.
   int dropped = 0;
   QObject::connect(r.link.get(), &Link::frameDropped, [&](std::uint8_t code) { dropped += code == 6; });
   ASSERT_TRUE(waitFor([&] { return dropped >= 2; }, 5000));
-  EXPECT_EQ(r.form.text("Edit_operator"), QStringLiteral("+48111222333"));
-  EXPECT_EQ(r.form.colour("Edit_operator"), kRed);
+  EXPECT_EQ(r.window.smsCentre, QStringLiteral("+48111222333"));
+  EXPECT_EQ(r.differing(), std::vector<std::string>{"smsCentre"});
   EXPECT_TRUE(r.session->loggedIn());
   EXPECT_TRUE(r.notifier.events.empty());
 }

@@ -8,12 +8,11 @@
 #include <QTimer>
 
 #include "firmware/bootloader.h"
+#include "model/configuration.h"
 #include "link/serialport.h"
 #include "link/framecodec.h"
 #include "link/link.h"
 #include "session/session.h"
-#include "ui/form.h"
-#include "ui/formview.h"
 #include "storage/checkedfile.h"
 #include "support/sim.h"
 #include "support/testapp.h"
@@ -208,7 +207,6 @@ TEST(FirmwareFileCheck, ALineThatIsGoneIsReportedAsSuch) {
 TEST(FirmwareTransfer, SendsTheImageInFilledBlocks) {
   Rig r;
   ASSERT_TRUE(r.sim.started());
-  Form form;
   Session session(*r.link);
   session.setPassword(QString::fromLatin1(kDefaultPassword));
   session.showLoggedIn();

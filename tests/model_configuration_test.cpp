@@ -1,91 +1,11 @@
-// The configuration as a value: its view in the window's form, and the 51 parameters' payloads
-// built from it and read into it, checked against the form's own encoding with seeded random
-// configurations and answers.
+// The configuration as a value: its names, equality, the fields each parameter carries and the
+// differences the controller can tell.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "model/configuration.h"
-#include "ui/form.h"
-#include "ui/formview.h"
 #include "model/params.h"
 
 using namespace dovu;
-
-namespace {
-
-// A text of Windows-1250 characters, Polish letters among them.
-QString randomText(std::mt19937& rng, int longest) {
-  static const QString alphabet = QStringLiteral("abcXYZ 019+ąęłńóśźżĄŁŚ,.!-");
-  QString t;
-  const int n = std::uniform_int_distribution<int>(0, longest)(rng);
-  for (int i = 0; i < n; ++i) t += alphabet[std::uniform_int_distribution<int>(0, int(alphabet.size()) - 1)(rng)];
-  return t;
-}
-
-Configuration randomConfiguration(std::mt19937& rng) {
-  Configuration c = defaultConfiguration();
-  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-  for (const ConfigField& f : configFields()) {
-    switch (f.type) {
-      case ConfigFieldType::Text: setConfigValue(c, f, randomText(rng, 20)); break;
-      case ConfigFieldType::Number: setConfigValue(c, f, pick(-1, 300)); break;  // beyond a byte too
-      case ConfigFieldType::Choice: setConfigValue(c, f, pick(-1, f.limit - 1)); break;
-      case ConfigFieldType::Flag: setConfigValue(c, f, pick(0, 1) == 1); break;
-      case ConfigFieldType::Byte: setConfigValue(c, f, pick(0, 255)); break;
-    }
-  }
-  return c;
-}
-
-Bytes randomPayload(std::mt19937& rng, const ParamDef& p) {
-  // A block sometimes arrives short; a text any length.
-  const int size = p.kind == PayloadKind::Text ? std::uniform_int_distribution<int>(0, 20)(rng)
-                   : std::uniform_int_distribution<int>(0, 7)(rng) == 0 ? p.limit - 1
-                                                                         : p.limit;
-  Bytes b;
-  for (int i = 0; i < size; ++i)
-    b.push_back(static_cast<char>(p.kind == PayloadKind::Text ? std::uniform_int_distribution<int>(0x20, 0xFF)(rng)
-                                                              : std::uniform_int_distribution<int>(0, 255)(rng)));
-  return b;
-}
-
-}  // namespace
-
-TEST(ModelConfiguration, FormViewAndPayloadsAgreeWithTheFormsEncoding) {
-  for (unsigned seed = 1; seed <= 40; ++seed) {
-    std::mt19937 rng(seed);
-    const Configuration c = randomConfiguration(rng);
-    Form form;
-    showConfiguration(form, c);
-    ASSERT_EQ(configurationOf(form), c) << "seed " << seed;
-    for (const ParamDef& p : paramTable())
-      ASSERT_EQ(encodeParameter(c, p), buildPayload(form, p)) << "seed " << seed << " code " << int(p.readCode);
-    EXPECT_EQ(textOverLimit(c), textOverLimit(form)) << "seed " << seed;
-  }
-}
-
-TEST(ModelConfiguration, AnswersReadAsTheFormReadsThem) {
-  for (unsigned seed = 1; seed <= 40; ++seed) {
-    std::mt19937 rng(seed);
-    Configuration c = randomConfiguration(rng);
-    Form form;
-    showConfiguration(form, c);
-    for (const ParamDef& p : paramTable()) {
-      const Bytes payload = randomPayload(rng, p);
-      const Configuration before = c;
-      const bool taken = decodeParameter(c, p, payload);
-      applyAnswer(form, p, payload);
-      ASSERT_EQ(configurationOf(form), c) << "seed " << seed << " code " << int(p.readCode);
-      // A short block changes nothing; what was taken goes out again as it came.
-      if (!taken) {
-        EXPECT_EQ(c, before);
-      } else if (p.kind == PayloadKind::Text || p.kind == PayloadKind::SensorBlock || p.kind == PayloadKind::Matrix) {
-        EXPECT_EQ(encodeParameter(c, p), payload) << "code " << int(p.readCode);
-      }
-    }
-  }
-}
 
 TEST(ModelConfiguration, NamesAndEquality) {
   // Each field answers to its stable name.

@@ -14,8 +14,6 @@
 #include "link/serialport.h"
 #include "link/link.h"
 #include "session/session.h"
-#include "ui/form.h"
-#include "ui/formview.h"
 #include "support/sim.h"
 #include "support/simsession.h"
 #include "support/testapp.h"
@@ -160,7 +158,6 @@ TEST(Session, PasswordChangeTakesOnlyFourDigits) {
 TEST(Session, PortThatCannotOpenSaysWhy) {
   dovu::test::app();
   dovu::test::RecordingNotifier notifier;
-  Form form;
   SerialPort port;
   port.setPort(QStringLiteral("/dev/does-not-exist-dovu"));
   Link link(&port);

@@ -2,6 +2,7 @@
 // key filters, the operator choice and the sensor step buttons.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 #include <string>
 
@@ -770,3 +771,81 @@ TEST(FormView, AConfigurationFileShownInTheWindow) {
   ASSERT_TRUE(loadConfigFile(back, path, n.collect()));
   EXPECT_EQ(back.text("Out2Czas"), QStringLiteral("1"));
 }
+
+// The window's view of a configuration, checked against the configuration's own encoding with
+// seeded random configurations and answers.
+namespace {
+
+// A text of Windows-1250 characters, Polish letters among them.
+QString randomText(std::mt19937& rng, int longest) {
+  static const QString alphabet = QStringLiteral("abcXYZ 019+ąęłńóśźżĄŁŚ,.!-");
+  QString t;
+  const int n = std::uniform_int_distribution<int>(0, longest)(rng);
+  for (int i = 0; i < n; ++i) t += alphabet[std::uniform_int_distribution<int>(0, int(alphabet.size()) - 1)(rng)];
+  return t;
+}
+
+Configuration randomConfiguration(std::mt19937& rng) {
+  Configuration c = defaultConfiguration();
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (const ConfigField& f : configFields()) {
+    switch (f.type) {
+      case ConfigFieldType::Text: setConfigValue(c, f, randomText(rng, 20)); break;
+      case ConfigFieldType::Number: setConfigValue(c, f, pick(-1, 300)); break;  // beyond a byte too
+      case ConfigFieldType::Choice: setConfigValue(c, f, pick(-1, f.limit - 1)); break;
+      case ConfigFieldType::Flag: setConfigValue(c, f, pick(0, 1) == 1); break;
+      case ConfigFieldType::Byte: setConfigValue(c, f, pick(0, 255)); break;
+    }
+  }
+  return c;
+}
+
+Bytes randomPayload(std::mt19937& rng, const ParamDef& p) {
+  // A block sometimes arrives short; a text any length.
+  const int size = p.kind == PayloadKind::Text ? std::uniform_int_distribution<int>(0, 20)(rng)
+                   : std::uniform_int_distribution<int>(0, 7)(rng) == 0 ? p.limit - 1
+                                                                         : p.limit;
+  Bytes b;
+  for (int i = 0; i < size; ++i)
+    b.push_back(static_cast<char>(p.kind == PayloadKind::Text ? std::uniform_int_distribution<int>(0x20, 0xFF)(rng)
+                                                              : std::uniform_int_distribution<int>(0, 255)(rng)));
+  return b;
+}
+
+}  // namespace
+
+TEST(FormView, ShowsAndTakesBackEveryConfiguration) {
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    std::mt19937 rng(seed);
+    const Configuration c = randomConfiguration(rng);
+    Form form;
+    showConfiguration(form, c);
+    ASSERT_EQ(configurationOf(form), c) << "seed " << seed;
+    for (const ParamDef& p : paramTable())
+      ASSERT_EQ(encodeParameter(c, p), buildPayload(form, p)) << "seed " << seed << " code " << int(p.readCode);
+    EXPECT_EQ(textOverLimit(c), textOverLimit(form)) << "seed " << seed;
+  }
+}
+
+TEST(FormView, AnswersReadAsTheConfigurationReadsThem) {
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    std::mt19937 rng(seed);
+    Configuration c = randomConfiguration(rng);
+    Form form;
+    showConfiguration(form, c);
+    for (const ParamDef& p : paramTable()) {
+      const Bytes payload = randomPayload(rng, p);
+      const Configuration before = c;
+      const bool taken = decodeParameter(c, p, payload);
+      applyAnswer(form, p, payload);
+      ASSERT_EQ(configurationOf(form), c) << "seed " << seed << " code " << int(p.readCode);
+      // A short block changes nothing; what was taken goes out again as it came.
+      if (!taken) {
+        EXPECT_EQ(c, before);
+      } else if (p.kind == PayloadKind::Text || p.kind == PayloadKind::SensorBlock || p.kind == PayloadKind::Matrix) {
+        EXPECT_EQ(encodeParameter(c, p), payload) << "code " << int(p.readCode);
+      }
+    }
+  }
+}
+

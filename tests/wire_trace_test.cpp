@@ -27,15 +27,19 @@ namespace {
 // The rig with every frame in either direction, stamped with the time since the flow's first frame
 // in ticks of 100 ms (of the clock: the link's own tick count stood still while the event loop
 // was blocked).  A frame from the controller is kept by its code only: the status record changes
-// with the simulator's clock.  As in the window, a completed download is shown in the form and an
-// upload sends what the form shows.
+// with the simulator's clock.  As in the window, a completed download becomes what the window holds
+// (its access password kept) and an upload sends that.
 struct Rig : dovu::test::SimSession {
   explicit Rig(QStringList simArgs = {}) : SimSession(std::move(simArgs)) {
     dispatcher.attach(*link);
     transfer = std::make_unique<ConfigTransfer>(*link, *session);
     notifier.listen(transfer.get());
     QObject::connect(transfer.get(), &ConfigTransfer::downloaded,
-                     [this](const Configuration& c) { showControllerConfiguration(form, c); });
+                     [this](const Configuration& c) {
+                       const QString password = window.password;
+                       window = c;
+                       window.password = password;
+                     });
     QObject::connect(&link->timer(), &QTimer::timeout, [this] { ++ticks; });
     clock.start();
     QObject::connect(link.get(), &Link::frameTraced, [this](bool out, const Bytes& frame) {
@@ -54,7 +58,7 @@ struct Rig : dovu::test::SimSession {
       done = true;
       ok = result;
     });
-    up ? transfer->requestUpload(configurationOf(form)) : transfer->requestDownload();
+    up ? transfer->requestUpload(window) : transfer->requestDownload();
     return waitFor([&] { return done; }, 60000) && ok;
   }
   // Waits until no frame has gone out or come in for `quietMs`.
@@ -168,7 +172,7 @@ TEST(Wire, TransferFlows) {
     ASSERT_TRUE(r.runTransfer(false));
     expectTrace("download", r.lines);
     r.lines.clear();
-    r.form.setText("Edit_Tel1", QStringLiteral("+48500100200"));
+    r.window.telephones[0] = QStringLiteral("+48500100200");
     ASSERT_TRUE(r.runTransfer(true));
     expectTrace("upload", r.lines);
   }

@@ -44,8 +44,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "ui/form.h"
-#include "ui/formview.h"
 #include "firmware/bootloader.h"
 
 #include "storage/backupstore.h"
@@ -431,11 +429,11 @@ QString newestBackupHolds(std::size_t before, const std::vector<std::pair<int, d
   const auto entries = store.list(&why);
   if (!entries) return why;
   if (entries->empty() || entries->front().number <= static_cast<int>(before)) return QStringLiteral("no backup was kept");
-  dovu::Form kept;
-  if (!dovu::loadConfigFile(kept, store.pathOf(entries->front()))) return QStringLiteral("the backup cannot be read");
+  const auto kept = dovu::readConfigFile(store.pathOf(entries->front()));
+  if (!kept) return QStringLiteral("the backup cannot be read");
   if (dump.size() != dovu::paramTable().size()) return QStringLiteral("no parameter dump");
   for (std::size_t i = 0; i < dump.size(); ++i)
-    if (dovu::buildPayload(kept, dovu::paramTable()[i]) != dump[i].second)
+    if (dovu::encodeParameter(*kept, dovu::paramTable()[i]) != dump[i].second)
       return QStringLiteral("the backup's parameter %1 is not what the controller held").arg(i + 1);
   return {};
 }
@@ -718,19 +716,23 @@ bool drawsHistory(unsigned seed) {
 }
 
 // A configuration of the reference runs: 0 a fresh controller's, 1.. the upload files'.
-std::shared_ptr<dovu::Form> referenceForm(const Reference& ref, std::size_t which) {
-  auto form = std::make_shared<dovu::Form>();
+// Its origin is left out, as a window that loaded the file would keep it.
+std::shared_ptr<const dovu::Configuration> referenceConfiguration(const Reference& ref, std::size_t which) {
   QString why;
   const QByteArray text = which == 0 ? ref.download : readFile(ref.uploadFiles[which - 1]);
-  return dovu::configFromJsonText(*form, text, &why) ? form : nullptr;
+  auto c = dovu::configFromJsonText(text, &why);
+  if (!c) return nullptr;
+  c->firmware.clear();
+  c->port.clear();
+  return std::make_shared<const dovu::Configuration>(*c);
 }
 
 // The parameters a backup file holds, as the simulator's dump lists them; empty when unreadable.
 std::vector<std::pair<int, Bytes>> payloadsOf(const QString& path) {
-  dovu::Form form;
   std::vector<std::pair<int, Bytes>> payloads;
-  if (!dovu::loadConfigFile(form, path)) return payloads;
-  for (const dovu::ParamDef& p : dovu::paramTable()) payloads.emplace_back(p.readCode, dovu::buildPayload(form, p));
+  const auto c = dovu::readConfigFile(path);
+  if (!c) return payloads;
+  for (const dovu::ParamDef& p : dovu::paramTable()) payloads.emplace_back(p.readCode, dovu::encodeParameter(*c, p));
   return payloads;
 }
 
@@ -752,7 +754,7 @@ struct CaseEnv {
 // Another program storing backups while the tool runs: its stores, each at its moment.
 struct Writer {
   std::vector<int> atMs;
-  std::vector<std::shared_ptr<dovu::Form>> forms;
+  std::vector<std::shared_ptr<const dovu::Configuration>> configurations;
   std::vector<dovu::BackupEntry> stored;
   QString failed;
   Clock::time_point lastDone{};  // when its last store ended
@@ -776,8 +778,8 @@ QString Campaign::runHistoryCase(unsigned seed, QString* description) {
   const QDateTime now = QDateTime::currentDateTime();
   QString why;
   for (int i = 0; i < seeded; ++i) {
-    const auto form = referenceForm(ref_, static_cast<std::size_t>(pick(rng, 0, configurations - 1)));
-    if (!form || !seeding.add(dovu::shownConfiguration(*form), dovu::BackupReason::BeforeUpload, QStringLiteral("campaign"), &why,
+    const auto c = referenceConfiguration(ref_, static_cast<std::size_t>(pick(rng, 0, configurations - 1)));
+    if (!c || !seeding.add(*c, dovu::BackupReason::BeforeUpload, QStringLiteral("campaign"), &why,
                               now.addDays(pick(rng, -1500, 1500))))
       return QStringLiteral("the history could not be seeded: %1").arg(why);
   }
@@ -788,7 +790,7 @@ QString Campaign::runHistoryCase(unsigned seed, QString* description) {
   for (Writer& w : writers)
     for (int n = pick(rng, 1, 3); n > 0; --n) {
       w.atMs.push_back(pick(rng, 0, 6000));
-      w.forms.push_back(referenceForm(ref_, static_cast<std::size_t>(pick(rng, 0, configurations - 1))));
+      w.configurations.push_back(referenceConfiguration(ref_, static_cast<std::size_t>(pick(rng, 0, configurations - 1))));
     }
   if (!writers.empty()) text += QStringLiteral(", %1 other programs storing").arg(writers.size());
   // A signal at any moment from the tool's start on (its first 150 ms are the program's own start,
@@ -858,9 +860,9 @@ QString Campaign::runHistoryCase(unsigned seed, QString* description) {
           std::this_thread::sleep_until(start + std::chrono::milliseconds(w.atMs[i]));
           QString failure;
           dovu::BackupStore store(folder, limit ? limit : dovu::BackupStore::kDefaultLimit);
-          if (!w.forms[i]) {
-            w.failed = QStringLiteral("no form");
-          } else if (const auto e = store.add(dovu::shownConfiguration(*w.forms[i]), dovu::BackupReason::Manual, QStringLiteral("other"), &failure)) {
+          if (!w.configurations[i]) {
+            w.failed = QStringLiteral("no configuration");
+          } else if (const auto e = store.add(*w.configurations[i], dovu::BackupReason::Manual, QStringLiteral("other"), &failure)) {
             w.stored.push_back(*e);
           } else if (w.failed.isEmpty()) {
             w.failed = failure;

@@ -1,14 +1,14 @@
 #pragma once
 // The login session against the simulated controller: the simulator on its pseudo-terminal, a
-// form, a link on the simulator's port at 4800 bit/s and the session over them, not yet connected.
+// configuration the window holds, a link on the simulator's port at 4800 bit/s and the session over
+// them, not yet connected.
 #include <QStringList>
 #include <memory>
 
 #include "link/serialport.h"
 #include "link/link.h"
 #include "session/session.h"
-#include "ui/form.h"
-#include "ui/formview.h"
+#include "model/configuration.h"
 #include "support/sim.h"
 
 namespace dovu::test {
@@ -26,7 +26,7 @@ struct SimSession {
 
   SimProcess sim;
   RecordingNotifier notifier;
-  Form form;
+  Configuration window = defaultConfiguration();
   SerialPort port;
   std::unique_ptr<Link> link;
   std::unique_ptr<Session> session;
