@@ -11,7 +11,6 @@
 #include "exchange/dispatcher.h"
 #include "exchange/transfer.h"
 #include "model/cp1250.h"
-#include "model/matrix.h"
 #include "report/sheet.h"
 #include "storage/checkedfile.h"
 #include "storage/configdiff.h"
