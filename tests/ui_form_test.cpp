@@ -658,8 +658,7 @@ TEST_F(FormTest, GaugesClampToTheirRange) {
 
 // A JSON file shown in the window goes through the setters, as typing would: the click rules run
 // in table order, the operator follows the number, what differs from the controller turns red,
-// and loading the same again changes nothing.  Either format leaves the window the same, and the
-// firmware version is the one a status record showed.
+// and loading the same again changes nothing.  Either format leaves the window the same.
 TEST(FormView, AFileShownInTheWindowRunsTheEditingRules) {
   dovu::test::app();
   Configuration c = defaultConfiguration();
@@ -697,11 +696,6 @@ TEST(FormView, AFileShownInTheWindowRunsTheEditingRules) {
   ASSERT_TRUE(configFromJsonText(one, format1.readAll(), &error)) << error.toStdString();
   ASSERT_TRUE(configFromJsonText(two, configToJsonText(one), &error)) << error.toStdString();
   EXPECT_TRUE(dovu::test::FormSnapshot(one).diff(two).empty());
-
-  Form f;
-  EXPECT_EQ(firmwareShown(f), QString());
-  f.setText("TextWersja", QStringLiteral("DOVU v 2.3"));
-  EXPECT_EQ(firmwareShown(f), QStringLiteral("DOVU v 2.3"));
 }
 
 // A configuration file shown in the window: the threshold displays are drawn from its bytes, the

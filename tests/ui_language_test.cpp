@@ -222,7 +222,7 @@ TEST(Language, EveryTextOfTheWindowIsPolish) {
     QString why;
     Form held;
     held.setText("Edit_IN1A", QStringLiteral("Napad"));
-    ASSERT_TRUE(BackupStore().add(shownConfiguration(held), BackupReason::BeforeUpload, "/dev/pts/7", &why)) << why.toStdString();
+    ASSERT_TRUE(BackupStore().add(configurationOf(held), BackupReason::BeforeUpload, "/dev/pts/7", &why)) << why.toStdString();
   }
   ui::BackupsDialog backups(BackupStore(), [](const QString&) {}, [](const QString&) {}, &window);
   backups.show();
@@ -262,7 +262,7 @@ TEST(Language, EveryTextOfTheWindowIsPolish) {
     ASSERT_TRUE(QDir().mkdir(open) && QFile::setPermissions(open, QFileDevice::Permissions::fromInt(0x7777)));
     BackupStore store(open);
     QString why;
-    ASSERT_FALSE(store.add(shownConfiguration(Form()), BackupReason::BeforeUpload, "/dev/pts/7", &why));
+    ASSERT_FALSE(store.add(configurationOf(Form()), BackupReason::BeforeUpload, "/dev/pts/7", &why));
     const Problem p = store.lastProblem();
     EXPECT_EQ(p.cause, Cause::BackupNotSaved);
     EXPECT_EQ(p.reason, Cause::FolderWritableByOthers);

@@ -38,20 +38,20 @@ TEST(SheetFromWindow, TypedOptionsReachThePdfAndAFailedSaveSaysWhy) {
   ASSERT_EQ(dialog.result(), QDialog::Accepted);
   const report::SheetOptions options = dialog.options();
 
-  Form form;
-  form.setText("Edit_haslo", QStringLiteral("5294"));
-  form.setText("TextWersja", QStringLiteral("DOVU v 1.7"));  // as a login shows it
+  Configuration c = defaultConfiguration();
+  c.password = QStringLiteral("5294");
+  c.firmware = QStringLiteral("DOVU v 1.7");  // as a login tells it
   test::RecordingNotifier notes;
   QTemporaryDir dir;
   const QString pdf = dir.filePath(QStringLiteral("karta.pdf"));
-  ASSERT_TRUE(ui::exportSheet(form, notes, pdf, options));
+  ASSERT_TRUE(ui::exportSheet(c, notes, pdf, options));
   const QString text = pdfText(pdf);
   EXPECT_TRUE(text.contains(QStringLiteral("Piekarnia Żółw"))) << text.toStdString();
   EXPECT_TRUE(text.contains(QStringLiteral("DOVU v 1.7")));
   EXPECT_TRUE(text.contains(QStringLiteral("5294")));  // asked for in the dialog
   EXPECT_TRUE(notes.events.empty());
 
-  EXPECT_FALSE(ui::exportSheet(form, notes, dir.filePath(QStringLiteral("brak/karta.pdf")), options));
+  EXPECT_FALSE(ui::exportSheet(c, notes, dir.filePath(QStringLiteral("brak/karta.pdf")), options));
   ASSERT_EQ(notes.events.size(), 1u);
   EXPECT_EQ(notes.events.front().kind, MessageKind::Error);
   EXPECT_FALSE(notes.events.front().detail.isEmpty());

@@ -1059,8 +1059,8 @@ TEST_F(Window, TheBackupsDialogListsShowsAndLoadsABackup) {
     newer.setText("Edit_Tel1", QStringLiteral("+48999"));
     newer.setText("Edit_IN1A", QStringLiteral("Napad"));
     QString error;
-    ASSERT_TRUE(store.add(shownConfiguration(older), BackupReason::Manual, "/dev/ttyS3", &error, QDateTime::currentDateTime().addDays(-1)));
-    ASSERT_TRUE(store.add(shownConfiguration(newer), BackupReason::BeforeUpload, "/dev/ttyS3", &error)) << error.toStdString();
+    ASSERT_TRUE(store.add(configurationOf(older), BackupReason::Manual, "/dev/ttyS3", &error, QDateTime::currentDateTime().addDays(-1)));
+    ASSERT_TRUE(store.add(configurationOf(newer), BackupReason::BeforeUpload, "/dev/ttyS3", &error)) << error.toStdString();
   }
   find<QAction>("KopieZapasoweMenu")->trigger();
   QDialog* d = nullptr;
@@ -1108,7 +1108,7 @@ TEST_F(Window, TheBackupAndCompareDialogsWorkFromTheKeyboard) {
     kept.setText("Edit_haslo", QStringLiteral("1234"));
     kept.setText("Edit_Tel1", QStringLiteral("+48999"));
     QString error;
-    ASSERT_TRUE(BackupStore().add(shownConfiguration(kept), BackupReason::Manual, "/dev/ttyS3", &error)) << error.toStdString();
+    ASSERT_TRUE(BackupStore().add(configurationOf(kept), BackupReason::Manual, "/dev/ttyS3", &error)) << error.toStdString();
   }
   find<QAction>("KopieZapasoweMenu")->trigger();
   QDialog* d = nullptr;

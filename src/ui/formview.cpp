@@ -106,18 +106,6 @@ void applyAnswer(Form& form, const ParamDef& p, const Bytes& payload) {
   markParamHeld(form, p);
 }
 
-QString firmwareShown(const Form& form) {
-  // The label holds its placeholder "DOVU v ..." until a status record gives the version.
-  const QString shown = form.state("TextWersja").text;
-  return shown == QString::fromUtf8(Form::def(Form::idOf("TextWersja")).defaultText) ? QString() : shown;
-}
-
-Configuration shownConfiguration(const Form& form) {
-  Configuration c = configurationOf(form);
-  c.firmware = firmwareShown(form);
-  return c;
-}
-
 void showControllerConfiguration(Form& form, const Configuration& held) {
   Configuration shown = held;
   shown.password = form.text("Edit_haslo");

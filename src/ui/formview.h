@@ -45,10 +45,6 @@ Configuration configurationOf(const Form& form);
 // table order, so the click rules and the red act as for any program change; picks the operator
 // from the SMS centre number and redraws the threshold displays.
 void showConfiguration(Form& form, const Configuration& c);
-// The firmware version the form shows once a controller's status came in; empty before that.
-QString firmwareShown(const Form& form);
-// The form's values with the firmware version it shows (the port left empty).
-Configuration shownConfiguration(const Form& form);
 // A download completed: the form shows what the controller holds, every field agreed with it, and
 // the controller is known.  The access password, which the controller does not tell, stays as the
 // form has it.

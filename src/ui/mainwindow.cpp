@@ -219,7 +219,7 @@ MainWindow::MainWindow(std::unique_ptr<PortSource> ports, Notifier* notifier, QW
   confirm = [this](const QString& text) { return askYesNo(this, text); };
 
   buildMenu();
-  addSheetActions(*this, form_, *notifier_);
+  addSheetActions(*this, form_, *notifier_, [this] { return session_.firmwareVersion(); });
   chart_ = addChartDock(*this, dispatcher_, *notifier_);
   auto* body = new QWidget;
   auto* outer = new QVBoxLayout(body);

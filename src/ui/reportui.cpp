@@ -55,8 +55,8 @@ report::SheetOptions SheetOptionsDialog::options() const {
   return o;
 }
 
-bool exportSheet(Form& form, Notifier& notifier, const QString& path, const report::SheetOptions& options) {
-  const QByteArray pdf = report::sheetPdf(shownConfiguration(form), options);
+bool exportSheet(const Configuration& c, Notifier& notifier, const QString& path, const report::SheetOptions& options) {
+  const QByteArray pdf = report::sheetPdf(c, options);
   QString why;
   if (pdf.isEmpty()) why = QStringLiteral("Nie udało się utworzyć dokumentu PDF");
   else if (saveFileAtomically(path, Bytes(pdf.constData(), static_cast<std::size_t>(pdf.size())), &why)) return true;
@@ -76,7 +76,13 @@ std::optional<report::SheetOptions> askOptions(QWidget* parent, Form& form) {
 
 }  // namespace
 
-void addSheetActions(QMainWindow& window, Form& form, Notifier& notifier) {
+void addSheetActions(QMainWindow& window, Form& form, Notifier& notifier, std::function<QString()> firmware) {
+  // The configuration as the window shows it, with the controller's firmware version.
+  const auto shown = [&form, firmware] {
+    Configuration c = configurationOf(form);
+    c.firmware = firmware();
+    return c;
+  };
   QMenu* file = window.menuBar()->findChild<QMenu*>(QStringLiteral("Plik"));
   if (!file) return;
   file->addSeparator();
@@ -86,7 +92,7 @@ void addSheetActions(QMainWindow& window, Form& form, Notifier& notifier) {
   QAction* pdf = file->addAction(QStringLiteral("&Eksportuj PDF…"));
   pdf->setObjectName(QStringLiteral("EksportujPDF1"));
 
-  QObject::connect(print, &QAction::triggered, &window, [&window, &form] {
+  QObject::connect(print, &QAction::triggered, &window, [&window, &form, shown] {
     const auto options = askOptions(&window, form);
     if (!options) return;
     QPrinter printer(QPrinter::HighResolution);
@@ -95,12 +101,12 @@ void addSheetActions(QMainWindow& window, Form& form, Notifier& notifier) {
     QPrintPreviewDialog preview(&printer, &window);
     preview.setObjectName(QStringLiteral("SheetPreview"));
     preview.setWindowTitle(QStringLiteral("Podgląd wydruku"));
-    const auto doc = report::sheetDocument(shownConfiguration(form), *options);
+    const auto doc = report::sheetDocument(shown(), *options);
     QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
                      [&doc](QPrinter* p) { doc->print(p); });
     preview.exec();
   });
-  QObject::connect(pdf, &QAction::triggered, &window, [&window, &form, &notifier] {
+  QObject::connect(pdf, &QAction::triggered, &window, [&window, &form, &notifier, shown] {
     const auto options = askOptions(&window, form);
     if (!options) return;
     QFileDialog dialog(&window, QStringLiteral("Eksportuj PDF"), QDir::homePath(),
@@ -108,7 +114,7 @@ void addSheetActions(QMainWindow& window, Form& form, Notifier& notifier) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("pdf"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    exportSheet(form, notifier, dialog.selectedFiles().constFirst(), *options);
+    exportSheet(shown(), notifier, dialog.selectedFiles().constFirst(), *options);
   });
 }
 

@@ -4,6 +4,7 @@
 // and the SIM PIN are shown; the sheet itself is report/sheet.h.
 #include <QDialog>
 #include <QString>
+#include <functional>
 
 #include "ui/form.h"
 #include "report/sheet.h"
@@ -33,10 +34,11 @@ class SheetOptionsDialog : public QDialog {
   QCheckBox* secrets_;
 };
 
-// Adds the two entries to the window's "Plik" menu.
-void addSheetActions(QMainWindow& window, Form& form, Notifier& notifier);
+// Adds the two entries to the window's "Plik" menu.  The sheet shows the form's configuration and
+// the firmware version `firmware` gives (the logged-in controller's; empty when none is known).
+void addSheetActions(QMainWindow& window, Form& form, Notifier& notifier, std::function<QString()> firmware);
 
-// Writes the sheet of form to path; false after telling the user why.
-bool exportSheet(Form& form, Notifier& notifier, const QString& path, const report::SheetOptions& options);
+// Writes the sheet of a configuration to path; false after telling the user why.
+bool exportSheet(const Configuration& c, Notifier& notifier, const QString& path, const report::SheetOptions& options);
 
 }  // namespace dovu::ui
