@@ -462,10 +462,19 @@ TEST_F(Session, EveryWriteFromTheWindowFirstKeepsWhatTheControllerHeld) {
   file.setText("Edit_Tel1", QStringLiteral("+48500600700"));
   ASSERT_TRUE(saveConfigFile(file, path, notes_.collect()));
   ASSERT_TRUE(ui::loadConfigFileFromPath(main_->form(), notes_, path));
+  // The user is still in the hours of the automatic SMS and has typed 0 there: the field's exit
+  // check runs before anything is sent.
+  auto* hours = find<QLineEdit>("IleTest");
+  hours->setFocus(Qt::TabFocusReason);
+  hours->selectAll();
+  QTest::keyClicks(hours, "0");
+  ASSERT_EQ(hours->text(), "0");
   find<QAbstractButton>("Icon_put")->click();
   ASSERT_TRUE(waitFor([&] { return sets() == 51 && !main_->transfer().busy(); }, 60000))
       << sets() << " sets; " << notes_.texts().join("/").toStdString() << " reads " << countFrames(*sim_, 8);
   EXPECT_EQ(sim_->dumped(8), "+48500600700");
+  EXPECT_EQ(text("IleTest"), "1");
+  EXPECT_EQ(byteAt(sim_->dumped(54), 8), 1);
   EXPECT_EQ(text("Edit_Tel1"), "+48500600700") << "the backup's read left the window's fields alone";
   QString why;
   auto entries = BackupStore().list(&why);
