@@ -110,7 +110,7 @@ ConfigValue Form::currentValue(Id id) const {
     case ConfigFieldType::Number: return parseNumber(s.text);
     case ConfigFieldType::Choice: return s.index;
     case ConfigFieldType::Flag: return s.checked;
-    case ConfigFieldType::Byte: return static_cast<int>(sensors_[sensorByField(def(id).name)->byte]);
+    case ConfigFieldType::Byte: return static_cast<int>(sensors_[sensorNamed(configFieldOf(id)->name)->byte]);
   }
   return {};
 }

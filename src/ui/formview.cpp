@@ -1,5 +1,6 @@
 #include "ui/formview.h"
 
+#include <array>
 #include <cstring>
 
 #include "storage/fieldnames.h"
@@ -40,7 +41,16 @@ const char* widgetNameOf(const ConfigField& f) { return formatOneName(f); }
 
 const ConfigField* configFieldShownIn(const QString& widgetName) { return fieldOfFormatOneName(widgetName); }
 
-const char* displayFieldOf(const SensorInfo& s) { return widgetNameOf(*configFieldNamed(QString::fromLatin1(s.name))); }
+const char* displayFieldOf(const SensorInfo& s) {
+  // Looked up once: the form redraws a display on every step and every answer.
+  static const std::array<const char*, kSensorBytes> fields = [] {
+    std::array<const char*, kSensorBytes> out{};
+    for (const SensorInfo& t : sensorTable())
+      out[static_cast<std::size_t>(t.byte)] = widgetNameOf(*configFieldNamed(QString::fromLatin1(t.name)));
+    return out;
+  }();
+  return fields[static_cast<std::size_t>(s.byte)];
+}
 
 const char* spinButtonOf(const SensorInfo& s) {
   static_assert(std::size(layout::kSpinButtons) == static_cast<std::size_t>(kSensorBytes));
