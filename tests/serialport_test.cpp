@@ -524,21 +524,30 @@ namespace {
 // A device whose writer thread runs late: before the bytes go out, a frame the controller sent
 // earlier has come in behind the owner's back (the master side writes it and it is waiting in
 // the input queue), as when a busy machine lets the write run only after the owner queued it.
+// The owner may read those bytes before the write goes on, so the device waits until they are
+// either waiting or read (the port's count of bytes read is taken first: the sum can only fall
+// short, never count a byte twice).
 class LateWriterDevice : public SerialDevice {
  public:
   LateWriterDevice(int master, Bytes ahead) : master_(master), ahead_(std::move(ahead)) {}
+  void setPort(const SerialPort* port) { port_ = port; }
   void takingUpWrite() override {
     if (ahead_.empty()) return;
     const Bytes ahead = std::exchange(ahead_, Bytes());
+    const std::uint64_t before = port_->inputPosition();
     if (::write(master_, ahead.data(), ahead.size()) != static_cast<ssize_t>(ahead.size())) return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (inputCount() < static_cast<int>(ahead.size()) && std::chrono::steady_clock::now() < deadline)
+    while (std::chrono::steady_clock::now() < deadline) {
+      const std::uint64_t read = port_->inputPosition() - before;
+      if (read + static_cast<std::uint64_t>(std::max(inputCount(), 0)) >= ahead.size()) break;
       std::this_thread::yield();
+    }
   }
 
  private:
   int master_;
   Bytes ahead_;
+  const SerialPort* port_ = nullptr;
 };
 
 }  // namespace
@@ -550,7 +559,10 @@ TEST(SerialPortLateWriter, AFrameWaitingWhenTheWriteBeganAnswersNothing) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
   const Bytes stray = buildFrame(6, "+48999", kControllerStart);
-  SerialPort port(std::make_unique<LateWriterDevice>(pty.master(), stray));
+  auto device = std::make_unique<LateWriterDevice>(pty.master(), stray);
+  LateWriterDevice* late = device.get();
+  SerialPort port(std::move(device));
+  late->setPort(&port);
   port.setBaudRate(4800);
   port.setPort(pty.slavePath());
   port.open();
