@@ -28,13 +28,6 @@ const SensorInfo* sensorBySpin(const char* spinButton);
 // Every form field a parameter carries, in the order its answer writes them (the fields re-coloured
 // once the parameter is read or acknowledged).
 std::vector<Form::Id> paramFields(const ParamDef& p);
-// A threshold's display field and its step buttons; the threshold a display field or a step
-// button stands for (nullptr for any other field).
-const char* displayFieldOf(const SensorInfo& s);
-const char* spinButtonOf(const SensorInfo& s);
-const SensorInfo* sensorByField(const char* field);
-const SensorInfo* sensorBySpin(const char* spinButton);
-
 // Every form field a parameter carries, each once, in table order: the configuration the
 // controller holds.
 const std::vector<Form::Id>& configurationFieldIds();

@@ -410,15 +410,6 @@ std::optional<QString> statedMix(const QString& line) {
   return mix;
 }
 
-// Whether the simulator has unplugged its line.  Its pseudo-terminal is gone then, and its number
-// may already be another slice's line, locked by that slice's tool: nothing to check there.  Read
-// after the port was found taken, so an unplug during that check counts too (the mark is written
-// before the line closes).
-bool unplugged(SimProcess& sim) {
-  QFile log(sim.logPath());
-  return log.open(QIODevice::ReadOnly) && log.readAll().contains("# unplugged");
-}
-
 // Whether the port is free again: no lock, no exclusive mark.
 bool portFree(const QString& port) {
   const int fd = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -428,6 +419,17 @@ bool portFree(const QString& port) {
   const bool unlocked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
   ::close(fd);
   return unlocked && !excl;
+}
+
+// Whether the tool left the simulator's port locked or exclusive.  A simulator that has ended or
+// unplugged has no line left to check: its pseudo-terminal is gone, and the kernel gives its number
+// to the next one opened, perhaps another slice's, locked by that slice's tool.  The unplug mark is
+// read after the port was found taken, so an unplug during that check counts too (the mark is
+// written before the line closes).
+bool portLeftTaken(SimProcess& sim) {
+  if (sim.process().state() != QProcess::Running || portFree(sim.port())) return false;
+  QFile log(sim.logPath());
+  return !(log.open(QIODevice::ReadOnly) && log.readAll().contains("# unplugged"));
 }
 
 // The newest backup the tool kept before a write, if it holds exactly what the controller's dump
@@ -643,9 +645,7 @@ QString Campaign::runCase(unsigned seed, QString* description) {
     return e.kind == Event::KillController && e.atMs <= r.wallS * 1000;
   });
   if (sim && killed) sim->process().waitForFinished(3000);
-  const bool simAlive = sim && sim->process().state() == QProcess::Running;
-  if (simAlive && !portFree(sim->port()) && !unplugged(*sim))
-    return fail(QStringLiteral("the port is still locked or exclusive"));
+  if (sim && portLeftTaken(*sim)) return fail(QStringLiteral("the port is still locked or exclusive"));
 
   switch (c) {
     case Command::Download:
@@ -734,7 +734,7 @@ std::shared_ptr<const dovu::Configuration> referenceConfiguration(const Referenc
   if (!c) return nullptr;
   c->firmware.clear();
   c->port.clear();
-  return std::make_shared<const dovu::Configuration>(*c);
+  return std::make_shared<const dovu::Configuration>(std::move(*c));
 }
 
 // The parameters a backup file holds, as the simulator's dump lists them; empty when unreadable.
@@ -972,8 +972,7 @@ QString Campaign::runHistoryCase(unsigned seed, QString* description) {
         !lines.value(0).contains(QStringLiteral("still runs its firmware")))
       return fail(QStringLiteral("a failed flash that does not say where the controller stands"));
   }
-  if (sim.process().state() == QProcess::Running && !portFree(sim.port()) && !unplugged(sim))
-    return fail(QStringLiteral("the port is still locked or exclusive"));
+  if (portLeftTaken(sim)) return fail(QStringLiteral("the port is still locked or exclusive"));
   return {};
 }
 
